@@ -1,0 +1,13 @@
+// yubinbox: with no argument the windows start; with a subcommand the command line runs on
+// the core libraries only and the toolkit is never started.
+#include "app/cli/Cli.h"
+#ifdef YUBIN_WITH_WINDOWS
+#include "app/Startup.h"
+#endif
+
+int main(int argc, char** argv) {
+#ifdef YUBIN_WITH_WINDOWS
+    if (argc <= 1) return yubin::app::RunWindows(argc, argv);
+#endif
+    return yubin::cli::RunCommandLine(argc, argv);
+}

@@ -1,0 +1,64 @@
+// Reading ken_all.csv: lines decoded from code page 932, split into fields and merged into
+// ZipGroups.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace yubin::import {
+
+// The program-wide count of lines read by the national import; never reset.
+extern long long lngLineCount;
+
+// One national postal-code record, formed from one or more consecutive lines.
+struct ZipGroup {
+    std::string key;
+    // Row values in ZIPALL order: fields 0, 1, 2, 5, 8, 9, 10, 11, 12, 13, 14
+    // (団体コード, 旧郵便番号, 郵便番号, 住所かな3, 町域名, flag1, flag2, flag3, ダブり, flag4, flag5).
+    std::array<std::string, 11> row;
+    // Master values from the first line.
+    std::string prefCode;  // first 2 characters of field 0
+    std::string prefName;  // field 6
+    std::string prefKana;  // field 3
+    std::string cityCode;  // field 0
+    std::string cityName;  // field 7
+    std::string cityKana;  // field 4
+};
+
+// Streams one national data file. Usage per line, in this order:
+//   while (reader.readLine()) { progress(reader.bytesConsumed()); events(); 
+//       if (const ZipGroup* g = reader.mergeLine()) write(*g); }
+//   if (const ZipGroup* g = reader.finish()) write(*g);
+// A returned group stays valid until the next call of mergeLine or finish.
+class KenAllReader {
+public:
+    // FileNotFound / PathFileAccess when the file cannot be opened.
+    explicit KenAllReader(const std::string& path);
+    ~KenAllReader();
+    KenAllReader(const KenAllReader&) = delete;
+    KenAllReader& operator=(const KenAllReader&) = delete;
+
+    std::uint64_t fileLength() const;
+    // Bytes of the lines read so far, each counted with 2 for its line end, and never more
+    // than the file length (a last line without a line end, bare LF line ends).
+    std::uint64_t bytesConsumed() const;
+    // The file line number of the line last read (1 for the first line).
+    long long lineNumber() const;
+
+    // Reads and decodes the next line and counts it (lngLineCount, bytes); false at the end.
+    // BadEncoding, naming the file and line, for bytes that are not code page 932.
+    bool readLine();
+    // Splits the line just read and merges it; returns the group it completed, if any.
+    // BadInputLine, naming the file and line, for a line of fewer than fifteen fields.
+    const ZipGroup* mergeLine();
+    // At the end of the file: the group being built, or nullptr when the file had no line.
+    const ZipGroup* finish();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace yubin::import

@@ -1,0 +1,181 @@
+// The database engine layer: Jet SQL text and row sets over an SQLite file.
+//
+// The postal database is an ordinary SQLite file whose tables and columns carry the names the
+// other programs expect. This layer accepts the statements the system sends as text, enforces
+// the column rules (size, range, zero length, primary keys) and keeps its own bookkeeping
+// (column properties, hidden marks, key names) in tables whose names cannot clash with ours.
+//
+// Every failure raises yubin::YubinError with a number from Error.h.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "store/Error.h"
+
+namespace yubin::db {
+
+// A field value: Null, a whole number, or text (UTF-8).
+class Value {
+public:
+    Value() = default;
+    Value(std::nullopt_t) {}
+    Value(long long number) : v_(number) {}
+    Value(int number) : v_(static_cast<long long>(number)) {}
+    Value(std::string text) : v_(std::move(text)) {}
+    Value(std::string_view text) : v_(std::string(text)) {}
+    Value(const char* text) : v_(std::string(text)) {}
+
+    bool isNull() const { return std::holds_alternative<std::monostate>(v_); }
+    bool isNumber() const { return std::holds_alternative<long long>(v_); }
+    bool isText() const { return std::holds_alternative<std::string>(v_); }
+
+    // Null reads as the empty text; a number as its decimal text.
+    std::string toText() const;
+    // A number, or text that is a whole number; anything else raises TypeMismatch.
+    long long toNumber() const;
+
+    // Assigns text reusing this value's buffer (the per-row path of the imports).
+    void assignText(std::string_view text);
+
+    friend bool operator==(const Value&, const Value&) = default;
+
+private:
+    std::variant<std::monostate, long long, std::string> v_;
+};
+
+// The parts of a connection string
+// "Provider=...;Data Source=<path>;Jet OLEDB:Database Password=;".
+struct ConnectionInfo {
+    std::string provider;
+    std::string dataSource;
+    std::string password;
+};
+// Raises InvalidArgument when there is no Data Source.
+ConnectionInfo parseConnectionString(std::string_view connectionString);
+
+enum class CursorType { ForwardOnly, Keyset, Static };
+enum class LockType { ReadOnly, Pessimistic, Optimistic };
+
+struct TableInfo {
+    std::string name;
+    bool hidden = false;
+};
+
+struct KeyInfo {
+    std::string name;
+    std::string table;
+    std::string column;
+    bool primaryKey = false;
+};
+
+class Recordset;
+
+// One shared read-write connection to a database file of ours.
+class Connection {
+public:
+    Connection();
+    ~Connection();  // closes; pending rows are stored
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    // DatabaseNotFound for a missing file, NotOurDatabase for a file that is no database of
+    // ours, CannotOpenDatabase when it cannot be opened.
+    void open(std::string_view connectionString);
+    void close();
+    bool isOpen() const;
+    const std::string& path() const;
+
+    // One SQL statement; returns the number of rows it changed (0 for schema statements).
+    long long execute(std::string_view sql);
+
+    // Stores every appended row on disk now. Appends are also stored by themselves within a
+    // short time, before any statement other than an append, and on close.
+    void flush();
+
+    // Catalog: the column property "Jet OLEDB:Allow Zero Length".
+    void setAllowZeroLength(std::string_view table, std::string_view column, bool allow);
+    bool allowZeroLength(std::string_view table, std::string_view column) const;
+    // Catalog: table attributes (1 = hidden from our own table listing).
+    void setTableAttributes(std::string_view table, int attributes);
+    int tableAttributes(std::string_view table) const;
+
+    std::vector<TableInfo> tables(bool includeHidden) const;
+    // Column names in table order; TableNotFound when there is no such table.
+    std::vector<std::string> columnNames(std::string_view table) const;
+    std::vector<KeyInfo> keys() const;
+
+    // Holds the database for one import: LockedByOtherUser while another connection (in this
+    // or another process) holds it. Released by unlockImport or close.
+    void lockImport();
+    void unlockImport();
+
+    struct Impl;
+    Impl& impl() { return *impl_; }
+
+private:
+    std::unique_ptr<Impl> impl_;
+};
+
+// Makes an empty database file of ours; DatabaseExists when the file exists.
+void createDatabase(std::string_view connectionString);
+
+// Writes a compacted copy of the source to the destination. FileAlreadyExists when the
+// destination exists, FileInUse when the source is open on any connection.
+void compactDatabase(std::string_view sourceConnectionString,
+                     std::string_view destinationConnectionString);
+
+class Field {
+public:
+    const std::string& Name() const { return name_; }
+    const Value& value() const { return value_; }
+    // Sets the value of the current (or new) row; stored by Recordset::update.
+    void setValue(Value value);
+
+private:
+    friend class Recordset;
+    std::string name_;
+    Value value_;
+    bool changed_ = false;
+};
+
+// Rows of a SELECT text or of a table opened by name.
+class Recordset {
+public:
+    Recordset();
+    ~Recordset();  // closes
+    Recordset(const Recordset&) = delete;
+    Recordset& operator=(const Recordset&) = delete;
+
+    // source: a SELECT text or a table name.
+    void open(std::string_view source, Connection& connection, CursorType cursor, LockType lock);
+    void close();
+    bool isOpen() const;
+
+    bool eof();
+    void moveNext();
+
+    int fieldCount() const;
+    Field& field(int index);
+    Field& field(std::string_view name);  // ItemNotFound when there is no such field
+
+    // Appends one row with the given columns (others Null) and stores it at once. The name
+    // list may be reused from call to call; it is resolved once.
+    void addNew(std::span<const std::string> names, std::span<const Value> values);
+    // Starts a new row whose fields are set one by one and then stored by update().
+    void addNew();
+    // Stores the new row, or the changes to the current row.
+    void update();
+
+    struct Impl;
+
+private:
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace yubin::db

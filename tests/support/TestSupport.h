@@ -1,0 +1,47 @@
+// Helpers shared by every test: temporary folders, code page 932 fixtures, running the
+// real executable.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace yubin::test {
+
+// A fresh folder under the system's temporary folder, removed with everything in it.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::string file(const std::string& name) const { return (path_ / name).string(); }
+
+private:
+    std::filesystem::path path_;
+};
+
+// UTF-8 text to code page 932 (throws on a character it cannot hold).
+std::string toCp932(const std::string& utf8);
+// Writes the lines in code page 932, each ended by `lineEnd`.
+void writeCp932Lines(const std::string& path, const std::vector<std::string>& utf8Lines,
+                     const std::string& lineEnd = "\r\n");
+void writeBytes(const std::string& path, const std::string& bytes);
+std::string readBytes(const std::string& path);
+
+// The published data files, or an empty string when they are absent (tests then skip).
+std::string sharedDataFile(const std::string& name);
+
+struct ProcessResult {
+    int exitCode = -1;  // 128 + signal when killed by a signal
+    std::string out;
+    std::string err;
+};
+// Runs the yubinbox executable with the arguments and extra environment ("NAME=value").
+ProcessResult runYubinbox(const std::vector<std::string>& args,
+                          const std::vector<std::string>& environment = {},
+                          const std::string& standardInput = "");
+std::string yubinboxExecutable();
+
+}  // namespace yubin::test
