@@ -1,0 +1,28 @@
+// The administrator's tasks that both the windows and the command line perform.
+#pragma once
+
+#include <string>
+
+namespace yubin::administration {
+
+// What the creation window's confirmation does for a folder: an existing yubinbox.mdb is
+// moved aside to yubinbox_<stamp>.mdb (an older backup of that name is deleted first), a new
+// empty database is made, and the settings file points at it with the login user as author.
+// Sets strMdbFile; returns the database path.
+std::string MakeNewDatabase(const std::string& folder);
+
+// The path of the backup a database is moved aside to: the stamp put before the file name's
+// own extension ("/d/x.mdb/yubinbox.mdb", "20240315" -> "/d/x.mdb/yubinbox_20240315.mdb").
+std::string BackupPath(const std::string& databasePath, const std::string& stamp);
+
+// The main menu's rules for the import task, from the settings file (strIniFile is set here):
+// only the author may import, and only while the database can be written. A database file
+// that does not exist yet is created. Sets strMdbFile. Raises YubinError when import is not
+// allowed (PermissionDenied, with the menu's message) or the database cannot be opened.
+void PrepareImportFromSettings();
+
+// The menu's refusal text.
+inline constexpr const char* kNoImportPermission =
+    "あなたには、データ取り込みを実行する権限がありません。";
+
+}  // namespace yubin::administration

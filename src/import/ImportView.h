@@ -1,0 +1,66 @@
+// What the import engines see of the import window: its controls and its event processing.
+//
+// The window implements it; so do the command line and the tests. Index 0 is always the
+// national data (txtCSVFILE(0), ProgressBar1, MCOUNT), index 1 the business-office data
+// (txtCSVFILE(1), ProgressBar2, JCOUNT).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace yubin::import {
+
+// Message-box styles and answers, numbered as the windows number them.
+namespace msgbox {
+inline constexpr int kOkOnly = 0;
+inline constexpr int kYesNo = 4;
+inline constexpr int kCritical = 16;
+inline constexpr int kQuestion = 32;
+inline constexpr int kDefaultButton2 = 256;
+inline constexpr int kAnswerOk = 1;
+inline constexpr int kAnswerYes = 6;
+inline constexpr int kAnswerNo = 7;
+}  // namespace msgbox
+
+class ImportView {
+public:
+    virtual ~ImportView() = default;
+
+    // txtCSVFILE(index): the chosen full path, or "".
+    virtual std::string csvFileText(int index) = 0;
+
+    // StatusBar1, panel "msg".
+    virtual void setStatusMessage(const std::string& text) = 0;
+
+    // ProgressBar1 / ProgressBar2. The value is always within [minimum, maximum].
+    virtual void setProgressVisible(int index, bool visible) = 0;
+    virtual void setProgressRange(int index, std::uint64_t minimum, std::uint64_t maximum) = 0;
+    virtual void setProgressValue(int index, std::uint64_t value) = 0;
+
+    // MCOUNT / JCOUNT.
+    virtual void setCountVisible(int index, bool visible) = 0;
+    virtual void setCountBorderStyle(int index, int borderStyle) = 0;
+    virtual void setCountCaption(int index, const std::string& caption) = 0;
+    virtual std::string countCaption(int index) = 0;
+
+    // cmdBTN(0), the run button.
+    virtual void setRunEnabled(bool enabled) = 0;
+
+    // lblSAKUSEIBI: the registered-data summary.
+    virtual void setSummaryCaption(const std::string& caption) = 0;
+    virtual void setSummaryVisible(bool visible) = 0;
+
+    // The screen's mouse pointer: busy during a run.
+    virtual void setBusyPointer(bool busy) = 0;
+    virtual void beep() = 0;
+
+    // A message box; title "" means the program's default title. Returns msgbox::kAnswer*.
+    virtual int messageBox(const std::string& text, int style, const std::string& title) = 0;
+
+    // Lets pending events run, after every line and throughout the closing pause. An abort
+    // is handled in here: the view writes the resume marker and throws ImportAborted, so the
+    // engine never continues.
+    virtual void doEvents() = 0;
+};
+
+}  // namespace yubin::import

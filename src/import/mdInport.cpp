@@ -1,0 +1,571 @@
+#include "import/mdInport.h"
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "import/JigyosyoReader.h"
+#include "import/KenAllReader.h"
+#include "settings/mdFileCreate.h"
+#include "store/mdlYubinBox.h"
+
+namespace yubin::mdInport {
+
+using db::CursorType;
+using db::LockType;
+using db::Recordset;
+using db::Value;
+using mdlYubinBox::cnMdb;
+using mdlYubinBox::strSQL;
+
+short intInportMode = 0;
+long lngResumeRecNo = 0;
+long lngRecCount = 0;
+std::string strCsvZPath;
+std::string strCsvJPath;
+std::array<std::string, 2> strSakuseibi;
+std::array<std::string, 2> strCsvDate;
+
+namespace {
+
+constexpr int kNational = 0;
+constexpr int kOffice = 1;
+
+// ZIPALL's columns in table order.
+constexpr std::array<const char*, 18> kZipallColumns = {
+    "団体コード", "旧郵便番号", "郵便番号", "住所かな3", "町域名",   "flag1",
+    "flag2",      "flag3",      "ダブり",   "flag4",     "flag5",    "事業所名かな",
+    "事業所名",   "取扱郵便局", "種別",     "丁目番地等", "データ識別", "RECNO"};
+constexpr int kRecNoColumn = 17;
+
+db::Connection& connection() {
+    if (!cnMdb) {
+        throw YubinError(ErrorCode::CannotOpenDatabase,
+                         "データベースに接続されていません。");
+    }
+    return *cnMdb;
+}
+
+// Executes one statement on cnMdb through strSQL.
+void Execute(const std::string& sql) {
+    strSQL = sql;
+    connection().execute(strSQL);
+}
+
+// The statements that run with errors ignored (deletions at a fresh start, keys, index).
+void ExecuteIgnoringErrors(const std::string& sql) {
+    try {
+        Execute(sql);
+    } catch (const YubinError&) {
+    }
+}
+
+// A code spliced into a lookup between single quotes, each quote doubled, so that it is
+// looked up as the text it is; digits pass unchanged.
+std::string QuoteLiteral(std::string_view text) {
+    std::string quoted;
+    quoted.reserve(text.size() + 2);
+    quoted += '\'';
+    for (char c : text) {
+        quoted += c;
+        if (c == '\'') quoted += '\'';
+    }
+    quoted += '\'';
+    return quoted;
+}
+
+bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        unsigned char x = static_cast<unsigned char>(a[i]);
+        unsigned char y = static_cast<unsigned char>(b[i]);
+        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
+        if (x != y) return false;
+    }
+    return true;
+}
+
+std::vector<std::string> FieldNames(Recordset& rs) {
+    std::vector<std::string> names;
+    names.reserve(static_cast<size_t>(rs.fieldCount()));
+    for (int i = 0; i < rs.fieldCount(); ++i) names.push_back(rs.field(i).Name());
+    return names;
+}
+
+// An error of a data line, with the file and line it came from.
+[[noreturn]] void RethrowAtLine(const YubinError& error, const std::string& file, long long line) {
+    const std::string where = "ファイル " + file + " の " + std::to_string(line) + " 行目: ";
+    const std::string description = error.description();
+    if (description.rfind("ファイル ", 0) == 0) throw error;  // already names its place
+    throw YubinError(error.code(), where + description);
+}
+
+// Records the file's stamp in the one row of 作成日 (added when the table is empty).
+void RecordCreationDate(const char* column, const std::string& csvPath) {
+    const std::string stamp = mdlYubinBox::GetFileDate(csvPath);
+    Recordset rs;
+    strSQL = "SELECT * FROM 作成日";
+    rs.open(strSQL, connection(), CursorType::Static, LockType::Optimistic);
+    if (rs.eof()) rs.addNew();
+    rs.field(column).setValue(Value(stamp));
+    rs.update();
+    rs.close();
+}
+
+// The closing pause: events keep running; the monotonic clock also ends it across midnight.
+void Pause() {
+    Environment& env = environment();
+    const double begin = env.monotonicSeconds();
+    while (env.monotonicSeconds() - begin < env.pauseSeconds) {
+        env.view->doEvents();
+        if (env.idle) env.idle();
+    }
+}
+
+std::string ResultCaption(double elapsedSeconds) {
+    return "処理時間：" + FormatElapsed(elapsedSeconds) + "  " + FormatCount(lngRecCount) + " 件";
+}
+
+std::string FormatPercentValue(double percent) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "( %.2f%% )", percent);
+    return buffer;
+}
+
+// The last codes handed to the masters during one national import.
+std::string lastPrefCode;
+std::string lastCityCode;
+
+}  // namespace
+
+Environment& environment() {
+    static Environment env{nullptr, 5.0, &SteadySeconds,
+                           [] { std::this_thread::sleep_for(std::chrono::milliseconds(10)); }};
+    return env;
+}
+
+double SteadySeconds() {
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+void ResetState() {
+    intInportMode = 0;
+    lngResumeRecNo = 0;
+    lngRecCount = 0;
+    strCsvZPath.clear();
+    strCsvJPath.clear();
+    strSakuseibi = {};
+    strCsvDate = {};
+    lastPrefCode.clear();
+    lastCityCode.clear();
+}
+
+std::string FormatPercent(std::uint64_t consumed, std::uint64_t length) {
+    if (length == 0) return FormatPercentValue(0.0);
+    return FormatPercentValue(static_cast<double>(consumed) / static_cast<double>(length) * 100.0);
+}
+
+std::string FormatElapsed(double seconds) {
+    long long total = seconds <= 0 ? 0 : static_cast<long long>(seconds + 0.5);
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%02lld:%02lld分%02lld秒", total / 3600, total / 60 % 60,
+                  total % 60);
+    std::string text = buffer;
+    for (size_t at = text.find("00:"); at != std::string::npos; at = text.find("00:", at)) {
+        text.erase(at, 3);
+    }
+    return text;
+}
+
+std::string FormatCount(long count) {
+    std::string digits = std::to_string(count < 0 ? -static_cast<long long>(count) : count);
+    std::string text;
+    for (size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) text += ',';
+        text += digits[i];
+    }
+    return count < 0 ? "-" + text : text;
+}
+
+std::string FormatStamp(const std::string& stamp) {
+    if (stamp.size() != 8) return stamp;
+    for (char c : stamp) {
+        if (c < '0' || c > '9') return stamp;
+    }
+    const int month = std::stoi(stamp.substr(4, 2));
+    const int day = std::stoi(stamp.substr(6, 2));
+    if (month < 1 || month > 12 || day < 1 || day > 31) return stamp;
+    return stamp.substr(0, 4) + "年" + stamp.substr(4, 2) + "月" + stamp.substr(6, 2) + "日";
+}
+
+void MasterUpdate(const import::ZipGroup& group) {
+    if (group.prefCode != lastPrefCode) {
+        Recordset rs;
+        strSQL = "SELECT * FROM 都道府県 WHERE JISX0401= " + QuoteLiteral(group.prefCode);
+        rs.open(strSQL, connection(), CursorType::Keyset, LockType::Pessimistic);
+        if (rs.eof()) {
+            static const std::array<std::string, 3> names = {"JISX0401", "都道府県名", "住所かな1"};
+            const std::array<Value, 3> values = {Value(group.prefCode), Value(group.prefName),
+                                                 Value(group.prefKana)};
+            rs.addNew(names, values);
+        }
+        rs.close();
+        lastPrefCode = group.prefCode;
+    }
+    if (group.cityCode != lastCityCode) {
+        Recordset rs;
+        strSQL = "SELECT * FROM 市町村 WHERE JISX0402 = " + QuoteLiteral(group.cityCode);
+        rs.open(strSQL, connection(), CursorType::Keyset, LockType::Pessimistic);
+        if (rs.eof()) {
+            static const std::array<std::string, 4> names = {"JISX0402", "市町村名", "住所かな2",
+                                                             "抹消FLAG"};
+            const std::array<Value, 4> values = {Value(group.cityCode), Value(group.cityName),
+                                                 Value(group.cityKana), Value(0)};
+            rs.addNew(names, values);
+        }
+        rs.close();
+        lastCityCode = group.cityCode;
+    }
+}
+
+void InportKenAll() {
+    Environment& env = environment();
+    import::ImportView& view = *env.view;
+    const double startTime = env.monotonicSeconds();
+    lngRecCount = 0;
+    intInportMode = 1;
+    strCsvZPath = view.csvFileText(kNational);
+
+    // The file is opened before anything is deleted, so a file that cannot be read leaves
+    // the registered data as it was.
+    import::KenAllReader reader(strCsvZPath);
+
+    if (lngResumeRecNo == 0) {
+        ExecuteIgnoringErrors("DELETE FROM 都道府県");
+        ExecuteIgnoringErrors("DELETE FROM 市町村 WHERE 抹消FLAG = 0");
+        ExecuteIgnoringErrors("DELETE FROM ZIPALL WHERE データ識別 <> '1'");
+    }
+    ExecuteIgnoringErrors("ALTER TABLE 都道府県 DROP CONSTRAINT xJISX0401");
+    ExecuteIgnoringErrors("ALTER TABLE 市町村 DROP CONSTRAINT xJISX0402");
+
+    const std::uint64_t fileLength = reader.fileLength();
+    lastPrefCode.clear();
+    lastCityCode.clear();
+
+    view.setStatusMessage("全国版郵便番号データを取り込んでいます。");
+    view.setProgressVisible(kNational, true);
+    view.setCountVisible(kNational, true);
+    view.setProgressRange(kNational, 0, fileLength);
+    view.setCountBorderStyle(kNational, 1);
+
+    Recordset zipall;
+    zipall.open("ZIPALL", connection(), CursorType::Keyset, LockType::Pessimistic);
+    const std::vector<std::string> names = FieldNames(zipall);
+    std::vector<Value> values(names.size(), Value(""));
+
+    // Where each of the group's values goes in the row the table reports; -1 when the table
+    // lacks the column.
+    std::array<int, kZipallColumns.size()> position{};
+    for (size_t c = 0; c < kZipallColumns.size(); ++c) {
+        position[c] = -1;
+        for (size_t i = 0; i < names.size(); ++i) {
+            if (EqualsIgnoringAsciiCase(names[i], kZipallColumns[c])) {
+                position[c] = static_cast<int>(i);
+                break;
+            }
+        }
+    }
+
+    long long groupStartLine = 1;
+    auto writeGroup = [&](const import::ZipGroup& group, long long firstLine) {
+        try {
+            MasterUpdate(group);
+            ++lngRecCount;
+            if (lngRecCount <= lngResumeRecNo) return;  // written by the interrupted run
+            for (size_t c = 0; c < group.row.size(); ++c) {
+                if (position[c] >= 0) values[static_cast<size_t>(position[c])].assignText(group.row[c]);
+            }
+            if (position[kRecNoColumn] >= 0) {
+                values[static_cast<size_t>(position[kRecNoColumn])] =
+                    Value(static_cast<long long>(lngRecCount));
+            }
+            zipall.addNew(names, values);
+        } catch (const YubinError& error) {
+            RethrowAtLine(error, strCsvZPath, firstLine);
+        }
+    };
+
+    while (reader.readLine()) {
+        const std::uint64_t consumed = reader.bytesConsumed();
+        view.setCountCaption(kNational, FormatPercent(consumed, fileLength));
+        view.setProgressValue(kNational, consumed);
+        view.doEvents();
+        if (const import::ZipGroup* group = reader.mergeLine()) {
+            writeGroup(*group, groupStartLine);
+            groupStartLine = reader.lineNumber();
+        } else if (reader.lineNumber() == 1) {
+            groupStartLine = 1;
+        }
+    }
+    if (const import::ZipGroup* group = reader.finish()) writeGroup(*group, groupStartLine);
+    zipall.close();
+
+    Execute("ALTER TABLE 都道府県 ADD CONSTRAINT xJISX0401 PRIMARY KEY(JISX0401)");
+    Execute("ALTER TABLE 市町村 ADD CONSTRAINT xJISX0402 PRIMARY KEY(JISX0402)");
+
+    RecordCreationDate("ZIPALL", strCsvZPath);
+    view.setStatusMessage("全国版郵便番号データの取込が終了しました。");
+    Pause();
+    view.setCountCaption(kNational, ResultCaption(env.monotonicSeconds() - startTime));
+    mdFileCreate::StoreImportPath("csvzpath", strCsvZPath);
+    intInportMode = 0;
+}
+
+void InportJigyosyo() {
+    Environment& env = environment();
+    import::ImportView& view = *env.view;
+    const double startTime = env.monotonicSeconds();
+    lngRecCount = 0;
+    intInportMode = 2;
+    strCsvJPath = view.csvFileText(kOffice);
+    view.setStatusMessage("");
+
+    import::JigyosyoReader reader(strCsvJPath);
+
+    const bool resuming = lngResumeRecNo > kOfficeRecNoBase;
+    if (!resuming) {
+        Execute("DELETE FROM 市町村 WHERE 抹消FLAG = 1");
+        Execute("DELETE FROM ZIPALL WHERE データ識別 = '1'");
+    }
+    const std::uint64_t fileLength = reader.fileLength();
+
+    view.setStatusMessage("事業所個別郵便番号データを取り込んでいます。");
+    view.setProgressVisible(kOffice, true);
+    view.setCountVisible(kOffice, true);
+    view.setProgressRange(kOffice, 0, fileLength);
+    view.setCountBorderStyle(kOffice, 1);
+
+    Recordset zipall;
+    zipall.open("ZIPALL", connection(), CursorType::Keyset, LockType::Pessimistic);
+    const std::vector<std::string> names = FieldNames(zipall);
+    std::vector<Value> values(names.size(), Value(""));
+    // The row by position, in the table's column order.
+    auto put = [&](size_t position, std::string_view text) {
+        if (position < values.size()) values[position].assignText(text);
+    };
+    auto putNumber = [&](size_t position, long long number) {
+        if (position < values.size()) values[position] = Value(number);
+    };
+
+    static const std::array<std::string, 3> placeholderNames = {"JISX0402", "市町村名", "抹消FLAG"};
+    std::string lookup;
+    while (reader.readLine()) {
+        const std::uint64_t consumed = reader.bytesConsumed();
+        view.setProgressValue(kOffice, consumed);
+        view.setCountCaption(
+            kOffice, fileLength == 0 ? FormatPercentValue(0.0)
+                                     : FormatPercentValue(static_cast<double>(consumed) * 100.0 /
+                                                          static_cast<double>(fileLength)));
+        view.doEvents();
+        try {
+            const std::vector<std::string_view>& f = reader.splitFields();
+            std::string_view oldCode = f[8];
+            while (!oldCode.empty() && oldCode.front() == ' ') oldCode.remove_prefix(1);
+            while (!oldCode.empty() && oldCode.back() == ' ') oldCode.remove_suffix(1);
+            put(0, f[0]);
+            put(1, oldCode);
+            put(2, f[7]);
+            put(3, "");
+            put(4, f[5]);
+            putNumber(5, 0);
+            putNumber(6, 0);
+            putNumber(7, 0);
+            put(8, f[11]);
+            put(9, f[12]);
+            putNumber(10, 0);
+            put(11, f[1]);
+            put(12, f[2]);
+            put(13, f[9]);
+            put(14, f[10]);
+            put(15, f[6]);
+            put(16, "1");
+            ++lngRecCount;
+            putNumber(kRecNoColumn, kOfficeRecNoBase + lngRecCount);
+            const bool written = resuming && lngRecCount <= lngResumeRecNo - kOfficeRecNoBase;
+            if (!written) zipall.addNew(names, values);
+
+            Recordset city;
+            lookup = "SELECT * FROM 市町村 WHERE JISX0402 = " + QuoteLiteral(f[0]);
+            strSQL = lookup;
+            city.open(strSQL, connection(), CursorType::Keyset, LockType::Pessimistic);
+            if (city.eof()) {
+                const std::array<Value, 3> placeholder = {Value(f[0]), Value(f[4]), Value(1)};
+                city.addNew(placeholderNames, placeholder);
+            }
+            city.close();
+        } catch (const YubinError& error) {
+            RethrowAtLine(error, strCsvJPath, reader.lineNumber());
+        }
+    }
+    zipall.close();
+
+    RecordCreationDate("JIGYOSYO", strCsvJPath);
+    view.setStatusMessage("事業所対応個別郵便番号データの取込が終了しました。");
+    view.beep();
+    Pause();
+    view.setCountCaption(kOffice, ResultCaption(env.monotonicSeconds() - startTime));
+    intInportMode = 0;
+    mdFileCreate::StoreImportPath("csvjpath", strCsvJPath);
+}
+
+short PrefCount() {
+    Recordset rs;
+    strSQL = "SELECT COUNT(*) As DCOUNT FROM 都道府県";
+    rs.open(strSQL, connection(), CursorType::ForwardOnly, LockType::ReadOnly);
+    const long long count = rs.field("DCOUNT").value().toNumber();
+    rs.close();
+    return static_cast<short>(count);
+}
+
+void SaveResumePoint() {
+    ExecuteIgnoringErrors("DELETE FROM 登録中");
+    Recordset rs;
+    strSQL = "SELECT * FROM 登録中";
+    rs.open(strSQL, connection(), CursorType::Keyset, LockType::Pessimistic);
+    if (rs.eof()) {
+        const double marker =
+            (static_cast<double>(intInportMode) - 1.0) * 1e6 + static_cast<double>(lngRecCount);
+        rs.addNew();
+        rs.field("RECNO").setValue(Value(static_cast<long long>(marker)));
+        rs.update();
+    }
+    rs.close();
+    connection().flush();
+}
+
+ResumeState ReadResumePoint() {
+    ResumeState state;
+    {
+        Recordset rs;
+        strSQL = "SELECT * FROM 登録中";
+        rs.open(strSQL, connection(), CursorType::ForwardOnly, LockType::ReadOnly);
+        long threshold = 0;
+        if (!rs.eof() && !rs.field("RECNO").value().isNull()) {
+            threshold = static_cast<long>(rs.field("RECNO").value().toNumber());
+        }
+        rs.close();
+        lngResumeRecNo = threshold;
+    }
+    if (lngResumeRecNo != 0) {
+        const bool office = lngResumeRecNo > kOfficeRecNoBase;
+        Recordset rs;
+        strSQL = std::string("SELECT MAX(RECNO) AS MAXNO FROM ZIPALL") +
+                 (office ? " WHERE データ識別 = '1'" : " WHERE データ識別 <> '1'");
+        rs.open(strSQL, connection(), CursorType::ForwardOnly, LockType::ReadOnly);
+        if (!rs.eof()) {
+            const Value& maximum = rs.field("MAXNO").value();
+            // No row of the interrupted kind was written: nothing to continue, a fresh start.
+            lngResumeRecNo = maximum.isNull() ? 0 : static_cast<long>(maximum.toNumber());
+        }
+        rs.close();
+    }
+    state.threshold = lngResumeRecNo;
+    state.nationalChoiceDisabled = lngResumeRecNo > kOfficeRecNoBase;
+    state.continuation = lngResumeRecNo != 0;
+    return state;
+}
+
+void ClearResumePoint() { ExecuteIgnoringErrors("DELETE FROM 登録中"); }
+
+std::string SummaryText(const std::string& nationalStamp, const std::string& officeStamp) {
+    if (nationalStamp.empty() && officeStamp.empty()) return "";
+    std::string text = "【現在、登録されている郵便番号データの作成日】";
+    if (!nationalStamp.empty()) {
+        text += "\r\n　全国版郵便番号データ　　　： " + FormatStamp(nationalStamp);
+    }
+    if (!officeStamp.empty()) {
+        text += "\r\n　事業所個別郵便番号データ　： " + FormatStamp(officeStamp);
+    }
+    return text;
+}
+
+void ShowSakuseibi(std::array<std::string, 2>& sakuseibi) {
+    mdlYubinBox::OpenMdb(mdlYubinBox::strMdbFile);
+    Recordset rs;
+    strSQL = "SELECT * FROM 作成日";
+    rs.open(strSQL, connection(), CursorType::ForwardOnly, LockType::ReadOnly);
+    if (!rs.eof()) {
+        const std::string national = rs.field("ZIPALL").value().toText();
+        const std::string office = rs.field("JIGYOSYO").value().toText();
+        if (!national.empty()) sakuseibi[0] = national;
+        if (!office.empty()) sakuseibi[1] = office;
+        import::ImportView& view = *environment().view;
+        view.setSummaryCaption(SummaryText(national, office));
+        view.setSummaryVisible(true);
+    }
+    rs.close();
+}
+
+void InportRun() {
+    Environment& env = environment();
+    import::ImportView& view = *env.view;
+
+    // Whatever ends the run, the pointer comes back and the connection (with the import
+    // lock) is released, so that every appended row is on disk.
+    struct RunScope {
+        import::ImportView& view;
+        bool finished = false;
+        ~RunScope() {
+            if (finished) return;
+            try {
+                mdlYubinBox::CloseMdb();
+            } catch (...) {
+            }
+            view.setBusyPointer(false);
+        }
+    } scope{view};
+
+    bool opened = false;
+    try {
+        view.setBusyPointer(true);
+        mdlYubinBox::OpenMdb(mdlYubinBox::strMdbFile);
+        opened = true;
+    } catch (const std::exception& error) {
+        view.messageBox(error.what(), msgbox::kOkOnly, "");
+    }
+    if (opened) {
+        // Another process importing into the same file is refused, never interleaved.
+        if (cnMdb && cnMdb->isOpen()) cnMdb->lockImport();
+
+        ExecuteIgnoringErrors("DROP INDEX x_郵便番号 ON ZIPALL");
+        ExecuteIgnoringErrors("ALTER TABLE ZIPALL DROP CONSTRAINT xRECNO");
+
+        bool recreateKeys = true;
+        if (!view.csvFileText(kNational).empty() && view.countCaption(kNational).empty()) {
+            InportKenAll();
+        }
+        if (!view.csvFileText(kOffice).empty() && view.countCaption(kOffice).empty()) {
+            if (PrefCount() != 47) {
+                view.messageBox("全国版郵便番号データを取り込んでください。",
+                                msgbox::kCritical | msgbox::kOkOnly, "郵便番号データ取込処理");
+                view.setRunEnabled(true);
+                recreateKeys = false;
+            } else {
+                InportJigyosyo();
+            }
+        }
+        if (recreateKeys) {
+            ExecuteIgnoringErrors("CREATE INDEX x_郵便番号 ON ZIPALL(郵便番号)");
+            ExecuteIgnoringErrors("ALTER TABLE ZIPALL ADD CONSTRAINT xRECNO PRIMARY KEY(RECNO)");
+        }
+    }
+    ShowSakuseibi(strSakuseibi);
+    mdlYubinBox::CloseMdb();
+    view.setBusyPointer(false);
+    scope.finished = true;
+    view.beep();
+}
+
+}  // namespace yubin::mdInport
