@@ -60,20 +60,6 @@ void ExecuteIgnoringErrors(const std::string& sql) {
     }
 }
 
-// A code spliced into a lookup between single quotes, each quote doubled, so that it is
-// looked up as the text it is; digits pass unchanged.
-std::string QuoteLiteral(std::string_view text) {
-    std::string quoted;
-    quoted.reserve(text.size() + 2);
-    quoted += '\'';
-    for (char c : text) {
-        quoted += c;
-        if (c == '\'') quoted += '\'';
-    }
-    quoted += '\'';
-    return quoted;
-}
-
 bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i) {
@@ -138,6 +124,18 @@ std::string lastPrefCode;
 std::string lastCityCode;
 
 }  // namespace
+
+std::string QuoteLiteral(std::string_view text) {
+    std::string quoted;
+    quoted.reserve(text.size() + 2);
+    quoted += '\'';
+    for (char c : text) {
+        quoted += c;
+        if (c == '\'') quoted += '\'';
+    }
+    quoted += '\'';
+    return quoted;
+}
 
 Environment& environment() {
     static Environment env{nullptr, 5.0, &SteadySeconds,
@@ -533,7 +531,7 @@ void InportRun() {
         mdlYubinBox::OpenMdb(mdlYubinBox::strMdbFile);
         opened = true;
     } catch (const std::exception& error) {
-        view.messageBox(error.what(), msgbox::kOkOnly, "");
+        view.messageBox(error.what(), import::msgbox::kOkOnly, "");
     }
     if (opened) {
         // Another process importing into the same file is refused, never interleaved.
@@ -549,7 +547,7 @@ void InportRun() {
         if (!view.csvFileText(kOffice).empty() && view.countCaption(kOffice).empty()) {
             if (PrefCount() != 47) {
                 view.messageBox("全国版郵便番号データを取り込んでください。",
-                                msgbox::kCritical | msgbox::kOkOnly, "郵便番号データ取込処理");
+                                import::msgbox::kCritical | import::msgbox::kOkOnly, "郵便番号データ取込処理");
                 view.setRunEnabled(true);
                 recreateKeys = false;
             } else {

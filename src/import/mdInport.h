@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "import/ImportView.h"
 
@@ -83,6 +84,10 @@ std::string FormatElapsed(double seconds);                              // "03�
 std::string FormatCount(long count);                                    // "123,456"
 // "yyyymmdd" -> "yyyy年mm月dd日" ("" stays ""; a text that is no date is shown as it is).
 std::string FormatStamp(const std::string& stamp);
+
+// A text as an SQL literal between single quotes, each quote doubled, so that a code is looked
+// up as the text it is and cannot change the statement; digits pass unchanged.
+std::string QuoteLiteral(std::string_view text);
 
 // Resets the module state (tests and a new run of the command line).
 void ResetState();

@@ -1,0 +1,76 @@
+// The import window's controls as the command line shows them: messages on standard output,
+// progress on standard error (a live bar on a terminal, periodic plain lines otherwise).
+#pragma once
+
+#include <array>
+#include <signal.h>
+
+#include <csignal>
+#include <string>
+
+#include "import/ImportView.h"
+
+namespace yubin::cli {
+
+// Set by SIGINT and SIGTERM while an import runs; read by the event processing.
+extern volatile std::sig_atomic_t g_abortRequested;
+
+class CliImportView : public import::ImportView {
+public:
+    CliImportView(std::string nationalFile, std::string officeFile, bool terminal);
+
+    std::string csvFileText(int index) override { return files_[Index(index)]; }
+    void setStatusMessage(const std::string& text) override;
+    void setProgressVisible(int, bool) override {}
+    void setProgressRange(int index, std::uint64_t minimum, std::uint64_t maximum) override;
+    void setProgressValue(int index, std::uint64_t value) override;
+    void setCountVisible(int, bool) override {}
+    void setCountBorderStyle(int, int) override {}
+    void setCountCaption(int index, const std::string& caption) override;
+    std::string countCaption(int index) override { return captions_[Index(index)]; }
+    void setRunEnabled(bool) override {}
+    void setSummaryCaption(const std::string& caption) override { summary_ = caption; }
+    void setSummaryVisible(bool) override {}
+    void setBusyPointer(bool) override {}
+    void beep() override {}
+    int messageBox(const std::string& text, int style, const std::string& title) override;
+    void doEvents() override;
+
+    const std::string& summary() const { return summary_; }
+    // Whether the business-office import was refused for want of national data.
+    bool officeRefused() const { return officeRefused_; }
+    // Whether an abort ended the run (the resume marker is written).
+    bool aborted() const { return aborted_; }
+
+private:
+    static size_t Index(int index) { return index == 0 ? 0 : 1; }
+    void drawProgress(bool final);
+
+    std::array<std::string, 2> files_;
+    std::array<std::string, 2> captions_;
+    std::array<std::uint64_t, 2> maximum_{};
+    std::array<std::uint64_t, 2> value_{};
+    std::string summary_;
+    bool terminal_;
+    int active_ = -1;             // the engine whose progress shows
+    double lastDraw_ = 0;         // when the progress was last shown
+    int lastDecile_ = -1;         // plain output: the last tenth reported
+    unsigned eventCount_ = 0;
+    bool officeRefused_ = false;
+    bool aborted_ = false;
+};
+
+// Installs the abort handlers for SIGINT and SIGTERM for the life of the object.
+class AbortSignalScope {
+public:
+    AbortSignalScope();
+    ~AbortSignalScope();
+    AbortSignalScope(const AbortSignalScope&) = delete;
+    AbortSignalScope& operator=(const AbortSignalScope&) = delete;
+
+private:
+    struct sigaction oldInt_ {};
+    struct sigaction oldTerm_ {};
+};
+
+}  // namespace yubin::cli
