@@ -1,6 +1,8 @@
 // The settings file yubinbox.ini in the user's documents folder, and the user's identity.
 #pragma once
 
+#include <array>
+#include <optional>
 #include <string>
 
 namespace yubin::mdFileCreate {
@@ -13,10 +15,21 @@ extern std::string strIniFile;
 void SetIniFilePath();
 
 // The executable's base name ("yubinbox"); the settings file is named after it.
+// It is the file name of /proc/self/exe without its extension, "yubinbox" when that cannot be
+// read. Test programs, whose executables have other names, set the name with
+// SetExecutableBaseNameForTesting; std::nullopt goes back to /proc/self/exe.
 std::string ExecutableBaseName();
+void SetExecutableBaseNameForTesting(std::optional<std::string> name);
+
+// The comment block that heads a new settings file, one text per line (without line ends).
+// The two path examples are the system's own texts and are kept as they are.
+extern const std::array<const char*, 7> kCommentLines;
 
 // Creates the settings file with its comment block when it is missing, then stores `path`
 // and `author` (userName + TAB + "0").
+// The file is the documents folder + "/" + ExecutableBaseName() + ".ini". Both values are
+// checked first: a value holding a line break raises BadSettingsValue before anything is
+// written. A file that cannot be made or written raises PathFileAccess to the caller.
 void IniFileCreate(const std::string& databasePath, const std::string& userName);
 
 // A key of section yubinbox of strIniFile; "" when missing. At most 255 bytes.
@@ -25,6 +38,8 @@ std::string ReadKey(const std::string& key);
 void StoreImportPath(const std::string& key, const std::string& path);
 
 // The login name of the effective user.
+// When the user has no entry in the user database, the user id in decimal stands for the name,
+// so that such a user never matches the empty author of a settings file made for users.
 std::string GetLoginUserName();
 
 }  // namespace yubin::mdFileCreate

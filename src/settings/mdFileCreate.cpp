@@ -1,0 +1,108 @@
+#include "settings/mdFileCreate.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <vector>
+
+#include "settings/FileIo.h"
+#include "settings/Profile.h"
+#include "settings/mdGETUNC.h"
+#include "store/Error.h"
+
+namespace yubin::mdFileCreate {
+
+namespace fs = std::filesystem;
+
+std::string strIniFile;
+
+const std::array<const char*, 7> kCommentLines = {
+    "'yubinbox.mdb ファイルのファイルパス指定",
+    "'ファイルサーバーに置いたときは、修正してください。",
+    "'(例1)",
+    R"('path=C:\My Documents\yubinbox.mdb)",
+    "'(例2)",
+    R"('path=\\サーバ名\共有フォルダ名\yubinbox.mdb)",
+    "'",
+};
+
+namespace {
+
+std::optional<std::string>& ExecutableNameOverride() {
+    static std::optional<std::string> name;
+    return name;
+}
+
+}  // namespace
+
+void SetIniFilePath() { strIniFile = mdGETUNC::GetMyDocumentsPath() + "/yubinbox.ini"; }
+
+void SetExecutableBaseNameForTesting(std::optional<std::string> name) {
+    ExecutableNameOverride() = std::move(name);
+}
+
+std::string ExecutableBaseName() {
+    if (ExecutableNameOverride()) return *ExecutableNameOverride();
+    std::error_code ec;
+    fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+    if (ec) return "yubinbox";
+    std::string name = exe.filename().string();
+    // The kernel marks an executable replaced on disk while running.
+    constexpr std::string_view kDeleted = " (deleted)";
+    if (name.size() > kDeleted.size() && name.ends_with(kDeleted)) {
+        name.resize(name.size() - kDeleted.size());
+    }
+    std::string stem = fs::path(name).stem().string();
+    return stem.empty() ? "yubinbox" : stem;
+}
+
+void IniFileCreate(const std::string& databasePath, const std::string& userName) {
+    const std::string author = userName + "\t0";
+    profile::CheckEntry(kSection, "path", databasePath);
+    profile::CheckEntry(kSection, "author", author);
+
+    const std::string file = mdGETUNC::GetMyDocumentsPath() + "/" + ExecutableBaseName() + ".ini";
+    std::error_code ec;
+    if (!fs::exists(file, ec)) {
+        std::string block;
+        for (const char* line : kCommentLines) block += std::string(line) + "\r\n";
+        settings::CreateFileAtomically(file, block);
+    }
+    profile::WritePrivateProfileString(kSection, "path", databasePath, file);
+    profile::WritePrivateProfileString(kSection, "author", author, file);
+}
+
+std::string ReadKey(const std::string& key) {
+    return profile::GetPrivateProfileString(kSection, key, "", strIniFile);
+}
+
+void StoreImportPath(const std::string& key, const std::string& path) {
+    if (strIniFile.empty()) {
+        throw YubinError(ErrorCode::PathFileAccess,
+                         "cannot store " + key + ": the settings file path is not set");
+    }
+    profile::WritePrivateProfileString(kSection, key, path, strIniFile);
+}
+
+std::string GetLoginUserName() {
+    const uid_t uid = ::geteuid();
+    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 1024);
+    for (;;) {
+        passwd entry{};
+        passwd* found = nullptr;
+        int rc = ::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found);
+        if (rc == ERANGE && buffer.size() < (1u << 20)) {
+            buffer.resize(buffer.size() * 2);
+            continue;
+        }
+        if (rc == 0 && found != nullptr && found->pw_name != nullptr && *found->pw_name != '\0') {
+            return found->pw_name;
+        }
+        return std::to_string(uid);
+    }
+}
+
+}  // namespace yubin::mdFileCreate
