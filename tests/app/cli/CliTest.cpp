@@ -1,0 +1,274 @@
+// The command line through the real executable, with a temporary home folder.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/TestSupport.h"
+
+namespace yubin::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+class CliTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    std::vector<std::string> env() const {
+        return {"HOME=" + dir.path().string(), "XDG_CONFIG_HOME=" + dir.file(".config")};
+    }
+    ProcessResult yubinbox(const std::vector<std::string>& args) {
+        return runYubinbox(args, env());
+    }
+    std::string db() const { return dir.file("yubinbox.mdb"); }
+};
+
+TEST_F(CliTest, SqlRunsStatementsAndReportsRefusals) {
+    ASSERT_EQ(yubinbox({"createdb", db()}).exitCode, 0);
+    EXPECT_EQ(yubinbox({"createdb", db()}).exitCode, 1);  // exists
+    EXPECT_EQ(yubinbox({"createdb", db(), "--force"}).exitCode, 0);
+
+    EXPECT_EQ(yubinbox({"sql", db(), "INSERT INTO 都道府県 VALUES('01', '北海道', 'ﾎｯｶｲﾄﾞｳ')"}).exitCode, 0);
+    EXPECT_EQ(yubinbox({"sql", db(), "INSERT INTO 都道府県 VALUES('13', 'O''Hare', NULL)"}).exitCode, 0);
+    ProcessResult select = yubinbox({"sql", db(), "select * from 都道府県 where jisx0401 <> '01'"});
+    EXPECT_EQ(select.exitCode, 0) << select.err;
+    EXPECT_EQ(select.out, "JISX0401\t都道府県名\t住所かな1\n13\tO'Hare\t\n");
+
+    ProcessResult tooLong = yubinbox({"sql", db(), "INSERT INTO 市町村 (JISX0402) VALUES('123456')"});
+    EXPECT_EQ(tooLong.exitCode, 1);
+    EXPECT_NE(tooLong.err.find("エラー 3163"), std::string::npos) << tooLong.err;
+
+    ProcessResult garbage = yubinbox({"sql", db(), "DELETE 都道府県; DROP TABLE ZIPALL"});
+    EXPECT_EQ(garbage.exitCode, 1);
+    EXPECT_NE(garbage.err.find("エラー 3075"), std::string::npos) << garbage.err;
+
+    ProcessResult count = yubinbox({"sql", db(), "SELECT COUNT(*) As DCOUNT FROM 都道府県"});
+    EXPECT_EQ(count.out, "DCOUNT\n2\n");
+}
+
+TEST_F(CliTest, TablesHidesTheHiddenOnesAndCompactKeepsTheData) {
+    ASSERT_EQ(yubinbox({"createdb", db()}).exitCode, 0);
+    EXPECT_EQ(yubinbox({"tables", db()}).out, "登録中\n");
+    ProcessResult all = yubinbox({"tables", db(), "--all"});
+    EXPECT_NE(all.out.find("ZIPALL\thidden"), std::string::npos) << all.out;
+    EXPECT_NE(all.out.find("DUMMY\thidden"), std::string::npos);
+
+    ASSERT_EQ(yubinbox({"sql", db(), "INSERT INTO 登録中 VALUES(5)"}).exitCode, 0);
+    ASSERT_EQ(yubinbox({"compact", db()}).exitCode, 0);
+    EXPECT_FALSE(fs::exists(dir.file("yubinboxJRO.mdb")));
+    EXPECT_EQ(yubinbox({"sql", db(), "SELECT * FROM 登録中"}).out, "RECNO\n5\n");
+
+    EXPECT_EQ(yubinbox({"sql", dir.file("missing.mdb"), "SELECT * FROM DUMMY"}).exitCode, 1);
+    writeBytes(dir.file("text.mdb"), "not a database\n");
+    ProcessResult notOurs = yubinbox({"sql", dir.file("text.mdb"), "SELECT * FROM DUMMY"});
+    EXPECT_EQ(notOurs.exitCode, 1);
+    EXPECT_NE(notOurs.err.find("3343"), std::string::npos) << notOurs.err;
+}
+
+std::string KenLine(const std::string& code, const std::string& zip, const std::string& town) {
+    return code + ",\"100  \",\"" + zip + "\",\"ﾄｳｷｮｳﾄ\",\"ﾁﾖﾀﾞｸ\",\"ﾏﾁ\",\"都" + code.substr(0, 2) +
+           "\",\"千代田区\",\"" + town + "\",0,0,0,0,0,0";
+}
+
+std::vector<std::string> KenLines(int groupsPerPrefecture) {
+    std::vector<std::string> lines;
+    for (int p = 1; p <= 47; ++p) {
+        char code[6];
+        std::snprintf(code, sizeof code, "%02d101", p);
+        for (int z = 0; z < groupsPerPrefecture; ++z) {
+            lines.push_back(KenLine(code, std::to_string(1000000 + p * 10000 + z), "町" + std::to_string(z)));
+        }
+    }
+    return lines;
+}
+
+std::vector<std::string> OfficeLines(int count) {
+    std::vector<std::string> lines;
+    for (int i = 0; i < count; ++i) {
+        lines.push_back("13101,\"ｼﾔ\",\"社" + std::to_string(i) + "\",\"東京都\",\"千代田区\",\"町\",\"１\",\"" +
+                        std::to_string(9000000 + i) + "\",\"100  \",\"局\",0,0,0");
+    }
+    return lines;
+}
+
+TEST_F(CliTest, AdministratorJobFromNewDatabaseToLookup) {
+    writeCp932Lines(dir.file("ken_all.csv"), KenLines(2));
+    writeCp932Lines(dir.file("jigyosyo.csv"), OfficeLines(3));
+
+    ProcessResult made = yubinbox({"newdb", dir.path().string()});
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    ProcessResult settings = yubinbox({"settings"});
+    EXPECT_NE(settings.out.find("path=" + db()), std::string::npos) << settings.out;
+
+    ProcessResult run = yubinbox({"import", "--ken-all", dir.file("ken_all.csv"), "--jigyosyo",
+                                  dir.file("jigyosyo.csv")});
+    ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+    EXPECT_NE(run.out.find("全国版: 処理時間："), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("94 件"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("事業所個別版: 処理時間："), std::string::npos);
+    EXPECT_NE(run.out.find("データベースを最適化して終了します。"), std::string::npos);
+
+    ProcessResult summary = yubinbox({"summary"});
+    EXPECT_NE(summary.out.find("全国版郵便番号データ　　　： "), std::string::npos) << summary.out;
+    EXPECT_NE(summary.out.find("事業所個別郵便番号データ　： "), std::string::npos);
+
+    ProcessResult found = yubinbox({"lookup", "101-0000"});
+    ASSERT_EQ(found.exitCode, 0) << found.err;
+    EXPECT_NE(found.out.find("1010000\t全国\t都01\t千代田区\t町0"), std::string::npos) << found.out;
+    EXPECT_NE(yubinbox({"lookup", "9000001"}).out.find("事業所"), std::string::npos);
+    EXPECT_EQ(yubinbox({"lookup", "1234567"}).exitCode, 1);
+    EXPECT_EQ(yubinbox({"lookup", "12-34"}).exitCode, 2);
+
+    // The same files again: the dates are not newer, and without a terminal that is refused.
+    ProcessResult again = yubinbox({"import", "--ken-all", dir.file("ken_all.csv")});
+    EXPECT_EQ(again.exitCode, 3) << again.err;
+    EXPECT_EQ(yubinbox({"import", "--ken-all", dir.file("ken_all.csv"), "--yes"}).exitCode, 0);
+
+    // A second newdb keeps the old database under its dated name.
+    ASSERT_EQ(yubinbox({"newdb", dir.path().string()}).exitCode, 0);
+    int backups = 0;
+    for (const auto& entry : fs::directory_iterator(dir.path())) {
+        if (entry.path().filename().string().rfind("yubinbox_", 0) == 0) ++backups;
+    }
+    EXPECT_EQ(backups, 1);
+}
+
+TEST_F(CliTest, OrdinaryUserMayNotImportAndOfficeDataNeedsNationalData) {
+    writeCp932Lines(dir.file("jigyosyo.csv"), OfficeLines(2));
+    ASSERT_EQ(yubinbox({"createdb", db()}).exitCode, 0);
+    ASSERT_EQ(yubinbox({"use", db()}).exitCode, 0);
+    ProcessResult refused = yubinbox({"import", "--jigyosyo", dir.file("jigyosyo.csv")});
+    EXPECT_EQ(refused.exitCode, 3);
+    EXPECT_NE(refused.err.find("あなたには、データ取り込みを実行する権限がありません。"), std::string::npos);
+
+    ProcessResult office = yubinbox({"import", "--db", db(), "--jigyosyo", dir.file("jigyosyo.csv")});
+    EXPECT_EQ(office.exitCode, 4);
+    EXPECT_NE(office.err.find("全国版郵便番号データを取り込んでください。"), std::string::npos) << office.err;
+}
+
+// A running import, its standard error read line by line.
+class ImportProcess {
+public:
+    ImportProcess(const std::vector<std::string>& args, const std::vector<std::string>& environment) {
+        int errPipe[2];
+        if (pipe(errPipe) != 0) throw std::runtime_error("pipe");
+        pid_ = fork();
+        if (pid_ == 0) {
+            int devnull = open("/dev/null", O_RDWR);
+            dup2(devnull, 0);
+            dup2(devnull, 1);
+            dup2(errPipe[1], 2);
+            close(errPipe[0]);
+            close(errPipe[1]);
+            for (const auto& e : environment) putenv(const_cast<char*>(e.c_str()));
+            std::vector<char*> argv;
+            std::string exe = yubinboxExecutable();
+            argv.push_back(exe.data());
+            for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            execv(exe.c_str(), argv.data());
+            _exit(127);
+        }
+        close(errPipe[1]);
+        err_ = fdopen(errPipe[0], "r");
+    }
+    ~ImportProcess() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            wait();
+        }
+        if (err_) fclose(err_);
+    }
+    // Reads progress lines until `count` of them are seen; false when the process ended first.
+    bool waitForProgressLines(int count) {
+        char line[4096];
+        int seen = 0;
+        while (seen < count && fgets(line, sizeof line, err_)) {
+            if (std::string(line).find("%") != std::string::npos) ++seen;
+        }
+        return seen == count;
+    }
+    void signal(int sig) { kill(pid_, sig); }
+    int wait() {
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+
+private:
+    pid_t pid_ = -1;
+    FILE* err_ = nullptr;
+};
+
+// Kills or interrupts the import at several points of each engine, continues it, and compares
+// the tables with those of an import that ran through.
+class InterruptedImportTest : public CliTest {
+protected:
+    void SetUp() override {
+        writeCp932Lines(dir.file("ken_all.csv"), KenLines(400));
+        writeCp932Lines(dir.file("jigyosyo.csv"), OfficeLines(6000));
+    }
+    std::vector<std::string> importArgs() const {
+        return {"import", "--db", db(), "--ken-all", dir.file("ken_all.csv"), "--jigyosyo",
+                dir.file("jigyosyo.csv"), "--yes"};
+    }
+    std::string dump() {
+        std::string all;
+        for (const char* table : {"ZIPALL", "都道府県", "市町村", "作成日", "登録中"}) {
+            ProcessResult r = yubinbox({"sql", db(), std::string("SELECT * FROM ") + table});
+            EXPECT_EQ(r.exitCode, 0) << r.err;
+            all += r.out;
+        }
+        return all;
+    }
+    std::string integrity() {
+        return yubinbox({"sql", db(), "SELECT COUNT(*) As N FROM ZIPALL"}).exitCode == 0 ? "ok" : "broken";
+    }
+};
+
+TEST_F(InterruptedImportTest, KilledOrAbortedImportsEndWithTheTablesOfOneUninterruptedImport) {
+    ASSERT_EQ(yubinbox({"createdb", db()}).exitCode, 0);
+    ProcessResult whole = yubinbox(importArgs());
+    ASSERT_EQ(whole.exitCode, 0) << whole.err;
+    const std::string expected = dump();
+
+    // Progress lines: 11 per engine (0 % to 100 %); the points lie in both engines.
+    for (int point : {2, 7, 14, 19}) {
+        for (int sig : {SIGKILL, SIGINT}) {
+            SCOPED_TRACE("signal " + std::to_string(sig) + " after progress line " + std::to_string(point));
+            ASSERT_EQ(yubinbox({"createdb", db(), "--force"}).exitCode, 0);
+            {
+                ImportProcess process(importArgs(), env());
+                ASSERT_TRUE(process.waitForProgressLines(point));
+                process.signal(sig);
+                const int code = process.wait();
+                EXPECT_EQ(code, sig == SIGKILL ? 128 + SIGKILL : 130);
+            }
+            EXPECT_EQ(integrity(), "ok");
+            ProcessResult marker = yubinbox({"sql", db(), "SELECT * FROM 登録中"});
+            if (sig == SIGKILL) {
+                EXPECT_EQ(marker.out, "RECNO\n");  // no marker: the next run is a fresh import
+            } else {
+                EXPECT_NE(marker.out, "RECNO\n");
+            }
+            // The next run: after a business-office abort only that file may be given.
+            std::vector<std::string> args = importArgs();
+            ProcessResult next = yubinbox(args);
+            if (next.exitCode == 3) {
+                next = yubinbox({"import", "--db", db(), "--jigyosyo", dir.file("jigyosyo.csv"), "--yes"});
+            }
+            ASSERT_EQ(next.exitCode, 0) << next.err;
+            EXPECT_EQ(dump(), expected);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace yubin::test
