@@ -79,13 +79,12 @@ void CliImportView::drawProgress(bool final) {
         std::fflush(stderr);
         return;
     }
+    // Plain output: one line at every tenth of the file.
     const int decile = static_cast<int>(fraction * 10);
-    if (decile != lastDecile_ || final) {
-        if (decile == lastDecile_ && final) return;
-        lastDecile_ = decile;
-        std::fprintf(stderr, "%s %s\n", captions_[i].c_str(), count.c_str());
-        std::fflush(stderr);
-    }
+    if (decile == lastDecile_) return;
+    lastDecile_ = decile;
+    std::fprintf(stderr, "%s %s\n", captions_[i].c_str(), count.c_str());
+    std::fflush(stderr);
 }
 
 int CliImportView::messageBox(const std::string& text, int style, const std::string& title) {
@@ -107,9 +106,11 @@ void CliImportView::doEvents() {
                          "取り込みを中止しました。次回の取り込みは途中から継続します。");
     }
     if (active_ < 0 || (++eventCount_ & 0xFF) != 0) return;
-    const double now = mdInport::SteadySeconds();
-    if (now - lastDraw_ < kDrawInterval) return;
-    lastDraw_ = now;
+    if (terminal_) {
+        const double now = mdInport::SteadySeconds();
+        if (now - lastDraw_ < kDrawInterval) return;
+        lastDraw_ = now;
+    }
     drawProgress(false);
 }
 
