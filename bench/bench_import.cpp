@@ -1,0 +1,111 @@
+// Times `yubinbox import` of the published files into a fresh database against the sqlite3
+// tool's `.import` of the same files (converted to UTF-8) into a fresh file, alternating, and
+// prints the ratio of the medians and our peak resident memory.
+//
+//   bench_import [RUNS]        (default 5; needs ../shared/data and the sqlite3 tool)
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Run {
+    double seconds;
+    long peakKilobytes;
+};
+
+// Runs a command (argv) with its output discarded; its wall time and peak resident memory.
+Run Time(const std::vector<std::string>& args) {
+    const auto start = std::chrono::steady_clock::now();
+    pid_t pid = fork();
+    if (pid == 0) {
+        std::freopen("/dev/null", "w", stdout);
+        std::freopen("/dev/null", "w", stderr);
+        std::vector<char*> argv;
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::fprintf(stderr, "failed: %s\n", args[0].c_str());
+        std::exit(1);
+    }
+    return {seconds, usage.ru_maxrss};
+}
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
+int Shell(const std::string& command) { return std::system(command.c_str()); }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int runs = argc > 1 ? std::atoi(argv[1]) : 5;
+    const fs::path data = YUBIN_SHARED_DATA_DIR;
+    const std::string ken = (data / "KEN_ALL.CSV").string();
+    const std::string office = (data / "JIGYOSYO.CSV").string();
+    if (!fs::exists(ken) || !fs::exists(office)) {
+        std::puts("published data files are absent; nothing measured");
+        return 0;
+    }
+    const fs::path work = fs::temp_directory_path() / ("yubinbox-bench-" + std::to_string(getpid()));
+    fs::create_directories(work);
+    const std::string kenUtf8 = (work / "ken_all.csv").string();
+    const std::string officeUtf8 = (work / "jigyosyo.csv").string();
+    if (Shell("iconv -f CP932 -t UTF-8 '" + ken + "' > '" + kenUtf8 + "'") != 0 ||
+        Shell("iconv -f CP932 -t UTF-8 '" + office + "' > '" + officeUtf8 + "'") != 0) {
+        std::fputs("iconv failed\n", stderr);
+        return 1;
+    }
+    const std::string ours = (work / "yubinbox.mdb").string();
+    const std::string theirs = (work / "sqlite.db").string();
+    std::string schema = "CREATE TABLE ken(";
+    for (int i = 0; i < 15; ++i) schema += (i ? ",c" : "c") + std::to_string(i);
+    schema += "); CREATE TABLE jig(";
+    for (int i = 0; i < 13; ++i) schema += (i ? ",c" : "c") + std::to_string(i);
+    schema += ");";
+
+    std::vector<double> oursSeconds, theirSeconds;
+    long peak = 0;
+    for (int r = 0; r < runs; ++r) {
+        fs::remove(ours);
+        Time({YUBIN_EXECUTABLE, "createdb", ours});
+        const Run a = Time({YUBIN_EXECUTABLE, "import", "--db", ours, "--ken-all", ken,
+                            "--jigyosyo", office, "--yes", "--pause", "0"});
+        oursSeconds.push_back(a.seconds);
+        peak = std::max(peak, a.peakKilobytes);
+
+        fs::remove(theirs);
+        const Run b = Time({"sqlite3", theirs, schema, ".mode csv", ".import " + kenUtf8 + " ken",
+                            ".import " + officeUtf8 + " jig"});
+        theirSeconds.push_back(b.seconds);
+        std::printf("run %d: yubinbox import %.3f s, sqlite3 .import %.3f s\n", r + 1, a.seconds,
+                    b.seconds);
+    }
+    const double ratio = Median(oursSeconds) / Median(theirSeconds);
+    std::printf("median: yubinbox %.3f s, sqlite3 %.3f s, ratio %.2f (goal <= 1.5)\n",
+                Median(oursSeconds), Median(theirSeconds), ratio);
+    std::printf("peak resident memory of yubinbox import: %.1f MB (goal <= 64 MB)\n",
+                static_cast<double>(peak) / 1024.0);
+    fs::remove_all(work);
+    return 0;
+}
