@@ -1,0 +1,15 @@
+// Splitting a decoded data-file line into its fields.
+#pragma once
+
+#include <string_view>
+#include <vector>
+
+namespace yubin::import {
+
+// Splits `text` at every comma (and, with `atTabs`, at every tab) into `fields`, empty fields
+// kept: a line always has at least one field. There is no quoting: the quotes of a line are
+// gone before it is split (Cp932Decoder), so a comma that stood between quotes separates
+// fields as well. The views point into `text`.
+void splitAtSeparators(std::string_view text, bool atTabs, std::vector<std::string_view>& fields);
+
+}  // namespace yubin::import
