@@ -2,8 +2,8 @@
 //
 // Names match without regard to case; storing a key replaces its line in place, a new key goes
 // to the end of its section, a new section to the end of the file, a missing file is created;
-// every other line is kept byte for byte. Lines are written with CR LF; LF line ends and a
-// UTF-8 byte-order mark are read correctly.
+// every other line is kept byte for byte. Lines are written with CR LF (LF in a file that
+// already uses LF); LF line ends and a UTF-8 byte-order mark are read correctly.
 //
 // Text rules, in detail:
 // - A section header is a line whose first non-blank character is "[" and that holds a "]"

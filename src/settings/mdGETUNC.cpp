@@ -351,8 +351,9 @@ std::vector<std::string> GetDriveList() { return GetDriveList(SystemDrivePlatfor
 
 bool CanWriteDrive(const std::string& root) {
     try {
+        if (root.empty()) return false;  // no root at all, not the file system's root
         std::string folder = root;
-        if (folder.empty() || folder.back() != '/') folder += '/';
+        if (folder.back() != '/') folder += '/';
         int error = CreateAndRemove(folder + kTestFileName);
         if (error == 0) return true;
         if (error != EEXIST) return false;
