@@ -1,0 +1,91 @@
+// Message boxes of yubinbox: a style number chooses the buttons, the icon and the default
+// button; the answer says which button closed the box.
+//
+// Styles are sums of flags, as every window writes them:
+//   buttons  0 OK only, 4 Yes and No
+//   icon     16 critical, 32 question, 48 exclamation, 64 information, 0 none
+//   default  256 makes the second button the default one (No in a Yes/No box)
+// so 16 is "critical, OK", 292 "Yes/No, question, No default", 260 "Yes/No, No default".
+//
+// While a MessageBoxResponder exists, boxes are answered by it and never shown.
+#pragma once
+
+#include <deque>
+#include <memory>
+#include <vector>
+
+#include <QString>
+
+class QMessageBox;
+class QWidget;
+
+namespace yubin::app {
+
+namespace MsgStyle {
+inline constexpr int OkOnly = 0;
+inline constexpr int YesNo = 4;
+inline constexpr int Critical = 16;
+inline constexpr int Question = 32;
+inline constexpr int Exclamation = 48;
+inline constexpr int Information = 64;
+inline constexpr int DefaultButton2 = 256;
+}  // namespace MsgStyle
+
+enum class Answer { Ok, Yes, No };
+
+// Shows a message box with the program's default title (ProgramName()) and waits for it.
+Answer MsgBox(const QString& text, int style = MsgStyle::OkOnly);
+// Shows a message box with the title given; the empty text gives a box without a title.
+Answer MsgBox(const QString& text, int style, const QString& title);
+
+// The box for the text, style and title, ready to be shown and not shown. A style this
+// system does not use (other buttons, a third default button) raises std::invalid_argument.
+std::unique_ptr<QMessageBox> BuildMessageBox(const QString& text, int style, const QString& title,
+                                             QWidget* parent = nullptr);
+
+// The answer given by pressing Enter: the default button's.
+Answer DefaultAnswer(int style);
+// Whether the answer is one of the box's buttons.
+bool AnswerFits(int style, Answer answer);
+
+// One box asked while a responder was in place.
+struct AskedMessage {
+    QString text;
+    int style = 0;
+    QString title;
+    Answer answer = Answer::Ok;
+};
+
+// Answers message boxes instead of the user while it exists (responders nest; the newest
+// answers). Each box takes the next scripted answer, or the default button's when the script
+// is used up; every box is recorded. A scripted answer that is not a button of its box raises
+// std::logic_error from MsgBox.
+class MessageBoxResponder {
+  public:
+    MessageBoxResponder();
+    ~MessageBoxResponder();
+    MessageBoxResponder(const MessageBoxResponder&) = delete;
+    MessageBoxResponder& operator=(const MessageBoxResponder&) = delete;
+
+    void setNextAnswer(Answer answer) { script_.push_back(answer); }
+    const std::vector<AskedMessage>& asked() const { return asked_; }
+    // Scripted answers not used yet.
+    std::size_t pendingAnswers() const { return script_.size(); }
+    void clear() {
+        asked_.clear();
+        script_.clear();
+    }
+
+    // The responder in place, or nullptr when boxes are shown.
+    static MessageBoxResponder* current();
+
+    // Records the box and gives its answer.
+    Answer respond(const QString& text, int style, const QString& title);
+
+  private:
+    std::deque<Answer> script_;
+    std::vector<AskedMessage> asked_;
+    MessageBoxResponder* previous_ = nullptr;
+};
+
+}  // namespace yubin::app

@@ -1,0 +1,95 @@
+#include "app/Startup.h"
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <system_error>
+
+#include <QApplication>
+
+#include "app/ErrorGuard.h"
+#include "app/MessageBox.h"
+#include "app/WindowBase.h"
+#include "app/WindowCommon.h"
+#include "app/frmMENU.h"
+#include "store/Error.h"
+
+namespace yubin::app {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path ToPath(const QString& path) { return fs::path(path.toStdU16String()); }
+
+// The marker's existence only counts; a path that cannot be examined counts as no marker.
+bool FileExists(const fs::path& path) {
+    std::error_code ec;
+    return fs::is_regular_file(path, ec);
+}
+
+// The file system's refusal as the error of the same fault, with what was being done.
+YubinError FileSystemError(int error, const std::string& what, const fs::path& path) {
+    const std::string where = " (" + what + ": " + path.string() + ")";
+    switch (error) {
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            return YubinError(ErrorCode::PermissionDenied, "書き込みできません。" + where);
+        case ENOENT:
+        case ENOTDIR:
+            return YubinError(ErrorCode::PathNotFound, "パスが見つかりません。" + where);
+        default:
+            return YubinError(
+                ErrorCode::PathFileAccess,
+                std::string("パス/ファイル名が無効です。") + std::strerror(error) + where);
+    }
+}
+
+// Opens the file for writing and closes it without writing.
+void CreateEmptyFile(const fs::path& path) {
+    errno = 0;
+    std::ofstream file(path, std::ios::out | std::ios::trunc | std::ios::binary);
+    if (!file) throw FileSystemError(errno != 0 ? errno : EIO, "作成", path);
+    file.close();
+    if (file.fail()) throw FileSystemError(errno != 0 ? errno : EIO, "作成", path);
+}
+
+}  // namespace
+
+QString CheckFilePath() { return ProgramFolder() + QStringLiteral("/checkfile.txt"); }
+
+void Main() {
+    const fs::path marker = ToPath(CheckFilePath());
+    if (FileExists(marker)) {
+        MsgBox(kTwiceStartedMessage, MsgStyle::Critical, QString());
+        return;
+    }
+    CreateEmptyFile(marker);
+    auto* menu = new frmMENU();  // deleted when it is unloaded
+    menu->show();
+}
+
+void DeleteCheckFile() {
+    const fs::path marker = ToPath(CheckFilePath());
+    if (!FileExists(marker)) return;
+    std::error_code ec;
+    fs::remove(marker, ec);
+    if (ec) throw FileSystemError(ec.value(), "削除", marker);
+}
+
+int RunWindows(int argc, char** argv) {
+    QApplication application(argc, argv);
+    // The program ends when no window is loaded, not when the last visible one closes:
+    // windows hide themselves while they hand over to each other.
+    QApplication::setQuitOnLastWindowClosed(false);
+    Guarded(Main);
+    int exitCode = 0;
+    if (WindowBase::LoadedCount() > 0) exitCode = QApplication::exec();
+    WindowBase::DeleteLoadedWindows();
+    return exitCode;
+}
+
+}  // namespace yubin::app

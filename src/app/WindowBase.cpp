@@ -1,0 +1,102 @@
+#include "app/WindowBase.h"
+
+#include <algorithm>
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFont>
+#include <QPointer>
+
+#include "app/ErrorGuard.h"
+#include "app/WindowCommon.h"
+
+namespace yubin::app {
+
+namespace {
+
+std::vector<WindowBase*>& Register() {
+    static std::vector<WindowBase*> windows;
+    return windows;
+}
+
+}  // namespace
+
+WindowBase::WindowBase(const QString& name, const QString& statusTextKey, QWidget* parent)
+    : QWidget(parent, Qt::Window), statusBar_(nullptr) {
+    setObjectName(name);
+    setAttribute(Qt::WA_DeleteOnClose);
+    setFixedSize(Px(kClientWidthTwips), Px(kClientHeightTwips));
+    QFont windowFont(QStringLiteral("ＭＳ ゴシック"));
+    windowFont.setPointSizeF(9);
+    setFont(windowFont);
+    statusBar_ = new StatusBar1(statusTextKey, this);
+    placeStatusBar();
+    Register().push_back(this);
+}
+
+WindowBase::~WindowBase() { leaveRegister(); }
+
+void WindowBase::setCaption(const QString& title) { setWindowTitle(WindowCaption(*this, title)); }
+
+bool WindowBase::queryUnload(UnloadMode /*mode*/) { return true; }
+
+bool WindowBase::unload() {
+    if (!loaded_) return true;
+    unloadingFromCode_ = true;
+    QPointer<WindowBase> self(this);
+    const bool closed = close();
+    if (self) unloadingFromCode_ = false;
+    return closed;
+}
+
+void WindowBase::closeEvent(QCloseEvent* event) {
+    const UnloadMode mode = unloadingFromCode_ ? UnloadMode::Code : UnloadMode::User;
+    bool unloads = false;
+    Guarded([&] {
+        if (!queryUnload(mode)) return;
+        unloadWindow();
+        unloads = true;
+    });
+    if (!unloads) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+    leaveRegister();
+}
+
+void WindowBase::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    placeStatusBar();
+}
+
+void WindowBase::placeStatusBar() {
+    const int barHeight = statusBar_->sizeHint().height();
+    statusBar_->setGeometry(0, height() - barHeight, width(), barHeight);
+}
+
+void WindowBase::leaveRegister() {
+    if (!loaded_) return;
+    loaded_ = false;
+    auto& windows = Register();
+    windows.erase(std::remove(windows.begin(), windows.end(), this), windows.end());
+    // The program runs while a window is loaded.
+    if (windows.empty()) QCoreApplication::exit(0);
+}
+
+int WindowBase::LoadedCount() { return static_cast<int>(Register().size()); }
+
+WindowBase* WindowBase::Loaded(const QString& name) {
+    for (WindowBase* window : Register()) {
+        if (window->objectName() == name) return window;
+    }
+    return nullptr;
+}
+
+std::vector<WindowBase*> WindowBase::LoadedWindows() { return Register(); }
+
+void WindowBase::DeleteLoadedWindows() {
+    while (!Register().empty()) delete Register().back();
+}
+
+}  // namespace yubin::app
