@@ -49,6 +49,8 @@ struct KenAllReader::Impl {
     std::array<ZipGroup, 2> groups;
     ZipGroup* building = &groups[0];
     ZipGroup* completed = &groups[1];
+    // Kept apart from the key, so that a line whose postal code is empty still starts (and
+    // hands over) a group like any other.
     bool started = false;
 
     void startGroup() {

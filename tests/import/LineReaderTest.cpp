@@ -40,8 +40,9 @@ TEST(LineReader, CrLfAndBareLfEndLinesAndAFinalLineEndStartsNoLine) {
 TEST(LineReader, LinesAcrossRefillsOfASmallBufferAndLongerThanIt) {
     std::string bytes;
     Lines expected;
-    for (std::size_t i = 0; i < 60; ++i) {
-        expected.emplace_back((i * 7) % 45, static_cast<char>('a' + i % 26));
+    for (std::uint32_t i = 0, x = 1; i < 300; ++i) {
+        x = x * 1103515245u + 12345u;  // short and long lines in no particular order
+        expected.emplace_back((x >> 16) % 41, static_cast<char>('a' + i % 26));
         bytes += expected.back() + (i % 3 == 0 ? "\n" : "\r\n");
     }
     for (std::size_t buffer : {16, 17, 31}) EXPECT_EQ(readBytes(bytes, buffer).lines, expected);
