@@ -4,6 +4,7 @@
 #include <string>
 
 #include <QApplication>
+#include <QCursor>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -116,7 +117,12 @@ Answer MsgBox(const QString& text, int style, const QString& title) {
     }
     std::unique_ptr<QMessageBox> box =
         BuildMessageBox(text, style, title, QApplication::activeWindow());
+    // A box asked while the busy pointer shows (the abort question of an import) is answered
+    // with the normal pointer; the busy one returns with the answer.
+    const bool busy = !IsDefaultPointer();
+    if (busy) QGuiApplication::setOverrideCursor(QCursor(Qt::ArrowCursor));
     box->exec();
+    if (busy) QGuiApplication::restoreOverrideCursor();
     switch (box->standardButton(box->clickedButton())) {
         case QMessageBox::Yes:
             return Answer::Yes;

@@ -86,8 +86,7 @@ int RunWindows(int argc, char** argv) {
     // windows hide themselves while they hand over to each other.
     QApplication::setQuitOnLastWindowClosed(false);
     Guarded(Main);
-    int exitCode = 0;
-    if (WindowBase::LoadedCount() > 0) exitCode = QApplication::exec();
+    const int exitCode = WindowBase::RunEventLoop();
     WindowBase::DeleteLoadedWindows();
     return exitCode;
 }

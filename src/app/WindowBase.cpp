@@ -1,6 +1,7 @@
 #include "app/WindowBase.h"
 
 #include <algorithm>
+#include <utility>
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -17,6 +18,35 @@ namespace {
 std::vector<WindowBase*>& Register() {
     static std::vector<WindowBase*> windows;
     return windows;
+}
+
+std::function<void()>& NoWindowLoadedAction() {
+    static std::function<void()> action;
+    return action;
+}
+
+bool& EventLoopRunning() {
+    static bool running = false;
+    return running;
+}
+
+// The program runs while a window is loaded. Windows hand over to each other by unloading
+// one and loading the next within one handler, so the register is looked at once the handler
+// has returned to the event loop.
+void QueueEndCheck() {
+    QCoreApplication* application = QCoreApplication::instance();
+    if (application == nullptr) return;
+    QMetaObject::invokeMethod(
+        application,
+        [] {
+            if (!Register().empty()) return;
+            if (NoWindowLoadedAction()) {
+                NoWindowLoadedAction()();
+            } else if (EventLoopRunning()) {
+                QCoreApplication::exit(0);
+            }
+        },
+        Qt::QueuedConnection);
 }
 
 }  // namespace
@@ -80,8 +110,7 @@ void WindowBase::leaveRegister() {
     loaded_ = false;
     auto& windows = Register();
     windows.erase(std::remove(windows.begin(), windows.end(), this), windows.end());
-    // The program runs while a window is loaded.
-    if (windows.empty()) QCoreApplication::exit(0);
+    if (windows.empty()) QueueEndCheck();
 }
 
 int WindowBase::LoadedCount() { return static_cast<int>(Register().size()); }
@@ -97,6 +126,18 @@ std::vector<WindowBase*> WindowBase::LoadedWindows() { return Register(); }
 
 void WindowBase::DeleteLoadedWindows() {
     while (!Register().empty()) delete Register().back();
+}
+
+int WindowBase::RunEventLoop() {
+    if (Register().empty()) return 0;
+    EventLoopRunning() = true;
+    const int exitCode = QCoreApplication::exec();
+    EventLoopRunning() = false;
+    return exitCode;
+}
+
+std::function<void()> WindowBase::SetNoWindowLoadedAction(std::function<void()> action) {
+    return std::exchange(NoWindowLoadedAction(), std::move(action));
 }
 
 }  // namespace yubin::app

@@ -6,6 +6,7 @@
 // window leaves it loaded. An unloaded window is deleted by the event loop afterwards.
 #pragma once
 
+#include <functional>
 #include <vector>
 
 #include <QString>
@@ -41,6 +42,14 @@ class WindowBase : public QWidget {
     static std::vector<WindowBase*> LoadedWindows();
     // Deletes every window still loaded, without close requests (the program's end).
     static void DeleteLoadedWindows();
+
+    // Runs the program's event loop until no window is loaded (or the program ends);
+    // returns its exit code.
+    static int RunEventLoop();
+    // What happens when no window is loaded once a handler has returned: the loop of
+    // RunEventLoop ends. Tests replace it; an empty function restores it. Returns the action
+    // that was in place.
+    static std::function<void()> SetNoWindowLoadedAction(std::function<void()> action);
 
   protected:
     // name: the window's own name (objectName, "frmMENU"); statusTextKey: the key of the

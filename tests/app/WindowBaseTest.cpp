@@ -1,6 +1,7 @@
 // The window base: client area, status bar, caption, unloading and the loaded register.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <stdexcept>
 #include <vector>
 
@@ -124,6 +125,52 @@ TEST_F(WindowBaseTest, CancelledRequestKeepsTheWindowLoaded) {
     EXPECT_TRUE(window.unload());
     EXPECT_EQ(window.unloads, 1);
     EXPECT_EQ(window.requests.back(), WindowBase::UnloadMode::Code);
+}
+
+class WindowBaseEndTest : public WindowBaseTest {
+  protected:
+    void SetUp() override {
+        WindowBaseTest::SetUp();
+        DoEvents();  // nothing left over from earlier tests
+        previous_ = WindowBase::SetNoWindowLoadedAction([this] { ++ends_; });
+    }
+    void TearDown() override {
+        WindowBase::SetNoWindowLoadedAction(previous_);
+        WindowBaseTest::TearDown();
+    }
+    int ends_ = 0;
+    std::function<void()> previous_;
+};
+
+TEST_F(WindowBaseEndTest, ProgramEndsOnceNoWindowIsLoadedAfterTheHandler) {
+    auto* last = new TestWindow();
+    last->unload();
+    EXPECT_EQ(ends_, 0);  // not in the middle of the handler
+    DoEvents();
+    EXPECT_EQ(ends_, 1);
+}
+
+TEST_F(WindowBaseEndTest, HandingOverToTheNextWindowKeepsTheProgramRunning) {
+    auto* creation = new TestWindow(QStringLiteral("frmMAKEMDB"));
+    auto* menu = new TestWindow(QStringLiteral("frmMENU"));
+    menu->hide();
+    creation->unload();
+    menu->unload();
+    (new TestWindow(QStringLiteral("frmyubinbox")))->show();
+    DoEvents();
+    EXPECT_EQ(ends_, 0);
+    EXPECT_EQ(WindowBase::LoadedCount(), 1);
+}
+
+TEST_F(WindowBaseEndTest, HiddenWindowKeepsTheProgramRunning) {
+    auto* menu = new TestWindow(QStringLiteral("frmMENU"));
+    auto* chooser = new TestWindow(QStringLiteral("frmFilename"));
+    chooser->show();
+    menu->hide();
+    chooser->unload();
+    DoEvents();
+    EXPECT_EQ(ends_, 0);
+    EXPECT_TRUE(menu->isLoaded());
 }
 
 TEST_F(WindowBaseTest, ErrorWhileUnloadingIsReportedAndEndsTheProgram) {
