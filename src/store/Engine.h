@@ -22,7 +22,7 @@ namespace yubin::db {
 
 // A field value: Null, a whole number, or text (UTF-8).
 class Value {
-public:
+  public:
     Value() = default;
     Value(std::nullopt_t) {}
     Value(long long number) : v_(number) {}
@@ -35,6 +35,11 @@ public:
     bool isNumber() const { return std::holds_alternative<long long>(v_); }
     bool isText() const { return std::holds_alternative<std::string>(v_); }
 
+    // The text held; only when isText().
+    const std::string& text() const { return std::get<std::string>(v_); }
+    // The number held; only when isNumber().
+    long long number() const { return std::get<long long>(v_); }
+
     // Null reads as the empty text; a number as its decimal text.
     std::string toText() const;
     // A number, or text that is a whole number; anything else raises TypeMismatch.
@@ -45,7 +50,7 @@ public:
 
     friend bool operator==(const Value&, const Value&) = default;
 
-private:
+  private:
     std::variant<std::monostate, long long, std::string> v_;
 };
 
@@ -78,7 +83,7 @@ class Recordset;
 
 // One shared read-write connection to a database file of ours.
 class Connection {
-public:
+  public:
     Connection();
     ~Connection();  // closes; pending rows are stored
     Connection(const Connection&) = delete;
@@ -118,7 +123,7 @@ public:
     struct Impl;
     Impl& impl() { return *impl_; }
 
-private:
+  private:
     std::unique_ptr<Impl> impl_;
 };
 
@@ -130,23 +135,36 @@ void createDatabase(std::string_view connectionString);
 void compactDatabase(std::string_view sourceConnectionString,
                      std::string_view destinationConnectionString);
 
+// Deletes a database file (and a journal SQLite left beside it). FileInUse while a connection
+// holds the file; FileNotFound when it is missing.
+void deleteDatabaseFile(std::string_view path);
+
+// Stores the appended rows of every open connection of this process (the exit paths).
+void flushAllConnections();
+
+struct FieldAccess;
+
 class Field {
-public:
+  public:
+    // The name is known without reading a row (also at the end of the rows).
     const std::string& Name() const { return name_; }
-    const Value& value() const { return value_; }
+    // The value in the current (or new) row; NoCurrentRecord at the end of the rows.
+    const Value& value() const;
     // Sets the value of the current (or new) row; stored by Recordset::update.
     void setValue(Value value);
 
-private:
+  private:
     friend class Recordset;
+    friend struct FieldAccess;
     std::string name_;
     Value value_;
     bool changed_ = false;
+    Recordset* owner_ = nullptr;
 };
 
 // Rows of a SELECT text or of a table opened by name.
 class Recordset {
-public:
+  public:
     Recordset();
     ~Recordset();  // closes
     Recordset(const Recordset&) = delete;
@@ -174,7 +192,8 @@ public:
 
     struct Impl;
 
-private:
+  private:
+    friend class Field;
     std::unique_ptr<Impl> impl_;
 };
 

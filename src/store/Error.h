@@ -24,34 +24,39 @@ enum class ErrorCode : int {
     TableExists = 3010,           // CREATE TABLE of a table that exists
     NoCurrentRecord = 3021,       // a field was read or changed at the end of a row set
     DuplicateKey = 3022,          // a row would duplicate a primary-key value
+    ReadOnly = 3027,              // the database, or a row set opened read-only, cannot be written
     DatabaseNotFound = 3024,      // connect: the database file is missing
     CannotOpenDatabase = 3051,    // connect: the file exists but cannot be opened
     FileInUse = 3045,             // the file is in use by another connection or program
     IndexNullValue = 3058,        // Null in a primary-key column
     SyntaxError = 3075,           // an SQL text the engine does not understand
     TableNotFound = 3078,         // a statement or row set names no table of the database
+    BadFieldDefinition = 3190,    // CREATE TABLE with a field size outside 1..255
+    DuplicateFieldName = 3191,    // a column named twice in one statement
     FieldTooSmall = 3163,         // text longer than its column
     DatabaseExists = 3204,        // create: the file exists
     LockedByOtherUser = 3260,     // another process holds the database (an import runs there)
     ItemNotFound = 3265,          // a column, field or property that does not exist
     NotOurDatabase = 3343,        // connect: the file is no database of this system
     PrimaryKeyExists = 3283,      // ADD CONSTRAINT PRIMARY KEY on a table that has one
+    ValueCountMismatch = 3346,    // INSERT with more or fewer values than columns
     NumericOverflow = 3349,       // a number outside its column's range
     ConstraintNotFound = 3371,    // DROP INDEX / DROP CONSTRAINT of a name that is not there
     IndexExists = 3375,           // CREATE INDEX / ADD CONSTRAINT with a name in use
     ZeroLengthNotAllowed = 3315,  // the empty text in a column that does not allow it
     TypeMismatch = 3464,          // a value or literal of the wrong kind for its column
+    ObjectClosed = 3704,          // a connection or row set used while it is not open
     EngineFailure = 3999,         // SQLite reported a fault of its own (disk full, I/O, ...)
 
     // Faults of the data files and settings (ours).
-    BadInputLine = 20001,     // a data file line that cannot be read (too few fields, ...)
-    BadEncoding = 20002,      // a data file line that is not valid code page 932
-    BadSettingsValue = 20003, // a settings key or value that would corrupt the file
-    ImportAborted = 20004,    // the user aborted an import (resume marker written)
+    BadInputLine = 20001,      // a data file line that cannot be read (too few fields, ...)
+    BadEncoding = 20002,       // a data file line that is not valid code page 932
+    BadSettingsValue = 20003,  // a settings key or value that would corrupt the file
+    ImportAborted = 20004,     // the user aborted an import (resume marker written)
 };
 
 class YubinError : public std::runtime_error {
-public:
+  public:
     YubinError(ErrorCode code, const std::string& description)
         : std::runtime_error(description), code_(code) {}
 
@@ -59,7 +64,7 @@ public:
     int number() const noexcept { return static_cast<int>(code_); }
     std::string description() const { return what(); }
 
-private:
+  private:
     ErrorCode code_;
 };
 

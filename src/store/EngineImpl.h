@@ -1,0 +1,173 @@
+// The insides of Connection and Recordset, shared by their translation units.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include "store/Catalog.h"
+#include "store/Engine.h"
+#include "store/JetSql.h"
+#include "store/LockFile.h"
+#include "store/SqliteHandle.h"
+
+namespace yubin::db {
+
+namespace detail {
+
+// How long appended rows may wait in the open batch before the flusher commits them.
+inline constexpr auto kFlushDelay = std::chrono::milliseconds(100);
+
+// " WHERE "a" = ?n AND ..." for the condition (empty without one); the literals are checked
+// against the column types and appended to `values` in parameter order.
+std::string translateCondition(const TableDef& table, const sql::Condition& condition,
+                               std::vector<BoundValue>& values, std::vector<std::string>& scratch);
+// INSERT INTO "t" ("a", ...) VALUES (?, ...) for the given table columns.
+std::string insertSql(const TableDef& table, const std::vector<int>& columns);
+void bindAll(sqlite3_stmt* statement, const std::vector<BoundValue>& values, int firstIndex = 1);
+
+// An explicit transaction for schema changes: rolled back unless committed.
+class Transaction {
+  public:
+    explicit Transaction(sqlite3* db);
+    ~Transaction();
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+    void commit();
+
+  private:
+    sqlite3* db_;
+    bool done_ = false;
+};
+
+}  // namespace detail
+
+struct Connection::Impl {
+    // Guards everything below: the user-interface thread and the flusher share the connection.
+    std::mutex mutex;
+    detail::DatabasePtr db;
+    std::string path;
+    detail::LockFile lock;
+    bool importLocked = false;
+
+    std::shared_ptr<const detail::Catalog> catalog;
+    long long schemaVersion = -1;
+    detail::StatementPtr schemaVersionStatement;
+
+    // Prepared statements not in use, by their SQLite text.
+    std::unordered_map<std::string, std::vector<detail::StatementPtr>> idleStatements;
+
+    // The batch of appended rows: one open transaction, committed by the flusher at the latest
+    // kFlushDelay after it began, or before any statement that is not an append or a read.
+    bool inBatch = false;
+    std::chrono::steady_clock::time_point batchStarted;
+    detail::StatementPtr beginStatement;
+    detail::StatementPtr commitStatement;
+    std::condition_variable wake;
+    std::thread flusher;
+    bool stopping = false;
+    // A failure of the flusher, raised by the next call on the connection.
+    std::optional<YubinError> deferredError;
+
+    std::vector<Recordset::Impl*> recordsets;
+
+    bool isOpen() const { return db != nullptr; }
+    void requireOpen() const;
+    void raiseDeferred();
+    const detail::Catalog& currentCatalog();
+    std::shared_ptr<const detail::Catalog> currentCatalogShared();
+    void invalidateCatalog() { catalog.reset(); }
+
+    detail::StatementPtr acquire(const std::string& sql);
+    void release(const std::string& sql, detail::StatementPtr statement);
+
+    void beginBatch();
+    void commitBatch();
+    void flusherLoop();
+
+    // The statement handlers of execute().
+    long long run(const sql::CreateTable& s);
+    long long run(const sql::CreateIndex& s);
+    long long run(const sql::DropIndex& s);
+    long long run(const sql::AddPrimaryKey& s);
+    long long run(const sql::DropConstraint& s);
+    long long run(const sql::Insert& s);
+    long long run(const sql::Update& s);
+    long long run(const sql::Delete& s);
+    long long run(const sql::Select& s);
+
+    bool nameInUse(std::string_view name);
+    void dropKey(const detail::KeyDef& key);
+    void rebuildTable(const detail::TableDef& current, const detail::TableDef& changed);
+};
+
+struct Recordset::Impl {
+    enum class Position { Cursor, Row, New };
+
+    Recordset* self = nullptr;
+    Connection::Impl* conn = nullptr;  // null when closed
+    bool updatable = false;
+    bool hasRowid = false;
+    std::shared_ptr<const detail::TableDef> table;
+    std::vector<int> fieldColumns;  // the table column of each field (plain selects)
+    std::vector<Field> fields;
+
+    std::string selectSql;
+    detail::StatementPtr select;
+
+    // Where the row set stands: on the read cursor's row (fetched lazily), on a row known by
+    // its rowid (appended or updated; its values loaded lazily), or on a new row being built.
+    Position position = Position::Cursor;
+    bool fetched = false;
+    bool cursorOnRow = false;
+    bool rowFromCursor = false;
+    bool loaded = false;
+    long long rowid = 0;
+
+    // The prepared INSERT of the last name list given to addNew.
+    std::vector<std::string> appendNames;
+    std::vector<int> appendColumns;
+    std::string appendSql;
+    detail::StatementPtr appendStatement;
+    std::vector<std::string> scratch;
+
+    void requireOpen() const;
+    void requireUpdatable() const;
+    void ensureCurrent();
+    bool hasChanges() const;
+    void fetchLocked();
+    void loadRowLocked();
+    // Returns the statements to the connection's cache (or drops them when it closes).
+    void releaseStatements(bool finalize);
+    void detach();
+};
+
+struct FieldAccess {
+    static void set(Field& field, const Value& value) { field.value_ = value; }
+    static void setName(Field& field, std::string name, Recordset* owner) {
+        field.name_ = std::move(name);
+        field.owner_ = owner;
+    }
+    static Value& value(Field& field) { return field.value_; }
+    static bool changed(const Field& field) { return field.changed_; }
+    static void clearChanged(Field& field) { field.changed_ = false; }
+};
+
+}  // namespace yubin::db
+
+namespace yubin::db::detail {
+
+// Raises DatabaseNotFound, CannotOpenDatabase or NotOurDatabase unless the path names a
+// readable SQLite file.
+void checkDatabaseFile(const std::string& path);
+// Opens an SQLite connection on a file that checkDatabaseFile accepted and that has our
+// bookkeeping (NotOurDatabase otherwise); rolls back a journal a crash left behind.
+DatabasePtr openDatabase(const std::string& path);
+
+}  // namespace yubin::db::detail

@@ -1,0 +1,200 @@
+// Database files: checking, opening, creating, compacting and deleting them.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "store/EngineImpl.h"
+#include "store/FileHandle.h"
+
+namespace yubin::db {
+
+namespace detail {
+
+namespace {
+
+constexpr char kSqliteHeader[16] = "SQLite format 3";  // with its terminating zero
+
+std::string parentFolder(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+// The error for a failed file-system call on `path`.
+YubinError fileError(int error, const std::string& what, const std::string& path) {
+    ErrorCode code = ErrorCode::PathFileAccess;
+    if (error == EACCES || error == EPERM || error == EROFS) code = ErrorCode::PermissionDenied;
+    if (error == ENOENT || error == ENOTDIR) code = ErrorCode::PathNotFound;
+    return YubinError(code, what + ": " + path + "（" + std::strerror(error) + "）");
+}
+
+void syncPath(const std::string& path, bool folder) {
+    FileHandle fd(::open(path.c_str(), (folder ? O_RDONLY | O_DIRECTORY : O_RDWR) | O_CLOEXEC));
+    if (!fd.valid() || ::fsync(fd.get()) != 0) {
+        if (!folder) throw fileError(errno, "ファイルをディスクに書き込めません", path);
+    }
+}
+
+}  // namespace
+
+void checkDatabaseFile(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        const int error = errno;
+        if (error == ENOENT || error == ENOTDIR) {
+            throw YubinError(ErrorCode::DatabaseNotFound,
+                             "データベース ファイル " + path + " が見つかりません。");
+        }
+        throw YubinError(
+            ErrorCode::CannotOpenDatabase,
+            "データベース ファイル " + path + " を開けません（" + std::strerror(error) + "）。");
+    }
+    if (!S_ISREG(st.st_mode)) {
+        throw YubinError(ErrorCode::CannotOpenDatabase,
+                         path + " はファイルではないため、データベースとして開けません。");
+    }
+    FileHandle fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.valid()) {
+        throw YubinError(
+            ErrorCode::CannotOpenDatabase,
+            "データベース ファイル " + path + " を開けません（" + std::strerror(errno) + "）。");
+    }
+    char header[sizeof kSqliteHeader] = {};
+    const ssize_t n = ::pread(fd.get(), header, sizeof header, 0);
+    if (n != static_cast<ssize_t>(sizeof header) ||
+        std::memcmp(header, kSqliteHeader, sizeof header) != 0) {
+        throw YubinError(ErrorCode::NotOurDatabase,
+                         path + " は yubinbox のデータベース ファイルではありません。");
+    }
+}
+
+DatabasePtr openDatabase(const std::string& path) {
+    sqlite3* raw = nullptr;
+    const int rc =
+        sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+    DatabasePtr db(raw);
+    if (rc != SQLITE_OK) {
+        throw YubinError(ErrorCode::CannotOpenDatabase,
+                         "データベース ファイル " + path + " を開けません（" +
+                             (raw != nullptr ? sqlite3_errmsg(raw) : sqlite3_errstr(rc)) + "）。");
+    }
+    sqlite3_extended_result_codes(db.get(), 1);
+    sqlite3_busy_timeout(db.get(), 5000);
+    bool ours = false;
+    try {
+        ours = hasBookkeeping(db.get());
+    } catch (const YubinError& error) {
+        if (error.code() != ErrorCode::NotOurDatabase) {
+            throw YubinError(
+                ErrorCode::CannotOpenDatabase,
+                "データベース ファイル " + path + " を開けません: " + error.description());
+        }
+    }
+    if (!ours) {
+        throw YubinError(ErrorCode::NotOurDatabase,
+                         path + " は yubinbox のデータベース ファイルではありません。");
+    }
+    // A rollback journal (never WAL): the file may lie on a file-server share. Every commit
+    // reaches the disk before it returns.
+    run(db.get(),
+        "PRAGMA journal_mode = DELETE; PRAGMA synchronous = FULL; "
+        "PRAGMA cache_size = -16384;");
+    return db;
+}
+
+}  // namespace detail
+
+void createDatabase(std::string_view connectionString) {
+    const std::string path = parseConnectionString(connectionString).dataSource;
+    {
+        detail::FileHandle fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+        if (!fd.valid()) {
+            const int error = errno;
+            if (error == EEXIST) {
+                throw YubinError(ErrorCode::DatabaseExists,
+                                 "データベース ファイル " + path + " は既にあります。");
+            }
+            throw detail::fileError(error, "データベース ファイルを作れません", path);
+        }
+    }
+    // A journal beside a file that did not exist belongs to no database: it must not be
+    // played back into the new one.
+    ::unlink((path + "-journal").c_str());
+    try {
+        sqlite3* raw = nullptr;
+        const int rc = sqlite3_open_v2(path.c_str(), &raw,
+                                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+        detail::DatabasePtr db(raw);
+        if (rc != SQLITE_OK)
+            detail::throwSqlite(raw, rc, "データベース ファイルを作れません: " + path);
+        sqlite3_extended_result_codes(db.get(), 1);
+        detail::run(db.get(), ("PRAGMA application_id = " + std::to_string(detail::kApplicationId) +
+                               "; PRAGMA journal_mode = DELETE; PRAGMA synchronous = FULL;")
+                                  .c_str());
+        detail::run(db.get(), "BEGIN IMMEDIATE");
+        detail::run(db.get(), detail::bookkeepingSchema());
+        detail::run(db.get(), "COMMIT");
+    } catch (...) {
+        ::unlink(path.c_str());
+        throw;
+    }
+    detail::syncPath(detail::parentFolder(path), true);
+}
+
+void compactDatabase(std::string_view sourceConnectionString,
+                     std::string_view destinationConnectionString) {
+    const std::string source = parseConnectionString(sourceConnectionString).dataSource;
+    const std::string destination = parseConnectionString(destinationConnectionString).dataSource;
+    detail::checkDatabaseFile(source);
+    struct stat st {};
+    if (::lstat(destination.c_str(), &st) == 0) {
+        throw YubinError(ErrorCode::FileAlreadyExists,
+                         "最適化先のファイル " + destination + " は既にあります。");
+    }
+    const std::string folder = detail::parentFolder(destination);
+    if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        throw YubinError(ErrorCode::PathNotFound,
+                         "最適化先のフォルダ " + folder + " がありません。");
+    }
+    // No connection of ours may hold the source, in this process or another.
+    detail::LockFile lock(source, detail::LockFile::Mode::Exclusive);
+    detail::DatabasePtr db = detail::openDatabase(source);
+    detail::StatementPtr vacuum = detail::prepare(db.get(), "VACUUM INTO ?");
+    sqlite3_bind_text(vacuum.get(), 1, destination.c_str(), -1, SQLITE_STATIC);
+    const int rc = sqlite3_step(vacuum.get());
+    if (rc != SQLITE_DONE) {
+        const std::string message = sqlite3_errmsg(db.get());
+        if (message.find("already exists") != std::string::npos) {
+            throw YubinError(ErrorCode::FileAlreadyExists,
+                             "最適化先のファイル " + destination + " は既にあります。");
+        }
+        ::unlink(destination.c_str());
+        detail::throwSqlite(db.get(), rc, "データベース " + source + " を最適化できません。");
+    }
+    vacuum.reset();
+    db.reset();
+    // SQLite leaves the copy in the page cache of the system; it must be on disk before the
+    // caller replaces the source by it.
+    detail::syncPath(destination, false);
+    detail::syncPath(folder, true);
+}
+
+void deleteDatabaseFile(std::string_view pathText) {
+    const std::string path(pathText);
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+        throw YubinError(ErrorCode::FileNotFound, "ファイル " + path + " が見つかりません。");
+    }
+    detail::LockFile lock(path, detail::LockFile::Mode::Exclusive);
+    if (::unlink(path.c_str()) != 0) {
+        throw detail::fileError(errno, "ファイルを削除できません", path);
+    }
+    // A journal left by a crash belongs to the deleted file only.
+    ::unlink((path + "-journal").c_str());
+}
+
+}  // namespace yubin::db

@@ -1,0 +1,491 @@
+// Row sets: lazy reading, appending in batches, changing the current row.
+#include <algorithm>
+
+#include "store/EngineImpl.h"
+#include "store/TextRules.h"
+
+namespace yubin::db {
+
+using detail::BoundValue;
+using detail::quoteIdentifier;
+using detail::StatementPtr;
+using detail::TableDef;
+
+namespace {
+
+// Reads one result column into a value, reusing its text buffer.
+void readColumn(Value& target, sqlite3_stmt* s, int i) {
+    switch (sqlite3_column_type(s, i)) {
+        case SQLITE_NULL:
+            target = Value();
+            break;
+        case SQLITE_INTEGER:
+            target = Value(static_cast<long long>(sqlite3_column_int64(s, i)));
+            break;
+        default: {
+            // Text, and whatever another writer may have left (kept as its text).
+            const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(s, i));
+            const int bytes = sqlite3_column_bytes(s, i);
+            target.assignText(
+                std::string_view(text != nullptr ? text : "", static_cast<size_t>(bytes)));
+            break;
+        }
+    }
+}
+
+// A statement borrowed from the connection's cache for one call.
+class Borrowed {
+  public:
+    Borrowed(Connection::Impl& conn, std::string sql)
+        : conn_(conn), sql_(std::move(sql)), statement_(conn.acquire(sql_)) {}
+    ~Borrowed() { conn_.release(sql_, std::move(statement_)); }
+    Borrowed(const Borrowed&) = delete;
+    Borrowed& operator=(const Borrowed&) = delete;
+    sqlite3_stmt* get() const { return statement_.get(); }
+
+  private:
+    Connection::Impl& conn_;
+    std::string sql_;
+    StatementPtr statement_;
+};
+
+}  // namespace
+
+// ---- Recordset::Impl -----------------------------------------------------------------------
+
+void Recordset::Impl::requireOpen() const {
+    if (conn == nullptr) throw YubinError(ErrorCode::ObjectClosed, "行セットが開いていません。");
+}
+
+void Recordset::Impl::requireUpdatable() const {
+    requireOpen();
+    if (!updatable) {
+        throw YubinError(ErrorCode::ReadOnly, "行セット（" + selectSql + "）は読み取り専用です。");
+    }
+}
+
+bool Recordset::Impl::hasChanges() const {
+    return std::any_of(fields.begin(), fields.end(),
+                       [](const Field& f) { return FieldAccess::changed(f); });
+}
+
+void Recordset::Impl::fetchLocked() {
+    const int rc = sqlite3_step(select.get());
+    fetched = true;
+    if (rc == SQLITE_ROW) {
+        cursorOnRow = true;
+        const int offset = hasRowid ? 1 : 0;
+        if (hasRowid) rowid = sqlite3_column_int64(select.get(), 0);
+        for (size_t i = 0; i < fields.size(); ++i) {
+            readColumn(FieldAccess::value(fields[i]), select.get(), static_cast<int>(i) + offset);
+            FieldAccess::clearChanged(fields[i]);
+        }
+        return;
+    }
+    cursorOnRow = false;
+    if (rc != SQLITE_DONE) {
+        detail::throwSqlite(conn->db.get(), rc, "行セット（" + selectSql + "）を読めません。");
+    }
+}
+
+void Recordset::Impl::loadRowLocked() {
+    std::string sql = "SELECT ";
+    for (size_t i = 0; i < fieldColumns.size(); ++i) {
+        if (i > 0) sql += ", ";
+        sql += quoteIdentifier(table->columns[static_cast<size_t>(fieldColumns[i])].name);
+    }
+    sql += " FROM " + quoteIdentifier(table->name) + " WHERE rowid = ?";
+    Borrowed s(*conn, sql);
+    sqlite3_bind_int64(s.get(), 1, rowid);
+    const int rc = sqlite3_step(s.get());
+    if (rc == SQLITE_DONE) {
+        throw YubinError(ErrorCode::NoCurrentRecord,
+                         "テーブル " + table->name + " の現在の行は削除されています。");
+    }
+    if (rc != SQLITE_ROW) {
+        detail::throwSqlite(conn->db.get(), rc, "テーブル " + table->name + " の行を読めません。");
+    }
+    for (size_t i = 0; i < fields.size(); ++i) {
+        readColumn(FieldAccess::value(fields[i]), s.get(), static_cast<int>(i));
+        FieldAccess::clearChanged(fields[i]);
+    }
+    loaded = true;
+}
+
+void Recordset::Impl::ensureCurrent() {
+    requireOpen();
+    switch (position) {
+        case Position::New:
+            return;
+        case Position::Cursor:
+            if (!fetched) {
+                std::lock_guard lock(conn->mutex);
+                fetchLocked();
+            }
+            if (!cursorOnRow) {
+                throw YubinError(ErrorCode::NoCurrentRecord,
+                                 "現在の行がありません（行セットの終わりです）。");
+            }
+            return;
+        case Position::Row:
+            if (!loaded) {
+                std::lock_guard lock(conn->mutex);
+                loadRowLocked();
+            }
+            return;
+    }
+}
+
+void Recordset::Impl::releaseStatements(bool finalize) {
+    if (finalize || conn == nullptr) {
+        select.reset();
+        appendStatement.reset();
+    } else {
+        conn->release(selectSql, std::move(select));
+        conn->release(appendSql, std::move(appendStatement));
+    }
+    appendNames.clear();
+    appendColumns.clear();
+    appendSql.clear();
+}
+
+void Recordset::Impl::detach() {
+    releaseStatements(true);
+    conn = nullptr;
+}
+
+// ---- Field ---------------------------------------------------------------------------------
+
+const Value& Field::value() const {
+    if (owner_ != nullptr) owner_->impl_->ensureCurrent();
+    return value_;
+}
+
+void Field::setValue(Value value) {
+    if (owner_ != nullptr) {
+        Recordset::Impl& m = *owner_->impl_;
+        m.requireUpdatable();
+        m.ensureCurrent();
+    }
+    value_ = std::move(value);
+    changed_ = true;
+}
+
+// ---- Recordset -----------------------------------------------------------------------------
+
+Recordset::Recordset() : impl_(std::make_unique<Impl>()) { impl_->self = this; }
+
+Recordset::~Recordset() { close(); }
+
+void Recordset::open(std::string_view source, Connection& connection, CursorType cursor,
+                     LockType lock) {
+    // Every cursor kind reads lazily from the live table; they differ only in what they allow
+    // (a read-only lock refuses changes).
+    (void)cursor;
+    close();
+    Impl& m = *impl_;
+    Connection::Impl& c = connection.impl();
+    std::lock_guard guard(c.mutex);
+    c.requireOpen();
+    c.raiseDeferred();
+
+    sql::Select select;
+    if (auto name = sql::parseTableName(source)) {
+        select.all = true;
+        select.table = *name;
+    } else {
+        sql::Statement statement = sql::parse(source);
+        auto* s = std::get_if<sql::Select>(&statement);
+        if (s == nullptr) {
+            throw YubinError(
+                ErrorCode::InvalidArgument,
+                "行セットには SELECT 文かテーブル名を指定してください: " + std::string(source));
+        }
+        select = std::move(*s);
+    }
+    const auto table = c.currentCatalog().require(select.table);
+
+    std::vector<std::string> names;
+    std::vector<int> columns;
+    std::string sql = "SELECT ";
+    const bool aggregate = select.aggregate();
+    if (!aggregate) {
+        sql += "rowid";
+        if (select.all) {
+            for (size_t i = 0; i < table->columns.size(); ++i) {
+                columns.push_back(static_cast<int>(i));
+                names.push_back(table->columns[i].name);
+            }
+        } else {
+            for (const sql::SelectItem& item : select.items) {
+                const int column = table->requireColumn(item.column);
+                columns.push_back(column);
+                names.push_back(item.alias.empty()
+                                    ? table->columns[static_cast<size_t>(column)].name
+                                    : item.alias);
+            }
+        }
+        for (int column : columns) {
+            sql += ", " + quoteIdentifier(table->columns[static_cast<size_t>(column)].name);
+        }
+    } else {
+        for (size_t k = 0; k < select.items.size(); ++k) {
+            const sql::SelectItem& item = select.items[k];
+            if (k > 0) sql += ", ";
+            if (item.kind == sql::SelectKind::CountAll) {
+                sql += "count(*)";
+            } else {
+                const int column = table->requireColumn(item.column);
+                sql += item.kind == sql::SelectKind::Max ? "max(" : "min(";
+                sql += quoteIdentifier(table->columns[static_cast<size_t>(column)].name) + ")";
+            }
+            names.push_back(item.alias.empty() ? "Expr" + std::to_string(1000 + k) : item.alias);
+        }
+    }
+    std::vector<BoundValue> values;
+    std::vector<std::string> scratch;
+    sql += " FROM " + quoteIdentifier(table->name) +
+           detail::translateCondition(*table, select.where, values, scratch);
+
+    StatementPtr statement = c.acquire(sql);
+    for (size_t i = 0; i < values.size(); ++i) {
+        // The literals die with this call; SQLite keeps its own copies.
+        const BoundValue& v = values[i];
+        if (v.kind == BoundValue::Text) {
+            sqlite3_bind_text(statement.get(), static_cast<int>(i) + 1, v.text.data(),
+                              static_cast<int>(v.text.size()), SQLITE_TRANSIENT);
+        } else {
+            detail::bind(statement.get(), static_cast<int>(i) + 1, v);
+        }
+    }
+
+    m.conn = &c;
+    m.table = table;
+    m.updatable = !aggregate && lock != LockType::ReadOnly;
+    m.hasRowid = !aggregate;
+    m.fieldColumns = std::move(columns);
+    m.fields = std::vector<Field>(names.size());
+    for (size_t i = 0; i < names.size(); ++i) {
+        FieldAccess::setName(m.fields[i], std::move(names[i]), this);
+    }
+    m.selectSql = std::move(sql);
+    m.select = std::move(statement);
+    m.position = Impl::Position::Cursor;
+    m.fetched = false;
+    m.cursorOnRow = false;
+    m.rowFromCursor = false;
+    m.loaded = false;
+    c.recordsets.push_back(&m);
+}
+
+void Recordset::close() {
+    Impl& m = *impl_;
+    if (m.conn == nullptr) return;
+    std::lock_guard guard(m.conn->mutex);
+    m.releaseStatements(false);
+    auto& list = m.conn->recordsets;
+    list.erase(std::remove(list.begin(), list.end(), &m), list.end());
+    m.conn = nullptr;
+}
+
+bool Recordset::isOpen() const { return impl_->conn != nullptr; }
+
+bool Recordset::eof() {
+    Impl& m = *impl_;
+    m.requireOpen();
+    if (m.position != Impl::Position::Cursor) return false;
+    if (!m.fetched) {
+        std::lock_guard guard(m.conn->mutex);
+        m.fetchLocked();
+    }
+    return !m.cursorOnRow;
+}
+
+void Recordset::moveNext() {
+    Impl& m = *impl_;
+    m.requireOpen();
+    if (m.position == Impl::Position::New || m.hasChanges()) update();
+    std::lock_guard guard(m.conn->mutex);
+    if (m.position == Impl::Position::Row) {
+        m.position = Impl::Position::Cursor;
+        if (m.rowFromCursor) {
+            m.fetchLocked();
+        } else {
+            // An appended row comes after every row of the set.
+            m.fetched = true;
+            m.cursorOnRow = false;
+        }
+        return;
+    }
+    if (!m.fetched) m.fetchLocked();
+    if (!m.cursorOnRow) {
+        throw YubinError(ErrorCode::NoCurrentRecord, "行セットの終わりより先へは進めません。");
+    }
+    m.fetchLocked();
+}
+
+int Recordset::fieldCount() const {
+    impl_->requireOpen();
+    return static_cast<int>(impl_->fields.size());
+}
+
+Field& Recordset::field(int index) {
+    Impl& m = *impl_;
+    m.requireOpen();
+    if (index < 0 || index >= static_cast<int>(m.fields.size())) {
+        throw YubinError(ErrorCode::ItemNotFound,
+                         "行セットに " + std::to_string(index) + " 番のフィールドはありません。");
+    }
+    return m.fields[static_cast<size_t>(index)];
+}
+
+Field& Recordset::field(std::string_view name) {
+    Impl& m = *impl_;
+    m.requireOpen();
+    for (Field& f : m.fields) {
+        if (detail::namesEqual(f.Name(), name)) return f;
+    }
+    throw YubinError(ErrorCode::ItemNotFound, "行セット（" + m.table->name + "）にフィールド " +
+                                                  std::string(name) + " はありません。");
+}
+
+void Recordset::addNew(std::span<const std::string> names, std::span<const Value> values) {
+    Impl& m = *impl_;
+    m.requireUpdatable();
+    if (names.size() != values.size()) {
+        throw YubinError(ErrorCode::InvalidArgument,
+                         "テーブル " + m.table->name + " への追加: 列名の数（" +
+                             std::to_string(names.size()) + "）と値の数（" +
+                             std::to_string(values.size()) + "）が違います。");
+    }
+    if (m.position == Impl::Position::New || m.hasChanges()) update();
+    const TableDef& table = *m.table;
+
+    std::lock_guard guard(m.conn->mutex);
+    m.conn->raiseDeferred();
+    if (!m.appendStatement ||
+        !std::equal(names.begin(), names.end(), m.appendNames.begin(), m.appendNames.end())) {
+        std::vector<int> columns;
+        for (const std::string& name : names) {
+            const int column = table.requireColumn(name);
+            if (std::find(columns.begin(), columns.end(), column) != columns.end()) {
+                throw YubinError(ErrorCode::DuplicateFieldName, "テーブル " + table.name +
+                                                                    " への追加で列 " + name +
+                                                                    " が二度指定されています。");
+            }
+            columns.push_back(column);
+        }
+        std::string sql = detail::insertSql(table, columns);
+        StatementPtr statement = m.conn->acquire(sql);
+        m.conn->release(m.appendSql, std::move(m.appendStatement));
+        m.appendStatement = std::move(statement);
+        m.appendSql = std::move(sql);
+        m.appendColumns = std::move(columns);
+        m.appendNames.assign(names.begin(), names.end());
+        m.scratch.resize(m.appendColumns.size());
+    }
+    if (table.primaryKeyColumn >= 0 && std::find(m.appendColumns.begin(), m.appendColumns.end(),
+                                                 table.primaryKeyColumn) == m.appendColumns.end()) {
+        std::string unused;
+        detail::bindable(table, table.primaryKeyColumn, Value(), unused);  // raises
+    }
+    sqlite3_stmt* s = m.appendStatement.get();
+    {
+        detail::StatementReset reset(s);
+        for (size_t i = 0; i < values.size(); ++i) {
+            detail::bind(s, static_cast<int>(i) + 1,
+                         detail::bindable(table, m.appendColumns[i], values[i], m.scratch[i]));
+        }
+        m.conn->beginBatch();
+        const int rc = sqlite3_step(s);
+        if (rc != SQLITE_DONE) throw detail::writeError(m.conn->db.get(), rc, table);
+    }
+    m.rowid = sqlite3_last_insert_rowid(m.conn->db.get());
+    m.position = Impl::Position::Row;
+    m.loaded = false;
+    m.rowFromCursor = false;
+}
+
+void Recordset::addNew() {
+    Impl& m = *impl_;
+    m.requireUpdatable();
+    if (m.position == Impl::Position::New || m.hasChanges()) update();
+    m.position = Impl::Position::New;
+    for (Field& f : m.fields) {
+        FieldAccess::set(f, Value());
+        FieldAccess::clearChanged(f);
+    }
+}
+
+void Recordset::update() {
+    Impl& m = *impl_;
+    m.requireUpdatable();
+    const TableDef& table = *m.table;
+    std::vector<int> columns;
+    std::vector<const Value*> changed;
+    for (size_t i = 0; i < m.fields.size(); ++i) {
+        if (!FieldAccess::changed(m.fields[i])) continue;
+        columns.push_back(m.fieldColumns[i]);
+        changed.push_back(&FieldAccess::value(m.fields[i]));
+    }
+    std::vector<std::string> scratch(columns.size());
+
+    if (m.position == Impl::Position::New) {
+        if (table.primaryKeyColumn >= 0 &&
+            std::find(columns.begin(), columns.end(), table.primaryKeyColumn) == columns.end()) {
+            std::string unused;
+            detail::bindable(table, table.primaryKeyColumn, Value(), unused);  // raises
+        }
+        std::lock_guard guard(m.conn->mutex);
+        m.conn->raiseDeferred();
+        Borrowed s(*m.conn, detail::insertSql(table, columns));
+        {
+            detail::StatementReset reset(s.get());
+            for (size_t i = 0; i < columns.size(); ++i) {
+                detail::bind(s.get(), static_cast<int>(i) + 1,
+                             detail::bindable(table, columns[i], *changed[i], scratch[i]));
+            }
+            m.conn->beginBatch();
+            const int rc = sqlite3_step(s.get());
+            if (rc != SQLITE_DONE) throw detail::writeError(m.conn->db.get(), rc, table);
+        }
+        m.rowid = sqlite3_last_insert_rowid(m.conn->db.get());
+        m.position = Impl::Position::Row;
+        m.rowFromCursor = false;
+        m.loaded = false;
+        for (Field& f : m.fields) FieldAccess::clearChanged(f);
+        return;
+    }
+    if (columns.empty()) return;  // nothing changed: nothing to store
+
+    std::string sql = "UPDATE " + quoteIdentifier(table.name) + " SET ";
+    for (size_t i = 0; i < columns.size(); ++i) {
+        if (i > 0) sql += ", ";
+        sql += quoteIdentifier(table.columns[static_cast<size_t>(columns[i])].name) + " = ?";
+    }
+    sql += " WHERE rowid = ?";
+    std::lock_guard guard(m.conn->mutex);
+    m.conn->raiseDeferred();
+    m.conn->commitBatch();
+    Borrowed s(*m.conn, sql);
+    {
+        detail::StatementReset reset(s.get());
+        for (size_t i = 0; i < columns.size(); ++i) {
+            detail::bind(s.get(), static_cast<int>(i) + 1,
+                         detail::bindable(table, columns[i], *changed[i], scratch[i]));
+        }
+        sqlite3_bind_int64(s.get(), static_cast<int>(columns.size()) + 1, m.rowid);
+        const int rc = sqlite3_step(s.get());
+        if (rc != SQLITE_DONE) throw detail::writeError(m.conn->db.get(), rc, table);
+    }
+    if (sqlite3_changes64(m.conn->db.get()) == 0) {
+        throw YubinError(ErrorCode::NoCurrentRecord,
+                         "テーブル " + table.name + " の現在の行は削除されています。");
+    }
+    if (m.position == Impl::Position::Cursor) m.rowFromCursor = true;
+    m.position = Impl::Position::Row;
+    m.loaded = false;
+    for (Field& f : m.fields) FieldAccess::clearChanged(f);
+}
+
+}  // namespace yubin::db

@@ -1,0 +1,101 @@
+#include "store/SqliteHandle.h"
+
+namespace yubin::db::detail {
+
+YubinError sqliteError(sqlite3* db, int rc, std::string_view what) {
+    const int primary = rc & 0xff;
+    std::string message(what);
+    const char* detail = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+    if (detail != nullptr && *detail != '\0') {
+        message += "（";
+        message += detail;
+        message += "）";
+    }
+    ErrorCode code = ErrorCode::EngineFailure;
+    switch (primary) {
+        case SQLITE_READONLY:
+            code = ErrorCode::ReadOnly;
+            break;
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED:
+            code = ErrorCode::LockedByOtherUser;
+            break;
+        case SQLITE_PERM:
+        case SQLITE_AUTH:
+            code = ErrorCode::PermissionDenied;
+            break;
+        case SQLITE_CANTOPEN:
+            code = ErrorCode::CannotOpenDatabase;
+            break;
+        case SQLITE_NOTADB:
+        case SQLITE_CORRUPT:
+            code = ErrorCode::NotOurDatabase;
+            break;
+        case SQLITE_CONSTRAINT:
+            if (rc == SQLITE_CONSTRAINT_UNIQUE || rc == SQLITE_CONSTRAINT_PRIMARYKEY) {
+                code = ErrorCode::DuplicateKey;
+            } else if (rc == SQLITE_CONSTRAINT_TRIGGER || rc == SQLITE_CONSTRAINT_NOTNULL) {
+                code = ErrorCode::IndexNullValue;
+            } else {
+                code = ErrorCode::InvalidArgument;
+            }
+            break;
+        default:
+            break;
+    }
+    return YubinError(code, message);
+}
+
+void throwSqlite(sqlite3* db, int rc, std::string_view what) { throw sqliteError(db, rc, what); }
+
+StatementPtr prepare(sqlite3* db, std::string_view sql, bool persistent) {
+    sqlite3_stmt* statement = nullptr;
+    const int rc =
+        sqlite3_prepare_v3(db, sql.data(), static_cast<int>(sql.size()),
+                           persistent ? SQLITE_PREPARE_PERSISTENT : 0, &statement, nullptr);
+    StatementPtr owned(statement);
+    if (rc != SQLITE_OK) throwSqlite(db, rc, "SQL 文を準備できません。");
+    return owned;
+}
+
+void run(sqlite3* db, const char* sql) {
+    char* error = nullptr;
+    const int rc = sqlite3_exec(db, sql, nullptr, nullptr, &error);
+    sqlite3_free(error);
+    if (rc != SQLITE_OK)
+        throwSqlite(db, sqlite3_extended_errcode(db), "データベースの操作に失敗しました。");
+}
+
+void runPrepared(sqlite3* db, sqlite3_stmt* statement, std::string_view what) {
+    StatementReset reset(statement);
+    int rc;
+    while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
+    }
+    if (rc != SQLITE_DONE) throwSqlite(db, sqlite3_extended_errcode(db), what);
+}
+
+std::string quoteIdentifier(std::string_view name) {
+    std::string out;
+    out.reserve(name.size() + 2);
+    out += '"';
+    for (char c : name) {
+        if (c == '"') out += '"';
+        out += c;
+    }
+    out += '"';
+    return out;
+}
+
+std::string quoteLiteral(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() + 2);
+    out += '\'';
+    for (char c : text) {
+        if (c == '\'') out += '\'';
+        out += c;
+    }
+    out += '\'';
+    return out;
+}
+
+}  // namespace yubin::db::detail

@@ -1,0 +1,56 @@
+// Owning handles for SQLite connections and statements, and the translation of SQLite's
+// result codes into our errors.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "store/Error.h"
+
+namespace yubin::db::detail {
+
+struct StatementDeleter {
+    void operator()(sqlite3_stmt* statement) const noexcept { sqlite3_finalize(statement); }
+};
+using StatementPtr = std::unique_ptr<sqlite3_stmt, StatementDeleter>;
+
+struct DatabaseDeleter {
+    void operator()(sqlite3* db) const noexcept { sqlite3_close_v2(db); }
+};
+using DatabasePtr = std::unique_ptr<sqlite3, DatabaseDeleter>;
+
+// Resets a statement (and drops its bindings) when the scope ends, however it ends.
+class StatementReset {
+  public:
+    explicit StatementReset(sqlite3_stmt* statement) : statement_(statement) {}
+    ~StatementReset() {
+        sqlite3_reset(statement_);
+        sqlite3_clear_bindings(statement_);
+    }
+    StatementReset(const StatementReset&) = delete;
+    StatementReset& operator=(const StatementReset&) = delete;
+
+  private:
+    sqlite3_stmt* statement_;
+};
+
+// The error for an SQLite result code, described by `what` and SQLite's own message.
+YubinError sqliteError(sqlite3* db, int rc, std::string_view what);
+[[noreturn]] void throwSqlite(sqlite3* db, int rc, std::string_view what);
+
+// Prepares one statement; persistent statements are meant for the statement cache.
+StatementPtr prepare(sqlite3* db, std::string_view sql, bool persistent = false);
+// Runs statements that produce no rows.
+void run(sqlite3* db, const char* sql);
+// Steps a prepared statement that produces no rows (reset afterwards).
+void runPrepared(sqlite3* db, sqlite3_stmt* statement, std::string_view what);
+
+// "name" with embedded double quotes doubled: an SQLite identifier.
+std::string quoteIdentifier(std::string_view name);
+// 'text' with embedded single quotes doubled: an SQLite text literal.
+std::string quoteLiteral(std::string_view text);
+
+}  // namespace yubin::db::detail

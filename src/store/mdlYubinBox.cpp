@@ -1,0 +1,179 @@
+// The postal database file: creation, the shared connection, date stamps and compaction.
+#include "store/mdlYubinBox.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "store/TextRules.h"
+
+namespace yubin::mdlYubinBox {
+
+const char* const kConnectionPrefix = "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=";
+
+std::unique_ptr<db::Connection> cnMdb;
+std::string strSQL;
+std::string strMdbFile;
+
+std::string ConnectionString(const std::string& path) {
+    return std::string(kConnectionPrefix) + path + ";" + "Jet OLEDB:Database Password=;";
+}
+
+namespace {
+
+db::Connection& sharedConnection() {
+    if (!cnMdb) {
+        throw YubinError(ErrorCode::ObjectClosed, "データベースへの接続がありません。");
+    }
+    return *cnMdb;
+}
+
+// The seven statements that make the schema, in their order.
+const char* const kSchemaStatements[] = {
+    "CREATE TABLE DUMMY ( DKEY Text(1) )",
+    "INSERT INTO DUMMY VALUES('1')",
+    "CREATE TABLE 作成日 ("
+    "ZIPALL TEXT(10),"
+    "JIGYOSYO TEXT(10)"
+    ")",
+    "CREATE TABLE 都道府県 ( "
+    "JISX0401 Text(2),"
+    "都道府県名 Text(255),"
+    "住所かな1 text(255)"
+    ")",
+    "CREATE TABLE 市町村 ( "
+    "JISX0402 Text(5),"
+    "市町村名 Text(255),"
+    "住所かな2 Text(255),"
+    "抹消FLAG Byte"
+    ")",
+    "CREATE TABLE ZIPALL ("
+    "団体コード Text(5),"
+    "旧郵便番号 Text(5),"
+    "郵便番号 Text(7),"
+    "住所かな3 Memo,"
+    "町域名 Memo,"
+    "flag1 Byte,"
+    "flag2 Byte,"
+    "flag3 Byte,"
+    "ダブり Byte,"
+    "flag4 Byte,"
+    "flag5 Byte,"
+    "事業所名かな Text(255),"
+    "事業所名 Text(255),"
+    "取扱郵便局 Text(50),"
+    "種別 Text(1),"
+    "丁目番地等 Text(255),"
+    "データ識別 Text(1),"
+    "RECNO Long"
+    ")",
+    "CREATE TABLE 登録中 ("
+    "RECNO LONG )",
+};
+
+// The ZIPALL columns that accept the empty text, in the order they are set.
+const char* const kZeroLengthColumns[] = {
+    "旧郵便番号", "住所かな3", "町域名",     "事業所名かな", "事業所名",
+    "取扱郵便局", "種別",      "丁目番地等", "データ識別",
+};
+
+// The tables marked hidden, in the order they are marked.
+const char* const kHiddenTables[] = {"DUMMY", "ZIPALL", "都道府県", "市町村", "作成日"};
+
+}  // namespace
+
+void CreateMdb() {
+    // 1. Remove the old file; a missing or busy one is no fault here.
+    try {
+        db::deleteDatabaseFile(strMdbFile);
+    } catch (const YubinError&) {
+    }
+
+    // 2. An empty database.
+    strSQL = kConnectionPrefix;
+    db::createDatabase(ConnectionString(strMdbFile));
+
+    // 3. The shared connection; a failure shows at the first statement.
+    OpenMdb(strMdbFile);
+
+    // 4. Tables and the one DUMMY row.
+    for (const char* statement : kSchemaStatements) {
+        strSQL = statement;
+        sharedConnection().execute(strSQL);
+    }
+
+    // 5. The columns that accept the empty text.
+    for (const char* column : kZeroLengthColumns) {
+        sharedConnection().setAllowZeroLength("ZIPALL", column, true);
+    }
+
+    // 6. No connection stays open.
+    CloseMdb();
+
+    // 7. The hidden marks, through a connection of their own.
+    db::Connection catalog;
+    catalog.open(ConnectionString(strMdbFile));
+    for (const char* table : kHiddenTables) catalog.setTableAttributes(table, 1);
+    catalog.close();
+}
+
+bool OpenMdb(const std::string& path) {
+    try {
+        cnMdb = std::make_unique<db::Connection>();
+        strSQL = kConnectionPrefix;
+        cnMdb->open(ConnectionString(path));
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+std::string GetFileDate(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) {
+        throw YubinError(ErrorCode::FileNotFound, "ファイル " + path + " が見つかりません。");
+    }
+    std::tm local{};
+    if (localtime_r(&st.st_mtime, &local) == nullptr) {
+        throw YubinError(ErrorCode::InvalidArgument,
+                         "ファイル " + path + " の更新日時を読めません。");
+    }
+    char stamp[16];
+    std::strftime(stamp, sizeof stamp, "%Y%m%d", &local);
+    return stamp;
+}
+
+void CompactMdb(const std::string& path) {
+    const std::string temporary = InsertBeforeMdbExtension(path, "JRO");
+    db::compactDatabase(ConnectionString(path), ConnectionString(temporary));
+    db::deleteDatabaseFile(path);
+    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+        throw YubinError(ErrorCode::PathFileAccess, "ファイル " + temporary + " を " + path +
+                                                        " に名前を変えられません（" +
+                                                        std::strerror(errno) + "）。");
+    }
+}
+
+void CloseMdb() {
+    if (!cnMdb) return;
+    std::unique_ptr<db::Connection> connection = std::move(cnMdb);
+    connection->close();
+}
+
+std::string InsertBeforeMdbExtension(const std::string& path, const std::string& infix) {
+    const size_t slash = path.rfind('/');
+    const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    const std::string_view name = std::string_view(path).substr(nameStart);
+    constexpr std::string_view kExtension = ".mdb";
+    if (name.size() >= kExtension.size() &&
+        db::detail::namesEqual(name.substr(name.size() - kExtension.size()), kExtension)) {
+        const size_t at = path.size() - kExtension.size();
+        return path.substr(0, at) + infix + path.substr(at);
+    }
+    return path + infix;
+}
+
+}  // namespace yubin::mdlYubinBox
