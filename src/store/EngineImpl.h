@@ -22,7 +22,7 @@ namespace yubin::db {
 namespace detail {
 
 // How long appended rows may wait in the open batch before the flusher commits them.
-inline constexpr auto kFlushDelay = std::chrono::milliseconds(100);
+inline constexpr auto kFlushDelay = std::chrono::milliseconds(150);
 
 // " WHERE "a" = ?n AND ..." for the condition (empty without one); the literals are checked
 // against the column types and appended to `values` in parameter order.

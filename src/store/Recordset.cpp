@@ -391,7 +391,11 @@ void Recordset::addNew(std::span<const std::string> names, std::span<const Value
     }
     sqlite3_stmt* s = m.appendStatement.get();
     {
-        detail::StatementReset reset(s);
+        // Every parameter is bound anew for each row, so a reset is enough.
+        struct Reset {
+            sqlite3_stmt* s;
+            ~Reset() { sqlite3_reset(s); }
+        } reset{s};
         for (size_t i = 0; i < values.size(); ++i) {
             detail::bind(s, static_cast<int>(i) + 1,
                          detail::bindable(table, m.appendColumns[i], values[i], m.scratch[i]));

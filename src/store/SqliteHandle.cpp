@@ -1,6 +1,17 @@
 #include "store/SqliteHandle.h"
 
+#include <mutex>
+
 namespace yubin::db::detail {
+
+void initializeSqlite() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        // Refused (harmlessly) when some other code of the process started SQLite first.
+        sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+        sqlite3_initialize();
+    });
+}
 
 YubinError sqliteError(sqlite3* db, int rc, std::string_view what) {
     const int primary = rc & 0xff;

@@ -37,6 +37,10 @@ class StatementReset {
     sqlite3_stmt* statement_;
 };
 
+// Sets SQLite up for this process once, before its first use (no memory statistics: they
+// cost a global lock on every allocation).
+void initializeSqlite();
+
 // The error for an SQLite result code, described by `what` and SQLite's own message.
 YubinError sqliteError(sqlite3* db, int rc, std::string_view what);
 [[noreturn]] void throwSqlite(sqlite3* db, int rc, std::string_view what);
