@@ -86,3 +86,63 @@ class RawSqlite {
 };
 
 }  // namespace yubin::test
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace yubin::test {
+
+// A child process that runs `body` and then waits to be killed. The parent must hold no
+// connection (no threads) when it starts one. body gets a function that tells the parent it
+// is ready.
+class ChildProcess {
+  public:
+    explicit ChildProcess(const std::function<void(const std::function<void()>& ready)>& body) {
+        int fds[2];
+        if (pipe(fds) != 0) throw std::runtime_error("pipe");
+        pid_ = fork();
+        if (pid_ < 0) throw std::runtime_error("fork");
+        if (pid_ == 0) {
+            close(fds[0]);
+            const int out = fds[1];
+            try {
+                body([out] {
+                    const char c = 'r';
+                    (void)!write(out, &c, 1);
+                });
+            } catch (...) {
+                _exit(3);
+            }
+            for (;;) pause();
+        }
+        close(fds[1]);
+        readFd_ = fds[0];
+    }
+    ~ChildProcess() {
+        kill();
+        if (readFd_ >= 0) close(readFd_);
+    }
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    // Waits until the child said it is ready; false when it ended first.
+    bool waitReady() {
+        char c;
+        return read(readFd_, &c, 1) == 1;
+    }
+    void kill() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            int status = 0;
+            waitpid(pid_, &status, 0);
+            pid_ = -1;
+        }
+    }
+
+  private:
+    pid_t pid_ = -1;
+    int readFd_ = -1;
+};
+
+}  // namespace yubin::test

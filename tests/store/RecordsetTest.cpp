@@ -1,0 +1,205 @@
+// Row sets as the imports use them: appending by name lists, the one row of 作成日, lookups
+// and aggregates.
+#include <chrono>
+#include <thread>
+
+#include "StoreTestHelpers.h"
+
+namespace yubin::test {
+namespace {
+
+using db::Connection;
+using db::CursorType;
+using db::LockType;
+using db::Recordset;
+using db::Value;
+
+class RecordsetTest : public ::testing::Test {
+  protected:
+    void SetUp() override { cn.open(fresh.connectionString()); }
+    long long count(Connection& connection, const std::string& table) {
+        Recordset rs;
+        rs.open("SELECT COUNT(*) FROM " + table, connection, CursorType::ForwardOnly,
+                LockType::ReadOnly);
+        return rs.field(0).value().toNumber();
+    }
+
+    FreshDatabase fresh;
+    Connection cn;
+};
+
+TEST_F(RecordsetTest, CreationDateRowIsAddedOnceAndThenChangedInPlace) {
+    {
+        Recordset rs;
+        rs.open("SELECT * FROM 作成日", cn, CursorType::Static, LockType::Optimistic);
+        ASSERT_TRUE(rs.eof());
+        rs.addNew();
+        rs.field("ZIPALL").setValue("20240131");
+        rs.update();
+        EXPECT_FALSE(rs.eof());
+        EXPECT_EQ(rs.field("ZIPALL").value(), Value("20240131"));
+        EXPECT_TRUE(rs.field("JIGYOSYO").value().isNull());
+    }
+    {
+        Recordset rs;
+        rs.open("SELECT * FROM 作成日", cn, CursorType::Static, LockType::Optimistic);
+        ASSERT_FALSE(rs.eof());
+        rs.field("JIGYOSYO").setValue("20240229");
+        rs.update();
+    }
+    Recordset rs;
+    rs.open("SELECT * FROM 作成日", cn, CursorType::ForwardOnly, LockType::ReadOnly);
+    ASSERT_FALSE(rs.eof());
+    EXPECT_EQ(rs.field(0).value(), Value("20240131"));
+    EXPECT_EQ(rs.field(1).value(), Value("20240229"));
+    rs.moveNext();
+    EXPECT_TRUE(rs.eof());
+}
+
+TEST_F(RecordsetTest, AppendingByNameListsStoresEachRowAtOnce) {
+    Recordset zip;
+    zip.open("ZIPALL", cn, CursorType::Keyset, LockType::Pessimistic);
+    std::vector<std::string> names;
+    for (int i = 0; i < zip.fieldCount(); ++i) names.push_back(zip.field(i).Name());
+    ASSERT_EQ(names.size(), 18u);
+    std::vector<Value> row(18, Value(""));
+    for (int i : {5, 6, 7, 8, 9, 10}) row[static_cast<size_t>(i)] = Value(0);
+    row[0] = Value("01101");
+    row[2] = Value("0600000");
+    for (int recno = 1; recno <= 3; ++recno) {
+        row[17] = Value(recno);
+        zip.addNew(names, row);
+        // Every later statement of the connection sees the row.
+        EXPECT_EQ(count(cn, "ZIPALL"), recno);
+    }
+    EXPECT_EQ(zip.field("RECNO").value(), Value(3));  // the new row is the current one
+
+    // A name list of fewer columns leaves the others Null; names fold case.
+    const std::vector<std::string> some = {"recno", "郵便番号"};
+    zip.addNew(some, std::vector<Value>{Value(4), Value("0640941")});
+    Recordset rs;
+    rs.open("SELECT * FROM ZIPALL WHERE RECNO = 4", cn, CursorType::ForwardOnly,
+            LockType::ReadOnly);
+    EXPECT_TRUE(rs.field("団体コード").value().isNull());
+    EXPECT_EQ(rs.field("郵便番号").value(), Value("0640941"));
+
+    EXPECT_EQ(errorNumber([&] { zip.addNew(some, std::vector<Value>{Value(5)}); }),
+              errorOf(ErrorCode::InvalidArgument));
+    const std::vector<std::string> unknown = {"NOSUCH"};
+    EXPECT_EQ(errorNumber([&] { zip.addNew(unknown, std::vector<Value>{Value(5)}); }),
+              errorOf(ErrorCode::ItemNotFound));
+    EXPECT_EQ(count(cn, "ZIPALL"), 4);
+}
+
+TEST_F(RecordsetTest, AppendedRowsReachOtherConnectionsWithoutFlush) {
+    Recordset zip;
+    zip.open("ZIPALL", cn, CursorType::Keyset, LockType::Pessimistic);
+    const std::vector<std::string> names = {"RECNO"};
+    zip.addNew(names, std::vector<Value>{Value(1)});
+    // No flush and no further call: the flusher stores the row by itself.
+    Connection other;
+    other.open(fresh.connectionString());
+    long long seen = 0;
+    for (int i = 0; i < 100 && seen == 0; ++i) {
+        seen = count(other, "ZIPALL");
+        if (seen == 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_EQ(seen, 1);
+}
+
+TEST_F(RecordsetTest, FieldsByNameAndPositionAndTheEndOfTheRows) {
+    cn.execute("INSERT INTO 都道府県 VALUES('01', '北海道', 'ﾎｯｶｲﾄﾞｳ')");
+    cn.execute("INSERT INTO 都道府県 VALUES('02', '青森県', 'ｱｵﾓﾘｹﾝ')");
+    Recordset rs;
+    rs.open("都道府県", cn, CursorType::ForwardOnly, LockType::ReadOnly);
+    EXPECT_EQ(rs.fieldCount(), 3);
+    EXPECT_EQ(rs.field(1).Name(), "都道府県名");
+    EXPECT_EQ(rs.field("jisx0401").Name(), "JISX0401");
+    EXPECT_EQ(rs.field(0).value(), Value("01"));
+    rs.moveNext();
+    EXPECT_EQ(rs.field("住所かな1").value(), Value("ｱｵﾓﾘｹﾝ"));
+    rs.moveNext();
+    EXPECT_TRUE(rs.eof());
+    EXPECT_EQ(rs.field(1).Name(), "都道府県名");  // names are known at the end too
+    EXPECT_EQ(errorNumber([&] { (void)rs.field(1).value(); }), errorOf(ErrorCode::NoCurrentRecord));
+    EXPECT_EQ(errorNumber([&] { rs.moveNext(); }), errorOf(ErrorCode::NoCurrentRecord));
+    EXPECT_EQ(errorNumber([&] { (void)rs.field(3); }), errorOf(ErrorCode::ItemNotFound));
+    EXPECT_EQ(errorNumber([&] { (void)rs.field("NOSUCH"); }), errorOf(ErrorCode::ItemNotFound));
+
+    // Aggregates without a name get one of their own.
+    Recordset agg;
+    agg.open("SELECT COUNT(*), MIN(JISX0401) AS LOW FROM 都道府県", cn, CursorType::ForwardOnly,
+             LockType::ReadOnly);
+    EXPECT_EQ(agg.field(0).Name(), "Expr1000");
+    EXPECT_EQ(agg.field(0).value(), Value(2));
+    EXPECT_EQ(agg.field("LOW").value(), Value("01"));
+}
+
+TEST_F(RecordsetTest, ReadOnlyRowSetsAndAggregatesRefuseChanges) {
+    cn.execute("INSERT INTO 登録中 VALUES(5)");
+    Recordset rs;
+    rs.open("SELECT * FROM 登録中", cn, CursorType::ForwardOnly, LockType::ReadOnly);
+    EXPECT_EQ(errorNumber([&] { rs.field(0).setValue(6); }), errorOf(ErrorCode::ReadOnly));
+    EXPECT_EQ(errorNumber([&] { rs.addNew(); }), errorOf(ErrorCode::ReadOnly));
+    Recordset agg;
+    agg.open("SELECT MAX(RECNO) AS M FROM 登録中", cn, CursorType::Keyset, LockType::Pessimistic);
+    EXPECT_EQ(errorNumber([&] { agg.field(0).setValue(6); }), errorOf(ErrorCode::ReadOnly));
+    EXPECT_EQ(agg.field(0).value(), Value(5));
+}
+
+TEST_F(RecordsetTest, ChangingRowsWhileWalkingTheSet) {
+    for (int i = 1; i <= 4; ++i) cn.execute("INSERT INTO 登録中 VALUES(" + std::to_string(i) + ")");
+    Recordset rs;
+    rs.open("登録中", cn, CursorType::Keyset, LockType::Pessimistic);
+    int seen = 0;
+    for (; !rs.eof(); rs.moveNext()) {
+        ++seen;
+        rs.field("RECNO").setValue(rs.field("RECNO").value().toNumber() * 10);
+        rs.update();
+    }
+    EXPECT_EQ(seen, 4);
+    Recordset check;
+    check.open("SELECT COUNT(*) AS N FROM 登録中 WHERE RECNO = 40", cn, CursorType::ForwardOnly,
+               LockType::ReadOnly);
+    EXPECT_EQ(check.field("N").value(), Value(1));
+    // A value the column refuses leaves the row as it was.
+    Recordset again;
+    again.open("SELECT * FROM 登録中 WHERE RECNO = 10", cn, CursorType::Keyset,
+               LockType::Pessimistic);
+    again.field(0).setValue("ten");
+    EXPECT_EQ(errorNumber([&] { again.update(); }), errorOf(ErrorCode::TypeMismatch));
+}
+
+TEST_F(RecordsetTest, ClosingTheConnectionClosesItsRowSets) {
+    Recordset rs;
+    rs.open("DUMMY", cn, CursorType::ForwardOnly, LockType::ReadOnly);
+    EXPECT_FALSE(rs.eof());
+    cn.close();
+    EXPECT_FALSE(rs.isOpen());
+    EXPECT_EQ(errorNumber([&] { rs.eof(); }), errorOf(ErrorCode::ObjectClosed));
+    EXPECT_EQ(errorNumber([&] { cn.execute("UPDATE DUMMY SET DKEY = '1'"); }),
+              errorOf(ErrorCode::ObjectClosed));
+    EXPECT_EQ(
+        errorNumber([&] { rs.open("DUMMY", cn, CursorType::ForwardOnly, LockType::ReadOnly); }),
+        errorOf(ErrorCode::ObjectClosed));
+}
+
+TEST_F(RecordsetTest, SourcesThatAreNeitherTableNorSelectAreRefused) {
+    Recordset rs;
+    EXPECT_EQ(
+        errorNumber([&] { rs.open("NOSUCH", cn, CursorType::ForwardOnly, LockType::ReadOnly); }),
+        errorOf(ErrorCode::TableNotFound));
+    EXPECT_EQ(errorNumber([&] {
+                  rs.open("DELETE FROM DUMMY", cn, CursorType::ForwardOnly, LockType::ReadOnly);
+              }),
+              errorOf(ErrorCode::InvalidArgument));
+    EXPECT_EQ(errorNumber([&] {
+                  rs.open("SELECT * FROM 市町村 WHERE JISX0402 = 1101", cn, CursorType::Keyset,
+                          LockType::Pessimistic);
+              }),
+              errorOf(ErrorCode::TypeMismatch));
+    EXPECT_EQ(count(cn, "DUMMY"), 1);
+}
+
+}  // namespace
+}  // namespace yubin::test
