@@ -145,12 +145,8 @@ TEST_F(NationalImportTest, ValueTheTableRefusesNamesFileAndLine) {
     view.files = {writeKen({KenLine("01101", "060  ", "0600000", "町", "ﾏﾁ", "0", "北海道",
                                     "札幌市中央区", "300,0,0")}),
                   ""};
-    EXPECT_THROW(
-        {
-            mdInport::ResetState();
-            mdInport::InportRun();
-        },
-        YubinError);
+    view.captions = {};
+    EXPECT_THROW(mdInport::InportRun(), YubinError);
 }
 
 class OfficeImportTest : public ImportFixture {
@@ -239,6 +235,8 @@ TEST_F(OfficeImportTest, ShortLineStopsWithFileAndLine) {
 // uninterrupted import.
 class ResumeTest : public OfficeImportTest {
 protected:
+    // Events of the national part: one per line, then ten during the closing pause.
+    static constexpr long long kNationalEvents = 47 * 4 + 10;
     std::string ken, office;
     void SetUp() override {
         OfficeImportTest::SetUp();
@@ -294,7 +292,7 @@ TEST_F(ResumeTest, AbortedNationalAndBusinessOfficeImportsContinueToTheSameTable
     EXPECT_EQ(state.threshold, std::stol(Rows(database, "SELECT MAX(RECNO) AS M FROM ZIPALL")[0][0]));
 
     view.events = 0;
-    abortAt(47 * 4 + 12);  // the national part completes, then the business office is aborted
+    abortAt(kNationalEvents + 12);  // the national part completes, then the business office is aborted
     EXPECT_EQ(Rows(database, "SELECT * FROM 登録中"),
               (Table{{std::to_string(1000000 + mdInport::lngRecCount)}}));
     state = reopen();
@@ -312,7 +310,7 @@ TEST_F(ResumeTest, AbortBeforeTheFirstGroupReadsAsAFreshImport) {
 }
 
 TEST_F(ResumeTest, AbortBeforeTheFirstBusinessOfficeRowReadsAsTheNationalThreshold) {
-    abortAt(47 * 4 + 1);
+    abortAt(kNationalEvents + 1);
     EXPECT_EQ(Rows(database, "SELECT * FROM 登録中"), (Table{{"1000000"}}));
     const mdInport::ResumeState state = reopen();
     EXPECT_EQ(state.threshold, 47 * 3);
