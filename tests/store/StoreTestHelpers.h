@@ -46,8 +46,9 @@ class FreshDatabase {
 // A plain SQLite connection on the file, bypassing the layer.
 class RawSqlite {
   public:
-    explicit RawSqlite(const std::string& path) {
-        if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+    explicit RawSqlite(const std::string& path, bool create = false) {
+        const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0);
+        if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
             ADD_FAILURE() << "cannot open " << path;
         }
         sqlite3_busy_timeout(db_, 5000);

@@ -1,0 +1,204 @@
+// Connecting, creating, compacting and locking database files, in this process and others.
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "StoreTestHelpers.h"
+
+namespace yubin::test {
+namespace {
+
+namespace fs = std::filesystem;
+using db::Connection;
+using db::CursorType;
+using db::LockType;
+using db::Recordset;
+using db::Value;
+
+std::string cs(const std::string& path) { return mdlYubinBox::ConnectionString(path); }
+
+TEST(ConnectionStringTest, DataSourceIsTakenFromTheSystemsConnectionString) {
+    const auto info = db::parseConnectionString(
+        "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=/srv/共有/yubinbox.mdb;Jet OLEDB:Database "
+        "Password=;");
+    EXPECT_EQ(info.provider, "Microsoft.Jet.OLEDB.4.0");
+    EXPECT_EQ(info.dataSource, "/srv/共有/yubinbox.mdb");
+    EXPECT_EQ(info.password, "");
+    EXPECT_EQ(db::parseConnectionString("data source=\"/a;b/c.mdb\";").dataSource, "/a;b/c.mdb");
+    EXPECT_EQ(errorNumber([] { db::parseConnectionString("Provider=Microsoft.Jet.OLEDB.4.0;"); }),
+              errorOf(ErrorCode::InvalidArgument));
+    EXPECT_EQ(errorNumber([] { db::parseConnectionString("Data Source=;"); }),
+              errorOf(ErrorCode::InvalidArgument));
+}
+
+TEST(ConnectTest, FilesThatAreNoDatabaseOfOursAreRefused) {
+    TempDir dir;
+    Connection cn;
+    EXPECT_EQ(errorNumber([&] { cn.open(cs(dir.file("missing.mdb"))); }),
+              errorOf(ErrorCode::DatabaseNotFound));
+    EXPECT_EQ(errorNumber([&] { cn.open(cs(dir.file("nofolder/x.mdb"))); }),
+              errorOf(ErrorCode::DatabaseNotFound));
+    writeBytes(dir.file("text.mdb"), "これはデータベースではありません\r\n");
+    EXPECT_EQ(errorNumber([&] { cn.open(cs(dir.file("text.mdb"))); }),
+              errorOf(ErrorCode::NotOurDatabase));
+    writeBytes(dir.file("empty.mdb"), "");
+    EXPECT_EQ(errorNumber([&] { cn.open(cs(dir.file("empty.mdb"))); }),
+              errorOf(ErrorCode::NotOurDatabase));
+    {
+        RawSqlite other(dir.file("other.mdb"), true);
+        other.exec("CREATE TABLE t (a)");
+    }
+    EXPECT_EQ(errorNumber([&] { cn.open(cs(dir.file("other.mdb"))); }),
+              errorOf(ErrorCode::NotOurDatabase));
+    fs::create_directory(dir.file("folder.mdb"));
+    EXPECT_EQ(errorNumber([&] { cn.open(cs(dir.file("folder.mdb"))); }),
+              errorOf(ErrorCode::CannotOpenDatabase));
+    EXPECT_FALSE(cn.isOpen());
+    // No lock file is left behind by the refusals.
+    EXPECT_FALSE(fs::exists(dir.file("text.ldb")));
+    EXPECT_FALSE(fs::exists(dir.file("other.ldb")));
+}
+
+TEST(CreateTest, CreateRefusesAnExistingFileAndAMissingFolder) {
+    TempDir dir;
+    db::createDatabase(cs(dir.file("a.mdb")));
+    EXPECT_EQ(errorNumber([&] { db::createDatabase(cs(dir.file("a.mdb"))); }),
+              errorOf(ErrorCode::DatabaseExists));
+    EXPECT_EQ(errorNumber([&] { db::createDatabase(cs(dir.file("no/a.mdb"))); }),
+              errorOf(ErrorCode::PathNotFound));
+    Connection cn;
+    cn.open(cs(dir.file("a.mdb")));
+    EXPECT_TRUE(cn.tables(true).empty());
+}
+
+TEST(LockTest, LockFileLivesWhileConnectionsAreOpen) {
+    FreshDatabase fresh;
+    const std::string lockFile = fresh.dir().file("yubinbox.ldb");
+    EXPECT_FALSE(fs::exists(lockFile));
+    {
+        Connection a;
+        a.open(fresh.connectionString());
+        EXPECT_TRUE(fs::exists(lockFile));
+        Connection b;
+        b.open(fresh.connectionString());
+        a.close();
+        EXPECT_TRUE(fs::exists(lockFile));  // b still uses the database
+    }
+    EXPECT_FALSE(fs::exists(lockFile));
+}
+
+TEST(LockTest, ImportLockExcludesEveryOtherConnection) {
+    FreshDatabase fresh;
+    Connection a;
+    Connection b;
+    a.open(fresh.connectionString());
+    b.open(fresh.connectionString());
+    a.lockImport();
+    a.lockImport();  // already held: no fault
+    EXPECT_EQ(errorNumber([&] { b.lockImport(); }), errorOf(ErrorCode::LockedByOtherUser));
+    a.unlockImport();
+    b.lockImport();
+    EXPECT_EQ(errorNumber([&] { a.lockImport(); }), errorOf(ErrorCode::LockedByOtherUser));
+    b.close();  // closing releases it
+    a.lockImport();
+}
+
+TEST(LockTest, ImportLockOfAnotherProcessIsSeenAndDiesWithIt) {
+    FreshDatabase fresh;
+    ChildProcess child([&](const std::function<void()>& ready) {
+        static Connection held;  // kept until the child is killed
+        held.open(fresh.connectionString());
+        held.lockImport();
+        ready();
+    });
+    ASSERT_TRUE(child.waitReady());
+    Connection cn;
+    cn.open(fresh.connectionString());
+    EXPECT_EQ(errorNumber([&] { cn.lockImport(); }), errorOf(ErrorCode::LockedByOtherUser));
+    child.kill();
+    cn.lockImport();
+}
+
+class CompactTest : public ::testing::Test {
+  protected:
+    void fill(int rows) {
+        Connection cn;
+        cn.open(fresh.connectionString());
+        Recordset rs;
+        rs.open("ZIPALL", cn, CursorType::Keyset, LockType::Pessimistic);
+        const std::vector<std::string> names = {"町域名", "RECNO"};
+        for (int i = 1; i <= rows; ++i) {
+            rs.addNew(names, std::vector<Value>{Value(std::string(200, 'x')), Value(i)});
+        }
+    }
+    std::string target() const { return fresh.dir().file("yubinboxJRO.mdb"); }
+
+    FreshDatabase fresh;
+};
+
+TEST_F(CompactTest, CompactedCopyHoldsTheSameDataInLessSpace) {
+    fill(2000);
+    {
+        Connection cn;
+        cn.open(fresh.connectionString());
+        cn.execute("DELETE FROM ZIPALL WHERE RECNO <> 7");
+    }
+    db::compactDatabase(fresh.connectionString(), cs(target()));
+    EXPECT_LT(fs::file_size(target()), fs::file_size(fresh.path()));
+    Connection copy;
+    copy.open(cs(target()));
+    Recordset rs;
+    rs.open("SELECT * FROM ZIPALL", copy, CursorType::ForwardOnly, LockType::ReadOnly);
+    EXPECT_EQ(rs.field("RECNO").value(), Value(7));
+    EXPECT_EQ(copy.tables(false).size(), 1u);  // hidden marks and the rest come along
+    EXPECT_EQ(copy.tables(true).size(), 6u);
+}
+
+TEST_F(CompactTest, RefusedWhileAnyConnectionHoldsTheSource) {
+    {
+        Connection cn;
+        cn.open(fresh.connectionString());
+        EXPECT_EQ(errorNumber([&] { db::compactDatabase(fresh.connectionString(), cs(target())); }),
+                  errorOf(ErrorCode::FileInUse));
+    }
+    {
+        ChildProcess child([&](const std::function<void()>& ready) {
+            static Connection held;
+            held.open(fresh.connectionString());
+            ready();
+        });
+        ASSERT_TRUE(child.waitReady());
+        EXPECT_EQ(errorNumber([&] { db::compactDatabase(fresh.connectionString(), cs(target())); }),
+                  errorOf(ErrorCode::FileInUse));
+    }
+    EXPECT_FALSE(fs::exists(target()));
+    db::compactDatabase(fresh.connectionString(), cs(target()));  // the child is gone
+    EXPECT_TRUE(fs::exists(target()));
+}
+
+TEST_F(CompactTest, RefusedWhenTheDestinationExists) {
+    writeBytes(target(), "old");
+    EXPECT_EQ(errorNumber([&] { db::compactDatabase(fresh.connectionString(), cs(target())); }),
+              errorOf(ErrorCode::FileAlreadyExists));
+    EXPECT_EQ(readBytes(target()), "old");
+    EXPECT_EQ(errorNumber(
+                  [&] { db::compactDatabase(fresh.connectionString(), fresh.connectionString()); }),
+              errorOf(ErrorCode::FileAlreadyExists));
+}
+
+TEST(DeleteTest, DeletingADatabaseInUseIsRefused) {
+    FreshDatabase fresh;
+    {
+        Connection cn;
+        cn.open(fresh.connectionString());
+        EXPECT_EQ(errorNumber([&] { db::deleteDatabaseFile(fresh.path()); }),
+                  errorOf(ErrorCode::FileInUse));
+    }
+    db::deleteDatabaseFile(fresh.path());
+    EXPECT_FALSE(fs::exists(fresh.path()));
+    EXPECT_EQ(errorNumber([&] { db::deleteDatabaseFile(fresh.path()); }),
+              errorOf(ErrorCode::FileNotFound));
+}
+
+}  // namespace
+}  // namespace yubin::test
