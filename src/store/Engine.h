@@ -97,6 +97,8 @@ class Connection {
     const std::string& path() const;
 
     // One SQL statement; returns the number of rows it changed (0 for schema statements).
+    // The grammar is that of store/JetSql.h. A SELECT is refused (InvalidArgument): rows are
+    // read through a Recordset. Appended rows still waiting in the batch are stored first.
     long long execute(std::string_view sql);
 
     // Stores every appended row on disk now. Appends are also stored by themselves within a
@@ -163,6 +165,12 @@ class Field {
 };
 
 // Rows of a SELECT text or of a table opened by name.
+//
+// Rows are read lazily: opening prepares the statement and reads nothing, so a big table opened
+// by name for appending costs nothing. Every cursor kind reads the live table; a read-only lock
+// refuses changes (ReadOnly), as do aggregate SELECTs. After addNew the new row is the current
+// one and comes after every other row (moveNext from it reaches the end). Moving on with
+// unsaved changes saves them first; closing discards them.
 class Recordset {
   public:
     Recordset();

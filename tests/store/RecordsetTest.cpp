@@ -170,6 +170,33 @@ TEST_F(RecordsetTest, ChangingRowsWhileWalkingTheSet) {
     EXPECT_EQ(errorNumber([&] { again.update(); }), errorOf(ErrorCode::TypeMismatch));
 }
 
+// The business-office import reads a lookup while it appends to other tables.
+TEST_F(RecordsetTest, ReadingAndAppendingInterleave) {
+    cn.execute("INSERT INTO 市町村 (JISX0402) VALUES('01101')");
+    cn.execute("INSERT INTO 市町村 (JISX0402) VALUES('01102')");
+    Recordset lookup;
+    lookup.open("市町村", cn, CursorType::Keyset, LockType::Pessimistic);
+    EXPECT_EQ(lookup.field(0).value(), Value("01101"));  // the read stands in the middle
+
+    Recordset zip;
+    zip.open("ZIPALL", cn, CursorType::Keyset, LockType::Pessimistic);
+    const std::vector<std::string> names = {"RECNO"};
+    for (int i = 1; i <= 3; ++i) zip.addNew(names, std::vector<Value>{Value(i)});
+    cn.flush();
+    lookup.addNew(std::vector<std::string>{"JISX0402", "抹消FLAG"},
+                  std::vector<Value>{Value("01103"), Value(1)});
+    cn.execute("UPDATE DUMMY SET DKEY = '1'");
+
+    Recordset walk;
+    walk.open("SELECT * FROM 市町村 WHERE 抹消FLAG = 1", cn, CursorType::ForwardOnly,
+              LockType::ReadOnly);
+    EXPECT_EQ(walk.field("JISX0402").value(), Value("01103"));
+    Connection other;
+    other.open(fresh.connectionString());
+    EXPECT_EQ(count(other, "ZIPALL"), 3);
+    EXPECT_EQ(count(cn, "市町村"), 3);
+}
+
 TEST_F(RecordsetTest, ClosingTheConnectionClosesItsRowSets) {
     Recordset rs;
     rs.open("DUMMY", cn, CursorType::ForwardOnly, LockType::ReadOnly);
