@@ -150,6 +150,9 @@ void Connection::Impl::raiseDeferred() {
 }
 
 std::shared_ptr<const detail::Catalog> Connection::Impl::currentCatalogShared() {
+    // While the batch is open this connection holds the write lock: nobody else can have
+    // changed the schema, and asking would cost a read of the file per lookup.
+    if (inBatch && catalog) return catalog;
     sqlite3_stmt* s = schemaVersionStatement.get();
     long long version = -1;
     {

@@ -110,7 +110,6 @@ struct Connection::Impl {
 struct Recordset::Impl {
     enum class Position { Cursor, Row, New };
 
-    Recordset* self = nullptr;
     Connection::Impl* conn = nullptr;  // null when closed
     bool updatable = false;
     bool hasRowid = false;

@@ -173,7 +173,7 @@ void Field::setValue(Value value) {
 
 // ---- Recordset -----------------------------------------------------------------------------
 
-Recordset::Recordset() : impl_(std::make_unique<Impl>()) { impl_->self = this; }
+Recordset::Recordset() : impl_(std::make_unique<Impl>()) {}
 
 Recordset::~Recordset() { close(); }
 
