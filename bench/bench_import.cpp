@@ -26,6 +26,7 @@ struct Run {
 
 // Runs a command (argv) with its output discarded; its wall time and peak resident memory.
 Run Time(const std::vector<std::string>& args) {
+    std::fflush(stdout);
     const auto start = std::chrono::steady_clock::now();
     pid_t pid = fork();
     if (pid == 0) {

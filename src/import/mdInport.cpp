@@ -1,6 +1,8 @@
 #include "import/mdInport.h"
 
+#include <charconv>
 #include <chrono>
+#include <cstring>
 #include <cstdio>
 #include <thread>
 
@@ -113,9 +115,14 @@ std::string ResultCaption(double elapsedSeconds) {
     return "処理時間：" + FormatElapsed(elapsedSeconds) + "  " + FormatCount(lngRecCount) + " 件";
 }
 
+// "( 12.34% )": at least one digit before the point, two after it, rounded. to_chars is
+// exact like printf and much cheaper, which matters once per line.
 std::string FormatPercentValue(double percent) {
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "( %.2f%% )", percent);
+    char buffer[64] = "( ";
+    auto [end, ec] = std::to_chars(buffer + 2, buffer + sizeof buffer - 4, percent,
+                                   std::chars_format::fixed, 2);
+    if (ec != std::errc()) return "( 0.00% )";
+    std::memcpy(end, "% )", 4);
     return buffer;
 }
 
