@@ -32,8 +32,8 @@ constexpr int kExitAborted = 130;      // an import was aborted; the next run co
 
 const char* const kExitCodesHelp =
     "Exit codes: 0 success; 1 error (number and description printed); 2 wrong arguments;\n"
-    "3 refused (no permission, older data declined, national file during a business-office\n"
-    "resume); 4 business-office data needs the national data first; 130 import aborted\n"
+    "3 refused (no permission, older data declined, another import running on the database,\n"
+    "national file during a business-office resume); 4 business-office data needs the national data first; 130 import aborted\n"
     "(Ctrl-C or SIGTERM; the next import continues where it stopped).";
 
 void PrintError(const YubinError& error) {
@@ -309,6 +309,10 @@ int RunImport(const ImportOptions& options) {
             if (error.code() == ErrorCode::ImportAborted || view.aborted()) {
                 std::cerr << error.description() << std::endl;
                 return kExitAborted;
+            }
+            if (error.code() == ErrorCode::LockedByOtherUser) {
+                std::cerr << error.description() << std::endl;
+                return kExitRefused;
             }
             throw;
         }

@@ -10,12 +10,30 @@
 #include <string>
 #include <vector>
 
+#include <sqlite3.h>
+
 #include "support/TestSupport.h"
 
 namespace yubin::test {
 namespace {
 
 namespace fs = std::filesystem;
+
+// SQLite's own verdict on the file, read without our layer.
+std::string IntegrityCheck(const std::string& path) {
+    sqlite3* db = nullptr;
+    std::string verdict = "cannot open";
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_stmt* statement = nullptr;
+        if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &statement, nullptr) == SQLITE_OK &&
+            sqlite3_step(statement) == SQLITE_ROW) {
+            verdict = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
+        }
+        sqlite3_finalize(statement);
+    }
+    sqlite3_close(db);
+    return verdict;
+}
 
 class CliTest : public ::testing::Test {
 protected:
@@ -207,6 +225,63 @@ private:
     FILE* err_ = nullptr;
 };
 
+TEST_F(CliTest, SecondImportOnTheSameDatabaseIsRefusedWhileOneRuns) {
+    writeCp932Lines(dir.file("ken_all.csv"), KenLines(100));
+    ASSERT_EQ(yubinbox({"createdb", db()}).exitCode, 0);
+    ImportProcess first({"import", "--db", db(), "--ken-all", dir.file("ken_all.csv"), "--pause", "60"},
+                        env());
+    ASSERT_TRUE(first.waitForProgressLines(11));  // the file is read; the closing pause runs
+    ProcessResult second = yubinbox({"import", "--db", db(), "--ken-all", dir.file("ken_all.csv"), "--yes"});
+    EXPECT_EQ(second.exitCode, 3) << second.err;
+    EXPECT_NE(second.err.find("取込中です"), std::string::npos) << second.err;
+    first.signal(SIGINT);
+    EXPECT_EQ(first.wait(), 130);
+    // The interrupted run is continued and completes.
+    EXPECT_EQ(yubinbox({"import", "--db", db(), "--ken-all", dir.file("ken_all.csv"), "--yes"}).exitCode, 0);
+    EXPECT_EQ(yubinbox({"sql", db(), "SELECT COUNT(*) As N FROM ZIPALL"}).out, "N\n4700\n");
+}
+
+TEST_F(CliTest, BadFileStopsTheImportNamingFileAndLineAndKeepsTheDatabaseIntact) {
+    std::vector<std::string> lines = KenLines(2);
+    lines.insert(lines.begin() + 5, "01101,\"100  \",\"1010099\"");
+    writeCp932Lines(dir.file("ken_all.csv"), lines);
+    ASSERT_EQ(yubinbox({"createdb", db()}).exitCode, 0);
+    ProcessResult bad = yubinbox({"import", "--db", db(), "--ken-all", dir.file("ken_all.csv")});
+    EXPECT_EQ(bad.exitCode, 1);
+    EXPECT_NE(bad.err.find(dir.file("ken_all.csv") + " の 6 行目"), std::string::npos) << bad.err;
+    EXPECT_EQ(yubinbox({"sql", db(), "SELECT COUNT(*) As N FROM ZIPALL"}).out, "N\n4\n");
+    EXPECT_EQ(IntegrityCheck(db()), "ok");
+
+    // Bytes that are not code page 932.
+    writeBytes(dir.file("bad.csv"), toCp932(KenLines(1)[0]) + "\r\n01101,\"\x80\x80\"\r\n");
+    ProcessResult encoding = yubinbox({"import", "--db", db(), "--ken-all", dir.file("bad.csv")});
+    EXPECT_EQ(encoding.exitCode, 1);
+    EXPECT_NE(encoding.err.find("2 行目"), std::string::npos) << encoding.err;
+
+    lines.erase(lines.begin() + 5);
+    writeCp932Lines(dir.file("ken_all.csv"), lines);
+    ProcessResult good = yubinbox({"import", "--db", db(), "--ken-all", dir.file("ken_all.csv"), "--yes"});
+    EXPECT_EQ(good.exitCode, 0) << good.err;
+    EXPECT_EQ(yubinbox({"sql", db(), "SELECT COUNT(*) As N FROM ZIPALL"}).out, "N\n94\n");
+}
+
+TEST_F(CliTest, UseSettingsAndDrives) {
+    EXPECT_EQ(yubinbox({"use", db()}).exitCode, 1);  // no such database
+    ASSERT_EQ(yubinbox({"createdb", db()}).exitCode, 0);
+    ProcessResult use = yubinbox({"use", db()});
+    ASSERT_EQ(use.exitCode, 0) << use.err;
+    const std::string ini = dir.path().string() + "/Documents/yubinbox.ini";
+    EXPECT_EQ(use.out, ini + "\n");
+    ProcessResult settings = yubinbox({"settings"});
+    EXPECT_EQ(settings.out, ini + "\npath=" + db() + "\nauthor=\t0\ncsvzpath=\ncsvjpath=\n");
+    const std::string text = readBytes(ini);
+    EXPECT_EQ(text.rfind("'yubinbox.mdb ファイルのファイルパス指定\r\n", 0), 0u) << text;
+    EXPECT_NE(text.find("[yubinbox]\r\npath=" + db() + "\r\nauthor=\t0\r\n"), std::string::npos);
+
+    ProcessResult drives = yubinbox({"drives"});
+    EXPECT_EQ(drives.exitCode, 0);
+}
+
 // Kills or interrupts the import at several points of each engine, continues it, and compares
 // the tables with those of an import that ran through.
 class InterruptedImportTest : public CliTest {
@@ -228,9 +303,6 @@ protected:
         }
         return all;
     }
-    std::string integrity() {
-        return yubinbox({"sql", db(), "SELECT COUNT(*) As N FROM ZIPALL"}).exitCode == 0 ? "ok" : "broken";
-    }
 };
 
 TEST_F(InterruptedImportTest, KilledOrAbortedImportsEndWithTheTablesOfOneUninterruptedImport) {
@@ -251,7 +323,7 @@ TEST_F(InterruptedImportTest, KilledOrAbortedImportsEndWithTheTablesOfOneUninter
                 const int code = process.wait();
                 EXPECT_EQ(code, sig == SIGKILL ? 128 + SIGKILL : 130);
             }
-            EXPECT_EQ(integrity(), "ok");
+            EXPECT_EQ(IntegrityCheck(db()), "ok");
             ProcessResult marker = yubinbox({"sql", db(), "SELECT * FROM 登録中"});
             if (sig == SIGKILL) {
                 EXPECT_EQ(marker.out, "RECNO\n");  // no marker: the next run is a fresh import
