@@ -68,7 +68,8 @@ int main(int argc, char** argv) {
         std::puts("published data files are absent; nothing measured");
         return 0;
     }
-    const fs::path work = fs::temp_directory_path() / ("yubinbox-bench-" + std::to_string(getpid()));
+    const fs::path work =
+        fs::temp_directory_path() / ("yubinbox-bench-" + std::to_string(getpid()));
     fs::create_directories(work);
     const std::string kenUtf8 = (work / "ken_all.csv").string();
     const std::string officeUtf8 = (work / "jigyosyo.csv").string();

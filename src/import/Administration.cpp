@@ -30,9 +30,9 @@ std::string MakeNewDatabase(const std::string& folder) {
         }
         fs::rename(database, backup, ec);
         if (ec) {
-            throw YubinError(ErrorCode::PathFileAccess, "データベース " + database + " を " +
-                                                            backup + " に移せません: " +
-                                                            ec.message());
+            throw YubinError(
+                ErrorCode::PathFileAccess,
+                "データベース " + database + " を " + backup + " に移せません: " + ec.message());
         }
     }
     mdlYubinBox::CreateMdb();

@@ -23,7 +23,7 @@ inline constexpr int kAnswerNo = 7;
 }  // namespace msgbox
 
 class ImportView {
-public:
+  public:
     virtual ~ImportView() = default;
 
     // txtCSVFILE(index): the chosen full path, or "".

@@ -2,8 +2,8 @@
 
 #include <charconv>
 #include <chrono>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <thread>
 
 #include "import/JigyosyoReader.h"
@@ -35,15 +35,14 @@ constexpr int kOffice = 1;
 
 // ZIPALL's columns in table order.
 constexpr std::array<const char*, 18> kZipallColumns = {
-    "団体コード", "旧郵便番号", "郵便番号", "住所かな3", "町域名",   "flag1",
-    "flag2",      "flag3",      "ダブり",   "flag4",     "flag5",    "事業所名かな",
+    "団体コード", "旧郵便番号", "郵便番号", "住所かな3",  "町域名",     "flag1",
+    "flag2",      "flag3",      "ダブり",   "flag4",      "flag5",      "事業所名かな",
     "事業所名",   "取扱郵便局", "種別",     "丁目番地等", "データ識別", "RECNO"};
 constexpr int kRecNoColumn = 17;
 
 db::Connection& connection() {
     if (!cnMdb) {
-        throw YubinError(ErrorCode::CannotOpenDatabase,
-                         "データベースに接続されていません。");
+        throw YubinError(ErrorCode::CannotOpenDatabase, "データベースに接続されていません。");
     }
     return *cnMdb;
 }
@@ -119,8 +118,8 @@ std::string ResultCaption(double elapsedSeconds) {
 // exact like printf and much cheaper, which matters once per line.
 std::string FormatPercentValue(double percent) {
     char buffer[64] = "( ";
-    auto [end, ec] = std::to_chars(buffer + 2, buffer + sizeof buffer - 4, percent,
-                                   std::chars_format::fixed, 2);
+    auto [end, ec] =
+        std::to_chars(buffer + 2, buffer + sizeof buffer - 4, percent, std::chars_format::fixed, 2);
     if (ec != std::errc()) return "( 0.00% )";
     std::memcpy(end, "% )", 4);
     return buffer;
@@ -290,7 +289,8 @@ void InportKenAll() {
             ++lngRecCount;
             if (lngRecCount <= lngResumeRecNo) return;  // written by the interrupted run
             for (size_t c = 0; c < group.row.size(); ++c) {
-                if (position[c] >= 0) values[static_cast<size_t>(position[c])].assignText(group.row[c]);
+                if (position[c] >= 0)
+                    values[static_cast<size_t>(position[c])].assignText(group.row[c]);
             }
             if (position[kRecNoColumn] >= 0) {
                 values[static_cast<size_t>(position[kRecNoColumn])] =
@@ -309,9 +309,7 @@ void InportKenAll() {
         view.doEvents();
         if (const import::ZipGroup* group = reader.mergeLine()) {
             writeGroup(*group, groupStartLine);
-            groupStartLine = reader.lineNumber();
-        } else if (reader.lineNumber() == 1) {
-            groupStartLine = 1;
+            groupStartLine = reader.lineNumber();  // this line began the next group
         }
     }
     if (const import::ZipGroup* group = reader.finish()) writeGroup(*group, groupStartLine);
@@ -554,7 +552,8 @@ void InportRun() {
         if (!view.csvFileText(kOffice).empty() && view.countCaption(kOffice).empty()) {
             if (PrefCount() != 47) {
                 view.messageBox("全国版郵便番号データを取り込んでください。",
-                                import::msgbox::kCritical | import::msgbox::kOkOnly, "郵便番号データ取込処理");
+                                import::msgbox::kCritical | import::msgbox::kOkOnly,
+                                "郵便番号データ取込処理");
                 view.setRunEnabled(true);
                 recreateKeys = false;
             } else {

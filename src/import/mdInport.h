@@ -63,9 +63,9 @@ void SaveResumePoint();
 
 // What the import window learns from the resume marker when it opens.
 struct ResumeState {
-    long threshold = 0;               // the new lngResumeRecNo
+    long threshold = 0;                   // the new lngResumeRecNo
     bool nationalChoiceDisabled = false;  // the business-office part is to be continued
-    bool continuation = false;        // "継続スタートです。"
+    bool continuation = false;            // "継続スタートです。"
 };
 // Reads 登録中 and sets lngResumeRecNo (cnMdb must be open).
 ResumeState ReadResumePoint();
@@ -80,8 +80,8 @@ std::string SummaryText(const std::string& nationalStamp, const std::string& off
 
 // Texts of the progress and result captions.
 std::string FormatPercent(std::uint64_t consumed, std::uint64_t length);  // "( 12.34% )"
-std::string FormatElapsed(double seconds);                              // "03分27秒"
-std::string FormatCount(long count);                                    // "123,456"
+std::string FormatElapsed(double seconds);                                // "03分27秒"
+std::string FormatCount(long count);                                      // "123,456"
 // "yyyymmdd" -> "yyyy年mm月dd日" ("" stays ""; a text that is no date is shown as it is).
 std::string FormatStamp(const std::string& stamp);
 

@@ -15,7 +15,7 @@ namespace {
 namespace fs = std::filesystem;
 
 class AdministrationTest : public ::testing::Test {
-protected:
+  protected:
     TempDir home;
     void SetUp() override {
         setenv("HOME", home.path().c_str(), 1);
@@ -41,7 +41,8 @@ TEST_F(AdministrationTest, NewDatabaseKeepsTheOldOneUnderItsDatedNameEvenInAFold
     mdlYubinBox::OpenMdb(database);
     mdlYubinBox::cnMdb->execute("INSERT INTO 登録中 VALUES(7)");
     mdlYubinBox::CloseMdb();
-    const std::string backup = (folder / ("yubinbox_" + mdlYubinBox::GetFileDate(database) + ".mdb")).string();
+    const std::string backup =
+        (folder / ("yubinbox_" + mdlYubinBox::GetFileDate(database) + ".mdb")).string();
     writeBytes(backup, "an older backup");
     administration::MakeNewDatabase(folder.string());
 
@@ -70,7 +71,8 @@ TEST_F(AdministrationTest, ImportFromSettingsFollowsTheMenuRules) {
     mdFileCreate::IniFileCreate(database, mdFileCreate::GetLoginUserName());
     administration::PrepareImportFromSettings();
     EXPECT_EQ(mdlYubinBox::strMdbFile, database);
-    EXPECT_EQ(Rows(database, "SELECT * FROM DUMMY"), (std::vector<std::vector<std::string>>{{"1"}}));
+    EXPECT_EQ(Rows(database, "SELECT * FROM DUMMY"),
+              (std::vector<std::vector<std::string>>{{"1"}}));
 
     // A file that is no database of ours cannot be opened.
     writeBytes(database, "not a database");

@@ -27,8 +27,8 @@ TEST_F(NationalImportTest, FreshImportWritesOneRowPerGroupWithMastersDateAndPath
     const Table rows = Rows(database, "SELECT * FROM ZIPALL");
     ASSERT_EQ(rows.size(), 4u);
     EXPECT_EQ(rows[1], (std::vector<std::string>{"01101", "064  ", "0640941", "ｱｻﾋｶﾞｵｶ(123)",
-                                                 "旭ケ丘（一二三）", "0", "0", "0", "0", "0",
-                                                 "0", "", "", "", "", "", "", "2"}));
+                                                 "旭ケ丘（一二三）", "0", "0", "0", "0", "0", "0",
+                                                 "", "", "", "", "", "", "2"}));
     for (size_t i = 0; i < rows.size(); ++i) EXPECT_EQ(rows[i][17], std::to_string(i + 1));
 
     EXPECT_EQ(Rows(database, "SELECT * FROM 都道府県"),
@@ -57,8 +57,8 @@ TEST_F(NationalImportTest, FreshImportWritesOneRowPerGroupWithMastersDateAndPath
     std::vector<std::string> keyNames;
     for (const auto& key : connection.keys()) keyNames.push_back(key.name);
     std::sort(keyNames.begin(), keyNames.end());
-    EXPECT_EQ(keyNames, (std::vector<std::string>{"xJISX0401", "xJISX0402", "xRECNO",
-                                                  "x_郵便番号"}));
+    EXPECT_EQ(keyNames,
+              (std::vector<std::string>{"xJISX0401", "xJISX0402", "xRECNO", "x_郵便番号"}));
 }
 
 TEST_F(NationalImportTest, ReplacesNationalRowsAndKeepsBusinessOfficeRowsAndPlaceholders) {
@@ -68,7 +68,8 @@ TEST_F(NationalImportTest, ReplacesNationalRowsAndKeepsBusinessOfficeRowsAndPlac
         "'1', 1000001)");
     mdlYubinBox::cnMdb->execute(
         "INSERT INTO 市町村 (JISX0402, 市町村名, 抹消FLAG) VALUES('01101', '仮の名', 1)");
-    mdlYubinBox::cnMdb->execute("INSERT INTO ZIPALL (郵便番号, データ識別, RECNO) VALUES('9999999', '', 7)");
+    mdlYubinBox::cnMdb->execute(
+        "INSERT INTO ZIPALL (郵便番号, データ識別, RECNO) VALUES('9999999', '', 7)");
     mdlYubinBox::CloseMdb();
 
     run(writeKen({KenLine("01101", "060  ", "0600000", "町", "ﾏﾁ")}), "");
@@ -76,8 +77,7 @@ TEST_F(NationalImportTest, ReplacesNationalRowsAndKeepsBusinessOfficeRowsAndPlac
     EXPECT_EQ(Rows(database, "SELECT * FROM ZIPALL WHERE データ識別 <> '1'").size(), 1u);
     EXPECT_EQ(Count(database, "ZIPALL", "データ識別 = '1'"), 1);
     // The placeholder of the business-office import is found, so it stays as it was.
-    EXPECT_EQ(Rows(database, "SELECT * FROM 市町村"),
-              (Table{{"01101", "仮の名", "<NULL>", "1"}}));
+    EXPECT_EQ(Rows(database, "SELECT * FROM 市町村"), (Table{{"01101", "仮の名", "<NULL>", "1"}}));
 }
 
 TEST_F(NationalImportTest, EmptyFileRecordsDateAndPathAndCountsZero) {
@@ -150,7 +150,7 @@ TEST_F(NationalImportTest, ValueTheTableRefusesNamesFileAndLine) {
 }
 
 class OfficeImportTest : public ImportFixture {
-protected:
+  protected:
     // A national import of 47 prefectures, one municipality each.
     void importNational() {
         std::vector<std::string> lines;
@@ -169,11 +169,12 @@ TEST_F(OfficeImportTest, RecordBecomesBusinessOfficeRowAndPlaceholderIsAddedOnce
     importNational();
     const std::string office = dir.file("jigyosyo.csv");
     writeCp932Lines(office, {
-        "01101,\"ｲﾁ\",\"株式会社　一\",\"北海道\",\"札幌市中央区\",\"北一条西\",\"２丁目８－１\","
-        "\"0608621\",\"060  \",\"札幌中央\",0,0,0",
-        "99999,ﾆ,二,県,新しい市,町,１,0608622,060  ,局,1,0,1",
-        "99999,ﾆ,三,県,別の名,町,１,0608623,060  ,局,0,1,0",
-    });
+                                "01101,\"ｲﾁ\",\"株式会社　一\",\"北海道\",\"札幌市中央区\","
+                                "\"北一条西\",\"２丁目８－１\","
+                                "\"0608621\",\"060  \",\"札幌中央\",0,0,0",
+                                "99999,ﾆ,二,県,新しい市,町,１,0608622,060  ,局,1,0,1",
+                                "99999,ﾆ,三,県,別の名,町,１,0608623,060  ,局,0,1,0",
+                            });
     run("", office);
 
     const Table rows = Rows(database, "SELECT * FROM ZIPALL WHERE データ識別 = '1'");
@@ -234,7 +235,7 @@ TEST_F(OfficeImportTest, ShortLineStopsWithFileAndLine) {
 // An import aborted after `events` lines, then continued, ends with the tables of one
 // uninterrupted import.
 class ResumeTest : public OfficeImportTest {
-protected:
+  protected:
     // Events of the national part: one per line, then ten during the closing pause.
     static constexpr long long kNationalEvents = 47 * 4 + 10;
     std::string ken, office;
@@ -285,14 +286,17 @@ TEST_F(ResumeTest, AbortedNationalAndBusinessOfficeImportsContinueToTheSameTable
     mdInport::ResetState();
     view = FakeImportView();
     abortAt(60);  // inside the national import
-    EXPECT_EQ(Rows(database, "SELECT * FROM 登録中"), (Table{{std::to_string(mdInport::lngRecCount)}}));
+    EXPECT_EQ(Rows(database, "SELECT * FROM 登録中"),
+              (Table{{std::to_string(mdInport::lngRecCount)}}));
     mdInport::ResumeState state = reopen();
     EXPECT_TRUE(state.continuation);
     EXPECT_FALSE(state.nationalChoiceDisabled);
-    EXPECT_EQ(state.threshold, std::stol(Rows(database, "SELECT MAX(RECNO) AS M FROM ZIPALL")[0][0]));
+    EXPECT_EQ(state.threshold,
+              std::stol(Rows(database, "SELECT MAX(RECNO) AS M FROM ZIPALL")[0][0]));
 
     view.events = 0;
-    abortAt(kNationalEvents + 12);  // the national part completes, then the business office is aborted
+    abortAt(kNationalEvents +
+            12);  // the national part completes, then the business office is aborted
     EXPECT_EQ(Rows(database, "SELECT * FROM 登録中"),
               (Table{{std::to_string(1000000 + mdInport::lngRecCount)}}));
     state = reopen();
@@ -377,9 +381,11 @@ TEST_F(PublishedDataTest, ImportsTheWholePublishedFiles) {
     mdInport::environment().pauseSeconds = 0;
     run(ken, office);
     EXPECT_EQ(Count(database, "ZIPALL", "データ識別 <> '1'"), 124444);
-    EXPECT_EQ(Rows(database, "SELECT MAX(RECNO) AS M FROM ZIPALL WHERE データ識別 <> '1'")[0][0], "124444");
+    EXPECT_EQ(Rows(database, "SELECT MAX(RECNO) AS M FROM ZIPALL WHERE データ識別 <> '1'")[0][0],
+              "124444");
     EXPECT_EQ(Count(database, "ZIPALL", "データ識別 = '1'"), 22438);
-    EXPECT_EQ(Rows(database, "SELECT MAX(RECNO) AS M FROM ZIPALL WHERE データ識別 = '1'")[0][0], "1022438");
+    EXPECT_EQ(Rows(database, "SELECT MAX(RECNO) AS M FROM ZIPALL WHERE データ識別 = '1'")[0][0],
+              "1022438");
     EXPECT_EQ(Count(database, "都道府県"), 47);
     EXPECT_EQ(Count(database, "市町村"), 1892);
     EXPECT_EQ(Count(database, "市町村", "抹消FLAG = 0"), 1892);

@@ -23,7 +23,7 @@ struct RecordedBox {
 };
 
 class FakeImportView : public import::ImportView {
-public:
+  public:
     std::array<std::string, 2> files;
     std::array<std::string, 2> captions;
     std::array<std::uint64_t, 2> maximum{}, value{};
@@ -119,14 +119,15 @@ inline std::vector<std::vector<std::string>> Rows(const std::string& database,
 
 inline long long Count(const std::string& database, const std::string& table,
                        const std::string& where = "") {
-    auto rows = Rows(database, "SELECT COUNT(*) As N FROM " + table + (where.empty() ? "" : " WHERE " + where));
+    auto rows = Rows(
+        database, "SELECT COUNT(*) As N FROM " + table + (where.empty() ? "" : " WHERE " + where));
     return std::stoll(rows.at(0).at(0));
 }
 
 // A fresh database in a temporary home, the settings path set, the engines reporting to a
 // recording view with a clock that only moves when the pause waits.
 class ImportFixture : public ::testing::Test {
-protected:
+  protected:
     TempDir dir;
     FakeImportView view;
     double clock = 1000.0;
@@ -151,7 +152,8 @@ protected:
         mdInport::environment().view = nullptr;
     }
 
-    std::string writeKen(const std::vector<std::string>& lines, const std::string& name = "ken_all.csv") {
+    std::string writeKen(const std::vector<std::string>& lines,
+                         const std::string& name = "ken_all.csv") {
         std::string path = dir.file(name);
         writeCp932Lines(path, lines);
         return path;

@@ -22,8 +22,7 @@ namespace fs = std::filesystem;
 TempDir::TempDir() {
     std::random_device rd;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        fs::path candidate =
-            fs::temp_directory_path() / ("yubinbox-test-" + std::to_string(rd()));
+        fs::path candidate = fs::temp_directory_path() / ("yubinbox-test-" + std::to_string(rd()));
         if (fs::create_directory(candidate)) {
             path_ = candidate;
             return;

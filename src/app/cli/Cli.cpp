@@ -24,16 +24,17 @@ namespace {
 
 // Exit codes; listed in the README and in --help.
 constexpr int kExitOk = 0;
-constexpr int kExitFailure = 1;  // an error: its number and description are printed
-constexpr int kExitUsage = 2;    // the arguments are wrong
-constexpr int kExitRefused = 3;  // not allowed, or the user declined (nothing was changed)
+constexpr int kExitFailure = 1;        // an error: its number and description are printed
+constexpr int kExitUsage = 2;          // the arguments are wrong
+constexpr int kExitRefused = 3;        // not allowed, or the user declined (nothing was changed)
 constexpr int kExitNeedsNational = 4;  // business-office data needs the national data first
 constexpr int kExitAborted = 130;      // an import was aborted; the next run continues it
 
 const char* const kExitCodesHelp =
     "Exit codes: 0 success; 1 error (number and description printed); 2 wrong arguments;\n"
     "3 refused (no permission, older data declined, another import running on the database,\n"
-    "national file during a business-office resume); 4 business-office data needs the national data first; 130 import aborted\n"
+    "national file during a business-office resume); 4 business-office data needs the national "
+    "data first; 130 import aborted\n"
     "(Ctrl-C or SIGTERM; the next import continues where it stopped).";
 
 void PrintError(const YubinError& error) {
@@ -169,8 +170,7 @@ int RunSummary(const std::string& option) {
 }
 
 // The first row's value of a lookup, or "".
-std::string LookupName(db::Connection& connection, const std::string& sql,
-                       const char* column) {
+std::string LookupName(db::Connection& connection, const std::string& sql, const char* column) {
     db::Recordset rs;
     rs.open(sql, connection, db::CursorType::ForwardOnly, db::LockType::ReadOnly);
     return rs.eof() ? std::string() : rs.field(column).value().toText();
@@ -194,13 +194,17 @@ int RunLookup(std::string code, const std::string& option) {
         const std::string city = rs.field("団体コード").value().toText();
         const std::string pref = city.substr(0, 2);
         const bool office = rs.field("データ識別").value().toText() == "1";
-        std::cout << rs.field("郵便番号").value().toText() << '\t'
-                  << (office ? "事業所" : "全国") << '\t'
-                  << LookupName(*connection, "SELECT * FROM 都道府県 WHERE JISX0401= " + mdInport::QuoteLiteral(pref),
-                                "都道府県名")
+        std::cout << rs.field("郵便番号").value().toText() << '\t' << (office ? "事業所" : "全国")
                   << '\t'
-                  << LookupName(*connection, "SELECT * FROM 市町村 WHERE JISX0402 = " + mdInport::QuoteLiteral(city),
-                                "市町村名")
+                  << LookupName(
+                         *connection,
+                         "SELECT * FROM 都道府県 WHERE JISX0401= " + mdInport::QuoteLiteral(pref),
+                         "都道府県名")
+                  << '\t'
+                  << LookupName(
+                         *connection,
+                         "SELECT * FROM 市町村 WHERE JISX0402 = " + mdInport::QuoteLiteral(city),
+                         "市町村名")
                   << '\t' << rs.field("町域名").value().toText() << '\t'
                   << rs.field("丁目番地等").value().toText() << '\t'
                   << rs.field("事業所名").value().toText() << '\t'
@@ -233,7 +237,8 @@ struct ImportOptions {
 bool ConfirmReplacement(const std::string& question, bool yes) {
     if (yes) return true;
     if (!isatty(STDIN_FILENO)) {
-        std::cerr << question << "\n（端末がないため中止しました。置き換えるには --yes）" << std::endl;
+        std::cerr << question << "\n（端末がないため中止しました。置き換えるには --yes）"
+                  << std::endl;
         return false;
     }
     std::cerr << question << " [y/N] " << std::flush;
@@ -391,39 +396,42 @@ int RunCommandLine(int argc, char** argv) {
     import->add_flag("--yes", importOptions.yes, "replace newer registered data without asking");
     import->add_option("--pause", importOptions.pauseSeconds, "closing pause in seconds")
         ->check(CLI::NonNegativeNumber);
-    import->callback([&] { action = [&] { return RunImport(importOptions); }; });
+    import->callback([&] { action = [&] { return RunImport(importOptions);
+};
+}  // namespace yubin::cli
+);
 
-    auto* summary = app.add_subcommand("summary", "Show the dates of the registered data");
-    summary->add_option("--db", dbOption, "database file (default: settings path)");
-    summary->callback([&] { action = [&] { return RunSummary(dbOption); }; });
+auto* summary = app.add_subcommand("summary", "Show the dates of the registered data");
+summary->add_option("--db", dbOption, "database file (default: settings path)");
+summary->callback([&] { action = [&] { return RunSummary(dbOption); }; });
 
-    auto* lookup = app.add_subcommand("lookup", "Show every row of a postal code");
-    lookup->add_option("CODE", code, "seven digits, a hyphen allowed (100-0001)")->required();
-    lookup->add_option("--db", dbOption, "database file (default: settings path)");
-    lookup->callback([&] { action = [&] { return RunLookup(code, dbOption); }; });
+auto* lookup = app.add_subcommand("lookup", "Show every row of a postal code");
+lookup->add_option("CODE", code, "seven digits, a hyphen allowed (100-0001)")->required();
+lookup->add_option("--db", dbOption, "database file (default: settings path)");
+lookup->callback([&] { action = [&] { return RunLookup(code, dbOption); }; });
 
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::ParseError& e) {
-        const int code = app.exit(e);
-        return code == 0 ? kExitOk : kExitUsage;
-    }
-    try {
-        exitCode = action ? action() : kExitUsage;
-    } catch (const YubinError& error) {
-        PrintError(error);
-        exitCode = kExitFailure;
-    } catch (const std::exception& error) {
-        std::cerr << "yubinbox: " << error.what() << std::endl;
-        exitCode = kExitFailure;
-    }
-    try {
-        mdlYubinBox::CloseMdb();  // every appended row on disk at the end
-    } catch (const YubinError& error) {
-        PrintError(error);
-        if (exitCode == kExitOk) exitCode = kExitFailure;
-    }
-    return exitCode;
+try {
+    app.parse(argc, argv);
+} catch (const CLI::ParseError& e) {
+    const int code = app.exit(e);
+    return code == 0 ? kExitOk : kExitUsage;
+}
+try {
+    exitCode = action ? action() : kExitUsage;
+} catch (const YubinError& error) {
+    PrintError(error);
+    exitCode = kExitFailure;
+} catch (const std::exception& error) {
+    std::cerr << "yubinbox: " << error.what() << std::endl;
+    exitCode = kExitFailure;
+}
+try {
+    mdlYubinBox::CloseMdb();  // every appended row on disk at the end
+} catch (const YubinError& error) {
+    PrintError(error);
+    if (exitCode == kExitOk) exitCode = kExitFailure;
+}
+return exitCode;
 }
 
 }  // namespace yubin::cli

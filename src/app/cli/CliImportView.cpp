@@ -92,8 +92,7 @@ int CliImportView::messageBox(const std::string& text, int style, const std::str
         officeRefused_ = true;
     }
     std::cerr << (title.empty() ? "" : title + ": ") << text << std::endl;
-    return (style & import::msgbox::kYesNo) ? import::msgbox::kAnswerNo
-                                            : import::msgbox::kAnswerOk;
+    return (style & import::msgbox::kYesNo) ? import::msgbox::kAnswerNo : import::msgbox::kAnswerOk;
 }
 
 void CliImportView::doEvents() {

@@ -2,8 +2,8 @@
 // progress on standard error (a live bar on a terminal, periodic plain lines otherwise).
 #pragma once
 
-#include <array>
 #include <signal.h>
+#include <array>
 
 #include <csignal>
 #include <string>
@@ -16,7 +16,7 @@ namespace yubin::cli {
 extern volatile std::sig_atomic_t g_abortRequested;
 
 class CliImportView : public import::ImportView {
-public:
+  public:
     CliImportView(std::string nationalFile, std::string officeFile, bool terminal);
 
     std::string csvFileText(int index) override { return files_[Index(index)]; }
@@ -42,7 +42,7 @@ public:
     // Whether an abort ended the run (the resume marker is written).
     bool aborted() const { return aborted_; }
 
-private:
+  private:
     static size_t Index(int index) { return index == 0 ? 0 : 1; }
     void drawProgress(bool final);
 
@@ -52,9 +52,9 @@ private:
     std::array<std::uint64_t, 2> value_{};
     std::string summary_;
     bool terminal_;
-    int active_ = -1;             // the engine whose progress shows
-    double lastDraw_ = 0;         // when the progress was last shown
-    int lastDecile_ = -1;         // plain output: the last tenth reported
+    int active_ = -1;      // the engine whose progress shows
+    double lastDraw_ = 0;  // when the progress was last shown
+    int lastDecile_ = -1;  // plain output: the last tenth reported
     unsigned eventCount_ = 0;
     bool officeRefused_ = false;
     bool aborted_ = false;
@@ -62,13 +62,13 @@ private:
 
 // Installs the abort handlers for SIGINT and SIGTERM for the life of the object.
 class AbortSignalScope {
-public:
+  public:
     AbortSignalScope();
     ~AbortSignalScope();
     AbortSignalScope(const AbortSignalScope&) = delete;
     AbortSignalScope& operator=(const AbortSignalScope&) = delete;
 
-private:
+  private:
     struct sigaction oldInt_ {};
     struct sigaction oldTerm_ {};
 };

@@ -25,7 +25,8 @@ std::string IntegrityCheck(const std::string& path) {
     std::string verdict = "cannot open";
     if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
         sqlite3_stmt* statement = nullptr;
-        if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &statement, nullptr) == SQLITE_OK &&
+        if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &statement, nullptr) ==
+                SQLITE_OK &&
             sqlite3_step(statement) == SQLITE_ROW) {
             verdict = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
         }
@@ -36,7 +37,7 @@ std::string IntegrityCheck(const std::string& path) {
 }
 
 class CliTest : public ::testing::Test {
-protected:
+  protected:
     TempDir dir;
     std::vector<std::string> env() const {
         return {"HOME=" + dir.path().string(), "XDG_CONFIG_HOME=" + dir.file(".config")};
@@ -52,13 +53,17 @@ TEST_F(CliTest, SqlRunsStatementsAndReportsRefusals) {
     EXPECT_EQ(yubinbox({"createdb", db()}).exitCode, 1);  // exists
     EXPECT_EQ(yubinbox({"createdb", db(), "--force"}).exitCode, 0);
 
-    EXPECT_EQ(yubinbox({"sql", db(), "INSERT INTO 都道府県 VALUES('01', '北海道', 'ﾎｯｶｲﾄﾞｳ')"}).exitCode, 0);
-    EXPECT_EQ(yubinbox({"sql", db(), "INSERT INTO 都道府県 VALUES('13', 'O''Hare', NULL)"}).exitCode, 0);
+    EXPECT_EQ(
+        yubinbox({"sql", db(), "INSERT INTO 都道府県 VALUES('01', '北海道', 'ﾎｯｶｲﾄﾞｳ')"}).exitCode,
+        0);
+    EXPECT_EQ(
+        yubinbox({"sql", db(), "INSERT INTO 都道府県 VALUES('13', 'O''Hare', NULL)"}).exitCode, 0);
     ProcessResult select = yubinbox({"sql", db(), "select * from 都道府県 where jisx0401 <> '01'"});
     EXPECT_EQ(select.exitCode, 0) << select.err;
     EXPECT_EQ(select.out, "JISX0401\t都道府県名\t住所かな1\n13\tO'Hare\t\n");
 
-    ProcessResult tooLong = yubinbox({"sql", db(), "INSERT INTO 市町村 (JISX0402) VALUES('123456')"});
+    ProcessResult tooLong =
+        yubinbox({"sql", db(), "INSERT INTO 市町村 (JISX0402) VALUES('123456')"});
     EXPECT_EQ(tooLong.exitCode, 1);
     EXPECT_NE(tooLong.err.find("エラー 3163"), std::string::npos) << tooLong.err;
 
@@ -90,8 +95,8 @@ TEST_F(CliTest, TablesHidesTheHiddenOnesAndCompactKeepsTheData) {
 }
 
 std::string KenLine(const std::string& code, const std::string& zip, const std::string& town) {
-    return code + ",\"100  \",\"" + zip + "\",\"ﾄｳｷｮｳﾄ\",\"ﾁﾖﾀﾞｸ\",\"ﾏﾁ\",\"都" + code.substr(0, 2) +
-           "\",\"千代田区\",\"" + town + "\",0,0,0,0,0,0";
+    return code + ",\"100  \",\"" + zip + "\",\"ﾄｳｷｮｳﾄ\",\"ﾁﾖﾀﾞｸ\",\"ﾏﾁ\",\"都" +
+           code.substr(0, 2) + "\",\"千代田区\",\"" + town + "\",0,0,0,0,0,0";
 }
 
 std::vector<std::string> KenLines(int groupsPerPrefecture) {
@@ -100,7 +105,8 @@ std::vector<std::string> KenLines(int groupsPerPrefecture) {
         char code[6];
         std::snprintf(code, sizeof code, "%02d101", p);
         for (int z = 0; z < groupsPerPrefecture; ++z) {
-            lines.push_back(KenLine(code, std::to_string(1000000 + p * 10000 + z), "町" + std::to_string(z)));
+            lines.push_back(
+                KenLine(code, std::to_string(1000000 + p * 10000 + z), "町" + std::to_string(z)));
         }
     }
     return lines;
@@ -109,7 +115,8 @@ std::vector<std::string> KenLines(int groupsPerPrefecture) {
 std::vector<std::string> OfficeLines(int count) {
     std::vector<std::string> lines;
     for (int i = 0; i < count; ++i) {
-        lines.push_back("13101,\"ｼﾔ\",\"社" + std::to_string(i) + "\",\"東京都\",\"千代田区\",\"町\",\"１\",\"" +
+        lines.push_back("13101,\"ｼﾔ\",\"社" + std::to_string(i) +
+                        "\",\"東京都\",\"千代田区\",\"町\",\"１\",\"" +
                         std::to_string(9000000 + i) + "\",\"100  \",\"局\",0,0,0");
     }
     return lines;
@@ -124,8 +131,8 @@ TEST_F(CliTest, AdministratorJobFromNewDatabaseToLookup) {
     ProcessResult settings = yubinbox({"settings"});
     EXPECT_NE(settings.out.find("path=" + db()), std::string::npos) << settings.out;
 
-    ProcessResult run = yubinbox({"import", "--ken-all", dir.file("ken_all.csv"), "--jigyosyo",
-                                  dir.file("jigyosyo.csv")});
+    ProcessResult run = yubinbox(
+        {"import", "--ken-all", dir.file("ken_all.csv"), "--jigyosyo", dir.file("jigyosyo.csv")});
     ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
     EXPECT_NE(run.out.find("全国版: 処理時間："), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("94 件"), std::string::npos) << run.out;
@@ -163,17 +170,21 @@ TEST_F(CliTest, OrdinaryUserMayNotImportAndOfficeDataNeedsNationalData) {
     ASSERT_EQ(yubinbox({"use", db()}).exitCode, 0);
     ProcessResult refused = yubinbox({"import", "--jigyosyo", dir.file("jigyosyo.csv")});
     EXPECT_EQ(refused.exitCode, 3);
-    EXPECT_NE(refused.err.find("あなたには、データ取り込みを実行する権限がありません。"), std::string::npos);
+    EXPECT_NE(refused.err.find("あなたには、データ取り込みを実行する権限がありません。"),
+              std::string::npos);
 
-    ProcessResult office = yubinbox({"import", "--db", db(), "--jigyosyo", dir.file("jigyosyo.csv")});
+    ProcessResult office =
+        yubinbox({"import", "--db", db(), "--jigyosyo", dir.file("jigyosyo.csv")});
     EXPECT_EQ(office.exitCode, 4);
-    EXPECT_NE(office.err.find("全国版郵便番号データを取り込んでください。"), std::string::npos) << office.err;
+    EXPECT_NE(office.err.find("全国版郵便番号データを取り込んでください。"), std::string::npos)
+        << office.err;
 }
 
 // A running import, its standard error read line by line.
 class ImportProcess {
-public:
-    ImportProcess(const std::vector<std::string>& args, const std::vector<std::string>& environment) {
+  public:
+    ImportProcess(const std::vector<std::string>& args,
+                  const std::vector<std::string>& environment) {
         int errPipe[2];
         if (pipe(errPipe) != 0) throw std::runtime_error("pipe");
         pid_ = fork();
@@ -220,7 +231,7 @@ public:
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
 
-private:
+  private:
     pid_t pid_ = -1;
     FILE* err_ = nullptr;
 };
@@ -228,16 +239,19 @@ private:
 TEST_F(CliTest, SecondImportOnTheSameDatabaseIsRefusedWhileOneRuns) {
     writeCp932Lines(dir.file("ken_all.csv"), KenLines(100));
     ASSERT_EQ(yubinbox({"createdb", db()}).exitCode, 0);
-    ImportProcess first({"import", "--db", db(), "--ken-all", dir.file("ken_all.csv"), "--pause", "60"},
-                        env());
+    ImportProcess first(
+        {"import", "--db", db(), "--ken-all", dir.file("ken_all.csv"), "--pause", "60"}, env());
     ASSERT_TRUE(first.waitForProgressLines(11));  // the file is read; the closing pause runs
-    ProcessResult second = yubinbox({"import", "--db", db(), "--ken-all", dir.file("ken_all.csv"), "--yes"});
+    ProcessResult second =
+        yubinbox({"import", "--db", db(), "--ken-all", dir.file("ken_all.csv"), "--yes"});
     EXPECT_EQ(second.exitCode, 3) << second.err;
     EXPECT_NE(second.err.find("取込中です"), std::string::npos) << second.err;
     first.signal(SIGINT);
     EXPECT_EQ(first.wait(), 130);
     // The interrupted run is continued and completes.
-    EXPECT_EQ(yubinbox({"import", "--db", db(), "--ken-all", dir.file("ken_all.csv"), "--yes"}).exitCode, 0);
+    EXPECT_EQ(
+        yubinbox({"import", "--db", db(), "--ken-all", dir.file("ken_all.csv"), "--yes"}).exitCode,
+        0);
     EXPECT_EQ(yubinbox({"sql", db(), "SELECT COUNT(*) As N FROM ZIPALL"}).out, "N\n4700\n");
 }
 
@@ -260,7 +274,8 @@ TEST_F(CliTest, BadFileStopsTheImportNamingFileAndLineAndKeepsTheDatabaseIntact)
 
     lines.erase(lines.begin() + 5);
     writeCp932Lines(dir.file("ken_all.csv"), lines);
-    ProcessResult good = yubinbox({"import", "--db", db(), "--ken-all", dir.file("ken_all.csv"), "--yes"});
+    ProcessResult good =
+        yubinbox({"import", "--db", db(), "--ken-all", dir.file("ken_all.csv"), "--yes"});
     EXPECT_EQ(good.exitCode, 0) << good.err;
     EXPECT_EQ(yubinbox({"sql", db(), "SELECT COUNT(*) As N FROM ZIPALL"}).out, "N\n94\n");
 }
@@ -285,14 +300,20 @@ TEST_F(CliTest, UseSettingsAndDrives) {
 // Kills or interrupts the import at several points of each engine, continues it, and compares
 // the tables with those of an import that ran through.
 class InterruptedImportTest : public CliTest {
-protected:
+  protected:
     void SetUp() override {
         writeCp932Lines(dir.file("ken_all.csv"), KenLines(400));
         writeCp932Lines(dir.file("jigyosyo.csv"), OfficeLines(6000));
     }
     std::vector<std::string> importArgs() const {
-        return {"import", "--db", db(), "--ken-all", dir.file("ken_all.csv"), "--jigyosyo",
-                dir.file("jigyosyo.csv"), "--yes"};
+        return {"import",
+                "--db",
+                db(),
+                "--ken-all",
+                dir.file("ken_all.csv"),
+                "--jigyosyo",
+                dir.file("jigyosyo.csv"),
+                "--yes"};
     }
     std::string dump() {
         std::string all;
@@ -314,7 +335,8 @@ TEST_F(InterruptedImportTest, KilledOrAbortedImportsEndWithTheTablesOfOneUninter
     // Progress lines: 11 per engine (0 % to 100 %); the points lie in both engines.
     for (int point : {2, 7, 14, 19}) {
         for (int sig : {SIGKILL, SIGINT}) {
-            SCOPED_TRACE("signal " + std::to_string(sig) + " after progress line " + std::to_string(point));
+            SCOPED_TRACE("signal " + std::to_string(sig) + " after progress line " +
+                         std::to_string(point));
             ASSERT_EQ(yubinbox({"createdb", db(), "--force"}).exitCode, 0);
             {
                 ImportProcess process(importArgs(), env());
@@ -334,7 +356,8 @@ TEST_F(InterruptedImportTest, KilledOrAbortedImportsEndWithTheTablesOfOneUninter
             std::vector<std::string> args = importArgs();
             ProcessResult next = yubinbox(args);
             if (next.exitCode == 3) {
-                next = yubinbox({"import", "--db", db(), "--jigyosyo", dir.file("jigyosyo.csv"), "--yes"});
+                next = yubinbox(
+                    {"import", "--db", db(), "--jigyosyo", dir.file("jigyosyo.csv"), "--yes"});
             }
             ASSERT_EQ(next.exitCode, 0) << next.err;
             EXPECT_EQ(dump(), expected);
