@@ -110,6 +110,16 @@ void Pause() {
     }
 }
 
+// The engine's message, its progress bar and count label shown, the bar over the file.
+void ShowProgressStart(import::ImportView& view, int index, const char* message,
+                       std::uint64_t fileLength) {
+    view.setStatusMessage(message);
+    view.setProgressVisible(index, true);
+    view.setCountVisible(index, true);
+    view.setProgressRange(index, 0, fileLength);
+    view.setCountBorderStyle(index, 1);
+}
+
 std::string ResultCaption(double elapsedSeconds) {
     return "処理時間：" + FormatElapsed(elapsedSeconds) + "  " + FormatCount(lngRecCount) + " 件";
 }
@@ -258,11 +268,7 @@ void InportKenAll() {
     lastPrefCode.clear();
     lastCityCode.clear();
 
-    view.setStatusMessage("全国版郵便番号データを取り込んでいます。");
-    view.setProgressVisible(kNational, true);
-    view.setCountVisible(kNational, true);
-    view.setProgressRange(kNational, 0, fileLength);
-    view.setCountBorderStyle(kNational, 1);
+    ShowProgressStart(view, kNational, "全国版郵便番号データを取り込んでいます。", fileLength);
 
     Recordset zipall;
     zipall.open("ZIPALL", connection(), CursorType::Keyset, LockType::Pessimistic);
@@ -344,11 +350,7 @@ void InportJigyosyo() {
     }
     const std::uint64_t fileLength = reader.fileLength();
 
-    view.setStatusMessage("事業所個別郵便番号データを取り込んでいます。");
-    view.setProgressVisible(kOffice, true);
-    view.setCountVisible(kOffice, true);
-    view.setProgressRange(kOffice, 0, fileLength);
-    view.setCountBorderStyle(kOffice, 1);
+    ShowProgressStart(view, kOffice, "事業所個別郵便番号データを取り込んでいます。", fileLength);
 
     Recordset zipall;
     zipall.open("ZIPALL", connection(), CursorType::Keyset, LockType::Pessimistic);

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <iconv.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -73,11 +74,79 @@ void writeCp932Lines(const std::string& path, const std::vector<std::string>& ut
 }
 
 std::string sharedDataFile(const std::string& name) {
-    fs::path p = fs::path(YUBIN_SHARED_DATA_DIR) / name;
+    // YUBIN_SHARED_DATA_DIR in the environment wins over the folder beside the checkout.
+    const char* dir = std::getenv("YUBIN_SHARED_DATA_DIR");
+    fs::path p = fs::path(dir && *dir ? dir : YUBIN_SHARED_DATA_DIR) / name;
     return fs::exists(p) ? p.string() : std::string();
 }
 
 std::string yubinboxExecutable() { return YUBIN_EXECUTABLE; }
+
+namespace {
+
+// In a forked child: the environment added, then the executable; never returns.
+[[noreturn]] void ExecYubinbox(const std::vector<std::string>& args,
+                               const std::vector<std::string>& environment) {
+    for (const auto& e : environment) putenv(const_cast<char*>(e.c_str()));
+    std::vector<char*> argv;
+    std::string exe = yubinboxExecutable();
+    argv.push_back(exe.data());
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(exe.c_str(), argv.data());
+    _exit(127);
+}
+
+int ExitCodeOf(int status) {
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+}  // namespace
+
+YubinboxProcess::YubinboxProcess(const std::vector<std::string>& args,
+                                 const std::vector<std::string>& environment) {
+    int errPipe[2];
+    if (pipe(errPipe) != 0) throw std::runtime_error("pipe");
+    pid_ = fork();
+    if (pid_ < 0) throw std::runtime_error("fork");
+    if (pid_ == 0) {
+        int devnull = open("/dev/null", O_RDWR);
+        dup2(devnull, 0);
+        dup2(devnull, 1);
+        dup2(errPipe[1], 2);
+        close(errPipe[0]);
+        close(errPipe[1]);
+        ExecYubinbox(args, environment);
+    }
+    close(errPipe[1]);
+    err_ = fdopen(errPipe[0], "r");
+}
+
+YubinboxProcess::~YubinboxProcess() {
+    if (pid_ > 0) {
+        kill(pid_, SIGKILL);
+        wait();
+    }
+    if (err_) std::fclose(err_);
+}
+
+bool YubinboxProcess::waitForProgressLines(int count) {
+    char line[4096];
+    int seen = 0;
+    while (seen < count && std::fgets(line, sizeof line, err_)) {
+        if (std::string(line).find('%') != std::string::npos) ++seen;
+    }
+    return seen == count;
+}
+
+void YubinboxProcess::signal(int signalNumber) { kill(pid_, signalNumber); }
+
+int YubinboxProcess::wait() {
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
+    return ExitCodeOf(status);
+}
 
 ProcessResult runYubinbox(const std::vector<std::string>& args,
                           const std::vector<std::string>& environment,
@@ -92,14 +161,7 @@ ProcessResult runYubinbox(const std::vector<std::string>& args,
         dup2(errPipe[1], 2);
         for (int fd : {inPipe[0], inPipe[1], outPipe[0], outPipe[1], errPipe[0], errPipe[1]})
             close(fd);
-        for (const auto& e : environment) putenv(const_cast<char*>(e.c_str()));
-        std::vector<char*> argv;
-        std::string exe = yubinboxExecutable();
-        argv.push_back(exe.data());
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(exe.c_str(), argv.data());
-        _exit(127);
+        ExecYubinbox(args, environment);
     }
     close(inPipe[0]);
     close(outPipe[1]);
@@ -132,7 +194,7 @@ ProcessResult runYubinbox(const std::vector<std::string>& args,
     }
     int status = 0;
     waitpid(pid, &status, 0);
-    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.exitCode = ExitCodeOf(status);
     return result;
 }
 

@@ -2,6 +2,7 @@
 // real executable.
 #pragma once
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -30,7 +31,8 @@ void writeCp932Lines(const std::string& path, const std::vector<std::string>& ut
 void writeBytes(const std::string& path, const std::string& bytes);
 std::string readBytes(const std::string& path);
 
-// The published data files, or an empty string when they are absent (tests then skip).
+// The published data files (../shared/data beside the checkout, or the folder named by
+// YUBIN_SHARED_DATA_DIR), or an empty string when they are absent (tests then skip).
 std::string sharedDataFile(const std::string& name);
 
 struct ProcessResult {
@@ -43,5 +45,27 @@ ProcessResult runYubinbox(const std::vector<std::string>& args,
                           const std::vector<std::string>& environment = {},
                           const std::string& standardInput = "");
 std::string yubinboxExecutable();
+
+// A yubinbox process that runs on while the test reads its standard error line by line
+// (standard input and output are /dev/null). Killed when the object goes.
+class YubinboxProcess {
+  public:
+    YubinboxProcess(const std::vector<std::string>& args,
+                    const std::vector<std::string>& environment);
+    ~YubinboxProcess();
+    YubinboxProcess(const YubinboxProcess&) = delete;
+    YubinboxProcess& operator=(const YubinboxProcess&) = delete;
+
+    // Reads lines until `count` progress lines (holding "%") are seen; false when the
+    // process ended first.
+    bool waitForProgressLines(int count);
+    void signal(int signalNumber);
+    // The exit code, 128 + the signal when a signal ended it.
+    int wait();
+
+  private:
+    int pid_ = -1;
+    std::FILE* err_ = nullptr;
+};
 
 }  // namespace yubin::test

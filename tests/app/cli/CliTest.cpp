@@ -180,66 +180,10 @@ TEST_F(CliTest, OrdinaryUserMayNotImportAndOfficeDataNeedsNationalData) {
         << office.err;
 }
 
-// A running import, its standard error read line by line.
-class ImportProcess {
-  public:
-    ImportProcess(const std::vector<std::string>& args,
-                  const std::vector<std::string>& environment) {
-        int errPipe[2];
-        if (pipe(errPipe) != 0) throw std::runtime_error("pipe");
-        pid_ = fork();
-        if (pid_ == 0) {
-            int devnull = open("/dev/null", O_RDWR);
-            dup2(devnull, 0);
-            dup2(devnull, 1);
-            dup2(errPipe[1], 2);
-            close(errPipe[0]);
-            close(errPipe[1]);
-            for (const auto& e : environment) putenv(const_cast<char*>(e.c_str()));
-            std::vector<char*> argv;
-            std::string exe = yubinboxExecutable();
-            argv.push_back(exe.data());
-            for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            execv(exe.c_str(), argv.data());
-            _exit(127);
-        }
-        close(errPipe[1]);
-        err_ = fdopen(errPipe[0], "r");
-    }
-    ~ImportProcess() {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            wait();
-        }
-        if (err_) fclose(err_);
-    }
-    // Reads progress lines until `count` of them are seen; false when the process ended first.
-    bool waitForProgressLines(int count) {
-        char line[4096];
-        int seen = 0;
-        while (seen < count && fgets(line, sizeof line, err_)) {
-            if (std::string(line).find("%") != std::string::npos) ++seen;
-        }
-        return seen == count;
-    }
-    void signal(int sig) { kill(pid_, sig); }
-    int wait() {
-        int status = 0;
-        waitpid(pid_, &status, 0);
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-
-  private:
-    pid_t pid_ = -1;
-    FILE* err_ = nullptr;
-};
-
 TEST_F(CliTest, SecondImportOnTheSameDatabaseIsRefusedWhileOneRuns) {
     writeCp932Lines(dir.file("ken_all.csv"), KenLines(100));
     ASSERT_EQ(yubinbox({"createdb", db()}).exitCode, 0);
-    ImportProcess first(
+    YubinboxProcess first(
         {"import", "--db", db(), "--ken-all", dir.file("ken_all.csv"), "--pause", "60"}, env());
     ASSERT_TRUE(first.waitForProgressLines(11));  // the file is read; the closing pause runs
     ProcessResult second =
@@ -339,7 +283,7 @@ TEST_F(InterruptedImportTest, KilledOrAbortedImportsEndWithTheTablesOfOneUninter
                          std::to_string(point));
             ASSERT_EQ(yubinbox({"createdb", db(), "--force"}).exitCode, 0);
             {
-                ImportProcess process(importArgs(), env());
+                YubinboxProcess process(importArgs(), env());
                 ASSERT_TRUE(process.waitForProgressLines(point));
                 process.signal(sig);
                 const int code = process.wait();
