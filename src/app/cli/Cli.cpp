@@ -306,33 +306,34 @@ int RunImport(const ImportOptions& options) {
             return kExitRefused;
         }
     }
-    {
-        AbortSignalScope signals;
-        try {
-            mdInport::InportRun();
-        } catch (const YubinError& error) {
-            if (error.code() == ErrorCode::ImportAborted || view.aborted()) {
-                std::cerr << error.description() << std::endl;
-                return kExitAborted;
-            }
-            if (error.code() == ErrorCode::LockedByOtherUser) {
-                std::cerr << error.description() << std::endl;
-                return kExitRefused;
-            }
-            throw;
-        }
-        if (g_abortRequested) {
-            std::cerr << "中断しました。" << std::endl;
+    // From here Ctrl-C and SIGTERM abort an engine; outside the engines they are held until
+    // the step at hand (the index, the compaction) has finished, so no half-made file stays.
+    AbortSignalScope signals;
+    try {
+        mdInport::InportRun();
+    } catch (const YubinError& error) {
+        if (error.code() == ErrorCode::ImportAborted || view.aborted()) {
+            std::cerr << error.description() << std::endl;
             return kExitAborted;
         }
+        if (error.code() == ErrorCode::LockedByOtherUser) {
+            std::cerr << error.description() << std::endl;
+            return kExitRefused;
+        }
+        throw;
     }
     if (!view.summary().empty()) std::cout << ForTerminal(view.summary()) << std::endl;
+    if (g_abortRequested) {
+        std::cerr << "取り込みは終了しています。データベースは最適化せずに終了します。" << std::endl;
+        return kExitAborted;
+    }
 
     // 終了: the marker cleared and the database compacted.
     if (mdlYubinBox::OpenMdb(mdlYubinBox::strMdbFile)) mdInport::ClearResumePoint();
     mdlYubinBox::CloseMdb();
     std::cout << "データベースを最適化して終了します。" << std::endl;
     mdlYubinBox::CompactMdb(mdlYubinBox::strMdbFile);
+    if (g_abortRequested) return kExitAborted;
     return view.officeRefused() ? kExitNeedsNational : kExitOk;
 }
 
