@@ -78,6 +78,30 @@ std::string insertSql(const TableDef& table, const std::vector<int>& columns) {
     return sql + ")";
 }
 
+BoundValue conditionValue(const TableDef& table, int column, const Value& literal) {
+    const ColumnDef& def = table.columns[static_cast<size_t>(column)];
+    BoundValue v;
+    if (def.isText()) {
+        if (!literal.isText()) {
+            throw YubinError(ErrorCode::TypeMismatch, "列 " + columnLabel(table, column) +
+                                                          " は文字列の列です。数値 " +
+                                                          literal.toText() + " とは比べられません。");
+        }
+        v.kind = BoundValue::Text;
+        v.text = literal.text();
+        return v;
+    }
+    v.kind = BoundValue::Number;
+    if (literal.isNumber()) {
+        v.number = literal.number();
+    } else if (parseWholeNumber(literal.text(), v.number) != WholeNumber::Ok) {
+        throw YubinError(ErrorCode::TypeMismatch, "列 " + columnLabel(table, column) +
+                                                      " は数値の列です。値「" + literal.text() +
+                                                      "」とは比べられません。");
+    }
+    return v;
+}
+
 std::string translateCondition(const TableDef& table, const sql::Condition& condition,
                                std::vector<BoundValue>& values, std::vector<std::string>& scratch) {
     if (condition.empty()) return {};
@@ -86,32 +110,17 @@ std::string translateCondition(const TableDef& table, const sql::Condition& cond
     for (size_t i = 0; i < condition.size(); ++i) {
         const sql::Comparison& c = condition[i];
         const int column = table.requireColumn(c.column);
-        const ColumnDef& def = table.columns[static_cast<size_t>(column)];
-        BoundValue v;
-        if (def.isText()) {
-            if (!c.literal.isText()) {
-                throw YubinError(ErrorCode::TypeMismatch,
-                                 "列 " + columnLabel(table, column) + " は文字列の列です。数値 " +
-                                     c.literal.toText() + " とは比べられません。");
-            }
-            v.kind = BoundValue::Text;
-            v.text = c.literal.text();
-        } else {
-            v.kind = BoundValue::Number;
-            if (c.literal.isNumber()) {
-                v.number = c.literal.number();
-            } else if (parseWholeNumber(c.literal.text(), v.number) != WholeNumber::Ok) {
-                throw YubinError(ErrorCode::TypeMismatch,
-                                 "列 " + columnLabel(table, column) + " は数値の列です。値「" +
-                                     c.literal.text() + "」とは比べられません。");
-            }
-        }
-        values.push_back(v);
+        values.push_back(conditionValue(table, column, c.literal));
         if (i > 0) out += " AND ";
-        out += quoteIdentifier(def.name);
+        out += quoteIdentifier(table.columns[static_cast<size_t>(column)].name);
         out += c.notEqual ? " <> ?" : " = ?";
     }
     return out;
+}
+
+std::string lookupIndexName(std::string_view table, std::string_view column) {
+    // The dot cannot occur in our names, so no two columns share a name.
+    return std::string(kReservedPrefix) + "lookup_" + foldName(table) + "." + foldName(column);
 }
 
 void bindAll(sqlite3_stmt* statement, const std::vector<BoundValue>& values, int firstIndex) {
@@ -167,6 +176,7 @@ std::shared_ptr<const detail::Catalog> Connection::Impl::currentCatalogShared() 
         catalog = detail::loadCatalog(db.get());
         schemaVersion = version;
         idleStatements.clear();
+        rowSourcePlans.clear();
     }
     return catalog;
 }
@@ -239,6 +249,43 @@ void Connection::Impl::flusherLoop() {
         }
         sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);
     }
+}
+
+void Connection::Impl::retireLookupIndex(const std::string& table, const std::string& column) {
+    // Made by this connection or by an import that was cut short.
+    detail::run(db.get(),
+                ("DROP INDEX IF EXISTS " + quoteIdentifier(detail::lookupIndexName(table, column)))
+                    .c_str());
+}
+
+void Connection::Impl::provideLookupIndex(const detail::Catalog& current, const TableDef& table,
+                                          int column) {
+    if (!importLocked) return;
+    const std::string& name = table.columns[static_cast<size_t>(column)].name;
+    for (const detail::KeyDef& key : current.keys) {
+        if (detail::namesEqual(key.table, table.name) && detail::namesEqual(key.column, name)) {
+            return;
+        }
+    }
+    const std::string index = detail::lookupIndexName(table.name, name);
+    {
+        StatementPtr exists = detail::prepare(
+            db.get(), "SELECT 1 FROM sqlite_schema WHERE type = 'index' AND name = ?");
+        sqlite3_bind_text(exists.get(), 1, index.c_str(), -1, SQLITE_STATIC);
+        if (sqlite3_step(exists.get()) == SQLITE_ROW) return;
+    }
+    // Not unique: it is no key and refuses nothing. Inside the batch it is stored with the
+    // batch's rows.
+    const std::string sql = "CREATE INDEX " + quoteIdentifier(index) + " ON " +
+                            quoteIdentifier(table.name) + " (" + quoteIdentifier(name) + ")";
+    const int rc = sqlite3_exec(db.get(), sql.c_str(), nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK) return;
+    if (inBatch && sqlite3_get_autocommit(db.get()) != 0) {
+        inBatch = false;  // SQLite has rolled the batch back
+        detail::throwSqlite(db.get(), sqlite3_extended_errcode(db.get()),
+                            "追加した行をデータベースに書き込めず、最後の追加分が失われました。");
+    }
+    // Without the index the lookups read the whole table, as they would without it.
 }
 
 bool Connection::Impl::nameInUse(std::string_view name) {
@@ -329,6 +376,7 @@ long long Connection::Impl::run(const sql::CreateIndex& s) {
         detail::run(db.get(), statement.c_str());
     }
     recordKey(db.get(), key);
+    retireLookupIndex(key.table, key.column);
     tx.commit();
     invalidateCatalog();
     return 0;
@@ -380,18 +428,23 @@ long long Connection::Impl::run(const sql::AddPrimaryKey& s) {
     }
     const std::string label = detail::columnLabel(*table, column);
     detail::KeyDef key{s.name, table->name, table->columns[static_cast<size_t>(column)].name, true};
-    {
-        StatementPtr nulls =
-            detail::prepare(db.get(), "SELECT 1 FROM " + quoteIdentifier(key.table) + " WHERE " +
-                                          quoteIdentifier(key.column) + " IS NULL LIMIT 1");
+    // Whether the column holds Null; through the key's index once it is there, which spares
+    // a pass over the table.
+    auto holdsNull = [&](bool throughKey) {
+        StatementPtr nulls = detail::prepare(
+            db.get(), "SELECT 1 FROM " + quoteIdentifier(key.table) +
+                          (throughKey ? " INDEXED BY " + quoteIdentifier(key.name) : "") +
+                          " WHERE " + quoteIdentifier(key.column) + " IS NULL LIMIT 1");
         const int rc = sqlite3_step(nulls.get());
-        if (rc == SQLITE_ROW) {
-            throw YubinError(
-                ErrorCode::IndexNullValue,
-                "列 " + label + " に Null の行があるため主キー " + s.name + " を作れません。");
+        if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+            detail::throwSqlite(db.get(), rc, "主キーを作れません。");
         }
-        if (rc != SQLITE_DONE) detail::throwSqlite(db.get(), rc, "主キーを作れません。");
-    }
+        return rc == SQLITE_ROW;
+    };
+    const auto nullError = [&] {
+        return YubinError(ErrorCode::IndexNullValue,
+                          "列 " + label + " に Null の行があるため主キー " + s.name + " を作れません。");
+    };
     detail::Transaction tx(db.get());
     try {
         for (const std::string& statement : detail::keyDefinition(key)) {
@@ -399,13 +452,17 @@ long long Connection::Impl::run(const sql::AddPrimaryKey& s) {
         }
     } catch (const YubinError& error) {
         if (error.code() == ErrorCode::DuplicateKey) {
+            // Null counts before duplicates, whichever the index met first.
+            if (holdsNull(false)) throw nullError();
             throw YubinError(
                 ErrorCode::DuplicateKey,
                 "列 " + label + " に重複する値があるため主キー " + s.name + " を作れません。");
         }
         throw;
     }
+    if (holdsNull(true)) throw nullError();
     recordKey(db.get(), key);
+    retireLookupIndex(key.table, key.column);
     tx.commit();
     invalidateCatalog();
     return 0;
@@ -644,6 +701,7 @@ void Connection::close() {
         if (!failure) failure = error;
     }
     m.idleStatements.clear();
+    m.rowSourcePlans.clear();
     m.beginStatement.reset();
     m.commitStatement.reset();
     m.schemaVersionStatement.reset();

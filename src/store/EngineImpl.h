@@ -28,6 +28,31 @@ inline constexpr auto kFlushDelay = std::chrono::milliseconds(150);
 // against the column types and appended to `values` in parameter order.
 std::string translateCondition(const TableDef& table, const sql::Condition& condition,
                                std::vector<BoundValue>& values, std::vector<std::string>& scratch);
+// One literal of a condition as it is compared with the column: text for a text column, a
+// whole number for a number column (TypeMismatch otherwise). The value must outlive the result.
+BoundValue conditionValue(const TableDef& table, int column, const Value& literal);
+
+// The index that serves lookups on a column that no key or index covers
+// (Connection::Impl::provideLookupIndex).
+std::string lookupIndexName(std::string_view table, std::string_view column);
+
+// A row-set source prepared once per shape of its text (sql::literalShape): the table, the
+// fields and the SQLite text, with one parameter per comparison of the condition.
+struct RowSourcePlan {
+    std::shared_ptr<const TableDef> table;
+    bool aggregate = false;
+    std::vector<int> columns;        // the table column of each field (plain selects)
+    std::vector<std::string> names;  // the field names
+    std::string sql;
+    // Each parameter's value: the given text literal of the source, or a number literal that
+    // belongs to the shape.
+    struct Parameter {
+        int column = 0;
+        int textLiteral = -1;
+        Value number;
+    };
+    std::vector<Parameter> parameters;
+};
 // INSERT INTO "t" ("a", ...) VALUES (?, ...) for the given table columns.
 std::string insertSql(const TableDef& table, const std::vector<int>& columns);
 void bindAll(sqlite3_stmt* statement, const std::vector<BoundValue>& values, int firstIndex = 1);
@@ -63,6 +88,12 @@ struct Connection::Impl {
     // Prepared statements not in use, by their SQLite text.
     std::unordered_map<std::string, std::vector<detail::StatementPtr>> idleStatements;
 
+    // Row-set sources by the shape of their text, for the catalog in use (emptied with it).
+    std::unordered_map<std::string, std::shared_ptr<const detail::RowSourcePlan>> rowSourcePlans;
+    std::string shapeScratch;
+    std::vector<std::string> literalScratch;
+    std::vector<Value> parameterScratch;
+
     // The batch of appended rows: one open transaction, committed by the flusher at the latest
     // kFlushDelay after it began, or before any statement that is not an append or a read.
     bool inBatch = false;
@@ -82,7 +113,23 @@ struct Connection::Impl {
     void raiseDeferred();
     const detail::Catalog& currentCatalog();
     std::shared_ptr<const detail::Catalog> currentCatalogShared();
-    void invalidateCatalog() { catalog.reset(); }
+    void invalidateCatalog() {
+        catalog.reset();
+        rowSourcePlans.clear();
+    }
+
+    // The plan of a row-set source, and the values of its parameters in `parameters`.
+    std::shared_ptr<const detail::RowSourcePlan> rowSourcePlan(std::string_view source,
+                                                               std::vector<Value>& parameters);
+    // While this connection holds the database for an import, a row set that looks rows up by
+    // a column that no key or index covers gives the column a lookup index: a plain index under
+    // a reserved name, listed nowhere, refusing nothing. The imports look the masters up while
+    // the masters' keys are dropped; without it every lookup reads the whole table. Lookups
+    // work without it (when it cannot be made), only slower.
+    void provideLookupIndex(const detail::Catalog& current, const detail::TableDef& table,
+                            int column);
+    // Inside a schema transaction: the lookup index goes when a key or index takes its place.
+    void retireLookupIndex(const std::string& table, const std::string& column);
 
     detail::StatementPtr acquire(const std::string& sql);
     void release(const std::string& sql, detail::StatementPtr statement);
@@ -113,12 +160,14 @@ struct Recordset::Impl {
     Connection::Impl* conn = nullptr;  // null when closed
     bool updatable = false;
     bool hasRowid = false;
+    std::shared_ptr<const detail::RowSourcePlan> plan;
     std::shared_ptr<const detail::TableDef> table;
-    std::vector<int> fieldColumns;  // the table column of each field (plain selects)
     std::vector<Field> fields;
 
-    std::string selectSql;
     detail::StatementPtr select;
+
+    const std::string& selectSql() const { return plan->sql; }
+    int fieldColumn(size_t field) const { return plan->columns[field]; }
 
     // Where the row set stands: on the read cursor's row (fetched lazily), on a row known by
     // its rowid (appended or updated; its values loaded lazily), or on a new row being built.
@@ -134,7 +183,15 @@ struct Recordset::Impl {
     std::vector<int> appendColumns;
     std::string appendSql;
     detail::StatementPtr appendStatement;
-    std::vector<std::string> scratch;
+    // What each parameter of the append statement is bound to: the value given for the last
+    // row and the text SQLite reads (kept here, so the caller may change its values). The
+    // list is never resized while bindings point into it.
+    struct AppendParameter {
+        bool bound = false;
+        Value given;
+        std::string text;
+    };
+    std::vector<AppendParameter> appendParameters;
 
     void requireOpen() const;
     void requireUpdatable() const;

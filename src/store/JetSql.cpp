@@ -65,6 +65,7 @@ class Lexer {
 
     std::vector<Token> tokens() {
         std::vector<Token> out;
+        out.reserve(text_.size() / 4 + 2);
         for (;;) {
             Token t = next();
             const bool end = t.kind == TokenKind::End;
@@ -499,12 +500,52 @@ class Parser {
 
 Statement parse(std::string_view text) { return Parser(text).statement(); }
 
-std::optional<std::string> parseTableName(std::string_view text) {
-    try {
-        return Parser(text).tableNameOnly();
-    } catch (const YubinError&) {
-        return std::nullopt;
+Statement parseRowSource(std::string_view text) {
+    Parser parser(text);
+    if (auto table = parser.tableNameOnly()) {
+        Select select;
+        select.all = true;
+        select.table = std::move(*table);
+        return select;
     }
+    return parser.statement();
+}
+
+bool literalShape(std::string_view text, std::string& shape, std::vector<std::string>& literals) {
+    shape.clear();
+    size_t count = 0;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        const size_t quote = text.find('\'', pos);
+        if (quote == std::string_view::npos) {
+            shape.append(text.substr(pos));
+            break;
+        }
+        shape.append(text.substr(pos, quote - pos));
+        shape += "''";
+        // The literal's content as the lexer reads it: '' inside stands for one quote.
+        if (count == literals.size()) literals.emplace_back();
+        std::string& literal = literals[count++];
+        literal.clear();
+        pos = quote + 1;
+        for (;;) {
+            const size_t end = text.find('\'', pos);
+            if (end == std::string_view::npos) {
+                literals.resize(count);
+                return false;
+            }
+            literal.append(text.substr(pos, end - pos));
+            if (end + 1 < text.size() && text[end + 1] == '\'') {
+                literal += '\'';
+                pos = end + 2;
+                continue;
+            }
+            pos = end + 1;
+            break;
+        }
+    }
+    literals.resize(count);
+    return true;
 }
 
 }  // namespace yubin::db::sql

@@ -104,7 +104,13 @@ using Statement = std::variant<CreateTable, CreateIndex, DropIndex, AddPrimaryKe
 
 Statement parse(std::string_view text);
 
-// The row-set source as a bare table name, or nothing when it is not one name.
-std::optional<std::string> parseTableName(std::string_view text);
+// A row-set source, read once: a bare table name gives SELECT * of that table, any other text
+// is parsed as a statement (the caller decides whether it may be anything but a SELECT).
+Statement parseRowSource(std::string_view text);
+
+// The text with the content of every text literal taken out ('' stands in its place), and the
+// contents themselves in text order (with '' inside a literal read as one quote). Two texts of
+// one shape parse alike except for those contents. False when a literal is not closed.
+bool literalShape(std::string_view text, std::string& shape, std::vector<std::string>& literals);
 
 }  // namespace yubin::db::sql

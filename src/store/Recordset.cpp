@@ -51,6 +51,114 @@ class Borrowed {
 
 }  // namespace
 
+// ---- Row-set sources -----------------------------------------------------------------------
+
+namespace {
+
+void parameterValues(const detail::RowSourcePlan& plan, const std::vector<std::string>& literals,
+                     std::vector<Value>& values) {
+    values.resize(plan.parameters.size());
+    for (size_t i = 0; i < plan.parameters.size(); ++i) {
+        const detail::RowSourcePlan::Parameter& p = plan.parameters[i];
+        if (p.textLiteral >= 0) {
+            values[i].assignText(literals[static_cast<size_t>(p.textLiteral)]);
+        } else {
+            values[i] = p.number;
+        }
+    }
+}
+
+}  // namespace
+
+std::shared_ptr<const detail::RowSourcePlan> Connection::Impl::rowSourcePlan(
+    std::string_view source, std::vector<Value>& parameters) {
+    const std::shared_ptr<const detail::Catalog> current = currentCatalogShared();
+    // The lookups of the imports differ only in their literals: one plan serves them all.
+    const bool shaped = sql::literalShape(source, shapeScratch, literalScratch);
+    if (shaped) {
+        auto it = rowSourcePlans.find(shapeScratch);
+        if (it != rowSourcePlans.end()) {
+            parameterValues(*it->second, literalScratch, parameters);
+            return it->second;
+        }
+    }
+
+    sql::Statement statement = sql::parseRowSource(source);
+    auto* select = std::get_if<sql::Select>(&statement);
+    if (select == nullptr) {
+        throw YubinError(
+            ErrorCode::InvalidArgument,
+            "行セットには SELECT 文かテーブル名を指定してください: " + std::string(source));
+    }
+    auto plan = std::make_shared<detail::RowSourcePlan>();
+    const auto table = current->require(select->table);
+    plan->table = table;
+    plan->aggregate = select->aggregate();
+
+    std::string& sql = plan->sql;
+    sql = "SELECT ";
+    if (!plan->aggregate) {
+        sql += "rowid";
+        if (select->all) {
+            for (size_t i = 0; i < table->columns.size(); ++i) {
+                plan->columns.push_back(static_cast<int>(i));
+                plan->names.push_back(table->columns[i].name);
+            }
+        } else {
+            for (const sql::SelectItem& item : select->items) {
+                const int column = table->requireColumn(item.column);
+                plan->columns.push_back(column);
+                plan->names.push_back(item.alias.empty()
+                                          ? table->columns[static_cast<size_t>(column)].name
+                                          : item.alias);
+            }
+        }
+        for (int column : plan->columns) {
+            sql += ", " + quoteIdentifier(table->columns[static_cast<size_t>(column)].name);
+        }
+    } else {
+        for (size_t k = 0; k < select->items.size(); ++k) {
+            const sql::SelectItem& item = select->items[k];
+            if (k > 0) sql += ", ";
+            if (item.kind == sql::SelectKind::CountAll) {
+                sql += "count(*)";
+            } else {
+                const int column = table->requireColumn(item.column);
+                sql += item.kind == sql::SelectKind::Max ? "max(" : "min(";
+                sql += quoteIdentifier(table->columns[static_cast<size_t>(column)].name) + ")";
+            }
+            plan->names.push_back(item.alias.empty() ? "Expr" + std::to_string(1000 + k)
+                                                     : item.alias);
+        }
+    }
+    std::vector<BoundValue> checked;
+    std::vector<std::string> scratch;
+    sql += " FROM " + quoteIdentifier(table->name) +
+           detail::translateCondition(*table, select->where, checked, scratch);
+
+    int textLiterals = 0;
+    parameters.clear();
+    for (const sql::Comparison& comparison : select->where) {
+        detail::RowSourcePlan::Parameter p;
+        p.column = table->requireColumn(comparison.column);
+        if (comparison.literal.isText()) {
+            p.textLiteral = textLiterals++;
+        } else {
+            p.number = comparison.literal;
+        }
+        plan->parameters.push_back(std::move(p));
+        parameters.push_back(comparison.literal);
+        if (!comparison.notEqual && !plan->aggregate) {
+            provideLookupIndex(*current, *table, plan->parameters.back().column);
+        }
+    }
+    if (shaped && static_cast<size_t>(textLiterals) == literalScratch.size()) {
+        if (rowSourcePlans.size() >= 64) rowSourcePlans.clear();
+        rowSourcePlans.emplace(shapeScratch, plan);
+    }
+    return plan;
+}
+
 // ---- Recordset::Impl -----------------------------------------------------------------------
 
 void Recordset::Impl::requireOpen() const {
@@ -60,7 +168,7 @@ void Recordset::Impl::requireOpen() const {
 void Recordset::Impl::requireUpdatable() const {
     requireOpen();
     if (!updatable) {
-        throw YubinError(ErrorCode::ReadOnly, "行セット（" + selectSql + "）は読み取り専用です。");
+        throw YubinError(ErrorCode::ReadOnly, "行セット（" + selectSql() + "）は読み取り専用です。");
     }
 }
 
@@ -84,15 +192,15 @@ void Recordset::Impl::fetchLocked() {
     }
     cursorOnRow = false;
     if (rc != SQLITE_DONE) {
-        detail::throwSqlite(conn->db.get(), rc, "行セット（" + selectSql + "）を読めません。");
+        detail::throwSqlite(conn->db.get(), rc, "行セット（" + selectSql() + "）を読めません。");
     }
 }
 
 void Recordset::Impl::loadRowLocked() {
     std::string sql = "SELECT ";
-    for (size_t i = 0; i < fieldColumns.size(); ++i) {
+    for (size_t i = 0; i < plan->columns.size(); ++i) {
         if (i > 0) sql += ", ";
-        sql += quoteIdentifier(table->columns[static_cast<size_t>(fieldColumns[i])].name);
+        sql += quoteIdentifier(table->columns[static_cast<size_t>(fieldColumn(i))].name);
     }
     sql += " FROM " + quoteIdentifier(table->name) + " WHERE rowid = ?";
     Borrowed s(*conn, sql);
@@ -137,15 +245,17 @@ void Recordset::Impl::ensureCurrent() {
 }
 
 void Recordset::Impl::releaseStatements(bool finalize) {
-    if (finalize || conn == nullptr) {
+    if (finalize || conn == nullptr || !plan) {
         select.reset();
         appendStatement.reset();
     } else {
-        conn->release(selectSql, std::move(select));
+        conn->release(plan->sql, std::move(select));
         conn->release(appendSql, std::move(appendStatement));
     }
+    plan.reset();
     appendNames.clear();
     appendColumns.clear();
+    appendParameters.clear();
     appendSql.clear();
 }
 
@@ -189,68 +299,13 @@ void Recordset::open(std::string_view source, Connection& connection, CursorType
     c.requireOpen();
     c.raiseDeferred();
 
-    sql::Select select;
-    if (auto name = sql::parseTableName(source)) {
-        select.all = true;
-        select.table = *name;
-    } else {
-        sql::Statement statement = sql::parse(source);
-        auto* s = std::get_if<sql::Select>(&statement);
-        if (s == nullptr) {
-            throw YubinError(
-                ErrorCode::InvalidArgument,
-                "行セットには SELECT 文かテーブル名を指定してください: " + std::string(source));
-        }
-        select = std::move(*s);
-    }
-    const auto table = c.currentCatalog().require(select.table);
-
-    std::vector<std::string> names;
-    std::vector<int> columns;
-    std::string sql = "SELECT ";
-    const bool aggregate = select.aggregate();
-    if (!aggregate) {
-        sql += "rowid";
-        if (select.all) {
-            for (size_t i = 0; i < table->columns.size(); ++i) {
-                columns.push_back(static_cast<int>(i));
-                names.push_back(table->columns[i].name);
-            }
-        } else {
-            for (const sql::SelectItem& item : select.items) {
-                const int column = table->requireColumn(item.column);
-                columns.push_back(column);
-                names.push_back(item.alias.empty()
-                                    ? table->columns[static_cast<size_t>(column)].name
-                                    : item.alias);
-            }
-        }
-        for (int column : columns) {
-            sql += ", " + quoteIdentifier(table->columns[static_cast<size_t>(column)].name);
-        }
-    } else {
-        for (size_t k = 0; k < select.items.size(); ++k) {
-            const sql::SelectItem& item = select.items[k];
-            if (k > 0) sql += ", ";
-            if (item.kind == sql::SelectKind::CountAll) {
-                sql += "count(*)";
-            } else {
-                const int column = table->requireColumn(item.column);
-                sql += item.kind == sql::SelectKind::Max ? "max(" : "min(";
-                sql += quoteIdentifier(table->columns[static_cast<size_t>(column)].name) + ")";
-            }
-            names.push_back(item.alias.empty() ? "Expr" + std::to_string(1000 + k) : item.alias);
-        }
-    }
-    std::vector<BoundValue> values;
-    std::vector<std::string> scratch;
-    sql += " FROM " + quoteIdentifier(table->name) +
-           detail::translateCondition(*table, select.where, values, scratch);
-
-    StatementPtr statement = c.acquire(sql);
-    for (size_t i = 0; i < values.size(); ++i) {
-        // The literals die with this call; SQLite keeps its own copies.
-        const BoundValue& v = values[i];
+    std::vector<Value>& parameters = c.parameterScratch;
+    std::shared_ptr<const detail::RowSourcePlan> plan = c.rowSourcePlan(source, parameters);
+    StatementPtr statement = c.acquire(plan->sql);
+    for (size_t i = 0; i < parameters.size(); ++i) {
+        // The literals are reused by the next row set; SQLite keeps its own copies.
+        const BoundValue v =
+            detail::conditionValue(*plan->table, plan->parameters[i].column, parameters[i]);
         if (v.kind == BoundValue::Text) {
             sqlite3_bind_text(statement.get(), static_cast<int>(i) + 1, v.text.data(),
                               static_cast<int>(v.text.size()), SQLITE_TRANSIENT);
@@ -260,15 +315,14 @@ void Recordset::open(std::string_view source, Connection& connection, CursorType
     }
 
     m.conn = &c;
-    m.table = table;
-    m.updatable = !aggregate && lock != LockType::ReadOnly;
-    m.hasRowid = !aggregate;
-    m.fieldColumns = std::move(columns);
-    m.fields = std::vector<Field>(names.size());
-    for (size_t i = 0; i < names.size(); ++i) {
-        FieldAccess::setName(m.fields[i], std::move(names[i]), this);
+    m.table = plan->table;
+    m.updatable = !plan->aggregate && lock != LockType::ReadOnly;
+    m.hasRowid = !plan->aggregate;
+    m.fields = std::vector<Field>(plan->names.size());
+    for (size_t i = 0; i < plan->names.size(); ++i) {
+        FieldAccess::setName(m.fields[i], plan->names[i], this);
     }
-    m.selectSql = std::move(sql);
+    m.plan = std::move(plan);
     m.select = std::move(statement);
     m.position = Impl::Position::Cursor;
     m.fetched = false;
@@ -382,7 +436,7 @@ void Recordset::addNew(std::span<const std::string> names, std::span<const Value
         m.appendSql = std::move(sql);
         m.appendColumns = std::move(columns);
         m.appendNames.assign(names.begin(), names.end());
-        m.scratch.resize(m.appendColumns.size());
+        m.appendParameters.assign(m.appendColumns.size(), Impl::AppendParameter{});
     }
     if (table.primaryKeyColumn >= 0 && std::find(m.appendColumns.begin(), m.appendColumns.end(),
                                                  table.primaryKeyColumn) == m.appendColumns.end()) {
@@ -391,14 +445,25 @@ void Recordset::addNew(std::span<const std::string> names, std::span<const Value
     }
     sqlite3_stmt* s = m.appendStatement.get();
     {
-        // Every parameter is bound anew for each row, so a reset is enough.
+        // The bindings outlive the reset: a value equal to the one of the row before is
+        // neither checked nor bound again (the imports repeat most columns from row to row).
         struct Reset {
             sqlite3_stmt* s;
             ~Reset() { sqlite3_reset(s); }
         } reset{s};
         for (size_t i = 0; i < values.size(); ++i) {
-            detail::bind(s, static_cast<int>(i) + 1,
-                         detail::bindable(table, m.appendColumns[i], values[i], m.scratch[i]));
+            Impl::AppendParameter& p = m.appendParameters[i];
+            if (p.bound && p.given == values[i]) continue;
+            p.bound = false;
+            BoundValue b = detail::bindable(table, m.appendColumns[i], values[i], p.text);
+            if (b.kind == BoundValue::Text) {
+                // SQLite reads the text from here until the parameter is bound again.
+                if (b.text.data() != p.text.data()) p.text.assign(b.text);
+                b.text = p.text;
+            }
+            detail::bind(s, static_cast<int>(i) + 1, b);
+            p.given = values[i];
+            p.bound = true;
         }
         m.conn->beginBatch();
         const int rc = sqlite3_step(s);
@@ -429,7 +494,7 @@ void Recordset::update() {
     std::vector<const Value*> changed;
     for (size_t i = 0; i < m.fields.size(); ++i) {
         if (!FieldAccess::changed(m.fields[i])) continue;
-        columns.push_back(m.fieldColumns[i]);
+        columns.push_back(m.fieldColumn(i));
         changed.push_back(&FieldAccess::value(m.fields[i]));
     }
     std::vector<std::string> scratch(columns.size());
