@@ -304,16 +304,16 @@ long long Connection::Impl::run(const sql::CreateTable& s) {
     }
     TableDef def;
     def.name = s.table;
-    for (const sql::ColumnSpec& spec : s.columns) {
-        detail::checkUserName(spec.name, "列名");
-        if (def.findColumn(spec.name) >= 0) {
+    for (const sql::ColumnSpec& declared : s.columns) {
+        detail::checkUserName(declared.name, "列名");
+        if (def.findColumn(declared.name) >= 0) {
             throw YubinError(ErrorCode::DuplicateFieldName,
-                             "列 " + s.table + "." + spec.name + " が二度定義されています。");
+                             "列 " + s.table + "." + declared.name + " が二度定義されています。");
         }
         detail::ColumnDef c;
-        c.name = spec.name;
-        c.type = spec.type;
-        c.size = spec.type == sql::ColumnType::Text ? spec.size : 0;
+        c.name = declared.name;
+        c.type = declared.type;
+        c.size = declared.type == sql::ColumnType::Text ? declared.size : 0;
         def.columns.push_back(std::move(c));
     }
     detail::Transaction tx(db.get());
