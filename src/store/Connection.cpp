@@ -83,9 +83,9 @@ BoundValue conditionValue(const TableDef& table, int column, const Value& litera
     BoundValue v;
     if (def.isText()) {
         if (!literal.isText()) {
-            throw YubinError(ErrorCode::TypeMismatch, "列 " + columnLabel(table, column) +
-                                                          " は文字列の列です。数値 " +
-                                                          literal.toText() + " とは比べられません。");
+            throw YubinError(ErrorCode::TypeMismatch,
+                             "列 " + columnLabel(table, column) + " は文字列の列です。数値 " +
+                                 literal.toText() + " とは比べられません。");
         }
         v.kind = BoundValue::Text;
         v.text = literal.text();
@@ -442,8 +442,9 @@ long long Connection::Impl::run(const sql::AddPrimaryKey& s) {
         return rc == SQLITE_ROW;
     };
     const auto nullError = [&] {
-        return YubinError(ErrorCode::IndexNullValue,
-                          "列 " + label + " に Null の行があるため主キー " + s.name + " を作れません。");
+        return YubinError(
+            ErrorCode::IndexNullValue,
+            "列 " + label + " に Null の行があるため主キー " + s.name + " を作れません。");
     };
     detail::Transaction tx(db.get());
     try {
@@ -852,6 +853,7 @@ void Connection::lockImport() {
                          "データベース " + m.path + " は他のユーザーが取込中です。");
     }
     m.importLocked = true;
+    m.rowSourcePlans.clear();  // planned again, now with their lookup indexes
 }
 
 void Connection::unlockImport() {

@@ -168,7 +168,8 @@ void Recordset::Impl::requireOpen() const {
 void Recordset::Impl::requireUpdatable() const {
     requireOpen();
     if (!updatable) {
-        throw YubinError(ErrorCode::ReadOnly, "行セット（" + selectSql() + "）は読み取り専用です。");
+        throw YubinError(ErrorCode::ReadOnly,
+                         "行セット（" + selectSql() + "）は読み取り専用です。");
     }
 }
 

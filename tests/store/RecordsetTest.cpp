@@ -197,6 +197,82 @@ TEST_F(RecordsetTest, ReadingAndAppendingInterleave) {
     EXPECT_EQ(count(cn, "市町村"), 3);
 }
 
+// The lookups of the imports differ only in their literals; each one reads by its own.
+TEST_F(RecordsetTest, LookupsOfOneShapeReadByTheirOwnLiterals) {
+    cn.execute("INSERT INTO 市町村 VALUES('01101', 'O''Brien', 'ｵﾌﾞﾗｲｴﾝ', 0)");
+    cn.execute("INSERT INTO 市町村 VALUES('01102', '札幌市北区', 'ｻｯﾎﾟﾛｼｷﾀｸ', 1)");
+    auto name = [&](const std::string& source) {
+        Recordset rs;
+        rs.open(source, cn, CursorType::Keyset, LockType::Pessimistic);
+        return rs.eof() ? std::string("<none>") : rs.field("市町村名").value().toText();
+    };
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_EQ(name("SELECT * FROM 市町村 WHERE JISX0402 = '01102'"), "札幌市北区");
+        EXPECT_EQ(name("SELECT * FROM 市町村 WHERE JISX0402 = '01101'"), "O'Brien");
+        EXPECT_EQ(name("SELECT * FROM 市町村 WHERE JISX0402 = '01103'"), "<none>");
+        EXPECT_EQ(name("SELECT * FROM 市町村 WHERE 市町村名 = 'O''Brien'"), "O'Brien");
+        EXPECT_EQ(name("SELECT * FROM 市町村 WHERE 市町村名 = 'O'"), "<none>");
+        EXPECT_EQ(name("SELECT * FROM 市町村 WHERE 抹消FLAG = '1'"), "札幌市北区");
+        EXPECT_EQ(name("SELECT * FROM 市町村 WHERE 抹消FLAG = 0"), "O'Brien");
+        EXPECT_EQ(errorNumber([&] { name("SELECT * FROM 市町村 WHERE 抹消FLAG = 'x'"); }),
+                  errorOf(ErrorCode::TypeMismatch));
+        EXPECT_EQ(name("SELECT * FROM 市町村 WHERE JISX0402 = '01102' AND 抹消FLAG = '1'"),
+                  "札幌市北区");
+        EXPECT_EQ(name("SELECT * FROM 市町村 WHERE JISX0402 = '01102' AND 抹消FLAG = '0'"),
+                  "<none>");
+        EXPECT_EQ(errorNumber([&] { name("SELECT * FROM 市町村 WHERE JISX0402 = '011"); }),
+                  errorOf(ErrorCode::SyntaxError));
+        // The schema changes under the lookups, here and through another connection.
+        if (round == 0) {
+            cn.execute("ALTER TABLE 市町村 ADD CONSTRAINT xJISX0402 PRIMARY KEY(JISX0402)");
+        }
+    }
+    Connection other;
+    other.open(fresh.connectionString());
+    other.execute("ALTER TABLE 市町村 DROP CONSTRAINT xJISX0402");
+    other.execute("INSERT INTO 市町村 VALUES('01102', '二つ目', 'ﾌﾀﾂﾒ', 1)");
+    Recordset rs;
+    rs.open("SELECT * FROM 市町村 WHERE JISX0402 = '01102'", cn, CursorType::Keyset,
+            LockType::Pessimistic);
+    int found = 0;
+    for (; !rs.eof(); rs.moveNext()) ++found;
+    EXPECT_EQ(found, 2);
+    EXPECT_TRUE(cn.keys().empty());
+}
+
+// Appended rows take the values as they stand at the call, whatever the caller does with its
+// values afterwards, and however much they repeat the row before.
+TEST_F(RecordsetTest, AppendedRowsTakeTheValuesOfTheirCall) {
+    Recordset zip;
+    zip.open("ZIPALL", cn, CursorType::Keyset, LockType::Pessimistic);
+    const std::vector<std::string> names = {"団体コード", "郵便番号", "町域名", "flag1", "RECNO"};
+    std::vector<Value> row = {Value("01101"), Value("0600000"), Value("北一条西"), Value(0),
+                              Value(1)};
+    zip.addNew(names, row);
+    row[2].assignText("北二条西");
+    row[4] = Value(2);
+    zip.addNew(names, row);
+    row[1] = Value("12345678");  // too long: refused, nothing stored
+    row[4] = Value(3);
+    EXPECT_EQ(errorNumber([&] { zip.addNew(names, row); }), errorOf(ErrorCode::FieldTooSmall));
+    row[1] = Value("0600000");
+    row[2] = Value();
+    row[3] = Value("1");  // the text of a number, stored as the number
+    zip.addNew(names, row);
+    row = {Value("01101"), Value("0600000"), Value("北一条西"), Value(0), Value(4)};
+    zip.addNew(names, row);
+    row[0].assignText("99999");  // changed after the call: the stored row keeps 01101
+    row[2].assignText("変えた");
+    cn.flush();
+
+    RawSqlite raw(fresh.path());
+    EXPECT_EQ(raw.column("SELECT 団体コード || '|' || 郵便番号 || '|' || coalesce(町域名, 'NULL') "
+                         "|| '|' || flag1 || '|' || RECNO FROM ZIPALL ORDER BY rowid"),
+              (std::vector<std::string>{"01101|0600000|北一条西|0|1", "01101|0600000|北二条西|0|2",
+                                        "01101|0600000|NULL|1|3", "01101|0600000|北一条西|0|4"}));
+    EXPECT_EQ(raw.scalar("SELECT typeof(flag1) FROM ZIPALL WHERE RECNO = 3"), "integer");
+}
+
 TEST_F(RecordsetTest, ClosingTheConnectionClosesItsRowSets) {
     Recordset rs;
     rs.open("DUMMY", cn, CursorType::ForwardOnly, LockType::ReadOnly);

@@ -199,6 +199,80 @@ TEST_F(SchemaTest, PrimaryKeyCannotBeAddedOverDuplicatesOrNull) {
     EXPECT_TRUE(cn.keys().empty());
 }
 
+TEST_F(SchemaTest, NullCountsBeforeDuplicatesWhenAKeyCannotBeMade) {
+    cn.execute("INSERT INTO 都道府県 (JISX0401) VALUES('01')");
+    cn.execute("INSERT INTO 都道府県 (JISX0401) VALUES('01')");
+    cn.execute("INSERT INTO 都道府県 (都道府県名) VALUES('青森県')");
+    EXPECT_EQ(errorNumber([&] {
+                  cn.execute("ALTER TABLE 都道府県 ADD CONSTRAINT xJISX0401 PRIMARY KEY(JISX0401)");
+              }),
+              errorOf(ErrorCode::IndexNullValue));
+    EXPECT_TRUE(cn.keys().empty());
+    RawSqlite raw(fresh.path());
+    EXPECT_EQ(raw.scalar("SELECT count(*) FROM sqlite_schema WHERE tbl_name = '都道府県' AND "
+                         "type IN ('index', 'trigger')"),
+              "0");
+}
+
+// While a connection holds the database for an import, looking rows up by a column without a
+// key gives the column a plain index of the layer's own: listed nowhere, refusing nothing,
+// and gone once a key takes its place.
+TEST_F(SchemaTest, LookupsDuringAnImportGetAnIndexThatRefusesNothing) {
+    auto lookup = [&](const std::string& code) {
+        Recordset rs;
+        rs.open("SELECT * FROM 市町村 WHERE JISX0402 = '" + code + "'", cn, CursorType::Keyset,
+                LockType::Pessimistic);
+        long long found = 0;
+        for (; !rs.eof(); rs.moveNext()) ++found;
+        return found;
+    };
+    auto indexesOf = [&](const std::string& table) {
+        RawSqlite raw(fresh.path());
+        return raw.column("SELECT name FROM sqlite_schema WHERE type = 'index' AND tbl_name = '" +
+                          table + "' ORDER BY name");
+    };
+    cn.execute("INSERT INTO 市町村 VALUES('01101', '札幌市中央区', 'ｻｯﾎﾟﾛｼﾁｭｳｵｳｸ', 0)");
+    EXPECT_EQ(lookup("01101"), 1);
+    EXPECT_TRUE(indexesOf("市町村").empty());  // not while importing
+
+    cn.lockImport();
+    EXPECT_EQ(lookup("01101"), 1);
+    EXPECT_EQ(lookup("01102"), 0);
+    ASSERT_EQ(indexesOf("市町村").size(), 1u);
+    EXPECT_TRUE(cn.keys().empty());
+    cn.execute("INSERT INTO 市町村 VALUES('01101', '札幌市中央区', 'ｻｯﾎﾟﾛｼﾁｭｳｵｳｸ', 0)");
+    cn.execute("INSERT INTO 市町村 (市町村名) VALUES('名無し')");
+    EXPECT_EQ(lookup("01101"), 2);
+    EXPECT_EQ(count("市町村"), 3);
+
+    // Made inside the batch of appended rows, it is stored with them.
+    appendZip({"RECNO"}, {1});
+    Recordset byPref;
+    byPref.open("SELECT * FROM 都道府県 WHERE JISX0401= '01'", cn, CursorType::Keyset,
+                LockType::Pessimistic);
+    EXPECT_TRUE(byPref.eof());
+    byPref.addNew(std::vector<std::string>{"JISX0401"}, std::vector<Value>{Value("01")});
+    byPref.close();
+    cn.flush();
+    EXPECT_EQ(indexesOf("都道府県").size(), 1u);
+
+    cn.execute("DELETE FROM 市町村 WHERE JISX0402 = '01101'");
+    cn.execute("DELETE FROM 市町村");
+    cn.execute("INSERT INTO 市町村 VALUES('01101', '札幌市中央区', 'ｻｯﾎﾟﾛｼﾁｭｳｵｳｸ', 0)");
+    cn.execute("ALTER TABLE 市町村 ADD CONSTRAINT xJISX0402 PRIMARY KEY(JISX0402)");
+    cn.execute("ALTER TABLE 都道府県 ADD CONSTRAINT xJISX0401 PRIMARY KEY(JISX0401)");
+    EXPECT_EQ(indexesOf("市町村"), std::vector<std::string>{"xJISX0402"});
+    EXPECT_EQ(indexesOf("都道府県"), std::vector<std::string>{"xJISX0401"});
+    EXPECT_EQ(lookup("01101"), 1);
+    EXPECT_EQ(
+        errorNumber([&] {
+            cn.execute("INSERT INTO 市町村 VALUES('01101', '札幌市中央区', 'ｻｯﾎﾟﾛｼﾁｭｳｵｳｸ', 0)");
+        }),
+        errorOf(ErrorCode::DuplicateKey));
+    RawSqlite raw(fresh.path());
+    EXPECT_EQ(raw.scalar("PRAGMA integrity_check"), "ok");
+}
+
 TEST_F(SchemaTest, ChangingTheZeroLengthPropertyKeepsRowsIndexesAndKeys) {
     appendZip({"団体コード", "RECNO"}, {"01101", 1});
     appendZip({"団体コード", "RECNO"}, {"01102", 2});
