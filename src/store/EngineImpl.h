@@ -183,9 +183,9 @@ struct Recordset::Impl {
     std::vector<int> appendColumns;
     std::string appendSql;
     detail::StatementPtr appendStatement;
-    // What each parameter of the append statement is bound to: the value given for the last
-    // row and the text SQLite reads (kept here, so the caller may change its values). The
-    // list is never resized while bindings point into it.
+    // What each parameter of the append statement is bound to: a copy of the value given for
+    // the last row, whose text SQLite reads (or `text`, a number's text for a text column), so
+    // the caller may change its values. Never resized while bindings point into it.
     struct AppendParameter {
         bool bound = false;
         Value given;

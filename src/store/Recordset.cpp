@@ -457,13 +457,13 @@ void Recordset::addNew(std::span<const std::string> names, std::span<const Value
             if (p.bound && p.given == values[i]) continue;
             p.bound = false;
             BoundValue b = detail::bindable(table, m.appendColumns[i], values[i], p.text);
-            if (b.kind == BoundValue::Text) {
-                // SQLite reads the text from here until the parameter is bound again.
-                if (b.text.data() != p.text.data()) p.text.assign(b.text);
-                b.text = p.text;
+            p.given = values[i];
+            // SQLite reads the text from our copy until the parameter is bound again: the text
+            // given, or the text a number became.
+            if (b.kind == BoundValue::Text && b.text.data() != p.text.data()) {
+                b.text = p.given.text();
             }
             detail::bind(s, static_cast<int>(i) + 1, b);
-            p.given = values[i];
             p.bound = true;
         }
         m.conn->beginBatch();

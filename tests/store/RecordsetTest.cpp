@@ -261,6 +261,11 @@ TEST_F(RecordsetTest, AppendedRowsTakeTheValuesOfTheirCall) {
     zip.addNew(names, row);
     row = {Value("01101"), Value("0600000"), Value("北一条西"), Value(0), Value(4)};
     zip.addNew(names, row);
+    row[1] = Value(600001);  // a number for a text column, stored as its text, twice
+    row[4] = Value(5);
+    zip.addNew(names, row);
+    row[4] = Value(6);
+    zip.addNew(names, row);
     row[0].assignText("99999");  // changed after the call: the stored row keeps 01101
     row[2].assignText("変えた");
     cn.flush();
@@ -269,8 +274,11 @@ TEST_F(RecordsetTest, AppendedRowsTakeTheValuesOfTheirCall) {
     EXPECT_EQ(raw.column("SELECT 団体コード || '|' || 郵便番号 || '|' || coalesce(町域名, 'NULL') "
                          "|| '|' || flag1 || '|' || RECNO FROM ZIPALL ORDER BY rowid"),
               (std::vector<std::string>{"01101|0600000|北一条西|0|1", "01101|0600000|北二条西|0|2",
-                                        "01101|0600000|NULL|1|3", "01101|0600000|北一条西|0|4"}));
+                                        "01101|0600000|NULL|1|3", "01101|0600000|北一条西|0|4",
+                                        "01101|600001|北一条西|0|5", "01101|600001|北一条西|0|6"}));
     EXPECT_EQ(raw.scalar("SELECT typeof(flag1) FROM ZIPALL WHERE RECNO = 3"), "integer");
+    EXPECT_EQ(raw.scalar("SELECT group_concat(typeof(郵便番号)) FROM ZIPALL WHERE RECNO > 4"),
+              "text,text");
 }
 
 TEST_F(RecordsetTest, ClosingTheConnectionClosesItsRowSets) {
