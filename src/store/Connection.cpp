@@ -481,6 +481,22 @@ long long Connection::Impl::run(const sql::DropConstraint& s) {
     return 0;
 }
 
+// One INSERT, UPDATE or DELETE: bound, stepped once, its statement returned to the cache;
+// a refusal is reported in the words of the table's column rules.
+long long Connection::Impl::runWrite(const std::string& sql, const std::vector<BoundValue>& values,
+                                     const detail::TableDef& table) {
+    StatementPtr statement = acquire(sql);
+    detail::bindAll(statement.get(), values);
+    const int rc = sqlite3_step(statement.get());
+    if (rc != SQLITE_DONE) {
+        YubinError error = detail::writeError(db.get(), rc, table);
+        release(sql, std::move(statement));
+        throw error;
+    }
+    release(sql, std::move(statement));
+    return sqlite3_changes64(db.get());
+}
+
 long long Connection::Impl::run(const sql::Insert& s) {
     commitBatch();
     const auto table = currentCatalog().require(s.table);
@@ -515,16 +531,7 @@ long long Connection::Impl::run(const sql::Insert& s) {
         values.push_back(detail::bindable(*table, columns[i], s.values[i], scratch[i]));
     }
     const std::string sql = detail::insertSql(*table, columns);
-    StatementPtr statement = acquire(sql);
-    detail::bindAll(statement.get(), values);
-    const int rc = sqlite3_step(statement.get());
-    if (rc != SQLITE_DONE) {
-        YubinError error = detail::writeError(db.get(), rc, *table);
-        release(sql, std::move(statement));
-        throw error;
-    }
-    release(sql, std::move(statement));
-    return sqlite3_changes64(db.get());
+    return runWrite(sql, values, *table);
 }
 
 long long Connection::Impl::run(const sql::Update& s) {
@@ -548,16 +555,7 @@ long long Connection::Impl::run(const sql::Update& s) {
     }
     std::vector<std::string> whereScratch;
     sql += detail::translateCondition(*table, s.where, values, whereScratch);
-    StatementPtr statement = acquire(sql);
-    detail::bindAll(statement.get(), values);
-    const int rc = sqlite3_step(statement.get());
-    if (rc != SQLITE_DONE) {
-        YubinError error = detail::writeError(db.get(), rc, *table);
-        release(sql, std::move(statement));
-        throw error;
-    }
-    release(sql, std::move(statement));
-    return sqlite3_changes64(db.get());
+    return runWrite(sql, values, *table);
 }
 
 long long Connection::Impl::run(const sql::Delete& s) {
@@ -567,16 +565,7 @@ long long Connection::Impl::run(const sql::Delete& s) {
     std::vector<std::string> scratch;
     const std::string sql = "DELETE FROM " + quoteIdentifier(table->name) +
                             detail::translateCondition(*table, s.where, values, scratch);
-    StatementPtr statement = acquire(sql);
-    detail::bindAll(statement.get(), values);
-    const int rc = sqlite3_step(statement.get());
-    if (rc != SQLITE_DONE) {
-        YubinError error = detail::writeError(db.get(), rc, *table);
-        release(sql, std::move(statement));
-        throw error;
-    }
-    release(sql, std::move(statement));
-    return sqlite3_changes64(db.get());
+    return runWrite(sql, values, *table);
 }
 
 long long Connection::Impl::run(const sql::Select&) {

@@ -131,6 +131,8 @@ struct Connection::Impl {
     // Inside a schema transaction: the lookup index goes when a key or index takes its place.
     void retireLookupIndex(const std::string& table, const std::string& column);
 
+    long long runWrite(const std::string& sql, const std::vector<detail::BoundValue>& values,
+                       const detail::TableDef& table);
     detail::StatementPtr acquire(const std::string& sql);
     void release(const std::string& sql, detail::StatementPtr statement);
 
