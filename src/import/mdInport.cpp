@@ -27,6 +27,9 @@ std::string strCsvZPath;
 std::string strCsvJPath;
 std::array<std::string, 2> strSakuseibi;
 std::array<std::string, 2> strCsvDate;
+std::string strSelFile;
+std::string strSelFileDate;
+std::string strStartDir;
 
 namespace {
 
@@ -172,6 +175,9 @@ void ResetState() {
     strCsvJPath.clear();
     strSakuseibi = {};
     strCsvDate = {};
+    strSelFile.clear();
+    strSelFileDate.clear();
+    strStartDir.clear();
     lastPrefCode.clear();
     lastCityCode.clear();
 }

@@ -29,6 +29,12 @@ extern std::array<std::string, 2> strSakuseibi;
 // Stamps of the files chosen in the import window.
 extern std::array<std::string, 2> strCsvDate;
 
+// The file chooser's result and start folder, shared by the chooser and its callers: the
+// chosen full path ("" when cancelled), its date "yyyy年mm月dd日", the folder it opens in.
+extern std::string strSelFile;
+extern std::string strSelFileDate;
+extern std::string strStartDir;
+
 // The border between the national and the business-office RECNO ranges.
 inline constexpr long kOfficeRecNoBase = 1'000'000;
 
