@@ -1,0 +1,7 @@
+#include "app/Fonts.h"
+
+namespace yubin::app {
+
+void InstallFontSubstitutions() {}
+
+}  // namespace yubin::app

@@ -1,0 +1,19 @@
+// The program's own pictures, drawn at the size asked for: the postal mark, an outline of
+// Japan, and the background that puts both on a light grid.
+#pragma once
+
+#include <QPixmap>
+#include <QSize>
+
+namespace yubin::app::pictures {
+
+// A map of Japan with the postal mark on a light grid (the background of the windows).
+QPixmap Background(const QSize& size);
+
+// The postal mark alone, on a transparent ground.
+QPixmap PostalMark(const QSize& size);
+
+// The outline of Japan alone, on a transparent ground.
+QPixmap JapanOutline(const QSize& size);
+
+}  // namespace yubin::app::pictures
