@@ -8,6 +8,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace yubin {
 
@@ -58,14 +59,38 @@ enum class ErrorCode : int {
 class YubinError : public std::runtime_error {
   public:
     YubinError(ErrorCode code, const std::string& description)
-        : std::runtime_error(description), code_(code) {}
+        : std::runtime_error(description), code_(code), detail_(description) {}
+
+    // A fault of one line of a data file: the file's name and the line number are fields; the
+    // description shown is composed from them.
+    YubinError(ErrorCode code, const std::string& detail, std::string file, long line)
+        : std::runtime_error(ComposeDataLine(file, line, detail)),
+          code_(code),
+          detail_(detail),
+          file_(std::move(file)),
+          line_(line) {}
 
     ErrorCode code() const noexcept { return code_; }
     int number() const noexcept { return static_cast<int>(code_); }
+    // What the user is shown: for a data line, "ファイル <file> の <line> 行目: <detail>".
     std::string description() const { return what(); }
+    // The description without the data line's place.
+    const std::string& detail() const noexcept { return detail_; }
+    // The data file and line at fault; "" and 0 for every other error.
+    const std::string& file() const noexcept { return file_; }
+    long line() const noexcept { return line_; }
+    bool isDataLineError() const noexcept { return line_ > 0; }
 
   private:
+    static std::string ComposeDataLine(const std::string& file, long line,
+                                       const std::string& detail) {
+        return "ファイル " + file + " の " + std::to_string(line) + " 行目: " + detail;
+    }
+
     ErrorCode code_;
+    std::string detail_;
+    std::string file_;
+    long line_ = 0;
 };
 
 }  // namespace yubin

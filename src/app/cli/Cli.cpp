@@ -9,6 +9,7 @@
 
 #include "app/cli/CliImportView.h"
 #include "import/Administration.h"
+#include "import/DataFile.h"
 #include "import/mdInport.h"
 #include "settings/mdFileCreate.h"
 #include "settings/mdGETUNC.h"
@@ -300,7 +301,7 @@ int RunImport(const ImportOptions& options) {
         "事業所個別版：作成日の古いデータを取り込もうとしています。置き換えしますか？"};
     for (size_t i = 0; i < 2; ++i) {
         if (files[i].empty()) continue;
-        mdInport::strCsvDate[i] = mdlYubinBox::GetFileDate(files[i]);
+        mdInport::strCsvDate[i] = import::DataFileStamp(files[i]);
         if (mdInport::strSakuseibi[i] >= mdInport::strCsvDate[i] &&
             !ConfirmReplacement(questions[i], options.yes)) {
             return kExitRefused;
