@@ -4,6 +4,7 @@
 #include <iconv.h>
 #include <poll.h>
 #include <signal.h>
+#include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,6 +18,36 @@
 extern char** environ;
 
 namespace yubin::test {
+
+void DropTableBehindTheLayer(const std::string& databasePath, const std::string& table) {
+    sqlite3* handle = nullptr;
+    if (sqlite3_open_v2(databasePath.c_str(), &handle, SQLITE_OPEN_READWRITE, nullptr) !=
+        SQLITE_OK) {
+        sqlite3_close(handle);
+        throw std::runtime_error("cannot open " + databasePath);
+    }
+    const std::string sql = "DROP TABLE \"" + table + "\"";
+    const int rc = sqlite3_exec(handle, sql.c_str(), nullptr, nullptr, nullptr);
+    sqlite3_close(handle);
+    if (rc != SQLITE_OK) throw std::runtime_error("cannot drop " + table);
+}
+
+ScopedEnv::ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    if (value) {
+        ::setenv(name, value->c_str(), 1);
+    } else {
+        ::unsetenv(name);
+    }
+}
+
+ScopedEnv::~ScopedEnv() {
+    if (old_) {
+        ::setenv(name_, old_->c_str(), 1);
+    } else {
+        ::unsetenv(name_);
+    }
+}
 
 namespace fs = std::filesystem;
 

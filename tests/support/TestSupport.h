@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,19 @@ class TempDir {
     std::filesystem::path path_;
 };
 
+// Sets an environment variable for the object's lifetime (unsets it when `value` is nullopt).
+class ScopedEnv {
+  public:
+    ScopedEnv(const char* name, std::optional<std::string> value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+  private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
 // UTF-8 text to code page 932 (throws on a character it cannot hold).
 std::string toCp932(const std::string& utf8);
 // Writes the lines in code page 932, each ended by `lineEnd`.
@@ -30,6 +44,10 @@ void writeCp932Lines(const std::string& path, const std::vector<std::string>& ut
                      const std::string& lineEnd = "\r\n");
 void writeBytes(const std::string& path, const std::string& bytes);
 std::string readBytes(const std::string& path);
+
+// Drops a table with SQLite itself, past the engine layer: a database of ours on which every
+// write to that table fails, even for root (who may write any file).
+void DropTableBehindTheLayer(const std::string& databasePath, const std::string& table);
 
 // The published data files (../shared/data beside the checkout, or the folder named by
 // YUBIN_SHARED_DATA_DIR), or an empty string when they are absent (tests then skip).
