@@ -1,6 +1,10 @@
 #include "app/Startup.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -10,6 +14,8 @@
 #include <QApplication>
 
 #include "app/ErrorGuard.h"
+#include "app/Fonts.h"
+#include "app/HelpWindow.h"
 #include "app/MessageBox.h"
 #include "app/WindowBase.h"
 #include "app/WindowCommon.h"
@@ -57,9 +63,38 @@ void CreateEmptyFile(const fs::path& path) {
     if (file.fail()) throw FileSystemError(errno != 0 ? errno : EIO, "作成", path);
 }
 
+bool IsWritableFolder(const QString& folder) {
+    return ::access(folder.toLocal8Bit().constData(), W_OK | X_OK) == 0;
+}
+
+// The user's own folder for the marker: the session's runtime folder, or else a folder of
+// this user's under /tmp (made private; one that another user owns is refused).
+QString UserRuntimeFolder() {
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+        runtime != nullptr && runtime[0] == '/' &&
+        IsWritableFolder(QString::fromLocal8Bit(runtime))) {
+        return QString::fromLocal8Bit(runtime);
+    }
+    const std::string folder = "/tmp/yubinbox-" + std::to_string(::getuid());
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+        throw FileSystemError(errno, "作成", folder);
+    }
+    struct stat status {};
+    if (::lstat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode) ||
+        status.st_uid != ::getuid()) {
+        throw FileSystemError(EACCES, "利用者のフォルダ", folder);
+    }
+    return QString::fromStdString(folder);
+}
+
 }  // namespace
 
-QString CheckFilePath() { return ProgramFolder() + QStringLiteral("/checkfile.txt"); }
+QString CheckFileFolder() {
+    const QString program = ProgramFolder();
+    return IsWritableFolder(program) ? program : UserRuntimeFolder();
+}
+
+QString CheckFilePath() { return CheckFileFolder() + QStringLiteral("/checkfile.txt"); }
 
 void Main() {
     const fs::path marker = ToPath(CheckFilePath());
@@ -85,9 +120,11 @@ int RunWindows(int argc, char** argv) {
     // The program ends when no window is loaded, not when the last visible one closes:
     // windows hide themselves while they hand over to each other.
     QApplication::setQuitOnLastWindowClosed(false);
+    InstallFontSubstitutions();
     Guarded(Main);
     const int exitCode = WindowBase::RunEventLoop();
     WindowBase::DeleteLoadedWindows();
+    CloseHelp();
     return exitCode;
 }
 
