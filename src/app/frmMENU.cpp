@@ -3,6 +3,7 @@
 #include <QButtonGroup>
 #include <QColor>
 #include <QEvent>
+#include <QFont>
 #include <QGroupBox>
 #include <QKeySequence>
 #include <QLabel>
@@ -62,6 +63,7 @@ QGroupBox* WhiteFrame(const QString& name, const QString& caption, QWidget* pare
     palette.setColor(QPalette::Window, Qt::white);
     frame->setPalette(palette);
     frame->setAutoFillBackground(true);
+    KeepCaptionWhole(*frame);
     return frame;
 }
 
@@ -177,6 +179,14 @@ void frmMENU::ApplyActivation(const menu::MenuActivation& activation) {
     // A focused button that is disabled now hands the focus on.
     for (std::size_t index = 0; index < changes.size(); ++index) {
         Change(*command1_[index], changes[index], false);
+    }
+    // The button given the focus is described at once, also while the window waits to be
+    // activated by the window system (which only then reports the focus).
+    const int focused = command1Group_->id(qobject_cast<QPushButton*>(focusWidget()));
+    if (focused >= 0) {
+        DescribeTask(focused);
+    } else {
+        label2_->hide();
     }
     for (const std::string& message : activation.messages) {
         const QString text = QString::fromStdString(message);
