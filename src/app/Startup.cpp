@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -99,6 +100,9 @@ QString CheckFilePath() { return CheckFileFolder() + QStringLiteral("/checkfile.
 void Main() {
     const fs::path marker = ToPath(CheckFilePath());
     if (FileExists(marker)) {
+        // Also in the session's log: a start from a launcher may not be watched.
+        std::fprintf(stderr, "yubinbox: %s (%s)\n",
+                     kTwiceStartedMessage.simplified().toUtf8().constData(), marker.c_str());
         MsgBox(kTwiceStartedMessage, MsgStyle::Critical, QString());
         return;
     }

@@ -11,6 +11,8 @@
 #include <QPushButton>
 #include <QShortcut>
 #include <QShowEvent>
+#include <QStringList>
+#include <QTimer>
 
 #include "app/ErrorGuard.h"
 #include "app/Fonts.h"
@@ -188,11 +190,21 @@ void frmMENU::ApplyActivation(const menu::MenuActivation& activation) {
     } else {
         label2_->hide();
     }
+    if (activation.messages.empty()) return;
+    // The panel at once; the boxes once the menu is on the screen, so that they stand over it.
+    QStringList texts;
     for (const std::string& message : activation.messages) {
-        const QString text = QString::fromStdString(message);
-        statusBar1().panel(QStringLiteral("moji")).setText(text);
-        MsgBox(text, MsgStyle::OkOnly);
+        texts << QString::fromStdString(message);
     }
+    statusBar1().panel(QStringLiteral("moji")).setText(texts.back());
+    QTimer::singleShot(0, this, [this, texts] {
+        Guarded([this, &texts] {
+            for (const QString& text : texts) {
+                if (!isVisible()) return;
+                MsgBox(text, MsgStyle::OkOnly);
+            }
+        });
+    });
 }
 
 bool frmMENU::eventFilter(QObject* watched, QEvent* event) {

@@ -44,7 +44,8 @@ class frmMENU : public WindowBase {
     // task buttons, the focus, the status panel and the message boxes. Showing the menu (after
     // loading, and again when another window shows it) runs it.
     void Activate();
-    // Applies a decision (Activate's second half).
+    // Applies a decision (Activate's second half). The refusals go into the status panel at
+    // once and into message boxes as soon as the event loop runs (the menu then is on screen).
     void ApplyActivation(const menu::MenuActivation& activation);
 
     QPushButton& Command1(int index) const { return *command1_.at(index); }

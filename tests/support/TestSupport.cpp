@@ -111,7 +111,10 @@ std::string sharedDataFile(const std::string& name) {
     return fs::exists(p) ? p.string() : std::string();
 }
 
-std::string yubinboxExecutable() { return YUBIN_EXECUTABLE; }
+std::string yubinboxExecutable() {
+    const char* copy = std::getenv("YUBIN_TEST_EXECUTABLE");
+    return copy != nullptr && copy[0] != '\0' ? copy : YUBIN_EXECUTABLE;
+}
 
 namespace {
 
@@ -168,6 +171,20 @@ bool YubinboxProcess::waitForProgressLines(int count) {
         if (std::string(line).find('%') != std::string::npos) ++seen;
     }
     return seen == count;
+}
+
+bool YubinboxProcess::waitForLine(const std::string& text) {
+    char line[4096];
+    while (std::fgets(line, sizeof line, err_)) {
+        if (std::string(line).find(text) != std::string::npos) return true;
+    }
+    return false;
+}
+
+bool YubinboxProcess::running() const {
+    if (pid_ <= 0) return false;
+    int status = 0;
+    return waitpid(pid_, &status, WNOHANG) == 0;
 }
 
 void YubinboxProcess::signal(int signalNumber) { kill(pid_, signalNumber); }

@@ -62,6 +62,8 @@ struct ProcessResult {
 ProcessResult runYubinbox(const std::vector<std::string>& args,
                           const std::vector<std::string>& environment = {},
                           const std::string& standardInput = "");
+// The executable under test: YUBIN_TEST_EXECUTABLE when set (a copy in a folder of its own,
+// so that its single-instance marker is the test's own), else the build's.
 std::string yubinboxExecutable();
 
 // A yubinbox process that runs on while the test reads its standard error line by line
@@ -77,6 +79,10 @@ class YubinboxProcess {
     // Reads lines until `count` progress lines (holding "%") are seen; false when the
     // process ended first.
     bool waitForProgressLines(int count);
+    // Reads lines until one holds the text; false when the process ended first.
+    bool waitForLine(const std::string& text);
+    // Whether the process still runs (not reaped yet).
+    bool running() const;
     void signal(int signalNumber);
     // The exit code, 128 + the signal when a signal ended it.
     int wait();
