@@ -33,6 +33,9 @@ MenuActivation DecideMenuActivation(const MenuFacts& facts) {
         if (!facts.writeProbeSucceeds) {
             result.import = ButtonChange::Disable;
             result.messages.emplace_back(administration::kNoImportPermission);
+        } else if (isAuthor) {
+            // Offered again also when an earlier activation of this menu had disabled it.
+            result.import = ButtonChange::Enable;
         }
         return result;
     }

@@ -34,7 +34,9 @@ struct MenuActivation {
 };
 
 // The decision from the facts. The focus is given before buttons are disabled, so a focused
-// button that is then disabled hands the focus on.
+// button that is then disabled hands the focus on. Every button the state table gives as
+// enabled is enabled explicitly: the menu may be shown again after an activation that had
+// disabled it.
 MenuActivation DecideMenuActivation(const MenuFacts& facts);
 
 // The facts of this user and machine: sets strIniFile, reads the settings file, and opens the

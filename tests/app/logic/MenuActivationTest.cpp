@@ -49,7 +49,7 @@ TEST(MenuActivationTest, EveryRowOfTheStateTable) {
                      {Change::Enable, Change::Enable, Change::Disable, NewDatabase, 0});
     // The author, a database that opens and takes the probe: import only, focus on import.
     ExpectActivation(Facts(true, "taro\t0", true, true),
-                     {Change::Disable, Change::Disable, Change::Unchanged, Import, 0});
+                     {Change::Disable, Change::Disable, Change::Enable, Import, 0});
     // Another user (here the file chooser's empty author): nothing offered, one refusal,
     // two when the probe fails too; the focus stays.
     ExpectActivation(Facts(true, "\t0", true, true),
