@@ -75,6 +75,6 @@ stop
 mkdir -p "$work/user/Documents"
 HOME="$work/user" "$exe" use "$work/admin/db/yubinbox.mdb" >/dev/null
 start "$work/user"
-import -window root -crop 700x600+0+0 "$out/menu-user.png"
+import -window root -crop 900x560+0+0 "$out/menu-user.png"
 stop
 echo "written: $(ls "$out"/menu-*.png | tr '\n' ' ')"
