@@ -36,6 +36,10 @@ namespace {
 constexpr int kNational = 0;
 constexpr int kOffice = 1;
 
+// The status panel while each engine runs (by intInportMode; 0: none).
+const char* const kRunningMessage[] = {"", "全国版郵便番号データを取り込んでいます。",
+                                       "事業所個別郵便番号データを取り込んでいます。"};
+
 // ZIPALL's columns in table order.
 constexpr std::array<const char*, 18> kZipallColumns = {
     "団体コード", "旧郵便番号", "郵便番号", "住所かな3",  "町域名",     "flag1",
@@ -285,7 +289,7 @@ void InportKenAll() {
     lastPrefCode.clear();
     lastCityCode.clear();
 
-    ShowProgressStart(view, kNational, "全国版郵便番号データを取り込んでいます。", fileLength);
+    ShowProgressStart(view, kNational, kRunningMessage[1], fileLength);
 
     Recordset zipall;
     zipall.open("ZIPALL", connection(), CursorType::Keyset, LockType::Pessimistic);
@@ -367,7 +371,7 @@ void InportJigyosyo() {
     }
     const std::uint64_t fileLength = reader.fileLength();
 
-    ShowProgressStart(view, kOffice, "事業所個別郵便番号データを取り込んでいます。", fileLength);
+    ShowProgressStart(view, kOffice, kRunningMessage[2], fileLength);
 
     Recordset zipall;
     zipall.open("ZIPALL", connection(), CursorType::Keyset, LockType::Pessimistic);
@@ -552,10 +556,9 @@ void InportRun() {
     } scope{view, false, {}};
     // While another program holds the database, the status panel says so.
     scope.outer = db::setWaitReporter([&view](bool waiting) {
-        static const char* const kRunning[] = {"", "全国版郵便番号データを取り込んでいます。",
-                                               "事業所個別郵便番号データを取り込んでいます。"};
+        const bool running = intInportMode == 1 || intInportMode == 2;
         view.setStatusMessage(waiting ? kWaitingForOtherProgram
-                                      : kRunning[intInportMode == 1 ? 1 : intInportMode == 2 ? 2 : 0]);
+                                      : kRunningMessage[running ? intInportMode : 0]);
     });
 
     bool opened = false;

@@ -61,6 +61,23 @@ int renameNoReplace(const std::string& from, const std::string& to) {
     return ::unlink(from.c_str());
 }
 
+// VACUUM INTO a destination that is missing or empty. The copy is written without waiting
+// for the disk: the callers make it durable before anyone may use it, and a copy cut short is
+// never used. A small cache serves a copy that reads every page once.
+void writeCompactedCopy(const std::string& source, const std::string& destination) {
+    DatabasePtr db = openDatabase(source);
+    run(db.get(), "PRAGMA synchronous = OFF; PRAGMA cache_size = -2048;");
+    StatementPtr vacuum = prepare(db.get(), "VACUUM INTO ?");
+    sqlite3_bind_text(vacuum.get(), 1, destination.c_str(), -1, SQLITE_STATIC);
+    const int rc = sqlite3_step(vacuum.get());
+    if (rc == SQLITE_DONE) return;
+    if (std::string(sqlite3_errmsg(db.get())).find("already exists") != std::string::npos) {
+        throw YubinError(ErrorCode::FileAlreadyExists,
+                         "最適化先のファイル " + destination + " は既にあります。");
+    }
+    throwSqlite(db.get(), rc, "データベース " + source + " を最適化できません。");
+}
+
 // Claims the temporary file of a compaction: holds its lock file (so a second compaction
 // sees this one running), removes what a compaction that died left there, refuses anything
 // else, and leaves an empty file marked as ours (VACUUM INTO writes into an empty file).
@@ -231,25 +248,13 @@ void compactDatabase(std::string_view sourceConnectionString,
     }
     // No connection of ours may hold the source, in this process or another.
     detail::LockFile lock(source, detail::LockFile::Mode::Exclusive);
-    detail::DatabasePtr db = detail::openDatabase(source);
-    // The copy is written without waiting for the disk: it is made durable below, before
-    // anyone may replace the source by it, and a copy cut short is never used. A small cache
-    // serves a copy that reads every page once.
-    detail::run(db.get(), "PRAGMA synchronous = OFF; PRAGMA cache_size = -2048;");
-    detail::StatementPtr vacuum = detail::prepare(db.get(), "VACUUM INTO ?");
-    sqlite3_bind_text(vacuum.get(), 1, destination.c_str(), -1, SQLITE_STATIC);
-    const int rc = sqlite3_step(vacuum.get());
-    if (rc != SQLITE_DONE) {
-        const std::string message = sqlite3_errmsg(db.get());
-        if (message.find("already exists") != std::string::npos) {
-            throw YubinError(ErrorCode::FileAlreadyExists,
-                             "最適化先のファイル " + destination + " は既にあります。");
-        }
+    try {
+        detail::writeCompactedCopy(source, destination);
+    } catch (const YubinError& error) {
+        if (error.code() == ErrorCode::FileAlreadyExists) throw;
         ::unlink(destination.c_str());
-        detail::throwSqlite(db.get(), rc, "データベース " + source + " を最適化できません。");
+        throw;
     }
-    vacuum.reset();
-    db.reset();
     // SQLite leaves the copy in the page cache of the system; it must be on disk before the
     // caller replaces the source by it.
     detail::syncPath(destination, false);
@@ -267,9 +272,9 @@ void compactDatabaseInPlace(std::string_view connectionString,
                              " と同じフォルダの別の名前でなければなりません。");
     }
     if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) {
-        throw YubinError(ErrorCode::PermissionDenied,
-                         "データベース ファイル " + path +
-                             " に書き込む権限がないため、最適化できません。");
+        throw YubinError(
+            ErrorCode::PermissionDenied,
+            "データベース ファイル " + path + " に書き込む権限がないため、最適化できません。");
     }
     // No connection of ours may hold the database until its compacted copy has replaced it.
     detail::LockFile lock(path, detail::LockFile::Mode::Exclusive);
@@ -279,21 +284,10 @@ void compactDatabaseInPlace(std::string_view connectionString,
     }
     detail::LockFile temporaryLock = detail::claimTemporaryFile(temporary);
     try {
-        {
-            detail::DatabasePtr db = detail::openDatabase(path);
-            // The copy is written without waiting for the disk: it is made durable below,
-            // before it replaces the database. A small cache serves a copy that reads every
-            // page once.
-            detail::run(db.get(), "PRAGMA synchronous = OFF; PRAGMA cache_size = -2048;");
-            detail::StatementPtr vacuum = detail::prepare(db.get(), "VACUUM INTO ?");
-            sqlite3_bind_text(vacuum.get(), 1, temporary.c_str(), -1, SQLITE_STATIC);
-            const int rc = sqlite3_step(vacuum.get());
-            if (rc != SQLITE_DONE) {
-                detail::throwSqlite(db.get(), rc, "データベース " + path + " を最適化できません。");
-            }
-        }
+        detail::writeCompactedCopy(path, temporary);
         detail::FileHandle fd(::open(temporary.c_str(), O_RDWR | O_CLOEXEC));
-        if (!fd.valid()) throw detail::fileError(errno, "最適化したファイルを開けません", temporary);
+        if (!fd.valid())
+            throw detail::fileError(errno, "最適化したファイルを開けません", temporary);
         // The owner and group first (a change of owner clears the set-id bits), then the mode;
         // an owner the process may not give is kept as it is, the group where it may.
         if (::fchown(fd.get(), original.st_uid, original.st_gid) != 0) {

@@ -139,7 +139,8 @@ void LockFile::writeTag(const std::string& tag) {
     if (fd_ < 0 || !writable_) return;
     if (ftruncate(fd_, 0) != 0 ||
         pwrite(fd_, tag.data(), tag.size(), 0) != static_cast<ssize_t>(tag.size())) {
-        throw YubinError(ErrorCode::PathFileAccess, "ロック ファイル " + path_ + " に書き込めません。");
+        throw YubinError(ErrorCode::PathFileAccess,
+                         "ロック ファイル " + path_ + " に書き込めません。");
     }
 }
 

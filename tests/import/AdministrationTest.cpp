@@ -52,8 +52,9 @@ TEST_F(AdministrationTest, NewDatabaseKeepsTheOldOneUnderItsDatedNameEvenInAFold
     EXPECT_EQ(Rows(second, "SELECT * FROM 登録中"), (std::vector<std::vector<std::string>>{{"7"}}));
     EXPECT_TRUE(Rows(database, "SELECT * FROM 登録中").empty());
     administration::MakeNewDatabase(folder.string());
-    EXPECT_TRUE(fs::exists(folder / ("yubinbox_" + mdlYubinBox::GetFileDate(database) + "_3.mdb")) ||
-                mdlYubinBox::GetFileDate(database) != stamp);
+    EXPECT_TRUE(
+        fs::exists(folder / ("yubinbox_" + mdlYubinBox::GetFileDate(database) + "_3.mdb")) ||
+        mdlYubinBox::GetFileDate(database) != stamp);
     EXPECT_EQ(Rows(second, "SELECT * FROM 登録中"), (std::vector<std::vector<std::string>>{{"7"}}));
     EXPECT_EQ(administration::BackupPath("/a/x.mdb/YUBINBOX.MDB", "20240315"),
               "/a/x.mdb/YUBINBOX_20240315.MDB");
@@ -70,7 +71,8 @@ TEST_F(AdministrationTest, DatabaseInUseIsNotMovedAside) {
         EXPECT_EQ(error.code(), ErrorCode::FileInUse) << error.description();
     }
     mdlYubinBox::CloseMdb();
-    EXPECT_EQ(Rows(database, "SELECT * FROM 登録中"), (std::vector<std::vector<std::string>>{{"3"}}));
+    EXPECT_EQ(Rows(database, "SELECT * FROM 登録中"),
+              (std::vector<std::vector<std::string>>{{"3"}}));
     for (const auto& entry : fs::directory_iterator(home.path())) {
         EXPECT_EQ(entry.path().filename().string().rfind("yubinbox_", 0), std::string::npos)
             << entry.path();

@@ -21,9 +21,8 @@ using db::Value;
 using namespace yubin::mdlYubinBox;
 
 TEST(ConnectionStringOfAnyPath, GivesThePathBackWhole) {
-    for (const std::string path :
-         {"/x/a;b.mdb", "/x/it's.mdb", "/x/\"q\";'r'/y.mdb", "/x/ lead;.mdb", "/x/a=b;c/d.mdb",
-          "/srv/共有/yubinbox.mdb"}) {
+    for (const std::string path : {"/x/a;b.mdb", "/x/it's.mdb", "/x/\"q\";'r'/y.mdb",
+                                   "/x/ lead;.mdb", "/x/a=b;c/d.mdb", "/srv/共有/yubinbox.mdb"}) {
         EXPECT_EQ(db::parseConnectionString(ConnectionString(path)).dataSource, path) << path;
     }
     // Ordinary paths stay as they were.
@@ -88,7 +87,7 @@ TEST_F(InPlaceCompactionTest, CompactedFileKeepsModeOwnerAndGroup) {
     CompactMdb(fresh.path());
     struct stat after {};
     ASSERT_EQ(stat(fresh.path().c_str(), &after), 0);
-    EXPECT_NE(after.st_ino, before.st_ino);  // a new file ...
+    EXPECT_NE(after.st_ino, before.st_ino);   // a new file ...
     EXPECT_EQ(after.st_mode & 07777, 0640u);  // ... with the old one's mode, owner and group
     EXPECT_EQ(after.st_uid, before.st_uid);
     EXPECT_EQ(after.st_gid, before.st_gid);
@@ -112,7 +111,7 @@ TEST_F(InPlaceCompactionTest, DatabaseTheUserMayNotWriteIsNotCompacted) {
         int status = 0;
         waitpid(pid, &status, 0);
         return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? errorOf(ErrorCode::PermissionDenied)
-                                                              : -1;
+                                                             : -1;
     };
     EXPECT_EQ(compactAs(), errorOf(ErrorCode::PermissionDenied));
     EXPECT_EQ(readBytes(fresh.path()), original);
@@ -241,9 +240,8 @@ TEST_F(FailedCommitTest, EventProcessingReportsItOnceTheBatchIsDue) {
 
 TEST_F(FailedCommitTest, WaitIsReportedWhenItBeginsAndWhenItEnds) {
     std::vector<bool> reports;
-    db::WaitReporter previous = db::setWaitReporter([&](bool waiting) {
-        reports.push_back(waiting);
-    });
+    db::WaitReporter previous =
+        db::setWaitReporter([&](bool waiting) { reports.push_back(waiting); });
     appendRows();
     EXPECT_EQ(errorNumber([&] { Flush(); }), errorOf(ErrorCode::LockedByOtherUser));
     EXPECT_EQ(reports, (std::vector<bool>{true, false}));

@@ -143,8 +143,8 @@ TEST_F(DatabaseSafetyCliTest, DatabaseOfARunningImportIsNeitherMovedReplacedNorC
     ProcessResult compact = yubinbox({"compact", db()});
     EXPECT_EQ(compact.exitCode, 1) << compact.out;
     EXPECT_NE(compact.err.find("使用中"), std::string::npos) << compact.err;
-    EXPECT_EQ(filesInDir(), (std::vector<std::string>{"ken_all.csv", "yubinbox.ldb",
-                                                      "yubinbox.mdb"}));
+    EXPECT_EQ(filesInDir(),
+              (std::vector<std::string>{"ken_all.csv", "yubinbox.ldb", "yubinbox.mdb"}));
 
     import.signal(SIGINT);
     EXPECT_EQ(import.wait(), 130);
