@@ -14,24 +14,14 @@ class ForeignLockTest : public ImportFixture {
   protected:
     void TearDown() override {
         reader.reset();
-        db::setLockWait(previousWait);
         ImportFixture::TearDown();
     }
-    // Another program that reads the database in a transaction it keeps open.
     void holdReadTransaction() {
-        reader = std::make_unique<ChildProcess>([this](const std::function<void()>& ready) {
-            static RawSqlite raw(database);
-            raw.exec("BEGIN");
-            raw.column("SELECT COUNT(*) FROM ZIPALL");
-            ready();
-        });
-        ASSERT_TRUE(reader->waitReady());
-        previousWait = db::lockWait();
-        db::setLockWait(std::chrono::milliseconds(100));
+        reader = std::make_unique<ForeignReader>(database);
+        ASSERT_TRUE(reader->ready());
     }
 
-    std::unique_ptr<ChildProcess> reader;
-    std::chrono::milliseconds previousWait = db::lockWait();
+    std::unique_ptr<ForeignReader> reader;
 };
 
 TEST_F(ForeignLockTest, FreshNationalImportStopsBeforeAppendingBesideTheOldRows) {

@@ -195,18 +195,10 @@ TEST(OpenFailureTest, FirstStatementReportsWhyTheDatabaseDidNotOpen) {
 class FailedCommitTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        reader = std::make_unique<ChildProcess>([this](const std::function<void()>& ready) {
-            static RawSqlite raw(fresh.path());
-            raw.exec("BEGIN");
-            raw.column("SELECT COUNT(*) FROM ZIPALL");
-            ready();
-        });
-        ASSERT_TRUE(reader->waitReady());
-        previousWait = db::lockWait();
-        db::setLockWait(std::chrono::milliseconds(100));
+        reader = std::make_unique<ForeignReader>(fresh.path());
+        ASSERT_TRUE(reader->ready());
     }
     void TearDown() override {
-        db::setLockWait(previousWait);
         reader.reset();
         try {
             CloseMdb();
@@ -221,8 +213,7 @@ class FailedCommitTest : public ::testing::Test {
     }
 
     FreshDatabase fresh;
-    std::unique_ptr<ChildProcess> reader;
-    std::chrono::milliseconds previousWait{};
+    std::unique_ptr<ForeignReader> reader;
 };
 
 TEST_F(FailedCommitTest, ReopeningTheSharedConnectionReportsIt) {
