@@ -1,4 +1,4 @@
-// Database files: checking, opening, creating, compacting and deleting them.
+// Database files: checking, opening, creating, compacting, moving and deleting them.
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
