@@ -514,6 +514,7 @@ void Recordset::update() {
                 detail::bind(s.get(), static_cast<int>(i) + 1,
                              detail::bindable(table, columns[i], *changed[i], scratch[i]));
             }
+            m.conn->commitBatchIfDue();
             m.conn->beginBatch();
             const int rc = sqlite3_step(s.get());
             if (rc != SQLITE_DONE) throw detail::writeError(m.conn->db.get(), rc, table);
