@@ -79,7 +79,7 @@ class YubinboxProcess {
     // Reads lines until `count` progress lines (holding "%") are seen; false when the
     // process ended first.
     bool waitForProgressLines(int count);
-    // Reads lines until one holds the text; false when the process ended first.
+    // Reads lines until one holds `text`; false when the process ended first.
     bool waitForLine(const std::string& text);
     // Whether the process still runs (not reaped yet).
     bool running() const;
