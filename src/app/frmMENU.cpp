@@ -76,9 +76,14 @@ QLabel* Picture(const QString& name, int left, int top, int width, int height, Q
     return image;
 }
 
-void Change(QPushButton& button, menu::ButtonChange change, bool enabling) {
-    if (change == menu::ButtonChange::Enable && enabling) button.setEnabled(true);
-    if (change == menu::ButtonChange::Disable && !enabling) button.setEnabled(false);
+// Applies the changes of one kind (Enable or Disable) to the task buttons 0 to 2.
+void ApplyChanges(const std::array<QPushButton*, frmMENU::kTaskCount>& buttons,
+                  const menu::MenuActivation& activation, menu::ButtonChange kind) {
+    const std::array<menu::ButtonChange, 3> changes{activation.newDatabase, activation.settingsFile,
+                                                    activation.import};
+    for (std::size_t index = 0; index < changes.size(); ++index) {
+        if (changes[index] == kind) buttons[index]->setEnabled(kind == menu::ButtonChange::Enable);
+    }
 }
 
 }  // namespace
@@ -172,16 +177,10 @@ void frmMENU::showEvent(QShowEvent* event) {
 void frmMENU::Activate() { ApplyActivation(menu::DecideMenuActivation(menu::GatherMenuFacts())); }
 
 void frmMENU::ApplyActivation(const menu::MenuActivation& activation) {
-    const std::array<menu::ButtonChange, 3> changes{activation.newDatabase, activation.settingsFile,
-                                                    activation.import};
-    for (std::size_t index = 0; index < changes.size(); ++index) {
-        Change(*command1_[index], changes[index], true);
-    }
+    ApplyChanges(command1_, activation, menu::ButtonChange::Enable);
     if (activation.focus) command1_.at(*activation.focus)->setFocus(Qt::OtherFocusReason);
     // A focused button that is disabled now hands the focus on.
-    for (std::size_t index = 0; index < changes.size(); ++index) {
-        Change(*command1_[index], changes[index], false);
-    }
+    ApplyChanges(command1_, activation, menu::ButtonChange::Disable);
     // The button given the focus is described at once, also while the window waits to be
     // activated by the window system (which only then reports the focus).
     const int focused = command1Group_->id(qobject_cast<QPushButton*>(focusWidget()));
