@@ -75,6 +75,10 @@ stop
 mkdir -p "$work/user/Documents"
 HOME="$work/user" "$exe" use "$work/admin/db/yubinbox.mdb" >/dev/null
 start "$work/user"
-import -window root -crop 900x560+0+0 "$out/menu-user.png"
+# No window manager places the box: put it over the menu as a desktop would.
+box=$(window_of '^yubinbox$')
+xdotool windowmove "$box" 130 200
+sleep 0.3
+import -window root -crop 660x500+0+0 "$out/menu-user.png"
 stop
 echo "written: $(ls "$out"/menu-*.png | tr '\n' ' ')"
