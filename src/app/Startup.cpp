@@ -13,11 +13,13 @@
 #include <system_error>
 
 #include <QApplication>
+#include <QIcon>
 
 #include "app/ErrorGuard.h"
 #include "app/Fonts.h"
 #include "app/HelpWindow.h"
 #include "app/MessageBox.h"
+#include "app/Pictures.h"
 #include "app/WindowBase.h"
 #include "app/WindowCommon.h"
 #include "app/frmMENU.h"
@@ -125,6 +127,9 @@ int RunWindows(int argc, char** argv) {
     // windows hide themselves while they hand over to each other.
     QApplication::setQuitOnLastWindowClosed(false);
     InstallFontSubstitutions();
+    // The desktop entry yubinbox.desktop names the program's windows and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("yubinbox"));
+    QApplication::setWindowIcon(QIcon(pictures::PostalMark(QSize(64, 64))));
     Guarded(Main);
     const int exitCode = WindowBase::RunEventLoop();
     WindowBase::DeleteLoadedWindows();
