@@ -42,6 +42,8 @@ class ImportView {
     virtual void setCountBorderStyle(int index, int borderStyle) = 0;
     virtual void setCountCaption(int index, const std::string& caption) = 0;
     virtual std::string countCaption(int index) = 0;
+    // The engine of that index has finished: its count label shows the result.
+    virtual void importFinished(int /*index*/) {}
 
     // cmdBTN(0), the run button.
     virtual void setRunEnabled(bool enabled) = 0;
