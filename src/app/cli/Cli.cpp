@@ -369,49 +369,48 @@ int RunCommandLine(int argc, char** argv) {
     newdb->add_option("FOLDER", folder, "folder")->required();
     newdb->callback([&] { action = [&] { return RunNewDb(folder); }; });
 
-    auto* import = app.add_subcommand("import", "Import ken_all.csv and/or jigyosyo.csv");
-    import->add_option("--db", importOptions.database, "database file (default: settings path)");
-    import->add_option("--ken-all", importOptions.nationalFile, "national data file");
-    import->add_option("--jigyosyo", importOptions.officeFile, "business-office data file");
-    import->add_flag("--yes", importOptions.yes, "replace newer registered data without asking");
-    import->add_option("--pause", importOptions.pauseSeconds, "closing pause in seconds")
+    auto* importCommand = app.add_subcommand("import", "Import ken_all.csv and/or jigyosyo.csv");
+    importCommand->add_option("--db", importOptions.database,
+                              "database file (default: settings path)");
+    importCommand->add_option("--ken-all", importOptions.nationalFile, "national data file");
+    importCommand->add_option("--jigyosyo", importOptions.officeFile, "business-office data file");
+    importCommand->add_flag("--yes", importOptions.yes,
+                            "replace newer registered data without asking");
+    importCommand->add_option("--pause", importOptions.pauseSeconds, "closing pause in seconds")
         ->check(CLI::NonNegativeNumber);
-    import->callback([&] { action = [&] { return RunImport(importOptions);
-};
-}  // namespace yubin::cli
-);
+    importCommand->callback([&] { action = [&] { return RunImport(importOptions); }; });
 
-auto* summary = app.add_subcommand("summary", "Show the dates of the registered data");
-summary->add_option("--db", dbOption, "database file (default: settings path)");
-summary->callback([&] { action = [&] { return RunSummary(dbOption); }; });
+    auto* summary = app.add_subcommand("summary", "Show the dates of the registered data");
+    summary->add_option("--db", dbOption, "database file (default: settings path)");
+    summary->callback([&] { action = [&] { return RunSummary(dbOption); }; });
 
-auto* lookup = app.add_subcommand("lookup", "Show every row of a postal code");
-lookup->add_option("CODE", code, "seven digits, a hyphen allowed (100-0001)")->required();
-lookup->add_option("--db", dbOption, "database file (default: settings path)");
-lookup->callback([&] { action = [&] { return RunLookup(code, dbOption); }; });
+    auto* lookup = app.add_subcommand("lookup", "Show every row of a postal code");
+    lookup->add_option("CODE", code, "seven digits, a hyphen allowed (100-0001)")->required();
+    lookup->add_option("--db", dbOption, "database file (default: settings path)");
+    lookup->callback([&] { action = [&] { return RunLookup(code, dbOption); }; });
 
-try {
-    app.parse(argc, argv);
-} catch (const CLI::ParseError& e) {
-    const int code = app.exit(e);
-    return code == 0 ? kExitOk : kExitUsage;
-}
-try {
-    exitCode = action ? action() : kExitUsage;
-} catch (const YubinError& error) {
-    PrintError(error);
-    exitCode = kExitFailure;
-} catch (const std::exception& error) {
-    std::cerr << "yubinbox: " << error.what() << std::endl;
-    exitCode = kExitFailure;
-}
-try {
-    mdlYubinBox::CloseMdb();  // every appended row on disk at the end
-} catch (const YubinError& error) {
-    PrintError(error);
-    if (exitCode == kExitOk) exitCode = kExitFailure;
-}
-return exitCode;
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int code = app.exit(e);
+        return code == 0 ? kExitOk : kExitUsage;
+    }
+    try {
+        exitCode = action ? action() : kExitUsage;
+    } catch (const YubinError& error) {
+        PrintError(error);
+        exitCode = kExitFailure;
+    } catch (const std::exception& error) {
+        std::cerr << "yubinbox: " << error.what() << std::endl;
+        exitCode = kExitFailure;
+    }
+    try {
+        mdlYubinBox::CloseMdb();  // every appended row on disk at the end
+    } catch (const YubinError& error) {
+        PrintError(error);
+        if (exitCode == kExitOk) exitCode = kExitFailure;
+    }
+    return exitCode;
 }
 
 }  // namespace yubin::cli
