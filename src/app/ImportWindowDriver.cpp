@@ -1,10 +1,12 @@
 #include "app/ImportWindowDriver.h"
 
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <string>
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
@@ -14,6 +16,7 @@
 #include "app/ErrorGuard.h"
 #include "app/Fonts.h"
 #include "app/SessionEnd.h"
+#include "app/Startup.h"
 #include "app/WindowBase.h"
 #include "app/frmFilename.h"
 #include "import/DataFile.h"
@@ -82,6 +85,12 @@ int RunImportWindow(int argc, char** argv) {
     QApplication application(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     InstallFontSubstitutions();
+    // One instance of the windows at a time, as at the program's start.
+    if (QFileInfo::exists(CheckFilePath())) {
+        std::cerr << kTwiceStartedMessage.toStdString() << std::endl;
+        return 3;
+    }
+    std::ofstream(std::filesystem::path(CheckFilePath().toStdU16String()));
     const SessionEndWatcher sessionEnd;
     mdlYubinBox::strMdbFile = Absolute(options.database);
     mdFileCreate::SetIniFilePath();
