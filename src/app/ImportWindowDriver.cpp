@@ -15,6 +15,7 @@
 
 #include "app/ErrorGuard.h"
 #include "app/Fonts.h"
+#include "app/MessageBox.h"
 #include "app/SessionEnd.h"
 #include "app/Startup.h"
 #include "app/WindowBase.h"
@@ -92,6 +93,8 @@ int RunImportWindow(int argc, char** argv) {
     }
     std::ofstream(std::filesystem::path(CheckFilePath().toStdU16String()));
     const SessionEndWatcher sessionEnd;
+    // Nobody answers: a question gets its default answer (No to replacing newer data).
+    MessageBoxResponder boxes;
     mdlYubinBox::strMdbFile = Absolute(options.database);
     mdFileCreate::SetIniFilePath();
     std::string chosen;
@@ -130,6 +133,13 @@ int RunImportWindow(int argc, char** argv) {
                 window->cmdBTN(0).click();
                 QApplication::processEvents();
                 Shoot(*window, options.screenshots, "import-4-after-run");
+                if (window->lastRun().result != import::RunResult::Finished) {
+                    for (const AskedMessage& box : boxes.asked()) {
+                        std::cerr << box.text.toStdString() << std::endl;
+                    }
+                    DeleteCheckFile();
+                    EndProgram(1);
+                }
                 window->cmdBTN(1).click();
             });
         });
