@@ -10,6 +10,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "BenchSupport.h"
+
 #include <algorithm>
 #include <chrono>
 #include <csignal>
@@ -20,74 +22,33 @@
 #include <vector>
 
 namespace fs = std::filesystem;
+using yubin::bench::Median;
+using yubin::bench::Run;
+using yubin::bench::Time;
 
 namespace {
 
-struct Run {
-    double seconds;
-    long peakKilobytes;
-};
-
-// Where the programs' standard error goes; shown when one fails.
-std::string errorLog = "/dev/null";
-
-// Runs the program with the environment added; its wall time and peak resident memory.
-Run Time(const std::vector<std::string>& args, const std::vector<std::string>& environment) {
-    std::fflush(stdout);
-    const auto start = std::chrono::steady_clock::now();
-    pid_t pid = fork();
-    if (pid == 0) {
-        std::freopen("/dev/null", "w", stdout);
-        std::freopen(errorLog.c_str(), "w", stderr);
-        for (const auto& e : environment) putenv(const_cast<char*>(e.c_str()));
-        std::vector<char*> argv;
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        std::fprintf(stderr, "failed: %s %s (status %d)\n", args[0].c_str(),
-                     args.size() > 1 ? args[1].c_str() : "", status);
-        std::system(("cat '" + errorLog + "' >&2").c_str());
-        std::exit(1);
-    }
-    return {seconds, usage.ru_maxrss};
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-}
-
 // An X server of its own on a free display; the display's name, "" when it cannot start.
 std::string StartXvfb(pid_t& pid) {
-    int pipeFds[2];
-    if (pipe(pipeFds) != 0) return "";
-    pid = fork();
-    if (pid == 0) {
-        close(pipeFds[0]);
-        const std::string fd = std::to_string(pipeFds[1]);
-        std::freopen("/dev/null", "w", stderr);
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24",
-               "-nolisten", "tcp", static_cast<char*>(nullptr));
-        _exit(127);
+    for (int number = 100 + getpid() % 400; number < 1000; ++number) {
+        const std::string lock = "/tmp/.X" + std::to_string(number) + "-lock";
+        const std::string socket = "/tmp/.X11-unix/X" + std::to_string(number);
+        if (fs::exists(lock) || fs::exists(socket)) continue;
+        const std::string display = ":" + std::to_string(number);
+        pid = fork();
+        if (pid == 0) {
+            std::freopen("/dev/null", "w", stderr);
+            execlp("Xvfb", "Xvfb", display.c_str(), "-screen", "0", "1280x1024x24", "-nolisten",
+                   "tcp", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        for (int wait = 0; wait < 100; ++wait) {
+            if (fs::exists(socket)) return display;
+            if (waitpid(pid, nullptr, WNOHANG) == pid) break;  // it could not take the display
+            usleep(50'000);
+        }
     }
-    close(pipeFds[1]);
-    char buffer[32] = {};
-    const ssize_t n = read(pipeFds[0], buffer, sizeof buffer - 1);
-    close(pipeFds[0]);
-    if (n <= 0) return "";
-    std::string display = ":" + std::string(buffer, static_cast<size_t>(n));
-    while (!display.empty() && (display.back() == '\n' || display.back() == ' ')) {
-        display.pop_back();
-    }
-    return display;
+    return "";
 }
 
 }  // namespace
@@ -110,10 +71,10 @@ int main(int argc, char** argv) {
     const fs::path work =
         fs::temp_directory_path() / ("yubinbox-bench-window-" + std::to_string(getpid()));
     fs::create_directories(work);
-    errorLog = (work / "stderr.log").string();
-    const std::vector<std::string> environment = {
-        "HOME=" + work.string(), "XDG_CONFIG_HOME=" + (work / ".config").string(),
-        "DISPLAY=" + display, "QT_QPA_PLATFORM=xcb"};
+    const std::string errorLog = (work / "stderr.log").string();
+    const std::vector<std::string> environment = {"HOME=" + work.string(),
+                                                  "XDG_CONFIG_HOME=" + (work / ".config").string(),
+                                                  "DISPLAY=" + display, "QT_QPA_PLATFORM=xcb"};
     const std::string windowDb = (work / "window.mdb").string();
     const std::string headlessDb = (work / "headless.mdb").string();
 
@@ -121,21 +82,21 @@ int main(int argc, char** argv) {
     long peak = 0;
     for (int r = 0; r < runs; ++r) {
         fs::remove(windowDb);
-        Time({YUBIN_EXECUTABLE, "createdb", windowDb}, environment);
+        Time({YUBIN_EXECUTABLE, "createdb", windowDb}, environment, errorLog);
         const Run window = Time({YUBIN_EXECUTABLE, "import-window", "--db", windowDb, "--ken-all",
                                  ken, "--jigyosyo", office, "--pause", "0"},
-                                environment);
+                                environment, errorLog);
         windowSeconds.push_back(window.seconds);
         peak = std::max(peak, window.peakKilobytes);
 
         fs::remove(headlessDb);
-        Time({YUBIN_EXECUTABLE, "createdb", headlessDb}, environment);
+        Time({YUBIN_EXECUTABLE, "createdb", headlessDb}, environment, errorLog);
         const Run headless = Time({YUBIN_EXECUTABLE, "import", "--db", headlessDb, "--ken-all", ken,
                                    "--jigyosyo", office, "--yes", "--pause", "0"},
-                                  environment);
+                                  environment, errorLog);
         headlessSeconds.push_back(headless.seconds);
-        std::printf("run %d: import window %.3f s, yubinbox import %.3f s\n", r + 1,
-                    window.seconds, headless.seconds);
+        std::printf("run %d: import window %.3f s, yubinbox import %.3f s\n", r + 1, window.seconds,
+                    headless.seconds);
     }
     const double ratio = Median(windowSeconds) / Median(headlessSeconds);
     std::printf("median: import window %.3f s, yubinbox import %.3f s, ratio %.2f (goal <= 1.3)\n",

@@ -12,12 +12,18 @@ for f in KEN_ALL.CSV JIGYOSYO.CSV; do
   [ -f "$data/$f" ] || { echo "missing $data/$f" >&2; exit 1; }
 done
 work="$(mktemp -d)"
-exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 2>/dev/null &
-xvfb=$!
+# A free display of our own.
+display=""
+for n in $(seq $((100 + $$ % 400)) 999); do
+  [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
+  Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp 2>/dev/null &
+  xvfb=$!
+  for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.05; done
+  if [ -e "/tmp/.X11-unix/X$n" ]; then display=":$n"; break; fi
+  kill $xvfb 2>/dev/null || true
+done
+[ -n "$display" ] || { echo "Xvfb cannot start" >&2; exit 1; }
 trap 'kill $xvfb 2>/dev/null; rm -rf "$work"' EXIT
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-display=":$(tr -d '[:space:]' <"$work/display")"
 mkdir -p docs
 export HOME="$work" XDG_CONFIG_HOME="$work/.config"
 build/src/app/yubinbox createdb "$work/yubinbox.mdb" >/dev/null

@@ -95,6 +95,14 @@ int RunImportWindow(int argc, char** argv) {
     const SessionEndWatcher sessionEnd;
     // Nobody answers: a question gets its default answer (No to replacing newer data).
     MessageBoxResponder boxes;
+    // The boxes asked are reported when the program ends.
+    SetEndProgramHook([&boxes](int exitCode) {
+        for (const AskedMessage& box : boxes.asked()) {
+            std::cerr << box.text.toStdString() << std::endl;
+        }
+        std::fflush(nullptr);
+        std::exit(exitCode);
+    });
     mdlYubinBox::strMdbFile = Absolute(options.database);
     mdFileCreate::SetIniFilePath();
     std::string chosen;
@@ -134,9 +142,6 @@ int RunImportWindow(int argc, char** argv) {
                 QApplication::processEvents();
                 Shoot(*window, options.screenshots, "import-4-after-run");
                 if (window->lastRun().result != import::RunResult::Finished) {
-                    for (const AskedMessage& box : boxes.asked()) {
-                        std::cerr << box.text.toStdString() << std::endl;
-                    }
                     DeleteCheckFile();
                     EndProgram(1);
                 }

@@ -33,9 +33,10 @@ extern "C" void OnSessionEndSignal(int) {
 
 void EndWindowSession() {
     WindowBase::EndSession();
-    if (WindowBase::LoadedCount() == 0) return;  // the event loop ends by itself
-    DeleteCheckFile();
-    EndProgram(0);
+    // A window that stays loaded is finishing its own exit (the compaction, say), which must
+    // not be cut short; the marker goes now all the same. With no window loaded the event
+    // loop ends by itself.
+    if (WindowBase::LoadedCount() > 0) DeleteCheckFile();
 }
 
 SessionEndWatcher::SessionEndWatcher() {

@@ -8,8 +8,8 @@ class QSocketNotifier;
 
 namespace yubin::app {
 
-// Every loaded window is asked to close as the session ends; when one stays loaded the
-// single-instance marker is deleted and the program ends all the same.
+// Every loaded window is asked to close as the session ends; when one stays loaded (its exit
+// is under way) the single-instance marker is deleted all the same.
 void EndWindowSession();
 
 // Catches SIGTERM and SIGHUP for the life of the object (one at a time) and runs

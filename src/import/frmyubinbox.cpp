@@ -1,5 +1,6 @@
 #include "import/frmyubinbox.h"
 
+#include <algorithm>
 #include <climits>
 
 #include <QButtonGroup>
@@ -266,11 +267,10 @@ void frmyubinbox::cmdBTN_Click(int index) {
     // A run in progress shows the busy pointer: a second 実行 is ignored.
     if (!IsDefaultPointer() || session_->running()) return;
     QPointer<frmyubinbox> self(this);
-    frameClock_.start();
     const import::RunOutcome outcome = session_->run();
     if (!self) return;
     lastRun_ = outcome;
-    setProgressPainting(true);
+    showProgress();
     if (!isLoaded()) {
         // Unloaded inside the run (a test's end hook returned): deleted now that the engine
         // is off the stack.
@@ -311,10 +311,12 @@ std::string frmyubinbox::csvFileText(int index) {
 }
 
 void frmyubinbox::setStatusMessage(const std::string& text) {
+    showProgress();
     statusBar1().panel(QStringLiteral("msg")).setText(QString::fromStdString(text));
 }
 
 void frmyubinbox::setProgressVisible(int index, bool visible) {
+    showProgress();
     progressBar_[At(index)]->setVisible(visible);
 }
 
@@ -322,29 +324,38 @@ void frmyubinbox::setProgressRange(int index, std::uint64_t minimum, std::uint64
     // The bar counts in int: a longer file is shown in coarser steps.
     int shift = 0;
     while ((maximum >> shift) > static_cast<std::uint64_t>(INT_MAX)) ++shift;
+    showProgress();
+    frameClock_.invalidate();  // the engine's first line shows at once
     progressShift_[At(index)] = shift;
     progressBar_[At(index)]->setRange(static_cast<int>(minimum >> shift),
                                       static_cast<int>(maximum >> shift));
 }
 
 void frmyubinbox::setProgressValue(int index, std::uint64_t value) {
-    progressBar_[At(index)]->setValue(static_cast<int>(value >> progressShift_[At(index)]));
+    progressValue_[At(index)] = value;
+    progressPending_ = true;
 }
 
 void frmyubinbox::setCountVisible(int index, bool visible) {
+    showProgress();
     count_[At(index)]->setVisible(visible);
 }
 
 void frmyubinbox::setCountBorderStyle(int index, int borderStyle) {
+    showProgress();
     count_[At(index)]->setFrameStyle(borderStyle == 1 ? (QFrame::Box | QFrame::Plain)
                                                       : QFrame::NoFrame);
 }
 
 void frmyubinbox::setCountCaption(int index, const std::string& caption) {
-    count_[At(index)]->setText(QString::fromStdString(caption));
+    countCaption_[At(index)] = caption;
+    progressPending_ = true;
+    if (!session_ || !session_->running()) showProgress();
 }
 
-std::string frmyubinbox::countCaption(int index) { return count_[At(index)]->text().toStdString(); }
+std::string frmyubinbox::countCaption(int index) { return countCaption_[At(index)]; }
+
+void frmyubinbox::importFinished(int) { showProgress(); }
 
 void frmyubinbox::setRunEnabled(bool enabled) { cmdBTN_[0]->setEnabled(enabled); }
 
@@ -366,6 +377,7 @@ void frmyubinbox::setBusyPointer(bool busy) {
 void frmyubinbox::beep() { Beep(); }
 
 int frmyubinbox::messageBox(const std::string& text, int style, const std::string& title) {
+    showProgress();
     const QString shownTitle = title.empty() ? ProgramName() : QString::fromStdString(title);
     switch (MsgBox(QString::fromStdString(text), style, shownTitle)) {
         case Answer::Yes:
@@ -377,31 +389,32 @@ int frmyubinbox::messageBox(const std::string& text, int style, const std::strin
     }
 }
 
-// After every line: the widgets hold the line's progress at once, pending events run (a click
-// on 終了 is handled here), and the progress display repaints once a frame rather than once a
-// line, so that what the person sees is never older than a frame.
+// After every line: pending events run (a click on 終了 or a browse button is handled here),
+// and once a frame the bars and count labels are brought to the latest line's progress. They
+// are never more than a frame behind, and the window is not repainted per line.
 void frmyubinbox::doEvents() {
-    const bool frame = !frameClock_.isValid() || frameClock_.elapsed() >= kFrameMilliseconds;
-    if (frame) {
-        setProgressPainting(true);
-        frameClock_.start();
+    if (progressPending_ &&
+        (!frameClock_.isValid() || frameClock_.elapsed() >= kFrameMilliseconds)) {
+        showProgress();
     }
-    QPointer<frmyubinbox> self(this);
     DoEvents();
-    if (!self || ended_) {
+    if (ended_) {
         // The exit has run inside: the program has ended, and the engine must not go on.
         throw YubinError(ErrorCode::ImportAborted,
                          "取り込みを中止しました。次回の処理は途中から取り込みとなります。");
     }
-    if (session_->running()) setProgressPainting(false);
 }
 
-void frmyubinbox::setProgressPainting(bool enabled) {
-    if (progressPainting_ == enabled) return;
-    progressPainting_ = enabled;
-    for (int i = 0; i < 2; ++i) {
-        progressBar_[i]->setUpdatesEnabled(enabled);
-        count_[i]->setUpdatesEnabled(enabled);
+void frmyubinbox::showProgress() {
+    if (!progressPending_) return;
+    progressPending_ = false;
+    frameClock_.start();
+    for (size_t i = 0; i < 2; ++i) {
+        const QString caption = QString::fromStdString(countCaption_[i]);
+        if (count_[i]->text() != caption) count_[i]->setText(caption);
+        const int value = static_cast<int>(progressValue_[i] >> progressShift_[i]);
+        QProgressBar& bar = *progressBar_[i];
+        bar.setValue(std::clamp(value, bar.minimum(), bar.maximum()));
     }
 }
 
@@ -424,15 +437,17 @@ void frmyubinbox::setExitToolTip(const std::string& text) {
 }
 
 bool frmyubinbox::ask(import::Question, const std::string& text, int style) {
+    showProgress();
     return MsgBox(QString::fromStdString(text), style, windowTitle()) == Answer::Yes;
 }
 
 void frmyubinbox::tell(const std::string& text, int style) {
+    showProgress();
     MsgBox(QString::fromStdString(text), style, windowTitle());
 }
 
 void frmyubinbox::showPending() {
-    setProgressPainting(true);
+    showProgress();
     DoEvents();
 }
 

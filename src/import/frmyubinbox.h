@@ -21,12 +21,12 @@ class QPushButton;
 
 namespace yubin::app {
 
-class frmyubinbox : public WindowBase, public import::SessionView {
+class frmyubinbox : public WindowBase, public yubin::import::SessionView {
     Q_OBJECT
   public:
     static inline const QString kName = QStringLiteral("frmyubinbox");
     static inline const QString kTitle = QStringLiteral("郵便番号データ取込");
-    // Repaints of the progress display are coalesced to one per frame of this length.
+    // The progress display is brought up to date once per frame of this length.
     static constexpr int kFrameMilliseconds = 40;
 
     // Loads the window (strMdbFile must name the database); errors of loading pass to the
@@ -57,79 +57,81 @@ class frmyubinbox : public WindowBase, public import::SessionView {
     QButtonGroup& cmdCSVFILEGroup() const { return *cmdCSVFILEGroup_; }
     QButtonGroup& cmdBTNGroup() const { return *cmdBTNGroup_; }
 
-    import::ImportSession& session() const { return *session_;
-}
-// What the last 実行 came to.
-const import::RunOutcome&
-lastRun() const {
-    return lastRun_;
-}
+    yubin::import::ImportSession& session() const { return *session_; }
+    // What the last 実行 came to.
+    const yubin::import::RunOutcome& lastRun() const { return lastRun_; }
 
-// ---- ImportView / SessionView -------------------------------------------------------------
-std::string csvFileText(int index) override;
-void setStatusMessage(const std::string& text) override;
-void setProgressVisible(int index, bool visible) override;
-void setProgressRange(int index, std::uint64_t minimum, std::uint64_t maximum) override;
-void setProgressValue(int index, std::uint64_t value) override;
-void setCountVisible(int index, bool visible) override;
-void setCountBorderStyle(int index, int borderStyle) override;
-void setCountCaption(int index, const std::string& caption) override;
-std::string countCaption(int index) override;
-void setRunEnabled(bool enabled) override;
-void setSummaryCaption(const std::string& caption) override;
-void setSummaryVisible(bool visible) override;
-void setBusyPointer(bool busy) override;
-void beep() override;
-int messageBox(const std::string& text, int style, const std::string& title) override;
-void doEvents() override;
-void setBrowseEnabled(int index, bool enabled) override;
-void showChosenFile(int index, const std::string& path, const std::string& date) override;
-void setRunToolTip(const std::string& text) override;
-void setExitToolTip(const std::string& text) override;
-bool ask(import::Question question, const std::string& text, int style) override;
-void tell(const std::string& text, int style) override;
-void showPending() override;
+    // ---- ImportView / SessionView -------------------------------------------------------------
+    std::string csvFileText(int index) override;
+    void setStatusMessage(const std::string& text) override;
+    void setProgressVisible(int index, bool visible) override;
+    void setProgressRange(int index, std::uint64_t minimum, std::uint64_t maximum) override;
+    void setProgressValue(int index, std::uint64_t value) override;
+    void setCountVisible(int index, bool visible) override;
+    void setCountBorderStyle(int index, int borderStyle) override;
+    void setCountCaption(int index, const std::string& caption) override;
+    std::string countCaption(int index) override;
+    void importFinished(int index) override;
+    void setRunEnabled(bool enabled) override;
+    void setSummaryCaption(const std::string& caption) override;
+    void setSummaryVisible(bool visible) override;
+    void setBusyPointer(bool busy) override;
+    void beep() override;
+    int messageBox(const std::string& text, int style, const std::string& title) override;
+    void doEvents() override;
+    void setBrowseEnabled(int index, bool enabled) override;
+    void showChosenFile(int index, const std::string& path, const std::string& date) override;
+    void setRunToolTip(const std::string& text) override;
+    void setExitToolTip(const std::string& text) override;
+    bool ask(yubin::import::Question question, const std::string& text, int style) override;
+    void tell(const std::string& text, int style) override;
+    void showPending() override;
 
-protected:
-bool queryUnload(UnloadMode mode) override;
-void unloadWindow() override;
+  protected:
+    bool queryUnload(UnloadMode mode) override;
+    void unloadWindow() override;
 
-private:
-static size_t At(int index) { return index == 0 ? 0 : 1; }
-void buildControls();
-void load();
-void cmdCSVFILE_Click(int index);
-void cmdBTN_Click(int index);
-// 終了's steps up to the unloading; false when the window stays.
-bool exitSession(import::ExitReason reason);
-// Lets the progress display repaint (at a frame) or holds its repaints (between frames).
-void setProgressPainting(bool enabled);
+  private:
+    static size_t At(int index) { return index == 0 ? 0 : 1; }
+    void buildControls();
+    void load();
+    void cmdCSVFILE_Click(int index);
+    void cmdBTN_Click(int index);
+    // 終了's steps up to the unloading; false when the window stays.
+    bool exitSession(yubin::import::ExitReason reason);
+    // Hands the latest line's progress to the bars and count labels.
+    void showProgress();
 
-QLabel* image1_ = nullptr;
-QLabel* label5_ = nullptr;
-QLabel* label1_ = nullptr;
-QLabel* label2_ = nullptr;
-QWidget* shape2_ = nullptr;
-QWidget* shape1_ = nullptr;
-QLabel* label3_ = nullptr;
-std::array<QPushButton*, 2> cmdCSVFILE_{};
-std::array<QLineEdit*, 2> txtCSVFILE_{};
-std::array<QLabel*, 2> lblCSVDATE_{};
-std::array<QProgressBar*, 2> progressBar_{};
-std::array<QLabel*, 2> count_{};
-std::array<int, 2> progressShift_{};  // a file longer than the bar's range is scaled
-QLabel* lblSAKUSEIBI_ = nullptr;
-std::array<QPushButton*, 2> cmdBTN_{};
-QButtonGroup* cmdCSVFILEGroup_ = nullptr;
-QButtonGroup* cmdBTNGroup_ = nullptr;
+    QLabel* image1_ = nullptr;
+    QLabel* label5_ = nullptr;
+    QLabel* label1_ = nullptr;
+    QLabel* label2_ = nullptr;
+    QWidget* shape2_ = nullptr;
+    QWidget* shape1_ = nullptr;
+    QLabel* label3_ = nullptr;
+    std::array<QPushButton*, 2> cmdCSVFILE_{};
+    std::array<QLineEdit*, 2> txtCSVFILE_{};
+    std::array<QLabel*, 2> lblCSVDATE_{};
+    std::array<QProgressBar*, 2> progressBar_{};
+    std::array<QLabel*, 2> count_{};
+    std::array<int, 2> progressShift_{};  // a file longer than the bar's range is scaled
+    QLabel* lblSAKUSEIBI_ = nullptr;
+    std::array<QPushButton*, 2> cmdBTN_{};
+    QButtonGroup* cmdCSVFILEGroup_ = nullptr;
+    QButtonGroup* cmdBTNGroup_ = nullptr;
 
-std::unique_ptr<import::ImportSession> session_;
-import::RunOutcome lastRun_;
-QElapsedTimer frameClock_;
-bool progressPainting_ = true;
-// The exit has run: the program ends (a test's end hook returns, and the engine must
-// still never continue).
-bool ended_ = false;
-};  // namespace yubin::app
+    std::unique_ptr<yubin::import::ImportSession> session_;
+    yubin::import::RunOutcome lastRun_;
+
+    // The progress of the latest line: the count captions and bar values as the engines set
+    // them, handed to the widgets once a frame (and before anything else changes).
+    std::array<std::string, 2> countCaption_;
+    std::array<std::uint64_t, 2> progressValue_{};
+    bool progressPending_ = false;
+    QElapsedTimer frameClock_;
+    // The exit has run: the program ends (a test's end hook returns, and the engine must
+    // still never continue).
+    bool ended_ = false;
+};
 
 }  // namespace yubin::app
