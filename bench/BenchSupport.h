@@ -52,6 +52,29 @@ inline Run Time(const std::vector<std::string>& args,
     return {seconds, usage.ru_maxrss};
 }
 
+// The published data files beside the checkout.
+struct PublishedFiles {
+    std::string ken;
+    std::string office;
+    // Says so on standard output when a file is absent: nothing is measured then.
+    bool present() const {
+        if (std::FILE* a = std::fopen(ken.c_str(), "rb")) {
+            std::fclose(a);
+            if (std::FILE* b = std::fopen(office.c_str(), "rb")) {
+                std::fclose(b);
+                return true;
+            }
+        }
+        std::puts("published data files are absent; nothing measured");
+        return false;
+    }
+};
+
+inline PublishedFiles Published() {
+    const std::string folder = YUBIN_SHARED_DATA_DIR;
+    return {folder + "/KEN_ALL.CSV", folder + "/JIGYOSYO.CSV"};
+}
+
 inline double Median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;

@@ -30,13 +30,10 @@ int Shell(const std::string& command) { return std::system(command.c_str()); }
 
 int main(int argc, char** argv) {
     const int runs = argc > 1 ? std::atoi(argv[1]) : 5;
-    const fs::path data = YUBIN_SHARED_DATA_DIR;
-    const std::string ken = (data / "KEN_ALL.CSV").string();
-    const std::string office = (data / "JIGYOSYO.CSV").string();
-    if (!fs::exists(ken) || !fs::exists(office)) {
-        std::puts("published data files are absent; nothing measured");
-        return 0;
-    }
+    const yubin::bench::PublishedFiles published = yubin::bench::Published();
+    if (!published.present()) return 0;
+    const std::string& ken = published.ken;
+    const std::string& office = published.office;
     const fs::path work =
         fs::temp_directory_path() / ("yubinbox-bench-" + std::to_string(getpid()));
     fs::create_directories(work);

@@ -55,13 +55,10 @@ std::string StartXvfb(pid_t& pid) {
 
 int main(int argc, char** argv) {
     const int runs = argc > 1 ? std::atoi(argv[1]) : 5;
-    const fs::path data = YUBIN_SHARED_DATA_DIR;
-    const std::string ken = (data / "KEN_ALL.CSV").string();
-    const std::string office = (data / "JIGYOSYO.CSV").string();
-    if (!fs::exists(ken) || !fs::exists(office)) {
-        std::puts("published data files are absent; nothing measured");
-        return 0;
-    }
+    const yubin::bench::PublishedFiles published = yubin::bench::Published();
+    if (!published.present()) return 0;
+    const std::string& ken = published.ken;
+    const std::string& office = published.office;
     pid_t xvfb = -1;
     const std::string display = StartXvfb(xvfb);
     if (display.empty()) {
