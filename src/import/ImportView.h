@@ -60,8 +60,9 @@ class ImportView {
     virtual int messageBox(const std::string& text, int style, const std::string& title) = 0;
 
     // Lets pending events run, after every line and throughout the closing pause. An abort
-    // is handled in here: the view writes the resume marker and throws ImportAborted, so the
-    // engine never continues.
+    // is handled in here (the session's exit writes the resume marker) and the program ends
+    // inside; where it cannot end (the command line, a test) the view throws ImportAborted,
+    // so the engine never continues.
     virtual void doEvents() = 0;
 };
 
