@@ -158,7 +158,10 @@ ExitOutcome ImportSession::exit(ExitReason reason) {
     ExitOutcome outcome;
     if (exiting_) return outcome;  // Ignored
     if (mdInport::intInportMode != 0) {
-        // The click arrived in an engine's event processing: abort, or go back to it.
+        // The click arrived in an engine's event processing: abort, or go back to it. The rows
+        // appended so far are stored before the question waits for the person, so that they
+        // survive whatever happens while it is open.
+        if (reason == ExitReason::User) mdlYubinBox::Flush();
         if (reason == ExitReason::User &&
             !view_.ask(Question::AbortImport, kAbortQuestion,
                        msgbox::kYesNo | msgbox::kQuestion | msgbox::kDefaultButton2)) {
