@@ -20,6 +20,7 @@
 #include "app/HelpWindow.h"
 #include "app/MessageBox.h"
 #include "app/Pictures.h"
+#include "app/SessionEnd.h"
 #include "app/WindowBase.h"
 #include "app/WindowCommon.h"
 #include "app/frmMENU.h"
@@ -130,6 +131,7 @@ int RunWindows(int argc, char** argv) {
     // The desktop entry yubinbox.desktop names the program's windows and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("yubinbox"));
     QApplication::setWindowIcon(QIcon(pictures::PostalMark(QSize(64, 64))));
+    const SessionEndWatcher sessionEnd;  // logout, shutdown, kill: the windows close
     Guarded(Main);
     const int exitCode = WindowBase::RunEventLoop();
     WindowBase::DeleteLoadedWindows();

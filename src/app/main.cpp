@@ -5,6 +5,9 @@
 
 #include "app/cli/Cli.h"
 #ifdef YUBIN_WITH_WINDOWS
+#include <string_view>
+
+#include "app/ImportWindowDriver.h"
 #include "app/Startup.h"
 #endif
 
@@ -38,5 +41,10 @@ int main(int argc, char** argv) {
         return yubin::app::RunWindows(argc, argv);
 #endif
     }
+#ifdef YUBIN_WITH_WINDOWS
+    if (argc > 1 && std::string_view(argv[1]) == yubin::app::kImportWindowCommand) {
+        return yubin::app::RunImportWindow(argc, argv);
+    }
+#endif
     return yubin::cli::RunCommandLine(argc, argv);
 }
