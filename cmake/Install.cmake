@@ -7,6 +7,9 @@ set(YUBIN_PROGRAM_FOLDER lib/yubinbox)
 
 install(TARGETS yubinbox RUNTIME DESTINATION ${YUBIN_PROGRAM_FOLDER})
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/manual/ DESTINATION ${YUBIN_PROGRAM_FOLDER})
+# The other windows' screenshots in docs/ serve the manual too.
+file(GLOB YUBIN_WINDOW_SCREENSHOTS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/*.png)
+install(FILES ${YUBIN_WINDOW_SCREENSHOTS} DESTINATION ${YUBIN_PROGRAM_FOLDER}/manual-images)
 install(CODE "
   set(bin \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/bin\")
   file(MAKE_DIRECTORY \"\${bin}\")
