@@ -127,13 +127,13 @@ std::string ResultCaption(double elapsedSeconds) {
     return "処理時間：" + FormatElapsed(elapsedSeconds) + "  " + FormatCount(lngRecCount) + " 件";
 }
 
-// "( 12.34% )": at least one digit before the point, two after it, rounded. to_chars is
-// exact like printf and much cheaper, which matters once per line.
-std::string FormatPercentValue(double percent) {
+// "( 12.34% )" from hundredths of a percent.
+std::string FormatPercentHundredths(std::uint64_t hundredths) {
     char buffer[64] = "( ";
-    auto [end, ec] =
-        std::to_chars(buffer + 2, buffer + sizeof buffer - 4, percent, std::chars_format::fixed, 2);
-    if (ec != std::errc()) return "( 0.00% )";
+    char* end = std::to_chars(buffer + 2, buffer + 40, hundredths / 100).ptr;
+    *end++ = '.';
+    *end++ = static_cast<char>('0' + hundredths / 10 % 10);
+    *end++ = static_cast<char>('0' + hundredths % 10);
     std::memcpy(end, "% )", 4);
     return buffer;
 }
@@ -183,20 +183,26 @@ void ResetState() {
 }
 
 std::string FormatPercent(std::uint64_t consumed, std::uint64_t length) {
-    if (length == 0) return FormatPercentValue(0.0);
-    return FormatPercentValue(static_cast<double>(consumed) / static_cast<double>(length) * 100.0);
+    if (length == 0) return FormatPercentHundredths(0);
+    // The pattern "0.00" rounds the decimal value half away from zero; the exact quotient in
+    // integers does that where the binary double would round 2.675 down.
+    const unsigned __int128 twice = static_cast<unsigned __int128>(consumed) * 20000u + length;
+    return FormatPercentHundredths(static_cast<std::uint64_t>(twice / (2u * length)));
 }
 
 std::string FormatElapsed(double seconds) {
     long long total = seconds <= 0 ? 0 : static_cast<long long>(seconds + 0.5);
+    const long long hours = total / 3600;
     char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%02lld:%02lld分%02lld秒", total / 3600, total / 60 % 60,
-                  total % 60);
-    std::string text = buffer;
-    for (size_t at = text.find("00:"); at != std::string::npos; at = text.find("00:", at)) {
-        text.erase(at, 3);
+    // "hh:" with every "00:" removed: only a zero hours field goes, however many digits the
+    // hours take.
+    if (hours == 0) {
+        std::snprintf(buffer, sizeof buffer, "%02lld分%02lld秒", total / 60 % 60, total % 60);
+    } else {
+        std::snprintf(buffer, sizeof buffer, "%02lld:%02lld分%02lld秒", hours, total / 60 % 60,
+                      total % 60);
     }
-    return text;
+    return buffer;
 }
 
 std::string FormatCount(long count) {
@@ -375,10 +381,7 @@ void InportJigyosyo() {
     while (reader.readLine()) {
         const std::uint64_t consumed = reader.bytesConsumed();
         view.setProgressValue(kOffice, consumed);
-        view.setCountCaption(
-            kOffice, fileLength == 0 ? FormatPercentValue(0.0)
-                                     : FormatPercentValue(static_cast<double>(consumed) * 100.0 /
-                                                          static_cast<double>(fileLength)));
+        view.setCountCaption(kOffice, FormatPercent(consumed, fileLength));
         view.doEvents();
         try {
             const std::vector<std::string_view>& f = reader.splitFields();
