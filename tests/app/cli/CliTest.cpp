@@ -243,7 +243,7 @@ TEST_F(CliTest, UseSettingsAndDrives) {
 
 // Kills or interrupts the import at several points of each engine, continues it, and compares
 // the tables with those of an import that ran through.
-class InterruptedImportTest : public CliTest {
+class InterruptedImportSlowTest : public CliTest {
   protected:
     void SetUp() override {
         writeCp932Lines(dir.file("ken_all.csv"), KenLines(400));
@@ -270,7 +270,7 @@ class InterruptedImportTest : public CliTest {
     }
 };
 
-TEST_F(InterruptedImportTest, KilledOrAbortedImportsEndWithTheTablesOfOneUninterruptedImport) {
+TEST_F(InterruptedImportSlowTest, KilledOrAbortedImportsEndWithTheTablesOfOneUninterruptedImport) {
     ASSERT_EQ(yubinbox({"createdb", db()}).exitCode, 0);
     ProcessResult whole = yubinbox(importArgs());
     ASSERT_EQ(whole.exitCode, 0) << whole.err;
