@@ -22,6 +22,8 @@ std::string MakeNewDatabase(const std::string& folder) {
     }
     mdlYubinBox::strMdbFile = (fs::path(folder) / "yubinbox.mdb").string();
     const std::string& database = mdlYubinBox::strMdbFile;
+    // A path the settings file could not give back is refused before anything is moved.
+    mdFileCreate::CheckIniFileValues(database, mdFileCreate::GetLoginUserName());
     if (fs::exists(database, ec)) {
         const std::string backup = BackupPath(database, mdlYubinBox::GetFileDate(database));
         if (fs::exists(backup, ec) && !fs::remove(backup, ec)) {

@@ -541,6 +541,14 @@ void InportRun() {
         }
     } scope{view};
 
+    // A path the settings file could not give back would fail the run only at its end.
+    for (const auto& [index, key] : {std::pair{kNational, "csvzpath"}, {kOffice, "csvjpath"}}) {
+        const std::string file = view.csvFileText(index);
+        if (!file.empty() && view.countCaption(index).empty()) {
+            mdFileCreate::CheckImportPath(key, file);
+        }
+    }
+
     bool opened = false;
     try {
         view.setBusyPointer(true);

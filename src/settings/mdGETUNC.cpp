@@ -77,7 +77,7 @@ std::string DecodeField(std::string_view field) {
 
 std::string ReadMountTableText() {
     std::string text;
-    settings::ReadWholeFile(kMountTable, text);
+    settings::ReadWholeFile(kMountTable, text, std::size_t{64} << 20);
     return text;
 }
 
@@ -179,7 +179,8 @@ std::string HomeFolder() {
         entry != nullptr && entry->pw_dir != nullptr && *entry->pw_dir != '\0') {
         return entry->pw_dir;
     }
-    throw YubinError(ErrorCode::PathNotFound, "the user has no home folder (HOME is not set)");
+    throw YubinError(ErrorCode::PathNotFound,
+                     "利用者のホームフォルダがわかりません（HOME が設定されていません）。");
 }
 
 // The value of XDG_DOCUMENTS_DIR in a user-dirs.dirs text, "$HOME" expanded; "" when the
@@ -408,7 +409,8 @@ std::string GetMyDocumentsPath() {
     std::error_code ec;
     fs::create_directories(folder, ec);
     if (!fs::is_directory(folder, ec)) {
-        throw YubinError(ErrorCode::PathFileAccess, "cannot make the documents folder " + folder);
+        throw YubinError(ErrorCode::PathFileAccess,
+                         "ドキュメントフォルダ " + folder + " を作成できません。");
     }
     return folder;
 }

@@ -133,6 +133,7 @@ int RunTables(const std::string& file, bool all) {
 
 int RunUse(const std::string& file) {
     const std::string path = Absolute(file);
+    mdFileCreate::CheckIniFileValues(path, "");
     Connect(path)->close();  // an existing database of ours
     mdFileCreate::IniFileCreate(path, "");
     mdFileCreate::SetIniFilePath();
