@@ -6,6 +6,8 @@
 #include <cstring>
 #include <thread>
 
+#include "import/DataFile.h"
+#include "import/DataLineError.h"
 #include "import/JigyosyoReader.h"
 #include "import/KenAllReader.h"
 #include "settings/mdFileCreate.h"
@@ -83,17 +85,9 @@ std::vector<std::string> FieldNames(Recordset& rs) {
     return names;
 }
 
-// An error of a data line, with the file and line it came from.
-[[noreturn]] void RethrowAtLine(const YubinError& error, const std::string& file, long long line) {
-    const std::string where = "ファイル " + file + " の " + std::to_string(line) + " 行目: ";
-    const std::string description = error.description();
-    if (description.rfind("ファイル ", 0) == 0) throw error;  // already names its place
-    throw YubinError(error.code(), where + description);
-}
-
 // Records the file's stamp in the one row of 作成日 (added when the table is empty).
-void RecordCreationDate(const char* column, const std::string& csvPath) {
-    const std::string stamp = mdlYubinBox::GetFileDate(csvPath);
+void RecordCreationDate(const char* column, const std::string& csvPath, import::DataKind kind) {
+    const std::string stamp = import::DataFileStamp(csvPath, kind);
     Recordset rs;
     strSQL = "SELECT * FROM 作成日";
     rs.open(strSQL, connection(), CursorType::Static, LockType::Optimistic);
@@ -316,7 +310,7 @@ void InportKenAll() {
             }
             zipall.addNew(names, values);
         } catch (const YubinError& error) {
-            RethrowAtLine(error, strCsvZPath, firstLine);
+            import::RethrowForDataLine(error, strCsvZPath, firstLine);
         }
     };
 
@@ -336,7 +330,7 @@ void InportKenAll() {
     Execute("ALTER TABLE 都道府県 ADD CONSTRAINT xJISX0401 PRIMARY KEY(JISX0401)");
     Execute("ALTER TABLE 市町村 ADD CONSTRAINT xJISX0402 PRIMARY KEY(JISX0402)");
 
-    RecordCreationDate("ZIPALL", strCsvZPath);
+    RecordCreationDate("ZIPALL", strCsvZPath, import::DataKind::National);
     view.setStatusMessage("全国版郵便番号データの取込が終了しました。");
     Pause();
     view.setCountCaption(kNational, ResultCaption(env.monotonicSeconds() - startTime));
@@ -420,12 +414,12 @@ void InportJigyosyo() {
             }
             city.close();
         } catch (const YubinError& error) {
-            RethrowAtLine(error, strCsvJPath, reader.lineNumber());
+            import::RethrowForDataLine(error, strCsvJPath, reader.lineNumber());
         }
     }
     zipall.close();
 
-    RecordCreationDate("JIGYOSYO", strCsvJPath);
+    RecordCreationDate("JIGYOSYO", strCsvJPath, import::DataKind::Office);
     view.setStatusMessage("事業所対応個別郵便番号データの取込が終了しました。");
     view.beep();
     Pause();

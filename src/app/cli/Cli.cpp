@@ -273,8 +273,10 @@ int RunImport(const ImportOptions& options) {
                   << std::endl;
         return kExitUsage;
     }
-    for (const std::string& file : files) {
-        if (!file.empty()) RequireExistingFile(file);
+    static constexpr import::DataKind kinds[2] = {import::DataKind::National,
+                                                  import::DataKind::Office};
+    for (size_t i = 0; i < 2; ++i) {
+        if (!files[i].empty()) import::CheckDataFile(files[i], kinds[i]);
     }
 
     // Loading, as the import window does it.
@@ -302,7 +304,7 @@ int RunImport(const ImportOptions& options) {
         "事業所個別版：作成日の古いデータを取り込もうとしています。置き換えしますか？"};
     for (size_t i = 0; i < 2; ++i) {
         if (files[i].empty()) continue;
-        mdInport::strCsvDate[i] = import::DataFileStamp(files[i]);
+        mdInport::strCsvDate[i] = import::DataFileStamp(files[i], kinds[i]);
         if (mdInport::strSakuseibi[i] >= mdInport::strCsvDate[i] &&
             !ConfirmReplacement(questions[i], options.yes)) {
             return kExitRefused;
