@@ -16,6 +16,7 @@ using namespace std::string_literals;
 #include "import/JigyosyoReader.h"
 #include "import/KenAllReader.h"
 #include "import/LineReader.h"
+#include "support/ErrorOf.h"
 #include "support/TestSupport.h"
 #include "support/ZipSupport.h"
 
@@ -25,14 +26,7 @@ namespace {
 namespace fs = std::filesystem;
 using test::TempDir;
 
-YubinError ErrorOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const YubinError& e) {
-        return e;
-    }
-    return YubinError(ErrorCode::EngineFailure, "no error");
-}
+using test::ErrorOf;
 
 std::vector<std::string> ReadLines(const std::string& path, DataKind kind) {
     LineReader reader(path, 64, kind);

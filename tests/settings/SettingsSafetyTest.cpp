@@ -10,6 +10,7 @@
 #include "settings/Profile.h"
 #include "settings/mdFileCreate.h"
 #include "store/Error.h"
+#include "support/ErrorOf.h"
 #include "support/TestSupport.h"
 
 namespace yubin {
@@ -20,14 +21,7 @@ using test::readBytes;
 using test::TempDir;
 using test::writeBytes;
 
-YubinError ErrorOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const YubinError& e) {
-        return e;
-    }
-    return YubinError(ErrorCode::EngineFailure, "no error");
-}
+using test::ErrorOf;
 
 bool HoldsJapanese(const std::string& text) {
     return text.find("\xE3") != std::string::npos;  // a kana or CJK punctuation byte

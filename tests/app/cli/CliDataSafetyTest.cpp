@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/cli/CliFixtures.h"
 #include "support/TestSupport.h"
 #include "support/ZipSupport.h"
 
@@ -26,36 +27,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class CliDataSafetyTest : public ::testing::Test {
+class CliDataSafetyTest : public CliFixture {
   public:
-    TempDir dir;
-    std::vector<std::string> env() const {
-        return {"HOME=" + dir.path().string(), "XDG_CONFIG_HOME=" + dir.file(".config")};
-    }
-    ProcessResult yubinbox(const std::vector<std::string>& args) {
-        return runYubinbox(args, env());
-    }
-    std::string db() const { return dir.file("yubinbox.mdb"); }
     std::string ini() const { return dir.file("Documents/yubinbox.ini"); }
     std::string count(const std::string& table) {
         return yubinbox({"sql", db(), "SELECT COUNT(*) AS N FROM " + table}).out;
     }
 };
-
-std::vector<std::string> NationalLines(int perPrefecture) {
-    std::vector<std::string> lines;
-    for (int p = 1; p <= 47; ++p) {
-        char code[6];
-        std::snprintf(code, sizeof code, "%02d101", p);
-        for (int z = 0; z < perPrefecture; ++z) {
-            lines.push_back(std::string(code) + ",\"100  \",\"" +
-                            std::to_string(1000000 + p * 10000 + z) +
-                            "\",\"ﾄｳｷｮｳﾄ\",\"ﾁﾖﾀﾞｸ\",\"ﾏﾁ\",\"都\",\"千代田区\",\"町" +
-                            std::to_string(z) + "\",0,0,0,0,0,0");
-        }
-    }
-    return lines;
-}
 
 TEST_F(CliDataSafetyTest, PathsTheSettingsFileCannotGiveBackAreRefusedBeforeAnythingHappens) {
     // newdb: a folder whose database path is longer than the 255 bytes a value keeps.
@@ -82,7 +60,7 @@ TEST_F(CliDataSafetyTest, PathsTheSettingsFileCannotGiveBackAreRefusedBeforeAnyt
     // import: a data file whose path holds a line break; the run does not start.
     ASSERT_EQ(yubinbox({"newdb", dir.path().string()}).exitCode, 0);
     fs::create_directory(dir.file("a\nb"));
-    writeCp932Lines(dir.file("a\nb/ken_all.csv"), NationalLines(1));
+    writeCp932Lines(dir.file("a\nb/ken_all.csv"), KenLines(1));
     const std::string indexes = "SELECT name FROM sqlite_master WHERE type = 'index'";
     const std::string before = yubinbox({"sql", db(), indexes}).out;
     ProcessResult run = yubinbox({"import", "--ken-all", dir.file("a\nb/ken_all.csv")});
@@ -200,7 +178,7 @@ class ImportStoppedAtFirstProgress {
 
 TEST_F(CliDataSafetyTest, DataFileCutOrGrownWhileTheImportRunsStopsItNamingTheFile) {
     if (!std::ifstream("/proc/self/syscall")) GTEST_SKIP() << "no /proc/PID/syscall";
-    const std::vector<std::string> lines = NationalLines(100);  // far more than one buffer
+    const std::vector<std::string> lines = KenLines(100);  // far more than one buffer
     const std::string ken = dir.file("ken_all.csv");
     for (bool grow : {false, true}) {
         SCOPED_TRACE(grow ? "grown" : "cut");
@@ -223,7 +201,7 @@ TEST_F(CliDataSafetyTest, DataFileCutOrGrownWhileTheImportRunsStopsItNamingTheFi
 
 TEST_F(CliDataSafetyTest, DatabaseFaultDuringTheImportIsNotBlamedOnADataLine) {
     // Long enough that rows are committed while lines are still read.
-    writeCp932Lines(dir.file("ken_all.csv"), NationalLines(3000));
+    writeCp932Lines(dir.file("ken_all.csv"), KenLines(3000));
     ASSERT_EQ(yubinbox({"createdb", db()}).exitCode, 0);
     // A nearly full disk: the process may make no file larger than the database is now plus a
     // little, so that the database fills up during the import.
@@ -276,19 +254,9 @@ void SetModified(const std::string& path, std::time_t time) {
     ASSERT_EQ(::utime(path.c_str(), &times), 0);
 }
 
-std::vector<std::string> OfficeLines(int count) {
-    std::vector<std::string> lines;
-    for (int i = 0; i < count; ++i) {
-        lines.push_back("13101,\"ｼﾔ\",\"社" + std::to_string(i) +
-                        "\",\"東京都\",\"千代田区\",\"町\",\"１\",\"" +
-                        std::to_string(9000000 + i) + "\",\"100  \",\"局\",0,0,0");
-    }
-    return lines;
-}
-
 TEST_F(CliDataSafetyTest, PublishedZipArchivesImportAsTheirCsvFilesDo) {
     const std::time_t national = localNoon(2024, 2, 28), office = localNoon(2024, 3, 29);
-    writeCp932Lines(dir.file("KEN_ALL.CSV"), NationalLines(2));
+    writeCp932Lines(dir.file("KEN_ALL.CSV"), KenLines(2));
     writeCp932Lines(dir.file("JIGYOSYO.CSV"), OfficeLines(5));
     SetModified(dir.file("KEN_ALL.CSV"), national);
     SetModified(dir.file("JIGYOSYO.CSV"), office);
