@@ -520,6 +520,14 @@ void InportRun() {
     Environment& env = environment();
     import::ImportView& view = *env.view;
 
+    // A path the settings file could not give back would fail the run only at its end.
+    for (const auto& [index, key] : {std::pair{kNational, "csvzpath"}, {kOffice, "csvjpath"}}) {
+        const std::string file = view.csvFileText(index);
+        if (!file.empty() && view.countCaption(index).empty()) {
+            mdFileCreate::CheckImportPath(key, file);
+        }
+    }
+
     // Whatever ends the run, the pointer comes back and the connection (with the import
     // lock) is released, so that every appended row is on disk.
     struct RunScope {
@@ -534,14 +542,6 @@ void InportRun() {
             view.setBusyPointer(false);
         }
     } scope{view};
-
-    // A path the settings file could not give back would fail the run only at its end.
-    for (const auto& [index, key] : {std::pair{kNational, "csvzpath"}, {kOffice, "csvjpath"}}) {
-        const std::string file = view.csvFileText(index);
-        if (!file.empty() && view.countCaption(index).empty()) {
-            mdFileCreate::CheckImportPath(key, file);
-        }
-    }
 
     bool opened = false;
     try {

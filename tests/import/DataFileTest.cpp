@@ -53,6 +53,12 @@ TEST(ZipDataFile, CsvEntryIsReadAsAStreamWithItsOwnLengthAndDate) {
     // Nothing is unpacked beside the archive.
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2);
 
+    // An extended timestamp, where the entry has one, is what unpacking gives the file.
+    test::ZipEntry stamped{"KEN_ALL.CSV", kCsv, made};
+    stamped.extendedTimestamp = test::localNoon(2024, 3, 5);
+    test::writeZip(dir.file("stamped.zip"), {stamped});
+    EXPECT_EQ(DataFileStamp(dir.file("stamped.zip"), DataKind::National), "20240305");
+
     // The name decides, whatever the case or folder; so do the first bytes of a renamed file.
     test::writeZip(dir.file("data.bin"), {{"x/jigyosyo.csv", kCsv, made}});
     EXPECT_EQ(ReadLines(dir.file("data.bin"), DataKind::Office).size(), 3u);

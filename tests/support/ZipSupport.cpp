@@ -2,6 +2,7 @@
 
 #include <zip.h>
 
+#include <cstdint>
 #include <stdexcept>
 
 namespace yubin::test {
@@ -26,6 +27,18 @@ void writeZip(const std::string& path, const std::vector<ZipEntry>& entries) {
             zip_file_set_mtime(archive, static_cast<zip_uint64_t>(index), e.modified, 0) != 0) {
             zip_discard(archive);
             throw std::runtime_error("zip entry " + e.name);
+        }
+        if (e.extendedTimestamp != 0) {
+            const auto t = static_cast<std::uint32_t>(e.extendedTimestamp);
+            const zip_uint8_t field[5] = {
+                1, static_cast<zip_uint8_t>(t), static_cast<zip_uint8_t>(t >> 8),
+                static_cast<zip_uint8_t>(t >> 16), static_cast<zip_uint8_t>(t >> 24)};
+            if (zip_file_extra_field_set(archive, static_cast<zip_uint64_t>(index), 0x5455,
+                                         ZIP_EXTRA_FIELD_NEW, field, sizeof field,
+                                         ZIP_FL_LOCAL | ZIP_FL_CENTRAL) != 0) {
+                zip_discard(archive);
+                throw std::runtime_error("zip extra field " + e.name);
+            }
         }
     }
     if (zip_close(archive) != 0) {

@@ -12,6 +12,8 @@ struct ZipEntry {
     std::string bytes;  // the content, or the path of a file to pack when `fromFile`
     std::time_t modified = 0;
     bool fromFile = false;
+    // When set, an extended timestamp field (as Info-ZIP writes it) carries this time too.
+    std::time_t extendedTimestamp = 0;
 };
 
 // Writes a deflated ZIP archive of the entries (throws when libzip fails).
