@@ -22,6 +22,7 @@ using db::Value;
 using mdlYubinBox::cnMdb;
 using mdlYubinBox::strSQL;
 
+bool blnCompact = false;
 short intInportMode = 0;
 long lngResumeRecNo = 0;
 long lngRecCount = 0;
@@ -175,6 +176,7 @@ double SteadySeconds() {
 }
 
 void ResetState() {
+    blnCompact = false;
     intInportMode = 0;
     lngResumeRecNo = 0;
     lngRecCount = 0;
@@ -349,6 +351,7 @@ void InportKenAll() {
     view.setStatusMessage("全国版郵便番号データの取込が終了しました。");
     Pause();
     view.setCountCaption(kNational, ResultCaption(env.monotonicSeconds() - startTime));
+    view.importFinished(kNational);
     mdFileCreate::StoreImportPath("csvzpath", strCsvZPath);
     intInportMode = 0;
 }
@@ -439,6 +442,7 @@ void InportJigyosyo() {
     view.beep();
     Pause();
     view.setCountCaption(kOffice, ResultCaption(env.monotonicSeconds() - startTime));
+    view.importFinished(kOffice);
     intInportMode = 0;
     mdFileCreate::StoreImportPath("csvjpath", strCsvJPath);
 }
@@ -531,7 +535,8 @@ void ShowSakuseibi(std::array<std::string, 2>& sakuseibi) {
     rs.close();
 }
 
-void InportRun() {
+RunReport InportRun() {
+    RunReport report;
     Environment& env = environment();
     import::ImportView& view = *env.view;
 
@@ -584,6 +589,7 @@ void InportRun() {
         bool recreateKeys = true;
         if (!view.csvFileText(kNational).empty() && view.countCaption(kNational).empty()) {
             InportKenAll();
+            report.imported[kNational] = true;
         }
         if (!view.csvFileText(kOffice).empty() && view.countCaption(kOffice).empty()) {
             if (PrefCount() != 47) {
@@ -592,9 +598,11 @@ void InportRun() {
                                 import::msgbox::kCritical | import::msgbox::kOkOnly,
                                 "郵便番号データ取込処理");
                 view.setRunEnabled(true);
+                report.officeRefused = true;
                 recreateKeys = false;
             } else {
                 InportJigyosyo();
+                report.imported[kOffice] = true;
             }
         }
         if (recreateKeys) {
@@ -607,6 +615,7 @@ void InportRun() {
     view.setBusyPointer(false);
     scope.finished = true;
     view.beep();
+    return report;
 }
 
 }  // namespace yubin::mdInport
