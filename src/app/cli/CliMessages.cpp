@@ -75,10 +75,16 @@ std::string JapaneseFailureMessage(const CLI::Error& error) {
         text = StartsWith(what, "Could not convert: ") ? "値を変換できません: " + Detail(what)
                                                        : "値が正しくありません（" + what + "）。";
     } else if (dynamic_cast<const CLI::ValidationError*>(&error)) {
-        // Our own checks speak Japanese; the parser's built-in ones are named by the option.
+        // Our own checks speak Japanese; the parser's built-in ones are named by the option
+        // and the value ("Value -1 not in range ...").
         const std::string detail = Detail(what);
-        text = IsAscii(detail) ? Subject(what) + " の値が正しくありません（" + detail + "）。"
-                               : Subject(what) + ": " + detail + "。";
+        if (!IsAscii(detail)) {
+            text = Subject(what) + ": " + detail + "。";
+        } else if (StartsWith(detail, "Value ")) {
+            text = Subject(what) + " の値 " + Subject(detail.substr(6)) + " は使えません。";
+        } else {
+            text = Subject(what) + " の値が正しくありません。";
+        }
     } else if (dynamic_cast<const CLI::RequiresError*>(&error)) {
         text = "オプションの組み合わせが正しくありません（" + what + "）。";
     } else if (dynamic_cast<const CLI::ExcludesError*>(&error)) {
