@@ -100,6 +100,7 @@ void UseJapaneseFailureMessages(CLI::App& app) {
         [](const CLI::App*, const CLI::Error& error) { return JapaneseFailureMessage(error); });
     for (CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; })) {
         sub->group("サブコマンド");
+        if (CLI::Option* help = sub->get_help_ptr()) help->group("オプション");
     }
 }
 

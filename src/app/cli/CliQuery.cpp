@@ -21,14 +21,14 @@ using db::LockType;
 using db::Recordset;
 
 // The search's default limit on the rows printed.
-constexpr std::size_t kDefaultSearchLimit = 100;
+constexpr long long kDefaultSearchLimit = 100;
 
 struct QueryOptions {
     std::string database;
     std::string format = "tsv";
     std::vector<std::string> codes;
     std::vector<std::string> words;
-    std::size_t limit = kDefaultSearchLimit;
+    long long limit = kDefaultSearchLimit;
 };
 
 OutputFormat FormatOf(const QueryOptions& options) {
@@ -46,7 +46,7 @@ CLI::Validator FormatValidator(std::vector<std::string> allowed) {
             }
             return "出力形式 " + value + " はありません（" + names + " のどれか）";
         },
-        names);
+        "");
 }
 
 void PrintCodeError(const std::string& written) {
@@ -108,7 +108,8 @@ int RunSearch(const QueryOptions& options) {
     }
     auto connection = Connect(DatabaseFromOptionOrSettings(options.database));
     const Masters masters(*connection);
-    const QueryRows rows = SearchRows(*connection, masters, words, options.limit);
+    const QueryRows rows =
+        SearchRows(*connection, masters, words, static_cast<std::size_t>(options.limit));
     RowWriter(std::cout, FormatOf(options), masters).write(rows);
     std::cout.flush();
     if (rows.truncated) {
@@ -288,7 +289,7 @@ void AddQueryCommands(CLI::App& app, std::function<int()>& action) {
     search
         ->add_option("--limit", options->limit,
                      "表示する最大件数（既定 100、0 で無制限） / most rows shown (0: all)")
-        ->check(CLI::NonNegativeNumber);
+        ->check(CLI::NonNegativeNumber.description(""));
     search->callback([&action, options] { action = [options] { return RunSearch(*options); }; });
 }
 

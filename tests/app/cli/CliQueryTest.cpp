@@ -228,6 +228,7 @@ TEST_F(CliQueryTest, ParserSpeaksJapanese) {
         {{"lookup", "--format", "xml", "1000001"}, "出力形式 xml はありません"},
         {{"search"}, "WORDS を指定してください。"},
         {{"search", "--limit", "many", "x"}, "--limit の値 many は使えません。"},
+        {{"search", "--limit", "-1", "x"}, "--limit の値 -1 は使えません。"},
         {{"import", "--pause", "-1"}, "--pause の値 -1 は使えません。"},
         {{"summary", "--bogus"}, "余分な引数があります: --bogus"},
     };
