@@ -27,15 +27,15 @@ namespace fs = std::filesystem;
 namespace {
 
 const char* const kExitCodesHelp =
-    "終了コード: 0 成功; 1 エラー（番号と説明を表示）、lookup と search "
-    "では見つからないものがある;\n"
-    "2 引数の誤り; 3 拒否（取り込みの権限がない、古いデータの置き換えを断った、同じデータベースで\n"
-    "別の取り込みが実行中、事業所個別版の継続中に全国版を指定）; 4 "
-    "事業所個別版には先に全国版が必要;\n"
+    "終了コード: 0 成功; 1 エラー（番号と説明を表示）、\n"
+    "lookup と search では見つからないものがある; 2 引数の誤り;\n"
+    "3 拒否（取り込みの権限がない、古いデータの置き換えを断った、\n"
+    "同じデータベースで別の取り込みが実行中、事業所個別版の継続中に全国版を指定）;\n"
+    "4 事業所個別版には先に全国版が必要;\n"
     "130 取り込みを中止した（Ctrl-C または SIGTERM。次の取り込みで続きから）。\n"
     "Exit codes: 0 success; 1 error (number and description printed), or for lookup and search\n"
     "something not found; 2 wrong arguments; 3 refused; 4 business-office data needs the national\n"
-    "data first; 130 import aborted (the next import continues where it stopped).";
+    "data first; 130 import aborted (the next import continues where it stopped).\n";
 
 int RunCreateDb(const std::string& file, bool force) {
     if (!force && fs::exists(file)) {
@@ -294,55 +294,54 @@ int RunCommandLine(int argc, char** argv) {
     newdb->add_option("FOLDER", folder, "フォルダー / folder")->required();
     newdb->callback([&] { action = [&] { return RunNewDb(folder); }; });
 
-    auto* import = app.add_subcommand(
+    auto* importCommand = app.add_subcommand(
         "import", "ken_all.csv と jigyosyo.csv を取り込む / import the postal-code data files");
-    import->add_option("--db", importOptions.database,
-                       "データベースファイル（省略時は設定ファイルの path） / database file");
-    import->add_option("--ken-all", importOptions.nationalFile,
-                       "全国版郵便番号データのファイル / national data file");
-    import->add_option("--jigyosyo", importOptions.officeFile,
-                       "事業所個別郵便番号データのファイル / business-office data file");
-    import->add_flag("--yes", importOptions.yes,
-                     "新しい登録データを確認なしで置き換える / replace newer data without asking");
-    import
+    importCommand->add_option(
+        "--db", importOptions.database,
+        "データベースファイル（省略時は設定ファイルの path） / database file");
+    importCommand->add_option("--ken-all", importOptions.nationalFile,
+                              "全国版郵便番号データのファイル / national data file");
+    importCommand->add_option("--jigyosyo", importOptions.officeFile,
+                              "事業所個別郵便番号データのファイル / business-office data file");
+    importCommand->add_flag(
+        "--yes", importOptions.yes,
+        "新しい登録データを確認なしで置き換える / replace newer data without asking");
+    importCommand
         ->add_option("--pause", importOptions.pauseSeconds,
                      "終了時の待ち時間（秒） / closing pause in seconds")
         ->check(CLI::NonNegativeNumber);
-    import->callback([&] { action = [&] { return RunImport(importOptions);
-};
-}  // namespace yubin::cli
-);
+    importCommand->callback([&] { action = [&] { return RunImport(importOptions); }; });
 
-AddQueryCommands(app, action);
-UseJapaneseFailureMessages(app);
+    AddQueryCommands(app, action);
+    UseJapaneseFailureMessages(app);
 
-if (const std::optional<std::string> unknown = UnknownSubcommand(app, argc, argv)) {
-    std::cerr << "yubinbox: 不明なサブコマンドです: " << *unknown
-              << "\n使い方は --help で表示されます。" << std::endl;
-    return kExitUsage;
-}
-try {
-    app.parse(argc, argv);
-} catch (const CLI::ParseError& e) {
-    const int code = app.exit(e);
-    return code == 0 ? kExitOk : kExitUsage;
-}
-try {
-    exitCode = action ? action() : kExitUsage;
-} catch (const YubinError& error) {
-    PrintError(error);
-    exitCode = kExitFailure;
-} catch (const std::exception& error) {
-    std::cerr << "yubinbox: " << error.what() << std::endl;
-    exitCode = kExitFailure;
-}
-try {
-    mdlYubinBox::CloseMdb();  // every appended row on disk at the end
-} catch (const YubinError& error) {
-    PrintError(error);
-    if (exitCode == kExitOk) exitCode = kExitFailure;
-}
-return exitCode;
+    if (const std::optional<std::string> unknown = UnknownSubcommand(app, argc, argv)) {
+        std::cerr << "yubinbox: 不明なサブコマンドです: " << *unknown
+                  << "\n使い方は --help で表示されます。" << std::endl;
+        return kExitUsage;
+    }
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int code = app.exit(e);
+        return code == 0 ? kExitOk : kExitUsage;
+    }
+    try {
+        exitCode = action ? action() : kExitUsage;
+    } catch (const YubinError& error) {
+        PrintError(error);
+        exitCode = kExitFailure;
+    } catch (const std::exception& error) {
+        std::cerr << "yubinbox: " << error.what() << std::endl;
+        exitCode = kExitFailure;
+    }
+    try {
+        mdlYubinBox::CloseMdb();  // every appended row on disk at the end
+    } catch (const YubinError& error) {
+        PrintError(error);
+        if (exitCode == kExitOk) exitCode = kExitFailure;
+    }
+    return exitCode;
 }
 
 }  // namespace yubin::cli
