@@ -57,7 +57,11 @@ class LetterFinder {
         while (p < end) {
             const auto lead = static_cast<unsigned char>(*p);
             size_t length = lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+            // Bytes that are no UTF-8 are taken one by one, as folding takes them.
             if (p + length > end) length = 1;
+            for (size_t i = 1; i < length; ++i) {
+                if ((static_cast<unsigned char>(p[i]) & 0xC0) != 0x80) length = 1;
+            }
             for (const auto& [key, letter] :
                  byLastByte_[static_cast<unsigned char>(p[length - 1])]) {
                 if (key == Key(p, length)) found |= letter;
