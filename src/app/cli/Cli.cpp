@@ -249,7 +249,7 @@ int RunCommandLine(int argc, char** argv) {
     app.add_option("--lock-wait", lockWaitSeconds,
                    "他のプログラムがデータベースを使用中のときに待つ秒数（既定 30） / seconds to "
                    "wait for another program that holds the database")
-        ->check(CLI::NonNegativeNumber);
+        ->check(CLI::NonNegativeNumber.description(""));
 
     std::function<int()> action;
 
@@ -315,7 +315,7 @@ int RunCommandLine(int argc, char** argv) {
     importCommand
         ->add_option("--pause", importOptions.pauseSeconds,
                      "終了時の待ち時間（秒） / closing pause in seconds")
-        ->check(CLI::NonNegativeNumber);
+        ->check(CLI::NonNegativeNumber.description(""));
     importCommand->callback([&] { action = [&] { return RunImport(importOptions); }; });
 
     AddQueryCommands(app, action);
