@@ -77,7 +77,8 @@ std::string WithoutAccessMarks(std::string title) {
 std::string ExpectedFileName(const std::string& title) {
     std::string_view rest = title;
     if (size_t open = rest.find('('); open != std::string_view::npos) rest.remove_prefix(open + 1);
-    if (size_t close = rest.find(')'); close != std::string_view::npos) rest = rest.substr(0, close);
+    if (size_t close = rest.find(')'); close != std::string_view::npos)
+        rest = rest.substr(0, close);
     return std::string(rest);
 }
 

@@ -3,8 +3,8 @@
 #include <utility>
 
 #include <QDir>
-#include <QFont>
 #include <QFileInfo>
+#include <QFont>
 #include <QHeaderView>
 #include <QStyle>
 
@@ -17,9 +17,7 @@ namespace {
 
 constexpr int kPathRole = Qt::UserRole;
 
-QString CleanFolder(const QString& folder) {
-    return QDir::cleanPath(QDir(folder).absolutePath());
-}
+QString CleanFolder(const QString& folder) { return QDir::cleanPath(QDir(folder).absolutePath()); }
 
 mdGETUNC::DrivePlatform*& SubstitutePlatform() {
     static mdGETUNC::DrivePlatform* platform = nullptr;
@@ -81,6 +79,9 @@ DirList::DirList(QWidget* parent) : QTreeWidget(parent) {
     setItemsExpandable(false);
     setIndentation(12);
     setSelectionMode(QAbstractItemView::SingleSelection);
+    // A long folder name scrolls sideways instead of being cut.
+    header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    header()->setStretchLastSection(false);
     connect(this, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) {
         emit entryClicked(item->data(0, kPathRole).toString());
     });
@@ -103,23 +104,24 @@ void DirList::setPath(const QString& folder) {
     const QIcon closedIcon = style()->standardIcon(QStyle::SP_DirClosedIcon);
     // The ancestors from the root down, each the child of the one before.
     QStringList parts = target.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    const auto entry = [](QTreeWidgetItem* item, const QString& path, const QIcon& icon) {
+        item->setData(0, kPathRole, path);
+        item->setIcon(0, icon);
+    };
     auto* item = new QTreeWidgetItem(this, QStringList(QStringLiteral("/")));
-    item->setData(0, kPathRole, QStringLiteral("/"));
-    item->setIcon(0, openIcon);
+    entry(item, QStringLiteral("/"), openIcon);
     QString walked;
     for (const QString& part : parts) {
         walked += QLatin1Char('/') + part;
         item = new QTreeWidgetItem(item, QStringList(part));
-        item->setData(0, kPathRole, walked);
-        item->setIcon(0, openIcon);
+        entry(item, walked, openIcon);
     }
     QTreeWidgetItem* current = item;
     for (const QString& child : children) {
-        auto* entry = new QTreeWidgetItem(current, QStringList(child));
-        entry->setData(0, kPathRole,
-                       QString::fromStdString(rules::JoinFolderAndName(target.toStdString(),
-                                                                       child.toStdString())));
-        entry->setIcon(0, closedIcon);
+        entry(new QTreeWidgetItem(current, QStringList(child)),
+              QString::fromStdString(
+                  rules::JoinFolderAndName(target.toStdString(), child.toStdString())),
+              closedIcon);
     }
     expandAll();
     setCurrentItem(current);
@@ -140,6 +142,11 @@ int DirList::entryCount() const {
     int count = 0;
     for (QTreeWidgetItem* item = topLevelItem(0); item != nullptr; item = itemBelow(item)) ++count;
     return count;
+}
+
+void DirList::drawBranches(QPainter* /*painter*/, const QRect& /*rect*/,
+                           const QModelIndex& /*index*/) const {
+    // Every entry is shown and none folds, so there are no branch marks to draw.
 }
 
 void DirList::openEntry(QTreeWidgetItem* item) {
@@ -187,8 +194,7 @@ void FileList::refresh() {
     clear();
     if (folder_.isEmpty()) return;
     const std::string pattern = pattern_.toStdString();
-    const QStringList files =
-        QDir(folder_).entryList(QDir::Files, QDir::Name | QDir::IgnoreCase);
+    const QStringList files = QDir(folder_).entryList(QDir::Files, QDir::Name | QDir::IgnoreCase);
     for (const QString& name : files) {
         if (rules::MatchesFilePattern(name.toStdString(), pattern)) addItem(name);
     }

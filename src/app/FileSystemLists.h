@@ -70,6 +70,10 @@ class DirList : public QTreeWidget {
     // A single click on an entry, with its full path.
     void entryClicked(const QString& path);
 
+  protected:
+    void drawBranches(QPainter* painter, const QRect& rect,
+                      const QModelIndex& index) const override;
+
   private:
     void openEntry(QTreeWidgetItem* item);
     QString path_;

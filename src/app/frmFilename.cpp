@@ -34,9 +34,9 @@ struct Place {
 
 constexpr Place kTitlePlace{300, 120, 8355, 435};
 constexpr std::array<Place, 3> kLabelPlaces{{
-    {240, 660, 1455, 195},   // Label1 ドライブ
-    {300, 1500, 1455, 315},  // Label2 フォルダ
-    {4920, 1500, 1455, 315}, // Label3 ファイル
+    {240, 660, 1455, 195},    // Label1 ドライブ
+    {300, 1500, 1455, 315},   // Label2 フォルダ
+    {4920, 1500, 1455, 315},  // Label3 ファイル
 }};
 constexpr std::array<const char*, 3> kLabelTexts{"ドライブ", "フォルダ", "ファイル"};
 constexpr Place kDrive1Place{240, 1020, 4395, 315};
@@ -240,12 +240,13 @@ void frmFilename::Select() {
     if (name.isEmpty()) return;
     const QString expected = file1_->toolTip();
     if (!rules::IsExpectedFile(name.toStdString(), expected.toStdString())) {
-        MsgBox(QStringLiteral("選択したファイルが「") + expected + QStringLiteral("」ではありません。"),
+        MsgBox(QStringLiteral("選択したファイルが「") + expected +
+                   QStringLiteral("」ではありません。"),
                MsgStyle::Critical, windowTitle());
         return;
     }
-    const std::string path = rules::JoinFolderAndName(dir1_->path().toStdString(),
-                                                      name.toStdString());
+    const std::string path =
+        rules::JoinFolderAndName(dir1_->path().toStdString(), name.toStdString());
     const rules::ChooserMode mode =
         rules::ModeOfCaller(caller_ ? caller_->objectName().toStdString() : std::string());
     switch (mode) {
@@ -271,8 +272,8 @@ void frmFilename::ExitSteps() {
 }
 
 bool frmFilename::settingsMode() const {
-    return caller_ && rules::ModeOfCaller(caller_->objectName().toStdString()) ==
-                          rules::ChooserMode::Settings;
+    return caller_ &&
+           rules::ModeOfCaller(caller_->objectName().toStdString()) == rules::ChooserMode::Settings;
 }
 
 }  // namespace yubin::app

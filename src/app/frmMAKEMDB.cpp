@@ -36,7 +36,8 @@ struct LabelDesign {
     bool bold;
 };
 constexpr std::array<LabelDesign, 4> kLabels{{
-    {"Label1", "郵便番号データベースファイルを作成するフォルダを指定してください。", 240, 120, true},
+    {"Label1", "郵便番号データベースファイルを作成するフォルダを指定してください。", 240, 120,
+     true},
     {"Label2", "ドライブ", 120, 495, false},
     {"Label3", "フォルダ", 120, 960, false},
     {"Label4", "選択結果", 120, 4920, false},

@@ -16,7 +16,7 @@ TEST(ChooserTitle, AccessMarksGoAndTheExpectedNameKeepsItsBlanks) {
               " yubinBox.mdb ");
     EXPECT_EQ(ExpectedFileName("yubinbox - frmFilename 【ファイルの選択  (ken_all.csv)】"),
               "ken_all.csv");
-    EXPECT_EQ(ExpectedFileName("a (b) (c)"), "b");    // the first pair
+    EXPECT_EQ(ExpectedFileName("a (b) (c)"), "b");       // the first pair
     EXPECT_EQ(ExpectedFileName("a ) (b.csv"), "b.csv");  // no ")" after the "("
     EXPECT_EQ(ExpectedFileName("no brackets"), "no brackets");
 }

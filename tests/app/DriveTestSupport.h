@@ -36,7 +36,10 @@ class FakeMounts : public mdGETUNC::DrivePlatform {
   public:
     struct Mount {
         Mount(std::string r, int t, bool w = false, bool readable_ = true, std::string u = "")
-            : root(std::move(r)), type(t), writable(w), readable(readable_),
+            : root(std::move(r)),
+              type(t),
+              writable(w),
+              readable(readable_),
               universal(std::move(u)) {}
         std::string root;
         int type;

@@ -26,7 +26,8 @@ namespace fs = std::filesystem;
 using test::StandInWindow;
 
 const QString kMenuTitle = QStringLiteral("郵便番号データベースファイル選択 ( yubinBox.mdb ) ");
-const QString kNationalTitle = QStringLiteral("(&K)全国版郵便番号データファイルの選択  (ken_all.csv)");
+const QString kNationalTitle =
+    QStringLiteral("全国版郵便番号データ(&K)ファイルの選択  (ken_all.csv)");
 
 // Sets a file's last-modified time to noon of a day (local time).
 void SetFileDay(const fs::path& file, int year, int month, int day) {
@@ -89,8 +90,8 @@ TEST_F(frmFilenameTest, SettingsModeLayoutTitleAndList) {
     EXPECT_EQ(chooser->File1().pattern(), QStringLiteral("*mdb "));
     // Opened in the documents folder; the names that end in "mdb" in any case.
     EXPECT_EQ(chooser->Dir1().path(), QString::fromStdString(documents().string()));
-    EXPECT_EQ(chooser->File1().fileNames(),
-              (QStringList{QStringLiteral("YUBINBOX.MDB"), QStringLiteral("yubinbox_20240315.mdb")}));
+    EXPECT_EQ(chooser->File1().fileNames(), (QStringList{QStringLiteral("YUBINBOX.MDB"),
+                                                         QStringLiteral("yubinbox_20240315.mdb")}));
     EXPECT_EQ(chooser->Drive1().currentText(), QStringLiteral("/"));
     EXPECT_EQ(chooser->Drive1().count(), 2);  // the root and the readable share
 

@@ -65,7 +65,8 @@ TEST_F(frmMAKEMDBTest, LoadLayoutAndTexts) {
     EXPECT_TRUE(drives.isEditable());
     EXPECT_EQ(drives.currentText(), QStringLiteral("/"));  // the drive of the documents folder
     EXPECT_EQ(drives.toolTip(),
-              QStringLiteral("ローカルＰＣの固定ドライブとファイルサーバ0の共有フォルダが表示されます。"));
+              QStringLiteral(
+                  "ローカルＰＣの固定ドライブとファイルサーバ0の共有フォルダが表示されます。"));
     EXPECT_EQ(window_->txtMDBFILE().text(), Text(documents()));
     EXPECT_EQ(window_->Dir1().path(), Text(documents()));
 
