@@ -49,7 +49,10 @@ void FitHeightToText(QWidget& control) {
 
 // ---- DriveList --------------------------------------------------------------------------------
 
-DriveList::DriveList(QWidget* parent) : QComboBox(parent) {}
+DriveList::DriveList(QWidget* parent) : QComboBox(parent) {
+    // A text typed into an editable list never becomes an entry: entries are drives only.
+    setInsertPolicy(QComboBox::NoInsert);
+}
 
 void DriveList::setEntries(const std::vector<mdGETUNC::DriveEntry>& entries) {
     const QSignalBlocker quiet(this);

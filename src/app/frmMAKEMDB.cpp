@@ -159,7 +159,9 @@ bool frmMAKEMDB::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void frmMAKEMDB::cbxDRIVE_Click(int index) {
-    dir1_->setPath(cbxDRIVE_->folderAt(index));
+    const QString folder = cbxDRIVE_->folderAt(index);
+    if (folder.isEmpty()) return;
+    dir1_->setPath(folder);
     txtMDBFILE_->setText(dir1_->path());
 }
 

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include <QButtonGroup>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
@@ -102,6 +103,15 @@ TEST_F(frmMAKEMDBTest, LoadLayoutAndTexts) {
 }
 
 TEST_F(frmMAKEMDBTest, AShareOpensWhereItIsMountedAndTheDatabaseGoesThere) {
+    // A text typed into the drive list is no drive: the list and the folder stay.
+    QLineEdit* typed = window_->cbxDRIVE().lineEdit();
+    ASSERT_NE(typed, nullptr);
+    typed->setText(QStringLiteral("/nowhere"));
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QCoreApplication::sendEvent(typed, &enter);
+    EXPECT_EQ(window_->cbxDRIVE().count(), 2);
+    EXPECT_EQ(window_->Dir1().path(), Text(documents()));
+
     emit window_->cbxDRIVE().activated(1);
     EXPECT_EQ(window_->Dir1().path(), Text(share()));
     EXPECT_EQ(window_->txtMDBFILE().text(), Text(share()));
