@@ -75,31 +75,6 @@ class FakeMounts : public mdGETUNC::DrivePlatform {
     mdGETUNC::DrivePlatform* previous_ = nullptr;
 };
 
-class ScopedEnv {
-  public:
-    ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        if (value) {
-            ::setenv(name, value->c_str(), 1);
-        } else {
-            ::unsetenv(name);
-        }
-    }
-    ~ScopedEnv() {
-        if (old_) {
-            ::setenv(name_, old_->c_str(), 1);
-        } else {
-            ::unsetenv(name_);
-        }
-    }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-  private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
-
 // The next control that the tab key reaches from a control.
 inline QWidget* NextTabStop(QWidget& from) {
     for (QWidget* next = from.nextInFocusChain(); next != nullptr && next != &from;
@@ -149,8 +124,8 @@ class WindowFixture : public ::testing::Test {
 
     yubin::test::TempDir home_;
     yubin::test::TempDir program_;
-    ScopedEnv homeVariable_{"HOME", home_.path().string()};
-    ScopedEnv configVariable_{"XDG_CONFIG_HOME", std::nullopt};
+    yubin::test::ScopedEnv homeVariable_{"HOME", home_.path().string()};
+    yubin::test::ScopedEnv configVariable_{"XDG_CONFIG_HOME", std::nullopt};
     MessageBoxResponder boxes_;
     ScopedEndProgramHook end_;
     ScopedClockSource clock_{[] { return QTime(9, 41); }};
