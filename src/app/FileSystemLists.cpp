@@ -6,9 +6,12 @@
 #include <QFileInfo>
 #include <QFont>
 #include <QHeaderView>
+#include <QScopedValueRollback>
 #include <QStyle>
 
 #include "app/ChooserRules.h"
+#include "app/ErrorGuard.h"
+#include "app/MessageBox.h"
 #include "store/Error.h"
 
 namespace yubin::app {
@@ -88,8 +91,23 @@ DirList::DirList(QWidget* parent) : QTreeWidget(parent) {
     connect(this, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) {
         emit entryClicked(item->data(0, kPathRole).toString());
     });
-    connect(this, &QTreeWidget::itemActivated, this,
-            [this](QTreeWidgetItem* item) { openEntry(item); });
+    // Moving through the list with the keys selects as a click does.
+    connect(this, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) {
+        if (!populating_ && item != nullptr) emit entryClicked(item->data(0, kPathRole).toString());
+    });
+    connect(this, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem* item) {
+        Guarded([this, item] { openOrTell(item->data(0, kPathRole).toString()); });
+    });
+}
+
+bool DirList::openOrTell(const QString& folder) {
+    try {
+        setPath(folder);
+        return true;
+    } catch (const YubinError& error) {
+        MsgBox(QString::fromStdString(error.description()), MsgStyle::Critical);
+        return false;
+    }
 }
 
 void DirList::setPath(const QString& folder) {
@@ -102,6 +120,7 @@ void DirList::setPath(const QString& folder) {
     const QStringList children =
         dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
 
+    const QScopedValueRollback quiet(populating_, true);
     clear();
     const QIcon openIcon = style()->standardIcon(QStyle::SP_DirOpenIcon);
     const QIcon closedIcon = style()->standardIcon(QStyle::SP_DirClosedIcon);
@@ -152,11 +171,6 @@ void DirList::drawBranches(QPainter* /*painter*/, const QRect& /*rect*/,
     // Every entry is shown and none folds, so there are no branch marks to draw.
 }
 
-void DirList::openEntry(QTreeWidgetItem* item) {
-    if (item == nullptr) return;
-    setPath(item->data(0, kPathRole).toString());
-}
-
 // ---- FileList ---------------------------------------------------------------------------------
 
 FileList::FileList(QWidget* parent) : QListWidget(parent) {
@@ -194,6 +208,7 @@ QStringList FileList::fileNames() const {
 }
 
 void FileList::refresh() {
+    const QString selected = selectedFileName();  // kept when the file is listed again
     clear();
     if (folder_.isEmpty()) return;
     const std::string pattern = pattern_.toStdString();
@@ -201,6 +216,7 @@ void FileList::refresh() {
     for (const QString& name : files) {
         if (rules::MatchesFilePattern(name.toStdString(), pattern)) addItem(name);
     }
+    if (!selected.isEmpty()) selectFile(selected);
 }
 
 }  // namespace yubin::app

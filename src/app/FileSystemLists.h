@@ -54,12 +54,18 @@ class DirList : public QTreeWidget {
     Q_OBJECT
   public:
     explicit DirList(QWidget* parent = nullptr);
+    // The items go without reports of a current entry.
+    ~DirList() override { blockSignals(true); }
 
     // The folder shown opened ("" before the first setPath).
     const QString& path() const { return path_; }
     // Opens the folder: the list then shows its ancestors and subfolders. Raises YubinError
     // (PathNotFound) when the folder does not exist or cannot be listed; the list then stays.
     void setPath(const QString& folder);
+    // Opens the folder as a person asks for it (an entry, a drive): a folder that cannot be
+    // listed (another user's, a share gone away) is told in a message box and the list stays.
+    // Returns whether the folder was opened.
+    bool openOrTell(const QString& folder);
     // The full path of the entry in a row of the list (top to bottom), "" outside it.
     QString entryPath(int row) const;
     int entryCount() const;
@@ -67,7 +73,7 @@ class DirList : public QTreeWidget {
   signals:
     // The folder shown opened has changed.
     void pathChanged(const QString& path);
-    // A single click on an entry, with its full path.
+    // A single click on an entry (or moving to it with the keys), with its full path.
     void entryClicked(const QString& path);
 
   protected:
@@ -75,8 +81,8 @@ class DirList : public QTreeWidget {
                       const QModelIndex& index) const override;
 
   private:
-    void openEntry(QTreeWidgetItem* item);
     QString path_;
+    bool populating_ = false;
 };
 
 class FileList : public QListWidget {

@@ -209,7 +209,7 @@ void frmFilename::Form_Activate() {
 
 void frmFilename::Drive1_Change(int index) {
     if (index < 0) return;
-    dir1_->setPath(drive1_->folderAt(index));
+    dir1_->openOrTell(drive1_->folderAt(index));
 }
 
 void frmFilename::cmdBTN_Click(int index) {

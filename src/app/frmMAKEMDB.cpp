@@ -160,8 +160,7 @@ bool frmMAKEMDB::eventFilter(QObject* watched, QEvent* event) {
 
 void frmMAKEMDB::cbxDRIVE_Click(int index) {
     const QString folder = cbxDRIVE_->folderAt(index);
-    if (folder.isEmpty()) return;
-    dir1_->setPath(folder);
+    if (folder.isEmpty() || !dir1_->openOrTell(folder)) return;
     txtMDBFILE_->setText(dir1_->path());
 }
 

@@ -52,6 +52,7 @@ class frmFilenameTest : public test::WindowFixture {
         yubin::test::writeBytes((documents() / "YUBINBOX.MDB").string(), "");
         yubin::test::writeBytes((documents() / "yubinbox_20240315.mdb").string(), "");
         yubin::test::writeBytes((documents() / "notes.txt").string(), "");
+        fs::create_directories(documents() / "backup");
     }
 
     // The mount holding the share, mounted at a folder of the test.
@@ -141,8 +142,11 @@ TEST_F(frmFilenameTest, SettingsModeRefusesAnotherNameThenWritesTheSettingsAndEn
     EXPECT_TRUE(chooser->isLoaded());
     EXPECT_FALSE(fs::exists(settingsFile()));
 
-    // The file list's double click acts as select.
+    // The file list's double click acts as select; becoming active again keeps the choice.
     ASSERT_TRUE(chooser->File1().selectFile(QStringLiteral("YUBINBOX.MDB")));
+    QEvent activate(QEvent::WindowActivate);
+    QCoreApplication::sendEvent(chooser, &activate);
+    EXPECT_EQ(chooser->File1().selectedFileName(), QStringLiteral("YUBINBOX.MDB"));
     emit chooser->File1().itemActivated(chooser->File1().currentItem());
     const std::string chosen = (documents() / "YUBINBOX.MDB").string();
     EXPECT_EQ(mdInport::strSelFile, chosen);
@@ -289,9 +293,31 @@ TEST(DirListTest, AncestorsCurrentFolderAndSubfoldersClickAndOpen) {
     EXPECT_EQ(list.path(), top + QStringLiteral("/b"));
     EXPECT_EQ(list.entryPath(depth + 2), top + QStringLiteral("/b/inner"));
 
+    // Moving to an entry with the keys selects it as a click does.
+    clicked.clear();
+    list.setCurrentItem(list.currentItem()->child(0));
+    EXPECT_EQ(clicked, QStringList(top + QStringLiteral("/b/inner")));
+
     // A folder that does not exist is an error; the list stays where it was.
     EXPECT_THROW(list.setPath(top + QStringLiteral("/missing")), YubinError);
     EXPECT_EQ(list.path(), top + QStringLiteral("/b"));
+}
+
+TEST_F(frmFilenameTest, AFolderGoneFromTheListIsToldAndTheChooserGoesOn) {
+    QPointer<frmFilename> chooser = OpenFromMenu();
+    DirList& folders = chooser->Dir1();
+    QTreeWidgetItem* backup = folders.currentItem()->child(0);
+    ASSERT_NE(backup, nullptr);
+    const QString gone = backup->data(0, Qt::UserRole).toString();
+    fs::remove(gone.toStdString());
+    emit folders.itemActivated(backup, 0);
+    ASSERT_EQ(boxes_.asked().size(), 1u);
+    EXPECT_EQ(boxes_.asked()[0].text,
+              QStringLiteral("フォルダ ") + gone + QStringLiteral(" を開けません。"));
+    EXPECT_EQ(boxes_.asked()[0].style, 16);
+    EXPECT_EQ(folders.path(), QString::fromStdString(documents().string()));
+    EXPECT_FALSE(end_.ended());
+    EXPECT_TRUE(chooser->isLoaded());
 }
 
 }  // namespace
