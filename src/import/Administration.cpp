@@ -12,7 +12,13 @@ namespace yubin::administration {
 namespace fs = std::filesystem;
 
 std::string BackupPath(const std::string& databasePath, const std::string& stamp) {
-    return mdlYubinBox::InsertBeforeMdbExtension(databasePath, "_" + stamp);
+    for (int number = 1;; ++number) {
+        const std::string suffix =
+            "_" + stamp + (number == 1 ? std::string() : "_" + std::to_string(number));
+        const std::string candidate = mdlYubinBox::InsertBeforeMdbExtension(databasePath, suffix);
+        std::error_code ec;
+        if (!fs::exists(fs::symlink_status(candidate, ec))) return candidate;
+    }
 }
 
 std::string MakeNewDatabase(const std::string& folder) {
@@ -23,16 +29,16 @@ std::string MakeNewDatabase(const std::string& folder) {
     mdlYubinBox::strMdbFile = (fs::path(folder) / "yubinbox.mdb").string();
     const std::string& database = mdlYubinBox::strMdbFile;
     if (fs::exists(database, ec)) {
-        const std::string backup = BackupPath(database, mdlYubinBox::GetFileDate(database));
-        if (fs::exists(backup, ec) && !fs::remove(backup, ec)) {
-            throw YubinError(ErrorCode::PathFileAccess,
-                             "古いバックアップ " + backup + " を削除できません。");
-        }
-        fs::rename(database, backup, ec);
-        if (ec) {
-            throw YubinError(
-                ErrorCode::PathFileAccess,
-                "データベース " + database + " を " + backup + " に移せません: " + ec.message());
+        // A backup is never replaced: the move refuses a name that was taken meanwhile, and
+        // refuses a database that any connection of ours holds (an import running on it).
+        const std::string stamp = mdlYubinBox::GetFileDate(database);
+        for (;;) {
+            try {
+                db::moveDatabaseFile(database, BackupPath(database, stamp));
+                break;
+            } catch (const YubinError& error) {
+                if (error.code() != ErrorCode::FileAlreadyExists) throw;
+            }
         }
     }
     mdlYubinBox::CreateMdb();

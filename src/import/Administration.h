@@ -6,13 +6,15 @@
 namespace yubin::administration {
 
 // What the creation window's confirmation does for a folder: an existing yubinbox.mdb is
-// moved aside to yubinbox_<stamp>.mdb (an older backup of that name is deleted first), a new
+// moved aside to the first free backup name (BackupPath; no backup is ever deleted), a new
 // empty database is made, and the settings file points at it with the login user as author.
+// Refused (FileInUse, nothing changed) while a connection of ours holds the old database.
 // Sets strMdbFile; returns the database path.
 std::string MakeNewDatabase(const std::string& folder);
 
 // The path of the backup a database is moved aside to: the stamp put before the file name's
-// own extension ("/d/x.mdb/yubinbox.mdb", "20240315" -> "/d/x.mdb/yubinbox_20240315.mdb").
+// own extension ("/d/x.mdb/yubinbox.mdb", "20240315" -> "/d/x.mdb/yubinbox_20240315.mdb"),
+// or, when that name is taken, the first free one of yubinbox_20240315_2.mdb, _3, ...
 std::string BackupPath(const std::string& databasePath, const std::string& stamp);
 
 // The main menu's rules for the import task, from the settings file (strIniFile is set here):

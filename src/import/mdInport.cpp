@@ -36,6 +36,10 @@ namespace {
 constexpr int kNational = 0;
 constexpr int kOffice = 1;
 
+// The status panel while each engine runs (by intInportMode; 0: none).
+const char* const kRunningMessage[] = {"", "全国版郵便番号データを取り込んでいます。",
+                                       "事業所個別郵便番号データを取り込んでいます。"};
+
 // ZIPALL's columns in table order.
 constexpr std::array<const char*, 18> kZipallColumns = {
     "団体コード", "旧郵便番号", "郵便番号", "住所かな3",  "町域名",     "flag1",
@@ -56,8 +60,10 @@ void Execute(const std::string& sql) {
     connection().execute(strSQL);
 }
 
-// The statements that run with errors ignored (deletions at a fresh start, keys, index).
+// The statements that run with errors ignored (keys, index, the resume marker). Appended
+// rows still waiting are stored first, outside the trap: their loss is never ignored.
 void ExecuteIgnoringErrors(const std::string& sql) {
+    mdlYubinBox::Flush();
     try {
         Execute(sql);
     } catch (const YubinError&) {
@@ -103,12 +109,19 @@ void RecordCreationDate(const char* column, const std::string& csvPath) {
     rs.close();
 }
 
+// Event processing of the engines: the appended rows that have waited long enough are stored
+// first, so they reach the disk whatever the event handlers do (a message box, an abort).
+void DoEvents(import::ImportView& view) {
+    mdlYubinBox::FlushDue();
+    view.doEvents();
+}
+
 // The closing pause: events keep running; the monotonic clock also ends it across midnight.
 void Pause() {
     Environment& env = environment();
     const double begin = env.monotonicSeconds();
     while (env.monotonicSeconds() - begin < env.pauseSeconds) {
-        env.view->doEvents();
+        DoEvents(*env.view);
         if (env.idle) env.idle();
     }
 }
@@ -262,10 +275,12 @@ void InportKenAll() {
     // the registered data as it was.
     import::KenAllReader reader(strCsvZPath);
 
+    // A deletion that fails stops the run before any row is appended: the new rows must never
+    // stand beside the old ones.
     if (lngResumeRecNo == 0) {
-        ExecuteIgnoringErrors("DELETE FROM 都道府県");
-        ExecuteIgnoringErrors("DELETE FROM 市町村 WHERE 抹消FLAG = 0");
-        ExecuteIgnoringErrors("DELETE FROM ZIPALL WHERE データ識別 <> '1'");
+        Execute("DELETE FROM 都道府県");
+        Execute("DELETE FROM 市町村 WHERE 抹消FLAG = 0");
+        Execute("DELETE FROM ZIPALL WHERE データ識別 <> '1'");
     }
     ExecuteIgnoringErrors("ALTER TABLE 都道府県 DROP CONSTRAINT xJISX0401");
     ExecuteIgnoringErrors("ALTER TABLE 市町村 DROP CONSTRAINT xJISX0402");
@@ -274,7 +289,7 @@ void InportKenAll() {
     lastPrefCode.clear();
     lastCityCode.clear();
 
-    ShowProgressStart(view, kNational, "全国版郵便番号データを取り込んでいます。", fileLength);
+    ShowProgressStart(view, kNational, kRunningMessage[1], fileLength);
 
     Recordset zipall;
     zipall.open("ZIPALL", connection(), CursorType::Keyset, LockType::Pessimistic);
@@ -318,7 +333,7 @@ void InportKenAll() {
         const std::uint64_t consumed = reader.bytesConsumed();
         view.setCountCaption(kNational, FormatPercent(consumed, fileLength));
         view.setProgressValue(kNational, consumed);
-        view.doEvents();
+        DoEvents(view);
         if (const import::ZipGroup* group = reader.mergeLine()) {
             writeGroup(*group, groupStartLine);
             groupStartLine = reader.lineNumber();  // this line began the next group
@@ -356,7 +371,7 @@ void InportJigyosyo() {
     }
     const std::uint64_t fileLength = reader.fileLength();
 
-    ShowProgressStart(view, kOffice, "事業所個別郵便番号データを取り込んでいます。", fileLength);
+    ShowProgressStart(view, kOffice, kRunningMessage[2], fileLength);
 
     Recordset zipall;
     zipall.open("ZIPALL", connection(), CursorType::Keyset, LockType::Pessimistic);
@@ -379,7 +394,7 @@ void InportJigyosyo() {
             kOffice, fileLength == 0 ? FormatPercentValue(0.0)
                                      : FormatPercentValue(static_cast<double>(consumed) * 100.0 /
                                                           static_cast<double>(fileLength)));
-        view.doEvents();
+        DoEvents(view);
         try {
             const std::vector<std::string_view>& f = reader.splitFields();
             std::string_view oldCode = f[8];
@@ -528,7 +543,9 @@ void InportRun() {
     struct RunScope {
         import::ImportView& view;
         bool finished = false;
+        db::WaitReporter outer;
         ~RunScope() {
+            db::setWaitReporter(std::move(outer));
             if (finished) return;
             try {
                 mdlYubinBox::CloseMdb();
@@ -536,7 +553,13 @@ void InportRun() {
             }
             view.setBusyPointer(false);
         }
-    } scope{view};
+    } scope{view, false, {}};
+    // While another program holds the database, the status panel says so.
+    scope.outer = db::setWaitReporter([&view](bool waiting) {
+        const bool running = intInportMode == 1 || intInportMode == 2;
+        view.setStatusMessage(waiting ? kWaitingForOtherProgram
+                                      : kRunningMessage[running ? intInportMode : 0]);
+    });
 
     bool opened = false;
     try {
@@ -559,6 +582,7 @@ void InportRun() {
         }
         if (!view.csvFileText(kOffice).empty() && view.countCaption(kOffice).empty()) {
             if (PrefCount() != 47) {
+                mdlYubinBox::Flush();
                 view.messageBox("全国版郵便番号データを取り込んでください。",
                                 import::msgbox::kCritical | import::msgbox::kOkOnly,
                                 "郵便番号データ取込処理");

@@ -52,6 +52,10 @@ Environment& environment();
 // The real monotonic clock and a 10 ms idle wait.
 double SteadySeconds();
 
+// Shown while a run waits for another program that holds the database.
+inline constexpr const char* kWaitingForOtherProgram =
+    "他のプログラムがデータベースを使用しています。待機中です…";
+
 // The engines, called by InportRun.
 void InportKenAll();
 void InportJigyosyo();

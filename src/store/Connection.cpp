@@ -1,6 +1,7 @@
-// Connection: statements, catalog operations, the batch of appended rows and its flusher.
+// Connection: statements, catalog operations and the batch of appended rows.
 #include <algorithm>
 #include <cstdlib>
+#include <thread>
 
 #include "store/EngineImpl.h"
 #include "store/TextRules.h"
@@ -43,27 +44,141 @@ void unregisterConnection(Connection::Impl* impl) {
     r.open.erase(std::remove(r.open.begin(), r.open.end(), impl), r.open.end());
 }
 
-// A short wait for other processes' readers when the flusher commits; it retries later rather
-// than keep the user-interface thread waiting.
-constexpr int kFlusherBusyTimeoutMs = 50;
-constexpr int kBusyTimeoutMs = 5000;
+// The wait for other programs and whom to tell of it.
+struct WaitSettings {
+    std::mutex mutex;
+    std::chrono::milliseconds wait{30000};
+    WaitReporter reporter;
+    bool reported = false;  // a wait was reported and its end not yet
+};
+
+WaitSettings& waitSettings() {
+    static auto* instance = new WaitSettings;
+    return *instance;
+}
+
+// SQLite's busy handler: waits in growing steps up to the lock wait, reporting its start.
+int waitForOtherProgram(void*, int attempt) {
+    using Clock = std::chrono::steady_clock;
+    thread_local Clock::time_point started;
+    const Clock::time_point now = Clock::now();
+    if (attempt == 0) started = now;
+    WaitSettings& w = waitSettings();
+    WaitReporter reporter;
+    std::chrono::milliseconds limit;
+    {
+        std::lock_guard lock(w.mutex);
+        limit = w.wait;
+        if (now - started >= limit) return 0;
+        if (!w.reported && w.reporter) {
+            w.reported = true;
+            reporter = w.reporter;
+        }
+    }
+    // Told on this thread; it must not use the database.
+    if (reporter) reporter(true);
+    static constexpr int kSteps[] = {1, 2, 5, 10, 15, 20, 25, 25, 25, 50, 50, 100};
+    constexpr int kLast = static_cast<int>(std::size(kSteps)) - 1;
+    const auto step = std::chrono::milliseconds(kSteps[std::min(attempt, kLast)]);
+    std::this_thread::sleep_for(
+        std::min<Clock::duration>(step, limit - (now - started) + std::chrono::milliseconds(1)));
+    return 1;
+}
 
 }  // namespace
 
-void flushAllConnections() {
+void setLockWait(std::chrono::milliseconds wait) {
+    WaitSettings& w = waitSettings();
+    std::lock_guard lock(w.mutex);
+    w.wait = std::max(wait, std::chrono::milliseconds(0));
+}
+
+std::chrono::milliseconds lockWait() {
+    WaitSettings& w = waitSettings();
+    std::lock_guard lock(w.mutex);
+    return w.wait;
+}
+
+WaitReporter setWaitReporter(WaitReporter reporter) {
+    WaitSettings& w = waitSettings();
+    std::lock_guard lock(w.mutex);
+    w.reported = false;
+    std::swap(w.reporter, reporter);
+    return reporter;
+}
+
+void flushConnections(bool onlyDue) {
     Registry& r = registry();
-    std::lock_guard lock(r.mutex);
-    for (Connection::Impl* impl : r.open) {
-        std::lock_guard connectionLock(impl->mutex);
-        try {
-            if (impl->isOpen()) impl->commitBatch();
-        } catch (const YubinError&) {
-            // The exit paths have nobody to tell; the rows already committed stay.
+    std::optional<YubinError> failure;
+    {
+        std::lock_guard lock(r.mutex);
+        for (Connection::Impl* impl : r.open) {
+            std::lock_guard connectionLock(impl->mutex);
+            try {
+                if (!impl->isOpen()) continue;
+                if (onlyDue) {
+                    impl->commitBatchIfDue();
+                } else {
+                    impl->commitBatch();
+                }
+            } catch (const YubinError& error) {
+                if (!failure) failure = error;
+            }
         }
+    }
+    detail::endReportedWait();
+    if (failure) throw *failure;
+}
+
+void flushAllConnections() {
+    try {
+        flushConnections(false);
+    } catch (const YubinError&) {
+        // The exit paths have nobody to tell; the rows already committed stay.
     }
 }
 
 namespace detail {
+
+void installBusyHandler(sqlite3* db) { sqlite3_busy_handler(db, waitForOtherProgram, nullptr); }
+
+void endReportedWait() {
+    WaitSettings& w = waitSettings();
+    WaitReporter reporter;
+    {
+        std::lock_guard lock(w.mutex);
+        if (!w.reported) return;
+        w.reported = false;
+        reporter = w.reporter;
+    }
+    if (reporter) reporter(false);
+}
+
+std::vector<std::string> lookupIndexNames(sqlite3* db) {
+    std::vector<std::string> names;
+    StatementPtr list = prepare(db,
+                                "SELECT name FROM sqlite_schema WHERE type = 'index' AND "
+                                "substr(name, 1, ?) = ?");
+    const std::string prefix = std::string(kReservedPrefix) + "lookup_";
+    sqlite3_bind_int(list.get(), 1, static_cast<int>(prefix.size()));
+    sqlite3_bind_text(list.get(), 2, prefix.c_str(), -1, SQLITE_TRANSIENT);
+    int rc;
+    while ((rc = sqlite3_step(list.get())) == SQLITE_ROW) {
+        names.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(list.get(), 0)));
+    }
+    if (rc != SQLITE_DONE) throwSqlite(db, rc, "データベースの索引を読めません。");
+    return names;
+}
+
+void dropLookupIndexes(sqlite3* db) {
+    const std::vector<std::string> names = lookupIndexNames(db);
+    if (names.empty()) return;
+    Transaction tx(db);
+    for (const std::string& name : names) {
+        run(db, ("DROP INDEX IF EXISTS " + quoteIdentifier(name)).c_str());
+    }
+    tx.commit();
+}
 
 std::string insertSql(const TableDef& table, const std::vector<int>& columns) {
     std::string sql = "INSERT INTO " + quoteIdentifier(table.name);
@@ -145,17 +260,9 @@ void Transaction::commit() {
 // ---- Connection::Impl ----------------------------------------------------------------------
 
 void Connection::Impl::requireOpen() const {
-    if (!isOpen()) {
-        throw YubinError(ErrorCode::ObjectClosed, "データベースへの接続が開いていません。");
-    }
-}
-
-void Connection::Impl::raiseDeferred() {
-    if (deferredError) {
-        YubinError error = *deferredError;
-        deferredError.reset();
-        throw error;
-    }
+    if (isOpen()) return;
+    if (openFailure) throw *openFailure;  // the cause, not just "closed"
+    throw YubinError(ErrorCode::ObjectClosed, "データベースへの接続が開いていません。");
 }
 
 std::shared_ptr<const detail::Catalog> Connection::Impl::currentCatalogShared() {
@@ -209,7 +316,6 @@ void Connection::Impl::beginBatch() {
     if (rc != SQLITE_DONE) detail::throwSqlite(db.get(), rc, "行の追加を始められません。");
     inBatch = true;
     batchStarted = std::chrono::steady_clock::now();
-    wake.notify_all();
 }
 
 void Connection::Impl::commitBatch() {
@@ -225,29 +331,13 @@ void Connection::Impl::commitBatch() {
         detail::throwSqlite(db.get(), rc,
                             "追加した行をデータベースに書き込めず、最後の追加分が失われました。");
     }
-    batchStarted = std::chrono::steady_clock::now();  // still open: tried again later
+    batchStarted = std::chrono::steady_clock::now();  // still open: tried again
     detail::throwSqlite(db.get(), rc, "追加した行をデータベースに書き込めません。");
 }
 
-void Connection::Impl::flusherLoop() {
-    std::unique_lock lock(mutex);
-    while (!stopping) {
-        if (!inBatch) {
-            wake.wait(lock);
-            continue;
-        }
-        const auto due = batchStarted + detail::kFlushDelay;
-        if (std::chrono::steady_clock::now() < due) {
-            wake.wait_until(lock, due);
-            continue;
-        }
-        sqlite3_busy_timeout(db.get(), kFlusherBusyTimeoutMs);
-        try {
-            commitBatch();
-        } catch (const YubinError& error) {
-            if (!inBatch) deferredError = error;  // rows lost: the next call reports it
-        }
-        sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);
+void Connection::Impl::commitBatchIfDue() {
+    if (inBatch && std::chrono::steady_clock::now() - batchStarted >= detail::kFlushDelay) {
+        commitBatch();
     }
 }
 
@@ -627,6 +717,27 @@ void Connection::Impl::rebuildTable(const TableDef& current, const TableDef& cha
 
 // ---- Connection ----------------------------------------------------------------------------
 
+namespace {
+
+// Lookup indexes are made only while an import holds the database: when none holds it now,
+// any that are there were left by a process that died importing. A file we may not write
+// keeps them (they refuse nothing and do no harm).
+void removeLeftoverLookupIndexes(sqlite3* db, detail::LockFile& lock) {
+    if (detail::lookupIndexNames(db).empty()) return;
+    try {
+        if (!lock.tryLockImport()) return;  // an import runs: they are its own
+    } catch (const YubinError&) {
+        return;  // no lock file to ask: leave them
+    }
+    try {
+        detail::dropLookupIndexes(db);
+    } catch (const YubinError&) {
+    }
+    lock.unlockImport();
+}
+
+}  // namespace
+
 Connection::Connection() : impl_(std::make_unique<Impl>()) {}
 
 Connection::~Connection() {
@@ -647,13 +758,14 @@ void Connection::open(std::string_view connectionString) {
         }
     }
     const std::string& path = info.dataSource;
-    detail::checkDatabaseFile(path);
-    detail::LockFile lockFile(path, detail::LockFile::Mode::InUse);
-    detail::DatabasePtr db = detail::openDatabase(path);
-    StatementPtr begin = detail::prepare(db.get(), "BEGIN", true);
-    StatementPtr commit = detail::prepare(db.get(), "COMMIT", true);
-    StatementPtr version = detail::prepare(db.get(), "PRAGMA schema_version", true);
-    {
+    try {
+        detail::checkDatabaseFile(path);
+        detail::LockFile lockFile(path, detail::LockFile::Mode::InUse);
+        detail::DatabasePtr db = detail::openDatabase(path);
+        removeLeftoverLookupIndexes(db.get(), lockFile);
+        StatementPtr begin = detail::prepare(db.get(), "BEGIN", true);
+        StatementPtr commit = detail::prepare(db.get(), "COMMIT", true);
+        StatementPtr version = detail::prepare(db.get(), "PRAGMA schema_version", true);
         std::lock_guard lock(m.mutex);
         m.db = std::move(db);
         m.path = path;
@@ -663,10 +775,12 @@ void Connection::open(std::string_view connectionString) {
         m.schemaVersionStatement = std::move(version);
         m.catalog.reset();
         m.schemaVersion = -1;
-        m.stopping = false;
         m.inBatch = false;
-        m.deferredError.reset();
-        m.flusher = std::thread([&m] { m.flusherLoop(); });
+        m.openFailure.reset();
+    } catch (const YubinError& error) {
+        std::lock_guard lock(m.mutex);
+        m.openFailure = error;
+        throw;
     }
     registerConnection(&m);
 }
@@ -678,17 +792,19 @@ void Connection::close() {
     if (!m.isOpen()) return;
     for (Recordset::Impl* r : std::vector<Recordset::Impl*>(m.recordsets)) r->detach();
     m.recordsets.clear();
-    m.stopping = true;
-    m.wake.notify_all();
-    lock.unlock();
-    if (m.flusher.joinable()) m.flusher.join();
-    lock.lock();
-    std::optional<YubinError> failure = std::move(m.deferredError);
-    m.deferredError.reset();
+    std::optional<YubinError> failure;
     try {
         m.commitBatch();
     } catch (const YubinError& error) {
-        if (!failure) failure = error;
+        failure = error;
+    }
+    if (m.importLocked) {
+        // The end of an import, however it ended: the lookup indexes go with it.
+        try {
+            if (!m.inBatch) detail::dropLookupIndexes(m.db.get());
+        } catch (const YubinError&) {
+            // Removed by the next connection that opens the file.
+        }
     }
     m.idleStatements.clear();
     m.rowSourcePlans.clear();
@@ -700,6 +816,8 @@ void Connection::close() {
     m.importLocked = false;
     m.inBatch = false;
     m.catalog.reset();
+    lock.unlock();
+    detail::endReportedWait();
     if (failure) throw *failure;
 }
 
@@ -714,24 +832,34 @@ long long Connection::execute(std::string_view sqlText) {
     Impl& m = *impl_;
     std::lock_guard lock(m.mutex);
     m.requireOpen();
-    m.raiseDeferred();
     const sql::Statement statement = sql::parse(sqlText);
     return std::visit([&m](const auto& s) { return m.run(s); }, statement);
 }
 
 void Connection::flush() {
     Impl& m = *impl_;
-    std::lock_guard lock(m.mutex);
-    if (!m.isOpen()) return;
-    m.raiseDeferred();
-    m.commitBatch();
+    {
+        std::lock_guard lock(m.mutex);
+        if (!m.isOpen()) return;
+        m.commitBatch();
+    }
+    detail::endReportedWait();
+}
+
+void Connection::flushDue() {
+    Impl& m = *impl_;
+    {
+        std::lock_guard lock(m.mutex);
+        if (!m.isOpen()) return;
+        m.commitBatchIfDue();
+    }
+    detail::endReportedWait();
 }
 
 void Connection::setAllowZeroLength(std::string_view table, std::string_view column, bool allow) {
     Impl& m = *impl_;
     std::lock_guard lock(m.mutex);
     m.requireOpen();
-    m.raiseDeferred();
     m.commitBatch();
     const auto current = m.currentCatalog().require(table);
     const int c = current->requireColumn(column);
@@ -764,7 +892,6 @@ void Connection::setTableAttributes(std::string_view table, int attributes) {
     Impl& m = *impl_;
     std::lock_guard lock(m.mutex);
     m.requireOpen();
-    m.raiseDeferred();
     m.commitBatch();
     const auto t = m.currentCatalog().require(table);
     if (attributes < 0) {
@@ -849,6 +976,11 @@ void Connection::unlockImport() {
     Impl& m = *impl_;
     std::lock_guard lock(m.mutex);
     if (!m.importLocked) return;
+    // The lookup indexes belong to the import; the batch is stored first, and a failure of
+    // that commit is the caller's to report.
+    m.commitBatch();
+    detail::dropLookupIndexes(m.db.get());
+    m.invalidateCatalog();
     m.lock.unlockImport();
     m.importLocked = false;
 }

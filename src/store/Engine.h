@@ -8,6 +8,8 @@
 // Every failure raises yubin::YubinError with a number from Error.h.
 #pragma once
 
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -61,8 +63,22 @@ struct ConnectionInfo {
     std::string dataSource;
     std::string password;
 };
-// Raises InvalidArgument when there is no Data Source.
+// Raises InvalidArgument when there is no Data Source. A value between double (or single)
+// quotes may hold ";"; a doubled quote inside stands for one.
 ConnectionInfo parseConnectionString(std::string_view connectionString);
+// A value as it stands in a connection string: quoted when it holds ";" or a quote or begins
+// or ends with a blank, so that parseConnectionString gives it back unchanged.
+std::string quoteConnectionValue(std::string_view value);
+
+// Waiting for another program: a statement that finds the database held by another program
+// (its transaction, a lock of SQLite's) waits up to the lock wait, then fails with
+// LockedByOtherUser. The reporter (when set) is told on the waiting thread when a wait begins
+// (true) and, at the next flushDue, flush or close after it, that it has ended (false).
+void setLockWait(std::chrono::milliseconds wait);
+std::chrono::milliseconds lockWait();
+using WaitReporter = std::function<void(bool waiting)>;
+// Returns the reporter it replaces.
+WaitReporter setWaitReporter(WaitReporter reporter);
 
 enum class CursorType { ForwardOnly, Keyset, Static };
 enum class LockType { ReadOnly, Pessimistic, Optimistic };
@@ -90,7 +106,9 @@ class Connection {
     Connection& operator=(const Connection&) = delete;
 
     // DatabaseNotFound for a missing file, NotOurDatabase for a file that is no database of
-    // ours, CannotOpenDatabase when it cannot be opened.
+    // ours, CannotOpenDatabase when it cannot be opened. After a failed open every use of the
+    // connection raises the cause of that failure. Lookup indexes that a process which died
+    // while importing left in the file are removed.
     void open(std::string_view connectionString);
     void close();
     bool isOpen() const;
@@ -101,9 +119,14 @@ class Connection {
     // read through a Recordset. Appended rows still waiting in the batch are stored first.
     long long execute(std::string_view sql);
 
-    // Stores every appended row on disk now. Appends are also stored by themselves within a
-    // short time, before any statement other than an append, and on close.
+    // Stores every appended row on disk now. Appends are also stored by the append that comes
+    // when the batch is older than a short delay, by flushDue, before any statement other than
+    // an append, and on close. A failed commit is raised by the call that made it.
     void flush();
+    // Stores the appended rows when the batch is older than the delay; costs a clock reading
+    // otherwise. Called at every event processing, so that rows reach the disk within about
+    // the delay while the program waits for the user.
+    void flushDue();
 
     // Catalog: the column property "Jet OLEDB:Allow Zero Length".
     void setAllowZeroLength(std::string_view table, std::string_view column, bool allow);
@@ -118,7 +141,8 @@ class Connection {
     std::vector<KeyInfo> keys() const;
 
     // Holds the database for one import: LockedByOtherUser while another connection (in this
-    // or another process) holds it. Released by unlockImport or close.
+    // or another process) holds it. Released by unlockImport or close, which also remove the
+    // lookup indexes made while it was held.
     void lockImport();
     void unlockImport();
 
@@ -137,12 +161,29 @@ void createDatabase(std::string_view connectionString);
 void compactDatabase(std::string_view sourceConnectionString,
                      std::string_view destinationConnectionString);
 
+// Compacts a database in place through the temporary file: the compacted copy, on disk, takes
+// the database's place in one rename, with the database's mode, owner and group, so that the
+// path always names a whole database. Refused (FileInUse) while any connection of ours holds
+// the database, and (PermissionDenied) when the user may not write it; nothing is changed
+// then. A temporary file that a compaction which no longer runs left behind is removed first;
+// any other file of that name is refused (FileAlreadyExists).
+void compactDatabaseInPlace(std::string_view connectionString,
+                            std::string_view temporaryConnectionString);
+
 // Deletes a database file (and a journal SQLite left beside it). FileInUse while a connection
 // holds the file; FileNotFound when it is missing.
 void deleteDatabaseFile(std::string_view path);
 
-// Stores the appended rows of every open connection of this process (the exit paths).
+// Renames a database file to a name that is free: FileInUse while a connection holds it,
+// FileAlreadyExists when the new name is taken (never replaced).
+void moveDatabaseFile(std::string_view from, std::string_view to);
+
+// Stores the appended rows of every open connection of this process: at every exit and before
+// a message box (flush), at every event processing (due: only batches older than the delay).
+// flushAllConnections reports nothing (the exit paths); flushConnections raises the first
+// failure after trying every connection.
 void flushAllConnections();
+void flushConnections(bool onlyDue);
 
 struct FieldAccess;
 

@@ -2,12 +2,10 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -21,8 +19,19 @@ namespace yubin::db {
 
 namespace detail {
 
-// How long appended rows may wait in the open batch before the flusher commits them.
+// How long appended rows may wait in the open batch before they are committed (by the next
+// append, flushDue or any other statement).
 inline constexpr auto kFlushDelay = std::chrono::milliseconds(150);
+
+// Waits for other programs' locks up to the lock wait, telling the wait reporter (see
+// setLockWait); installed on every SQLite connection of the layer.
+void installBusyHandler(sqlite3* db);
+// Tells the wait reporter that a reported wait has ended.
+void endReportedWait();
+
+// The lookup indexes of the layer, removed when no import holds the database.
+std::vector<std::string> lookupIndexNames(sqlite3* db);
+void dropLookupIndexes(sqlite3* db);
 
 // " WHERE "a" = ?n AND ..." for the condition (empty without one); the literals are checked
 // against the column types and appended to `values` in parameter order.
@@ -74,7 +83,7 @@ class Transaction {
 }  // namespace detail
 
 struct Connection::Impl {
-    // Guards everything below: the user-interface thread and the flusher share the connection.
+    // Guards everything below (the exit paths flush every connection of the process).
     std::mutex mutex;
     detail::DatabasePtr db;
     std::string path;
@@ -94,23 +103,21 @@ struct Connection::Impl {
     std::vector<std::string> literalScratch;
     std::vector<Value> parameterScratch;
 
-    // The batch of appended rows: one open transaction, committed by the flusher at the latest
-    // kFlushDelay after it began, or before any statement that is not an append or a read.
+    // The batch of appended rows: one open transaction, committed on the caller's thread by
+    // the first append or flushDue that finds it older than kFlushDelay, or before any
+    // statement that is not an append or a read. A failed commit is raised there.
     bool inBatch = false;
     std::chrono::steady_clock::time_point batchStarted;
     detail::StatementPtr beginStatement;
     detail::StatementPtr commitStatement;
-    std::condition_variable wake;
-    std::thread flusher;
-    bool stopping = false;
-    // A failure of the flusher, raised by the next call on the connection.
-    std::optional<YubinError> deferredError;
+
+    // Why the last open failed: raised by every use until the connection opens.
+    std::optional<YubinError> openFailure;
 
     std::vector<Recordset::Impl*> recordsets;
 
     bool isOpen() const { return db != nullptr; }
     void requireOpen() const;
-    void raiseDeferred();
     const detail::Catalog& currentCatalog();
     std::shared_ptr<const detail::Catalog> currentCatalogShared();
     void invalidateCatalog() {
@@ -138,7 +145,8 @@ struct Connection::Impl {
 
     void beginBatch();
     void commitBatch();
-    void flusherLoop();
+    // Commits the batch when it is older than kFlushDelay.
+    void commitBatchIfDue();
 
     // The statement handlers of execute().
     long long run(const sql::CreateTable& s);

@@ -1,5 +1,6 @@
-// Database files: checking, opening, creating, compacting and deleting them.
+// Database files: checking, opening, creating, compacting, moving and deleting them.
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -37,6 +38,82 @@ void syncPath(const std::string& path, bool folder) {
     if (!fd.valid() || ::fsync(fd.get()) != 0) {
         if (!folder) throw fileError(errno, "ファイルをディスクに書き込めません", path);
     }
+}
+
+// What a compaction writes into the lock file of its temporary file: it marks the file as
+// ours, so that a compaction that died leaves a file the next one may remove.
+constexpr std::string_view kCompactionTag = "yubinbox compaction";
+
+std::string compactionTag(const struct stat* temporary) {
+    std::string tag(kCompactionTag);
+    if (temporary != nullptr) {
+        tag += " " + std::to_string(temporary->st_dev) + " " + std::to_string(temporary->st_ino);
+    }
+    return tag + "\n";
+}
+
+// Renames without ever replacing what is at `to` (EEXIST then).
+int renameNoReplace(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EINVAL && errno != ENOSYS) return -1;
+    // A file system without the flag: a hard link fails as well when the name is taken.
+    if (::link(from.c_str(), to.c_str()) != 0) return -1;
+    return ::unlink(from.c_str());
+}
+
+// VACUUM INTO a destination that is missing or empty. The copy is written without waiting
+// for the disk: the callers make it durable before anyone may use it, and a copy cut short is
+// never used. A small cache serves a copy that reads every page once.
+void writeCompactedCopy(const std::string& source, const std::string& destination) {
+    DatabasePtr db = openDatabase(source);
+    run(db.get(), "PRAGMA synchronous = OFF; PRAGMA cache_size = -2048;");
+    StatementPtr vacuum = prepare(db.get(), "VACUUM INTO ?");
+    sqlite3_bind_text(vacuum.get(), 1, destination.c_str(), -1, SQLITE_STATIC);
+    const int rc = sqlite3_step(vacuum.get());
+    if (rc == SQLITE_DONE) return;
+    if (std::string(sqlite3_errmsg(db.get())).find("already exists") != std::string::npos) {
+        throw YubinError(ErrorCode::FileAlreadyExists,
+                         "最適化先のファイル " + destination + " は既にあります。");
+    }
+    throwSqlite(db.get(), rc, "データベース " + source + " を最適化できません。");
+}
+
+// Claims the temporary file of a compaction: holds its lock file (so a second compaction
+// sees this one running), removes what a compaction that died left there, refuses anything
+// else, and leaves an empty file marked as ours (VACUUM INTO writes into an empty file).
+LockFile claimTemporaryFile(const std::string& temporary) {
+    const auto taken = [&] {
+        return YubinError(ErrorCode::FileAlreadyExists,
+                          "最適化先のファイル " + temporary + " は既にあります。");
+    };
+    LockFile lock;
+    try {
+        lock = LockFile(temporary, LockFile::Mode::Exclusive);
+    } catch (const YubinError& error) {
+        if (error.code() != ErrorCode::FileInUse) throw;
+        throw YubinError(ErrorCode::FileInUse,
+                         "最適化用の一時ファイル " + temporary + " は他の最適化が使用中です。");
+    }
+    struct stat st {};
+    if (::lstat(temporary.c_str(), &st) == 0) {
+        const std::string tag = lock.isHeld() ? lock.readTag() : std::string();
+        const bool leftover =
+            S_ISREG(st.st_mode) &&
+            (tag == compactionTag(&st) || (tag == compactionTag(nullptr) && st.st_size == 0));
+        if (!leftover) throw taken();
+        if (::unlink(temporary.c_str()) != 0) {
+            throw fileError(errno, "前回の最適化の一時ファイルを削除できません", temporary);
+        }
+        ::unlink((temporary + "-journal").c_str());
+    }
+    if (lock.isHeld()) lock.writeTag(compactionTag(nullptr));
+    FileHandle fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (!fd.valid()) {
+        if (errno == EEXIST) throw taken();
+        throw fileError(errno, "最適化用の一時ファイルを作れません", temporary);
+    }
+    if (lock.isHeld() && ::fstat(fd.get(), &st) == 0) lock.writeTag(compactionTag(&st));
+    return lock;
 }
 
 }  // namespace
@@ -84,7 +161,7 @@ DatabasePtr openDatabase(const std::string& path) {
                              (raw != nullptr ? sqlite3_errmsg(raw) : sqlite3_errstr(rc)) + "）。");
     }
     sqlite3_extended_result_codes(db.get(), 1);
-    sqlite3_busy_timeout(db.get(), 5000);
+    installBusyHandler(db.get());
     bool ours = false;
     try {
         ours = hasBookkeeping(db.get());
@@ -140,6 +217,7 @@ void createDatabase(std::string_view connectionString) {
         if (rc != SQLITE_OK)
             detail::throwSqlite(raw, rc, "データベース ファイルを作れません: " + path);
         sqlite3_extended_result_codes(db.get(), 1);
+        detail::installBusyHandler(db.get());
         detail::run(db.get(), ("PRAGMA application_id = " + std::to_string(detail::kApplicationId) +
                                "; PRAGMA journal_mode = DELETE; PRAGMA synchronous = FULL;")
                                   .c_str());
@@ -170,29 +248,88 @@ void compactDatabase(std::string_view sourceConnectionString,
     }
     // No connection of ours may hold the source, in this process or another.
     detail::LockFile lock(source, detail::LockFile::Mode::Exclusive);
-    detail::DatabasePtr db = detail::openDatabase(source);
-    // The copy is written without waiting for the disk: it is made durable below, before
-    // anyone may replace the source by it, and a copy cut short is never used. A small cache
-    // serves a copy that reads every page once.
-    detail::run(db.get(), "PRAGMA synchronous = OFF; PRAGMA cache_size = -2048;");
-    detail::StatementPtr vacuum = detail::prepare(db.get(), "VACUUM INTO ?");
-    sqlite3_bind_text(vacuum.get(), 1, destination.c_str(), -1, SQLITE_STATIC);
-    const int rc = sqlite3_step(vacuum.get());
-    if (rc != SQLITE_DONE) {
-        const std::string message = sqlite3_errmsg(db.get());
-        if (message.find("already exists") != std::string::npos) {
-            throw YubinError(ErrorCode::FileAlreadyExists,
-                             "最適化先のファイル " + destination + " は既にあります。");
-        }
+    try {
+        detail::writeCompactedCopy(source, destination);
+    } catch (const YubinError& error) {
+        if (error.code() == ErrorCode::FileAlreadyExists) throw;
         ::unlink(destination.c_str());
-        detail::throwSqlite(db.get(), rc, "データベース " + source + " を最適化できません。");
+        throw;
     }
-    vacuum.reset();
-    db.reset();
     // SQLite leaves the copy in the page cache of the system; it must be on disk before the
     // caller replaces the source by it.
     detail::syncPath(destination, false);
     detail::syncPath(folder, true);
+}
+
+void compactDatabaseInPlace(std::string_view connectionString,
+                            std::string_view temporaryConnectionString) {
+    const std::string path = parseConnectionString(connectionString).dataSource;
+    const std::string temporary = parseConnectionString(temporaryConnectionString).dataSource;
+    detail::checkDatabaseFile(path);
+    if (detail::parentFolder(path) != detail::parentFolder(temporary) || temporary == path) {
+        throw YubinError(ErrorCode::InvalidArgument,
+                         "最適化用の一時ファイル " + temporary + " はデータベース " + path +
+                             " と同じフォルダの別の名前でなければなりません。");
+    }
+    if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) {
+        throw YubinError(
+            ErrorCode::PermissionDenied,
+            "データベース ファイル " + path + " に書き込む権限がないため、最適化できません。");
+    }
+    // No connection of ours may hold the database until its compacted copy has replaced it.
+    detail::LockFile lock(path, detail::LockFile::Mode::Exclusive);
+    struct stat original {};
+    if (::stat(path.c_str(), &original) != 0) {
+        throw detail::fileError(errno, "データベース ファイルを読めません", path);
+    }
+    detail::LockFile temporaryLock = detail::claimTemporaryFile(temporary);
+    try {
+        detail::writeCompactedCopy(path, temporary);
+        detail::FileHandle fd(::open(temporary.c_str(), O_RDWR | O_CLOEXEC));
+        if (!fd.valid())
+            throw detail::fileError(errno, "最適化したファイルを開けません", temporary);
+        // The owner and group first (a change of owner clears the set-id bits), then the mode;
+        // an owner the process may not give is kept as it is, the group where it may.
+        if (::fchown(fd.get(), original.st_uid, original.st_gid) != 0) {
+            (void)::fchown(fd.get(), static_cast<uid_t>(-1), original.st_gid);
+        }
+        if (::fchmod(fd.get(), original.st_mode & 07777) != 0) {
+            throw detail::fileError(errno, "最適化したファイルの属性を設定できません", temporary);
+        }
+        if (::fsync(fd.get()) != 0) {
+            throw detail::fileError(errno, "ファイルをディスクに書き込めません", temporary);
+        }
+        // One rename: the path names the old database until it names the new one.
+        if (::rename(temporary.c_str(), path.c_str()) != 0) {
+            throw detail::fileError(errno, "最適化したファイルでデータベースを置き換えられません",
+                                    path);
+        }
+    } catch (...) {
+        ::unlink(temporary.c_str());
+        ::unlink((temporary + "-journal").c_str());
+        throw;
+    }
+    detail::syncPath(detail::parentFolder(path), true);
+}
+
+void moveDatabaseFile(std::string_view fromText, std::string_view toText) {
+    const std::string from(fromText);
+    const std::string to(toText);
+    struct stat st {};
+    if (::lstat(from.c_str(), &st) != 0) {
+        throw YubinError(ErrorCode::FileNotFound, "ファイル " + from + " が見つかりません。");
+    }
+    detail::LockFile lock(from, detail::LockFile::Mode::Exclusive);
+    if (detail::renameNoReplace(from, to) != 0) {
+        const int error = errno;
+        if (error == EEXIST) {
+            throw YubinError(ErrorCode::FileAlreadyExists, "ファイル " + to + " は既にあります。");
+        }
+        throw detail::fileError(error, "データベース " + from + " を移せません", to);
+    }
+    // A journal that a crash left belongs to the moved file.
+    (void)detail::renameNoReplace(from + "-journal", to + "-journal");
+    detail::syncPath(detail::parentFolder(to), true);
 }
 
 void deleteDatabaseFile(std::string_view pathText) {

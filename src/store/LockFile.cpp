@@ -135,6 +135,22 @@ void LockFile::unlockImport() {
     if (fd_ >= 0) setLock(fd_, F_UNLCK, kImportByte);
 }
 
+void LockFile::writeTag(const std::string& tag) {
+    if (fd_ < 0 || !writable_) return;
+    if (ftruncate(fd_, 0) != 0 ||
+        pwrite(fd_, tag.data(), tag.size(), 0) != static_cast<ssize_t>(tag.size())) {
+        throw YubinError(ErrorCode::PathFileAccess,
+                         "ロック ファイル " + path_ + " に書き込めません。");
+    }
+}
+
+std::string LockFile::readTag() const {
+    if (fd_ < 0) return {};
+    char buffer[256];
+    const ssize_t n = pread(fd_, buffer, sizeof buffer, 0);
+    return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
+}
+
 void LockFile::release() noexcept {
     if (fd_ < 0) return;
     if (writable_ && setLock(fd_, F_WRLCK, kInUseByte) && sameFile(fd_, path_)) {

@@ -39,6 +39,11 @@ class LockFile {
     bool tryLockImport();
     void unlockImport();
 
+    // A short note in the lock file (who holds it and why); "" when there is none. Writing
+    // needs a writable lock file (nothing is written otherwise).
+    void writeTag(const std::string& tag);
+    std::string readTag() const;
+
     void release() noexcept;
 
   private:

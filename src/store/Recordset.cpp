@@ -298,7 +298,6 @@ void Recordset::open(std::string_view source, Connection& connection, CursorType
     Connection::Impl& c = connection.impl();
     std::lock_guard guard(c.mutex);
     c.requireOpen();
-    c.raiseDeferred();
 
     std::vector<Value>& parameters = c.parameterScratch;
     std::shared_ptr<const detail::RowSourcePlan> plan = c.rowSourcePlan(source, parameters);
@@ -417,7 +416,6 @@ void Recordset::addNew(std::span<const std::string> names, std::span<const Value
     const TableDef& table = *m.table;
 
     std::lock_guard guard(m.conn->mutex);
-    m.conn->raiseDeferred();
     if (!m.appendStatement ||
         !std::equal(names.begin(), names.end(), m.appendNames.begin(), m.appendNames.end())) {
         std::vector<int> columns;
@@ -466,6 +464,8 @@ void Recordset::addNew(std::span<const std::string> names, std::span<const Value
             detail::bind(s, static_cast<int>(i) + 1, b);
             p.bound = true;
         }
+        // The batch reaches the disk within about the delay while rows keep coming.
+        m.conn->commitBatchIfDue();
         m.conn->beginBatch();
         const int rc = sqlite3_step(s);
         if (rc != SQLITE_DONE) throw detail::writeError(m.conn->db.get(), rc, table);
@@ -507,14 +507,14 @@ void Recordset::update() {
             detail::bindable(table, table.primaryKeyColumn, Value(), unused);  // raises
         }
         std::lock_guard guard(m.conn->mutex);
-        m.conn->raiseDeferred();
-        Borrowed s(*m.conn, detail::insertSql(table, columns));
+            Borrowed s(*m.conn, detail::insertSql(table, columns));
         {
             detail::StatementReset reset(s.get());
             for (size_t i = 0; i < columns.size(); ++i) {
                 detail::bind(s.get(), static_cast<int>(i) + 1,
                              detail::bindable(table, columns[i], *changed[i], scratch[i]));
             }
+            m.conn->commitBatchIfDue();
             m.conn->beginBatch();
             const int rc = sqlite3_step(s.get());
             if (rc != SQLITE_DONE) throw detail::writeError(m.conn->db.get(), rc, table);
@@ -535,7 +535,6 @@ void Recordset::update() {
     }
     sql += " WHERE rowid = ?";
     std::lock_guard guard(m.conn->mutex);
-    m.conn->raiseDeferred();
     m.conn->commitBatch();
     Borrowed s(*m.conn, sql);
     {

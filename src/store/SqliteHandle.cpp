@@ -17,7 +17,11 @@ YubinError sqliteError(sqlite3* db, int rc, std::string_view what) {
     const int primary = rc & 0xff;
     std::string message(what);
     const char* detail = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
-    if (detail != nullptr && *detail != '\0') {
+    if (primary == SQLITE_BUSY) {
+        message +=
+            "他のプログラムがデータベースを使用しているため、待ちましたが処理できませんでした。"
+            "そのプログラムを終了してから、もう一度実行してください。";
+    } else if (detail != nullptr && *detail != '\0') {
         message += "（";
         message += detail;
         message += "）";

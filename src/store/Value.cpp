@@ -59,6 +59,18 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b) {
 
 }  // namespace
 
+std::string quoteConnectionValue(std::string_view value) {
+    const bool plain = value.find_first_of(";\"'") == std::string_view::npos &&
+                       (value.empty() || (value.front() != ' ' && value.front() != '\t'));
+    if (plain) return std::string(value);
+    std::string quoted = "\"";
+    for (char c : value) {
+        quoted += c;
+        if (c == '"') quoted += '"';
+    }
+    return quoted + "\"";
+}
+
 ConnectionInfo parseConnectionString(std::string_view connectionString) {
     ConnectionInfo info;
     bool haveSource = false;

@@ -19,7 +19,9 @@ std::string strSQL;
 std::string strMdbFile;
 
 std::string ConnectionString(const std::string& path) {
-    return std::string(kConnectionPrefix) + path + ";" + "Jet OLEDB:Database Password=;";
+    // A path holding ";" or a quote is quoted, so that the whole path is the data source.
+    return std::string(kConnectionPrefix) + db::quoteConnectionValue(path) + ";" +
+           "Jet OLEDB:Database Password=;";
 }
 
 namespace {
@@ -121,6 +123,9 @@ void CreateMdb() {
 }
 
 bool OpenMdb(const std::string& path) {
+    // The connection it replaces is closed first, outside the trap: a failure to store its
+    // appended rows is the caller's to report, never lost in a destructor.
+    CloseMdb();
     try {
         cnMdb = std::make_unique<db::Connection>();
         strSQL = kConnectionPrefix;
@@ -147,15 +152,14 @@ std::string GetFileDate(const std::string& path) {
 }
 
 void CompactMdb(const std::string& path) {
+    // Copy, deletion and rename in one: the compacted copy replaces the file by one rename.
     const std::string temporary = InsertBeforeMdbExtension(path, "JRO");
-    db::compactDatabase(ConnectionString(path), ConnectionString(temporary));
-    db::deleteDatabaseFile(path);
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        throw YubinError(ErrorCode::PathFileAccess, "ファイル " + temporary + " を " + path +
-                                                        " に名前を変えられません（" +
-                                                        std::strerror(errno) + "）。");
-    }
+    db::compactDatabaseInPlace(ConnectionString(path), ConnectionString(temporary));
 }
+
+void FlushDue() { db::flushConnections(true); }
+
+void Flush() { db::flushConnections(false); }
 
 void CloseMdb() {
     if (!cnMdb) return;

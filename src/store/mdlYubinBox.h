@@ -21,15 +21,23 @@ extern std::string strMdbFile;
 
 // Replaces the file at strMdbFile by a new, empty database; leaves cnMdb empty.
 void CreateMdb();
-// Opens cnMdb on the file; false (no message) when it cannot be opened.
+// Opens cnMdb on the file; false (no message) when it cannot be opened: the first use of
+// cnMdb then raises the cause. A connection cnMdb held is closed first (its failure raised).
 bool OpenMdb(const std::string& path);
 // The file's last-modified local date as "yyyymmdd"; FileNotFound when it is missing.
 std::string GetFileDate(const std::string& path);
 // Compacts the file in place through yubinboxJRO.mdb beside it. cnMdb must be closed first.
 void CompactMdb(const std::string& path);
 
-// Closes and releases cnMdb (nothing when it is empty).
+// Closes and releases cnMdb (nothing when it is empty); raises a failure to store its rows.
 void CloseMdb();
+
+// The promise that appended rows reach the disk within about a short delay, kept on the one
+// thread: FlushDue at every event processing (it costs a clock reading when nothing is due),
+// Flush before a message box and before the program waits for anything else. Both raise a
+// failed commit, which the operation that the user started reports.
+void FlushDue();
+void Flush();
 
 // The path with `infix` put before the file name's own ".mdb" extension, matched in any
 // letter case and kept as written; the folders are never touched. A name without that

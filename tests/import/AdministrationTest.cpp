@@ -37,19 +37,46 @@ TEST_F(AdministrationTest, NewDatabaseKeepsTheOldOneUnderItsDatedNameEvenInAFold
     EXPECT_EQ(mdFileCreate::ReadKey("path"), database);
     EXPECT_EQ(mdFileCreate::ReadKey("author"), mdFileCreate::GetLoginUserName() + "\t0");
 
-    // The old database gets the stamp of its own date; an older backup of that name goes.
+    // The old database gets the stamp of its own date; a backup of that name is never
+    // deleted: the next free name is taken.
     mdlYubinBox::OpenMdb(database);
     mdlYubinBox::cnMdb->execute("INSERT INTO 登録中 VALUES(7)");
     mdlYubinBox::CloseMdb();
-    const std::string backup =
-        (folder / ("yubinbox_" + mdlYubinBox::GetFileDate(database) + ".mdb")).string();
+    const std::string stamp = mdlYubinBox::GetFileDate(database);
+    const std::string backup = (folder / ("yubinbox_" + stamp + ".mdb")).string();
     writeBytes(backup, "an older backup");
     administration::MakeNewDatabase(folder.string());
 
-    EXPECT_EQ(Rows(backup, "SELECT * FROM 登録中"), (std::vector<std::vector<std::string>>{{"7"}}));
+    const std::string second = (folder / ("yubinbox_" + stamp + "_2.mdb")).string();
+    EXPECT_EQ(readBytes(backup), "an older backup");
+    EXPECT_EQ(Rows(second, "SELECT * FROM 登録中"), (std::vector<std::vector<std::string>>{{"7"}}));
     EXPECT_TRUE(Rows(database, "SELECT * FROM 登録中").empty());
+    const std::string thirdStamp = mdlYubinBox::GetFileDate(database);
+    administration::MakeNewDatabase(folder.string());
+    EXPECT_TRUE(fs::exists(folder /
+                           ("yubinbox_" + thirdStamp + (thirdStamp == stamp ? "_3.mdb" : ".mdb"))));
+    EXPECT_EQ(Rows(second, "SELECT * FROM 登録中"), (std::vector<std::vector<std::string>>{{"7"}}));
     EXPECT_EQ(administration::BackupPath("/a/x.mdb/YUBINBOX.MDB", "20240315"),
               "/a/x.mdb/YUBINBOX_20240315.MDB");
+}
+
+TEST_F(AdministrationTest, DatabaseInUseIsNotMovedAside) {
+    const std::string database = administration::MakeNewDatabase(home.path().string());
+    ASSERT_TRUE(mdlYubinBox::OpenMdb(database));
+    mdlYubinBox::cnMdb->execute("INSERT INTO 登録中 VALUES(3)");
+    try {
+        administration::MakeNewDatabase(home.path().string());
+        ADD_FAILURE() << "moved while in use";
+    } catch (const YubinError& error) {
+        EXPECT_EQ(error.code(), ErrorCode::FileInUse) << error.description();
+    }
+    mdlYubinBox::CloseMdb();
+    EXPECT_EQ(Rows(database, "SELECT * FROM 登録中"),
+              (std::vector<std::vector<std::string>>{{"3"}}));
+    for (const auto& entry : fs::directory_iterator(home.path())) {
+        EXPECT_EQ(entry.path().filename().string().rfind("yubinbox_", 0), std::string::npos)
+            << entry.path();
+    }
 }
 
 TEST_F(AdministrationTest, ImportFromSettingsFollowsTheMenuRules) {

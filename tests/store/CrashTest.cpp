@@ -53,7 +53,7 @@ void appendForever(const std::string& connectionString, const std::function<void
 TEST(CrashTest, KilledAppenderLeavesAnIntactPrefix) {
     FreshDatabase fresh;
     long long previous = 0;
-    // Kills before the first commit, around the flusher's commits and between them.
+    // Kills before the first commit, around the commits of the batches and between them.
     for (int delayMs : {40, 165, 230, 330, 470, 610}) {
         {
             ChildProcess child([&](const std::function<void()>& ready) {

@@ -97,8 +97,9 @@ TEST_F(MdlYubinBoxTest, OpenMdbReportsFailureOnlyThroughItsResult) {
     EXPECT_FALSE(OpenMdb(dir.file("missing.mdb")));
     ASSERT_NE(cnMdb, nullptr);
     EXPECT_FALSE(cnMdb->isOpen());
+    // The first statement names the cause.
     EXPECT_EQ(errorNumber([] { cnMdb->execute("UPDATE DUMMY SET DKEY = '1'"); }),
-              errorOf(ErrorCode::ObjectClosed));
+              errorOf(ErrorCode::DatabaseNotFound));
 
     strMdbFile = dir.file("yubinbox.mdb");
     CreateMdb();

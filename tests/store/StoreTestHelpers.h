@@ -146,4 +146,33 @@ class ChildProcess {
     int readFd_ = -1;
 };
 
+// Another program that reads the database in a transaction it keeps open (a child process
+// with SQLite's own connection), while this process waits for it only briefly.
+class ForeignReader {
+  public:
+    explicit ForeignReader(const std::string& path)
+        : child_([path](const std::function<void()>& ready) {
+              static RawSqlite raw(path);
+              raw.exec("BEGIN");
+              raw.column("SELECT COUNT(*) FROM ZIPALL");
+              ready();
+          }),
+          previousWait_(db::lockWait()) {
+        ready_ = child_.waitReady();
+        db::setLockWait(std::chrono::milliseconds(100));
+    }
+    ~ForeignReader() {
+        child_.kill();
+        db::setLockWait(previousWait_);
+    }
+    ForeignReader(const ForeignReader&) = delete;
+    ForeignReader& operator=(const ForeignReader&) = delete;
+    bool ready() const { return ready_; }
+
+  private:
+    ChildProcess child_;
+    std::chrono::milliseconds previousWait_;
+    bool ready_ = false;
+};
+
 }  // namespace yubin::test

@@ -139,6 +139,14 @@ bool YubinboxProcess::waitForProgressLines(int count) {
     return seen == count;
 }
 
+bool YubinboxProcess::waitForLine(const std::string& text) {
+    char line[4096];
+    while (std::fgets(line, sizeof line, err_)) {
+        if (std::string(line).find(text) != std::string::npos) return true;
+    }
+    return false;
+}
+
 void YubinboxProcess::signal(int signalNumber) { kill(pid_, signalNumber); }
 
 int YubinboxProcess::wait() {

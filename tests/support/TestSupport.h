@@ -87,6 +87,8 @@ class YubinboxProcess {
     // Reads lines until `count` progress lines (holding "%") are seen; false when the
     // process ended first.
     bool waitForProgressLines(int count);
+    // Reads lines until one holds `text`; false when the process ended first.
+    bool waitForLine(const std::string& text);
     void signal(int signalNumber);
     // The exit code, 128 + the signal when a signal ended it.
     int wait();

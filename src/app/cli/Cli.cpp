@@ -348,7 +348,12 @@ int RunCommandLine(int argc, char** argv) {
     std::string file, folder, statement, code, dbOption;
     bool force = false, all = false;
     ImportOptions importOptions;
+    double lockWaitSeconds = 30;
     int exitCode = kExitOk;
+    app.add_option("--lock-wait", lockWaitSeconds,
+                   "seconds to wait for another program that holds the database (default 30)")
+        ->check(CLI::NonNegativeNumber);
+
     std::function<int()> action;
 
     auto* createdb = app.add_subcommand("createdb", "Create an empty database FILE");
@@ -418,6 +423,11 @@ try {
     const int code = app.exit(e);
     return code == 0 ? kExitOk : kExitUsage;
 }
+// A writer that finds the database held by another program waits, and says so.
+db::setLockWait(std::chrono::milliseconds(static_cast<long long>(lockWaitSeconds * 1000)));
+db::setWaitReporter([](bool waiting) {
+    if (waiting) std::cerr << "yubinbox: " << mdInport::kWaitingForOtherProgram << std::endl;
+});
 try {
     exitCode = action ? action() : kExitUsage;
 } catch (const YubinError& error) {

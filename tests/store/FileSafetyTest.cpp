@@ -1,0 +1,243 @@
+// What the store keeps safe about the file: paths as they are written, compaction that never
+// leaves the path without a whole database, the layer's lookup indexes, failures reported by
+// the call that met them.
+#include <sys/inotify.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "StoreTestHelpers.h"
+#include "store/EngineImpl.h"
+
+namespace yubin::test {
+namespace {
+
+namespace fs = std::filesystem;
+using db::Connection;
+using db::CursorType;
+using db::LockType;
+using db::Recordset;
+using db::Value;
+using namespace yubin::mdlYubinBox;
+
+TEST(ConnectionStringOfAnyPath, GivesThePathBackWhole) {
+    for (const std::string path : {"/x/a;b.mdb", "/x/it's.mdb", "/x/\"q\";'r'/y.mdb",
+                                   "/x/ lead;.mdb", "/x/a=b;c/d.mdb", "/srv/共有/yubinbox.mdb"}) {
+        EXPECT_EQ(db::parseConnectionString(ConnectionString(path)).dataSource, path) << path;
+    }
+    // Ordinary paths stay as they were.
+    EXPECT_EQ(ConnectionString("/srv/db/yubinbox.mdb"),
+              "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=/srv/db/yubinbox.mdb;Jet "
+              "OLEDB:Database Password=;");
+}
+
+TEST(CreateMdbOnAnyPath, CreatesExactlyTheNamedFile) {
+    TempDir dir;
+    fs::create_directory(dir.path() / "a;b");
+    strMdbFile = dir.file("a;b/c;d.mdb");
+    CreateMdb();
+    EXPECT_TRUE(fs::is_regular_file(strMdbFile));
+    EXPECT_FALSE(fs::exists(dir.file("a")));
+    CompactMdb(strMdbFile);
+    ASSERT_TRUE(OpenMdb(strMdbFile));
+    EXPECT_EQ(cnMdb->tables(true).size(), 6u);
+    CloseMdb();
+}
+
+class InPlaceCompactionTest : public ::testing::Test {
+  protected:
+    std::string temporary() const { return fresh.dir().file("yubinboxJRO.mdb"); }
+    FreshDatabase fresh;
+};
+
+TEST_F(InPlaceCompactionTest, CompactedCopyTakesThePlaceByOneRename) {
+    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, fresh.dir().path().c_str(),
+                                IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_CREATE),
+              0);
+    CompactMdb(fresh.path());
+    bool replacedByRename = false;
+    alignas(inotify_event) char buffer[16384];
+    ssize_t n;
+    while ((n = read(watch, buffer, sizeof buffer)) > 0) {
+        for (char* p = buffer; p < buffer + n;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(p);
+            const std::string name = event->len > 0 ? event->name : "";
+            // The path never loses its database: it is only ever renamed onto.
+            EXPECT_FALSE(name == "yubinbox.mdb" && (event->mask & (IN_DELETE | IN_MOVED_FROM)))
+                << "yubinbox.mdb was removed";
+            if (name == "yubinbox.mdb" && (event->mask & IN_MOVED_TO)) replacedByRename = true;
+            p += sizeof(inotify_event) + event->len;
+        }
+    }
+    close(watch);
+    EXPECT_TRUE(replacedByRename);
+    EXPECT_FALSE(fs::exists(temporary()));
+}
+
+TEST_F(InPlaceCompactionTest, CompactedFileKeepsModeOwnerAndGroup) {
+    const bool root = geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(chown(fresh.path().c_str(), 12345, 23456), 0);
+    }
+    ASSERT_EQ(chmod(fresh.path().c_str(), 0640), 0);
+    struct stat before {};
+    ASSERT_EQ(stat(fresh.path().c_str(), &before), 0);
+    CompactMdb(fresh.path());
+    struct stat after {};
+    ASSERT_EQ(stat(fresh.path().c_str(), &after), 0);
+    EXPECT_NE(after.st_ino, before.st_ino);   // a new file ...
+    EXPECT_EQ(after.st_mode & 07777, 0640u);  // ... with the old one's mode, owner and group
+    EXPECT_EQ(after.st_uid, before.st_uid);
+    EXPECT_EQ(after.st_gid, before.st_gid);
+}
+
+TEST_F(InPlaceCompactionTest, DatabaseTheUserMayNotWriteIsNotCompacted) {
+    const std::string original = readBytes(fresh.path());
+    auto compactAs = [&]() -> int {
+        if (geteuid() != 0) {
+            chmod(fresh.path().c_str(), 0444);
+            return errorNumber([&] { CompactMdb(fresh.path()); });
+        }
+        // Root may write anything: an ordinary user tries, in a child process.
+        chmod(fresh.dir().path().c_str(), 0777);
+        const pid_t pid = fork();
+        if (pid == 0) {
+            if (setgid(65534) != 0 || setuid(65534) != 0) _exit(1);
+            const int number = errorNumber([&] { CompactMdb(fresh.path()); });
+            _exit(number == errorOf(ErrorCode::PermissionDenied) ? 0 : 2);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? errorOf(ErrorCode::PermissionDenied)
+                                                             : -1;
+    };
+    EXPECT_EQ(compactAs(), errorOf(ErrorCode::PermissionDenied));
+    EXPECT_EQ(readBytes(fresh.path()), original);
+    EXPECT_FALSE(fs::exists(temporary()));
+}
+
+// The layer's own lookup indexes in the file.
+std::vector<std::string> lookupIndexes(const std::string& path) {
+    RawSqlite raw(path);
+    return raw.column(
+        "SELECT name FROM sqlite_schema WHERE type = 'index' AND name LIKE '__yubinbox%lookup%'");
+}
+
+void lookUpMunicipality(Connection& cn) {
+    Recordset rs;
+    rs.open("SELECT * FROM 市町村 WHERE JISX0402 = '01101'", cn, CursorType::Keyset,
+            LockType::Pessimistic);
+    EXPECT_TRUE(rs.eof());
+}
+
+TEST(LookupIndexTest, LookupIndexesLastOnlyAsLongAsTheImport) {
+    FreshDatabase fresh;
+    Connection cn;
+    cn.open(fresh.connectionString());
+    cn.lockImport();
+    lookUpMunicipality(cn);
+    EXPECT_EQ(lookupIndexes(fresh.path()).size(), 1u);
+    cn.unlockImport();
+    EXPECT_TRUE(lookupIndexes(fresh.path()).empty());
+
+    cn.lockImport();
+    lookUpMunicipality(cn);
+    EXPECT_EQ(lookupIndexes(fresh.path()).size(), 1u);
+    cn.close();  // an import that ends with an error closes the connection
+    EXPECT_TRUE(lookupIndexes(fresh.path()).empty());
+}
+
+TEST(LookupIndexTest, IndexesOfAProcessThatDiedImportingGoAtTheNextOpen) {
+    FreshDatabase fresh;
+    ChildProcess child([&](const std::function<void()>& ready) {
+        static Connection importing;  // kept until the child is killed
+        importing.open(fresh.connectionString());
+        importing.lockImport();
+        lookUpMunicipality(importing);
+        ready();
+    });
+    ASSERT_TRUE(child.waitReady());
+    {
+        Connection reader;  // the import runs: its indexes stay
+        reader.open(fresh.connectionString());
+        EXPECT_EQ(lookupIndexes(fresh.path()).size(), 1u);
+    }
+    child.kill();
+    EXPECT_EQ(lookupIndexes(fresh.path()).size(), 1u);
+    Connection next;
+    next.open(fresh.connectionString());
+    EXPECT_TRUE(lookupIndexes(fresh.path()).empty());
+}
+
+TEST(OpenFailureTest, FirstStatementReportsWhyTheDatabaseDidNotOpen) {
+    TempDir dir;
+    writeBytes(dir.file("text.mdb"), "not a database\n");
+    EXPECT_FALSE(OpenMdb(dir.file("text.mdb")));
+    try {
+        cnMdb->execute("DELETE FROM 登録中");
+        ADD_FAILURE() << "no error";
+    } catch (const YubinError& error) {
+        EXPECT_EQ(error.code(), ErrorCode::NotOurDatabase) << error.description();
+        EXPECT_NE(error.description().find("text.mdb"), std::string::npos);
+    }
+    Recordset rs;
+    EXPECT_EQ(errorNumber([&] {
+                  rs.open("SELECT * FROM 登録中", *cnMdb, CursorType::ForwardOnly,
+                          LockType::ReadOnly);
+              }),
+              errorOf(ErrorCode::NotOurDatabase));
+    CloseMdb();
+}
+
+// A reader in another program keeps the rows appended here from being committed.
+class FailedCommitTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        reader = std::make_unique<ForeignReader>(fresh.path());
+        ASSERT_TRUE(reader->ready());
+    }
+    void TearDown() override {
+        reader.reset();
+        try {
+            CloseMdb();
+        } catch (const YubinError&) {
+        }
+    }
+    void appendRows() {
+        ASSERT_TRUE(OpenMdb(fresh.path()));
+        Recordset rs;
+        rs.open("ZIPALL", *cnMdb, CursorType::Keyset, LockType::Pessimistic);
+        rs.addNew(std::vector<std::string>{"RECNO"}, std::vector<Value>{Value(1)});
+    }
+
+    FreshDatabase fresh;
+    std::unique_ptr<ForeignReader> reader;
+};
+
+TEST_F(FailedCommitTest, ReopeningTheSharedConnectionReportsIt) {
+    appendRows();
+    EXPECT_EQ(errorNumber([&] { OpenMdb(fresh.path()); }), errorOf(ErrorCode::LockedByOtherUser));
+}
+
+TEST_F(FailedCommitTest, EventProcessingReportsItOnceTheBatchIsDue) {
+    appendRows();
+    FlushDue();  // young: nothing to do yet
+    std::this_thread::sleep_for(db::detail::kFlushDelay);
+    EXPECT_EQ(errorNumber([&] { FlushDue(); }), errorOf(ErrorCode::LockedByOtherUser));
+    EXPECT_EQ(errorNumber([&] { Flush(); }), errorOf(ErrorCode::LockedByOtherUser));
+}
+
+TEST_F(FailedCommitTest, WaitIsReportedWhenItBeginsAndWhenItEnds) {
+    std::vector<bool> reports;
+    db::WaitReporter previous =
+        db::setWaitReporter([&](bool waiting) { reports.push_back(waiting); });
+    appendRows();
+    EXPECT_EQ(errorNumber([&] { Flush(); }), errorOf(ErrorCode::LockedByOtherUser));
+    EXPECT_EQ(reports, (std::vector<bool>{true, false}));
+    db::setWaitReporter(std::move(previous));
+}
+
+}  // namespace
+}  // namespace yubin::test
