@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "BenchSupport.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -16,44 +18,11 @@
 #include <vector>
 
 namespace fs = std::filesystem;
+using yubin::bench::Median;
+using yubin::bench::Run;
+using yubin::bench::Time;
 
 namespace {
-
-struct Run {
-    double seconds;
-    long peakKilobytes;
-};
-
-// Runs a command (argv) with its output discarded; its wall time and peak resident memory.
-Run Time(const std::vector<std::string>& args) {
-    std::fflush(stdout);
-    const auto start = std::chrono::steady_clock::now();
-    pid_t pid = fork();
-    if (pid == 0) {
-        std::freopen("/dev/null", "w", stdout);
-        std::freopen("/dev/null", "w", stderr);
-        std::vector<char*> argv;
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        std::fprintf(stderr, "failed: %s\n", args[0].c_str());
-        std::exit(1);
-    }
-    return {seconds, usage.ru_maxrss};
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-}
 
 int Shell(const std::string& command) { return std::system(command.c_str()); }
 
@@ -61,13 +30,10 @@ int Shell(const std::string& command) { return std::system(command.c_str()); }
 
 int main(int argc, char** argv) {
     const int runs = argc > 1 ? std::atoi(argv[1]) : 5;
-    const fs::path data = YUBIN_SHARED_DATA_DIR;
-    const std::string ken = (data / "KEN_ALL.CSV").string();
-    const std::string office = (data / "JIGYOSYO.CSV").string();
-    if (!fs::exists(ken) || !fs::exists(office)) {
-        std::puts("published data files are absent; nothing measured");
-        return 0;
-    }
+    const yubin::bench::PublishedFiles published = yubin::bench::Published();
+    if (!published.present()) return 0;
+    const std::string& ken = published.ken;
+    const std::string& office = published.office;
     const fs::path work =
         fs::temp_directory_path() / ("yubinbox-bench-" + std::to_string(getpid()));
     fs::create_directories(work);
