@@ -331,20 +331,30 @@ DrivePlatform& SystemDrivePlatform() {
     return platform;
 }
 
-std::vector<std::string> GetDriveList(DrivePlatform& platform) {
-    std::vector<std::string> list;
+bool DrivePlatform::canRead(const std::string& root) {
+    return !root.empty() && ::access(root.c_str(), R_OK | X_OK) == 0;
+}
+
+std::vector<DriveEntry> GetDriveEntries(DrivePlatform& platform) {
+    std::vector<DriveEntry> list;
     for (const std::string& root : platform.driveRoots()) {
         switch (platform.driveType(root)) {
             case kDriveFixed:
-                list.push_back(root);
+                list.push_back({root, root});
                 break;
             case kDriveRemote:
-                if (platform.canWrite(root)) list.push_back(platform.universalName(root));
+                if (platform.canWrite(root)) list.push_back({platform.universalName(root), root});
                 break;
             default:
                 break;
         }
     }
+    return list;
+}
+
+std::vector<std::string> GetDriveList(DrivePlatform& platform) {
+    std::vector<std::string> list;
+    for (DriveEntry& entry : GetDriveEntries(platform)) list.push_back(std::move(entry.name));
     return list;
 }
 
