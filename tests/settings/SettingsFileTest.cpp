@@ -15,10 +15,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::readBytes;
+using test::ScopedEnv;
 using test::TempDir;
 using test::writeBytes;
-
-using test::ScopedEnv;
 
 // A home folder of its own, no XDG configuration, and the executable named yubinbox.
 class SettingsFileTest : public ::testing::Test {

@@ -32,22 +32,6 @@ void DropTableBehindTheLayer(const std::string& databasePath, const std::string&
     if (rc != SQLITE_OK) throw std::runtime_error("cannot drop " + table);
 }
 
-ScopedEnv::ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    if (value) {
-        ::setenv(name, value->c_str(), 1);
-    } else {
-        ::unsetenv(name);
-    }
-}
-
-ScopedEnv::~ScopedEnv() {
-    if (old_) {
-        ::setenv(name_, old_->c_str(), 1);
-    } else {
-        ::unsetenv(name_);
-    }
-}
 
 namespace fs = std::filesystem;
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -24,11 +25,24 @@ class TempDir {
     std::filesystem::path path_;
 };
 
-// Sets an environment variable for the object's lifetime (unsets it when `value` is nullopt).
+// Sets an environment variable for the test's lifetime (unset when `value` is nullopt).
 class ScopedEnv {
   public:
-    ScopedEnv(const char* name, std::optional<std::string> value);
-    ~ScopedEnv();
+    ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        if (value) {
+            ::setenv(name, value->c_str(), 1);
+        } else {
+            ::unsetenv(name);
+        }
+    }
+    ~ScopedEnv() {
+        if (old_) {
+            ::setenv(name_, old_->c_str(), 1);
+        } else {
+            ::unsetenv(name_);
+        }
+    }
     ScopedEnv(const ScopedEnv&) = delete;
     ScopedEnv& operator=(const ScopedEnv&) = delete;
 
