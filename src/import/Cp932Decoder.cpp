@@ -63,26 +63,27 @@ std::size_t Cp932Decoder::decode(std::string_view bytes, std::string& out, bool 
             ++i;
             continue;
         }
-        const Character* c = nullptr;
-        std::size_t width = 1;
+        Character* c = nullptr;
+        unsigned char trail = 0;
         if (isHalfWidthKatakana(b)) {
-            c = &character(b, 0);
+            c = &single_[b];
         } else if (isLeadByte(b) && i + 1 < n && isTrailByte(p[i + 1])) {
-            c = &character(b, p[i + 1]);
-            width = 2;
+            trail = p[i + 1];
+            c = &double_[leadSlot(b) * 256 + trail];
+        } else {
+            return i;
         }
-        if (c == nullptr || c->length == kRefused) return i;
+        if (c->length == 0) ask(*c, b, trail);
+        if (c->length == kRefused) return i;
         std::memcpy(o + w, c->utf8, 3);
         w += c->length;
-        i += width;
+        i += trail == 0 ? 1 : 2;
     }
     out.assign(o, w);
     return npos;
 }
 
-const Cp932Decoder::Character& Cp932Decoder::character(unsigned char lead, unsigned char trail) {
-    Character& c = trail == 0 ? single_[lead] : double_[leadSlot(lead) * 256 + trail];
-    if (c.length != 0) return c;
+void Cp932Decoder::ask(Character& c, unsigned char lead, unsigned char trail) {
     char bytes[2] = {static_cast<char>(lead), static_cast<char>(trail)};
     char* in = bytes;
     std::size_t inLeft = trail == 0 ? 1 : 2;
@@ -96,11 +97,10 @@ const Cp932Decoder::Character& Cp932Decoder::character(unsigned char lead, unsig
         // afresh.
         iconv(handle(cd_), nullptr, nullptr, nullptr, nullptr);
         c.length = kRefused;
-        return c;
+        return;
     }
     std::memcpy(c.utf8, utf8, 3);
     c.length = static_cast<std::uint8_t>(length);
-    return c;
 }
 
 }  // namespace yubin::import

