@@ -63,10 +63,13 @@ int renameNoReplace(const std::string& from, const std::string& to) {
 
 // VACUUM INTO a destination that is missing or empty. The copy is written without waiting
 // for the disk: the callers make it durable before anyone may use it, and a copy cut short is
-// never used. A small cache serves a copy that reads every page once.
+// never used. A small cache serves a copy that reads every page once. The copy has our page
+// size, whatever the source had.
 void writeCompactedCopy(const std::string& source, const std::string& destination) {
     DatabasePtr db = openDatabase(source);
-    run(db.get(), "PRAGMA synchronous = OFF; PRAGMA cache_size = -2048;");
+    run(db.get(), ("PRAGMA synchronous = OFF; PRAGMA cache_size = -2048; PRAGMA page_size = " +
+                   std::to_string(kPageSize) + ";")
+                      .c_str());
     StatementPtr vacuum = prepare(db.get(), "VACUUM INTO ?");
     sqlite3_bind_text(vacuum.get(), 1, destination.c_str(), -1, SQLITE_STATIC);
     const int rc = sqlite3_step(vacuum.get());
@@ -190,7 +193,6 @@ DatabasePtr openDatabase(const std::string& path) {
     run(db.get(),
         "PRAGMA journal_mode = DELETE; PRAGMA synchronous = FULL; "
         "PRAGMA cache_size = -2048; PRAGMA ignore_check_constraints = ON;");
-    if (const char* e = getenv("YUBIN_EXPERIMENT_PRAGMAS")) run(db.get(), e);
     return db;
 }
 
@@ -222,9 +224,11 @@ void createDatabase(std::string_view connectionString) {
             detail::throwSqlite(raw, rc, "データベース ファイルを作れません: " + path);
         sqlite3_extended_result_codes(db.get(), 1);
         detail::installBusyHandler(db.get());
-        detail::run(db.get(), ("PRAGMA application_id = " + std::to_string(detail::kApplicationId) +
-                               "; PRAGMA journal_mode = DELETE; PRAGMA synchronous = FULL;")
-                                  .c_str());
+        detail::run(db.get(),
+                    ("PRAGMA page_size = " + std::to_string(detail::kPageSize) +
+                     "; PRAGMA application_id = " + std::to_string(detail::kApplicationId) +
+                     "; PRAGMA journal_mode = DELETE; PRAGMA synchronous = FULL;")
+                        .c_str());
         detail::run(db.get(), "BEGIN IMMEDIATE");
         detail::run(db.get(), detail::bookkeepingSchema());
         detail::run(db.get(), "COMMIT");
