@@ -5,7 +5,8 @@
 // medians of each case and our peak resident memory; the ratio of the processor times as well,
 // which another load on the machine disturbs less than the wall time.
 //
-//   bench_import [RUNS]        (default 5; needs ../shared/data and the sqlite3 tool)
+//   bench_import [RUNS [EXECUTABLE]]   (default 5 runs of the yubinbox built beside it; needs
+//                                     ../shared/data and the sqlite3 tool)
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -67,6 +68,7 @@ int Shell(const std::string& command) { return std::system(command.c_str()); }
 
 int main(int argc, char** argv) {
     const int runs = argc > 1 ? std::atoi(argv[1]) : 5;
+    const std::string yubinbox = argc > 2 ? argv[2] : YUBIN_EXECUTABLE;
     const fs::path data = YUBIN_SHARED_DATA_DIR;
     const std::string ken = (data / "KEN_ALL.CSV").string();
     const std::string office = (data / "JIGYOSYO.CSV").string();
@@ -93,8 +95,8 @@ int main(int argc, char** argv) {
     for (int i = 0; i < 13; ++i) schema += (i ? ",c" : "c") + std::to_string(i);
     schema += ");";
     const auto import = [&](const std::string& database) {
-        return Time({YUBIN_EXECUTABLE, "import", "--db", database, "--ken-all", ken, "--jigyosyo",
-                     office, "--yes", "--pause", "0"});
+        return Time({yubinbox, "import", "--db", database, "--ken-all", ken, "--jigyosyo", office,
+                     "--yes", "--pause", "0"});
     };
     const auto sqlite = [&] {
         fs::remove(theirs);
@@ -103,7 +105,7 @@ int main(int argc, char** argv) {
     };
 
     // The database of the refresh holds a full import before the first run.
-    Time({YUBIN_EXECUTABLE, "createdb", refreshed});
+    Time({yubinbox, "createdb", refreshed});
     import(refreshed);
 
     // Wall and processor seconds of each case, ours and sqlite3's.
@@ -130,7 +132,7 @@ int main(int argc, char** argv) {
     long peak = 0;
     for (int r = 0; r < runs; ++r) {
         fs::remove(fresh);
-        Time({YUBIN_EXECUTABLE, "createdb", fresh});
+        Time({yubinbox, "createdb", fresh});
         const Run a = import(fresh);
         const Run b = sqlite();
         const Run c = import(refreshed);
