@@ -7,60 +7,23 @@
 //
 //   bench_import [RUNS [EXECUTABLE]]   (default 5 runs of the yubinbox built beside it; needs
 //                                     ../shared/data and the sqlite3 tool)
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
+
 namespace fs = std::filesystem;
+using yubin::bench::Median;
+using yubin::bench::Run;
+using yubin::bench::Time;
 
 namespace {
-
-struct Run {
-    double seconds;
-    double cpuSeconds;  // user and system
-    long peakKilobytes;
-};
-
-// Runs a command (argv) with its output discarded; its wall time, processor time and peak
-// resident memory.
-Run Time(const std::vector<std::string>& args) {
-    std::fflush(stdout);
-    const auto start = std::chrono::steady_clock::now();
-    pid_t pid = fork();
-    if (pid == 0) {
-        std::freopen("/dev/null", "w", stdout);
-        std::freopen("/dev/null", "w", stderr);
-        std::vector<char*> argv;
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        std::fprintf(stderr, "failed: %s\n", args[0].c_str());
-        std::exit(1);
-    }
-    const auto toSeconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
-    return {seconds, toSeconds(usage.ru_utime) + toSeconds(usage.ru_stime), usage.ru_maxrss};
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-}
 
 int Shell(const std::string& command) { return std::system(command.c_str()); }
 
@@ -69,13 +32,10 @@ int Shell(const std::string& command) { return std::system(command.c_str()); }
 int main(int argc, char** argv) {
     const int runs = argc > 1 ? std::atoi(argv[1]) : 5;
     const std::string yubinbox = argc > 2 ? argv[2] : YUBIN_EXECUTABLE;
-    const fs::path data = YUBIN_SHARED_DATA_DIR;
-    const std::string ken = (data / "KEN_ALL.CSV").string();
-    const std::string office = (data / "JIGYOSYO.CSV").string();
-    if (!fs::exists(ken) || !fs::exists(office)) {
-        std::puts("published data files are absent; nothing measured");
-        return 0;
-    }
+    const yubin::bench::PublishedFiles published = yubin::bench::Published();
+    if (!published.present()) return 0;
+    const std::string& ken = published.ken;
+    const std::string& office = published.office;
     const fs::path work =
         fs::temp_directory_path() / ("yubinbox-bench-" + std::to_string(getpid()));
     fs::create_directories(work);

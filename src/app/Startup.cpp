@@ -11,6 +11,7 @@
 
 #include "app/ErrorGuard.h"
 #include "app/MessageBox.h"
+#include "app/SessionEnd.h"
 #include "app/WindowBase.h"
 #include "app/WindowCommon.h"
 #include "app/frmMENU.h"
@@ -85,6 +86,7 @@ int RunWindows(int argc, char** argv) {
     // The program ends when no window is loaded, not when the last visible one closes:
     // windows hide themselves while they hand over to each other.
     QApplication::setQuitOnLastWindowClosed(false);
+    const SessionEndWatcher sessionEnd;  // logout, shutdown, kill: the windows close
     Guarded(Main);
     const int exitCode = WindowBase::RunEventLoop();
     WindowBase::DeleteLoadedWindows();

@@ -80,7 +80,9 @@ bool WindowBase::unload() {
 }
 
 void WindowBase::closeEvent(QCloseEvent* event) {
-    const UnloadMode mode = unloadingFromCode_ ? UnloadMode::Code : UnloadMode::User;
+    const UnloadMode mode = unloadingFromCode_ ? UnloadMode::Code
+                            : endingSession_   ? UnloadMode::SessionEnd
+                                               : UnloadMode::User;
     bool unloads = false;
     Guarded([&] {
         if (!queryUnload(mode)) return;
@@ -126,6 +128,16 @@ std::vector<WindowBase*> WindowBase::LoadedWindows() { return Register(); }
 
 void WindowBase::DeleteLoadedWindows() {
     while (!Register().empty()) delete Register().back();
+}
+
+void WindowBase::EndSession() {
+    std::vector<QPointer<WindowBase>> windows(Register().begin(), Register().end());
+    for (const QPointer<WindowBase>& window : windows) {
+        if (!window || !window->loaded_) continue;
+        window->endingSession_ = true;
+        window->close();
+        if (window) window->endingSession_ = false;
+    }
 }
 
 int WindowBase::RunEventLoop() {

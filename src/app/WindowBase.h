@@ -22,9 +22,10 @@ namespace yubin::app {
 class WindowBase : public QWidget {
     Q_OBJECT
   public:
-    // Who asks the window to close: the user or the window system (close box, session end),
-    // or program code through unload().
-    enum class UnloadMode { User, Code };
+    // Who asks the window to close: the user or the window system (close box), program code
+    // through unload(), or the end of the session (logout, shutdown, a signal), when nobody is
+    // there to answer a question.
+    enum class UnloadMode { User, Code, SessionEnd };
 
     ~WindowBase() override;
 
@@ -42,6 +43,8 @@ class WindowBase : public QWidget {
     static std::vector<WindowBase*> LoadedWindows();
     // Deletes every window still loaded, without close requests (the program's end).
     static void DeleteLoadedWindows();
+    // Asks every loaded window to close as the session ends (UnloadMode::SessionEnd).
+    static void EndSession();
 
     // Runs the program's event loop until no window is loaded (or the program ends);
     // returns its exit code.
@@ -74,6 +77,7 @@ class WindowBase : public QWidget {
     StatusBar1* statusBar_;
     bool loaded_ = true;
     bool unloadingFromCode_ = false;
+    bool endingSession_ = false;
 };
 
 }  // namespace yubin::app

@@ -42,6 +42,8 @@ class ImportView {
     virtual void setCountBorderStyle(int index, int borderStyle) = 0;
     virtual void setCountCaption(int index, const std::string& caption) = 0;
     virtual std::string countCaption(int index) = 0;
+    // The engine of that index has finished: its count label shows the result.
+    virtual void importFinished(int /*index*/) {}
 
     // cmdBTN(0), the run button.
     virtual void setRunEnabled(bool enabled) = 0;
@@ -58,8 +60,9 @@ class ImportView {
     virtual int messageBox(const std::string& text, int style, const std::string& title) = 0;
 
     // Lets pending events run, after every line and throughout the closing pause. An abort
-    // is handled in here: the view writes the resume marker and throws ImportAborted, so the
-    // engine never continues.
+    // is handled in here (the session's exit writes the resume marker) and the program ends
+    // inside; where it cannot end (the command line, a test) the view throws ImportAborted,
+    // so the engine never continues.
     virtual void doEvents() = 0;
 };
 

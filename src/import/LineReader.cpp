@@ -48,8 +48,7 @@ LineReader::LineReader(std::string path, std::size_t bufferBytes)
 LineReader::~LineReader() = default;
 
 void LineReader::fail(ErrorCode code, std::string_view what) const {
-    throw YubinError(code, "ファイル " + path_ + " の " + std::to_string(lineNumber_) +
-                               " 行目: " + std::string(what));
+    throw YubinError(code, std::string(what), path_, static_cast<long>(lineNumber_));
 }
 
 void LineReader::count(std::size_t lineBytes) {

@@ -21,6 +21,7 @@ using db::Value;
 using mdlYubinBox::cnMdb;
 using mdlYubinBox::strSQL;
 
+bool blnCompact = false;
 short intInportMode = 0;
 long lngResumeRecNo = 0;
 long lngRecCount = 0;
@@ -90,12 +91,10 @@ std::vector<std::string> FieldNames(Recordset& rs) {
     return names;
 }
 
-// An error of a data line, with the file and line it came from.
+// An error of a data line, with the file and line it came from as fields.
 [[noreturn]] void RethrowAtLine(const YubinError& error, const std::string& file, long long line) {
-    const std::string where = "ファイル " + file + " の " + std::to_string(line) + " 行目: ";
-    const std::string description = error.description();
-    if (description.rfind("ファイル ", 0) == 0) throw error;  // already names its place
-    throw YubinError(error.code(), where + description);
+    if (error.isDataLineError()) throw error;  // the reader named its place already
+    throw YubinError(error.code(), error.description(), file, static_cast<long>(line));
 }
 
 // Records the file's stamp in the one row of 作成日 (added when the table is empty).
@@ -188,6 +187,7 @@ double SteadySeconds() {
 }
 
 void ResetState() {
+    blnCompact = false;
     intInportMode = 0;
     lngResumeRecNo = 0;
     lngRecCount = 0;
@@ -356,6 +356,7 @@ void InportKenAll() {
     view.setStatusMessage("全国版郵便番号データの取込が終了しました。");
     Pause();
     view.setCountCaption(kNational, ResultCaption(env.monotonicSeconds() - startTime));
+    view.importFinished(kNational);
     mdFileCreate::StoreImportPath("csvzpath", strCsvZPath);
     intInportMode = 0;
 }
@@ -455,6 +456,7 @@ void InportJigyosyo() {
     view.beep();
     Pause();
     view.setCountCaption(kOffice, ResultCaption(env.monotonicSeconds() - startTime));
+    view.importFinished(kOffice);
     intInportMode = 0;
     mdFileCreate::StoreImportPath("csvjpath", strCsvJPath);
 }
@@ -547,7 +549,8 @@ void ShowSakuseibi(std::array<std::string, 2>& sakuseibi) {
     rs.close();
 }
 
-void InportRun() {
+RunReport InportRun() {
+    RunReport report;
     Environment& env = environment();
     import::ImportView& view = *env.view;
 
@@ -592,6 +595,7 @@ void InportRun() {
         bool recreateKeys = true;
         if (!view.csvFileText(kNational).empty() && view.countCaption(kNational).empty()) {
             InportKenAll();
+            report.imported[kNational] = true;
         }
         if (!view.csvFileText(kOffice).empty() && view.countCaption(kOffice).empty()) {
             if (PrefCount() != 47) {
@@ -600,9 +604,11 @@ void InportRun() {
                                 import::msgbox::kCritical | import::msgbox::kOkOnly,
                                 "郵便番号データ取込処理");
                 view.setRunEnabled(true);
+                report.officeRefused = true;
                 recreateKeys = false;
             } else {
                 InportJigyosyo();
+                report.imported[kOffice] = true;
             }
         }
         if (recreateKeys) {
@@ -615,6 +621,7 @@ void InportRun() {
     view.setBusyPointer(false);
     scope.finished = true;
     view.beep();
+    return report;
 }
 
 }  // namespace yubin::mdInport

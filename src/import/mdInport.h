@@ -16,6 +16,8 @@ struct ZipGroup;
 
 namespace yubin::mdInport {
 
+// Set once the import window has made a run; its exit then compacts the database.
+extern bool blnCompact;
 // 0 idle, 1 the national engine runs, 2 the business-office engine runs.
 extern short intInportMode;
 // Resume threshold: 0 for a fresh import; else the highest RECNO of the interrupted kind.
@@ -64,9 +66,15 @@ void MasterUpdate(const import::ZipGroup& group);
 // The rows of 都道府県.
 short PrefCount();
 
+// What a run did, as values: the engines that finished, and whether the business-office
+// import was refused for want of the national data (the index and key then stay dropped).
+struct RunReport {
+    std::array<bool, 2> imported{};
+    bool officeRefused = false;
+};
 // The run: drop the index and key, import the chosen files, re-create them, refresh the
 // summary. Errors other than those of opening the database pass to the caller.
-void InportRun();
+RunReport InportRun();
 
 // Writes the resume marker for the engine that runs now (the abort).
 void SaveResumePoint();
@@ -99,7 +107,8 @@ std::string FormatStamp(const std::string& stamp);
 // up as the text it is and cannot change the statement; digits pass unchanged.
 std::string QuoteLiteral(std::string_view text);
 
-// Resets the module state (tests and a new run of the command line).
+// Resets the module state, the window's and the file chooser's included (a new import
+// window or command-line run, and the tests).
 void ResetState();
 
 }  // namespace yubin::mdInport

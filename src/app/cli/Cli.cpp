@@ -10,6 +10,7 @@
 #include "app/cli/CliImportView.h"
 #include "import/Administration.h"
 #include "import/DataFile.h"
+#include "import/ImportSession.h"
 #include "import/mdInport.h"
 #include "settings/mdFileCreate.h"
 #include "settings/mdGETUNC.h"
@@ -233,21 +234,6 @@ struct ImportOptions {
     double pauseSeconds = 0;
 };
 
-// The question before older data replaces newer: y/N on a terminal, refused without one
-// unless --yes.
-bool ConfirmReplacement(const std::string& question, bool yes) {
-    if (yes) return true;
-    if (!isatty(STDIN_FILENO)) {
-        std::cerr << question << "\n（端末がないため中止しました。置き換えるには --yes）"
-                  << std::endl;
-        return false;
-    }
-    std::cerr << question << " [y/N] " << std::flush;
-    std::string answer;
-    if (!std::getline(std::cin, answer)) return false;
-    return answer == "y" || answer == "Y" || answer == "yes" || answer == "はい";
-}
-
 int RunImport(const ImportOptions& options) {
     // The database: --db, or the settings file under the main menu's rules.
     if (!options.database.empty()) {
@@ -267,8 +253,7 @@ int RunImport(const ImportOptions& options) {
         options.nationalFile.empty() ? "" : Absolute(options.nationalFile),
         options.officeFile.empty() ? "" : Absolute(options.officeFile)};
     if (files[0].empty() && files[1].empty()) {
-        std::cerr << "郵便番号データファイルがどちらも選択されていません。\n"
-                     "どちらかまたは両方を選択してください。（--ken-all / --jigyosyo）"
+        std::cerr << import::ImportSession::kNothingChosen << "（--ken-all / --jigyosyo）"
                   << std::endl;
         return kExitUsage;
     }
@@ -277,65 +262,58 @@ int RunImport(const ImportOptions& options) {
     }
 
     // Loading, as the import window does it.
-    mdInport::ResetState();
-    CliImportView view(files[0], files[1], isatty(STDERR_FILENO) != 0);
-    mdInport::Environment& env = mdInport::environment();
-    env.view = &view;
-    env.pauseSeconds = options.pauseSeconds;
+    CliImportView view(isatty(STDERR_FILENO) != 0, options.yes);
+    import::ImportSession session(view);
+    view.attach(session);
     std::cout << "データベース: " << mdlYubinBox::strMdbFile << std::endl;
-    mdInport::ShowSakuseibi(mdInport::strSakuseibi);
+    session.load();
+    mdInport::environment().pauseSeconds = options.pauseSeconds;
     if (!view.summary().empty()) std::cout << ForTerminal(view.summary()) << std::endl;
-    const mdInport::ResumeState resume = mdInport::ReadResumePoint();
-    mdlYubinBox::CloseMdb();
-    if (resume.continuation) std::cout << "継続スタートです。" << std::endl;
-    if (resume.nationalChoiceDisabled && !files[0].empty()) {
+    if (!session.browseEnabled(0) && !files[0].empty()) {
         std::cerr << "事業所個別郵便番号データの取り込みが途中で中止されています。"
                      "全国版郵便番号データは選択できません（--jigyosyo だけで継続してください）。"
                   << std::endl;
         return kExitRefused;
     }
 
-    // 実行: the date questions, then the run.
-    static const char* const questions[2] = {
-        "全国版：作成日の古いデータを取り込もうとしています。置き換えしますか？",
-        "事業所個別版：作成日の古いデータを取り込もうとしています。置き換えしますか？"};
-    for (size_t i = 0; i < 2; ++i) {
+    // The files given stand for the chooser's results.
+    static const std::array<const char*, 2> browseCaptions = {"参照：全国版郵便番号データ(&K)",
+                                                              "参照：事業所個別郵便番号データ(&J)"};
+    for (int i = 0; i < 2; ++i) {
         if (files[i].empty()) continue;
-        mdInport::strCsvDate[i] = import::DataFileStamp(files[i]);
-        if (mdInport::strSakuseibi[i] >= mdInport::strCsvDate[i] &&
-            !ConfirmReplacement(questions[i], options.yes)) {
-            return kExitRefused;
-        }
-    }
-    // From here Ctrl-C and SIGTERM abort an engine; outside the engines they are held until
-    // the step at hand (the index, the compaction) has finished, so no half-made file stays.
-    AbortSignalScope signals;
-    try {
-        mdInport::InportRun();
-    } catch (const YubinError& error) {
-        if (error.code() == ErrorCode::ImportAborted || view.aborted()) {
-            std::cerr << error.description() << std::endl;
-            return kExitAborted;
-        }
-        if (error.code() == ErrorCode::LockedByOtherUser) {
-            std::cerr << error.description() << std::endl;
-            return kExitRefused;
-        }
-        throw;
-    }
-    if (!view.summary().empty()) std::cout << ForTerminal(view.summary()) << std::endl;
-    if (g_abortRequested) {
-        std::cerr << "取り込みは終了しています。データベースは最適化せずに終了します。" << std::endl;
-        return kExitAborted;
+        session.browse(i, browseCaptions[i]);
+        mdInport::strSelFile = files[i];
+        mdInport::strSelFileDate = mdInport::FormatStamp(import::DataFileStamp(files[i]));
+        session.browseResult(i);
     }
 
-    // 終了: the marker cleared and the database compacted.
-    if (mdlYubinBox::OpenMdb(mdlYubinBox::strMdbFile)) mdInport::ClearResumePoint();
-    mdlYubinBox::CloseMdb();
-    std::cout << "データベースを最適化して終了します。" << std::endl;
-    mdlYubinBox::CompactMdb(mdlYubinBox::strMdbFile);
-    if (g_abortRequested) return kExitAborted;
-    return view.officeRefused() ? kExitNeedsNational : kExitOk;
+    // 実行. From here Ctrl-C and SIGTERM abort an engine; outside the engines they wait until
+    // the step at hand (the index, the compaction) has finished and then end as 終了 does.
+    AbortSignalScope signals;
+    const import::RunOutcome run = session.run();
+    switch (run.result) {
+        case import::RunResult::Declined:
+            return kExitRefused;
+        case import::RunResult::Aborted:
+            std::cerr << "取り込みを中止しました。次回の取り込みは途中から継続します。"
+                      << std::endl;
+            return kExitAborted;
+        case import::RunResult::Failed:
+            if (run.error->code() == ErrorCode::LockedByOtherUser) {
+                std::cerr << run.error->description() << std::endl;
+                return kExitRefused;
+            }
+            throw *run.error;
+        default:
+            break;
+    }
+    if (!view.summary().empty()) std::cout << ForTerminal(view.summary()) << std::endl;
+    if (g_abortRequested)
+        std::cerr << "取り込みは終了しています。終了処理を行います。" << std::endl;
+
+    // 終了: the marker cleared and, after the run, the database compacted.
+    session.exit(import::ExitReason::User);
+    return run.officeRefused ? kExitNeedsNational : kExitOk;
 }
 
 }  // namespace
@@ -396,54 +374,53 @@ int RunCommandLine(int argc, char** argv) {
     newdb->add_option("FOLDER", folder, "folder")->required();
     newdb->callback([&] { action = [&] { return RunNewDb(folder); }; });
 
-    auto* import = app.add_subcommand("import", "Import ken_all.csv and/or jigyosyo.csv");
-    import->add_option("--db", importOptions.database, "database file (default: settings path)");
-    import->add_option("--ken-all", importOptions.nationalFile, "national data file");
-    import->add_option("--jigyosyo", importOptions.officeFile, "business-office data file");
-    import->add_flag("--yes", importOptions.yes, "replace newer registered data without asking");
-    import->add_option("--pause", importOptions.pauseSeconds, "closing pause in seconds")
+    auto* importCommand = app.add_subcommand("import", "Import ken_all.csv and/or jigyosyo.csv");
+    importCommand->add_option("--db", importOptions.database,
+                              "database file (default: settings path)");
+    importCommand->add_option("--ken-all", importOptions.nationalFile, "national data file");
+    importCommand->add_option("--jigyosyo", importOptions.officeFile, "business-office data file");
+    importCommand->add_flag("--yes", importOptions.yes,
+                            "replace newer registered data without asking");
+    importCommand->add_option("--pause", importOptions.pauseSeconds, "closing pause in seconds")
         ->check(CLI::NonNegativeNumber);
-    import->callback([&] { action = [&] { return RunImport(importOptions);
-};
-}  // namespace yubin::cli
-);
+    importCommand->callback([&] { action = [&] { return RunImport(importOptions); }; });
 
-auto* summary = app.add_subcommand("summary", "Show the dates of the registered data");
-summary->add_option("--db", dbOption, "database file (default: settings path)");
-summary->callback([&] { action = [&] { return RunSummary(dbOption); }; });
+    auto* summary = app.add_subcommand("summary", "Show the dates of the registered data");
+    summary->add_option("--db", dbOption, "database file (default: settings path)");
+    summary->callback([&] { action = [&] { return RunSummary(dbOption); }; });
 
-auto* lookup = app.add_subcommand("lookup", "Show every row of a postal code");
-lookup->add_option("CODE", code, "seven digits, a hyphen allowed (100-0001)")->required();
-lookup->add_option("--db", dbOption, "database file (default: settings path)");
-lookup->callback([&] { action = [&] { return RunLookup(code, dbOption); }; });
+    auto* lookup = app.add_subcommand("lookup", "Show every row of a postal code");
+    lookup->add_option("CODE", code, "seven digits, a hyphen allowed (100-0001)")->required();
+    lookup->add_option("--db", dbOption, "database file (default: settings path)");
+    lookup->callback([&] { action = [&] { return RunLookup(code, dbOption); }; });
 
-try {
-    app.parse(argc, argv);
-} catch (const CLI::ParseError& e) {
-    const int code = app.exit(e);
-    return code == 0 ? kExitOk : kExitUsage;
-}
-// A writer that finds the database held by another program waits, and says so.
-db::setLockWait(std::chrono::milliseconds(static_cast<long long>(lockWaitSeconds * 1000)));
-db::setWaitReporter([](bool waiting) {
-    if (waiting) std::cerr << "yubinbox: " << mdInport::kWaitingForOtherProgram << std::endl;
-});
-try {
-    exitCode = action ? action() : kExitUsage;
-} catch (const YubinError& error) {
-    PrintError(error);
-    exitCode = kExitFailure;
-} catch (const std::exception& error) {
-    std::cerr << "yubinbox: " << error.what() << std::endl;
-    exitCode = kExitFailure;
-}
-try {
-    mdlYubinBox::CloseMdb();  // every appended row on disk at the end
-} catch (const YubinError& error) {
-    PrintError(error);
-    if (exitCode == kExitOk) exitCode = kExitFailure;
-}
-return exitCode;
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int code = app.exit(e);
+        return code == 0 ? kExitOk : kExitUsage;
+    }
+    // A writer that finds the database held by another program waits, and says so.
+    db::setLockWait(std::chrono::milliseconds(static_cast<long long>(lockWaitSeconds * 1000)));
+    db::setWaitReporter([](bool waiting) {
+        if (waiting) std::cerr << "yubinbox: " << mdInport::kWaitingForOtherProgram << std::endl;
+    });
+    try {
+        exitCode = action ? action() : kExitUsage;
+    } catch (const YubinError& error) {
+        PrintError(error);
+        exitCode = kExitFailure;
+    } catch (const std::exception& error) {
+        std::cerr << "yubinbox: " << error.what() << std::endl;
+        exitCode = kExitFailure;
+    }
+    try {
+        mdlYubinBox::CloseMdb();  // every appended row on disk at the end
+    } catch (const YubinError& error) {
+        PrintError(error);
+        if (exitCode == kExitOk) exitCode = kExitFailure;
+    }
+    return exitCode;
 }
 
 }  // namespace yubin::cli

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <iostream>
 
+#include <unistd.h>
+
 #include "import/mdInport.h"
 #include "store/Error.h"
 #include "store/mdlYubinBox.h"
@@ -34,8 +36,7 @@ AbortSignalScope::~AbortSignalScope() {
     sigaction(SIGTERM, &oldTerm_, nullptr);
 }
 
-CliImportView::CliImportView(std::string nationalFile, std::string officeFile, bool terminal)
-    : files_{std::move(nationalFile), std::move(officeFile)}, terminal_(terminal) {}
+CliImportView::CliImportView(bool terminal, bool yes) : terminal_(terminal), yes_(yes) {}
 
 void CliImportView::setStatusMessage(const std::string& text) {
     if (active_ >= 0) drawProgress(true);
@@ -56,12 +57,34 @@ void CliImportView::setProgressValue(int index, std::uint64_t value) {
 
 void CliImportView::setCountCaption(int index, const std::string& caption) {
     captions_[Index(index)] = caption;
-    // The result text replaces the percentage when an engine has finished.
-    if (caption.rfind("処理時間：", 0) == 0) {
-        active_ = -1;
-        std::cout << (index == 0 ? "全国版: " : "事業所個別版: ") << caption << std::endl;
-    }
 }
+
+void CliImportView::importFinished(int index) {
+    active_ = -1;
+    std::cout << (index == 0 ? "全国版: " : "事業所個別版: ") << captions_[Index(index)]
+              << std::endl;
+}
+
+void CliImportView::setRunToolTip(const std::string& text) {
+    if (!text.empty()) std::cout << text << std::endl;
+}
+
+// The date questions: y/N on a terminal, refused without one unless --yes. The abort question
+// is asked only when a signal has come, which is the answer Yes.
+bool CliImportView::ask(import::Question question, const std::string& text, int) {
+    if (question == import::Question::AbortImport) return true;
+    if (yes_) return true;
+    if (!isatty(STDIN_FILENO)) {
+        std::cerr << text << "\n（端末がないため中止しました。置き換えるには --yes）" << std::endl;
+        return false;
+    }
+    std::cerr << text << " [y/N] " << std::flush;
+    std::string answer;
+    if (!std::getline(std::cin, answer)) return false;
+    return answer == "y" || answer == "Y" || answer == "yes" || answer == "はい";
+}
+
+void CliImportView::tell(const std::string& text, int) { std::cerr << text << std::endl; }
 
 void CliImportView::drawProgress(bool final) {
     const size_t i = static_cast<size_t>(active_);
@@ -88,19 +111,15 @@ void CliImportView::drawProgress(bool final) {
 }
 
 int CliImportView::messageBox(const std::string& text, int style, const std::string& title) {
-    if (title == "郵便番号データ取込処理" && text == "全国版郵便番号データを取り込んでください。") {
-        officeRefused_ = true;
-    }
     std::cerr << (title.empty() ? "" : title + ": ") << text << std::endl;
     return (style & import::msgbox::kYesNo) ? import::msgbox::kAnswerNo : import::msgbox::kAnswerOk;
 }
 
 void CliImportView::doEvents() {
-    if (g_abortRequested && mdInport::intInportMode != 0) {
+    if (g_abortRequested && mdInport::intInportMode != 0 && session_ != nullptr) {
         if (active_ >= 0) drawProgress(true);
-        mdInport::SaveResumePoint();
-        mdlYubinBox::CloseMdb();
-        aborted_ = true;
+        // The signal is 終了 answered Yes: the marker is written and the engine never goes on.
+        session_->exit(import::ExitReason::SessionEnd);
         throw YubinError(ErrorCode::ImportAborted,
                          "取り込みを中止しました。次回の取り込みは途中から継続します。");
     }

@@ -8,16 +8,20 @@
 #include <csignal>
 #include <string>
 
-#include "import/ImportView.h"
+#include "import/ImportSession.h"
 
 namespace yubin::cli {
 
 // Set by SIGINT and SIGTERM while an import runs; read by the event processing.
 extern volatile std::sig_atomic_t g_abortRequested;
 
-class CliImportView : public import::ImportView {
+class CliImportView : public import::SessionView {
   public:
-    CliImportView(std::string nationalFile, std::string officeFile, bool terminal);
+    // terminal: standard error is a terminal; yes: --yes answers the date questions.
+    CliImportView(bool terminal, bool yes);
+
+    // The session whose 終了 a signal inside an engine runs.
+    void attach(import::ImportSession& session) { session_ = &session; }
 
     std::string csvFileText(int index) override { return files_[Index(index)]; }
     void setStatusMessage(const std::string& text) override;
@@ -28,6 +32,7 @@ class CliImportView : public import::ImportView {
     void setCountBorderStyle(int, int) override {}
     void setCountCaption(int index, const std::string& caption) override;
     std::string countCaption(int index) override { return captions_[Index(index)]; }
+    void importFinished(int index) override;
     void setRunEnabled(bool) override {}
     void setSummaryCaption(const std::string& caption) override { summary_ = caption; }
     void setSummaryVisible(bool) override {}
@@ -36,11 +41,16 @@ class CliImportView : public import::ImportView {
     int messageBox(const std::string& text, int style, const std::string& title) override;
     void doEvents() override;
 
+    void setBrowseEnabled(int, bool) override {}
+    void showChosenFile(int index, const std::string& path, const std::string&) override {
+        files_[Index(index)] = path;
+    }
+    void setRunToolTip(const std::string& text) override;
+    void setExitToolTip(const std::string&) override {}
+    bool ask(import::Question question, const std::string& text, int style) override;
+    void tell(const std::string& text, int style) override;
+
     const std::string& summary() const { return summary_; }
-    // Whether the business-office import was refused for want of national data.
-    bool officeRefused() const { return officeRefused_; }
-    // Whether an abort ended the run (the resume marker is written).
-    bool aborted() const { return aborted_; }
 
   private:
     static size_t Index(int index) { return index == 0 ? 0 : 1; }
@@ -56,8 +66,8 @@ class CliImportView : public import::ImportView {
     double lastDraw_ = 0;  // when the progress was last shown
     int lastDecile_ = -1;  // plain output: the last tenth reported
     unsigned eventCount_ = 0;
-    bool officeRefused_ = false;
-    bool aborted_ = false;
+    bool yes_;
+    import::ImportSession* session_ = nullptr;
 };
 
 // Installs the abort handlers for SIGINT and SIGTERM for the life of the object.

@@ -199,6 +199,23 @@ TEST_F(CliTest, SecondImportOnTheSameDatabaseIsRefusedWhileOneRuns) {
     EXPECT_EQ(yubinbox({"sql", db(), "SELECT COUNT(*) As N FROM ZIPALL"}).out, "N\n4700\n");
 }
 
+TEST_F(CliTest, SignalAfterTheEnginesEndsAsTheExitDoesAndClearsTheResumeMarker) {
+    // A marker left by an earlier abort; this run's engines have finished when the signal
+    // comes (the business-office part refused for want of national data).
+    writeCp932Lines(dir.file("jigyosyo.csv"), OfficeLines(2));
+    ASSERT_EQ(yubinbox({"createdb", db()}).exitCode, 0);
+    ASSERT_EQ(yubinbox({"sql", db(), "INSERT INTO 登録中 VALUES(5)"}).exitCode, 0);
+    YubinboxProcess run({"import", "--db", db(), "--jigyosyo", dir.file("jigyosyo.csv")}, env());
+    ASSERT_TRUE(run.waitForLine("全国版郵便番号データを取り込んでください。"));
+    run.signal(SIGSTOP);  // the signal lands before the exit path, wherever the run stopped
+    run.signal(SIGTERM);
+    run.signal(SIGCONT);
+    EXPECT_EQ(run.wait(), 4);
+    EXPECT_EQ(yubinbox({"sql", db(), "SELECT * FROM 登録中"}).out, "RECNO\n");
+    ProcessResult next = yubinbox({"import", "--db", db(), "--jigyosyo", dir.file("jigyosyo.csv")});
+    EXPECT_EQ(next.out.find("継続スタートです。"), std::string::npos) << next.out;
+}
+
 TEST_F(CliTest, BadFileStopsTheImportNamingFileAndLineAndKeepsTheDatabaseIntact) {
     std::vector<std::string> lines = KenLines(2);
     lines.insert(lines.begin() + 5, "01101,\"100  \",\"1010099\"");

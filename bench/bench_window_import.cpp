@@ -1,0 +1,107 @@
+// Times the import of the published files through the real import window under a real X
+// server (Xvfb, closing pause 0) against `yubinbox import` of the same files, alternating, and
+// prints the ratio of the medians and the window's peak resident memory.
+//
+//   bench_window_import [RUNS]     (default 5; needs ../shared/data and Xvfb)
+//
+// The window is driven by the hidden `yubinbox import-window` entry: the files are chosen as
+// the chooser would choose them, 実行 runs, 終了 clears the marker and compacts.
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "BenchSupport.h"
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+using yubin::bench::Median;
+using yubin::bench::Run;
+using yubin::bench::Time;
+
+namespace {
+
+// An X server of its own on a free display; the display's name, "" when it cannot start.
+std::string StartXvfb(pid_t& pid) {
+    for (int number = 100 + getpid() % 400; number < 1000; ++number) {
+        const std::string lock = "/tmp/.X" + std::to_string(number) + "-lock";
+        const std::string socket = "/tmp/.X11-unix/X" + std::to_string(number);
+        if (fs::exists(lock) || fs::exists(socket)) continue;
+        const std::string display = ":" + std::to_string(number);
+        pid = fork();
+        if (pid == 0) {
+            std::freopen("/dev/null", "w", stderr);
+            execlp("Xvfb", "Xvfb", display.c_str(), "-screen", "0", "1280x1024x24", "-nolisten",
+                   "tcp", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        for (int wait = 0; wait < 100; ++wait) {
+            if (fs::exists(socket)) return display;
+            if (waitpid(pid, nullptr, WNOHANG) == pid) break;  // it could not take the display
+            usleep(50'000);
+        }
+    }
+    return "";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int runs = argc > 1 ? std::atoi(argv[1]) : 5;
+    const yubin::bench::PublishedFiles published = yubin::bench::Published();
+    if (!published.present()) return 0;
+    const std::string& ken = published.ken;
+    const std::string& office = published.office;
+    pid_t xvfb = -1;
+    const std::string display = StartXvfb(xvfb);
+    if (display.empty()) {
+        std::fputs("Xvfb cannot start (tools/install-deps.sh installs it)\n", stderr);
+        return 1;
+    }
+    const fs::path work =
+        fs::temp_directory_path() / ("yubinbox-bench-window-" + std::to_string(getpid()));
+    fs::create_directories(work);
+    const std::string errorLog = (work / "stderr.log").string();
+    const std::vector<std::string> environment = {"HOME=" + work.string(),
+                                                  "XDG_CONFIG_HOME=" + (work / ".config").string(),
+                                                  "DISPLAY=" + display, "QT_QPA_PLATFORM=xcb"};
+    const std::string windowDb = (work / "window.mdb").string();
+    const std::string headlessDb = (work / "headless.mdb").string();
+
+    std::vector<double> windowSeconds, headlessSeconds;
+    long peak = 0;
+    for (int r = 0; r < runs; ++r) {
+        fs::remove(windowDb);
+        Time({YUBIN_EXECUTABLE, "createdb", windowDb}, environment, errorLog);
+        const Run window = Time({YUBIN_EXECUTABLE, "import-window", "--db", windowDb, "--ken-all",
+                                 ken, "--jigyosyo", office, "--pause", "0"},
+                                environment, errorLog);
+        windowSeconds.push_back(window.seconds);
+        peak = std::max(peak, window.peakKilobytes);
+
+        fs::remove(headlessDb);
+        Time({YUBIN_EXECUTABLE, "createdb", headlessDb}, environment, errorLog);
+        const Run headless = Time({YUBIN_EXECUTABLE, "import", "--db", headlessDb, "--ken-all", ken,
+                                   "--jigyosyo", office, "--yes", "--pause", "0"},
+                                  environment, errorLog);
+        headlessSeconds.push_back(headless.seconds);
+        std::printf("run %d: import window %.3f s, yubinbox import %.3f s\n", r + 1, window.seconds,
+                    headless.seconds);
+    }
+    const double ratio = Median(windowSeconds) / Median(headlessSeconds);
+    std::printf("median: import window %.3f s, yubinbox import %.3f s, ratio %.2f (goal <= 1.3)\n",
+                Median(windowSeconds), Median(headlessSeconds), ratio);
+    std::printf("peak resident memory of the import window: %.1f MB\n",
+                static_cast<double>(peak) / 1024.0);
+    kill(xvfb, SIGTERM);
+    waitpid(xvfb, nullptr, 0);
+    fs::remove_all(work);
+    return 0;
+}

@@ -1,0 +1,147 @@
+// The import window's protocol without the toolkit: loading, a browse result, 実行, 終了 and
+// the close request, shared by the window frmyubinbox and `yubinbox import`.
+//
+// Each front end keeps its own controls (SessionView) and its way of asking a question; the
+// session decides what happens and says so in values. The module-wide state it works on
+// (blnCompact, strCsvDate, strSakuseibi, strSelFile, strSelFileDate, strStartDir,
+// lngResumeRecNo, intInportMode) lives in mdInport and is reset by mdInport::ResetState.
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string>
+
+#include "import/ImportView.h"
+#include "store/Error.h"
+
+namespace yubin::import {
+
+// The questions the session asks; the front end answers each Yes (true) or No.
+enum class Question {
+    ReplaceOlderNational,  // the registered national data is as new as the chosen file
+    ReplaceOlderOffice,    // the same for the business-office data
+    AbortImport,           // 終了 while an engine runs
+};
+
+// The window's side of the session: the engines' controls plus those of the window itself,
+// its questions and its messages.
+class SessionView : public ImportView {
+  public:
+    // cmdCSVFILE(index).
+    virtual void setBrowseEnabled(int index, bool enabled) = 0;
+    // txtCSVFILE(index) and lblCSVDATE(index) (its caption, then shown) after a choice.
+    virtual void showChosenFile(int index, const std::string& path, const std::string& date) = 0;
+    // The tool tips of cmdBTN(0) (run) and cmdBTN(1) (exit).
+    virtual void setRunToolTip(const std::string& text) = 0;
+    virtual void setExitToolTip(const std::string& text) = 0;
+
+    // A Yes/No question (style 260 or 292); true on Yes.
+    virtual bool ask(Question question, const std::string& text, int style) = 0;
+    // A message with an OK button.
+    virtual void tell(const std::string& text, int style) = 0;
+    // Lets a text just set show before a long step (the compaction at the exit).
+    virtual void showPending() {}
+};
+
+// What 実行 came to.
+enum class RunResult {
+    Ignored,        // a run is in progress (the busy pointer shows)
+    NothingChosen,  // both file boxes are empty: the message was shown
+    Declined,       // No to a date question: nothing ran
+    Finished,       // the run went through (the business-office part may have been refused)
+    Aborted,        // 終了 was answered Yes inside an engine: the marker is written
+    Failed,         // an error nobody trapped ended the run: no marker written
+};
+
+struct RunOutcome {
+    RunResult result = RunResult::Ignored;
+    // The engines that finished (0 national, 1 business office).
+    std::array<bool, 2> imported{};
+    // The business-office import was refused for want of the national data.
+    bool officeRefused = false;
+    // The error of a failed run.
+    std::optional<YubinError> error;
+};
+
+// Who asks for the exit.
+enum class ExitReason {
+    User,        // 終了, the close box
+    SessionEnd,  // the session ends (logout, shutdown, a signal): nobody answers a question
+};
+
+enum class ExitResult {
+    Cancelled,  // No to the abort question: the import goes on, the window stays
+    Ignored,    // an exit is already under way
+    Ended,      // the window is to be unloaded and the program ended
+};
+
+struct ExitOutcome {
+    ExitResult result = ExitResult::Ignored;
+    bool aborted = false;    // an engine was running: the resume marker is written
+    bool compacted = false;  // the database was compacted
+};
+
+// What the chooser is opened with for a browse button.
+struct BrowseRequest {
+    std::string startDir;  // also put into strStartDir
+    std::string title;     // for InitFileSelect
+};
+
+class ImportSession {
+  public:
+    // The texts of the session.
+    static constexpr const char* kContinuation = "継続スタートです。";
+    static constexpr const char* kExitToolTip = "プログラムを終了します。";
+    static constexpr const char* kCompactExitToolTip = "データベースを最適化して終了します。";
+    static constexpr const char* kNothingChosen =
+        "郵便番号データファイルがどちらも選択されていません。\nどちらかまたは両方を選択してください"
+        "。";
+    static constexpr const char* kAbortQuestion =
+        "郵便番号データを取込中です。\n「いいえ」をクリックすると元の処理に戻ります。\n"
+        "「はい」をクリックした（取込中止）場合、次回の処理は自動的に途中から取り込みとなります。\n"
+        "取り込みを中止しますか？";
+    static const std::array<const char*, 2> kOlderDataQuestions;
+
+    // The session reports to the view: the engines' view is set to it for the session's life.
+    explicit ImportSession(SessionView& view);
+    ~ImportSession();
+    ImportSession(const ImportSession&) = delete;
+    ImportSession& operator=(const ImportSession&) = delete;
+
+    // Loading: the module state reset, the registered dates shown (strMdbFile must be set),
+    // the resume marker read, the tool tips and the national browse button set. Errors pass
+    // to the caller.
+    void load();
+
+    // A browse button: the start folder from the settings key of the file imported last,
+    // strSelFile emptied, the chooser's title (buttonCaption is the button's own caption).
+    BrowseRequest browse(int index, const std::string& buttonCaption);
+    // The chooser has closed: with a file chosen, its path and date are shown and strCsvDate
+    // set. Returns whether a file was chosen.
+    bool browseResult(int index);
+
+    // 実行.
+    RunOutcome run();
+    // 終了, or a close request that is not the window's own unloading.
+    ExitOutcome exit(ExitReason reason);
+
+    bool running() const { return running_; }
+    bool exiting() const { return exiting_; }
+    bool browseEnabled(int index) const { return browseEnabled_[Index(index)]; }
+    const std::string& exitToolTip() const { return exitToolTip_; }
+
+  private:
+    static size_t Index(int index) { return index == 0 ? 0 : 1; }
+    void setBrowseEnabled(int index, bool enabled);
+    void readResumePoint();
+    void recoverFromFailure();
+
+    SessionView& view_;
+    ImportView* previousView_;
+    std::array<bool, 2> browseEnabled_{true, true};
+    std::string exitToolTip_;
+    bool running_ = false;
+    bool exiting_ = false;
+};
+
+}  // namespace yubin::import
