@@ -28,6 +28,8 @@ std::string MakeNewDatabase(const std::string& folder) {
     }
     mdlYubinBox::strMdbFile = (fs::path(folder) / "yubinbox.mdb").string();
     const std::string& database = mdlYubinBox::strMdbFile;
+    // A path the settings file could not give back is refused before anything is moved.
+    mdFileCreate::CheckIniFileValues(database, mdFileCreate::GetLoginUserName());
     if (fs::exists(database, ec)) {
         // A backup is never replaced: the move refuses a name that was taken meanwhile, and
         // refuses a database that any connection of ours holds (an import running on it).

@@ -28,6 +28,7 @@ std::size_t leadSlot(unsigned char lead) {
 std::string describeBadByte(std::string_view bytes, std::size_t offset) {
     constexpr char kDigits[] = "0123456789ABCDEF";
     const auto b = offset < bytes.size() ? static_cast<unsigned char>(bytes[offset]) : 0;
+    if (b == 0) return std::to_string(offset + 1) + " バイト目に NUL 文字 (0x00) があります。";
     const char hex[] = {kDigits[b >> 4], kDigits[b & 0x0F], '\0'};
     return std::to_string(offset + 1) + " バイト目 (0x" + hex +
            ") からはコードページ 932 の文字として読めません。";
@@ -56,6 +57,7 @@ std::size_t Cp932Decoder::decode(std::string_view bytes, std::string& out, bool 
     for (std::size_t i = 0; i < n;) {
         const unsigned char b = p[i];
         if (b < 0x80) {
+            if (b == 0) return i;  // a NUL would end the text for other programs
             // A quote is never part of a double-byte character (no trail byte is below 0x40),
             // so leaving it out here is leaving it out of the decoded text.
             o[w] = static_cast<char>(b);

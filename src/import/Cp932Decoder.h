@@ -24,7 +24,8 @@ class Cp932Decoder {
     // the offset in `bytes` of the first byte that does not belong to a character of the
     // code page (`out` is then unspecified). Nothing is ever replaced or guessed: the
     // undefined single bytes 0x80, 0xA0 and 0xFD to 0xFF, a lead byte without a proper trail
-    // byte, and double-byte codes that the code page leaves unassigned are all refused.
+    // byte, and double-byte codes that the code page leaves unassigned are all refused, and
+    // so is a NUL byte, which no data file holds and which would cut the text short.
     std::size_t decode(std::string_view bytes, std::string& out, bool dropQuotes = false);
 
   private:

@@ -1,9 +1,309 @@
 #include "import/DataFile.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zip.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <string_view>
+#include <vector>
+
+#include "settings/FileIo.h"
+#include "store/Error.h"
 #include "store/mdlYubinBox.h"
 
 namespace yubin::import {
 
-std::string DataFileStamp(const std::string& path) { return mdlYubinBox::GetFileDate(path); }
+namespace {
+
+using settings::UniqueFd;
+
+[[noreturn]] void FailToOpen(const std::string& path, int error) {
+    if (error == ENOENT || error == ENOTDIR) {
+        throw YubinError(ErrorCode::FileNotFound, "ファイル " + path + " が見つかりません。");
+    }
+    throw YubinError(ErrorCode::PathFileAccess,
+                     "ファイル " + path + " を開けません（" + std::strerror(error) + "）。");
+}
+
+// Anything but a regular file is refused by what it is: a FIFO would block the import, a
+// device would never end, a folder has no lines.
+void RequireRegularFile(const std::string& path, mode_t mode) {
+    if (S_ISREG(mode)) return;
+    const char* what = S_ISDIR(mode)                    ? "フォルダ"
+                       : S_ISFIFO(mode)                 ? "名前付きパイプ（FIFO）"
+                       : S_ISCHR(mode) || S_ISBLK(mode) ? "デバイス"
+                       : S_ISSOCK(mode)                 ? "ソケット"
+                                                        : "通常のファイルではないもの";
+    throw YubinError(ErrorCode::PathFileAccess, path + " は" + what +
+                                                    "です。郵便番号データのファイルを指定して"
+                                                    "ください。");
+}
+
+char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+bool EndsWithIgnoringCase(std::string_view text, std::string_view suffix) {
+    if (text.size() < suffix.size()) return false;
+    text.remove_prefix(text.size() - suffix.size());
+    for (std::size_t i = 0; i < suffix.size(); ++i) {
+        if (AsciiUpper(text[i]) != AsciiUpper(suffix[i])) return false;
+    }
+    return true;
+}
+
+bool LooksLikeZip(const std::string& path, int fd) {
+    if (EndsWithIgnoringCase(path, ".zip")) return true;
+    char magic[4] = {};
+    if (::pread(fd, magic, sizeof magic, 0) != static_cast<ssize_t>(sizeof magic)) return false;
+    return std::string_view(magic, 2) == "PK" &&
+           ((magic[2] == 3 && magic[3] == 4) || (magic[2] == 5 && magic[3] == 6));
+}
+
+std::string LocalDateStamp(std::time_t time) {
+    std::tm local{};
+    char stamp[16] = "";
+    if (localtime_r(&time, &local) != nullptr) std::strftime(stamp, sizeof stamp, "%Y%m%d", &local);
+    return stamp;
+}
+
+std::string ZipProblem(int code) {
+    switch (code) {
+        case ZIP_ER_NOZIP:
+            return "ZIP 形式ではありません";
+        case ZIP_ER_INCONS:
+        case ZIP_ER_EOF:
+            return "ZIP の構造が壊れているか、途中で切れています";
+        case ZIP_ER_CRC:
+        case ZIP_ER_ZLIB:
+        case ZIP_ER_COMPRESSED_DATA:
+            return "圧縮されたデータが壊れています（取り込み中に変更された可能性もあります）";
+        case ZIP_ER_COMPNOTSUPP:
+            return "対応していない圧縮方式です";
+        case ZIP_ER_ENCRNOTSUPP:
+        case ZIP_ER_NOPASSWD:
+        case ZIP_ER_WRONGPASSWD:
+            return "暗号化されています";
+        case ZIP_ER_MULTIDISK:
+            return "分割された ZIP ファイルには対応していません";
+        case ZIP_ER_READ:
+        case ZIP_ER_SEEK:
+        case ZIP_ER_TELL:
+            return "読み取りに失敗しました";
+        case ZIP_ER_MEMORY:
+            return "メモリが足りません";
+        default:
+            return "libzip のエラー " + std::to_string(code);
+    }
+}
+
+[[noreturn]] void FailArchive(const std::string& what, int code) {
+    throw YubinError(ErrorCode::BadArchive, what + "（" + ZipProblem(code) + "）。");
+}
+
+// The name the archive's entry must have, for the kind, and how a message names it.
+struct ExpectedEntry {
+    const char* name;  // "" for any CSV file
+    const char* shown;
+};
+
+ExpectedEntry Expected(DataKind kind) {
+    switch (kind) {
+        case DataKind::National:
+            return {"KEN_ALL.CSV", "KEN_ALL.CSV（全国版郵便番号データ）"};
+        case DataKind::Office:
+            return {"JIGYOSYO.CSV", "JIGYOSYO.CSV（事業所個別郵便番号データ）"};
+        case DataKind::Any:
+            break;
+    }
+    return {"", "CSV ファイル"};
+}
+
+bool IsEntryOfKind(std::string_view name, const ExpectedEntry& expected) {
+    if (name.empty() || name.back() == '/') return false;  // a folder
+    const std::size_t slash = name.find_last_of("/\\");
+    const std::string_view base = slash == std::string_view::npos ? name : name.substr(slash + 1);
+    if (*expected.name == '\0') return EndsWithIgnoringCase(base, ".csv");
+    return base.size() == std::strlen(expected.name) && EndsWithIgnoringCase(base, expected.name);
+}
+
+// The modification time that unpacking gives the file: the extended timestamp (UTC) when the
+// entry carries one, else the DOS date and time, which are local.
+std::time_t EntryTime(zip_t* archive, zip_uint64_t index, const zip_stat_t& stat) {
+    constexpr zip_uint16_t kExtendedTimestamp = 0x5455;
+    zip_uint16_t size = 0;
+    const zip_uint8_t* data = zip_file_extra_field_get_by_id(archive, index, kExtendedTimestamp, 0,
+                                                             &size, ZIP_FL_LOCAL | ZIP_FL_CENTRAL);
+    if (data != nullptr && size >= 5 && (data[0] & 1) != 0) {
+        const std::uint32_t bits =
+            data[1] | data[2] << 8 | data[3] << 16 | static_cast<std::uint32_t>(data[4]) << 24;
+        return static_cast<std::int32_t>(bits);
+    }
+    return (stat.valid & ZIP_STAT_MTIME) != 0 ? stat.mtime : 0;
+}
+
+}  // namespace
+
+struct DataFile::Source {
+    virtual ~Source() = default;
+    virtual std::size_t read(char* buffer, std::size_t size) = 0;
+    virtual std::string stamp() const = 0;
+};
+
+namespace {
+
+class CsvSource : public DataFile::Source {
+  public:
+    CsvSource(std::string path, UniqueFd fd) : path_(std::move(path)), fd_(std::move(fd)) {}
+
+    std::size_t read(char* buffer, std::size_t size) override {
+        ssize_t n;
+        do {
+            n = ::read(fd_.get(), buffer, size);
+        } while (n < 0 && errno == EINTR);
+        if (n < 0) {
+            throw YubinError(
+                ErrorCode::PathFileAccess,
+                "ファイル " + path_ + " を読み取れません（" + std::strerror(errno) + "）。");
+        }
+        return static_cast<std::size_t>(n);
+    }
+
+    std::string stamp() const override { return mdlYubinBox::GetFileDate(path_); }
+
+  private:
+    std::string path_;
+    UniqueFd fd_;
+};
+
+class ZipSource : public DataFile::Source {
+  public:
+    ZipSource(const std::string& path, UniqueFd fd, DataKind kind) : path_(path) {
+        int code = ZIP_ER_OK;
+        archive_ = zip_fdopen(fd.get(), ZIP_RDONLY | ZIP_CHECKCONS, &code);
+        if (archive_ == nullptr) FailArchive("ZIP ファイル " + path + " を読めません", code);
+        fd.release();  // the archive closes it
+
+        const ExpectedEntry expected = Expected(kind);
+        std::vector<zip_uint64_t> matches;
+        const zip_int64_t count = zip_get_num_entries(archive_, 0);
+        for (zip_int64_t i = 0; i < count; ++i) {
+            const char* name = zip_get_name(archive_, static_cast<zip_uint64_t>(i), 0);
+            if (name != nullptr && IsEntryOfKind(name, expected)) {
+                matches.push_back(static_cast<zip_uint64_t>(i));
+            }
+        }
+        if (matches.size() != 1) {
+            throw YubinError(ErrorCode::BadArchive,
+                             "ZIP ファイル " + path + " には " + expected.shown +
+                                 (matches.empty() ? " がありません。"
+                                                  : " が " + std::to_string(matches.size()) +
+                                                        " 個あります。一つだけ入ったものを指定"
+                                                        "してください。"));
+        }
+        index_ = matches.front();
+        entryName_ = zip_get_name(archive_, index_, 0);
+        zip_stat_t stat;
+        zip_stat_init(&stat);
+        if (zip_stat_index(archive_, index_, 0, &stat) != 0 || (stat.valid & ZIP_STAT_SIZE) == 0) {
+            FailArchive("ZIP ファイル " + path + " の " + entryName_ + " を読めません",
+                        zip_error_code_zip(zip_get_error(archive_)));
+        }
+        length_ = stat.size;
+        time_ = EntryTime(archive_, index_, stat);
+        entry_ = zip_fopen_index(archive_, index_, 0);
+        if (entry_ == nullptr) {
+            FailArchive("ZIP ファイル " + path + " の " + entryName_ + " を開けません",
+                        zip_error_code_zip(zip_get_error(archive_)));
+        }
+    }
+
+    ~ZipSource() override {
+        if (entry_ != nullptr) zip_fclose(entry_);
+        if (archive_ != nullptr) zip_discard(archive_);
+    }
+
+    std::uint64_t length() const { return length_; }
+
+    std::size_t read(char* buffer, std::size_t size) override {
+        const zip_int64_t n = zip_fread(entry_, buffer, size);
+        if (n < 0) {
+            FailArchive("ZIP ファイル " + path_ + " の " + entryName_ + " を読み取れません",
+                        zip_error_code_zip(zip_file_get_error(entry_)));
+        }
+        return static_cast<std::size_t>(n);
+    }
+
+    std::string stamp() const override { return LocalDateStamp(time_); }
+
+  private:
+    std::string path_;
+    zip_t* archive_ = nullptr;
+    zip_file_t* entry_ = nullptr;
+    zip_uint64_t index_ = 0;
+    std::string entryName_;
+    std::uint64_t length_ = 0;
+    std::time_t time_ = 0;
+};
+
+}  // namespace
+
+DataFile::DataFile(std::string path, DataKind kind) : path_(std::move(path)) {
+    if (path_.empty()) FailToOpen(path_, ENOENT);
+    // Looked at before it is opened (opening a device can do things), and again once open.
+    struct stat st {};
+    if (::stat(path_.c_str(), &st) != 0) FailToOpen(path_, errno);
+    RequireRegularFile(path_, st.st_mode);
+    UniqueFd fd;
+    do {
+        fd = UniqueFd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    } while (!fd && errno == EINTR);
+    if (!fd) FailToOpen(path_, errno);
+    if (::fstat(fd.get(), &st) != 0) FailToOpen(path_, errno);
+    RequireRegularFile(path_, st.st_mode);
+    ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
+
+    if (LooksLikeZip(path_, fd.get())) {
+        auto zip = std::make_unique<ZipSource>(path_, std::move(fd), kind);
+        length_ = zip->length();
+        source_ = std::move(zip);
+    } else {
+        length_ = static_cast<std::uint64_t>(st.st_size);
+        source_ = std::make_unique<CsvSource>(path_, std::move(fd));
+    }
+}
+
+DataFile::~DataFile() = default;
+
+std::string DataFile::stamp() const { return source_->stamp(); }
+
+std::size_t DataFile::read(char* buffer, std::size_t size) {
+    const std::size_t n = source_->read(buffer, size);
+    delivered_ += n;
+    if (delivered_ > length_) {
+        throw YubinError(ErrorCode::DataFileChanged,
+                         "ファイル " + path_ + " が取り込み中に長くなりました（開始時 " +
+                             std::to_string(length_) +
+                             " バイト）。他のプログラムが変更しています。変更が終わってから取り"
+                             "込み直してください。");
+    }
+    if (n == 0 && size > 0 && delivered_ < length_) {
+        throw YubinError(ErrorCode::DataFileChanged,
+                         "ファイル " + path_ + " が取り込み中に短くなりました（開始時 " +
+                             std::to_string(length_) + " バイト、読み取れたのは " +
+                             std::to_string(delivered_) +
+                             " バイト）。他のプログラムが変更しています。変更が終わってから取り"
+                             "込み直してください。");
+    }
+    return n;
+}
+
+std::string DataFileStamp(const std::string& path, DataKind kind) {
+    return DataFile(path, kind).stamp();
+}
+
+void CheckDataFile(const std::string& path, DataKind kind) { DataFile file(path, kind); }
 
 }  // namespace yubin::import

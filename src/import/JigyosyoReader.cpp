@@ -9,11 +9,12 @@ namespace yubin::import {
 namespace {
 
 constexpr std::size_t kFieldCount = 13;
+constexpr std::size_t kBufferBytes = 64 * 1024;
 
 }  // namespace
 
 struct JigyosyoReader::Impl {
-    explicit Impl(const std::string& path) : lines(path) {}
+    explicit Impl(const std::string& path) : lines(path, kBufferBytes, DataKind::Office) {}
 
     LineReader lines;
     Cp932Decoder decoder;

@@ -13,8 +13,9 @@ namespace yubin::import {
 //   while (reader.readLine()) { progress(reader.bytesConsumed()); events();
 //       const auto& f = reader.splitFields(); ... }
 class JigyosyoReader {
-public:
-    // FileNotFound / PathFileAccess when the file cannot be opened.
+  public:
+    // The CSV file, or a ZIP archive holding JIGYOSYO.CSV; raises as DataFile does when it
+    // cannot be opened.
     explicit JigyosyoReader(const std::string& path);
     ~JigyosyoReader();
     JigyosyoReader(const JigyosyoReader&) = delete;
@@ -32,7 +33,7 @@ public:
     // the next readLine.
     const std::vector<std::string_view>& splitFields();
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

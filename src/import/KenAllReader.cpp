@@ -16,6 +16,7 @@ long long lngLineCount = 0;
 namespace {
 
 constexpr std::size_t kFieldCount = 15;
+constexpr std::size_t kBufferBytes = 64 * 1024;
 
 // The fields of a line that fill ZipGroup::row, in that order.
 constexpr std::array<std::size_t, 11> kRowFields = {0, 1, 2, 5, 8, 9, 10, 11, 12, 13, 14};
@@ -35,7 +36,7 @@ std::string_view leadingCharacters(std::string_view text, std::size_t count) {
 }  // namespace
 
 struct KenAllReader::Impl {
-    explicit Impl(const std::string& path) : lines(path) {}
+    explicit Impl(const std::string& path) : lines(path, kBufferBytes, DataKind::National) {}
 
     LineReader lines;
     Cp932Decoder decoder;

@@ -16,7 +16,8 @@ extern long long lngLineCount;
 struct ZipGroup {
     std::string key;
     // Row values in ZIPALL order: fields 0, 1, 2, 5, 8, 9, 10, 11, 12, 13, 14
-    // (団体コード, 旧郵便番号, 郵便番号, 住所かな3, 町域名, flag1, flag2, flag3, ダブり, flag4, flag5).
+    // (団体コード, 旧郵便番号, 郵便番号, 住所かな3, 町域名, flag1, flag2, flag3, ダブり, flag4,
+    // flag5).
     std::array<std::string, 11> row;
     // Master values from the first line.
     std::string prefCode;  // first 2 characters of field 0
@@ -28,13 +29,14 @@ struct ZipGroup {
 };
 
 // Streams one national data file. Usage per line, in this order:
-//   while (reader.readLine()) { progress(reader.bytesConsumed()); events(); 
+//   while (reader.readLine()) { progress(reader.bytesConsumed()); events();
 //       if (const ZipGroup* g = reader.mergeLine()) write(*g); }
 //   if (const ZipGroup* g = reader.finish()) write(*g);
 // A returned group stays valid until the next call of mergeLine or finish.
 class KenAllReader {
-public:
-    // FileNotFound / PathFileAccess when the file cannot be opened.
+  public:
+    // The CSV file, or a ZIP archive holding KEN_ALL.CSV; raises as DataFile does when it
+    // cannot be opened.
     explicit KenAllReader(const std::string& path);
     ~KenAllReader();
     KenAllReader(const KenAllReader&) = delete;
@@ -56,7 +58,7 @@ public:
     // At the end of the file: the group being built, or nullptr when the file had no line.
     const ZipGroup* finish();
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

@@ -1,47 +1,13 @@
 #include "import/LineReader.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
 namespace yubin::import {
 
-namespace {
-
-[[noreturn]] void failToOpen(const std::string& path, int error) {
-    if (error == ENOENT || error == ENOTDIR) {
-        throw YubinError(ErrorCode::FileNotFound, "ファイル " + path + " が見つかりません。");
-    }
-    throw YubinError(ErrorCode::PathFileAccess,
-                     "ファイル " + path + " を開けません（" + std::strerror(error) + "）。");
-}
-
-int openForReading(const std::string& path) {
-    if (path.empty()) failToOpen(path, ENOENT);
-    int fd;
-    do {
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) failToOpen(path, errno);
-    return fd;
-}
-
-}  // namespace
-
-LineReader::FileDescriptor::~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-}
-
-LineReader::LineReader(std::string path, std::size_t bufferBytes)
-    : path_(std::move(path)), file_(openForReading(path_)) {
-    struct stat st {};
-    if (::fstat(file_.get(), &st) != 0) failToOpen(path_, errno);
-    if (S_ISDIR(st.st_mode)) failToOpen(path_, EISDIR);
-    fileLength_ = S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0;
+LineReader::LineReader(std::string path, std::size_t bufferBytes, DataKind kind)
+    : path_(std::move(path)), file_(path_, kind) {
+    fileLength_ = file_.length();
     buffer_.resize(std::clamp<std::size_t>(bufferBytes, 16, kMaxLineBytes + 2));
 }
 
@@ -104,20 +70,11 @@ void LineReader::fill() {
         }
         buffer_.resize(std::min(buffer_.size() * 2, kMaxLineBytes + 2));
     }
-    ssize_t n;
-    do {
-        n = ::read(file_.get(), buffer_.data() + end_, buffer_.size() - end_);
-    } while (n < 0 && errno == EINTR);
-    if (n < 0) {
-        const int error = errno;
-        throw YubinError(ErrorCode::PathFileAccess,
-                         "ファイル " + path_ + " の " + std::to_string(lineNumber_ + 1) +
-                             " 行目を読み取れません（" + std::strerror(error) + "）。");
-    }
+    const std::size_t n = file_.read(buffer_.data() + end_, buffer_.size() - end_);
     if (n == 0) {
         eof_ = true;
     } else {
-        end_ += static_cast<std::size_t>(n);
+        end_ += n;
     }
 }
 

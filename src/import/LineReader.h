@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "import/DataFile.h"
 #include "store/Error.h"
 
 namespace yubin::import {
@@ -17,9 +18,10 @@ class LineReader {
     // The longest line accepted, line end excluded; a longer one is a BadInputLine.
     static constexpr std::size_t kMaxLineBytes = 1 << 20;
 
-    // FileNotFound when there is no such file, PathFileAccess when it cannot be opened or is
-    // a folder.
-    explicit LineReader(std::string path, std::size_t bufferBytes = 64 * 1024);
+    // The file is opened as a DataFile of `kind` (a CSV file, or the CSV entry of a ZIP
+    // archive), which raises when it cannot be.
+    explicit LineReader(std::string path, std::size_t bufferBytes = 64 * 1024,
+                        DataKind kind = DataKind::Any);
     ~LineReader();
     LineReader(const LineReader&) = delete;
     LineReader& operator=(const LineReader&) = delete;
@@ -37,7 +39,7 @@ class LineReader {
     // 1 for the first line, 0 before it.
     long long lineNumber() const { return lineNumber_; }
 
-    // Raises `code` with a description that names the file and the current line.
+    // Raises `code` as an error of the current line: the file and the line are its fields.
     [[noreturn]] void fail(ErrorCode code, std::string_view what) const;
 
   private:
@@ -45,21 +47,8 @@ class LineReader {
     void count(std::size_t lineBytes);
     [[noreturn]] void failOverlong() const;
 
-    // The open file; closed with the reader, also when the constructor gives up half way.
-    class FileDescriptor {
-      public:
-        explicit FileDescriptor(int fd = -1) : fd_(fd) {}
-        ~FileDescriptor();
-        FileDescriptor(const FileDescriptor&) = delete;
-        FileDescriptor& operator=(const FileDescriptor&) = delete;
-        int get() const { return fd_; }
-
-      private:
-        int fd_;
-    };
-
     std::string path_;
-    FileDescriptor file_;
+    DataFile file_;
     std::uint64_t fileLength_ = 0;
     std::uint64_t bytesConsumed_ = 0;
     long long lineNumber_ = 0;

@@ -7,6 +7,8 @@
 #include <thread>
 #include <unordered_set>
 
+#include "import/DataFile.h"
+#include "import/DataLineError.h"
 #include "import/JigyosyoReader.h"
 #include "import/KenAllReader.h"
 #include "settings/mdFileCreate.h"
@@ -91,15 +93,9 @@ std::vector<std::string> FieldNames(Recordset& rs) {
     return names;
 }
 
-// An error of a data line, with the file and line it came from as fields.
-[[noreturn]] void RethrowAtLine(const YubinError& error, const std::string& file, long long line) {
-    if (error.isDataLineError()) throw error;  // the reader named its place already
-    throw YubinError(error.code(), error.description(), file, static_cast<long>(line));
-}
-
 // Records the file's stamp in the one row of 作成日 (added when the table is empty).
-void RecordCreationDate(const char* column, const std::string& csvPath) {
-    const std::string stamp = mdlYubinBox::GetFileDate(csvPath);
+void RecordCreationDate(const char* column, const std::string& csvPath, import::DataKind kind) {
+    const std::string stamp = import::DataFileStamp(csvPath, kind);
     Recordset rs;
     strSQL = "SELECT * FROM 作成日";
     rs.open(strSQL, connection(), CursorType::Static, LockType::Optimistic);
@@ -140,13 +136,13 @@ std::string ResultCaption(double elapsedSeconds) {
     return "処理時間：" + FormatElapsed(elapsedSeconds) + "  " + FormatCount(lngRecCount) + " 件";
 }
 
-// "( 12.34% )": at least one digit before the point, two after it, rounded. to_chars is
-// exact like printf and much cheaper, which matters once per line.
-std::string FormatPercentValue(double percent) {
+// "( 12.34% )" from hundredths of a percent.
+std::string FormatPercentHundredths(std::uint64_t hundredths) {
     char buffer[64] = "( ";
-    auto [end, ec] =
-        std::to_chars(buffer + 2, buffer + sizeof buffer - 4, percent, std::chars_format::fixed, 2);
-    if (ec != std::errc()) return "( 0.00% )";
+    char* end = std::to_chars(buffer + 2, buffer + 40, hundredths / 100).ptr;
+    *end++ = '.';
+    *end++ = static_cast<char>('0' + hundredths / 10 % 10);
+    *end++ = static_cast<char>('0' + hundredths % 10);
     std::memcpy(end, "% )", 4);
     return buffer;
 }
@@ -203,20 +199,26 @@ void ResetState() {
 }
 
 std::string FormatPercent(std::uint64_t consumed, std::uint64_t length) {
-    if (length == 0) return FormatPercentValue(0.0);
-    return FormatPercentValue(static_cast<double>(consumed) / static_cast<double>(length) * 100.0);
+    if (length == 0) return FormatPercentHundredths(0);
+    // The pattern "0.00" rounds the decimal value half away from zero; the exact quotient in
+    // integers does that where the binary double would round 2.675 down.
+    const unsigned __int128 twice = static_cast<unsigned __int128>(consumed) * 20000u + length;
+    return FormatPercentHundredths(static_cast<std::uint64_t>(twice / (2u * length)));
 }
 
 std::string FormatElapsed(double seconds) {
     long long total = seconds <= 0 ? 0 : static_cast<long long>(seconds + 0.5);
+    const long long hours = total / 3600;
     char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%02lld:%02lld分%02lld秒", total / 3600, total / 60 % 60,
-                  total % 60);
-    std::string text = buffer;
-    for (size_t at = text.find("00:"); at != std::string::npos; at = text.find("00:", at)) {
-        text.erase(at, 3);
+    // "hh:" with every "00:" removed: only a zero hours field goes, however many digits the
+    // hours take.
+    if (hours == 0) {
+        std::snprintf(buffer, sizeof buffer, "%02lld分%02lld秒", total / 60 % 60, total % 60);
+    } else {
+        std::snprintf(buffer, sizeof buffer, "%02lld:%02lld分%02lld秒", hours, total / 60 % 60,
+                      total % 60);
     }
-    return text;
+    return buffer;
 }
 
 std::string FormatCount(long count) {
@@ -332,7 +334,7 @@ void InportKenAll() {
             }
             zipall.addNew(names, values);
         } catch (const YubinError& error) {
-            RethrowAtLine(error, strCsvZPath, firstLine);
+            import::RethrowForDataLine(error, strCsvZPath, firstLine);
         }
     };
 
@@ -352,7 +354,7 @@ void InportKenAll() {
     Execute("ALTER TABLE 都道府県 ADD CONSTRAINT xJISX0401 PRIMARY KEY(JISX0401)");
     Execute("ALTER TABLE 市町村 ADD CONSTRAINT xJISX0402 PRIMARY KEY(JISX0402)");
 
-    RecordCreationDate("ZIPALL", strCsvZPath);
+    RecordCreationDate("ZIPALL", strCsvZPath, import::DataKind::National);
     view.setStatusMessage("全国版郵便番号データの取込が終了しました。");
     Pause();
     view.setCountCaption(kNational, ResultCaption(env.monotonicSeconds() - startTime));
@@ -401,10 +403,7 @@ void InportJigyosyo() {
     while (reader.readLine()) {
         const std::uint64_t consumed = reader.bytesConsumed();
         view.setProgressValue(kOffice, consumed);
-        view.setCountCaption(
-            kOffice, fileLength == 0 ? FormatPercentValue(0.0)
-                                     : FormatPercentValue(static_cast<double>(consumed) * 100.0 /
-                                                          static_cast<double>(fileLength)));
+        view.setCountCaption(kOffice, FormatPercent(consumed, fileLength));
         DoEvents(view);
         try {
             const std::vector<std::string_view>& f = reader.splitFields();
@@ -446,12 +445,12 @@ void InportJigyosyo() {
                 knownCities.emplace(f[0]);
             }
         } catch (const YubinError& error) {
-            RethrowAtLine(error, strCsvJPath, reader.lineNumber());
+            import::RethrowForDataLine(error, strCsvJPath, reader.lineNumber());
         }
     }
     zipall.close();
 
-    RecordCreationDate("JIGYOSYO", strCsvJPath);
+    RecordCreationDate("JIGYOSYO", strCsvJPath, import::DataKind::Office);
     view.setStatusMessage("事業所対応個別郵便番号データの取込が終了しました。");
     view.beep();
     Pause();
@@ -553,6 +552,14 @@ RunReport InportRun() {
     RunReport report;
     Environment& env = environment();
     import::ImportView& view = *env.view;
+
+    // A path the settings file could not give back would fail the run only at its end.
+    for (const auto& [index, key] : {std::pair{kNational, "csvzpath"}, {kOffice, "csvjpath"}}) {
+        const std::string file = view.csvFileText(index);
+        if (!file.empty() && view.countCaption(index).empty()) {
+            mdFileCreate::CheckImportPath(key, file);
+        }
+    }
 
     // Whatever ends the run, the pointer comes back and the connection (with the import
     // lock) is released, so that every appended row is on disk.

@@ -38,29 +38,82 @@ int UniqueFd::close() noexcept {
     return rc == 0 ? 0 : errno;
 }
 
-int ReadWholeFile(const std::string& path, std::string& bytes) {
+namespace {
+
+// 0 when the status is that of a regular file of at most `maxBytes`, else why not.
+int RegularFileOfAtMost(const struct stat& st, std::size_t maxBytes) {
+    if (S_ISDIR(st.st_mode)) return EISDIR;
+    if (!S_ISREG(st.st_mode)) return EINVAL;
+    if (static_cast<unsigned long long>(st.st_size) > maxBytes) return EFBIG;
+    return 0;
+}
+
+}  // namespace
+
+int ReadWholeFile(const std::string& path, std::string& bytes, std::size_t maxBytes) {
     bytes.clear();
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return errno;
+    if (int why = RegularFileOfAtMost(st, maxBytes); why != 0) return why;
+    // Non-blocking and checked again once open: the name may have changed in between.
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (!fd) return errno;
+    if (::fstat(fd.get(), &st) != 0) return errno;
+    if (int why = RegularFileOfAtMost(st, maxBytes); why != 0) return why;
     char buffer[8192];
     for (;;) {
         ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
         if (n == 0) return 0;
         if (n < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR || errno == EAGAIN) continue;
             int error = errno;
             bytes.clear();
             return error;
         }
         bytes.append(buffer, static_cast<size_t>(n));
+        if (bytes.size() > maxBytes) {  // grown since it was looked at
+            bytes.clear();
+            return EFBIG;
+        }
+    }
+}
+
+void FailUnreadableSettingsFile(const std::string& path, int error) {
+    std::string why;
+    switch (error) {
+        case EISDIR:
+            why = "はフォルダです";
+            break;
+        case EINVAL:
+            why = "は通常のファイルではありません（名前付きパイプ、デバイスなど）";
+            break;
+        case EFBIG:
+            why = "は設定ファイルとしては大きすぎます（" + std::to_string(kMaxSettingsFileBytes) +
+                  " バイト超）";
+            break;
+        default:
+            why = "を読み取れません（" + std::string(std::strerror(error)) + "）";
+    }
+    throw YubinError(ErrorCode::PathFileAccess,
+                     "設定ファイル " + path + " " + why + "。設定ファイルには書き込みません。");
+}
+
+void CheckReplaceableSettingsFile(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        if (errno == ENOENT) return;  // a missing file (or a dangling link) is made
+        FailUnreadableSettingsFile(path, errno);
+    }
+    if (int why = RegularFileOfAtMost(st, kMaxSettingsFileBytes); why != 0) {
+        FailUnreadableSettingsFile(path, why);
     }
 }
 
 namespace {
 
-[[noreturn]] void Fail(const std::string& what, const std::string& path, int error) {
-    throw YubinError(ErrorCode::PathFileAccess,
-                     "cannot " + what + " " + path + ": " + std::strerror(error));
+[[noreturn]] void Fail(const std::string& path, int error) {
+    throw YubinError(ErrorCode::PathFileAccess, "設定ファイル " + path + " に書き込めません（" +
+                                                    std::strerror(error) + "）。");
 }
 
 // The file a write must replace: the target of a symbolic link, else the path itself.
@@ -93,7 +146,7 @@ class TempFile {
             }
             if (errno != EEXIST) break;
         }
-        Fail("write", target.string(), errno);
+        Fail(target.string(), errno);
     }
     ~TempFile() {
         fd_.close();
@@ -110,15 +163,15 @@ class TempFile {
             ssize_t n = ::write(fd_.get(), data, left);
             if (n < 0) {
                 if (errno == EINTR) continue;
-                Fail("write", target.string(), errno);
+                Fail(target.string(), errno);
             }
             data += n;
             left -= static_cast<size_t>(n);
         }
         if (::fsync(fd_.get()) != 0 && errno != EINVAL && errno != EROFS) {
-            Fail("write", target.string(), errno);
+            Fail(target.string(), errno);
         }
-        if (int error = fd_.close(); error != 0) Fail("write", target.string(), error);
+        if (int error = fd_.close(); error != 0) Fail(target.string(), error);
     }
 
     int fd() const { return fd_.get(); }
@@ -142,15 +195,13 @@ void SyncFolderOf(const fs::path& target) {
 }  // namespace
 
 void ReplaceFileAtomically(const std::string& path, const std::string& bytes) {
+    CheckReplaceableSettingsFile(path);
     fs::path target = WriteTarget(path);
     TempFile temp(target);
     struct stat old {};
-    if (::stat(target.c_str(), &old) == 0) {
-        if (!S_ISREG(old.st_mode)) Fail("write", path, EISDIR);
-        ::fchmod(temp.fd(), old.st_mode & 07777);
-    }
+    if (::stat(target.c_str(), &old) == 0) ::fchmod(temp.fd(), old.st_mode & 07777);
     temp.Finish(bytes, target);
-    if (::rename(temp.path().c_str(), target.c_str()) != 0) Fail("write", path, errno);
+    if (::rename(temp.path().c_str(), target.c_str()) != 0) Fail(path, errno);
     temp.Committed();
     SyncFolderOf(target);
 }
@@ -164,12 +215,12 @@ bool CreateFileAtomically(const std::string& path, const std::string& bytes) {
         int error = errno;
         if (error == EEXIST) return false;
         if (error != EPERM && error != EOPNOTSUPP && error != ENOSYS) {
-            Fail("create", path, error);
+            Fail(path, error);
         }
         // A file system without hard links: check, then rename.
         struct stat existing {};
         if (::lstat(target.c_str(), &existing) == 0) return false;
-        if (::rename(temp.path().c_str(), target.c_str()) != 0) Fail("create", path, errno);
+        if (::rename(temp.path().c_str(), target.c_str()) != 0) Fail(path, errno);
         temp.Committed();
     }
     SyncFolderOf(target);

@@ -124,9 +124,9 @@ std::string LineEndOf(std::string_view text) {
     return "\r\n";
 }
 
-void Refuse(const std::string& what) {
+[[noreturn]] void Refuse(const std::string& what) {
     throw YubinError(ErrorCode::BadSettingsValue,
-                     "settings entry refused, nothing was written: " + what);
+                     "設定ファイルに書き込めません（何も書き込んでいません）: " + what + "。");
 }
 
 bool HoldsLineBreakOrNul(std::string_view s) {
@@ -150,21 +150,35 @@ std::string CutToReadBuffer(const std::string& text) {
     return text.substr(0, cut);
 }
 
+std::string ValueProblem(const std::string& value) {
+    if (HoldsLineBreakOrNul(value)) return "改行または NUL 文字を含んでいます";
+    if (value.size() > static_cast<size_t>(kReadBufferSize - 1)) {
+        return std::to_string(value.size()) + " バイトあり、読み取れる " +
+               std::to_string(kReadBufferSize - 1) + " バイトを超えています";
+    }
+    if (!value.empty() && (value.front() == ' ' || value.back() == ' ')) {
+        return "先頭または末尾の空白は読み取るときに失われます";
+    }
+    return "";
+}
+
 void CheckEntry(const std::string& section, const std::string& key, const std::string& value) {
-    if (HoldsLineBreakOrNul(section)) Refuse("section name holds a line break or NUL");
-    if (HoldsLineBreakOrNul(key)) Refuse("key \"" + key + "\" holds a line break or NUL");
-    if (HoldsLineBreakOrNul(value)) {
-        Refuse("value of key \"" + key + "\" holds a line break or NUL");
+    if (HoldsLineBreakOrNul(section)) Refuse("セクション名が改行または NUL 文字を含んでいます");
+    if (HoldsLineBreakOrNul(key)) Refuse("キー名が改行または NUL 文字を含んでいます");
+    if (std::string problem = ValueProblem(value); !problem.empty()) {
+        Refuse("キー " + key + " の値は" + problem);
     }
     std::string_view sectionName = TrimBlanks(section);
     std::string_view keyName = TrimBlanks(key);
-    if (sectionName.empty()) Refuse("empty section name");
+    if (sectionName.empty()) Refuse("セクション名が空です");
     if (sectionName.find(']') != std::string_view::npos) {
-        Refuse("section name \"" + section + "\" holds \"]\"");
+        Refuse("セクション名 \"" + section + "\" が \"]\" を含んでいます");
     }
-    if (keyName.empty()) Refuse("empty key");
-    if (keyName.find('=') != std::string_view::npos) Refuse("key \"" + key + "\" holds \"=\"");
-    if (keyName.front() == '[') Refuse("key \"" + key + "\" begins with \"[\"");
+    if (keyName.empty()) Refuse("キー名が空です");
+    if (keyName.find('=') != std::string_view::npos) {
+        Refuse("キー名 \"" + key + "\" が \"=\" を含んでいます");
+    }
+    if (keyName.front() == '[') Refuse("キー名 \"" + key + "\" が \"[\" で始まっています");
 }
 
 std::string GetPrivateProfileString(const std::string& section, const std::string& key,
@@ -188,8 +202,7 @@ void WritePrivateProfileString(const std::string& section, const std::string& ke
     std::string text;
     if (int error = settings::ReadWholeFile(file, text); error != 0 && error != ENOENT) {
         // Rewriting a file we cannot read would lose its other lines.
-        throw YubinError(ErrorCode::PathFileAccess,
-                         "cannot read settings file " + file + " to update it");
+        settings::FailUnreadableSettingsFile(file, error);
     }
     const std::string eol = LineEndOf(text);
     const std::string keyLine = std::string(keyName) + "=" + value;

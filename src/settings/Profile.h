@@ -37,15 +37,21 @@ inline constexpr int kReadBufferSize = 256;
 std::string GetPrivateProfileString(const std::string& section, const std::string& key,
                                     const std::string& defaultValue, const std::string& file);
 
-// Stores the key. BadSettingsValue (nothing written) when the section, key or value holds a CR
-// or LF, or the key an "="; PathFileAccess when the file cannot be written.
+// Stores the key. BadSettingsValue (nothing written) when CheckEntry refuses it; PathFileAccess
+// when the file cannot be written or is no regular file of a sane size (FileIo.h).
 void WritePrivateProfileString(const std::string& section, const std::string& key,
                                const std::string& value, const std::string& file);
 
 // The check WritePrivateProfileString makes before it writes: raises BadSettingsValue when the
-// section, key or value holds a CR, LF or NUL, the key an "=" or a leading "[", the section a
-// "]", or the section or key is empty (after removing blanks).
+// section or key holds a CR, LF or NUL, the key an "=" or a leading "[", the section a "]",
+// the section or key is empty (after removing blanks), or the value would not read back
+// exactly as written (ValueProblem).
 void CheckEntry(const std::string& section, const std::string& key, const std::string& value);
+
+// Why a value would not read back exactly as it is written, in Japanese; "" when it would. A
+// value is refused when it holds a CR, LF or NUL, is longer than the read buffer takes
+// (kReadBufferSize - 1 bytes), or begins or ends with a space (the reader removes those).
+std::string ValueProblem(const std::string& value);
 
 // The first `kReadBufferSize - 1` bytes of the text, shortened to the last whole UTF-8
 // character when the cut would split one.

@@ -58,12 +58,34 @@ std::string ExecutableBaseName() {
     return stem.empty() ? "yubinbox" : stem;
 }
 
-void IniFileCreate(const std::string& databasePath, const std::string& userName) {
-    const std::string author = userName + "\t0";
-    profile::CheckEntry(kSection, "path", databasePath);
-    profile::CheckEntry(kSection, "author", author);
+namespace {
 
-    const std::string file = mdGETUNC::GetMyDocumentsPath() + "/" + ExecutableBaseName() + ".ini";
+// The file IniFileCreate writes: the documents folder + "/" + the executable's name + ".ini".
+std::string IniFileCreatePath() {
+    return mdGETUNC::GetMyDocumentsPath() + "/" + ExecutableBaseName() + ".ini";
+}
+
+[[noreturn]] void RefuseValue(const std::string& what, const std::string& problem) {
+    throw YubinError(ErrorCode::BadSettingsValue, what + "は設定ファイルに書けません（" + problem +
+                                                      "）。何も変更していません。");
+}
+
+}  // namespace
+
+void CheckIniFileValues(const std::string& databasePath, const std::string& userName) {
+    if (std::string problem = profile::ValueProblem(databasePath); !problem.empty()) {
+        RefuseValue("データベースのパス " + databasePath + " ", problem);
+    }
+    if (std::string problem = profile::ValueProblem(userName + "\t0"); !problem.empty()) {
+        RefuseValue("ユーザー名 " + userName + " ", problem);
+    }
+    settings::CheckReplaceableSettingsFile(IniFileCreatePath());
+}
+
+void IniFileCreate(const std::string& databasePath, const std::string& userName) {
+    CheckIniFileValues(databasePath, userName);
+    const std::string author = userName + "\t0";
+    const std::string file = IniFileCreatePath();
     std::error_code ec;
     if (!fs::exists(file, ec)) {
         std::string block;
@@ -78,10 +100,19 @@ std::string ReadKey(const std::string& key) {
     return profile::GetPrivateProfileString(kSection, key, "", strIniFile);
 }
 
+void CheckImportPath(const std::string& key, const std::string& path) {
+    if (std::string problem = profile::ValueProblem(path); !problem.empty()) {
+        throw YubinError(ErrorCode::BadSettingsValue,
+                         "データファイルのパス " + path + " は設定ファイル（キー " + key +
+                             "）に書けません（" + problem + "）。取り込みは始めていません。");
+    }
+    if (!strIniFile.empty()) settings::CheckReplaceableSettingsFile(strIniFile);
+}
+
 void StoreImportPath(const std::string& key, const std::string& path) {
     if (strIniFile.empty()) {
         throw YubinError(ErrorCode::PathFileAccess,
-                         "cannot store " + key + ": the settings file path is not set");
+                         "設定ファイルの場所が決まっていないため、" + key + " を記録できません。");
     }
     profile::WritePrivateProfileString(kSection, key, path, strIniFile);
 }

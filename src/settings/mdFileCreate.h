@@ -27,13 +27,22 @@ extern const std::array<const char*, 7> kCommentLines;
 
 // Creates the settings file with its comment block when it is missing, then stores `path`
 // and `author` (userName + TAB + "0").
-// The file is the documents folder + "/" + ExecutableBaseName() + ".ini". Both values are
-// checked first: a value holding a line break raises BadSettingsValue before anything is
-// written. A file that cannot be made or written raises PathFileAccess to the caller.
+// The file is the documents folder + "/" + ExecutableBaseName() + ".ini". CheckIniFileValues
+// runs first, so nothing is written when it refuses. A file that cannot be made or written
+// raises PathFileAccess to the caller.
 void IniFileCreate(const std::string& databasePath, const std::string& userName);
+// What IniFileCreate checks before it writes; the administrator's tasks call it before they
+// move or create anything. BadSettingsValue when a value would not read back exactly as
+// written (profile::ValueProblem: a line break, more than 255 bytes, surrounding spaces);
+// PathFileAccess when the settings file is there but no regular file of a sane size.
+void CheckIniFileValues(const std::string& databasePath, const std::string& userName);
 
 // A key of section yubinbox of strIniFile; "" when missing. At most 255 bytes.
 std::string ReadKey(const std::string& key);
+// What storing an import path will need, checked before an import starts: BadSettingsValue
+// when the path would not read back exactly (a line break, ...); PathFileAccess when
+// strIniFile is there but no regular file of a sane size.
+void CheckImportPath(const std::string& key, const std::string& path);
 // Stores an import path (key csvzpath or csvjpath) in strIniFile.
 void StoreImportPath(const std::string& key, const std::string& path);
 

@@ -77,7 +77,7 @@ std::string DecodeField(std::string_view field) {
 
 std::string ReadMountTableText() {
     std::string text;
-    settings::ReadWholeFile(kMountTable, text);
+    settings::ReadWholeFile(kMountTable, text, std::size_t{64} << 20);
     return text;
 }
 
@@ -179,7 +179,8 @@ std::string HomeFolder() {
         entry != nullptr && entry->pw_dir != nullptr && *entry->pw_dir != '\0') {
         return entry->pw_dir;
     }
-    throw YubinError(ErrorCode::PathNotFound, "the user has no home folder (HOME is not set)");
+    throw YubinError(ErrorCode::PathNotFound,
+                     "利用者のホームフォルダがわかりません（HOME が設定されていません）。");
 }
 
 // The value of XDG_DOCUMENTS_DIR in a user-dirs.dirs text, "$HOME" expanded; "" when the
@@ -330,20 +331,30 @@ DrivePlatform& SystemDrivePlatform() {
     return platform;
 }
 
-std::vector<std::string> GetDriveList(DrivePlatform& platform) {
-    std::vector<std::string> list;
+bool DrivePlatform::canRead(const std::string& root) {
+    return !root.empty() && ::access(root.c_str(), R_OK | X_OK) == 0;
+}
+
+std::vector<DriveEntry> GetDriveEntries(DrivePlatform& platform) {
+    std::vector<DriveEntry> list;
     for (const std::string& root : platform.driveRoots()) {
         switch (platform.driveType(root)) {
             case kDriveFixed:
-                list.push_back(root);
+                list.push_back({root, root});
                 break;
             case kDriveRemote:
-                if (platform.canWrite(root)) list.push_back(platform.universalName(root));
+                if (platform.canWrite(root)) list.push_back({platform.universalName(root), root});
                 break;
             default:
                 break;
         }
     }
+    return list;
+}
+
+std::vector<std::string> GetDriveList(DrivePlatform& platform) {
+    std::vector<std::string> list;
+    for (DriveEntry& entry : GetDriveEntries(platform)) list.push_back(std::move(entry.name));
     return list;
 }
 
@@ -408,7 +419,8 @@ std::string GetMyDocumentsPath() {
     std::error_code ec;
     fs::create_directories(folder, ec);
     if (!fs::is_directory(folder, ec)) {
-        throw YubinError(ErrorCode::PathFileAccess, "cannot make the documents folder " + folder);
+        throw YubinError(ErrorCode::PathFileAccess,
+                         "ドキュメントフォルダ " + folder + " を作成できません。");
     }
     return folder;
 }

@@ -46,6 +46,8 @@ class DrivePlatform {
     virtual bool canWrite(const std::string& root) = 0;
     // The universal name of a network root, or "".
     virtual std::string universalName(const std::string& root) = 0;
+    // Whether the folders of the root can be listed (a share the user may read).
+    virtual bool canRead(const std::string& root);
 };
 
 // The platform's answers: the mount table's mount points, in its order.
@@ -53,6 +55,15 @@ DrivePlatform& SystemDrivePlatform();
 
 std::vector<std::string> GetDriveList(DrivePlatform& platform);
 std::vector<std::string> GetDriveList();
+
+// An entry of a drive list with the folder it stands for on this machine: a network share is
+// listed by its universal name ("//server/share/") and opens where it is mounted.
+struct DriveEntry {
+    std::string name;
+    std::string folder;
+};
+// GetDriveList's entries, each with its folder.
+std::vector<DriveEntry> GetDriveEntries(DrivePlatform& platform);
 
 // True when a file could be created in the root folder. Never empties or deletes a file that
 // was there before: the test file yubinboxtext.txt is made only when no file of that name

@@ -54,6 +54,8 @@ enum class ErrorCode : int {
     BadEncoding = 20002,       // a data file line that is not valid code page 932
     BadSettingsValue = 20003,  // a settings key or value that would corrupt the file
     ImportAborted = 20004,     // the user aborted an import (resume marker written)
+    DataFileChanged = 20005,   // a data file grew or shrank while it was imported
+    BadArchive = 20006,        // a ZIP archive that is broken or holds no single data file
 };
 
 class YubinError : public std::runtime_error {

@@ -373,9 +373,9 @@ TEST_F(SummaryTest, RegisteredStampsAreShownAndKept) {
 }
 
 // The published files, imported whole (skipped when they are absent).
-class PublishedDataTest : public ImportFixture {};
+class PublishedDataSlowTest : public ImportFixture {};
 
-TEST_F(PublishedDataTest, ImportsTheWholePublishedFiles) {
+TEST_F(PublishedDataSlowTest, ImportsTheWholePublishedFiles) {
     const std::string ken = sharedDataFile("KEN_ALL.CSV");
     const std::string office = sharedDataFile("JIGYOSYO.CSV");
     if (ken.empty() || office.empty()) GTEST_SKIP() << "published data files are absent";

@@ -72,7 +72,7 @@ TEST(JigyosyoErrors, AShortLineNamesFileAndLine) {
     EXPECT_EQ(error, "20001 ファイル " + path + " の 2 行目: 項目が 13 個に足りません（12 個）。");
 }
 
-TEST(JigyosyoPublished, ReadsTheWholeFile) {
+TEST(JigyosyoPublishedSlow, ReadsTheWholeFile) {
     const std::string path = test::sharedDataFile("JIGYOSYO.CSV");
     if (path.empty()) GTEST_SKIP() << "JIGYOSYO.CSV is not available";
     const auto records = readAll(path);

@@ -134,7 +134,7 @@ TEST(KenAllErrors, BadLinesStopWithFileAndLineAndLeaveWhatWasHandedOverIntact) {
         << r.error->description();
 }
 
-TEST(KenAllPublished, ReadsAndGroupsTheWholeFile) {
+TEST(KenAllPublishedSlow, ReadsAndGroupsTheWholeFile) {
     const std::string path = test::sharedDataFile("KEN_ALL.CSV");
     if (path.empty()) GTEST_SKIP() << "KEN_ALL.CSV is not available";
     KenAllReader reader(path);

@@ -262,7 +262,7 @@ TEST(ProfileWrite, LineBreaksAndBrokenNamesAreRefusedAndNothingIsWritten) {
             ADD_FAILURE() << "not refused";
         } catch (const YubinError& e) {
             EXPECT_EQ(e.code(), ErrorCode::BadSettingsValue);
-            EXPECT_NE(std::string(e.what()).find("nothing was written"), std::string::npos);
+            EXPECT_NE(std::string(e.what()).find("何も書き込んでいません"), std::string::npos);
         }
         EXPECT_EQ(readBytes(file), before);
     }

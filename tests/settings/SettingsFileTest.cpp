@@ -15,34 +15,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::readBytes;
+using test::ScopedEnv;
 using test::TempDir;
 using test::writeBytes;
-
-// Sets an environment variable for the test's lifetime (unset when `value` is nullopt).
-class ScopedEnv {
-  public:
-    ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        if (value) {
-            ::setenv(name, value->c_str(), 1);
-        } else {
-            ::unsetenv(name);
-        }
-    }
-    ~ScopedEnv() {
-        if (old_) {
-            ::setenv(name_, old_->c_str(), 1);
-        } else {
-            ::unsetenv(name_);
-        }
-    }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-  private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
 
 // A home folder of its own, no XDG configuration, and the executable named yubinbox.
 class SettingsFileTest : public ::testing::Test {

@@ -50,7 +50,7 @@ void appendForever(const std::string& connectionString, const std::function<void
     }
 }
 
-TEST(CrashTest, KilledAppenderLeavesAnIntactPrefix) {
+TEST(CrashSlowTest, KilledAppenderLeavesAnIntactPrefix) {
     FreshDatabase fresh;
     long long previous = 0;
     // Kills before the first commit, around the commits of the batches and between them.

@@ -8,6 +8,9 @@
 #include <string>
 
 #include "app/cli/CliImportView.h"
+#include "app/cli/CliMessages.h"
+#include "app/cli/CliQuery.h"
+#include "app/cli/CliSupport.h"
 #include "import/Administration.h"
 #include "import/DataFile.h"
 #include "import/ImportSession.h"
@@ -24,63 +27,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Exit codes; listed in the README and in --help.
-constexpr int kExitOk = 0;
-constexpr int kExitFailure = 1;        // an error: its number and description are printed
-constexpr int kExitUsage = 2;          // the arguments are wrong
-constexpr int kExitRefused = 3;        // not allowed, or the user declined (nothing was changed)
-constexpr int kExitNeedsNational = 4;  // business-office data needs the national data first
-constexpr int kExitAborted = 130;      // an import was aborted; the next run continues it
-
 const char* const kExitCodesHelp =
-    "Exit codes: 0 success; 1 error (number and description printed); 2 wrong arguments;\n"
-    "3 refused (no permission, older data declined, another import running on the database,\n"
-    "national file during a business-office resume); 4 business-office data needs the national "
-    "data first; 130 import aborted\n"
-    "(Ctrl-C or SIGTERM; the next import continues where it stopped).";
-
-void PrintError(const YubinError& error) {
-    std::cerr << "yubinbox: エラー " << error.number() << ": " << error.description() << std::endl;
-}
-
-std::string Absolute(const std::string& path) {
-    std::error_code ec;
-    fs::path absolute = fs::absolute(path, ec);
-    return ec ? path : absolute.lexically_normal().string();
-}
-
-// Text for a terminal: the windows' CR LF line ends become LF.
-std::string ForTerminal(std::string text) {
-    for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at)) {
-        text.erase(at, 1);
-    }
-    return text;
-}
-
-void RequireExistingFile(const std::string& path) {
-    if (!fs::is_regular_file(path)) {
-        throw YubinError(ErrorCode::FileNotFound, "ファイル " + path + " がありません。");
-    }
-}
-
-// The database of a reading command: --db, or else the settings file's path.
-std::string DatabaseFromOptionOrSettings(const std::string& option) {
-    if (!option.empty()) return option;
-    mdFileCreate::SetIniFilePath();
-    std::string path = mdFileCreate::ReadKey("path");
-    if (path.empty()) {
-        throw YubinError(ErrorCode::FileNotFound,
-                         "設定ファイル " + mdFileCreate::strIniFile + " に path がありません。");
-    }
-    return path;
-}
-
-std::unique_ptr<db::Connection> Connect(const std::string& path) {
-    RequireExistingFile(path);
-    auto connection = std::make_unique<db::Connection>();
-    connection->open(mdlYubinBox::ConnectionString(path));
-    return connection;
-}
+    "終了コード: 0 成功; 1 エラー（番号と説明を表示）、\n"
+    "lookup と search では見つからないものがある; 2 引数の誤り;\n"
+    "3 拒否（取り込みの権限がない、古いデータの置き換えを断った、\n"
+    "同じデータベースで別の取り込みが実行中、事業所個別版の継続中に全国版を指定）;\n"
+    "4 事業所個別版には先に全国版が必要;\n"
+    "130 取り込みを中止した（Ctrl-C または SIGTERM。次の取り込みで続きから）。\n"
+    "Exit codes: 0 success; 1 error (number and description printed), or for lookup and search\n"
+    "something not found; 2 wrong arguments; 3 refused; 4 business-office data needs the national\n"
+    "data first; 130 import aborted (the next import continues where it stopped).\n";
 
 int RunCreateDb(const std::string& file, bool force) {
     if (!force && fs::exists(file)) {
@@ -134,6 +90,7 @@ int RunTables(const std::string& file, bool all) {
 
 int RunUse(const std::string& file) {
     const std::string path = Absolute(file);
+    mdFileCreate::CheckIniFileValues(path, "");
     Connect(path)->close();  // an existing database of ours
     mdFileCreate::IniFileCreate(path, "");
     mdFileCreate::SetIniFilePath();
@@ -152,70 +109,6 @@ int RunSettings() {
 
 int RunDrives() {
     for (const std::string& entry : mdGETUNC::GetDriveList()) std::cout << entry << '\n';
-    return kExitOk;
-}
-
-int RunSummary(const std::string& option) {
-    const std::string database = DatabaseFromOptionOrSettings(option);
-    auto connection = Connect(database);
-    db::Recordset rs;
-    rs.open("SELECT * FROM 作成日", *connection, db::CursorType::ForwardOnly,
-            db::LockType::ReadOnly);
-    std::string text;
-    if (!rs.eof()) {
-        text = mdInport::SummaryText(rs.field("ZIPALL").value().toText(),
-                                     rs.field("JIGYOSYO").value().toText());
-    }
-    std::cout << (text.empty() ? "登録されている郵便番号データはありません。" : ForTerminal(text))
-              << std::endl;
-    return kExitOk;
-}
-
-// The first row's value of a lookup, or "".
-std::string LookupName(db::Connection& connection, const std::string& sql, const char* column) {
-    db::Recordset rs;
-    rs.open(sql, connection, db::CursorType::ForwardOnly, db::LockType::ReadOnly);
-    return rs.eof() ? std::string() : rs.field(column).value().toText();
-}
-
-int RunLookup(std::string code, const std::string& option) {
-    if (code.size() == 8 && code[3] == '-') code.erase(3, 1);
-    if (code.size() != 7 || code.find_first_not_of("0123456789") != std::string::npos) {
-        std::cerr << "yubinbox: 郵便番号は 7 桁の数字で指定してください（例: 100-0001）。"
-                  << std::endl;
-        return kExitUsage;
-    }
-    const std::string database = DatabaseFromOptionOrSettings(option);
-    auto connection = Connect(database);
-    db::Recordset rs;
-    rs.open("SELECT * FROM ZIPALL WHERE 郵便番号 = '" + code + "'", *connection,
-            db::CursorType::ForwardOnly, db::LockType::ReadOnly);
-    std::cout << "郵便番号\t区分\t都道府県名\t市町村名\t町域名\t丁目番地等\t事業所名\t取扱郵便局\n";
-    int found = 0;
-    for (; !rs.eof(); rs.moveNext(), ++found) {
-        const std::string city = rs.field("団体コード").value().toText();
-        const std::string pref = city.substr(0, 2);
-        const bool office = rs.field("データ識別").value().toText() == "1";
-        std::cout << rs.field("郵便番号").value().toText() << '\t' << (office ? "事業所" : "全国")
-                  << '\t'
-                  << LookupName(
-                         *connection,
-                         "SELECT * FROM 都道府県 WHERE JISX0401= " + mdInport::QuoteLiteral(pref),
-                         "都道府県名")
-                  << '\t'
-                  << LookupName(
-                         *connection,
-                         "SELECT * FROM 市町村 WHERE JISX0402 = " + mdInport::QuoteLiteral(city),
-                         "市町村名")
-                  << '\t' << rs.field("町域名").value().toText() << '\t'
-                  << rs.field("丁目番地等").value().toText() << '\t'
-                  << rs.field("事業所名").value().toText() << '\t'
-                  << rs.field("取扱郵便局").value().toText() << '\n';
-    }
-    if (found == 0) {
-        std::cerr << "該当する郵便番号はありません。" << std::endl;
-        return kExitFailure;
-    }
     return kExitOk;
 }
 
@@ -257,8 +150,10 @@ int RunImport(const ImportOptions& options) {
                   << std::endl;
         return kExitUsage;
     }
-    for (const std::string& file : files) {
-        if (!file.empty()) RequireExistingFile(file);
+    static constexpr import::DataKind kinds[2] = {import::DataKind::National,
+                                                  import::DataKind::Office};
+    for (size_t i = 0; i < 2; ++i) {
+        if (!files[i].empty()) import::CheckDataFile(files[i], kinds[i]);
     }
 
     // Loading, as the import window does it.
@@ -283,7 +178,8 @@ int RunImport(const ImportOptions& options) {
         if (files[i].empty()) continue;
         session.browse(i, browseCaptions[i]);
         mdInport::strSelFile = files[i];
-        mdInport::strSelFileDate = mdInport::FormatStamp(import::DataFileStamp(files[i]));
+        mdInport::strSelFileDate =
+            mdInport::FormatStamp(import::DataFileStamp(files[i], kinds[i]));
         session.browseResult(i);
     }
 
@@ -320,32 +216,39 @@ int RunImport(const ImportOptions& options) {
 
 int RunCommandLine(int argc, char** argv) {
     CLI::App app{"yubinbox: 郵便番号データベースの作成と取り込み (postal-code database tool)"};
+    UseJapaneseHelp(app);
     app.footer(kExitCodesHelp);
     app.require_subcommand(1);
+    app.set_version_flag("--version", "yubinbox " YUBIN_VERSION,
+                         "バージョンを表示して終了 / print the version and exit");
 
-    std::string file, folder, statement, code, dbOption;
+    std::string file, folder, statement;
     bool force = false, all = false;
     ImportOptions importOptions;
     double lockWaitSeconds = 30;
     int exitCode = kExitOk;
     app.add_option("--lock-wait", lockWaitSeconds,
-                   "seconds to wait for another program that holds the database (default 30)")
-        ->check(CLI::NonNegativeNumber);
+                   "他のプログラムがデータベースを使用中のときに待つ秒数（既定 30） / seconds to "
+                   "wait for another program that holds the database")
+        ->check(CLI::NonNegativeNumber.description(""));
 
     std::function<int()> action;
 
-    auto* createdb = app.add_subcommand("createdb", "Create an empty database FILE");
-    createdb->add_option("FILE", file, "database file")->required();
-    createdb->add_flag("--force", force, "replace an existing file");
+    auto* createdb = app.add_subcommand(
+        "createdb", "空のデータベース FILE を作成 / create an empty database FILE");
+    createdb->add_option("FILE", file, "データベースファイル / database file")->required();
+    createdb->add_flag("--force", force, "既存のファイルを置き換える / replace an existing file");
     createdb->callback([&] { action = [&] { return RunCreateDb(file, force); }; });
 
-    auto* sql = app.add_subcommand("sql", "Run one SQL statement on FILE");
-    sql->add_option("FILE", file, "database file")->required();
-    sql->add_option("STATEMENT", statement, "the statement")->required();
+    auto* sql =
+        app.add_subcommand("sql", "FILE に SQL 文を 1 つ実行 / run one SQL statement on FILE");
+    sql->add_option("FILE", file, "データベースファイル / database file")->required();
+    sql->add_option("STATEMENT", statement, "SQL 文 / the statement")->required();
     sql->callback([&] { action = [&] { return RunSql(file, statement); }; });
 
-    auto* compact = app.add_subcommand("compact", "Compact the database FILE in place");
-    compact->add_option("FILE", file, "database file")->required();
+    auto* compact = app.add_subcommand(
+        "compact", "データベース FILE をその場で最適化 / compact the database FILE in place");
+    compact->add_option("FILE", file, "データベースファイル / database file")->required();
     compact->callback([&] {
         action = [&] {
             RequireExistingFile(file);
@@ -354,46 +257,56 @@ int RunCommandLine(int argc, char** argv) {
         };
     });
 
-    auto* tables = app.add_subcommand("tables", "List the tables of FILE");
-    tables->add_option("FILE", file, "database file")->required();
-    tables->add_flag("--all", all, "also the hidden tables");
+    auto* tables = app.add_subcommand("tables", "FILE のテーブルの一覧 / list the tables of FILE");
+    tables->add_option("FILE", file, "データベースファイル / database file")->required();
+    tables->add_flag("--all", all, "隠しテーブルも表示 / also the hidden tables");
     tables->callback([&] { action = [&] { return RunTables(file, all); }; });
 
-    auto* use = app.add_subcommand("use", "Point the settings file at an existing database");
-    use->add_option("DBFILE", file, "database file")->required();
+    auto* use = app.add_subcommand(
+        "use", "設定ファイルを既存のデータベースに向ける / point the settings file at a database");
+    use->add_option("DBFILE", file, "データベースファイル / database file")->required();
     use->callback([&] { action = [&] { return RunUse(file); }; });
 
-    auto* settings = app.add_subcommand("settings", "Show the settings file and its keys");
+    auto* settings = app.add_subcommand(
+        "settings", "設定ファイルとそのキーを表示 / show the settings file and its keys");
     settings->callback([&] { action = [] { return RunSettings(); }; });
 
-    auto* drives = app.add_subcommand("drives", "List the places a database may be created");
+    auto* drives = app.add_subcommand(
+        "drives", "データベースを作成できる場所の一覧 / places a database may be created");
     drives->callback([&] { action = [] { return RunDrives(); }; });
 
-    auto* newdb = app.add_subcommand(
-        "newdb", "Create yubinbox.mdb in FOLDER (the old one kept as a dated backup)");
-    newdb->add_option("FOLDER", folder, "folder")->required();
+    auto* newdb = app.add_subcommand("newdb",
+                                     "FOLDER に yubinbox.mdb を作成（古いものは日付付きで残す） / "
+                                     "create yubinbox.mdb in FOLDER");
+    newdb->add_option("FOLDER", folder, "フォルダー / folder")->required();
     newdb->callback([&] { action = [&] { return RunNewDb(folder); }; });
 
-    auto* importCommand = app.add_subcommand("import", "Import ken_all.csv and/or jigyosyo.csv");
-    importCommand->add_option("--db", importOptions.database,
-                              "database file (default: settings path)");
-    importCommand->add_option("--ken-all", importOptions.nationalFile, "national data file");
-    importCommand->add_option("--jigyosyo", importOptions.officeFile, "business-office data file");
-    importCommand->add_flag("--yes", importOptions.yes,
-                            "replace newer registered data without asking");
-    importCommand->add_option("--pause", importOptions.pauseSeconds, "closing pause in seconds")
-        ->check(CLI::NonNegativeNumber);
+    auto* importCommand = app.add_subcommand(
+        "import", "ken_all.csv と jigyosyo.csv を取り込む / import the postal-code data files");
+    importCommand->add_option(
+        "--db", importOptions.database,
+        "データベースファイル（省略時は設定ファイルの path） / database file");
+    importCommand->add_option("--ken-all", importOptions.nationalFile,
+                              "全国版郵便番号データのファイル / national data file");
+    importCommand->add_option("--jigyosyo", importOptions.officeFile,
+                              "事業所個別郵便番号データのファイル / business-office data file");
+    importCommand->add_flag(
+        "--yes", importOptions.yes,
+        "新しい登録データを確認なしで置き換える / replace newer data without asking");
+    importCommand
+        ->add_option("--pause", importOptions.pauseSeconds,
+                     "終了時の待ち時間（秒） / closing pause in seconds")
+        ->check(CLI::NonNegativeNumber.description(""));
     importCommand->callback([&] { action = [&] { return RunImport(importOptions); }; });
 
-    auto* summary = app.add_subcommand("summary", "Show the dates of the registered data");
-    summary->add_option("--db", dbOption, "database file (default: settings path)");
-    summary->callback([&] { action = [&] { return RunSummary(dbOption); }; });
+    AddQueryCommands(app, action);
+    UseJapaneseFailureMessages(app);
 
-    auto* lookup = app.add_subcommand("lookup", "Show every row of a postal code");
-    lookup->add_option("CODE", code, "seven digits, a hyphen allowed (100-0001)")->required();
-    lookup->add_option("--db", dbOption, "database file (default: settings path)");
-    lookup->callback([&] { action = [&] { return RunLookup(code, dbOption); }; });
-
+    if (const std::optional<std::string> unknown = UnknownSubcommand(app, argc, argv)) {
+        std::cerr << "yubinbox: 不明なサブコマンドです: " << *unknown
+                  << "\n使い方は --help で表示されます。" << std::endl;
+        return kExitUsage;
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

@@ -12,6 +12,7 @@
 
 #include <sqlite3.h>
 
+#include "app/cli/CliFixtures.h"
 #include "support/TestSupport.h"
 
 namespace yubin::test {
@@ -36,17 +37,7 @@ std::string IntegrityCheck(const std::string& path) {
     return verdict;
 }
 
-class CliTest : public ::testing::Test {
-  protected:
-    TempDir dir;
-    std::vector<std::string> env() const {
-        return {"HOME=" + dir.path().string(), "XDG_CONFIG_HOME=" + dir.file(".config")};
-    }
-    ProcessResult yubinbox(const std::vector<std::string>& args) {
-        return runYubinbox(args, env());
-    }
-    std::string db() const { return dir.file("yubinbox.mdb"); }
-};
+class CliTest : public CliFixture {};
 
 TEST_F(CliTest, SqlRunsStatementsAndReportsRefusals) {
     ASSERT_EQ(yubinbox({"createdb", db()}).exitCode, 0);
@@ -92,34 +83,6 @@ TEST_F(CliTest, TablesHidesTheHiddenOnesAndCompactKeepsTheData) {
     ProcessResult notOurs = yubinbox({"sql", dir.file("text.mdb"), "SELECT * FROM DUMMY"});
     EXPECT_EQ(notOurs.exitCode, 1);
     EXPECT_NE(notOurs.err.find("3343"), std::string::npos) << notOurs.err;
-}
-
-std::string KenLine(const std::string& code, const std::string& zip, const std::string& town) {
-    return code + ",\"100  \",\"" + zip + "\",\"ﾄｳｷｮｳﾄ\",\"ﾁﾖﾀﾞｸ\",\"ﾏﾁ\",\"都" +
-           code.substr(0, 2) + "\",\"千代田区\",\"" + town + "\",0,0,0,0,0,0";
-}
-
-std::vector<std::string> KenLines(int groupsPerPrefecture) {
-    std::vector<std::string> lines;
-    for (int p = 1; p <= 47; ++p) {
-        char code[6];
-        std::snprintf(code, sizeof code, "%02d101", p);
-        for (int z = 0; z < groupsPerPrefecture; ++z) {
-            lines.push_back(
-                KenLine(code, std::to_string(1000000 + p * 10000 + z), "町" + std::to_string(z)));
-        }
-    }
-    return lines;
-}
-
-std::vector<std::string> OfficeLines(int count) {
-    std::vector<std::string> lines;
-    for (int i = 0; i < count; ++i) {
-        lines.push_back("13101,\"ｼﾔ\",\"社" + std::to_string(i) +
-                        "\",\"東京都\",\"千代田区\",\"町\",\"１\",\"" +
-                        std::to_string(9000000 + i) + "\",\"100  \",\"局\",0,0,0");
-    }
-    return lines;
 }
 
 TEST_F(CliTest, AdministratorJobFromNewDatabaseToLookup) {
@@ -260,7 +223,7 @@ TEST_F(CliTest, UseSettingsAndDrives) {
 
 // Kills or interrupts the import at several points of each engine, continues it, and compares
 // the tables with those of an import that ran through.
-class InterruptedImportTest : public CliTest {
+class InterruptedImportSlowTest : public CliTest {
   protected:
     void SetUp() override {
         writeCp932Lines(dir.file("ken_all.csv"), KenLines(400));
@@ -287,7 +250,7 @@ class InterruptedImportTest : public CliTest {
     }
 };
 
-TEST_F(InterruptedImportTest, KilledOrAbortedImportsEndWithTheTablesOfOneUninterruptedImport) {
+TEST_F(InterruptedImportSlowTest, KilledOrAbortedImportsEndWithTheTablesOfOneUninterruptedImport) {
     ASSERT_EQ(yubinbox({"createdb", db()}).exitCode, 0);
     ProcessResult whole = yubinbox(importArgs());
     ASSERT_EQ(whole.exitCode, 0) << whole.err;

@@ -1,0 +1,74 @@
+// The rules of the file chooser and the database creation window that are more than mapping
+// onto widgets: the chooser's title and expected file name, its file pattern and how names
+// match it, its modes, the status help texts, and the drive lists with the folder each entry
+// opens on this machine. No toolkit here.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "settings/mdGETUNC.h"
+
+namespace yubin::app::rules {
+
+// ---- The chooser's title and file names -----------------------------------------------------
+
+// The title without its access-key marks "(&K)", "(&J)" and "(&S)" (every occurrence).
+std::string WithoutAccessMarks(std::string title);
+
+// The expected file name of a title: after its first "(", up to the next ")". Blanks stay
+// part of the name ("選択 ( yubinBox.mdb ) " -> " yubinBox.mdb "). Without "(" the whole
+// title counts; without ")" after it, the rest of the title.
+std::string ExpectedFileName(const std::string& title);
+
+// The file list's pattern for an expected name: "*" and its last four characters.
+std::string FilePatternFor(const std::string& expectedName);
+
+// Whether a file name matches a pattern of the file list: "*" stands for any characters, "?"
+// for one; letters match without regard to case; trailing blanks of the pattern are ignored;
+// ";" separates alternatives ("*.csv;*.txt").
+bool MatchesFilePattern(const std::string& fileName, const std::string& pattern);
+
+// Whether the chosen file is the expected one: the name in lower case against the expected
+// name in lower case without its surrounding blanks.
+bool IsExpectedFile(const std::string& fileName, const std::string& expectedName);
+
+// A folder and a file name joined by exactly one "/". A root folder ("/") does not double the
+// separator: "//name" would name a network path, which does not open on this machine.
+std::string JoinFolderAndName(const std::string& folder, const std::string& name);
+
+// ---- Modes and status texts -----------------------------------------------------------------
+
+// The chooser's mode, by the calling window's name.
+enum class ChooserMode {
+    Settings,  // frmMENU: the settings file for an existing database; the program ends
+    DataFile,  // frmyubinbox: a data file's path and date go back to the import window
+    Other,     // any other caller: select only closes the chooser
+};
+ChooserMode ModeOfCaller(const std::string& callerName);
+
+// The chooser's buttons, by index of cmdBTN.
+enum ChooserButton { kSelectButton = 0, kExitButton = 1, kBackButton = 2 };
+// The caption of cmdBTN 1 in settings mode; any other caption means data-file mode.
+inline constexpr const char* kChooserExitCaption = "終了(&X)";
+inline constexpr const char* kChooserCancelCaption = "ｷｬﾝｾﾙ(&X)";
+// The chooser's status help text for a button, the mode read from cmdBTN 1's caption.
+std::string ChooserStatusText(int button, const std::string& exitButtonCaption);
+
+// The creation window's buttons, by index of cmdBTN.
+enum MakeMdbButton { kConfirmButton = 0, kEndButton = 1, kReturnButton = 2 };
+// The creation window's status help text for a button ("" for 戻る).
+std::string MakeMdbStatusText(int button);
+
+// ---- Drive lists ----------------------------------------------------------------------------
+
+// The chooser's drives: every mount the user may read files from, in the mount table's
+// order: fixed disks, removable media and discs, and network shares that can be read (listed
+// by their network name without the closing "/", "//server/share"; by their mount point when
+// they have none). RAM disks and the kernel's file systems are left out.
+std::vector<mdGETUNC::DriveEntry> ReadableDriveEntries(mdGETUNC::DrivePlatform& platform);
+
+// The entry whose folder holds the path (the deepest one), or -1. The path need not exist.
+int DriveEntryHolding(const std::vector<mdGETUNC::DriveEntry>& entries, const std::string& path);
+
+}  // namespace yubin::app::rules

@@ -1,0 +1,38 @@
+// What the subcommands share: exit codes, messages, the database they work on.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "store/Engine.h"
+#include "store/Error.h"
+
+namespace yubin::cli {
+
+// Exit codes; listed in the README and in --help.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailure = 1;        // an error (number and description printed); for
+                                              // lookup and search, a code or word not found
+inline constexpr int kExitUsage = 2;          // the arguments are wrong
+inline constexpr int kExitRefused = 3;        // not allowed, or the user declined (nothing changed)
+inline constexpr int kExitNeedsNational = 4;  // business-office data needs the national data first
+inline constexpr int kExitAborted = 130;      // an import was aborted; the next run continues it
+
+void PrintError(const YubinError& error);
+
+// The path made absolute and normal; as given when that fails.
+std::string Absolute(const std::string& path);
+
+// Text for a terminal: the windows' CR LF line ends become LF.
+std::string ForTerminal(std::string text);
+
+// FileNotFound, naming the path, unless it is a regular file.
+void RequireExistingFile(const std::string& path);
+
+// The database of a reading command: --db, or else the settings file's path.
+std::string DatabaseFromOptionOrSettings(const std::string& option);
+
+// A connection of its own to an existing database file of ours.
+std::unique_ptr<db::Connection> Connect(const std::string& path);
+
+}  // namespace yubin::cli

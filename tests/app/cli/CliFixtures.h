@@ -1,0 +1,58 @@
+// The command-line tests' fixture (a temporary home folder, the real executable) and their
+// data-file lines: national lines that fill all 47 prefectures, business-office lines of one
+// municipality.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "support/TestSupport.h"
+
+namespace yubin::test {
+
+class CliFixture : public ::testing::Test {
+  public:
+    TempDir dir;
+    std::vector<std::string> env() const {
+        return {"HOME=" + dir.path().string(), "XDG_CONFIG_HOME=" + dir.file(".config")};
+    }
+    ProcessResult yubinbox(const std::vector<std::string>& args) {
+        return runYubinbox(args, env());
+    }
+    std::string db() const { return dir.file("yubinbox.mdb"); }
+};
+
+inline std::string KenLine(const std::string& code, const std::string& zip,
+                           const std::string& town) {
+    return code + ",\"100  \",\"" + zip + "\",\"ﾄｳｷｮｳﾄ\",\"ﾁﾖﾀﾞｸ\",\"ﾏﾁ\",\"都" +
+           code.substr(0, 2) + "\",\"千代田区\",\"" + town + "\",0,0,0,0,0,0";
+}
+
+// `groupsPerPrefecture` one-line groups for each prefecture, in code order.
+inline std::vector<std::string> KenLines(int groupsPerPrefecture) {
+    std::vector<std::string> lines;
+    for (int p = 1; p <= 47; ++p) {
+        char code[6];
+        std::snprintf(code, sizeof code, "%02d101", p);
+        for (int z = 0; z < groupsPerPrefecture; ++z) {
+            lines.push_back(
+                KenLine(code, std::to_string(1000000 + p * 10000 + z), "町" + std::to_string(z)));
+        }
+    }
+    return lines;
+}
+
+inline std::vector<std::string> OfficeLines(int count) {
+    std::vector<std::string> lines;
+    for (int i = 0; i < count; ++i) {
+        lines.push_back("13101,\"ｼﾔ\",\"社" + std::to_string(i) +
+                        "\",\"東京都\",\"千代田区\",\"町\",\"１\",\"" +
+                        std::to_string(9000000 + i) + "\",\"100  \",\"局\",0,0,0");
+    }
+    return lines;
+}
+
+}  // namespace yubin::test
