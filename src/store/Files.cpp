@@ -181,9 +181,9 @@ DatabasePtr openDatabase(const std::string& path) {
     }
     // A rollback journal (never WAL): the file may lie on a file-server share. Every commit
     // reaches the disk before it returns. A small page cache: a batch of appended rows that
-    // outgrows it spills into the file under the journal (still all or nothing), and the
-    // index builds sort in as much memory; a larger cache made the import no faster, only
-    // heavier (16 MB more at its peak).
+    // outgrows it spills into the file under the journal (still all or nothing), and sorts
+    // have memory of their own (initializeSqlite); a larger cache made the import no faster,
+    // only heavier (16 MB more at its peak).
     //
     // Every value this layer writes has passed the column rules in bindable(), which are the
     // rules of the tables' CHECK constraints; SQLite need not check them a second time on
