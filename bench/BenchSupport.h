@@ -17,11 +17,12 @@ namespace yubin::bench {
 struct Run {
     double seconds;
     long peakKilobytes;
+    double cpuSeconds;  // user and system
 };
 
 // Runs the program (argv, found on PATH) with the environment added ("NAME=value"), its
 // standard output discarded and its standard error in errorLog; returns its wall time and peak
-// resident memory. A failing program ends the benchmark, showing errorLog.
+// resident memory (and processor time). A failing program ends the benchmark, showing errorLog.
 inline Run Time(const std::vector<std::string>& args,
                 const std::vector<std::string>& environment = {},
                 const std::string& errorLog = "/dev/null") {
@@ -49,7 +50,8 @@ inline Run Time(const std::vector<std::string>& args,
         if (errorLog != "/dev/null") std::system(("cat '" + errorLog + "' >&2").c_str());
         std::exit(1);
     }
-    return {seconds, usage.ru_maxrss};
+    const auto toSeconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+    return {seconds, usage.ru_maxrss, toSeconds(usage.ru_utime) + toSeconds(usage.ru_stime)};
 }
 
 // The published data files beside the checkout.

@@ -1,7 +1,9 @@
 // Decoding code page 932 (Shift_JIS as Windows writes it) to UTF-8 through glibc's iconv.
 #pragma once
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -27,10 +29,23 @@ class Cp932Decoder {
     std::size_t decode(std::string_view bytes, std::string& out, bool dropQuotes = false);
 
   private:
-    std::size_t convert(std::string_view bytes, std::string& out);
+    // The UTF-8 of one character of the code page, as iconv gives it for the character alone
+    // (the code page has no shift states, so a character reads the same in any context).
+    struct Character {
+        std::uint8_t length;  // 0: not asked yet; kRefused: iconv refuses it
+        char utf8[3];
+    };
+    static constexpr std::uint8_t kRefused = 0xFF;
 
-    void* cd_;  // iconv_t
-    std::string unquoted_;
+    // Fills the entry of a lead byte and a trail byte, or of a single byte (trail 0), from
+    // iconv the first time the character occurs. A file uses a few thousand characters in
+    // millions of places, and one iconv call per line costs more than the table.
+    void ask(Character& c, unsigned char lead, unsigned char trail);
+
+    void* cd_;            // iconv_t
+    std::string buffer_;  // the decoded text before it is copied out (never shrinks)
+    std::array<Character, 256> single_{};
+    std::array<Character, 64 * 256> double_{};  // by lead-byte slot and trail byte
 };
 
 // Names the byte at `offset` of `bytes` for a BadEncoding description.

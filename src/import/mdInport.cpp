@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <thread>
+#include <unordered_set>
 
 #include "import/DataFile.h"
 #include "import/DataLineError.h"
@@ -145,6 +146,12 @@ std::string FormatPercentHundredths(std::uint64_t hundredths) {
     std::memcpy(end, "% )", 4);
     return buffer;
 }
+
+// Lets a set of texts be searched with a string_view.
+struct TextHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+};
 
 // The last codes handed to the masters during one national import.
 std::string lastPrefCode;
@@ -390,6 +397,9 @@ void InportJigyosyo() {
 
     static const std::array<std::string, 3> placeholderNames = {"JISX0402", "市町村名", "抹消FLAG"};
     std::string lookup;
+    // The codes that 市町村 is known to hold: found or added by this run, which holds the
+    // database for itself. The lookup of every other record would find them again.
+    std::unordered_set<std::string, TextHash, std::equal_to<>> knownCities;
     while (reader.readLine()) {
         const std::uint64_t consumed = reader.bytesConsumed();
         view.setProgressValue(kOffice, consumed);
@@ -422,15 +432,18 @@ void InportJigyosyo() {
             const bool written = resuming && lngRecCount <= lngResumeRecNo - kOfficeRecNoBase;
             if (!written) zipall.addNew(names, values);
 
-            Recordset city;
-            lookup = "SELECT * FROM 市町村 WHERE JISX0402 = " + QuoteLiteral(f[0]);
-            strSQL = lookup;
-            city.open(strSQL, connection(), CursorType::Keyset, LockType::Pessimistic);
-            if (city.eof()) {
-                const std::array<Value, 3> placeholder = {Value(f[0]), Value(f[4]), Value(1)};
-                city.addNew(placeholderNames, placeholder);
+            if (knownCities.find(f[0]) == knownCities.end()) {
+                Recordset city;
+                lookup = "SELECT * FROM 市町村 WHERE JISX0402 = " + QuoteLiteral(f[0]);
+                strSQL = lookup;
+                city.open(strSQL, connection(), CursorType::Keyset, LockType::Pessimistic);
+                if (city.eof()) {
+                    const std::array<Value, 3> placeholder = {Value(f[0]), Value(f[4]), Value(1)};
+                    city.addNew(placeholderNames, placeholder);
+                }
+                city.close();
+                knownCities.emplace(f[0]);
             }
-            city.close();
         } catch (const YubinError& error) {
             import::RethrowForDataLine(error, strCsvJPath, reader.lineNumber());
         }

@@ -9,6 +9,9 @@ void initializeSqlite() {
     std::call_once(once, [] {
         // Refused (harmlessly) when some other code of the process started SQLite first.
         sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+        // A sort may hold up to 8 MB before it spills into temporary files, whatever the
+        // small page cache: the import's index builds then sort in one pass.
+        sqlite3_config(SQLITE_CONFIG_PMASZ, 8 * 1024 * 1024 / kPageSize);
         sqlite3_initialize();
     });
 }

@@ -12,6 +12,7 @@
 
 #include <sqlite3.h>
 
+#include "app/cli/CliFixtures.h"
 #include "support/TestSupport.h"
 
 namespace yubin::test {
@@ -61,32 +62,8 @@ class OtherProgram {
     bool ready_ = false;
 };
 
-// National lines: `perPrefecture` towns in each of the 47 prefectures.
-std::vector<std::string> NationalLines(int perPrefecture) {
-    std::vector<std::string> lines;
-    for (int p = 1; p <= 47; ++p) {
-        char code[6];
-        std::snprintf(code, sizeof code, "%02d101", p);
-        for (int z = 0; z < perPrefecture; ++z) {
-            lines.push_back(std::string(code) + ",\"100  \",\"" +
-                            std::to_string(1000000 + p * 10000 + z) +
-                            "\",\"ﾄｳｷｮｳﾄ\",\"ﾁﾖﾀﾞｸ\",\"ﾏﾁ\",\"都" + std::string(code, 2) +
-                            "\",\"千代田区\",\"町" + std::to_string(z) + "\",0,0,0,0,0,0");
-        }
-    }
-    return lines;
-}
-
-class DatabaseSafetyCliTest : public ::testing::Test {
+class DatabaseSafetyCliTest : public CliFixture {
   protected:
-    TempDir dir;
-    std::vector<std::string> env() const {
-        return {"HOME=" + dir.path().string(), "XDG_CONFIG_HOME=" + dir.file(".config")};
-    }
-    ProcessResult yubinbox(const std::vector<std::string>& args) {
-        return runYubinbox(args, env());
-    }
-    std::string db() const { return dir.file("yubinbox.mdb"); }
     std::string scalar(const std::string& database, const std::string& select) {
         ProcessResult r = yubinbox({"sql", database, select});
         const size_t header = r.out.find('\n');
@@ -103,7 +80,7 @@ class DatabaseSafetyCliTest : public ::testing::Test {
 };
 
 TEST_F(DatabaseSafetyCliTest, ImportStopsBeforeAppendingWhileAnotherProgramReadsTheDatabase) {
-    writeCp932Lines(dir.file("ken_all.csv"), NationalLines(2));
+    writeCp932Lines(dir.file("ken_all.csv"), KenLines(2));
     ASSERT_EQ(yubinbox({"createdb", db()}).exitCode, 0);
     ProcessResult first =
         yubinbox({"import", "--db", db(), "--ken-all", dir.file("ken_all.csv"), "--yes"});
@@ -129,7 +106,7 @@ TEST_F(DatabaseSafetyCliTest, ImportStopsBeforeAppendingWhileAnotherProgramReads
 }
 
 TEST_F(DatabaseSafetyCliTest, DatabaseOfARunningImportIsNeitherMovedReplacedNorCompacted) {
-    writeCp932Lines(dir.file("ken_all.csv"), NationalLines(100));
+    writeCp932Lines(dir.file("ken_all.csv"), KenLines(100));
     ASSERT_EQ(yubinbox({"newdb", dir.path().string()}).exitCode, 0);
     YubinboxProcess import({"import", "--ken-all", dir.file("ken_all.csv"), "--pause", "60"},
                            env());
@@ -194,7 +171,7 @@ TEST_F(DatabaseSafetyCliTest, EveryCommandWorksOnPathsWithSemicolonsAndQuotes) {
     EXPECT_EQ(yubinbox({"compact", odd}).exitCode, 0);
     EXPECT_EQ(scalar(odd, "SELECT COUNT(*) As N FROM DUMMY"), "1\n");
 
-    writeCp932Lines(dir.file("ken_all.csv"), NationalLines(1));
+    writeCp932Lines(dir.file("ken_all.csv"), KenLines(1));
     ProcessResult made = yubinbox({"newdb", folder.string()});
     ASSERT_EQ(made.exitCode, 0) << made.err;
     const std::string database = (folder / "yubinbox.mdb").string();
@@ -205,7 +182,7 @@ TEST_F(DatabaseSafetyCliTest, EveryCommandWorksOnPathsWithSemicolonsAndQuotes) {
 }
 
 TEST_F(DatabaseSafetyCliTest, ImportNamesWhyTheDatabaseCannotBeOpened) {
-    writeCp932Lines(dir.file("ken_all.csv"), NationalLines(1));
+    writeCp932Lines(dir.file("ken_all.csv"), KenLines(1));
     writeBytes(db(), "not a database\n");
     ProcessResult run = yubinbox({"import", "--db", db(), "--ken-all", dir.file("ken_all.csv")});
     EXPECT_EQ(run.exitCode, 1);
