@@ -13,6 +13,7 @@
 #include "app/ChooserRules.h"
 #include "app/ErrorGuard.h"
 #include "app/FileSystemLists.h"
+#include "app/MenuTestFixture.h"
 #include "app/MessageBox.h"
 #include "app/Startup.h"
 #include "app/WindowCommon.h"
@@ -29,51 +30,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class MenuEndToEndTest : public ::testing::Test {
+class MenuEndToEndTest : public test_support::MenuFixture {
   protected:
-    void SetUp() override {
-        mdFileCreate::SetExecutableBaseNameForTesting("yubinbox");
-        OverrideProgramName(QStringLiteral("yubinbox"));
-        OverrideProgramFolder(QString::fromStdString(program_.path().string()));
-        fs::create_directories(home_.path() / "Documents");
-        fs::create_directories(folder());
-    }
-    void TearDown() override {
-        WindowBase::DeleteLoadedWindows();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        OverrideProgramFolder(QString());
-        OverrideProgramName(QString());
-        mdFileCreate::SetExecutableBaseNameForTesting(std::nullopt);
-    }
-
-    fs::path folder() const { return home_.path() / "server"; }
-    std::string database() const { return (folder() / "yubinbox.mdb").string(); }
-    fs::path marker() const { return program_.path() / "checkfile.txt"; }
-    frmMENU& Start() {
-        Main();
-        QCoreApplication::processEvents();  // the refusals' boxes
-        frmMENU* menu = frmMENU::LoadedMenu();
-        if (menu == nullptr) throw std::runtime_error("no menu");
-        return *menu;
-    }
     template <typename Window>
     Window& Shown() {
         auto* window = qobject_cast<Window*>(WindowBase::Loaded(Window::kName));
         if (window == nullptr || !window->isVisible()) throw std::runtime_error("not shown");
         return *window;
     }
-    void CloseEverything() {
-        WindowBase::DeleteLoadedWindows();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        mdlYubinBox::CloseMdb();
-    }
-
-    test::TempDir program_;
-    test::TempDir home_;
-    test::ScopedEnv homeEnv_{"HOME", home_.path().string()};
-    test::ScopedEnv configEnv_{"XDG_CONFIG_HOME", std::nullopt};
-    MessageBoxResponder boxes_;
-    ScopedEndProgramHook end_;
 };
 
 TEST_F(MenuEndToEndTest, FirstStartNewDatabaseImportWindowAndImportOfferedAtTheNextStart) {
@@ -108,8 +72,7 @@ TEST_F(MenuEndToEndTest, FirstStartNewDatabaseImportWindowAndImportOfferedAtTheN
 }
 
 TEST_F(MenuEndToEndTest, AnOrdinaryUsersSettingsTaskEndsTheProgramAndImportIsRefusedNextTime) {
-    mdlYubinBox::strMdbFile = database();  // the administrator's database on the server
-    mdlYubinBox::CreateMdb();
+    MakeDatabase();  // the administrator's database on the server
 
     frmMENU& menu = Start();
     menu.Command1(frmMENU::SettingsFile).click();
@@ -143,8 +106,7 @@ TEST_F(MenuEndToEndTest, BackButtonsShowTheMenuAgainActivatedAnewAndTheEndButton
     EXPECT_EQ(menu.focusWidget(), &menu.Command1(frmMENU::NewDatabase));
 
     // Meanwhile a database was made for this user (by the command line, say).
-    mdlYubinBox::strMdbFile = database();
-    mdlYubinBox::CreateMdb();
+    MakeDatabase();
     mdFileCreate::IniFileCreate(database(), mdFileCreate::GetLoginUserName());
     menu.Command1(frmMENU::NewDatabase).click();
     Shown<frmMAKEMDB>().cmdBTN(rules::kReturnButton).click();

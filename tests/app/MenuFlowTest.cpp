@@ -15,6 +15,7 @@
 
 #include "app/ErrorGuard.h"
 #include "app/HelpWindow.h"
+#include "app/MenuTestFixture.h"
 #include "app/MessageBox.h"
 #include "app/Startup.h"
 #include "app/WindowCommon.h"
@@ -33,39 +34,12 @@ namespace {
 namespace fs = std::filesystem;
 const QString kRefusal = QStringLiteral("あなたには、データ取り込みを実行する権限がありません。");
 
-class MenuFlowTest : public ::testing::Test {
+class MenuFlowTest : public test_support::MenuFixture {
   protected:
-    void SetUp() override {
-        mdFileCreate::SetExecutableBaseNameForTesting("yubinbox");
-        OverrideProgramName(QStringLiteral("yubinbox"));
-        OverrideProgramFolder(QString::fromStdString(program_.path().string()));
-        fs::create_directories(home_.path() / "Documents");
-        fs::create_directories(home_.path() / "db");
-    }
-    void TearDown() override {
-        CloseHelp();
-        WindowBase::DeleteLoadedWindows();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        OverrideProgramFolder(QString());
-        OverrideProgramName(QString());
-        mdFileCreate::SetExecutableBaseNameForTesting(std::nullopt);
-    }
-
-    std::string database() const { return (home_.path() / "db" / "yubinbox.mdb").string(); }
-    fs::path marker() const { return program_.path() / "checkfile.txt"; }
     // What the creation window leaves: a database and the settings with the user as author.
     void AdministratorSettings(const std::string& author) {
-        mdlYubinBox::strMdbFile = database();
-        mdlYubinBox::CreateMdb();
+        MakeDatabase();
         mdFileCreate::IniFileCreate(database(), author);
-    }
-    // Start-up, then the event loop's turn in which the refusals are shown.
-    frmMENU& Start() {
-        Main();
-        QCoreApplication::processEvents();
-        frmMENU* menu = frmMENU::LoadedMenu();
-        if (menu == nullptr) throw std::runtime_error("no menu");
-        return *menu;
     }
     void ExpectEnabled(const frmMENU& menu, bool newDatabase, bool settings, bool import) {
         EXPECT_EQ(menu.Command1(frmMENU::NewDatabase).isEnabled(), newDatabase);
@@ -77,14 +51,10 @@ class MenuFlowTest : public ::testing::Test {
     QString Panel(const frmMENU& menu) const {
         return menu.statusBar1().panel(QStringLiteral("moji")).text();
     }
-    std::string user() const { return mdFileCreate::GetLoginUserName(); }
-
-    test::TempDir program_;
-    test::TempDir home_;
-    test::ScopedEnv homeEnv_{"HOME", home_.path().string()};
-    test::ScopedEnv configEnv_{"XDG_CONFIG_HOME", std::nullopt};
-    MessageBoxResponder boxes_;
-    ScopedEndProgramHook end_;
+    void TearDown() override {
+        CloseHelp();
+        MenuFixture::TearDown();
+    }
 };
 
 TEST_F(MenuFlowTest, FirstStartOffersNewAndSettingsWithTheFocusOnNewAndSaysNothing) {

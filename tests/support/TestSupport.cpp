@@ -32,7 +32,6 @@ void DropTableBehindTheLayer(const std::string& databasePath, const std::string&
     if (rc != SQLITE_OK) throw std::runtime_error("cannot drop " + table);
 }
 
-
 namespace fs = std::filesystem;
 
 TempDir::TempDir() {
