@@ -83,7 +83,8 @@ frmFilename::frmFilename(QWidget* parent)
         label->setFont(GothicFont(kLabelPoints, true));
         PlaceAt(*label, kLabelPlaces[i]);
         FitHeightToText(*label);
-        label->resize(label->sizeHint().width(), label->height());
+        label->resize(label->sizeHint().width(),
+                      label->height());  // the ground as wide as the text
         OnPlainGround(*label);
         labels_[i] = label;
     }
