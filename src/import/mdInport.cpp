@@ -7,6 +7,7 @@
 #include <thread>
 #include <unordered_set>
 
+#include "base/Text.h"
 #include "import/DataFile.h"
 #include "import/DataLineError.h"
 #include "import/JigyosyoReader.h"
@@ -92,18 +93,6 @@ void ExecuteIgnoringErrors(const std::string& sql) {
         Execute(sql);
     } catch (const YubinError&) {
     }
-}
-
-bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]);
-        unsigned char y = static_cast<unsigned char>(b[i]);
-        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
 }
 
 // One ZIPALL row at a time, its values set by column name and appended in the order of the
@@ -214,18 +203,6 @@ std::string lastCityCode;
 
 }  // namespace
 
-std::string QuoteLiteral(std::string_view text) {
-    std::string quoted;
-    quoted.reserve(text.size() + 2);
-    quoted += '\'';
-    for (char c : text) {
-        quoted += c;
-        if (c == '\'') quoted += '\'';
-    }
-    quoted += '\'';
-    return quoted;
-}
-
 Environment& environment() {
     static Environment env{nullptr, 5.0, &SteadySeconds,
                            [] { std::this_thread::sleep_for(std::chrono::milliseconds(10)); }};
@@ -300,7 +277,7 @@ std::string FormatStamp(const std::string& stamp) {
 void MasterUpdate(const import::ZipGroup& group) {
     if (group.prefCode != lastPrefCode) {
         Recordset rs;
-        strSQL = "SELECT * FROM 都道府県 WHERE JISX0401= " + QuoteLiteral(group.prefCode);
+        strSQL = "SELECT * FROM 都道府県 WHERE JISX0401= " + QuoteSqlLiteral(group.prefCode);
         rs.open(strSQL, connection(), CursorType::Keyset, LockType::Pessimistic);
         if (rs.eof()) {
             static const std::array<std::string, 3> names = {"JISX0401", "都道府県名", "住所かな1"};
@@ -313,7 +290,7 @@ void MasterUpdate(const import::ZipGroup& group) {
     }
     if (group.cityCode != lastCityCode) {
         Recordset rs;
-        strSQL = "SELECT * FROM 市町村 WHERE JISX0402 = " + QuoteLiteral(group.cityCode);
+        strSQL = "SELECT * FROM 市町村 WHERE JISX0402 = " + QuoteSqlLiteral(group.cityCode);
         rs.open(strSQL, connection(), CursorType::Keyset, LockType::Pessimistic);
         if (rs.eof()) {
             static const std::array<std::string, 4> names = {"JISX0402", "市町村名", "住所かな2",
@@ -465,7 +442,7 @@ void InportJigyosyo() {
 
             if (knownCities.find(f[0]) == knownCities.end()) {
                 Recordset city;
-                lookup = "SELECT * FROM 市町村 WHERE JISX0402 = " + QuoteLiteral(f[0]);
+                lookup = "SELECT * FROM 市町村 WHERE JISX0402 = " + QuoteSqlLiteral(f[0]);
                 strSQL = lookup;
                 city.open(strSQL, connection(), CursorType::Keyset, LockType::Pessimistic);
                 if (city.eof()) {

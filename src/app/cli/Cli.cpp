@@ -11,6 +11,7 @@
 #include "app/cli/CliMessages.h"
 #include "app/cli/CliQuery.h"
 #include "app/cli/CliSupport.h"
+#include "base/Error.h"
 #include "import/Administration.h"
 #include "import/DataFile.h"
 #include "import/ImportSession.h"
@@ -18,7 +19,6 @@
 #include "settings/mdFileCreate.h"
 #include "settings/mdGETUNC.h"
 #include "store/Engine.h"
-#include "store/Error.h"
 #include "store/mdlYubinBox.h"
 
 namespace yubin::cli {
@@ -178,8 +178,7 @@ int RunImport(const ImportOptions& options) {
         if (files[i].empty()) continue;
         session.browse(i, browseCaptions[i]);
         mdInport::strSelFile = files[i];
-        mdInport::strSelFileDate =
-            mdInport::FormatStamp(import::DataFileStamp(files[i], kinds[i]));
+        mdInport::strSelFileDate = mdInport::FormatStamp(import::DataFileStamp(files[i], kinds[i]));
         session.browseResult(i);
     }
 
