@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QFont>
 #include <QHeaderView>
+#include <QPalette>
 #include <QScopedValueRollback>
 #include <QStyle>
 
@@ -48,6 +49,13 @@ QFont GothicFont(qreal points, bool bold) {
 void FitHeightToText(QWidget& control) {
     const int needed = control.sizeHint().height();
     if (control.height() < needed) control.resize(control.width(), needed);
+}
+
+void OnPlainGround(QWidget& caption) {
+    QPalette palette = caption.palette();
+    palette.setColor(QPalette::Window, Qt::white);
+    caption.setPalette(palette);
+    caption.setAutoFillBackground(true);
 }
 
 // ---- DriveList --------------------------------------------------------------------------------

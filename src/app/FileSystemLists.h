@@ -32,6 +32,8 @@ QFont GothicFont(qreal points, bool bold);
 // Makes a control at least as high as its text needs (a height in twips may be too small
 // for the font that stands in for the designed one).
 void FitHeightToText(QWidget& control);
+// Gives a caption a plain white ground, so that it reads clearly over the background picture.
+void OnPlainGround(QWidget& caption);
 
 class DriveList : public QComboBox {
     Q_OBJECT

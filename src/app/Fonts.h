@@ -2,9 +2,18 @@
 // the Japanese fonts installed on this machine, so that no text is drawn as boxes.
 #pragma once
 
+#include <QFont>
+#include <QStringList>
+
 namespace yubin::app {
 
 // Registers the substitutions; call once after the application object exists.
 void InstallFontSubstitutions();
+
+// The families that stand in for a named font, best first (empty for a name not mapped).
+QStringList SubstituteFamilies(const QString& family);
+
+// "HG創英ﾌﾟﾚｾﾞﾝｽEB" at the size: an extra-bold face, so its stand-in, a mincho, is drawn bold.
+QFont PresenceFont(qreal pointSize);
 
 }  // namespace yubin::app

@@ -1,5 +1,5 @@
 // The program's own pictures, drawn at the size asked for: the postal mark, an outline of
-// Japan, and the background that puts both on a light grid.
+// Japan, a light grid, and the background that puts the first two on the grid.
 #pragma once
 
 #include <QPixmap>
@@ -15,5 +15,8 @@ QPixmap PostalMark(const QSize& size);
 
 // The outline of Japan alone, on a transparent ground.
 QPixmap JapanOutline(const QSize& size);
+
+// A light grid of thin lines on a pale ground.
+QPixmap LightGrid(const QSize& size);
 
 }  // namespace yubin::app::pictures

@@ -1,6 +1,11 @@
 #include "app/Startup.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -8,9 +13,13 @@
 #include <system_error>
 
 #include <QApplication>
+#include <QIcon>
 
 #include "app/ErrorGuard.h"
+#include "app/Fonts.h"
+#include "app/HelpWindow.h"
 #include "app/MessageBox.h"
+#include "app/Pictures.h"
 #include "app/SessionEnd.h"
 #include "app/WindowBase.h"
 #include "app/WindowCommon.h"
@@ -58,13 +67,45 @@ void CreateEmptyFile(const fs::path& path) {
     if (file.fail()) throw FileSystemError(errno != 0 ? errno : EIO, "作成", path);
 }
 
+bool IsWritableFolder(const QString& folder) {
+    return ::access(folder.toLocal8Bit().constData(), W_OK | X_OK) == 0;
+}
+
+// The user's own folder for the marker: the session's runtime folder, or else a folder of
+// this user's under /tmp (made private; one that another user owns is refused).
+QString UserRuntimeFolder() {
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+        runtime != nullptr && runtime[0] == '/' &&
+        IsWritableFolder(QString::fromLocal8Bit(runtime))) {
+        return QString::fromLocal8Bit(runtime);
+    }
+    const std::string folder = "/tmp/yubinbox-" + std::to_string(::getuid());
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+        throw FileSystemError(errno, "作成", folder);
+    }
+    struct stat status {};
+    if (::lstat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode) ||
+        status.st_uid != ::getuid()) {
+        throw FileSystemError(EACCES, "利用者のフォルダ", folder);
+    }
+    return QString::fromStdString(folder);
+}
+
 }  // namespace
 
-QString CheckFilePath() { return ProgramFolder() + QStringLiteral("/checkfile.txt"); }
+QString CheckFileFolder() {
+    const QString program = ProgramFolder();
+    return IsWritableFolder(program) ? program : UserRuntimeFolder();
+}
+
+QString CheckFilePath() { return CheckFileFolder() + QStringLiteral("/checkfile.txt"); }
 
 void Main() {
     const fs::path marker = ToPath(CheckFilePath());
     if (FileExists(marker)) {
+        // Also in the session's log: a start from a launcher may not be watched.
+        std::fprintf(stderr, "yubinbox: %s (%s)\n",
+                     kTwiceStartedMessage.simplified().toUtf8().constData(), marker.c_str());
         MsgBox(kTwiceStartedMessage, MsgStyle::Critical, QString());
         return;
     }
@@ -86,10 +127,15 @@ int RunWindows(int argc, char** argv) {
     // The program ends when no window is loaded, not when the last visible one closes:
     // windows hide themselves while they hand over to each other.
     QApplication::setQuitOnLastWindowClosed(false);
+    InstallFontSubstitutions();
+    // The desktop entry yubinbox.desktop names the program's windows and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("yubinbox"));
+    QApplication::setWindowIcon(QIcon(pictures::PostalMark(QSize(64, 64))));
     const SessionEndWatcher sessionEnd;  // logout, shutdown, kill: the windows close
     Guarded(Main);
     const int exitCode = WindowBase::RunEventLoop();
     WindowBase::DeleteLoadedWindows();
+    CloseHelp();
     return exitCode;
 }
 

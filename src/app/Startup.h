@@ -17,7 +17,11 @@ void Main();
 // system's error when the marker exists and cannot be deleted.
 void DeleteCheckFile();
 
-// The marker's path: the program folder, a separator (always added) and "checkfile.txt".
+// The marker's folder: the program folder while this user may write there (a copy in the
+// user's own folder); otherwise, as for an installed program, the user's runtime folder
+// (XDG_RUNTIME_DIR, else /tmp/yubinbox-<uid>, made when missing).
+QString CheckFileFolder();
+// The marker's path: its folder, a separator (always added) and "checkfile.txt".
 QString CheckFilePath();
 
 // The text of the refusal.

@@ -6,6 +6,10 @@
 #include <QApplication>
 #include <QCursor>
 #include <QFileInfo>
+#include <QGroupBox>
+#include <QPointer>
+#include <QProxyStyle>
+#include <QStyleOptionGroupBox>
 #include <QWidget>
 
 #include "base/Program.h"
@@ -29,7 +33,31 @@ std::function<void()>& BeepHook() {
     return hook;
 }
 
+// Caption rooms measured by the advance of the text, not its ink.
+class WholeCaptionStyle : public QProxyStyle {
+  public:
+    QRect subControlRect(ComplexControl control, const QStyleOptionComplex* option, SubControl part,
+                         const QWidget* widget) const override {
+        QRect rect = QProxyStyle::subControlRect(control, option, part, widget);
+        if (control != CC_GroupBox || part != SC_GroupBoxLabel) return rect;
+        const auto* box = qstyleoption_cast<const QStyleOptionGroupBox*>(option);
+        if (box == nullptr) return rect;
+        const int needed = option->fontMetrics.horizontalAdvance(box->text) + 2;
+        if (rect.width() < needed) rect.setWidth(needed);
+        return rect;
+    }
+};
+
+QStyle* TheWholeCaptionStyle() {
+    static QPointer<WholeCaptionStyle> style;
+    if (style.isNull()) style = new WholeCaptionStyle();  // owned by the application
+    if (style->parent() == nullptr) style->setParent(QCoreApplication::instance());
+    return style.data();
+}
+
 }  // namespace
+
+void KeepCaptionWhole(QGroupBox& frame) { frame.setStyle(TheWholeCaptionStyle()); }
 
 QString ExecutableBaseName(const QString& executablePath) {
     return QString::fromStdString(yubin::ExecutableBaseName(executablePath.toStdString()));

@@ -6,6 +6,7 @@
 
 #include <QString>
 
+class QGroupBox;
 class QWidget;
 
 namespace yubin::app {
@@ -48,6 +49,10 @@ void PlaceTwips(QWidget& control, int left, int top, int width, int height);
 // The client area every window shares: 9825 x 7410 twips.
 inline constexpr int kClientWidthTwips = 9825;
 inline constexpr int kClientHeightTwips = 7410;
+
+// Makes the frame keep its caption whole: the style sizes a caption by the ink of its glyphs,
+// which cuts off a full-width closing bracket ("【管理者用】" would lose its "】").
+void KeepCaptionWhole(QGroupBox& frame);
 
 // ---- The screen's mouse pointer -------------------------------------------------------------
 

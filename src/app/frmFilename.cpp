@@ -76,12 +76,16 @@ frmFilename::frmFilename(QWidget* parent)
     lblTITLE_->setObjectName(QStringLiteral("lblTITLE"));
     lblTITLE_->setFont(GothicFont(kLabelPoints, true));
     PlaceAt(*lblTITLE_, kTitlePlace);
+    OnPlainGround(*lblTITLE_);
     for (size_t i = 0; i < labels_.size(); ++i) {
         auto* label = new QLabel(QString::fromUtf8(kLabelTexts[i]), this);
         label->setObjectName(QStringLiteral("Label%1").arg(i + 1));
         label->setFont(GothicFont(kLabelPoints, true));
         PlaceAt(*label, kLabelPlaces[i]);
         FitHeightToText(*label);
+        label->resize(label->sizeHint().width(),
+                      label->height());  // the ground as wide as the text
+        OnPlainGround(*label);
         labels_[i] = label;
     }
 

@@ -84,6 +84,7 @@ frmMAKEMDB::frmMAKEMDB(QWidget* parent)
         label->setFont(GothicFont(kLabelPoints, design.bold));
         label->move(Px(design.left), Px(design.top));
         label->adjustSize();
+        OnPlainGround(*label);
     }
 
     cbxDRIVE_->setObjectName(QStringLiteral("cbxDRIVE"));

@@ -63,19 +63,35 @@ void PrepareImportFromSettings() {
     }
     if (!fs::exists(mdlYubinBox::strMdbFile)) mdlYubinBox::CreateMdb();
 
-    if (!mdlYubinBox::OpenMdb(mdlYubinBox::strMdbFile)) {
-        throw YubinError(ErrorCode::CannotOpenDatabase,
-                         "データベース " + mdlYubinBox::strMdbFile + " を開けません。");
+    switch (ProbeDatabase(mdlYubinBox::strMdbFile)) {
+        case DatabaseAccess::DoesNotOpen:
+            throw YubinError(ErrorCode::CannotOpenDatabase,
+                             "データベース " + mdlYubinBox::strMdbFile + " を開けません。");
+        case DatabaseAccess::ReadOnly:
+            throw YubinError(ErrorCode::PermissionDenied, kNoImportPermission);
+        case DatabaseAccess::Writable:
+            break;
+    }
+}
+
+DatabaseAccess ProbeDatabase(const std::string& databasePath) {
+    if (!mdlYubinBox::OpenMdb(databasePath)) {
+        mdlYubinBox::cnMdb.reset();
+        return DatabaseAccess::DoesNotOpen;
     }
     bool writable = true;
     try {
         mdlYubinBox::strSQL = "UPDATE DUMMY SET DKEY = '1'";
         mdlYubinBox::cnMdb->execute(mdlYubinBox::strSQL);
     } catch (const YubinError&) {
-        writable = false;
+        writable = false;  // the verdict rests on the update alone
     }
-    mdlYubinBox::CloseMdb();
-    if (!writable) throw YubinError(ErrorCode::PermissionDenied, kNoImportPermission);
+    try {
+        mdlYubinBox::CloseMdb();
+    } catch (const YubinError&) {
+        // A connection that refused the update may refuse its closing too; it is released.
+    }
+    return writable ? DatabaseAccess::Writable : DatabaseAccess::ReadOnly;
 }
 
 }  // namespace yubin::administration

@@ -23,6 +23,10 @@ std::string BackupPath(const std::string& databasePath, const std::string& stamp
 // allowed (PermissionDenied, with the menu's message) or the database cannot be opened.
 void PrepareImportFromSettings();
 
+// Whether the database at the path opens and takes a write (the probe updates table DUMMY).
+enum class DatabaseAccess { DoesNotOpen, ReadOnly, Writable };
+DatabaseAccess ProbeDatabase(const std::string& databasePath);
+
 // The menu's refusal text.
 inline constexpr const char* kNoImportPermission =
     "あなたには、データ取り込みを実行する権限がありません。";

@@ -9,6 +9,7 @@
 #include <QGuiApplication>
 
 #include "app/ErrorGuard.h"
+#include "app/Fonts.h"
 #include "app/MessageBox.h"
 #include "app/WindowBase.h"
 
@@ -32,6 +33,7 @@ class QtEnvironment : public ::testing::Environment {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
         application_ = std::make_unique<QApplication>(argc_, argv_);
         QApplication::setQuitOnLastWindowClosed(false);
+        yubin::app::InstallFontSubstitutions();
         TheNets().boxes = std::make_unique<MessageBoxResponder>();
         yubin::app::SetEndProgramHook([](int) { ++TheNets().unexpectedEnds; });
     }

@@ -4,8 +4,11 @@
 #include <chrono>
 #include <filesystem>
 
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <QEvent>
+#include <QPushButton>
 
 #include "app/ErrorGuard.h"
 #include "app/MessageBox.h"
@@ -34,15 +37,43 @@ class StartupTest : public ::testing::Test {
     fs::path marker() const { return folder_.path() / "checkfile.txt"; }
 
     test::TempDir folder_;
+    test::TempDir home_;  // no settings file
+    test::ScopedEnv homeEnv_{"HOME", home_.path().string()};
+    test::ScopedEnv configEnv_{"XDG_CONFIG_HOME", std::nullopt};
     MessageBoxResponder boxes_;
     ScopedEndProgramHook end_;
 };
 
 TEST_F(StartupTest, MarkerLiesInTheProgramFolderWithTheSeparatorAlwaysAdded) {
-    OverrideProgramFolder(QStringLiteral("/opt/yubinbox"));
-    EXPECT_EQ(CheckFilePath(), QStringLiteral("/opt/yubinbox/checkfile.txt"));
-    OverrideProgramFolder(QStringLiteral("/opt/yubinbox/"));
-    EXPECT_EQ(CheckFilePath(), QStringLiteral("/opt/yubinbox//checkfile.txt"));
+    const QString folder = QString::fromStdString(folder_.path().string());
+    EXPECT_EQ(CheckFilePath(), folder + QStringLiteral("/checkfile.txt"));
+    OverrideProgramFolder(folder + QStringLiteral("/"));
+    EXPECT_EQ(CheckFilePath(), folder + QStringLiteral("//checkfile.txt"));
+}
+
+TEST_F(StartupTest, AProgramFolderThisUserCannotWriteKeepsTheMarkerInTheRuntimeFolder) {
+    // An installed program's folder belongs to root; a missing one cannot be written either,
+    // also by root.
+    OverrideProgramFolder(QString::fromStdString((folder_.path() / "missing").string()));
+    test::TempDir runtime;
+    test::ScopedEnv runtimeEnv("XDG_RUNTIME_DIR", runtime.path().string());
+    EXPECT_EQ(CheckFilePath().toStdString(), (runtime.path() / "checkfile.txt").string());
+
+    Main();
+    EXPECT_TRUE(fs::is_regular_file(runtime.path() / "checkfile.txt"));
+    ASSERT_NE(frmMENU::LoadedMenu(), nullptr);
+    Main();  // a second start of this user is refused
+    ASSERT_EQ(boxes_.asked().size(), 1u);
+    EXPECT_EQ(boxes_.asked()[0].text, kTwiceStartedMessage);
+    frmMENU::LoadedMenu()->Command1(frmMENU::Close).click();
+    EXPECT_FALSE(fs::exists(runtime.path() / "checkfile.txt"));
+
+    // Without a runtime folder: a private folder of this user's under /tmp.
+    test::ScopedEnv noRuntime("XDG_RUNTIME_DIR", std::nullopt);
+    const std::string fallback = "/tmp/yubinbox-" + std::to_string(::getuid());
+    EXPECT_EQ(CheckFilePath().toStdString(), fallback + "/checkfile.txt");
+    EXPECT_TRUE(fs::is_directory(fallback));
+    EXPECT_EQ(fs::status(fallback).permissions() & fs::perms::all, fs::perms::owner_all);
 }
 
 TEST_F(StartupTest, FirstStartCreatesAnEmptyMarkerAndShowsTheMenu) {
@@ -96,10 +127,13 @@ TEST_F(StartupTest, SecondStartWhileTheMenuIsOpenIsRefusedAndAfterItClosesAccept
 }
 
 TEST_F(StartupTest, MarkerThatCannotBeCreatedIsReportedByTheGuardAndNoWindowShows) {
-    OverrideProgramFolder(QString::fromStdString((folder_.path() / "missing").string()));
+    // The program folder can be written, but the marker's name is taken by a folder.
+    fs::create_directory(marker());
+    fs::create_directory(marker() / "inside");
+    OverrideProgramFolder(QString::fromStdString(folder_.path().string()));
     Guarded(Main);
     ASSERT_EQ(boxes_.asked().size(), 1u);
-    EXPECT_TRUE(boxes_.asked()[0].text.startsWith(QStringLiteral("実行時エラー '76':\n\n")))
+    EXPECT_TRUE(boxes_.asked()[0].text.startsWith(QStringLiteral("実行時エラー '75':\n\n")))
         << boxes_.asked()[0].text.toStdString();
     EXPECT_EQ(boxes_.asked()[0].style, 16);
     EXPECT_EQ(boxes_.asked()[0].title, QStringLiteral("yubinbox"));

@@ -15,6 +15,7 @@
 #include "app/Startup.h"
 #include "app/WindowCommon.h"
 #include "app/frmMENU.h"
+#include "settings/mdFileCreate.h"
 #include "support/TestSupport.h"
 
 namespace yubin::app {
@@ -25,6 +26,7 @@ namespace fs = std::filesystem;
 class frmMENUTest : public ::testing::Test {
   protected:
     void SetUp() override {
+        mdFileCreate::SetExecutableBaseNameForTesting("yubinbox");
         OverrideProgramName(QStringLiteral("yubinbox"));
         OverrideProgramFolder(QString::fromStdString(folder_.path().string()));
         test::writeBytes(marker().string(), "");
@@ -36,10 +38,14 @@ class frmMENUTest : public ::testing::Test {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         OverrideProgramFolder(QString());
         OverrideProgramName(QString());
+        mdFileCreate::SetExecutableBaseNameForTesting(std::nullopt);
     }
     fs::path marker() const { return folder_.path() / "checkfile.txt"; }
 
     test::TempDir folder_;
+    test::TempDir home_;  // no settings file
+    test::ScopedEnv homeEnv_{"HOME", home_.path().string()};
+    test::ScopedEnv configEnv_{"XDG_CONFIG_HOME", std::nullopt};
     MessageBoxResponder boxes_;
     ScopedEndProgramHook end_;
     ScopedClockSource clock_{[] { return QTime(14, 7); }};
@@ -56,7 +62,10 @@ TEST_F(frmMENUTest, LoadSetsCaptionSizeAndStatusBar) {
     EXPECT_EQ(bar.width(), menu_->width());
     EXPECT_EQ(bar.panel(QStringLiteral("moji")).text(), QString());
     EXPECT_EQ(bar.panel(QStringLiteral("clock")).text(), QStringLiteral("14:07"));
-    EXPECT_FALSE(menu_->Label2().isVisible());
+    // Loading hides Label2; activation then gives the new-database button the focus, which
+    // describes it.
+    EXPECT_TRUE(menu_->Label2().isVisible());
+    EXPECT_EQ(menu_->Label2().y(), menu_->Command1(frmMENU::NewDatabase).y());
     EXPECT_EQ(frmMENU::LoadedMenu(), menu_);
     EXPECT_TRUE(boxes_.asked().empty());
 }

@@ -4,6 +4,7 @@
 #include <iconv.h>
 #include <poll.h>
 #include <signal.h>
+#include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,6 +18,19 @@
 extern char** environ;
 
 namespace yubin::test {
+
+void DropTableBehindTheLayer(const std::string& databasePath, const std::string& table) {
+    sqlite3* handle = nullptr;
+    if (sqlite3_open_v2(databasePath.c_str(), &handle, SQLITE_OPEN_READWRITE, nullptr) !=
+        SQLITE_OK) {
+        sqlite3_close(handle);
+        throw std::runtime_error("cannot open " + databasePath);
+    }
+    const std::string sql = "DROP TABLE \"" + table + "\"";
+    const int rc = sqlite3_exec(handle, sql.c_str(), nullptr, nullptr, nullptr);
+    sqlite3_close(handle);
+    if (rc != SQLITE_OK) throw std::runtime_error("cannot drop " + table);
+}
 
 namespace fs = std::filesystem;
 
@@ -80,7 +94,10 @@ std::string sharedDataFile(const std::string& name) {
     return fs::exists(p) ? p.string() : std::string();
 }
 
-std::string yubinboxExecutable() { return YUBIN_EXECUTABLE; }
+std::string yubinboxExecutable() {
+    const char* copy = std::getenv("YUBIN_TEST_EXECUTABLE");
+    return copy != nullptr && copy[0] != '\0' ? copy : YUBIN_EXECUTABLE;
+}
 
 namespace {
 
@@ -145,6 +162,12 @@ bool YubinboxProcess::waitForLine(const std::string& text) {
         if (std::string(line).find(text) != std::string::npos) return true;
     }
     return false;
+}
+
+bool YubinboxProcess::running() const {
+    if (pid_ <= 0) return false;
+    int status = 0;
+    return waitpid(pid_, &status, WNOHANG) == 0;
 }
 
 void YubinboxProcess::signal(int signalNumber) { kill(pid_, signalNumber); }

@@ -59,6 +59,10 @@ void writeCp932Lines(const std::string& path, const std::vector<std::string>& ut
 void writeBytes(const std::string& path, const std::string& bytes);
 std::string readBytes(const std::string& path);
 
+// Drops a table with SQLite itself, past the engine layer: a database of ours on which every
+// write to that table fails, even for root (who may write any file).
+void DropTableBehindTheLayer(const std::string& databasePath, const std::string& table);
+
 // The published data files (../shared/data beside the checkout, or the folder named by
 // YUBIN_SHARED_DATA_DIR), or an empty string when they are absent (tests then skip).
 std::string sharedDataFile(const std::string& name);
@@ -72,6 +76,8 @@ struct ProcessResult {
 ProcessResult runYubinbox(const std::vector<std::string>& args,
                           const std::vector<std::string>& environment = {},
                           const std::string& standardInput = "");
+// The executable under test: YUBIN_TEST_EXECUTABLE when set (a copy in a folder of its own,
+// so that its single-instance marker is the test's own), else the build's.
 std::string yubinboxExecutable();
 
 // A yubinbox process that runs on while the test reads its standard error line by line
@@ -89,6 +95,8 @@ class YubinboxProcess {
     bool waitForProgressLines(int count);
     // Reads lines until one holds `text`; false when the process ended first.
     bool waitForLine(const std::string& text);
+    // Whether the process still runs (not reaped yet).
+    bool running() const;
     void signal(int signalNumber);
     // The exit code, 128 + the signal when a signal ended it.
     int wait();

@@ -1,0 +1,69 @@
+// The window program as a process: started without a display, and a second start while the
+// first runs.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "support/TestSupport.h"
+
+namespace yubin {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(WindowsProcessTest, WithoutADisplayTheSubcommandsAreNamedAndTheExitIsTwo) {
+    // putenv of a bare name removes the variable in the child.
+    const test::ProcessResult result =
+        test::runYubinbox({}, {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"});
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_NE(result.err.find("画面がありません"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("no display"), std::string::npos);
+    for (const char* subcommand : {"newdb", "use", "import", "settings"}) {
+        EXPECT_NE(result.err.find(subcommand), std::string::npos) << subcommand;
+    }
+}
+
+// A copy of the program in a folder of its own: the marker lies beside it.
+class SecondStartTest : public ::testing::Test {
+  protected:
+    SecondStartTest() {
+        fs::copy_file(YUBIN_EXECUTABLE, program_.path() / "yubinbox");
+        fs::create_directories(home_.path() / "Documents");
+    }
+    fs::path marker() const { return program_.path() / "checkfile.txt"; }
+    std::vector<std::string> environment() const {
+        return {"HOME=" + home_.path().string(), "QT_QPA_PLATFORM=offscreen", "XDG_CONFIG_HOME"};
+    }
+
+    test::TempDir program_;
+    test::TempDir home_;
+    test::ScopedEnv executable_{"YUBIN_TEST_EXECUTABLE", (program_.path() / "yubinbox").string()};
+};
+
+TEST_F(SecondStartTest, IsRefusedWhileTheFirstRunsAndLeavesBothAlone) {
+    test::YubinboxProcess first({}, environment());
+    for (int wait = 0; wait < 200 && !fs::exists(marker()); ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ASSERT_TRUE(fs::exists(marker()));
+    EXPECT_EQ(fs::file_size(marker()), 0u);
+
+    test::YubinboxProcess second({}, environment());
+    EXPECT_TRUE(second.waitForLine("プログラムが二重に起動されています。"));
+    // The second one waits for its box to be closed; the first runs on with its marker.
+    second.signal(SIGKILL);
+    second.wait();
+    EXPECT_TRUE(first.running());
+    EXPECT_TRUE(fs::exists(marker()));
+    // Ended from outside (logout, kill): the menu is closed and takes its marker along.
+    first.signal(SIGTERM);
+    first.wait();
+    EXPECT_FALSE(fs::exists(marker()));
+}
+
+}  // namespace
+}  // namespace yubin
