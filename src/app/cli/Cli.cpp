@@ -12,6 +12,7 @@
 #include "app/cli/CliQuery.h"
 #include "app/cli/CliSupport.h"
 #include "base/Error.h"
+#include "base/Text.h"
 #include "import/Administration.h"
 #include "import/DataFile.h"
 #include "import/ImportSession.h"
@@ -52,9 +53,7 @@ int RunCreateDb(const std::string& file, bool force) {
 bool IsSelect(const std::string& statement) {
     size_t i = statement.find_first_not_of(" \t\r\n(");
     if (i == std::string::npos || statement.size() - i < 6) return false;
-    std::string word = statement.substr(i, 6);
-    for (char& c : word) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return word == "select";
+    return EqualsIgnoringAsciiCase(std::string_view(statement).substr(i, 6), "select");
 }
 
 int RunSql(const std::string& file, const std::string& statement) {
