@@ -6,6 +6,9 @@ include(GNUInstallDirs)
 set(YUBIN_PROGRAM_FOLDER lib/yubinbox)
 
 install(TARGETS yubinbox RUNTIME DESTINATION ${YUBIN_PROGRAM_FOLDER})
+if(TARGET yubinbox_windows_module)
+  install(TARGETS yubinbox_windows_module LIBRARY DESTINATION ${YUBIN_PROGRAM_FOLDER})
+endif()
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/manual/ DESTINATION ${YUBIN_PROGRAM_FOLDER})
 # The other windows' screenshots in docs/ serve the manual too.
 file(GLOB YUBIN_WINDOW_SCREENSHOTS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/*.png)

@@ -5,10 +5,15 @@
 
 #include "app/cli/Cli.h"
 #ifdef YUBIN_WITH_WINDOWS
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/ImportWindowDriver.h"
-#include "app/Startup.h"
+#include "app/WindowsModule.h"
 #endif
 
 namespace {
@@ -30,6 +35,35 @@ int NoDisplay() {
     return 2;
 }
 
+#ifdef YUBIN_WITH_WINDOWS
+// The folder of this executable, from the kernel's own link to it.
+std::string ExecutableFolder() {
+    std::vector<char> buffer(4096);
+    const ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
+    if (length <= 0) return ".";
+    std::string path(buffer.data(), static_cast<size_t>(length));
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+}
+
+// Loads the windows module beside the executable and runs one of its entry points.
+int RunInWindowsModule(const char* symbol, int argc, char** argv) {
+    const std::string module = ExecutableFolder() + "/" + yubin::app::kWindowsModuleFile;
+    void* handle = dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);
+    using Entry = int (*)(int, char**);
+    Entry entry = handle != nullptr ? reinterpret_cast<Entry>(dlsym(handle, symbol)) : nullptr;
+    if (entry == nullptr) {
+        const char* reason = dlerror();
+        std::fprintf(stderr,
+                     "yubinbox: ウィンドウの部品 %s を読み込めません（%s）。\n"
+                     "yubinbox: cannot load the windows module %s.\n",
+                     module.c_str(), reason != nullptr ? reason : "", module.c_str());
+        return 2;
+    }
+    return entry(argc, argv);
+}
+#endif
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -38,12 +72,12 @@ int main(int argc, char** argv) {
             return NoDisplay();
         }
 #ifdef YUBIN_WITH_WINDOWS
-        return yubin::app::RunWindows(argc, argv);
+        return RunInWindowsModule(yubin::app::kRunWindowsSymbol, argc, argv);
 #endif
     }
 #ifdef YUBIN_WITH_WINDOWS
     if (argc > 1 && std::string_view(argv[1]) == yubin::app::kImportWindowCommand) {
-        return yubin::app::RunImportWindow(argc, argv);
+        return RunInWindowsModule(yubin::app::kRunImportWindowSymbol, argc, argv);
     }
 #endif
     return yubin::cli::RunCommandLine(argc, argv);

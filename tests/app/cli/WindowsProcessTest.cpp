@@ -27,11 +27,15 @@ TEST(WindowsProcessTest, WithoutADisplayTheSubcommandsAreNamedAndTheExitIsTwo) {
     }
 }
 
-// A copy of the program in a folder of its own: the marker lies beside it.
+// A copy of the program (the executable and its windows module) in a folder of its own: the
+// marker lies beside it.
 class SecondStartTest : public ::testing::Test {
   protected:
     SecondStartTest() {
-        fs::copy_file(YUBIN_EXECUTABLE, program_.path() / "yubinbox");
+        const fs::path executable = YUBIN_EXECUTABLE;
+        fs::copy_file(executable, program_.path() / "yubinbox");
+        fs::copy_file(executable.parent_path() / "yubinbox-windows.so",
+                      program_.path() / "yubinbox-windows.so");
         fs::create_directories(home_.path() / "Documents");
     }
     fs::path marker() const { return program_.path() / "checkfile.txt"; }
