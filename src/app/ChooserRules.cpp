@@ -2,16 +2,11 @@
 
 #include <string_view>
 
+#include "base/Text.h"
+
 namespace yubin::app::rules {
 
 namespace {
-
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-std::string AsciiLower(std::string text) {
-    for (char& c : text) c = AsciiLower(c);
-    return text;
-}
 
 bool IsContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 

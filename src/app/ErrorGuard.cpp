@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "app/MessageBox.h"
-#include "store/Error.h"
+#include "base/Error.h"
 
 namespace yubin::app {
 

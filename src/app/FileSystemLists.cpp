@@ -13,7 +13,7 @@
 #include "app/ChooserRules.h"
 #include "app/ErrorGuard.h"
 #include "app/MessageBox.h"
-#include "store/Error.h"
+#include "base/Error.h"
 
 namespace yubin::app {
 

@@ -1,11 +1,7 @@
 // Message boxes of yubinbox: a style number chooses the buttons, the icon and the default
 // button; the answer says which button closed the box.
 //
-// Styles are sums of flags, as every window writes them:
-//   buttons  0 OK only, 4 Yes and No
-//   icon     16 critical, 32 question, 48 exclamation, 64 information, 0 none
-//   default  256 makes the second button the default one (No in a Yes/No box)
-// so 16 is "critical, OK", 292 "Yes/No, question, No default", 260 "Yes/No, No default".
+// Styles are sums of flags (base/MessageBoxStyle.h).
 //
 // While a MessageBoxResponder exists, boxes are answered by it and never shown.
 #pragma once
@@ -16,19 +12,21 @@
 
 #include <QString>
 
+#include "base/MessageBoxStyle.h"
+
 class QMessageBox;
 class QWidget;
 
 namespace yubin::app {
 
 namespace MsgStyle {
-inline constexpr int OkOnly = 0;
-inline constexpr int YesNo = 4;
-inline constexpr int Critical = 16;
-inline constexpr int Question = 32;
-inline constexpr int Exclamation = 48;
-inline constexpr int Information = 64;
-inline constexpr int DefaultButton2 = 256;
+inline constexpr int OkOnly = msgbox::kOkOnly;
+inline constexpr int YesNo = msgbox::kYesNo;
+inline constexpr int Critical = msgbox::kCritical;
+inline constexpr int Question = msgbox::kQuestion;
+inline constexpr int Exclamation = msgbox::kExclamation;
+inline constexpr int Information = msgbox::kInformation;
+inline constexpr int DefaultButton2 = msgbox::kDefaultButton2;
 }  // namespace MsgStyle
 
 enum class Answer { Ok, Yes, No };

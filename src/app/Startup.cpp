@@ -24,7 +24,7 @@
 #include "app/WindowBase.h"
 #include "app/WindowCommon.h"
 #include "app/frmMENU.h"
-#include "store/Error.h"
+#include "base/Error.h"
 
 namespace yubin::app {
 

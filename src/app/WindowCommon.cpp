@@ -12,6 +12,8 @@
 #include <QStyleOptionGroupBox>
 #include <QWidget>
 
+#include "base/Program.h"
+
 namespace yubin::app {
 
 namespace {
@@ -58,19 +60,12 @@ QStyle* TheWholeCaptionStyle() {
 void KeepCaptionWhole(QGroupBox& frame) { frame.setStyle(TheWholeCaptionStyle()); }
 
 QString ExecutableBaseName(const QString& executablePath) {
-    QString name = executablePath;
-    const qsizetype slash = name.lastIndexOf(QLatin1Char('/'));
-    const qsizetype backslash = name.lastIndexOf(QLatin1Char('\\'));
-    const qsizetype cut = std::max(slash, backslash);
-    if (cut >= 0) name = name.mid(cut + 1);
-    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-    if (dot > 0) name.truncate(dot);
-    return name;
+    return QString::fromStdString(yubin::ExecutableBaseName(executablePath.toStdString()));
 }
 
 QString ProgramName() {
     if (!ProgramNameOverride().isEmpty()) return ProgramNameOverride();
-    return ExecutableBaseName(QCoreApplication::applicationFilePath());
+    return QString::fromStdString(RunningExecutableBaseName());
 }
 
 void OverrideProgramName(const QString& name) { ProgramNameOverride() = name; }

@@ -2,9 +2,9 @@
 
 #include <filesystem>
 
+#include "base/Error.h"
 #include "settings/mdFileCreate.h"
 #include "settings/mdGETUNC.h"
-#include "store/Error.h"
 #include "store/mdlYubinBox.h"
 
 namespace yubin::administration {

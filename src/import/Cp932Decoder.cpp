@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "store/Error.h"
+#include "base/Error.h"
 
 namespace yubin::import {
 

@@ -11,15 +11,14 @@
 #include <string_view>
 #include <vector>
 
+#include "base/Error.h"
+#include "base/UniqueFd.h"
 #include "settings/FileIo.h"
-#include "store/Error.h"
 #include "store/mdlYubinBox.h"
 
 namespace yubin::import {
 
 namespace {
-
-using settings::UniqueFd;
 
 [[noreturn]] void FailToOpen(const std::string& path, int error) {
     if (error == ENOENT || error == ENOTDIR) {

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "store/Error.h"
+#include "base/Error.h"
 
 namespace yubin::import {
 

@@ -11,8 +11,8 @@
 #include <optional>
 #include <string>
 
+#include "base/Error.h"
 #include "import/ImportView.h"
-#include "store/Error.h"
 
 namespace yubin::import {
 

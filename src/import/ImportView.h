@@ -8,19 +8,12 @@
 #include <cstdint>
 #include <string>
 
+#include "base/MessageBoxStyle.h"
+
 namespace yubin::import {
 
-// Message-box styles and answers, numbered as the windows number them.
-namespace msgbox {
-inline constexpr int kOkOnly = 0;
-inline constexpr int kYesNo = 4;
-inline constexpr int kCritical = 16;
-inline constexpr int kQuestion = 32;
-inline constexpr int kDefaultButton2 = 256;
-inline constexpr int kAnswerOk = 1;
-inline constexpr int kAnswerYes = 6;
-inline constexpr int kAnswerNo = 7;
-}  // namespace msgbox
+// Message-box styles and answers, as the windows number them.
+namespace msgbox = yubin::msgbox;
 
 class ImportView {
   public:

@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/Error.h"
 #include "import/DataFile.h"
-#include "store/Error.h"
 
 namespace yubin::import {
 

@@ -7,6 +7,7 @@
 #include <thread>
 #include <unordered_set>
 
+#include "base/Text.h"
 #include "import/DataFile.h"
 #include "import/DataLineError.h"
 #include "import/JigyosyoReader.h"
@@ -44,12 +45,32 @@ constexpr int kOffice = 1;
 const char* const kRunningMessage[] = {"", "全国版郵便番号データを取り込んでいます。",
                                        "事業所個別郵便番号データを取り込んでいます。"};
 
-// ZIPALL's columns in table order.
-constexpr std::array<const char*, 18> kZipallColumns = {
+// ZIPALL's columns, in the order of the data files' records (the table's own order when it is
+// the one this program creates).
+enum class ZipallColumn : size_t {
+    GroupCode,      // 団体コード
+    OldCode,        // 旧郵便番号
+    Code,           // 郵便番号
+    TownKana,       // 住所かな3
+    TownName,       // 町域名
+    Flag1,          // flag1
+    Flag2,          // flag2
+    Flag3,          // flag3
+    Duplicate,      // ダブり
+    Flag4,          // flag4
+    Flag5,          // flag5
+    OfficeKana,     // 事業所名かな
+    OfficeName,     // 事業所名
+    PostOffice,     // 取扱郵便局
+    Kind,           // 種別
+    StreetAddress,  // 丁目番地等
+    DataKind,       // データ識別
+    RecNo,          // RECNO
+};
+constexpr std::array<const char*, 18> kZipallColumnNames = {
     "団体コード", "旧郵便番号", "郵便番号", "住所かな3",  "町域名",     "flag1",
     "flag2",      "flag3",      "ダブり",   "flag4",      "flag5",      "事業所名かな",
     "事業所名",   "取扱郵便局", "種別",     "丁目番地等", "データ識別", "RECNO"};
-constexpr int kRecNoColumn = 17;
 
 db::Connection& connection() {
     if (!cnMdb) {
@@ -74,24 +95,47 @@ void ExecuteIgnoringErrors(const std::string& sql) {
     }
 }
 
-bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]);
-        unsigned char y = static_cast<unsigned char>(b[i]);
-        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
-        if (x != y) return false;
+// One ZIPALL row at a time, its values set by column name and appended in the order of the
+// table's own column list; a column the table lacks is left out. The values are reused from
+// row to row, so appending costs no allocation once the texts have grown.
+class ZipallRowBuilder {
+  public:
+    explicit ZipallRowBuilder(Recordset& table) : table_(table) {
+        names_.reserve(static_cast<size_t>(table.fieldCount()));
+        for (int i = 0; i < table.fieldCount(); ++i) names_.push_back(table.field(i).Name());
+        values_.assign(names_.size(), Value(""));
+        for (size_t c = 0; c < kZipallColumnNames.size(); ++c) {
+            position_[c] = kAbsent;
+            for (size_t i = 0; i < names_.size(); ++i) {
+                if (EqualsIgnoringAsciiCase(names_[i], kZipallColumnNames[c])) {
+                    position_[c] = i;
+                    break;
+                }
+            }
+        }
     }
-    return true;
-}
 
-std::vector<std::string> FieldNames(Recordset& rs) {
-    std::vector<std::string> names;
-    names.reserve(static_cast<size_t>(rs.fieldCount()));
-    for (int i = 0; i < rs.fieldCount(); ++i) names.push_back(rs.field(i).Name());
-    return names;
-}
+    void setText(ZipallColumn column, std::string_view text) {
+        if (Value* value = slot(column)) value->assignText(text);
+    }
+    void setNumber(ZipallColumn column, long long number) {
+        if (Value* value = slot(column)) *value = Value(number);
+    }
+    void append() { table_.addNew(names_, values_); }
+
+  private:
+    static constexpr size_t kAbsent = static_cast<size_t>(-1);
+
+    Value* slot(ZipallColumn column) {
+        const size_t position = position_[static_cast<size_t>(column)];
+        return position == kAbsent ? nullptr : &values_[position];
+    }
+
+    Recordset& table_;
+    std::vector<std::string> names_;
+    std::vector<Value> values_;
+    std::array<size_t, kZipallColumnNames.size()> position_{};
+};
 
 // Records the file's stamp in the one row of 作成日 (added when the table is empty).
 void RecordCreationDate(const char* column, const std::string& csvPath, import::DataKind kind) {
@@ -158,18 +202,6 @@ std::string lastPrefCode;
 std::string lastCityCode;
 
 }  // namespace
-
-std::string QuoteLiteral(std::string_view text) {
-    std::string quoted;
-    quoted.reserve(text.size() + 2);
-    quoted += '\'';
-    for (char c : text) {
-        quoted += c;
-        if (c == '\'') quoted += '\'';
-    }
-    quoted += '\'';
-    return quoted;
-}
 
 Environment& environment() {
     static Environment env{nullptr, 5.0, &SteadySeconds,
@@ -245,7 +277,7 @@ std::string FormatStamp(const std::string& stamp) {
 void MasterUpdate(const import::ZipGroup& group) {
     if (group.prefCode != lastPrefCode) {
         Recordset rs;
-        strSQL = "SELECT * FROM 都道府県 WHERE JISX0401= " + QuoteLiteral(group.prefCode);
+        strSQL = "SELECT * FROM 都道府県 WHERE JISX0401= " + QuoteSqlLiteral(group.prefCode);
         rs.open(strSQL, connection(), CursorType::Keyset, LockType::Pessimistic);
         if (rs.eof()) {
             static const std::array<std::string, 3> names = {"JISX0401", "都道府県名", "住所かな1"};
@@ -258,7 +290,7 @@ void MasterUpdate(const import::ZipGroup& group) {
     }
     if (group.cityCode != lastCityCode) {
         Recordset rs;
-        strSQL = "SELECT * FROM 市町村 WHERE JISX0402 = " + QuoteLiteral(group.cityCode);
+        strSQL = "SELECT * FROM 市町村 WHERE JISX0402 = " + QuoteSqlLiteral(group.cityCode);
         rs.open(strSQL, connection(), CursorType::Keyset, LockType::Pessimistic);
         if (rs.eof()) {
             static const std::array<std::string, 4> names = {"JISX0402", "市町村名", "住所かな2",
@@ -302,21 +334,7 @@ void InportKenAll() {
 
     Recordset zipall;
     zipall.open("ZIPALL", connection(), CursorType::Keyset, LockType::Pessimistic);
-    const std::vector<std::string> names = FieldNames(zipall);
-    std::vector<Value> values(names.size(), Value(""));
-
-    // Where each of the group's values goes in the row the table reports; -1 when the table
-    // lacks the column.
-    std::array<int, kZipallColumns.size()> position{};
-    for (size_t c = 0; c < kZipallColumns.size(); ++c) {
-        position[c] = -1;
-        for (size_t i = 0; i < names.size(); ++i) {
-            if (EqualsIgnoringAsciiCase(names[i], kZipallColumns[c])) {
-                position[c] = static_cast<int>(i);
-                break;
-            }
-        }
-    }
+    ZipallRowBuilder row(zipall);
 
     long long groupStartLine = 1;
     auto writeGroup = [&](const import::ZipGroup& group, long long firstLine) {
@@ -324,15 +342,12 @@ void InportKenAll() {
             MasterUpdate(group);
             ++lngRecCount;
             if (lngRecCount <= lngResumeRecNo) return;  // written by the interrupted run
+            // The group's values stand in the table's leading columns, in order.
             for (size_t c = 0; c < group.row.size(); ++c) {
-                if (position[c] >= 0)
-                    values[static_cast<size_t>(position[c])].assignText(group.row[c]);
+                row.setText(static_cast<ZipallColumn>(c), group.row[c]);
             }
-            if (position[kRecNoColumn] >= 0) {
-                values[static_cast<size_t>(position[kRecNoColumn])] =
-                    Value(static_cast<long long>(lngRecCount));
-            }
-            zipall.addNew(names, values);
+            row.setNumber(ZipallColumn::RecNo, lngRecCount);
+            row.append();
         } catch (const YubinError& error) {
             import::RethrowForDataLine(error, strCsvZPath, firstLine);
         }
@@ -385,15 +400,8 @@ void InportJigyosyo() {
 
     Recordset zipall;
     zipall.open("ZIPALL", connection(), CursorType::Keyset, LockType::Pessimistic);
-    const std::vector<std::string> names = FieldNames(zipall);
-    std::vector<Value> values(names.size(), Value(""));
-    // The row by position, in the table's column order.
-    auto put = [&](size_t position, std::string_view text) {
-        if (position < values.size()) values[position].assignText(text);
-    };
-    auto putNumber = [&](size_t position, long long number) {
-        if (position < values.size()) values[position] = Value(number);
-    };
+    ZipallRowBuilder row(zipall);
+    using Column = ZipallColumn;
 
     static const std::array<std::string, 3> placeholderNames = {"JISX0402", "市町村名", "抹消FLAG"};
     std::string lookup;
@@ -410,31 +418,31 @@ void InportJigyosyo() {
             std::string_view oldCode = f[8];
             while (!oldCode.empty() && oldCode.front() == ' ') oldCode.remove_prefix(1);
             while (!oldCode.empty() && oldCode.back() == ' ') oldCode.remove_suffix(1);
-            put(0, f[0]);
-            put(1, oldCode);
-            put(2, f[7]);
-            put(3, "");
-            put(4, f[5]);
-            putNumber(5, 0);
-            putNumber(6, 0);
-            putNumber(7, 0);
-            put(8, f[11]);
-            put(9, f[12]);
-            putNumber(10, 0);
-            put(11, f[1]);
-            put(12, f[2]);
-            put(13, f[9]);
-            put(14, f[10]);
-            put(15, f[6]);
-            put(16, "1");
+            row.setText(Column::GroupCode, f[0]);
+            row.setText(Column::OldCode, oldCode);
+            row.setText(Column::Code, f[7]);
+            row.setText(Column::TownKana, "");
+            row.setText(Column::TownName, f[5]);
+            row.setNumber(Column::Flag1, 0);
+            row.setNumber(Column::Flag2, 0);
+            row.setNumber(Column::Flag3, 0);
+            row.setText(Column::Duplicate, f[11]);
+            row.setText(Column::Flag4, f[12]);
+            row.setNumber(Column::Flag5, 0);
+            row.setText(Column::OfficeKana, f[1]);
+            row.setText(Column::OfficeName, f[2]);
+            row.setText(Column::PostOffice, f[9]);
+            row.setText(Column::Kind, f[10]);
+            row.setText(Column::StreetAddress, f[6]);
+            row.setText(Column::DataKind, "1");
             ++lngRecCount;
-            putNumber(kRecNoColumn, kOfficeRecNoBase + lngRecCount);
+            row.setNumber(Column::RecNo, kOfficeRecNoBase + lngRecCount);
             const bool written = resuming && lngRecCount <= lngResumeRecNo - kOfficeRecNoBase;
-            if (!written) zipall.addNew(names, values);
+            if (!written) row.append();
 
             if (knownCities.find(f[0]) == knownCities.end()) {
                 Recordset city;
-                lookup = "SELECT * FROM 市町村 WHERE JISX0402 = " + QuoteLiteral(f[0]);
+                lookup = "SELECT * FROM 市町村 WHERE JISX0402 = " + QuoteSqlLiteral(f[0]);
                 strSQL = lookup;
                 city.open(strSQL, connection(), CursorType::Keyset, LockType::Pessimistic);
                 if (city.eof()) {

@@ -103,10 +103,6 @@ std::string FormatCount(long count);                                      // "12
 // "yyyymmdd" -> "yyyy年mm月dd日" ("" stays ""; a text that is no date is shown as it is).
 std::string FormatStamp(const std::string& stamp);
 
-// A text as an SQL literal between single quotes, each quote doubled, so that a code is looked
-// up as the text it is and cannot change the statement; digits pass unchanged.
-std::string QuoteLiteral(std::string_view text);
-
 // Resets the module state, the window's and the file chooser's included (a new import
 // window or command-line run, and the tests).
 void ResetState();

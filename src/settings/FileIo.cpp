@@ -10,33 +10,12 @@
 #include <filesystem>
 #include <random>
 
-#include "store/Error.h"
+#include "base/Error.h"
+#include "base/UniqueFd.h"
 
 namespace yubin::settings {
 
 namespace fs = std::filesystem;
-
-UniqueFd::~UniqueFd() { close(); }
-
-UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
-    if (this != &other) {
-        close();
-        fd_ = other.release();
-    }
-    return *this;
-}
-
-int UniqueFd::release() noexcept {
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
-}
-
-int UniqueFd::close() noexcept {
-    if (fd_ < 0) return 0;
-    int rc = ::close(release());
-    return rc == 0 ? 0 : errno;
-}
 
 namespace {
 

@@ -1,32 +1,11 @@
-// Small POSIX file helpers of the settings layer: an owned descriptor, whole-file reads and
-// writes that never leave a half-written file behind.
+// Small POSIX file helpers of the settings layer: whole-file reads and writes that never leave
+// a half-written file behind.
 #pragma once
 
 #include <cstddef>
 #include <string>
 
 namespace yubin::settings {
-
-// An open file descriptor, closed when the object goes.
-class UniqueFd {
-  public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    ~UniqueFd();
-    UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept;
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-
-    int get() const { return fd_; }
-    explicit operator bool() const { return fd_ >= 0; }
-    int release() noexcept;
-    // Closes now; returns the errno of a failed close, 0 otherwise.
-    int close() noexcept;
-
-  private:
-    int fd_ = -1;
-};
 
 // The largest settings file read or rewritten; a bigger one is no settings file of ours.
 inline constexpr std::size_t kMaxSettingsFileBytes = 1 << 20;

@@ -5,8 +5,9 @@
 #include <string_view>
 #include <vector>
 
+#include "base/Error.h"
+#include "base/Text.h"
 #include "settings/FileIo.h"
-#include "store/Error.h"
 
 namespace yubin::profile {
 
@@ -27,16 +28,6 @@ std::string_view TrimSpaces(std::string_view s) {
     while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
     while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
     return s;
-}
-
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-    }
-    return true;
 }
 
 enum class LineKind { Other, Section, Key };
@@ -97,7 +88,7 @@ struct SectionPlace {
 
 std::optional<SectionPlace> FindSection(const std::vector<Line>& lines, std::string_view name) {
     for (size_t i = 0; i < lines.size(); ++i) {
-        if (lines[i].kind != LineKind::Section || !EqualsIgnoringCase(lines[i].name, name)) {
+        if (lines[i].kind != LineKind::Section || !EqualsIgnoringAsciiCase(lines[i].name, name)) {
             continue;
         }
         size_t end = i + 1;
@@ -110,7 +101,7 @@ std::optional<SectionPlace> FindSection(const std::vector<Line>& lines, std::str
 std::optional<size_t> FindKey(const std::vector<Line>& lines, const SectionPlace& section,
                               std::string_view key) {
     for (size_t i = section.header + 1; i < section.end; ++i) {
-        if (lines[i].kind == LineKind::Key && EqualsIgnoringCase(lines[i].name, key)) return i;
+        if (lines[i].kind == LineKind::Key && EqualsIgnoringAsciiCase(lines[i].name, key)) return i;
     }
     return std::nullopt;
 }

@@ -7,10 +7,11 @@
 #include <filesystem>
 #include <vector>
 
+#include "base/Error.h"
+#include "base/Program.h"
 #include "settings/FileIo.h"
 #include "settings/Profile.h"
 #include "settings/mdGETUNC.h"
-#include "store/Error.h"
 
 namespace yubin::mdFileCreate {
 
@@ -45,17 +46,7 @@ void SetExecutableBaseNameForTesting(std::optional<std::string> name) {
 
 std::string ExecutableBaseName() {
     if (ExecutableNameOverride()) return *ExecutableNameOverride();
-    std::error_code ec;
-    fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-    if (ec) return "yubinbox";
-    std::string name = exe.filename().string();
-    // The kernel marks an executable replaced on disk while running.
-    constexpr std::string_view kDeleted = " (deleted)";
-    if (name.size() > kDeleted.size() && name.ends_with(kDeleted)) {
-        name.resize(name.size() - kDeleted.size());
-    }
-    std::string stem = fs::path(name).stem().string();
-    return stem.empty() ? "yubinbox" : stem;
+    return RunningExecutableBaseName();
 }
 
 namespace {

@@ -13,8 +13,9 @@
 #include <set>
 #include <string_view>
 
+#include "base/Error.h"
+#include "base/UniqueFd.h"
 #include "settings/FileIo.h"
-#include "store/Error.h"
 
 namespace yubin::mdGETUNC {
 
@@ -134,7 +135,7 @@ bool ReadsOne(const fs::path& file) {
 // Makes the file only when no file of that name exists, then removes it again.
 // Returns 0, or the errno of the failed creation.
 int CreateAndRemove(const std::string& path) {
-    settings::UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
     if (!fd) return errno;
     fd.close();
     ::unlink(path.c_str());

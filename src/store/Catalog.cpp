@@ -3,6 +3,7 @@
 #include <limits>
 #include <unordered_map>
 
+#include "base/Text.h"
 #include "store/SqliteHandle.h"
 #include "store/TextRules.h"
 
@@ -240,8 +241,8 @@ std::vector<std::string> keyDefinition(const KeyDef& key) {
     out.push_back(std::string(key.primaryKey ? "CREATE UNIQUE INDEX " : "CREATE INDEX ") +
                   quoteIdentifier(key.name) + " ON " + table + " (" + column + ")");
     if (key.primaryKey) {
-        const std::string raise =
-            " IS NULL BEGIN SELECT RAISE(ABORT, " + quoteLiteral(nullGuardMessage(key)) + "); END";
+        const std::string raise = " IS NULL BEGIN SELECT RAISE(ABORT, " +
+                                  QuoteSqlLiteral(nullGuardMessage(key)) + "); END";
         out.push_back("CREATE TRIGGER " + quoteIdentifier(nullGuardTriggerName(key.name, false)) +
                       " BEFORE INSERT ON " + table + " WHEN NEW." + column + raise);
         out.push_back("CREATE TRIGGER " + quoteIdentifier(nullGuardTriggerName(key.name, true)) +

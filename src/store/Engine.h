@@ -18,7 +18,7 @@
 #include <variant>
 #include <vector>
 
-#include "store/Error.h"
+#include "base/Error.h"
 
 namespace yubin::db {
 

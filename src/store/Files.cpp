@@ -7,8 +7,9 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/SystemError.h"
+#include "base/UniqueFd.h"
 #include "store/EngineImpl.h"
-#include "store/FileHandle.h"
 
 namespace yubin::db {
 
@@ -25,18 +26,10 @@ std::string parentFolder(const std::string& path) {
     return path.substr(0, slash);
 }
 
-// The error for a failed file-system call on `path`.
-YubinError fileError(int error, const std::string& what, const std::string& path) {
-    ErrorCode code = ErrorCode::PathFileAccess;
-    if (error == EACCES || error == EPERM || error == EROFS) code = ErrorCode::PermissionDenied;
-    if (error == ENOENT || error == ENOTDIR) code = ErrorCode::PathNotFound;
-    return YubinError(code, what + ": " + path + "（" + std::strerror(error) + "）");
-}
-
 void syncPath(const std::string& path, bool folder) {
-    FileHandle fd(::open(path.c_str(), (folder ? O_RDONLY | O_DIRECTORY : O_RDWR) | O_CLOEXEC));
-    if (!fd.valid() || ::fsync(fd.get()) != 0) {
-        if (!folder) throw fileError(errno, "ファイルをディスクに書き込めません", path);
+    UniqueFd fd(::open(path.c_str(), (folder ? O_RDONLY | O_DIRECTORY : O_RDWR) | O_CLOEXEC));
+    if (!fd || ::fsync(fd.get()) != 0) {
+        if (!folder) throw FileSystemError(errno, "ファイルをディスクに書き込めません", path);
     }
 }
 
@@ -105,15 +98,15 @@ LockFile claimTemporaryFile(const std::string& temporary) {
             (tag == compactionTag(&st) || (tag == compactionTag(nullptr) && st.st_size == 0));
         if (!leftover) throw taken();
         if (::unlink(temporary.c_str()) != 0) {
-            throw fileError(errno, "前回の最適化の一時ファイルを削除できません", temporary);
+            throw FileSystemError(errno, "前回の最適化の一時ファイルを削除できません", temporary);
         }
         ::unlink((temporary + "-journal").c_str());
     }
     if (lock.isHeld()) lock.writeTag(compactionTag(nullptr));
-    FileHandle fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-    if (!fd.valid()) {
+    UniqueFd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (!fd) {
         if (errno == EEXIST) throw taken();
-        throw fileError(errno, "最適化用の一時ファイルを作れません", temporary);
+        throw FileSystemError(errno, "最適化用の一時ファイルを作れません", temporary);
     }
     if (lock.isHeld() && ::fstat(fd.get(), &st) == 0) lock.writeTag(compactionTag(&st));
     return lock;
@@ -137,8 +130,8 @@ void checkDatabaseFile(const std::string& path) {
         throw YubinError(ErrorCode::CannotOpenDatabase,
                          path + " はファイルではないため、データベースとして開けません。");
     }
-    FileHandle fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd.valid()) {
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) {
         throw YubinError(
             ErrorCode::CannotOpenDatabase,
             "データベース ファイル " + path + " を開けません（" + std::strerror(errno) + "）。");
@@ -205,14 +198,14 @@ DatabasePtr openDatabase(const std::string& path) {
 void createDatabase(std::string_view connectionString) {
     const std::string path = parseConnectionString(connectionString).dataSource;
     {
-        detail::FileHandle fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-        if (!fd.valid()) {
+        UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+        if (!fd) {
             const int error = errno;
             if (error == EEXIST) {
                 throw YubinError(ErrorCode::DatabaseExists,
                                  "データベース ファイル " + path + " は既にあります。");
             }
-            throw detail::fileError(error, "データベース ファイルを作れません", path);
+            throw FileSystemError(error, "データベース ファイルを作れません", path);
         }
     }
     // A journal beside a file that did not exist belongs to no database: it must not be
@@ -292,29 +285,28 @@ void compactDatabaseInPlace(std::string_view connectionString,
     detail::LockFile lock(path, detail::LockFile::Mode::Exclusive);
     struct stat original {};
     if (::stat(path.c_str(), &original) != 0) {
-        throw detail::fileError(errno, "データベース ファイルを読めません", path);
+        throw FileSystemError(errno, "データベース ファイルを読めません", path);
     }
     detail::LockFile temporaryLock = detail::claimTemporaryFile(temporary);
     try {
         detail::writeCompactedCopy(path, temporary);
-        detail::FileHandle fd(::open(temporary.c_str(), O_RDWR | O_CLOEXEC));
-        if (!fd.valid())
-            throw detail::fileError(errno, "最適化したファイルを開けません", temporary);
+        UniqueFd fd(::open(temporary.c_str(), O_RDWR | O_CLOEXEC));
+        if (!fd) throw FileSystemError(errno, "最適化したファイルを開けません", temporary);
         // The owner and group first (a change of owner clears the set-id bits), then the mode;
         // an owner the process may not give is kept as it is, the group where it may.
         if (::fchown(fd.get(), original.st_uid, original.st_gid) != 0) {
             (void)::fchown(fd.get(), static_cast<uid_t>(-1), original.st_gid);
         }
         if (::fchmod(fd.get(), original.st_mode & 07777) != 0) {
-            throw detail::fileError(errno, "最適化したファイルの属性を設定できません", temporary);
+            throw FileSystemError(errno, "最適化したファイルの属性を設定できません", temporary);
         }
         if (::fsync(fd.get()) != 0) {
-            throw detail::fileError(errno, "ファイルをディスクに書き込めません", temporary);
+            throw FileSystemError(errno, "ファイルをディスクに書き込めません", temporary);
         }
         // One rename: the path names the old database until it names the new one.
         if (::rename(temporary.c_str(), path.c_str()) != 0) {
-            throw detail::fileError(errno, "最適化したファイルでデータベースを置き換えられません",
-                                    path);
+            throw FileSystemError(errno, "最適化したファイルでデータベースを置き換えられません",
+                                  path);
         }
     } catch (...) {
         ::unlink(temporary.c_str());
@@ -337,7 +329,7 @@ void moveDatabaseFile(std::string_view fromText, std::string_view toText) {
         if (error == EEXIST) {
             throw YubinError(ErrorCode::FileAlreadyExists, "ファイル " + to + " は既にあります。");
         }
-        throw detail::fileError(error, "データベース " + from + " を移せません", to);
+        throw FileSystemError(error, "データベース " + from + " を移せません", to);
     }
     // A journal that a crash left belongs to the moved file.
     (void)detail::renameNoReplace(from + "-journal", to + "-journal");
@@ -352,7 +344,7 @@ void deleteDatabaseFile(std::string_view pathText) {
     }
     detail::LockFile lock(path, detail::LockFile::Mode::Exclusive);
     if (::unlink(path.c_str()) != 0) {
-        throw detail::fileError(errno, "ファイルを削除できません", path);
+        throw FileSystemError(errno, "ファイルを削除できません", path);
     }
     // A journal left by a crash belongs to the deleted file only.
     ::unlink((path + "-journal").c_str());

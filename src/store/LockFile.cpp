@@ -8,7 +8,7 @@
 #include <chrono>
 #include <thread>
 
-#include "store/Error.h"
+#include "base/Error.h"
 #include "store/TextRules.h"
 
 namespace yubin::db::detail {

@@ -104,16 +104,4 @@ std::string quoteIdentifier(std::string_view name) {
     return out;
 }
 
-std::string quoteLiteral(std::string_view text) {
-    std::string out;
-    out.reserve(text.size() + 2);
-    out += '\'';
-    for (char c : text) {
-        if (c == '\'') out += '\'';
-        out += c;
-    }
-    out += '\'';
-    return out;
-}
-
 }  // namespace yubin::db::detail

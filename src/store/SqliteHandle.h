@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "store/Error.h"
+#include "base/Error.h"
 
 namespace yubin::db::detail {
 
@@ -59,7 +59,5 @@ void runPrepared(sqlite3* db, sqlite3_stmt* statement, std::string_view what);
 
 // "name" with embedded double quotes doubled: an SQLite identifier.
 std::string quoteIdentifier(std::string_view name);
-// 'text' with embedded single quotes doubled: an SQLite text literal.
-std::string quoteLiteral(std::string_view text);
 
 }  // namespace yubin::db::detail

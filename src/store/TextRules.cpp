@@ -52,22 +52,4 @@ size_t characterCount(std::string_view text) {
     return count;
 }
 
-namespace {
-char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-}  // namespace
-
-bool namesEqual(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
-    }
-    return true;
-}
-
-std::string foldName(std::string_view name) {
-    std::string out(name);
-    for (char& c : out) c = lowerAscii(c);
-    return out;
-}
-
 }  // namespace yubin::db::detail

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/Text.h"
+
 namespace yubin::db::detail {
 
 enum class WholeNumber { Ok, NotANumber, TooLarge };
@@ -16,7 +18,9 @@ WholeNumber parseWholeNumber(std::string_view text, long long& result);
 size_t characterCount(std::string_view text);
 
 // Names match without regard to ASCII letter case; other characters must be equal.
-bool namesEqual(std::string_view a, std::string_view b);
-std::string foldName(std::string_view name);
+inline bool namesEqual(std::string_view a, std::string_view b) {
+    return EqualsIgnoringAsciiCase(a, b);
+}
+inline std::string foldName(std::string_view name) { return AsciiLower(std::string(name)); }
 
 }  // namespace yubin::db::detail

@@ -8,7 +8,7 @@
 #include "app/ErrorGuard.h"
 #include "app/MessageBox.h"
 #include "app/WindowCommon.h"
-#include "store/Error.h"
+#include "base/Error.h"
 
 namespace yubin::app {
 namespace {

@@ -17,7 +17,7 @@
 #include "app/FileSystemLists.h"
 #include "app/frmFilename.h"
 #include "app/frmMENU.h"
-#include "store/Error.h"
+#include "base/Error.h"
 
 namespace yubin::app {
 namespace {

@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "import/PublishedCounts.h"
-#include "store/Error.h"
+#include "base/Error.h"
 #include "support/TestSupport.h"
 
 namespace yubin::import {

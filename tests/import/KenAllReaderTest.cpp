@@ -7,7 +7,7 @@
 #include <tuple>
 
 #include "import/PublishedCounts.h"
-#include "store/Error.h"
+#include "base/Error.h"
 #include "support/TestSupport.h"
 
 namespace yubin::import {

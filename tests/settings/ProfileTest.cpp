@@ -5,7 +5,7 @@
 
 #include <filesystem>
 
-#include "store/Error.h"
+#include "base/Error.h"
 #include "support/TestSupport.h"
 
 namespace yubin::profile {

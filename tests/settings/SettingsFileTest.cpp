@@ -7,7 +7,7 @@
 #include "settings/Profile.h"
 #include "settings/mdFileCreate.h"
 #include "settings/mdGETUNC.h"
-#include "store/Error.h"
+#include "base/Error.h"
 #include "support/TestSupport.h"
 
 namespace yubin::mdFileCreate {

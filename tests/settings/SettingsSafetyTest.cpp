@@ -9,7 +9,7 @@
 
 #include "settings/Profile.h"
 #include "settings/mdFileCreate.h"
-#include "store/Error.h"
+#include "base/Error.h"
 #include "support/ErrorOf.h"
 #include "support/TestSupport.h"
 

@@ -3,7 +3,7 @@
 
 #include <functional>
 
-#include "store/Error.h"
+#include "base/Error.h"
 
 namespace yubin::test {
 

@@ -11,6 +11,8 @@
 #include "app/cli/CliMessages.h"
 #include "app/cli/CliQuery.h"
 #include "app/cli/CliSupport.h"
+#include "base/Error.h"
+#include "base/Text.h"
 #include "import/Administration.h"
 #include "import/DataFile.h"
 #include "import/ImportSession.h"
@@ -18,7 +20,6 @@
 #include "settings/mdFileCreate.h"
 #include "settings/mdGETUNC.h"
 #include "store/Engine.h"
-#include "store/Error.h"
 #include "store/mdlYubinBox.h"
 
 namespace yubin::cli {
@@ -52,9 +53,7 @@ int RunCreateDb(const std::string& file, bool force) {
 bool IsSelect(const std::string& statement) {
     size_t i = statement.find_first_not_of(" \t\r\n(");
     if (i == std::string::npos || statement.size() - i < 6) return false;
-    std::string word = statement.substr(i, 6);
-    for (char& c : word) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return word == "select";
+    return EqualsIgnoringAsciiCase(std::string_view(statement).substr(i, 6), "select");
 }
 
 int RunSql(const std::string& file, const std::string& statement) {
@@ -178,8 +177,7 @@ int RunImport(const ImportOptions& options) {
         if (files[i].empty()) continue;
         session.browse(i, browseCaptions[i]);
         mdInport::strSelFile = files[i];
-        mdInport::strSelFileDate =
-            mdInport::FormatStamp(import::DataFileStamp(files[i], kinds[i]));
+        mdInport::strSelFileDate = mdInport::FormatStamp(import::DataFileStamp(files[i], kinds[i]));
         session.browseResult(i);
     }
 

@@ -5,8 +5,8 @@
 
 #include <unistd.h>
 
+#include "base/Error.h"
 #include "import/mdInport.h"
-#include "store/Error.h"
 #include "store/mdlYubinBox.h"
 
 namespace yubin::cli {

@@ -4,8 +4,8 @@
 #include <memory>
 #include <string>
 
+#include "base/Error.h"
 #include "store/Engine.h"
-#include "store/Error.h"
 
 namespace yubin::cli {
 

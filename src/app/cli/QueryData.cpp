@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "app/cli/Normalize.h"
-#include "import/mdInport.h"
+#include "base/Text.h"
 #include "store/TableScan.h"
 
 namespace yubin::cli {
@@ -111,7 +111,7 @@ const Masters::Names* Masters::municipality(const std::string& municipalityCode)
 
 QueryRows RowsOfPostalCode(db::Connection& connection, const std::string& code) {
     Recordset rs;
-    OpenForReading(rs, "SELECT * FROM ZIPALL WHERE 郵便番号 = " + mdInport::QuoteLiteral(code),
+    OpenForReading(rs, "SELECT * FROM ZIPALL WHERE 郵便番号 = " + QuoteSqlLiteral(code),
                    connection);
     QueryRows result;
     result.columns = FieldNames(rs);

@@ -1,0 +1,31 @@
+#include "base/Program.h"
+
+#include <filesystem>
+#include <system_error>
+
+namespace yubin {
+
+std::string ExecutableBaseName(std::string_view executablePath) {
+    std::string_view name = executablePath;
+    const size_t cut = name.find_last_of("/\\");
+    if (cut != std::string_view::npos) name.remove_prefix(cut + 1);
+    const size_t dot = name.rfind('.');
+    if (dot != std::string_view::npos && dot > 0) name = name.substr(0, dot);
+    return std::string(name);
+}
+
+std::string RunningExecutableBaseName() {
+    std::error_code ec;
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec) return "yubinbox";
+    std::string name = exe.filename().string();
+    // The kernel marks an executable replaced on disk while running.
+    constexpr std::string_view kDeleted = " (deleted)";
+    if (name.size() > kDeleted.size() && name.ends_with(kDeleted)) {
+        name.resize(name.size() - kDeleted.size());
+    }
+    const std::string base = ExecutableBaseName(name);
+    return base.empty() ? "yubinbox" : base;
+}
+
+}  // namespace yubin
