@@ -5,7 +5,7 @@ set -euo pipefail
 # take the screenshots and run the installed package; dpkg-dev finds the package's dependencies.
 packages=(g++ cmake make pkg-config qt6-base-dev libsqlite3-dev libgtest-dev libgmock-dev
           libbenchmark-dev libcli11-dev libzip-dev sqlite3 xvfb xauth x11-utils
-          fonts-ipafont-gothic fonts-ipafont-mincho xdotool imagemagick dpkg-dev)
+          fonts-ipafont-gothic fonts-ipafont-mincho xdotool imagemagick dpkg-dev procps man-db)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,5 +1,6 @@
 #include "app/Startup.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,7 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <system_error>
 
@@ -58,13 +58,18 @@ YubinError FileSystemError(int error, const std::string& what, const fs::path& p
     }
 }
 
-// Opens the file for writing and closes it without writing.
-void CreateEmptyFile(const fs::path& path) {
-    errno = 0;
-    std::ofstream file(path, std::ios::out | std::ios::trunc | std::ios::binary);
-    if (!file) throw FileSystemError(errno != 0 ? errno : EIO, "作成", path);
-    file.close();
-    if (file.fail()) throw FileSystemError(errno != 0 ? errno : EIO, "作成", path);
+// Creates the empty marker only where none is: of two starts at the same moment, one gets it.
+// Returns false when a marker file is already there.
+bool CreateMarker(const fs::path& path) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        const int error = errno;
+        std::error_code ec;
+        if (error == EEXIST && fs::is_regular_file(path, ec)) return false;
+        throw FileSystemError(error, "作成", path);
+    }
+    if (::close(fd) != 0) throw FileSystemError(errno, "作成", path);
+    return true;
 }
 
 bool IsWritableFolder(const QString& folder) {
@@ -85,7 +90,7 @@ QString UserRuntimeFolder() {
     }
     struct stat status {};
     if (::lstat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode) ||
-        status.st_uid != ::getuid()) {
+        status.st_uid != ::getuid() || (status.st_mode & 077) != 0) {
         throw FileSystemError(EACCES, "利用者のフォルダ", folder);
     }
     return QString::fromStdString(folder);
@@ -102,14 +107,13 @@ QString CheckFilePath() { return CheckFileFolder() + QStringLiteral("/checkfile.
 
 void Main() {
     const fs::path marker = ToPath(CheckFilePath());
-    if (FileExists(marker)) {
+    if (FileExists(marker) || !CreateMarker(marker)) {
         // Also in the session's log: a start from a launcher may not be watched.
         std::fprintf(stderr, "yubinbox: %s (%s)\n",
                      kTwiceStartedMessage.simplified().toUtf8().constData(), marker.c_str());
         MsgBox(kTwiceStartedMessage, MsgStyle::Critical, QString());
         return;
     }
-    CreateEmptyFile(marker);
     auto* menu = new frmMENU();  // deleted when it is unloaded
     menu->show();
 }

@@ -14,6 +14,7 @@
 #include "app/Pictures.h"
 #include "app/Startup.h"
 #include "app/WindowCommon.h"
+#include "base/Error.h"
 #include "import/DataFile.h"
 #include "import/mdInport.h"
 #include "settings/mdFileCreate.h"
@@ -259,10 +260,21 @@ void frmFilename::Select() {
             mdFileCreate::IniFileCreate(mdInport::strSelFile, "");
             if (caller_) caller_->unload();  // the menu's unload deletes the marker
             break;
-        case rules::ChooserMode::DataFile:
+        case rules::ChooserMode::DataFile: {
+            // A file that cannot be read (no permission, a broken archive) is told, and the
+            // person may choose again.
+            std::string stamp;
+            try {
+                stamp = import::DataFileStamp(path);
+            } catch (const YubinError& error) {
+                MsgBox(QString::fromStdString(error.description()),
+                       MsgStyle::Critical | MsgStyle::OkOnly, windowTitle());
+                return;
+            }
             mdInport::strSelFile = path;
-            mdInport::strSelFileDate = mdInport::FormatStamp(import::DataFileStamp(path));
+            mdInport::strSelFileDate = mdInport::FormatStamp(stamp);
             break;
+        }
         case rules::ChooserMode::Other:
             break;
     }

@@ -50,7 +50,8 @@ std::string MakeNewDatabase(const std::string& folder) {
 
 void PrepareImportFromSettings() {
     mdFileCreate::SetIniFilePath();
-    if (!fs::exists(mdFileCreate::strIniFile)) {
+    std::error_code ec;
+    if (!fs::exists(mdFileCreate::strIniFile, ec)) {
         throw YubinError(ErrorCode::FileNotFound,
                          "設定ファイル " + mdFileCreate::strIniFile + " がありません。");
     }

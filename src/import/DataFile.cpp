@@ -184,7 +184,32 @@ class ZipSource : public DataFile::Source {
         archive_ = zip_fdopen(fd.get(), ZIP_RDONLY | ZIP_CHECKCONS, &code);
         if (archive_ == nullptr) FailArchive("ZIP ファイル " + path + " を読めません", code);
         fd.release();  // the archive closes it
+        try {
+            openEntry(path, kind);
+        } catch (...) {
+            close();  // a constructor that throws runs no destructor
+            throw;
+        }
+    }
 
+    ~ZipSource() override { close(); }
+
+    std::uint64_t length() const { return length_; }
+
+    std::size_t read(char* buffer, std::size_t size) override {
+        const zip_int64_t n = zip_fread(entry_, buffer, size);
+        if (n < 0) {
+            FailArchive("ZIP ファイル " + path_ + " の " + entryName_ + " を読み取れません",
+                        zip_error_code_zip(zip_file_get_error(entry_)));
+        }
+        return static_cast<std::size_t>(n);
+    }
+
+    std::string stamp() const override { return LocalDateStamp(time_); }
+
+  private:
+    // The one CSV entry of the expected kind, opened for reading.
+    void openEntry(const std::string& path, DataKind kind) {
         const ExpectedEntry expected = Expected(kind);
         std::vector<zip_uint64_t> matches;
         const zip_int64_t count = zip_get_num_entries(archive_, 0);
@@ -219,25 +244,13 @@ class ZipSource : public DataFile::Source {
         }
     }
 
-    ~ZipSource() override {
+    void close() {
         if (entry_ != nullptr) zip_fclose(entry_);
+        entry_ = nullptr;
         if (archive_ != nullptr) zip_discard(archive_);
+        archive_ = nullptr;
     }
 
-    std::uint64_t length() const { return length_; }
-
-    std::size_t read(char* buffer, std::size_t size) override {
-        const zip_int64_t n = zip_fread(entry_, buffer, size);
-        if (n < 0) {
-            FailArchive("ZIP ファイル " + path_ + " の " + entryName_ + " を読み取れません",
-                        zip_error_code_zip(zip_file_get_error(entry_)));
-        }
-        return static_cast<std::size_t>(n);
-    }
-
-    std::string stamp() const override { return LocalDateStamp(time_); }
-
-  private:
     std::string path_;
     zip_t* archive_ = nullptr;
     zip_file_t* entry_ = nullptr;

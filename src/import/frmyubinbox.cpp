@@ -20,6 +20,7 @@
 #include "app/WindowCommon.h"
 #include "app/frmFilename.h"
 #include "import/mdInport.h"
+#include "store/mdlYubinBox.h"
 
 namespace yubin::app {
 
@@ -255,6 +256,8 @@ void frmyubinbox::load() {
 void frmyubinbox::cmdCSVFILE_Click(int index) {
     const import::BrowseRequest request =
         session_->browse(index, cmdCSVFILE_[At(index)]->text().toStdString());
+    // During a run the rows appended so far are stored before the chooser waits for the person.
+    if (mdInport::intInportMode != 0) mdlYubinBox::Flush();
     frmFilename::ShowModal(*this, QString::fromStdString(request.title));
     session_->browseResult(index);
 }
@@ -313,6 +316,8 @@ std::string frmyubinbox::csvFileText(int index) {
 void frmyubinbox::setStatusMessage(const std::string& text) {
     showProgress();
     statusBar1().panel(QStringLiteral("msg")).setText(QString::fromStdString(text));
+    // Also told while the database waits for another program, when no events run: painted now.
+    statusBar1().repaint();
 }
 
 void frmyubinbox::setProgressVisible(int index, bool visible) {

@@ -85,13 +85,32 @@ void Execute(const std::string& sql) {
     connection().execute(strSQL);
 }
 
-// The statements that run with errors ignored (keys, index, the resume marker). Appended
-// rows still waiting are stored first, outside the trap: their loss is never ignored.
+// The statements that run with errors ignored (the resume marker). Appended rows still
+// waiting are stored first, outside the trap: their loss is never ignored.
 void ExecuteIgnoringErrors(const std::string& sql) {
     mdlYubinBox::Flush();
     try {
         Execute(sql);
     } catch (const YubinError&) {
+    }
+}
+
+// The drops and re-creations of the keys and the index: only "already there" and "not there"
+// are ignored. Any other failure (the database busy, the disk full, duplicate record numbers)
+// is raised, so that a run never reports success over a table left without its key.
+void ExecuteKeyStatement(const std::string& sql) {
+    mdlYubinBox::Flush();
+    try {
+        Execute(sql);
+    } catch (const YubinError& error) {
+        switch (error.code()) {
+            case ErrorCode::ConstraintNotFound:
+            case ErrorCode::IndexExists:
+            case ErrorCode::PrimaryKeyExists:
+                return;
+            default:
+                throw;
+        }
     }
 }
 
@@ -323,8 +342,8 @@ void InportKenAll() {
         Execute("DELETE FROM 市町村 WHERE 抹消FLAG = 0");
         Execute("DELETE FROM ZIPALL WHERE データ識別 <> '1'");
     }
-    ExecuteIgnoringErrors("ALTER TABLE 都道府県 DROP CONSTRAINT xJISX0401");
-    ExecuteIgnoringErrors("ALTER TABLE 市町村 DROP CONSTRAINT xJISX0402");
+    ExecuteKeyStatement("ALTER TABLE 都道府県 DROP CONSTRAINT xJISX0401");
+    ExecuteKeyStatement("ALTER TABLE 市町村 DROP CONSTRAINT xJISX0402");
 
     const std::uint64_t fileLength = reader.fileLength();
     lastPrefCode.clear();
@@ -604,8 +623,8 @@ RunReport InportRun() {
         // Another process importing into the same file is refused, never interleaved.
         if (cnMdb && cnMdb->isOpen()) cnMdb->lockImport();
 
-        ExecuteIgnoringErrors("DROP INDEX x_郵便番号 ON ZIPALL");
-        ExecuteIgnoringErrors("ALTER TABLE ZIPALL DROP CONSTRAINT xRECNO");
+        ExecuteKeyStatement("DROP INDEX x_郵便番号 ON ZIPALL");
+        ExecuteKeyStatement("ALTER TABLE ZIPALL DROP CONSTRAINT xRECNO");
 
         bool recreateKeys = true;
         if (!view.csvFileText(kNational).empty() && view.countCaption(kNational).empty()) {
@@ -627,8 +646,8 @@ RunReport InportRun() {
             }
         }
         if (recreateKeys) {
-            ExecuteIgnoringErrors("CREATE INDEX x_郵便番号 ON ZIPALL(郵便番号)");
-            ExecuteIgnoringErrors("ALTER TABLE ZIPALL ADD CONSTRAINT xRECNO PRIMARY KEY(RECNO)");
+            ExecuteKeyStatement("CREATE INDEX x_郵便番号 ON ZIPALL(郵便番号)");
+            ExecuteKeyStatement("ALTER TABLE ZIPALL ADD CONSTRAINT xRECNO PRIMARY KEY(RECNO)");
         }
     }
     ShowSakuseibi(strSakuseibi);

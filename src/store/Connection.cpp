@@ -100,6 +100,8 @@ std::chrono::milliseconds lockWait() {
 }
 
 WaitReporter setWaitReporter(WaitReporter reporter) {
+    // A wait that failed was told to the reporter that goes now: it hears that it is over.
+    detail::endReportedWait();
     WaitSettings& w = waitSettings();
     std::lock_guard lock(w.mutex);
     w.reported = false;

@@ -236,6 +236,30 @@ TEST_F(frmFilenameTest, DataFileModeReturnsThePathAndDateThroughTheModalSeam) {
     EXPECT_TRUE(boxes_.asked().empty());
 }
 
+TEST_F(frmFilenameTest, DataFileThatCannotBeReadIsToldAndTheChooserStays) {
+    StandInWindow importWindow(QStringLiteral("frmyubinbox"));
+    const fs::path file = share() / "csv" / "KEN_ALL.CSV";
+    mdInport::strStartDir = (share() / "csv").string();
+    bool stayed = false;
+    frmFilename::SetModalHook([&](frmFilename& chooser) {
+        ASSERT_TRUE(chooser.File1().selectFile(QStringLiteral("KEN_ALL.CSV")));
+        fs::remove(file);  // gone (another program) between the listing and the choice
+        chooser.cmdBTN(0).click();
+        stayed = chooser.isLoaded();
+        chooser.cmdBTN(1).click();
+    });
+    frmFilename::ShowModal(importWindow, kNationalTitle);
+    frmFilename::SetModalHook({});
+    EXPECT_TRUE(stayed);
+    ASSERT_EQ(boxes_.asked().size(), 1u);
+    EXPECT_EQ(boxes_.asked()[0].style, 16);
+    EXPECT_NE(boxes_.asked()[0].text.indexOf(QStringLiteral("KEN_ALL.CSV")), -1)
+        << boxes_.asked()[0].text.toStdString();
+    EXPECT_EQ(mdInport::strSelFile, "");
+    EXPECT_FALSE(end_.ended());
+    EXPECT_TRUE(importWindow.isLoaded());
+}
+
 TEST_F(frmFilenameTest, StartFolderThatIsGoneLeavesTheListsAtItsDrive) {
     StandInWindow importWindow(QStringLiteral("frmyubinbox"));
     mdInport::strStartDir = (share() / "gone" / "away").string();

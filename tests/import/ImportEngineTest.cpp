@@ -81,6 +81,26 @@ TEST_F(NationalImportTest, ReplacesNationalRowsAndKeepsBusinessOfficeRowsAndPlac
     EXPECT_EQ(Rows(database, "SELECT * FROM 市町村"), (Table{{"01101", "仮の名", "<NULL>", "1"}}));
 }
 
+TEST_F(NationalImportTest, KeyThatCannotBeMadeAgainFailsTheRunInsteadOfReportingSuccess) {
+    // Two rows with one record number (left by a program that wrote while the key was gone):
+    // the key cannot be made again after the run, and the run says so.
+    mdlYubinBox::OpenMdb(database);  // a new database has no key yet
+    for (int i = 0; i < 2; ++i) {
+        mdlYubinBox::cnMdb->execute(
+            "INSERT INTO ZIPALL (郵便番号, データ識別, RECNO) VALUES('0608621', '1', 1000001)");
+    }
+    mdlYubinBox::CloseMdb();
+
+    try {
+        run(writeKen({KenLine("01101", "060  ", "0600000", "町", "ﾏﾁ")}), "");
+        FAIL() << "the run reported success without its key";
+    } catch (const YubinError& error) {
+        EXPECT_EQ(error.code(), ErrorCode::DuplicateKey) << error.description();
+    }
+    // The national rows are stored all the same.
+    EXPECT_EQ(Count(database, "ZIPALL", "データ識別 <> '1'"), 1);
+}
+
 TEST_F(NationalImportTest, EmptyFileRecordsDateAndPathAndCountsZero) {
     const std::string ken = dir.file("ken_all.csv");
     writeBytes(ken, "");
