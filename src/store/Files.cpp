@@ -63,14 +63,16 @@ void writeCompactedCopy(const std::string& source, const std::string& destinatio
     run(db.get(), ("PRAGMA synchronous = OFF; PRAGMA cache_size = -2048; PRAGMA page_size = " +
                    std::to_string(kPageSize) + ";")
                       .c_str());
+    // VACUUM INTO writes only into a missing or empty file.
+    struct stat existing {};
+    if (::stat(destination.c_str(), &existing) == 0 && existing.st_size > 0) {
+        throw YubinError(ErrorCode::FileAlreadyExists,
+                         "最適化先のファイル " + destination + " は既にあります。");
+    }
     StatementPtr vacuum = prepare(db.get(), "VACUUM INTO ?");
     sqlite3_bind_text(vacuum.get(), 1, destination.c_str(), -1, SQLITE_STATIC);
     const int rc = sqlite3_step(vacuum.get());
     if (rc == SQLITE_DONE) return;
-    if (std::string(sqlite3_errmsg(db.get())).find("already exists") != std::string::npos) {
-        throw YubinError(ErrorCode::FileAlreadyExists,
-                         "最適化先のファイル " + destination + " は既にあります。");
-    }
     throwSqlite(db.get(), rc, "データベース " + source + " を最適化できません。");
 }
 
