@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <stdexcept>
 
 #include <QSocketNotifier>
@@ -42,7 +44,12 @@ void EndWindowSession() {
 SessionEndWatcher::SessionEndWatcher() {
     if (signalPipe[0] >= 0) throw std::logic_error("one session-end watcher at a time");
     if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-        throw std::runtime_error("cannot make the session-end pipe");
+        // Without the pipe the windows run on; a signal then ends the program as it would
+        // without this watcher.
+        std::fprintf(stderr, "yubinbox: 終了の合図を受け取る準備ができません（%s）。\n",
+                     std::strerror(errno));
+        signalPipe[0] = signalPipe[1] = -1;
+        return;
     }
     notifier_ = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, &SessionEndWatcher::onSignal);
@@ -55,6 +62,7 @@ SessionEndWatcher::SessionEndWatcher() {
 }
 
 SessionEndWatcher::~SessionEndWatcher() {
+    if (notifier_ == nullptr) return;  // the watcher never started
     sigaction(SIGTERM, &previousTerm, nullptr);
     sigaction(SIGHUP, &previousHup, nullptr);
     delete notifier_;
