@@ -39,13 +39,6 @@ mdGETUNC::DrivePlatform* SetWindowDrivePlatform(mdGETUNC::DrivePlatform* platfor
     return std::exchange(SubstitutePlatform(), platform);
 }
 
-QFont GothicFont(qreal points, bool bold) {
-    QFont font(QStringLiteral("ＭＳ ゴシック"));
-    font.setPointSizeF(points);
-    font.setBold(bold);
-    return font;
-}
-
 void FitHeightToText(QWidget& control) {
     const int needed = control.sizeHint().height();
     if (control.height() < needed) control.resize(control.width(), needed);

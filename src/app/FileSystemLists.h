@@ -27,8 +27,6 @@ mdGETUNC::DrivePlatform& WindowDrivePlatform();
 // in place before, nullptr for the machine's.
 mdGETUNC::DrivePlatform* SetWindowDrivePlatform(mdGETUNC::DrivePlatform* platform);
 
-// "ＭＳ ゴシック" in the size given, bold or not: the font of the chooser and the creation window.
-QFont GothicFont(qreal points, bool bold);
 // Makes a control at least as high as its text needs (a height in twips may be too small
 // for the font that stands in for the designed one).
 void FitHeightToText(QWidget& control);

@@ -32,6 +32,21 @@ void InstallFontSubstitutions() {
     }
 }
 
+namespace {
+QFont NamedFont(const QString& family, qreal pointSize, bool bold) {
+    QFont font(family);
+    font.setPointSizeF(pointSize);
+    font.setBold(bold);
+    return font;
+}
+}  // namespace
+
+QFont GothicFont(qreal pointSize, bool bold) { return NamedFont(kGothic, pointSize, bold); }
+
+QFont ProportionalGothicFont(qreal pointSize, bool bold) {
+    return NamedFont(kProportionalGothic, pointSize, bold);
+}
+
 QFont PresenceFont(qreal pointSize) {
     QFont font(kPresence);
     font.setPointSizeF(pointSize);

@@ -13,6 +13,10 @@ void InstallFontSubstitutions();
 // The families that stand in for a named font, best first (empty for a name not mapped).
 QStringList SubstituteFamilies(const QString& family);
 
+// "ＭＳ ゴシック" and "ＭＳ Ｐゴシック" at the size.
+QFont GothicFont(qreal pointSize, bool bold = false);
+QFont ProportionalGothicFont(qreal pointSize, bool bold = false);
+
 // "HG創英ﾌﾟﾚｾﾞﾝｽEB" at the size: an extra-bold face, so its stand-in, a mincho, is drawn bold.
 QFont PresenceFont(qreal pointSize);
 

@@ -9,6 +9,7 @@
 #include <QPointer>
 
 #include "app/ErrorGuard.h"
+#include "app/Fonts.h"
 #include "app/WindowCommon.h"
 
 namespace yubin::app {
@@ -56,9 +57,7 @@ WindowBase::WindowBase(const QString& name, const QString& statusTextKey, QWidge
     setObjectName(name);
     setAttribute(Qt::WA_DeleteOnClose);
     setFixedSize(Px(kClientWidthTwips), Px(kClientHeightTwips));
-    QFont windowFont(QStringLiteral("ＭＳ ゴシック"));
-    windowFont.setPointSizeF(9);
-    setFont(windowFont);
+    setFont(GothicFont(9));
     statusBar_ = new StatusBar1(statusTextKey, this);
     placeStatusBar();
     Register().push_back(this);

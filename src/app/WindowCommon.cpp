@@ -4,11 +4,13 @@
 #include <utility>
 
 #include <QApplication>
+#include <QButtonGroup>
 #include <QCursor>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QPointer>
 #include <QProxyStyle>
+#include <QPushButton>
 #include <QStyleOptionGroupBox>
 #include <QWidget>
 
@@ -84,6 +86,14 @@ QString WindowCaption(const QWidget& window, const QString& title) {
 
 void PlaceTwips(QWidget& control, int left, int top, int width, int height) {
     control.setGeometry(Px(left), Px(top), Px(width), Px(height));
+}
+
+QPushButton* ControlArrayButton(QButtonGroup& group, int index, const QString& caption,
+                                QWidget* parent) {
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(group.objectName() + QStringLiteral("_%1").arg(index));
+    group.addButton(button, index);
+    return button;
 }
 
 void SetBusyPointer() {

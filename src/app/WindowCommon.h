@@ -6,6 +6,9 @@
 
 #include <QString>
 
+class QButtonGroup;
+class QPushButton;
+
 class QGroupBox;
 class QWidget;
 
@@ -45,6 +48,12 @@ constexpr int Px(int twips) {
 }
 // Places a control at left, top, width and height given in twips.
 void PlaceTwips(QWidget& control, int left, int top, int width, int height);
+
+// One button of a control array: a child of `parent` with the caption, named after the group
+// and the index ("cmdBTN_0"), and in the group under its index, so the group's one handler
+// dispatches on it.
+QPushButton* ControlArrayButton(QButtonGroup& group, int index, const QString& caption,
+                                QWidget* parent);
 
 // The client area every window shares: 9825 x 7410 twips.
 inline constexpr int kClientWidthTwips = 9825;

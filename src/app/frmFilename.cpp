@@ -10,6 +10,7 @@
 #include "app/ChooserRules.h"
 #include "app/ErrorGuard.h"
 #include "app/FileSystemLists.h"
+#include "app/Fonts.h"
 #include "app/MessageBox.h"
 #include "app/Pictures.h"
 #include "app/Startup.h"
@@ -105,13 +106,12 @@ frmFilename::frmFilename(QWidget* parent)
 
     cmdBTNGroup_->setObjectName(QStringLiteral("cmdBTN"));
     for (int index = 0; index < kButtonCount; ++index) {
-        auto* button = new QPushButton(QString::fromUtf8(kButtonCaptions[index]), this);
-        button->setObjectName(QStringLiteral("cmdBTN_%1").arg(index));
+        QPushButton* button = ControlArrayButton(*cmdBTNGroup_, index,
+                                                 QString::fromUtf8(kButtonCaptions[index]), this);
         button->setFont(GothicFont(kLabelPoints, true));
         PlaceAt(*button, kButtonPlaces[index]);
         button->setMouseTracking(true);
         button->installEventFilter(this);
-        cmdBTNGroup_->addButton(button, index);
         cmdBTN_[index] = button;
     }
     // Tab order: Dir1, File1, Drive1, select, exit, back (the labels take no focus).

@@ -12,6 +12,7 @@
 #include "app/ChooserRules.h"
 #include "app/ErrorGuard.h"
 #include "app/FileSystemLists.h"
+#include "app/Fonts.h"
 #include "app/MessageBox.h"
 #include "app/Pictures.h"
 #include "app/Startup.h"
@@ -106,13 +107,12 @@ frmMAKEMDB::frmMAKEMDB(QWidget* parent)
     cmdBTNGroup_->setObjectName(QStringLiteral("cmdBTN"));
     for (int index = 0; index < kButtonCount; ++index) {
         const ButtonDesign& design = kButtons[index];
-        auto* button = new QPushButton(QString::fromUtf8(design.caption), this);
-        button->setObjectName(QStringLiteral("cmdBTN_%1").arg(index));
+        QPushButton* button =
+            ControlArrayButton(*cmdBTNGroup_, index, QString::fromUtf8(design.caption), this);
         button->setFont(GothicFont(kLabelPoints, true));
         PlaceTwips(*button, design.left, design.top, kButtonWidth, kButtonHeight);
         button->setMouseTracking(true);
         button->installEventFilter(this);
-        cmdBTNGroup_->addButton(button, index);
         cmdBTN_[index] = button;
     }
     // Tab order: txtMDBFILE, cbxDRIVE, Dir1, back, end, confirm.

@@ -109,13 +109,11 @@ frmMENU::frmMENU(QWidget* parent)
     command1Group_->setObjectName(QStringLiteral("Command1"));
     for (int index = 0; index < kTaskCount; ++index) {
         const TaskButton& design = kTaskButtons[index];
-        auto* button = new QPushButton(this);
-        button->setObjectName(QStringLiteral("Command1_%1").arg(index));
+        QPushButton* button = ControlArrayButton(*command1Group_, index, QString(), this);
         PlaceTwips(*button, design.left, design.top, design.width, design.height);
         button->setFont(PresenceFont(index == Close ? 15.75 : 14.25));
         button->setMouseTracking(true);
         button->installEventFilter(this);
-        command1Group_->addButton(button, index);
         command1_[index] = button;
     }
     connect(command1Group_, &QButtonGroup::idClicked, this,

@@ -14,6 +14,7 @@
 #include <QPushButton>
 
 #include "app/ErrorGuard.h"
+#include "app/Fonts.h"
 #include "app/MessageBox.h"
 #include "app/Pictures.h"
 #include "app/Startup.h"
@@ -26,8 +27,6 @@ namespace yubin::app {
 
 namespace {
 
-const QString kGothic = QStringLiteral("ＭＳ ゴシック");
-const QString kProportionalGothic = QStringLiteral("ＭＳ Ｐゴシック");
 const QColor kLightCyan(192, 255, 255);
 
 // The eight lines of Label3, each ended by CR LF.
@@ -49,13 +48,6 @@ QString Shown(const std::string& text) {
     QString shown = QString::fromStdString(text);
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     return shown;
-}
-
-QFont Font(const QString& family, double points, bool bold = false) {
-    QFont font(family);
-    font.setPointSizeF(points);
-    font.setBold(bold);
-    return font;
 }
 
 void Colour(QWidget& widget, QPalette::ColorRole role, const QColor& colour) {
@@ -130,7 +122,7 @@ void frmyubinbox::buildControls() {
     label2_ = NamedLabel(QStringLiteral("Label2"), this);
     label2_->setText(kTitle);
     PlaceTwips(*label2_, 360, 330, 8895, 540);
-    label2_->setFont(Font(kGothic, 20.25, true));
+    label2_->setFont(GothicFont(20.25, true));
     label2_->setAlignment(Qt::AlignCenter);
     Colour(*label2_, QPalette::WindowText, Qt::yellow);
     label2_->setAttribute(Qt::WA_TranslucentBackground);
@@ -143,7 +135,7 @@ void frmyubinbox::buildControls() {
     PlaceTwips(*shape1_, 1380, 1500, 7065, 1995);
     label3_ = NamedLabel(QStringLiteral("Label3"), this);
     label3_->setText(Shown(kInstructions));
-    label3_->setFont(Font(kProportionalGothic, 8.25));
+    label3_->setFont(ProportionalGothicFont(8.25));
     label3_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     PlaceTwips(*label3_, 1500, 1620, 6825, 1755);
     Colour(*label3_, QPalette::Window, kLightCyan);
@@ -156,15 +148,14 @@ void frmyubinbox::buildControls() {
     constexpr std::array<int, 2> browseTops = {3720, 4800};
     constexpr std::array<int, 2> boxTops = {4260, 5340};
     for (int i = 0; i < 2; ++i) {
-        auto* browse = new QPushButton(QString::fromUtf8(kBrowseCaptions[i]), this);
-        browse->setObjectName(QStringLiteral("cmdCSVFILE_%1").arg(i));
-        browse->setFont(Font(kGothic, 10.5, true));
+        QPushButton* browse =
+            ControlArrayButton(*cmdCSVFILEGroup_, i, QString::fromUtf8(kBrowseCaptions[i]), this);
+        browse->setFont(GothicFont(10.5, true));
         PlaceTwips(*browse, 180, browseTops[i], 3915, 495);
-        cmdCSVFILEGroup_->addButton(browse, i);
         cmdCSVFILE_[i] = browse;
 
         auto* date = NamedLabel(QStringLiteral("lblCSVDATE_%1").arg(i), this);
-        date->setFont(Font(kGothic, 9, true));
+        date->setFont(GothicFont(9, true));
         date->setAlignment(Qt::AlignCenter);
         PlaceTwips(*date, 4200, browseTops[i], 1560, 495);
         lblCSVDATE_[i] = date;
@@ -178,7 +169,7 @@ void frmyubinbox::buildControls() {
 
         auto* count =
             NamedLabel(i == 0 ? QStringLiteral("MCOUNT") : QStringLiteral("JCOUNT"), this);
-        count->setFont(Font(kGothic, 9.75, true));
+        count->setFont(GothicFont(9.75, true));
         count->setAlignment(Qt::AlignCenter);
         Colour(*count, QPalette::Window, Qt::white);
         count->setAutoFillBackground(true);
@@ -186,7 +177,7 @@ void frmyubinbox::buildControls() {
 
         auto* box = new QLineEdit(QStringLiteral("Text1"), this);
         box->setObjectName(QStringLiteral("txtCSVFILE_%1").arg(i));
-        box->setFont(Font(kGothic, 10.5));
+        box->setFont(GothicFont(10.5));
         box->setReadOnly(true);  // the path comes from the chooser, with its date
         PlaceTwips(*box, 300, boxTops[i], 9135, 555);
         txtCSVFILE_[i] = box;
@@ -194,7 +185,7 @@ void frmyubinbox::buildControls() {
 
     lblSAKUSEIBI_ = NamedLabel(QStringLiteral("lblSAKUSEIBI"), this);
     lblSAKUSEIBI_->setText(QStringLiteral("Label4"));
-    lblSAKUSEIBI_->setFont(Font(kGothic, 9.75, true));
+    lblSAKUSEIBI_->setFont(GothicFont(9.75, true));
     lblSAKUSEIBI_->setToolTip(QStringLiteral("日本郵政公社がCSVファイルを作成した日です。"));
     lblSAKUSEIBI_->move(Px(240), Px(5940));
     lblSAKUSEIBI_->adjustSize();
@@ -206,11 +197,10 @@ void frmyubinbox::buildControls() {
     constexpr std::array<Design, 2> buttons = {
         {{6900, 6060, 1095, 675, "実行(&G)"}, {8280, 6120, 1095, 615, "終了(&X)"}}};
     for (int i = 0; i < 2; ++i) {
-        auto* button = new QPushButton(QString::fromUtf8(buttons[i].caption), this);
-        button->setObjectName(QStringLiteral("cmdBTN_%1").arg(i));
-        button->setFont(Font(kGothic, 10.5, true));
+        QPushButton* button =
+            ControlArrayButton(*cmdBTNGroup_, i, QString::fromUtf8(buttons[i].caption), this);
+        button->setFont(GothicFont(10.5, true));
         PlaceTwips(*button, buttons[i].left, buttons[i].top, buttons[i].width, buttons[i].height);
-        cmdBTNGroup_->addButton(button, i);
         cmdBTN_[i] = button;
     }
 
