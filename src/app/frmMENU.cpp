@@ -25,7 +25,6 @@
 #include "app/frmMAKEMDB.h"
 #include "import/Administration.h"
 #include "import/frmyubinbox.h"
-#include "import/mdInport.h"
 
 namespace yubin::app {
 
@@ -248,10 +247,7 @@ void frmMENU::Command1_Click(int index) {
         }
         case SettingsFile: {
             hide();
-            mdInport::strSelFile.clear();
-            auto* chooser = new frmFilename();
-            chooser->InitFileSelect(*this, kChooserTitle);
-            chooser->show();
+            frmFilename::OpenForSettings(*this);
             break;
         }
         case Import: {

@@ -88,10 +88,7 @@ int RunTables(const std::string& file, bool all) {
 }
 
 int RunUse(const std::string& file) {
-    const std::string path = Absolute(file);
-    mdFileCreate::CheckIniFileValues(path, "");
-    Connect(path)->close();  // an existing database of ours
-    mdFileCreate::IniFileCreate(path, "");
+    administration::PointSettingsAtDatabase(Absolute(file));
     mdFileCreate::SetIniFilePath();
     std::cout << mdFileCreate::strIniFile << std::endl;
     return kExitOk;
@@ -161,7 +158,7 @@ int RunImport(const ImportOptions& options) {
     view.attach(session);
     std::cout << "データベース: " << mdlYubinBox::strMdbFile << std::endl;
     session.load();
-    mdInport::environment().pauseSeconds = options.pauseSeconds;
+    session.environment().pauseSeconds = options.pauseSeconds;
     if (!view.summary().empty()) std::cout << ForTerminal(view.summary()) << std::endl;
     if (!session.browseEnabled(0) && !files[0].empty()) {
         std::cerr << "事業所個別郵便番号データの取り込みが途中で中止されています。"
@@ -171,14 +168,10 @@ int RunImport(const ImportOptions& options) {
     }
 
     // The files given stand for the chooser's results.
-    static const std::array<const char*, 2> browseCaptions = {"参照：全国版郵便番号データ(&K)",
-                                                              "参照：事業所個別郵便番号データ(&J)"};
     for (int i = 0; i < 2; ++i) {
         if (files[i].empty()) continue;
-        session.browse(i, browseCaptions[i]);
-        mdInport::strSelFile = files[i];
-        mdInport::strSelFileDate = mdInport::FormatStamp(import::DataFileStamp(files[i], kinds[i]));
-        session.browseResult(i);
+        session.browse(i);
+        session.browseResult(i, import::ChosenDataFile(files[i], kinds[i]));
     }
 
     // 実行. From here Ctrl-C and SIGTERM abort an engine; outside the engines they wait until
