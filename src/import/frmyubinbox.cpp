@@ -224,7 +224,7 @@ void frmyubinbox::buildSummaryAndButtons() {
 }
 
 void frmyubinbox::load() {
-    setCaption(label2_->text());
+    setCaption(kTitle);
     statusBar1().panel(QStringLiteral("msg")).setText(QString());
     // The progress display beside each browse button: bar above, count below, each half the
     // button's height; the second row takes the first row's columns.
@@ -401,8 +401,10 @@ void frmyubinbox::showProgress() {
     progressPending_ = false;
     frameClock_.start();
     for (size_t i = 0; i < 2; ++i) {
-        const QString caption = QString::fromStdString(countCaption_[i]);
-        if (count_[i]->text() != caption) count_[i]->setText(caption);
+        if (shownCountCaption_[i] != countCaption_[i]) {
+            shownCountCaption_[i] = countCaption_[i];
+            count_[i]->setText(QString::fromStdString(countCaption_[i]));
+        }
         const int value = static_cast<int>(progressValue_[i] >> progressShift_[i]);
         QProgressBar& bar = *progressBar_[i];
         bar.setValue(std::clamp(value, bar.minimum(), bar.maximum()));

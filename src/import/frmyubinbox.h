@@ -128,6 +128,7 @@ class frmyubinbox : public WindowBase, public yubin::import::SessionView {
     // The progress of the latest line: the count captions and bar values as the engines set
     // them, handed to the widgets once a frame (and before anything else changes).
     std::array<std::string, 2> countCaption_;
+    std::array<std::string, 2> shownCountCaption_;  // what the count labels were last given
     std::array<std::uint64_t, 2> progressValue_{};
     bool progressPending_ = false;
     QElapsedTimer frameClock_;
