@@ -1,6 +1,7 @@
 // The run control: one run of both engines with the index and key dropped, and the resume
 // marker of an aborted import.
 #include "import/EngineSupport.h"
+#include "query/SearchIndex.h"
 #include "settings/mdFileCreate.h"
 #include "store/mdlYubinBox.h"
 
@@ -99,6 +100,14 @@ void RunEngines(const RunRequest& request, ImportProgress& progress, RunReport& 
     }
     ExecuteKeyStatement("CREATE INDEX x_郵便番号 ON ZIPALL(郵便番号)");
     ExecuteKeyStatement("ALTER TABLE ZIPALL ADD CONSTRAINT xRECNO PRIMARY KEY(RECNO)");
+    // The search's index over the rows as they now are. The rows are on disk first, so that
+    // their commit reports its own failure; without the index a search reads every row, so a
+    // failure to make it costs only time.
+    mdlYubinBox::Flush();
+    try {
+        cli::BuildSearchIndex(connection());
+    } catch (const YubinError&) {
+    }
 }
 
 }  // namespace
