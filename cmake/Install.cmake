@@ -29,10 +29,11 @@ install(FILES ${PROJECT_SOURCE_DIR}/data/yubinbox.desktop
 install(FILES ${PROJECT_SOURCE_DIR}/data/yubinbox.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 
-# The man page and the changelog as Debian keeps them: compressed with gzip -9n (no name and
+# The package is native (made from this repository, no separate upstream release), so its
+# changelog is changelog.gz. The man page and the changelog as Debian keeps them: compressed with gzip -9n (no name and
 # no time stamp in the header, so the same sources give the same package).
 set(yubin_compressed_man ${CMAKE_BINARY_DIR}/packaging/yubinbox.1.gz)
-set(yubin_compressed_changelog ${CMAKE_BINARY_DIR}/packaging/changelog.Debian.gz)
+set(yubin_compressed_changelog ${CMAKE_BINARY_DIR}/packaging/changelog.gz)
 add_custom_command(
   OUTPUT ${yubin_compressed_man} ${yubin_compressed_changelog}
   COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/packaging
@@ -45,6 +46,9 @@ add_custom_target(yubin_compressed_docs ALL
 install(FILES ${yubin_compressed_man} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright ${yubin_compressed_changelog}
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# The manual registered with doc-base, so documentation browsers list it.
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/yubinbox-manual.doc-base
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc-base RENAME yubinbox-manual)
 
 # A Debian package of the same files; its dependencies are Debian's own packages: the shared
 # libraries the binaries need (found by dpkg-shlibdeps in cmake/PackageDepends.cmake), the X
@@ -52,7 +56,6 @@ install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright ${yubin_compressed_chang
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME yubinbox)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_PACKAGE_CONTACT "yubinbox developers <yubinbox-devel@yubinbox.jp>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Japanese postal-code database builder (yubinbox.mdb)")
 set(CPACK_PACKAGE_DESCRIPTION
