@@ -7,7 +7,7 @@
 # database when they are at hand (YUBIN_SHARED_DATA_DIR, or ../shared/data beside the checkout).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-exe=build/src/app/yubinbox
+exe=build/bin/yubinbox
 
 if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ] || [ -n "${QT_QPA_PLATFORM:-}" ]; then
   tools/install-deps.sh
