@@ -79,11 +79,11 @@ std::string CompletenessSummary(const std::string& nationalStamp, const std::str
     const bool officeResume = c.resumeMarker > mdInport::kOfficeRecNoBase;
     const bool nationalResume = c.resumeMarker > 0 && !officeResume;
     if (c.nationalIncomplete) {
-        text += nationalResume ? "\r\n　→ 全国版を選んで実行すると、続きから取り込みます。"
+        text += nationalResume ? "\r\n　→ 全国版のファイルを取り込むと、続きから取り込みます。"
                                : "\r\n　→ 全国版のファイルを取り込み直してください。";
     }
     if (c.officeIncomplete) {
-        text += officeResume ? "\r\n　→ 事業所個別版を選んで実行すると、続きから取り込みます。"
+        text += officeResume ? "\r\n　→ 事業所個別版のファイルを取り込むと、続きから取り込みます。"
                              : "\r\n　→ 事業所個別版のファイルを取り込み直してください。";
     }
     return text;

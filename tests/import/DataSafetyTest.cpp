@@ -197,7 +197,7 @@ TEST_F(ReplaceSafetyTest, DataARunLeftUnfinishedIsNeverShownWithADate) {
     EXPECT_NE(text.find("　全国版郵便番号データ　　　： 未完了（取込が途中です）"),
               std::string::npos)
         << text;
-    EXPECT_NE(text.find("全国版を選んで実行すると、続きから取り込みます。"), std::string::npos)
+    EXPECT_NE(text.find("全国版のファイルを取り込むと、続きから取り込みます。"), std::string::npos)
         << text;
     EXPECT_NE(text.find("事業所個別郵便番号データ　： " +
                         mdInport::FormatStamp(mdlYubinBox::GetFileDate(office))),

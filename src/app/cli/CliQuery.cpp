@@ -10,6 +10,7 @@
 #include "app/cli/Normalize.h"
 #include "app/cli/QueryData.h"
 #include "app/cli/RowOutput.h"
+#include "import/DataCompleteness.h"
 #include "import/mdInport.h"
 
 namespace yubin::cli {
@@ -140,6 +141,7 @@ struct SummaryFacts {
               placeholderMunicipalities = 0;
     long long resumeMarker = 0;  // the row of 登録中; 0 when none (0 also reads as none)
     std::vector<std::pair<const char*, bool>> keys;  // the import's keys and index: present?
+    import::Completeness completeness;               // data a run left unfinished
 };
 
 SummaryFacts ReadSummaryFacts(db::Connection& connection) {
@@ -164,6 +166,7 @@ SummaryFacts ReadSummaryFacts(db::Connection& connection) {
             facts.resumeMarker = rs.field("RECNO").value().toNumber();
         }
     }
+    facts.completeness = import::ReadCompleteness(connection);
     const std::vector<db::KeyInfo> keys = connection.keys();
     for (const char* name : {"x_郵便番号", "xRECNO", "xJISX0401", "xJISX0402"}) {
         const bool present = std::any_of(keys.begin(), keys.end(),
@@ -219,11 +222,16 @@ std::string SummaryJson(const SummaryFacts& facts) {
         json += std::string(i ? "," : "") + JsonString(facts.keys[i].first) + ':' +
                 (facts.keys[i].second ? "true" : "false");
     }
+    // Whether the data of each kind is all there (false: a run replacing it did not finish).
+    json += std::string("},\"complete\":{\"national\":") +
+            (facts.completeness.nationalIncomplete ? "false" : "true") +
+            ",\"office\":" + (facts.completeness.officeIncomplete ? "false" : "true");
     return json + "}}";
 }
 
 std::string SummaryText(const SummaryFacts& facts) {
-    std::string text = ForTerminal(mdInport::SummaryText(facts.nationalStamp, facts.officeStamp));
+    std::string text = ForTerminal(
+        import::CompletenessSummary(facts.nationalStamp, facts.officeStamp, facts.completeness));
     if (text.empty()) text = "登録されている郵便番号データはありません。";
     if (ResumePending(facts)) {
         text += OfficeResume(facts)
