@@ -306,6 +306,24 @@ std::vector<std::string> Connection::columnNames(std::string_view table) const {
     return out;
 }
 
+std::vector<ColumnInfo> Connection::columns(std::string_view table) const {
+    Impl& m = *impl_;
+    std::lock_guard lock(m.mutex);
+    m.requireOpen();
+    std::vector<ColumnInfo> out;
+    for (const detail::ColumnDef& c : m.currentCatalog().require(table)->columns) {
+        ColumnKind kind = ColumnKind::Text;
+        switch (c.type) {
+            case sql::ColumnType::Text: kind = ColumnKind::Text; break;
+            case sql::ColumnType::Memo: kind = ColumnKind::Memo; break;
+            case sql::ColumnType::Byte: kind = ColumnKind::Byte; break;
+            case sql::ColumnType::Long: kind = ColumnKind::Long; break;
+        }
+        out.push_back(ColumnInfo{c.name, kind, c.size});
+    }
+    return out;
+}
+
 std::vector<KeyInfo> Connection::keys() const {
     Impl& m = *impl_;
     std::lock_guard lock(m.mutex);
