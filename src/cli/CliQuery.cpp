@@ -1,5 +1,7 @@
 #include "cli/CliQuery.h"
 
+#include <sys/stat.h>
+
 #include <chrono>
 #include <iostream>
 #include <memory>
@@ -8,6 +10,7 @@
 
 #include "cli/CliSupport.h"
 #include "cli/RowOutput.h"
+#include "cli/SafeText.h"
 #include "import/DataCompleteness.h"
 #include "import/mdInport.h"
 #include "query/Normalize.h"
@@ -50,8 +53,28 @@ CLI::Validator FormatValidator(std::vector<std::string> allowed) {
         "");
 }
 
+// The longest line of standard input that is looked at: a postal code as people write it,
+// with room to spare.
+constexpr std::size_t kMaxInputLineBytes = 1024;
+
+// What identifies the database file's content from outside: another program's import, a
+// compaction or a new database changes it.
+struct FileState {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    long long modified = 0;  // nanoseconds
+    bool operator==(const FileState&) const = default;
+};
+FileState StateOf(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return {};
+    return {st.st_dev, st.st_ino, st.st_size,
+            static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec};
+}
+
 void PrintCodeError(const std::string& written) {
-    std::cerr << "yubinbox: 「" << written
+    std::cerr << "yubinbox: 「" << Printable(written)
               << "」は郵便番号ではありません。7 桁の数字で指定してください（例: 100-0001）。"
               << std::endl;
 }
@@ -64,11 +87,19 @@ int RunLookup(const QueryOptions& options) {
             return kExitUsage;
         }
     }
-    auto connection = Connect(DatabaseFromOptionOrSettings(options.database));
-    const Masters masters(*connection);
+    const std::string database = DatabaseFromOptionOrSettings(options.database);
+    auto connection = Connect(database);
+    FileState loaded = StateOf(database);
+    Masters masters(*connection);
     RowWriter writer(std::cout, FormatOf(options), masters);
     bool someNotFound = false, someMalformed = false;
     const auto lookUp = [&](const std::string& written) {
+        // Standard input may be answered for hours: the masters are read again once another
+        // program has changed the database (an import deletes and adds them).
+        if (const FileState now = StateOf(database); !(now == loaded)) {
+            masters = Masters(*connection);
+            loaded = now;
+        }
         const std::optional<std::string> code = NormalizePostalCode(written);
         if (!code) {
             PrintCodeError(written);
@@ -79,7 +110,8 @@ int RunLookup(const QueryOptions& options) {
         writer.write(rows);
         std::cout.flush();  // a program reading the answers line by line gets each at once
         if (rows.rows.empty()) {
-            std::cerr << "yubinbox: 該当する郵便番号はありません: " << written << std::endl;
+            std::cerr << "yubinbox: 該当する郵便番号はありません: " << Printable(written)
+                      << std::endl;
             someNotFound = true;
         }
     };
@@ -87,8 +119,15 @@ int RunLookup(const QueryOptions& options) {
         for (const std::string& written : options.codes) lookUp(written);
     } else {
         std::string line;
-        while (std::getline(std::cin, line)) {
-            if (!line.empty() && line.back() == '\r') line.pop_back();
+        for (long long number = 1;; ++number) {
+            const InputLine read = ReadBoundedLine(std::cin, line, kMaxInputLineBytes);
+            if (read == InputLine::End) break;
+            if (read == InputLine::TooLong) {
+                std::cerr << "yubinbox: 標準入力の " << number << " 行目が " << kMaxInputLineBytes
+                          << " バイトを超えているため、読み飛ばしました。" << std::endl;
+                someMalformed = true;
+                continue;
+            }
             if (line.find_first_not_of(" \t") == std::string::npos) continue;
             lookUp(line);
         }
