@@ -97,7 +97,7 @@ int RunLookup(const QueryOptions& options) {
         // Standard input may be answered for hours: the masters are read again once another
         // program has changed the database (an import deletes and adds them).
         if (const FileState now = StateOf(database); !(now == loaded)) {
-            masters = Masters(*connection);
+            masters.forget();
             loaded = now;
         }
         const std::optional<std::string> code = NormalizePostalCode(written);
