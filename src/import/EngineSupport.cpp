@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "base/Text.h"
+#include "import/DataCompleteness.h"
 #include "store/mdlYubinBox.h"
 
 namespace yubin::mdInport {
@@ -150,6 +151,7 @@ void EngineFrame::finish(const char* column, import::DataKind kind, const char* 
         rs.update();
         rs.close();
     }
+    import::MarkComplete(connection(), kind);
     view_.setStatusMessage(finishedMessage);
     if (beep) view_.beep();
     pause();

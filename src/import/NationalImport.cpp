@@ -1,5 +1,6 @@
 // The national engine: ken_all.csv into ZIPALL, with the prefecture and municipality masters.
 #include "base/Text.h"
+#include "import/DataCompleteness.h"
 #include "import/DataLineError.h"
 #include "import/EngineSupport.h"
 #include "import/KenAllReader.h"
@@ -56,12 +57,14 @@ void InportKenAll(const EngineRequest& request, ImportProgress& progress) {
     detail::EngineFrame frame(request, progress, kNational);
     const std::string& strCsvZPath = request.file;
 
-    // The file is opened before anything is deleted, so a file that cannot be read leaves
-    // the registered data as it was.
+    // The file is opened and then read to its end and checked (PrepareToReplace) before
+    // anything is deleted, so a file that cannot be imported leaves the data as it was.
     import::KenAllReader reader(strCsvZPath);
 
     // A deletion that fails stops the run before any row is appended: the new rows must never
     // stand beside the old ones.
+    import::PrepareToReplace(connection(), import::DataKind::National, strCsvZPath,
+                             frame.threshold() != 0);
     if (frame.threshold() == 0) {
         Execute("DELETE FROM 都道府県");
         Execute("DELETE FROM 市町村 WHERE 抹消FLAG = 0");

@@ -2,6 +2,7 @@
 #include <unordered_set>
 
 #include "base/Text.h"
+#include "import/DataCompleteness.h"
 #include "import/DataLineError.h"
 #include "import/EngineSupport.h"
 #include "import/JigyosyoReader.h"
@@ -85,6 +86,7 @@ void InportJigyosyo(const EngineRequest& request, ImportProgress& progress) {
     import::JigyosyoReader reader(strCsvJPath);
 
     const bool resuming = frame.threshold() > kOfficeRecNoBase;
+    import::PrepareToReplace(detail::connection(), import::DataKind::Office, strCsvJPath, resuming);
     if (!resuming) {
         detail::Execute("DELETE FROM 市町村 WHERE 抹消FLAG = 1");
         detail::Execute("DELETE FROM ZIPALL WHERE データ識別 = '1'");

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "import/DataCompleteness.h"
 #include "import/EngineSupport.h"
 #include "store/mdlYubinBox.h"
 
@@ -86,12 +87,17 @@ Sakuseibi ShowSakuseibi(import::ImportView& view) {
     rs.open(mdlYubinBox::strSQL, detail::connection(), db::CursorType::ForwardOnly,
             db::LockType::ReadOnly);
     Sakuseibi stamps;
-    if (!rs.eof()) {
+    const bool registered = !rs.eof();
+    if (registered) {
         stamps = {rs.field("ZIPALL").value().toText(), rs.field("JIGYOSYO").value().toText()};
-        view.setSummaryCaption(SummaryText(stamps[0], stamps[1]));
-        view.setSummaryVisible(true);
     }
     rs.close();
+    // Data that is not all there is said to be so, with how to finish it, never dated.
+    const import::Completeness completeness = import::ReadCompleteness(detail::connection());
+    if (registered || completeness.nationalIncomplete || completeness.officeIncomplete) {
+        view.setSummaryCaption(import::CompletenessSummary(stamps[0], stamps[1], completeness));
+        view.setSummaryVisible(true);
+    }
     return stamps;
 }
 

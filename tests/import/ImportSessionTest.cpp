@@ -352,8 +352,8 @@ TEST_F(ImportSessionTest, FailedRunNamesFileAndLineAndLeavesTheSessionUsable) {
     EXPECT_TRUE(shown.browseEnabled[0]);
     EXPECT_FALSE(shown.engines.busy);
     EXPECT_FALSE(session.state().blnCompact);
-    EXPECT_EQ(session.state().lngResumeRecNo, 0);  // no marker: the rows are replaced
-    EXPECT_EQ(Count(database, "ZIPALL"), 4);
+    EXPECT_EQ(session.state().lngResumeRecNo, 0);
+    EXPECT_EQ(Count(database, "ZIPALL"), 0);  // the whole file is checked before any row
 
     lines.erase(lines.begin() + 5);
     write("ken_all.csv", lines);
