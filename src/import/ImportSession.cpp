@@ -31,10 +31,10 @@ void ImportSession::load() {
     readResumePoint();
 }
 
+// The registered stamps as 作成日 holds them now; a kind that is not all there has none, so
+// nothing chosen counts as older than it.
 void ImportSession::keepSakuseibi(const mdInport::Sakuseibi& stamps) {
-    for (size_t i = 0; i < stamps.size(); ++i) {
-        if (!stamps[i].empty()) state_.strSakuseibi[i] = stamps[i];
-    }
+    state_.strSakuseibi = stamps;
 }
 
 void ImportSession::readResumePoint() {
@@ -162,7 +162,9 @@ void ImportSession::recoverFromFailure() {
         setBrowseEnabled(failed, true);
     }
     try {
-        if (mdlYubinBox::OpenMdb(mdlYubinBox::strMdbFile)) readResumePoint();
+        // The summary too: data the failed run began to replace is shown incomplete, undated.
+        keepSakuseibi(mdInport::ShowSakuseibi(view_));
+        readResumePoint();
     } catch (const YubinError&) {
         // The threshold stays; the next run reports what is wrong with the database.
     }

@@ -94,6 +94,8 @@ Sakuseibi ShowSakuseibi(import::ImportView& view) {
     rs.close();
     // Data that is not all there is said to be so, with how to finish it, never dated.
     const import::Completeness completeness = import::ReadCompleteness(detail::connection());
+    if (completeness.nationalIncomplete) stamps[0].clear();  // nothing to be older than
+    if (completeness.officeIncomplete) stamps[1].clear();
     if (registered || completeness.nationalIncomplete || completeness.officeIncomplete) {
         view.setSummaryCaption(import::CompletenessSummary(stamps[0], stamps[1], completeness));
         view.setSummaryVisible(true);
