@@ -217,7 +217,7 @@ SummaryFacts ReadSummaryFacts(db::Connection& connection) {
 
 bool ResumePending(const SummaryFacts& facts) { return facts.resumeMarker != 0; }
 bool OfficeResume(const SummaryFacts& facts) {
-    return facts.resumeMarker > mdInport::kOfficeRecNoBase;
+    return facts.resumeMarker >= mdInport::kOfficeRecNoBase;
 }
 
 // "yyyymmdd" -> "yyyy-mm-dd"; "" when the stamp is no calendar date.
