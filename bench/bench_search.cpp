@@ -116,7 +116,7 @@ int main() {
     {
         yubin::db::Connection connection;
         connection.open(yubin::mdlYubinBox::ConnectionString(db));
-        const yubin::cli::Masters masters(connection);
+        const yubin::query::Masters masters(connection);
         // The floor: one pass over the rows reading the searched columns, nothing matched.
         const Timing bare = measure(kRuns, [&] {
             yubin::db::TableScan scan(
@@ -133,12 +133,12 @@ int main() {
             std::vector<std::string> folded;
             std::string label;
             for (const std::string& w : words) {
-                folded.push_back(yubin::cli::Folded(w));
+                folded.push_back(yubin::query::Folded(w));
                 label += (label.empty() ? "" : " ") + w;
             }
             size_t rows = 0;
             const Timing scan = measure(kRuns, [&] {
-                rows = yubin::cli::SearchRows(connection, masters, folded, 0).rows.size();
+                rows = yubin::query::SearchRows(connection, masters, folded, 0).rows.size();
             });
             std::vector<std::string> args = {"search", "--db", db, "--limit", "0"};
             args.insert(args.end(), words.begin(), words.end());

@@ -8,7 +8,7 @@
 #include "query/Normalize.h"
 #include "store/TableScan.h"
 
-namespace yubin::cli {
+namespace yubin::query {
 
 using db::CursorType;
 using db::LockType;
@@ -191,4 +191,4 @@ QueryRows SearchRows(db::Connection& connection, const Masters& masters,
     return result;
 }
 
-}  // namespace yubin::cli
+}  // namespace yubin::query

@@ -9,7 +9,7 @@
 
 #include "store/Engine.h"
 
-namespace yubin::cli {
+namespace yubin::query {
 
 // One ZIPALL row: its values in the order of `QueryRows::columns`.
 using Row = std::vector<db::Value>;
@@ -52,4 +52,4 @@ QueryRows RowsOfPostalCode(db::Connection& connection, const std::string& code);
 QueryRows SearchRows(db::Connection& connection, const Masters& masters,
                      const std::vector<std::string>& foldedWords, std::size_t limit);
 
-}  // namespace yubin::cli
+}  // namespace yubin::query
