@@ -2,6 +2,7 @@
 // appended rows and the public interface.
 #include <algorithm>
 
+#include "store/DerivedRecords.h"
 #include "store/EngineImpl.h"
 #include "store/TextRules.h"
 
@@ -314,10 +315,18 @@ std::vector<ColumnInfo> Connection::columns(std::string_view table) const {
     for (const detail::ColumnDef& c : m.currentCatalog().require(table)->columns) {
         ColumnKind kind = ColumnKind::Text;
         switch (c.type) {
-            case sql::ColumnType::Text: kind = ColumnKind::Text; break;
-            case sql::ColumnType::Memo: kind = ColumnKind::Memo; break;
-            case sql::ColumnType::Byte: kind = ColumnKind::Byte; break;
-            case sql::ColumnType::Long: kind = ColumnKind::Long; break;
+            case sql::ColumnType::Text:
+                kind = ColumnKind::Text;
+                break;
+            case sql::ColumnType::Memo:
+                kind = ColumnKind::Memo;
+                break;
+            case sql::ColumnType::Byte:
+                kind = ColumnKind::Byte;
+                break;
+            case sql::ColumnType::Long:
+                kind = ColumnKind::Long;
+                break;
         }
         out.push_back(ColumnInfo{c.name, kind, c.size});
     }
@@ -345,7 +354,10 @@ void Connection::lockImport() {
                          "データベース " + m.path + " は他のユーザーが取込中です。");
     }
     m.importLocked = true;
-    m.rowSourcePlans.clear();  // planned again, now with their lookup indexes
+    // What readers derived from the tables the import is about to change goes first.
+    m.commitBatch();
+    detail::dropDerivedRecords(m.db.get());
+    m.invalidateCatalog();  // planned again, now with their lookup indexes
 }
 
 void Connection::unlockImport() {

@@ -37,7 +37,7 @@ int RunSearch(const SearchOptions& options) {
         return kExitUsage;
     }
     auto connection = Connect(DatabaseFromOptionOrSettings(options.database));
-    const query::Masters masters(*connection);
+    query::Masters masters(*connection);
     const query::QueryRows rows =
         query::SearchRows(*connection, masters, words, static_cast<std::size_t>(options.limit));
     RowWriter(std::cout, FormatOf(options.format), masters).write(rows);
