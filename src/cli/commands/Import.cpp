@@ -12,6 +12,7 @@
 #include "cli/CliImportView.h"
 #include "cli/CliSupport.h"
 #include "cli/Command.h"
+#include "cli/SafeText.h"
 #include "import/Administration.h"
 #include "import/DataFile.h"
 #include "import/ImportSession.h"
@@ -72,6 +73,24 @@ std::optional<int> ExitOfUnfinishedRun(const import::RunOutcome& run) {
     }
 }
 
+// 終了: the marker cleared and, after the run, the database compacted. The data is complete by
+// then: a compaction refused because another program holds the file is said as such, with its
+// exit code.
+std::optional<int> Exit(import::ImportSession& session) {
+    try {
+        session.exit(import::ExitReason::User);
+    } catch (const YubinError& error) {
+        if (error.code() != ErrorCode::FileInUse) throw;
+        std::cerr << "取り込みは完了しています（データはすべて登録されました）。"
+                     "他のプログラムがデータベースを使用中のため、最適化だけが行われていません。"
+                     "後で yubinbox compact "
+                  << Printable(mdlYubinBox::strMdbFile) << " を実行してください。\n（"
+                  << Printable(error.description()) << "）" << std::endl;
+        return kExitCompactionPending;
+    }
+    return std::nullopt;
+}
+
 int RunImport(const ImportOptions& options) {
     if (const std::optional<int> refused = ChooseDatabase(options)) return *refused;
     mdFileCreate::SetIniFilePath();
@@ -123,8 +142,8 @@ int RunImport(const ImportOptions& options) {
     if (g_abortRequested)
         std::cerr << "取り込みは終了しています。終了処理を行います。" << std::endl;
 
-    // 終了: the marker cleared and, after the run, the database compacted.
-    session.exit(import::ExitReason::User);
+    const std::optional<int> compactionPending = Exit(session);
+    if (compactionPending) return *compactionPending;
     return run.officeRefused ? kExitNeedsNational : kExitOk;
 }
 
