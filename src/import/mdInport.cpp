@@ -668,7 +668,7 @@ RunReport InportRun() {
             // every row, so a failure to make it costs only time.
             mdlYubinBox::Flush();
             try {
-                cli::BuildSearchIndex(connection());
+                query::BuildSearchIndex(connection());
             } catch (const YubinError&) {
             }
         }
