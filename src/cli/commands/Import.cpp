@@ -12,6 +12,7 @@
 #include "cli/CliImportView.h"
 #include "cli/CliSupport.h"
 #include "cli/Command.h"
+#include "cli/commands/Publish.h"
 #include "import/Administration.h"
 #include "import/DataFile.h"
 #include "import/ImportSession.h"
@@ -144,7 +145,17 @@ CommandRun SetupImport(CLI::App& command) {
         .add_option("--pause", options->pauseSeconds,
                     "終了時の待ち時間（秒） / closing pause in seconds")
         ->check(CLI::NonNegativeNumber.description(""));
-    return [options] { return RunImport(*options); };
+    // The monthly job in one command: after a successful import, the database is published.
+    auto target = std::make_shared<PublishTarget>();
+    CLI::Option* publish = command.add_option(
+        "--publish", target->conninfo,
+        "取り込みの後で PostgreSQL に公開（libpq の接続文字列） / then publish to PostgreSQL");
+    AddPublishTargetOptions(command, *target);
+    return [options, target, publish] {
+        const int imported = RunImport(*options);
+        if (imported != kExitOk || publish->count() == 0) return imported;
+        return PublishDatabase(mdlYubinBox::strMdbFile, *target);
+    };
 }
 
 }  // namespace yubin::cli
