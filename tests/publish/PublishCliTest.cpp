@@ -63,7 +63,7 @@ TEST_F(PublishCommand, FailuresHaveTheirOwnExitCodesAndChangeNothing) {
 
     ProcessResult noRight = publish(second, server->conninfo("noright", "postal"));
     EXPECT_EQ(noRight.exitCode, 12) << noRight.err;
-    EXPECT_NE(noRight.err.find("CREATE"), std::string::npos) << noRight.err;
+    EXPECT_NE(noRight.err.find("エラー 20104"), std::string::npos) << noRight.err;
 
     ProcessResult badConninfo = publish(second, "frobnicate=1");
     EXPECT_EQ(badConninfo.exitCode, 2) << badConninfo.err;
