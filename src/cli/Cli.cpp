@@ -9,6 +9,7 @@
 #include "cli/CliMessages.h"
 #include "cli/CliSupport.h"
 #include "cli/Command.h"
+#include "cli/SafeText.h"
 #include "import/mdInport.h"
 #include "store/Engine.h"
 #include "store/mdlYubinBox.h"
@@ -23,12 +24,14 @@ const char* const kExitCodesHelp =
     "3 拒否（取り込みの権限がない、古いデータの置き換えを断った、\n"
     "同じデータベースで別の取り込みが実行中、事業所個別版の継続中に全国版を指定）;\n"
     "4 事業所個別版には先に全国版が必要;\n"
+    "5 取り込みは完了、他のプログラムが使用中のため最適化だけが未実行（後で compact）;\n"
     "10 PostgreSQL がログインを拒否; 11 PostgreSQL サーバーが応答しない;\n"
     "12 スキーマを作成・置換する権限がない;\n"
     "130 取り込みを中止した（Ctrl-C または SIGTERM。次の取り込みで続きから）。\n"
     "Exit codes: 0 success; 1 error (number and description printed), or for lookup and search\n"
     "something not found; 2 wrong arguments; 3 refused; 4 business-office data needs the national\n"
-    "data first; 10 PostgreSQL refused the login; 11 no PostgreSQL server answered;\n"
+    "data first; 5 the import is complete, only the compaction waits (another program holds the\n"
+    "file: run compact later); 10 PostgreSQL refused the login; 11 no PostgreSQL server answered;\n"
     "12 no right to create or replace the schema; 130 import aborted (the next import continues\n"
     "where it stopped).\n";
 
@@ -77,7 +80,7 @@ int RunCommandLine(int argc, char** argv) {
     UseJapaneseFailureMessages(app);
 
     if (const std::optional<std::string> unknown = UnknownSubcommand(app, argc, argv)) {
-        std::cerr << "yubinbox: 不明なサブコマンドです: " << *unknown
+        std::cerr << "yubinbox: 不明なサブコマンドです: " << Printable(*unknown)
                   << "\n使い方は --help で表示されます。" << std::endl;
         return kExitUsage;
     }

@@ -12,6 +12,7 @@
 #include "cli/CliImportView.h"
 #include "cli/CliSupport.h"
 #include "cli/Command.h"
+#include "cli/SafeText.h"
 #include "cli/commands/Publish.h"
 #include "import/Administration.h"
 #include "import/DataFile.h"
@@ -73,6 +74,24 @@ std::optional<int> ExitOfUnfinishedRun(const import::RunOutcome& run) {
     }
 }
 
+// 終了: the marker cleared and, after the run, the database compacted. The data is complete by
+// then: a compaction refused because another program holds the file is said as such, with its
+// exit code.
+std::optional<int> Exit(import::ImportSession& session) {
+    try {
+        session.exit(import::ExitReason::User);
+    } catch (const YubinError& error) {
+        if (error.code() != ErrorCode::FileInUse) throw;
+        std::cerr << "取り込みは完了しています（データはすべて登録されました）。"
+                     "他のプログラムがデータベースを使用中のため、最適化だけが行われていません。"
+                     "後で yubinbox compact "
+                  << Printable(mdlYubinBox::strMdbFile) << " を実行してください。\n（"
+                  << Printable(error.description()) << "）" << std::endl;
+        return kExitCompactionPending;
+    }
+    return std::nullopt;
+}
+
 int RunImport(const ImportOptions& options) {
     if (const std::optional<int> refused = ChooseDatabase(options)) return *refused;
     mdFileCreate::SetIniFilePath();
@@ -124,8 +143,8 @@ int RunImport(const ImportOptions& options) {
     if (g_abortRequested)
         std::cerr << "取り込みは終了しています。終了処理を行います。" << std::endl;
 
-    // 終了: the marker cleared and, after the run, the database compacted.
-    session.exit(import::ExitReason::User);
+    const std::optional<int> compactionPending = Exit(session);
+    if (compactionPending) return *compactionPending;
     return run.officeRefused ? kExitNeedsNational : kExitOk;
 }
 
@@ -152,9 +171,12 @@ CommandRun SetupImport(CLI::App& command) {
         "取り込みの後で PostgreSQL に公開（libpq の接続文字列） / then publish to PostgreSQL");
     AddPublishTargetOptions(command, *target);
     return [options, target, publish] {
+        // A complete import whose compaction waits for another program is published too.
         const int imported = RunImport(*options);
-        if (imported != kExitOk || publish->count() == 0) return imported;
-        return PublishDatabase(mdlYubinBox::strMdbFile, *target);
+        const bool complete = imported == kExitOk || imported == kExitCompactionPending;
+        if (!complete || publish->count() == 0) return imported;
+        const int published = PublishDatabase(mdlYubinBox::strMdbFile, *target);
+        return published != kExitOk ? published : imported;
     };
 }
 

@@ -8,6 +8,7 @@
 #include "cli/Command.h"
 #include "cli/QueryOptions.h"
 #include "cli/RowOutput.h"
+#include "import/DataCompleteness.h"
 #include "import/mdInport.h"
 #include "query/Summary.h"
 
@@ -15,7 +16,11 @@ namespace yubin::cli {
 
 namespace {
 
-using query::SummaryFacts;
+// What the summary reports: the query library's facts and the import's record of data a run
+// left unfinished.
+struct SummaryFacts : query::SummaryFacts {
+    import::Completeness completeness;
+};
 
 struct SummaryOptions {
     std::string database;
@@ -55,11 +60,16 @@ std::string SummaryJson(const SummaryFacts& facts) {
         json += std::string(i ? "," : "") + JsonString(facts.keys[i].first) + ':' +
                 (facts.keys[i].second ? "true" : "false");
     }
+    // Whether the data of each kind is all there (false: a run replacing it did not finish).
+    json += std::string("},\"complete\":{\"national\":") +
+            (facts.completeness.nationalIncomplete ? "false" : "true") +
+            ",\"office\":" + (facts.completeness.officeIncomplete ? "false" : "true");
     return json + "}}";
 }
 
 std::string SummaryText(const SummaryFacts& facts) {
-    std::string text = ForTerminal(mdInport::SummaryText(facts.nationalStamp, facts.officeStamp));
+    std::string text = ForTerminal(
+        import::CompletenessSummary(facts.nationalStamp, facts.officeStamp, facts.completeness));
     if (text.empty()) text = "登録されている郵便番号データはありません。";
     if (facts.resumePending()) {
         text += OfficeResume(facts)
@@ -77,7 +87,8 @@ std::string SummaryText(const SummaryFacts& facts) {
 
 int RunSummary(const SummaryOptions& options) {
     auto connection = Connect(DatabaseFromOptionOrSettings(options.database));
-    const SummaryFacts facts = query::ReadSummaryFacts(*connection);
+    SummaryFacts facts{query::ReadSummaryFacts(*connection), {}};
+    facts.completeness = import::ReadCompleteness(*connection);
     std::cout << (options.format == "json" ? SummaryJson(facts) : SummaryText(facts)) << std::endl;
     return kExitOk;
 }
