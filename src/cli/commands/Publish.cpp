@@ -58,6 +58,7 @@ int PublishExitCode(const YubinError& error) {
             return kExitNoRights;
         case ErrorCode::PublishBusy:
         case ErrorCode::PublishUnfinishedImport:
+        case ErrorCode::PublishForeignSchema:
         case ErrorCode::LockedByOtherUser:
             return kExitRefused;
         default:
