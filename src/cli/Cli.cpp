@@ -25,11 +25,15 @@ const char* const kExitCodesHelp =
     "同じデータベースで別の取り込みが実行中、事業所個別版の継続中に全国版を指定）;\n"
     "4 事業所個別版には先に全国版が必要;\n"
     "5 取り込みは完了、他のプログラムが使用中のため最適化だけが未実行（後で compact）;\n"
+    "10 PostgreSQL がログインを拒否; 11 PostgreSQL サーバーが応答しない;\n"
+    "12 スキーマを作成・置換する権限がない;\n"
     "130 取り込みを中止した（Ctrl-C または SIGTERM。次の取り込みで続きから）。\n"
     "Exit codes: 0 success; 1 error (number and description printed), or for lookup and search\n"
     "something not found; 2 wrong arguments; 3 refused; 4 business-office data needs the national\n"
     "data first; 5 the import is complete, only the compaction waits (another program holds the\n"
-    "file: run compact later); 130 import aborted (the next import continues where it stopped).\n";
+    "file: run compact later); 10 PostgreSQL refused the login; 11 no PostgreSQL server answered;\n"
+    "12 no right to create or replace the schema; 130 import aborted (the next import continues\n"
+    "where it stopped).\n";
 
 // The chosen subcommand's run; its errors printed with their number and description.
 int RunChosen(const CommandRun& run) {

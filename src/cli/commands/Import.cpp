@@ -13,6 +13,7 @@
 #include "cli/CliSupport.h"
 #include "cli/Command.h"
 #include "cli/SafeText.h"
+#include "cli/commands/Publish.h"
 #include "import/Administration.h"
 #include "import/DataFile.h"
 #include "import/ImportSession.h"
@@ -163,7 +164,20 @@ CommandRun SetupImport(CLI::App& command) {
         .add_option("--pause", options->pauseSeconds,
                     "終了時の待ち時間（秒） / closing pause in seconds")
         ->check(CLI::NonNegativeNumber.description(""));
-    return [options] { return RunImport(*options); };
+    // The monthly job in one command: after a successful import, the database is published.
+    auto target = std::make_shared<PublishTarget>();
+    CLI::Option* publish = command.add_option(
+        "--publish", target->conninfo,
+        "取り込みの後で PostgreSQL に公開（libpq の接続文字列） / then publish to PostgreSQL");
+    AddPublishTargetOptions(command, *target);
+    return [options, target, publish] {
+        // A complete import whose compaction waits for another program is published too.
+        const int imported = RunImport(*options);
+        const bool complete = imported == kExitOk || imported == kExitCompactionPending;
+        if (!complete || publish->count() == 0) return imported;
+        const int published = PublishDatabase(mdlYubinBox::strMdbFile, *target);
+        return published != kExitOk ? published : imported;
+    };
 }
 
 }  // namespace yubin::cli
