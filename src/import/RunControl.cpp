@@ -105,7 +105,7 @@ void RunEngines(const RunRequest& request, ImportProgress& progress, RunReport& 
     // failure to make it costs only time.
     mdlYubinBox::Flush();
     try {
-        cli::BuildSearchIndex(connection());
+        query::BuildSearchIndex(connection());
     } catch (const YubinError&) {
     }
 }

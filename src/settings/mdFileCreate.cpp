@@ -40,7 +40,8 @@ std::optional<std::string>& ExecutableNameOverride() {
 
 }  // namespace
 
-void SetIniFilePath() { strIniFile = mdGETUNC::GetMyDocumentsPath() + "/yubinbox.ini"; }
+// Only named here: reading the settings makes no folder; writing them does.
+void SetIniFilePath() { strIniFile = mdGETUNC::DocumentsFolderPath() + "/yubinbox.ini"; }
 
 void SetExecutableBaseNameForTesting(std::optional<std::string> name) {
     ExecutableNameOverride() = std::move(name);
@@ -109,6 +110,8 @@ void StoreImportPath(const std::string& key, const std::string& path) {
         throw YubinError(ErrorCode::PathFileAccess,
                          "設定ファイルの場所が決まっていないため、" + key + " を記録できません。");
     }
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(strIniFile).parent_path(), ec);
     profile::WritePrivateProfileString(kSection, key, path, strIniFile);
 }
 

@@ -10,7 +10,8 @@ namespace yubin::mdFileCreate {
 inline constexpr const char* kSection = "yubinbox";
 
 // Full path of the settings file: documents folder + "/yubinbox.ini". Set by the main menu
-// on activation (and by every command that reads settings) via SetIniFilePath().
+// on activation (and by every command that reads settings) via SetIniFilePath(), which makes
+// no folder: reading leaves nothing behind. The writers make the documents folder when needed.
 extern std::string strIniFile;
 void SetIniFilePath();
 
