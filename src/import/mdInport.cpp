@@ -8,6 +8,7 @@
 #include <unordered_set>
 
 #include "base/Text.h"
+#include "changes/ChangeReport.h"
 #include "import/DataFile.h"
 #include "import/DataLineError.h"
 #include "import/JigyosyoReader.h"
@@ -338,6 +339,7 @@ void InportKenAll() {
     // A deletion that fails stops the run before any row is appended: the new rows must never
     // stand beside the old ones.
     if (lngResumeRecNo == 0) {
+        changes::KeepOldData(connection(), changes::DataSet::National);
         Execute("DELETE FROM 都道府県");
         Execute("DELETE FROM 市町村 WHERE 抹消FLAG = 0");
         Execute("DELETE FROM ZIPALL WHERE データ識別 <> '1'");
@@ -389,6 +391,7 @@ void InportKenAll() {
     Execute("ALTER TABLE 市町村 ADD CONSTRAINT xJISX0402 PRIMARY KEY(JISX0402)");
 
     RecordCreationDate("ZIPALL", strCsvZPath, import::DataKind::National);
+    changes::MakeReport(connection(), changes::DataSet::National);
     view.setStatusMessage("全国版郵便番号データの取込が終了しました。");
     Pause();
     view.setCountCaption(kNational, ResultCaption(env.monotonicSeconds() - startTime));
@@ -410,6 +413,7 @@ void InportJigyosyo() {
 
     const bool resuming = lngResumeRecNo > kOfficeRecNoBase;
     if (!resuming) {
+        changes::KeepOldData(connection(), changes::DataSet::Office);
         Execute("DELETE FROM 市町村 WHERE 抹消FLAG = 1");
         Execute("DELETE FROM ZIPALL WHERE データ識別 = '1'");
     }
@@ -478,6 +482,7 @@ void InportJigyosyo() {
     zipall.close();
 
     RecordCreationDate("JIGYOSYO", strCsvJPath, import::DataKind::Office);
+    changes::MakeReport(connection(), changes::DataSet::Office);
     view.setStatusMessage("事業所対応個別郵便番号データの取込が終了しました。");
     view.beep();
     Pause();
