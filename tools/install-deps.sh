@@ -3,8 +3,10 @@
 set -euo pipefail
 # The Japanese fonts stand in for the fonts the windows name; Xvfb, xdotool and ImageMagick
 # take the screenshots and run the installed package; dpkg-dev finds the package's dependencies.
+# libpq-dev is the client library of the publish to PostgreSQL; postgresql is the server the
+# publishing tests start privately (and psql, the benchmark's yardstick).
 packages=(g++ cmake make pkg-config qt6-base-dev libsqlite3-dev libgtest-dev libgmock-dev
-          libbenchmark-dev libcli11-dev libzip-dev sqlite3 xvfb xauth x11-utils
+          libbenchmark-dev libcli11-dev libzip-dev libpq-dev postgresql sqlite3 xvfb xauth x11-utils
           fonts-ipafont-gothic fonts-ipafont-mincho xdotool imagemagick dpkg-dev procps man-db)
 missing=()
 for p in "${packages[@]}"; do

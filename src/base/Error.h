@@ -56,6 +56,15 @@ enum class ErrorCode : int {
     ImportAborted = 20004,     // the user aborted an import (resume marker written)
     DataFileChanged = 20005,   // a data file grew or shrank while it was imported
     BadArchive = 20006,        // a ZIP archive that is broken or holds no single data file
+
+    // Publishing the database to a PostgreSQL server (src/publish).
+    PublishConnectionString = 20101,  // a connection string libpq cannot read
+    PublishLoginRefused = 20102,      // the server answered and refused the login
+    PublishUnreachable = 20103,       // no server answered at the address
+    PublishNoRights = 20104,          // the role may not create or replace the schema
+    PublishBusy = 20105,              // another publish, or readers, held the schema too long
+    PublishServerFault = 20106,       // any other fault the server reported, or a lost connection
+    PublishUnfinishedImport = 20107,  // the file holds an interrupted or failed import
 };
 
 class YubinError : public std::runtime_error {

@@ -88,6 +88,16 @@ struct TableInfo {
     bool hidden = false;
 };
 
+// What a column holds, as the catalogue declares it: text of at most `size` characters, long
+// text, or a whole number (Byte 0..255, Long signed 32-bit).
+enum class ColumnKind { Text, Memo, Byte, Long };
+
+struct ColumnInfo {
+    std::string name;
+    ColumnKind kind = ColumnKind::Text;
+    int size = 0;  // characters, for Text
+};
+
 struct KeyInfo {
     std::string name;
     std::string table;
@@ -138,6 +148,8 @@ class Connection {
     std::vector<TableInfo> tables(bool includeHidden) const;
     // Column names in table order; TableNotFound when there is no such table.
     std::vector<std::string> columnNames(std::string_view table) const;
+    // The columns with their declared kinds, in table order; TableNotFound as above.
+    std::vector<ColumnInfo> columns(std::string_view table) const;
     std::vector<KeyInfo> keys() const;
 
     // Holds the database for one import: LockedByOtherUser while another connection (in this

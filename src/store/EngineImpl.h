@@ -29,9 +29,17 @@ void installBusyHandler(sqlite3* db);
 // Tells the wait reporter that a reported wait has ended.
 void endReportedWait();
 
+// The open connections of the process, whose batches flushConnections and the exit paths
+// store: registered by a successful open, unregistered by close.
+void registerConnection(Connection::Impl* impl);
+void unregisterConnection(Connection::Impl* impl);
+
 // The lookup indexes of the layer, removed when no import holds the database.
 std::vector<std::string> lookupIndexNames(sqlite3* db);
 void dropLookupIndexes(sqlite3* db);
+// Removes the lookup indexes a process that died importing left behind, when no import holds
+// the database now (asked through `lock`); a file we may not write keeps them.
+void removeLeftoverLookupIndexes(sqlite3* db, LockFile& lock);
 
 // " WHERE "a" = ?n AND ..." for the condition (empty without one); the literals are checked
 // against the column types and appended to `values` in parameter order.
@@ -65,20 +73,6 @@ struct RowSourcePlan {
 // INSERT INTO "t" ("a", ...) VALUES (?, ...) for the given table columns.
 std::string insertSql(const TableDef& table, const std::vector<int>& columns);
 void bindAll(sqlite3_stmt* statement, const std::vector<BoundValue>& values, int firstIndex = 1);
-
-// An explicit transaction for schema changes: rolled back unless committed.
-class Transaction {
-  public:
-    explicit Transaction(sqlite3* db);
-    ~Transaction();
-    Transaction(const Transaction&) = delete;
-    Transaction& operator=(const Transaction&) = delete;
-    void commit();
-
-  private:
-    sqlite3* db_;
-    bool done_ = false;
-};
 
 }  // namespace detail
 

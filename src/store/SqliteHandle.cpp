@@ -104,4 +104,15 @@ std::string quoteIdentifier(std::string_view name) {
     return out;
 }
 
+Transaction::Transaction(sqlite3* db) : db_(db) { run(db_, "BEGIN IMMEDIATE"); }
+
+Transaction::~Transaction() {
+    if (!done_) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+void Transaction::commit() {
+    run(db_, "COMMIT");
+    done_ = true;
+}
+
 }  // namespace yubin::db::detail

@@ -57,6 +57,20 @@ void run(sqlite3* db, const char* sql);
 // Steps a prepared statement that produces no rows (reset afterwards).
 void runPrepared(sqlite3* db, sqlite3_stmt* statement, std::string_view what);
 
+// An explicit transaction for schema changes: rolled back unless committed.
+class Transaction {
+  public:
+    explicit Transaction(sqlite3* db);
+    ~Transaction();
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+    void commit();
+
+  private:
+    sqlite3* db_;
+    bool done_ = false;
+};
+
 // "name" with embedded double quotes doubled: an SQLite identifier.
 std::string quoteIdentifier(std::string_view name);
 

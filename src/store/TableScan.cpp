@@ -80,6 +80,10 @@ std::string_view TableScan::text(int column) const {
     return {text, static_cast<size_t>(sqlite3_column_bytes(s, column + 1))};
 }
 
+bool TableScan::isNull(int column) const {
+    return sqlite3_column_type(statements_->scan.get(), column + 1) == SQLITE_NULL;
+}
+
 std::vector<Value> TableScan::wholeRow() {
     std::lock_guard lock(connection_.mutex);
     sqlite3_stmt* s = statements_->whole.get();

@@ -26,6 +26,9 @@ class TableScan {
     // The current row's value of the i-th named column as text ("" for Null); valid until
     // the next call of next().
     std::string_view text(int column) const;
+    // Whether the current row's value of the i-th named column is Null; asked before text()
+    // of the same column (which converts the value).
+    bool isNull(int column) const;
 
     // The table's columns in table order, and the current row's values of all of them.
     const std::vector<std::string>& tableColumns() const { return tableColumns_; }

@@ -1,0 +1,65 @@
+// One connection to a PostgreSQL server through libpq, with every failure raised as a
+// YubinError whose number tells what happened: the login refused, no server at the address,
+// missing rights, a lock not granted in time, or any other fault of the server.
+#pragma once
+
+#include <libpq-fe.h>
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/Error.h"
+
+namespace yubin::publish {
+
+struct PgResultDeleter {
+    void operator()(PGresult* result) const { PQclear(result); }
+};
+using PgResult = std::unique_ptr<PGresult, PgResultDeleter>;
+
+class PgConnection {
+  public:
+    // Connects with libpq's connection string (a URI or key=value pairs; the PG* environment
+    // variables and the password file apply as everywhere). Raises PublishConnectionString,
+    // PublishUnreachable or PublishLoginRefused. The client encoding is UTF-8.
+    explicit PgConnection(const std::string& conninfo);
+    ~PgConnection();
+    PgConnection(const PgConnection&) = delete;
+    PgConnection& operator=(const PgConnection&) = delete;
+
+    // One statement without rows to read (several, separated by ";"). `what` begins the
+    // description of a failure (what could not be done).
+    void execute(const std::string& sql, const std::string& what = "");
+    // A statement with text parameters ($1, ...); returns its rows.
+    PgResult query(const std::string& sql, const std::vector<std::string>& parameters = {},
+                   const std::string& what = "");
+
+    // COPY ... FROM STDIN: begun, fed with data in any pieces, ended (the server's verdict).
+    void beginCopy(const std::string& sql, const std::string& what = "");
+    void putCopyData(std::string_view data);
+    void endCopy(const std::string& what = "");
+
+    // An identifier quoted for this server ("name" with quotes doubled).
+    std::string quoteIdentifier(std::string_view name) const;
+
+    PGconn* handle() const { return conn_.get(); }
+
+  private:
+    struct ConnDeleter {
+        void operator()(PGconn* conn) const { PQfinish(conn); }
+    };
+    [[noreturn]] void raise(const PGresult* result, const std::string& what) const;
+    PgResult checked(PGresult* result, ExecStatusType expected, const std::string& what) const;
+
+    std::unique_ptr<PGconn, ConnDeleter> conn_;
+};
+
+// The error for a failed statement: its number from the SQLSTATE (42501 missing rights,
+// class 28 login, 55P03 lock not granted; anything else PublishServerFault), its description
+// `what` and the server's message, detail and hint.
+YubinError serverError(std::string_view sqlState, const std::string& what,
+                       const std::string& serverMessage);
+
+}  // namespace yubin::publish

@@ -1,0 +1,255 @@
+#include "publish/Publisher.h"
+
+#include <thread>
+
+#include "publish/PgConnection.h"
+#include "publish/TablePlan.h"
+
+namespace yubin::publish {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The advisory lock of a publish: this class and a hash of the schema's name.
+constexpr const char* kLockClass = "1498759753";  // "YUBI"
+// PostgreSQL's longest name, in bytes; the staging name adds its suffix to the schema's.
+constexpr size_t kMaxNameBytes = 63;
+constexpr const char* kStagingSuffix = "_staging";
+constexpr const char* kOldSuffix = "_old";
+// One attempt of the swap waits this long for readers before it is tried again.
+constexpr const char* kSwapLockTimeout = "2s";
+
+struct Names {
+    std::string live;     // quoted
+    std::string staging;  // quoted
+    std::string old;      // quoted
+    std::string liveText;
+    std::string stagingText;
+    std::string oldText;
+};
+
+Names MakeNames(const PgConnection& pg, const std::string& schema) {
+    if (schema.empty() || schema.size() + std::string_view(kStagingSuffix).size() > kMaxNameBytes ||
+        schema.find('\0') != std::string::npos) {
+        throw YubinError(ErrorCode::InvalidArgument,
+                         "スキーマ名 \"" + schema + "\" は使えません（1 から " +
+                             std::to_string(kMaxNameBytes - 8) + " バイト）。");
+    }
+    Names n;
+    n.liveText = schema;
+    n.stagingText = schema + kStagingSuffix;
+    n.oldText = schema + kOldSuffix;
+    n.live = pg.quoteIdentifier(n.liveText);
+    n.staging = pg.quoteIdentifier(n.stagingText);
+    n.old = pg.quoteIdentifier(n.oldText);
+    return n;
+}
+
+bool SchemaExists(PgConnection& pg, const std::string& name) {
+    return PQntuples(pg.query("SELECT 1 FROM pg_namespace WHERE nspname = $1", {name}).get()) > 0;
+}
+
+void RequireUtf8(PgConnection& pg) {
+    PgResult result = pg.query("SELECT current_setting('server_encoding')");
+    const std::string encoding = PQgetvalue(result.get(), 0, 0);
+    if (encoding != "UTF8") {
+        throw YubinError(ErrorCode::PublishServerFault,
+                         "データベースの文字コードが " + encoding +
+                             " です。日本語の名前をすべて保つには UTF8 のデータベースが必要です。");
+    }
+}
+
+// Waits for another publish of the same schema (or for the server to notice that a killed one
+// is gone) up to the lock wait.
+void TakePublishLock(PgConnection& pg, const PublishOptions& options, const StepObserver& observe) {
+    const auto deadline = Clock::now() + options.lockWait;
+    bool told = false;
+    for (;;) {
+        PgResult got =
+            pg.query("SELECT pg_try_advisory_lock(" + std::string(kLockClass) + ", hashtext($1))",
+                     {options.schema});
+        if (std::string_view(PQgetvalue(got.get(), 0, 0)) == "t") return;
+        if (Clock::now() >= deadline) {
+            throw YubinError(ErrorCode::PublishBusy,
+                             "スキーマ " + options.schema + " には別の公開が実行中です。");
+        }
+        if (!told && observe) observe(PublishStep::Waiting, {});
+        told = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+}
+
+// The live schema must be ours to rename: found before anything is copied.
+void RequireOwnLiveSchema(PgConnection& pg, const Names& names) {
+    PgResult owned =
+        pg.query("SELECT pg_has_role(nspowner, 'USAGE') FROM pg_namespace WHERE nspname = $1",
+                 {names.liveText});
+    if (PQntuples(owned.get()) > 0 && std::string_view(PQgetvalue(owned.get(), 0, 0)) != "t") {
+        throw YubinError(ErrorCode::PublishNoRights,
+                         "スキーマ " + names.liveText +
+                             " の所有者ではないため置き換えられません。所有者のロールで公開して"
+                             "ください。");
+    }
+}
+
+std::vector<PublishedTable> BuildStaging(db::Connection& file, PgConnection& pg, const Names& names,
+                                         const std::vector<TablePlan>& plans,
+                                         const PublishOptions& options,
+                                         const StepObserver& observe) {
+    pg.execute("BEGIN; SET LOCAL maintenance_work_mem = '256MB'");
+    pg.execute("CREATE SCHEMA " + names.staging,
+               "スキーマ " + names.stagingText +
+                   " を作成できません（データベースに対する CREATE 権限が必要です）。");
+    for (const TablePlan& plan : plans) pg.execute(createTableSql(pg, names.staging, plan));
+    if (observe) observe(PublishStep::StagingCreated, {});
+
+    std::vector<PublishedTable> published;
+    for (const TablePlan& plan : plans) {
+        const long long rows = copyTable(file, pg, names.staging, plan, [&] {
+            if (observe) observe(PublishStep::Copying, plan.fileName);
+        });
+        if (observe) observe(PublishStep::TableCopied, plan.fileName);
+        published.push_back({plan.serverName, rows});
+    }
+    for (const TablePlan& plan : plans) {
+        for (const std::string& sql : keySql(pg, names.staging, plan)) pg.execute(sql);
+        pg.execute("ANALYZE " + names.staging + "." + pg.quoteIdentifier(plan.serverName));
+    }
+    for (const std::string& role : options.readerRoles) {
+        const std::string quoted = pg.quoteIdentifier(role);
+        pg.execute("GRANT USAGE ON SCHEMA " + names.staging + " TO " + quoted +
+                       "; GRANT SELECT ON ALL TABLES IN SCHEMA " + names.staging + " TO " + quoted,
+                   "ロール " + role + " に読み取り権限を与えられません。");
+    }
+    pg.execute("COMMIT");
+    if (observe) observe(PublishStep::Indexed, {});
+    return published;
+}
+
+// One attempt of the swap; false when readers held the live tables past the lock timeout
+// (everything rolled back).
+bool TrySwap(PgConnection& pg, const Names& names, const StepObserver& observe) {
+    pg.execute(std::string("BEGIN; SET LOCAL lock_timeout = '") + kSwapLockTimeout + "'");
+    try {
+        const bool hadLive = SchemaExists(pg, names.liveText);
+        if (hadLive) pg.execute("ALTER SCHEMA " + names.live + " RENAME TO " + names.old);
+        pg.execute("ALTER SCHEMA " + names.staging + " RENAME TO " + names.live);
+        if (observe) observe(PublishStep::Swapping, {});
+        if (hadLive) {
+            // The old tables go one by one without CASCADE: a view that someone built on
+            // them elsewhere stops the swap with the server's explanation instead of
+            // vanishing silently.
+            PgResult tables = pg.query(
+                "SELECT string_agg(quote_ident($1) || '.' || quote_ident(tablename), ', ') "
+                "FROM pg_tables WHERE schemaname = $1",
+                {names.oldText});
+            if (!PQgetisnull(tables.get(), 0, 0)) {
+                pg.execute(std::string("DROP TABLE ") + PQgetvalue(tables.get(), 0, 0),
+                           "前の版のテーブルを削除できません。");
+            }
+            pg.execute("DROP SCHEMA " + names.old, "前の版のスキーマを削除できません。");
+        }
+        pg.execute("COMMIT");
+        return true;
+    } catch (const YubinError& error) {
+        if (PQstatus(pg.handle()) == CONNECTION_OK) {
+            try {
+                pg.execute("ROLLBACK");
+            } catch (const YubinError&) {
+                // The first fault is the one to report.
+            }
+        }
+        if (error.code() == ErrorCode::PublishBusy) return false;
+        throw;
+    }
+}
+
+void Swap(PgConnection& pg, const Names& names, const PublishOptions& options,
+          const StepObserver& observe) {
+    const auto deadline = Clock::now() + options.lockWait;
+    while (!TrySwap(pg, names, observe)) {
+        if (Clock::now() >= deadline) {
+            throw YubinError(ErrorCode::PublishBusy,
+                             "読み取り中のプログラムがスキーマ " + names.liveText +
+                                 " のテーブルを使い続けているため、置き換えられません。");
+        }
+    }
+    if (observe) observe(PublishStep::Swapped, {});
+}
+
+// After a failure: the staging schema goes now if the connection still works, else at the
+// start of the next publish.
+void DropStagingQuietly(PgConnection& pg, const Names& names) {
+    if (PQstatus(pg.handle()) != CONNECTION_OK) return;
+    try {
+        if (PQtransactionStatus(pg.handle()) != PQTRANS_IDLE) pg.execute("ROLLBACK");
+        pg.execute("DROP SCHEMA IF EXISTS " + names.staging + " CASCADE");
+    } catch (const YubinError&) {
+        // The failure being reported matters more; the next publish drops it.
+    }
+}
+
+}  // namespace
+
+const char* stepName(PublishStep step) {
+    switch (step) {
+        case PublishStep::Waiting:
+            return "waiting";
+        case PublishStep::Connected:
+            return "connected";
+        case PublishStep::StagingCreated:
+            return "staging";
+        case PublishStep::Copying:
+            return "copying";
+        case PublishStep::TableCopied:
+            return "copied";
+        case PublishStep::Indexed:
+            return "indexed";
+        case PublishStep::Swapping:
+            return "swapping";
+        case PublishStep::Swapped:
+            return "swapped";
+    }
+    return "";
+}
+
+PublishReport publishDatabase(db::Connection& file, const PublishOptions& options,
+                              const StepObserver& observe) {
+    // Held against imports, so that every table is read from one state of the file.
+    file.lockImport();
+    struct Unlock {
+        db::Connection& file;
+        ~Unlock() {
+            try {
+                file.unlockImport();
+            } catch (const YubinError&) {
+                // Nothing was written through this connection; the lock goes with it.
+            }
+        }
+    } unlock{file};
+    requireFinishedImport(file);
+    const std::vector<TablePlan> plans = planTables(file);
+
+    PgConnection pg(options.conninfo);
+    const Names names = MakeNames(pg, options.schema);
+    pg.execute("SET client_min_messages = warning");
+    RequireUtf8(pg);
+    TakePublishLock(pg, options, observe);
+    if (observe) observe(PublishStep::Connected, {});
+    RequireOwnLiveSchema(pg, names);
+    pg.execute("DROP SCHEMA IF EXISTS " + names.staging + " CASCADE",
+               "前回の公開が残したスキーマ " + names.stagingText + " を削除できません。");
+
+    PublishReport report{options.schema, {}};
+    try {
+        report.tables = BuildStaging(file, pg, names, plans, options, observe);
+        Swap(pg, names, options, observe);
+    } catch (const YubinError&) {
+        DropStagingQuietly(pg, names);
+        throw;
+    }
+    return report;
+}
+
+}  // namespace yubin::publish

@@ -1,0 +1,155 @@
+// The process's open connections, whose pending rows the exit paths store, and the wait for
+// other programs' locks that every connection of the layer shares.
+#include <algorithm>
+#include <cstdlib>
+#include <thread>
+
+#include "store/EngineImpl.h"
+
+namespace yubin::db {
+
+namespace {
+// Every open connection of the process, so that the exit paths can store pending rows. Never
+// destroyed: it must outlive every static connection holder.
+struct Registry {
+    std::mutex mutex;
+    std::vector<Connection::Impl*> open;
+};
+
+Registry& registry() {
+    static auto* instance = new Registry;
+    static std::once_flag exitHook;
+    std::call_once(exitHook, [] {
+        std::atexit(flushAllConnections);
+        std::at_quick_exit(flushAllConnections);
+    });
+    return *instance;
+}
+
+// The wait for other programs and whom to tell of it.
+struct WaitSettings {
+    std::mutex mutex;
+    std::chrono::milliseconds wait{30000};
+    WaitReporter reporter;
+    bool reported = false;  // a wait was reported and its end not yet
+};
+
+WaitSettings& waitSettings() {
+    static auto* instance = new WaitSettings;
+    return *instance;
+}
+
+// SQLite's busy handler: waits in growing steps up to the lock wait, reporting its start.
+int waitForOtherProgram(void*, int attempt) {
+    using Clock = std::chrono::steady_clock;
+    thread_local Clock::time_point started;
+    const Clock::time_point now = Clock::now();
+    if (attempt == 0) started = now;
+    WaitSettings& w = waitSettings();
+    WaitReporter reporter;
+    std::chrono::milliseconds limit;
+    {
+        std::lock_guard lock(w.mutex);
+        limit = w.wait;
+        if (now - started >= limit) return 0;
+        if (!w.reported && w.reporter) {
+            w.reported = true;
+            reporter = w.reporter;
+        }
+    }
+    // Told on this thread; it must not use the database.
+    if (reporter) reporter(true);
+    static constexpr int kSteps[] = {1, 2, 5, 10, 15, 20, 25, 25, 25, 50, 50, 100};
+    constexpr int kLast = static_cast<int>(std::size(kSteps)) - 1;
+    const auto step = std::chrono::milliseconds(kSteps[std::min(attempt, kLast)]);
+    std::this_thread::sleep_for(
+        std::min<Clock::duration>(step, limit - (now - started) + std::chrono::milliseconds(1)));
+    return 1;
+}
+
+}  // namespace
+
+namespace detail {
+
+void registerConnection(Connection::Impl* impl) {
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    r.open.push_back(impl);
+}
+
+void unregisterConnection(Connection::Impl* impl) {
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    r.open.erase(std::remove(r.open.begin(), r.open.end(), impl), r.open.end());
+}
+
+void installBusyHandler(sqlite3* db) { sqlite3_busy_handler(db, waitForOtherProgram, nullptr); }
+
+void endReportedWait() {
+    WaitSettings& w = waitSettings();
+    WaitReporter reporter;
+    {
+        std::lock_guard lock(w.mutex);
+        if (!w.reported) return;
+        w.reported = false;
+        reporter = w.reporter;
+    }
+    if (reporter) reporter(false);
+}
+
+}  // namespace detail
+
+void setLockWait(std::chrono::milliseconds wait) {
+    WaitSettings& w = waitSettings();
+    std::lock_guard lock(w.mutex);
+    w.wait = std::max(wait, std::chrono::milliseconds(0));
+}
+
+std::chrono::milliseconds lockWait() {
+    WaitSettings& w = waitSettings();
+    std::lock_guard lock(w.mutex);
+    return w.wait;
+}
+
+WaitReporter setWaitReporter(WaitReporter reporter) {
+    // A wait that failed was told to the reporter that goes now: it hears that it is over.
+    detail::endReportedWait();
+    WaitSettings& w = waitSettings();
+    std::lock_guard lock(w.mutex);
+    w.reported = false;
+    std::swap(w.reporter, reporter);
+    return reporter;
+}
+
+void flushConnections(bool onlyDue) {
+    Registry& r = registry();
+    std::optional<YubinError> failure;
+    {
+        std::lock_guard lock(r.mutex);
+        for (Connection::Impl* impl : r.open) {
+            std::lock_guard connectionLock(impl->mutex);
+            try {
+                if (!impl->isOpen()) continue;
+                if (onlyDue) {
+                    impl->commitBatchIfDue();
+                } else {
+                    impl->commitBatch();
+                }
+            } catch (const YubinError& error) {
+                if (!failure) failure = error;
+            }
+        }
+    }
+    detail::endReportedWait();
+    if (failure) throw *failure;
+}
+
+void flushAllConnections() {
+    try {
+        flushConnections(false);
+    } catch (const YubinError&) {
+        // The exit paths have nobody to tell; the rows already committed stay.
+    }
+}
+
+}  // namespace yubin::db
