@@ -1,6 +1,7 @@
 #include "publish/TablePlan.h"
 
 #include "base/Text.h"
+#include "changes/ChangeTables.h"
 #include "publish/PgConnection.h"
 #include "store/TableScan.h"
 
@@ -8,8 +9,10 @@ namespace yubin::publish {
 
 namespace {
 
-// The file's own working tables: the write probe and the import check-point.
-constexpr std::string_view kWorkingTables[] = {"DUMMY", "登録中"};
+// The file's own working tables: the write probe, the import check-point and the old rows
+// kept for the change report of an import (its report itself is published).
+constexpr std::string_view kWorkingTables[] = {"DUMMY", "登録中", changes::kKeptTable,
+                                               changes::kKeptStampTable};
 
 // Rows are handed to libpq in pieces of about this size.
 constexpr size_t kCopyChunk = 1 << 20;
