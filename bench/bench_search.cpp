@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "BenchSupport.h"
-#include "app/cli/Normalize.h"
-#include "app/cli/QueryData.h"
+#include "query/Normalize.h"
+#include "query/QueryData.h"
 #include "store/Engine.h"
 #include "store/TableScan.h"
 #include "store/mdlYubinBox.h"

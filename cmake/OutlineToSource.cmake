@@ -35,7 +35,7 @@ if(ring_count EQUAL 0)
   set(sizes "0, ")
 endif()
 file(WRITE "${OUTPUT}.tmp" "// Generated from ${INPUT} by cmake/OutlineToSource.cmake; do not edit.
-#include \"app/JapanOutlineData.h\"
+#include \"windows/JapanOutlineData.h\"
 
 namespace yubin::app::pictures {
 

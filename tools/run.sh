@@ -7,4 +7,4 @@ cd "$(dirname "$0")/.."
 tools/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DYUBIN_BUILD_GUI=ON
 cmake --build build -j"$(nproc)" --target yubinbox
-exec build/src/app/yubinbox "$@"
+exec build/bin/yubinbox "$@"

@@ -17,4 +17,4 @@ for _ in $(seq 50); do
   xdpyinfo -display "$display" >/dev/null 2>&1 && break
   sleep 0.1
 done
-DISPLAY="$display" QT_QPA_PLATFORM=xcb build/src/app/yubin_screenshots_chooser docs
+DISPLAY="$display" QT_QPA_PLATFORM=xcb build/src/windows/yubin_screenshots_chooser docs

@@ -26,8 +26,8 @@ done
 trap 'kill $xvfb 2>/dev/null; rm -rf "$work"' EXIT
 mkdir -p docs
 export HOME="$work" XDG_CONFIG_HOME="$work/.config"
-build/src/app/yubinbox createdb "$work/yubinbox.mdb" >/dev/null
-DISPLAY="$display" QT_QPA_PLATFORM=xcb build/src/app/yubinbox import-window \
+build/bin/yubinbox createdb "$work/yubinbox.mdb" >/dev/null
+DISPLAY="$display" QT_QPA_PLATFORM=xcb build/bin/yubinbox import-window \
   --db "$work/yubinbox.mdb" --ken-all "$data/KEN_ALL.CSV" --jigyosyo "$data/JIGYOSYO.CSV" \
   --pause 1 --screenshots docs
 ls docs/import-*.png

@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 display=":${1:-15}"
-exe=build/src/app/yubinbox
+exe=build/bin/yubinbox
 out=docs/manual/manual-images
 for tool in Xvfb xdotool import; do
   command -v "$tool" >/dev/null || { echo "missing $tool: run tools/install-deps.sh" >&2; exit 1; }

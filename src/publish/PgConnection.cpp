@@ -118,8 +118,16 @@ PgResult PgConnection::checked(PGresult* raw, ExecStatusType expected,
 }
 
 void PgConnection::execute(const std::string& sql, const std::string& what) {
-    // Several statements in one text answer with several results; each must succeed.
+    send(sql, what);
+    awaitResults(what);
+}
+
+void PgConnection::send(const std::string& sql, const std::string& what) {
     if (PQsendQuery(conn_.get(), sql.c_str()) != 1) raise(nullptr, what);
+}
+
+void PgConnection::awaitResults(const std::string& what) {
+    // Several statements in one text answer with several results; each must succeed.
     std::optional<YubinError> failure;
     while (PGresult* raw = PQgetResult(conn_.get())) {
         PgResult result(raw);
@@ -169,6 +177,11 @@ void PgConnection::endCopy(const std::string& what) {
         }
     }
     if (failure) throw *failure;
+}
+
+void PgConnection::abandonCopy() noexcept {
+    if (PQputCopyEnd(conn_.get(), "abandoned") != 1) return;
+    while (PGresult* raw = PQgetResult(conn_.get())) PQclear(raw);
 }
 
 std::string PgConnection::quoteIdentifier(std::string_view name) const {

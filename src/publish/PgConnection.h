@@ -32,6 +32,10 @@ class PgConnection {
     // One statement without rows to read (several, separated by ";"). `what` begins the
     // description of a failure (what could not be done).
     void execute(const std::string& sql, const std::string& what = "");
+    // The same in two halves, so that several connections work at once: the statement sent,
+    // then its results awaited.
+    void send(const std::string& sql, const std::string& what = "");
+    void awaitResults(const std::string& what = "");
     // A statement with text parameters ($1, ...); returns its rows.
     PgResult query(const std::string& sql, const std::vector<std::string>& parameters = {},
                    const std::string& what = "");
@@ -40,6 +44,9 @@ class PgConnection {
     void beginCopy(const std::string& sql, const std::string& what = "");
     void putCopyData(std::string_view data);
     void endCopy(const std::string& what = "");
+    // Ends a COPY that another stream's failure cut short; the server discards its rows.
+    // Does nothing outside a COPY; reports nothing.
+    void abandonCopy() noexcept;
 
     // An identifier quoted for this server ("name" with quotes doubled).
     std::string quoteIdentifier(std::string_view name) const;

@@ -1,5 +1,8 @@
 #include "publish/Publisher.h"
 
+#include <algorithm>
+#include <memory>
+#include <optional>
 #include <thread>
 
 #include "publish/PgConnection.h"
@@ -93,36 +96,96 @@ void RequireOwnLiveSchema(PgConnection& pg, const Names& names) {
     }
 }
 
-std::vector<PublishedTable> BuildStaging(db::Connection& file, PgConnection& pg, const Names& names,
-                                         const std::vector<TablePlan>& plans,
-                                         const PublishOptions& options,
-                                         const StepObserver& observe) {
-    pg.execute("BEGIN; SET LOCAL maintenance_work_mem = '256MB'");
+// The staging schema with its empty tables, committed: from here a failure leaves it for
+// DropStagingQuietly or the next publish.
+void CreateStaging(PgConnection& pg, const Names& names, const std::vector<TablePlan>& plans) {
+    pg.execute("BEGIN");
     pg.execute("CREATE SCHEMA " + names.staging,
                "スキーマ " + names.stagingText +
                    " を作成できません（データベースに対する CREATE 権限が必要です）。");
     for (const TablePlan& plan : plans) pg.execute(createTableSql(pg, names.staging, plan));
+    pg.execute("COMMIT");
+}
+
+// Builds every index, one per connection at a time, the largest tables' first; then the
+// primary keys take their indexes over.
+void BuildIndexes(const std::vector<PgConnection*>& connections, const Names& names,
+                  std::vector<TablePlan> plans, const std::vector<PublishedTable>& published) {
+    const auto rowsOf = [&](const TablePlan& plan) {
+        for (const PublishedTable& table : published) {
+            if (table.name == plan.serverName) return table.rows;
+        }
+        return 0LL;
+    };
+    std::stable_sort(plans.begin(), plans.end(),
+                     [&](const TablePlan& a, const TablePlan& b) { return rowsOf(a) > rowsOf(b); });
+    std::vector<IndexStatements> statements;
+    for (const TablePlan& plan : plans) {
+        for (IndexStatements& s : indexSql(*connections.front(), names.staging, plan)) {
+            statements.push_back(std::move(s));
+        }
+    }
+    const std::string what = "キーと索引を作成できません。";
+    // The connections already build side by side; workers of their own would only wait.
+    for (PgConnection* pg : connections) {
+        pg->execute("SET maintenance_work_mem = '256MB'; SET max_parallel_maintenance_workers = 0");
+    }
+    for (size_t done = 0; done < statements.size();) {
+        size_t sent = 0;
+        for (; sent < connections.size() && done + sent < statements.size(); ++sent) {
+            connections[sent]->send(statements[done + sent].build, what);
+        }
+        // Every connection's results are read, so that none is left busy by a failure.
+        std::optional<YubinError> failure;
+        for (size_t i = 0; i < sent; ++i) {
+            try {
+                connections[i]->awaitResults(what);
+            } catch (const YubinError& error) {
+                if (!failure) failure = error;
+            }
+        }
+        if (failure) throw *failure;
+        done += sent;
+    }
+    for (const IndexStatements& s : statements) {
+        if (!s.constraint.empty()) connections.front()->execute(s.constraint, what);
+    }
+}
+
+std::vector<PublishedTable> BuildStaging(db::Connection& file, PgConnection& pg, const Names& names,
+                                         const std::vector<TablePlan>& plans,
+                                         const PublishOptions& options,
+                                         const StepObserver& observe) {
+    // The staging schema need not survive a crash of the server: the swap's commit waits for
+    // the disk, and with it for everything written before it.
+    pg.execute("SET synchronous_commit = off");
+    CreateStaging(pg, names, plans);
     if (observe) observe(PublishStep::StagingCreated, {});
 
+    // More connections of the same role: their server processes load and index at once.
+    std::vector<std::unique_ptr<PgConnection>> helpers;
+    std::vector<PgConnection*> connections = {&pg};
+    for (int i = 1; i < options.connections; ++i) {
+        helpers.push_back(std::make_unique<PgConnection>(options.conninfo));
+        helpers.back()->execute("SET synchronous_commit = off");
+        connections.push_back(helpers.back().get());
+    }
     std::vector<PublishedTable> published;
     for (const TablePlan& plan : plans) {
-        const long long rows = copyTable(file, pg, names.staging, plan, [&] {
+        const long long rows = copyTable(file, connections, names.staging, plan, [&] {
             if (observe) observe(PublishStep::Copying, plan.fileName);
         });
         if (observe) observe(PublishStep::TableCopied, plan.fileName);
         published.push_back({plan.serverName, rows});
     }
-    for (const TablePlan& plan : plans) {
-        for (const std::string& sql : keySql(pg, names.staging, plan)) pg.execute(sql);
-        pg.execute("ANALYZE " + names.staging + "." + pg.quoteIdentifier(plan.serverName));
-    }
+    BuildIndexes(connections, names, plans, published);
     for (const std::string& role : options.readerRoles) {
         const std::string quoted = pg.quoteIdentifier(role);
         pg.execute("GRANT USAGE ON SCHEMA " + names.staging + " TO " + quoted +
                        "; GRANT SELECT ON ALL TABLES IN SCHEMA " + names.staging + " TO " + quoted,
                    "ロール " + role + " に読み取り権限を与えられません。");
     }
-    pg.execute("COMMIT");
+    pg.execute("RESET synchronous_commit");
     if (observe) observe(PublishStep::Indexed, {});
     return published;
 }

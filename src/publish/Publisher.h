@@ -1,11 +1,11 @@
 // Publishing the database file to a PostgreSQL schema, replaced whole.
 //
-// The tables of the file are copied (COPY) into a staging schema, which gets the file's keys and
-// indexes and the readers' rights and is committed; then one short transaction renames the live
-// schema away, renames the staging schema to the live name and drops the old tables. A reader
-// therefore sees the whole old data or the whole new data, never a mixture, and a publish that
-// fails or is killed at any point leaves the live schema as it was; the staging schema it may
-// leave is dropped by the next publish.
+// The tables of the file are copied (COPY, over two connections at once) into a staging schema,
+// which gets the file's keys and indexes and the readers' rights; then one short transaction
+// renames the live schema away, renames the staging schema to the live name and drops the old
+// tables. A reader therefore sees the whole old data or the whole new data, never a mixture, and a
+// publish that fails or is killed at any point leaves the live schema as it was; the staging schema
+// it may leave is dropped by the next publish.
 #pragma once
 
 #include <chrono>
@@ -27,16 +27,18 @@ struct PublishOptions {
     // How long to wait for another publish of the same schema, and for readers that hold the
     // live tables when the schemas are swapped.
     std::chrono::milliseconds lockWait{30000};
+    // Connections that load and index at once (the server uses a processor for each).
+    int connections = 2;
 };
 
 // The points a publish passes, in order (Copying and TableCopied once per table).
 enum class PublishStep {
     Waiting,         // another publish of the schema runs; this one waits for it
     Connected,       // logged in and holding the publish lock of the schema
-    StagingCreated,  // a leftover staging schema dropped, the new one made (uncommitted)
+    StagingCreated,  // a leftover staging schema dropped, the new one made with empty tables
     Copying,         // a table's first rows sent, its COPY still open
     TableCopied,     // a table's COPY ended
-    Indexed,         // keys, indexes and rights made; the staging schema committed
+    Indexed,         // keys, indexes and rights made in the staging schema
     Swapping,        // inside the swap: the live schema renamed away, nothing committed
     Swapped,         // committed: readers see the new data
 };

@@ -1,5 +1,7 @@
 #include "publish/TablePlan.h"
 
+#include <cstdint>
+
 #include "base/Text.h"
 #include "changes/ChangeTables.h"
 #include "publish/PgConnection.h"
@@ -14,8 +16,8 @@ namespace {
 constexpr std::string_view kWorkingTables[] = {"DUMMY", "登録中", changes::kKeptTable,
                                                changes::kKeptStampTable};
 
-// Rows are handed to libpq in pieces of about this size.
-constexpr size_t kCopyChunk = 1 << 20;
+// Rows are handed to libpq in pieces of about this size, each to the next stream.
+constexpr size_t kCopyChunk = 256 * 1024;
 
 bool IsWorkingTable(std::string_view name) {
     for (std::string_view working : kWorkingTables) {
@@ -35,6 +37,13 @@ bool HasRows(db::Connection& file, const std::string& table) {
     db::Recordset rows;
     rows.open(table, file, db::CursorType::ForwardOnly, db::LockType::ReadOnly);
     return !rows.eof();
+}
+
+bool IsPrimaryKeyColumn(const TablePlan& plan, std::string_view column) {
+    for (const db::KeyInfo& key : plan.keys) {
+        if (key.primaryKey && EqualsIgnoringAsciiCase(key.column, column)) return true;
+    }
+    return false;
 }
 
 bool HasKey(db::Connection& file, std::string_view name) {
@@ -92,25 +101,28 @@ std::string createTableSql(const PgConnection& pg, const std::string& schema,
                            const TablePlan& plan) {
     std::string sql = "CREATE TABLE " + schema + "." + pg.quoteIdentifier(plan.serverName) + " (";
     for (size_t i = 0; i < plan.columns.size(); ++i) {
-        sql += (i > 0 ? ", " : "") + pg.quoteIdentifier(serverName(plan.columns[i].name)) + " " +
-               ServerType(plan.columns[i].kind);
+        const db::ColumnInfo& column = plan.columns[i];
+        sql += (i > 0 ? ", " : "") + pg.quoteIdentifier(serverName(column.name)) + " " +
+               ServerType(column.kind) + (IsPrimaryKeyColumn(plan, column.name) ? " NOT NULL" : "");
     }
     return sql + ")";
 }
 
-std::vector<std::string> keySql(const PgConnection& pg, const std::string& schema,
-                                const TablePlan& plan) {
+std::vector<IndexStatements> indexSql(const PgConnection& pg, const std::string& schema,
+                                      const TablePlan& plan) {
     const std::string table = schema + "." + pg.quoteIdentifier(plan.serverName);
-    std::vector<std::string> out;
+    std::vector<IndexStatements> out;
     for (const db::KeyInfo& key : plan.keys) {
         const std::string name = pg.quoteIdentifier(serverName(key.name));
         const std::string column = pg.quoteIdentifier(serverName(key.column));
+        IndexStatements statements;
+        statements.build = std::string(key.primaryKey ? "CREATE UNIQUE INDEX " : "CREATE INDEX ") +
+                           name + " ON " + table + " (" + column + ")";
         if (key.primaryKey) {
-            out.push_back("ALTER TABLE " + table + " ADD CONSTRAINT " + name + " PRIMARY KEY (" +
-                          column + ")");
-        } else {
-            out.push_back("CREATE INDEX " + name + " ON " + table + " (" + column + ")");
+            statements.constraint = "ALTER TABLE " + table + " ADD CONSTRAINT " + name +
+                                    " PRIMARY KEY USING INDEX " + name;
         }
+        out.push_back(std::move(statements));
     }
     return out;
 }
@@ -143,48 +155,103 @@ void appendCopyText(std::string& out, std::string_view text) {
     out.append(text.substr(plain));
 }
 
-long long copyTable(db::Connection& file, PgConnection& pg, const std::string& schema,
-                    const TablePlan& plan, const std::function<void()>& onFirstData) {
+namespace {
+
+// COPY's binary format: the signature, no flags, no header extension; -1 fields end it.
+constexpr char kBinaryHeader[] = "PGCOPY\n\377\r\n\0\0\0\0\0\0\0\0\0";
+constexpr size_t kBinaryHeaderSize = 19;
+constexpr char kBinaryTrailer[] = "\377\377";
+
+void AppendInt32(std::string& out, uint32_t value) {
+    const char bytes[4] = {static_cast<char>(value >> 24), static_cast<char>(value >> 16),
+                           static_cast<char>(value >> 8), static_cast<char>(value)};
+    out.append(bytes, 4);
+}
+
+void AppendInt16(std::string& out, uint16_t value) {
+    out.push_back(static_cast<char>(value >> 8));
+    out.push_back(static_cast<char>(value));
+}
+
+// One row in COPY's binary format: the field count, then each field's length (-1 for Null)
+// and its bytes: the UTF-8 text, or the integer in four bytes, most significant first.
+void AppendBinaryRow(std::string& out, const db::TableScan& scan,
+                     const std::vector<bool>& numeric) {
+    AppendInt16(out, static_cast<uint16_t>(numeric.size()));
+    for (int i = 0; i < static_cast<int>(numeric.size()); ++i) {
+        if (scan.isNull(i)) {
+            AppendInt32(out, 0xFFFFFFFFu);
+        } else if (numeric[i]) {
+            AppendInt32(out, 4);
+            AppendInt32(out, static_cast<uint32_t>(static_cast<int32_t>(scan.number(i))));
+        } else {
+            const std::string_view text = scan.text(i);
+            AppendInt32(out, static_cast<uint32_t>(text.size()));
+            out.append(text);
+        }
+    }
+}
+
+long long copyRows(db::Connection& file, const std::vector<PgConnection*>& streams,
+                   const TablePlan& plan, const std::function<void()>& onFirstData,
+                   const std::string& what) {
     std::vector<std::string> names;
-    std::string columnList;
+    std::vector<bool> numeric;
     for (const db::ColumnInfo& column : plan.columns) {
         names.push_back(column.name);
-        columnList +=
-            (columnList.empty() ? "" : ", ") + pg.quoteIdentifier(serverName(column.name));
+        numeric.push_back(column.kind == db::ColumnKind::Byte ||
+                          column.kind == db::ColumnKind::Long);
     }
-    const std::string what = "テーブル " + plan.fileName + " を送れません。";
-    // FREEZE: the table was made in this transaction, so its rows need no later visit.
-    pg.beginCopy("COPY " + schema + "." + pg.quoteIdentifier(plan.serverName) + " (" + columnList +
-                     ") FROM STDIN WITH (FREEZE)",
-                 what);
+    for (PgConnection* stream : streams) {
+        stream->putCopyData(std::string_view(kBinaryHeader, kBinaryHeaderSize));
+    }
     std::string buffer;
     buffer.reserve(kCopyChunk + 64 * 1024);
+    size_t next = 0;  // the stream for the next piece
     bool sent = false;
     const auto send = [&] {
-        if (!buffer.empty()) pg.putCopyData(buffer);
+        if (!buffer.empty()) streams[next]->putCopyData(buffer);
+        next = (next + 1) % streams.size();
         buffer.clear();
         if (!sent && onFirstData) onFirstData();
         sent = true;
     };
     long long rows = 0;
     db::TableScan scan(file, plan.fileName, names);
-    const int count = static_cast<int>(names.size());
     while (scan.next()) {
-        for (int i = 0; i < count; ++i) {
-            if (i > 0) buffer.push_back('\t');
-            if (scan.isNull(i)) {
-                buffer.append("\\N");
-            } else {
-                appendCopyText(buffer, scan.text(i));
-            }
-        }
-        buffer.push_back('\n');
+        AppendBinaryRow(buffer, scan, numeric);
         ++rows;
         if (buffer.size() >= kCopyChunk) send();
     }
     if (!buffer.empty() || !sent) send();
-    pg.endCopy(what);
+    for (PgConnection* stream : streams) {
+        stream->putCopyData(std::string_view(kBinaryTrailer, 2));
+        stream->endCopy(what);
+    }
     return rows;
+}
+
+}  // namespace
+
+long long copyTable(db::Connection& file, const std::vector<PgConnection*>& streams,
+                    const std::string& schema, const TablePlan& plan,
+                    const std::function<void()>& onFirstData) {
+    PgConnection& first = *streams.front();
+    std::string columnList;
+    for (const db::ColumnInfo& column : plan.columns) {
+        columnList +=
+            (columnList.empty() ? "" : ", ") + first.quoteIdentifier(serverName(column.name));
+    }
+    const std::string what = "テーブル " + plan.fileName + " を送れません。";
+    const std::string copy = "COPY " + schema + "." + first.quoteIdentifier(plan.serverName) +
+                             " (" + columnList + ") FROM STDIN WITH (FORMAT binary)";
+    try {
+        for (PgConnection* stream : streams) stream->beginCopy(copy, what);
+        return copyRows(file, streams, plan, onFirstData, what);
+    } catch (const YubinError&) {
+        for (PgConnection* stream : streams) stream->abandonCopy();
+        throw;
+    }
 }
 
 }  // namespace yubin::publish

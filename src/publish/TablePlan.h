@@ -36,21 +36,30 @@ std::vector<TablePlan> planTables(db::Connection& file);
 // ZIPALL holds rows without the key and index a finished import makes (a run that failed).
 void requireFinishedImport(db::Connection& file);
 
-// CREATE TABLE for the plan in the (quoted) schema, without keys.
+// CREATE TABLE for the plan in the (quoted) schema, without keys; a primary key's column is
+// NOT NULL already (the file refuses Null there), so the key can later take its index as it is.
 std::string createTableSql(const PgConnection& pg, const std::string& schema,
                            const TablePlan& plan);
-// The statements that make the plan's keys and indexes.
-std::vector<std::string> keySql(const PgConnection& pg, const std::string& schema,
-                                const TablePlan& plan);
 
-// Copies the plan's rows from the file into the server's table with COPY (text format) and
-// returns their number. `onFirstData` is called once, after the first rows have been sent and
-// while the COPY is still open.
-long long copyTable(db::Connection& file, PgConnection& pg, const std::string& schema,
-                    const TablePlan& plan, const std::function<void()>& onFirstData);
+// One key or index: the index built (each on its own, so that several build at once), then,
+// for a primary key, the constraint that takes the index over under the same name.
+struct IndexStatements {
+    std::string build;
+    std::string constraint;  // empty for an ordinary index
+};
+std::vector<IndexStatements> indexSql(const PgConnection& pg, const std::string& schema,
+                                      const TablePlan& plan);
 
-// Appends one field in COPY's text format: backslash, tab, line feed and carriage return
-// escaped.
+// Copies the plan's rows from the file into the server's table with COPY (binary format),
+// handing the rows in pieces to the streams in turn so that their server processes parse at
+// the same time, and returns their number. `onFirstData` is called once, after the first rows
+// have been sent and while the COPY is still open.
+long long copyTable(db::Connection& file, const std::vector<PgConnection*>& streams,
+                    const std::string& schema, const TablePlan& plan,
+                    const std::function<void()>& onFirstData);
+
+// Appends one field in COPY's text format (what psql's \copy reads): backslash, tab, line feed
+// and carriage return escaped.
 void appendCopyText(std::string& out, std::string_view text);
 
 }  // namespace yubin::publish

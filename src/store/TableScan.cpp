@@ -84,6 +84,10 @@ bool TableScan::isNull(int column) const {
     return sqlite3_column_type(statements_->scan.get(), column + 1) == SQLITE_NULL;
 }
 
+long long TableScan::number(int column) const {
+    return sqlite3_column_int64(statements_->scan.get(), column + 1);
+}
+
 std::vector<Value> TableScan::wholeRow() {
     std::lock_guard lock(connection_.mutex);
     sqlite3_stmt* s = statements_->whole.get();

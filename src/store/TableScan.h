@@ -29,6 +29,8 @@ class TableScan {
     // Whether the current row's value of the i-th named column is Null; asked before text()
     // of the same column (which converts the value).
     bool isNull(int column) const;
+    // The current row's value of the i-th named column as a whole number (0 for Null).
+    long long number(int column) const;
 
     // The table's columns in table order, and the current row's values of all of them.
     const std::vector<std::string>& tableColumns() const { return tableColumns_; }

@@ -13,14 +13,14 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
-#include "app/FileSystemLists.h"
-#include "app/Fonts.h"
-#include "app/MessageBox.h"
-#include "app/WindowCommon.h"
-#include "app/frmFilename.h"
-#include "app/frmMAKEMDB.h"
-#include "app/frmMENU.h"
 #include "import/mdInport.h"
+#include "windows/FileSystemLists.h"
+#include "windows/Fonts.h"
+#include "windows/MessageBox.h"
+#include "windows/WindowCommon.h"
+#include "windows/frmFilename.h"
+#include "windows/frmMAKEMDB.h"
+#include "windows/frmMENU.h"
 
 namespace {
 

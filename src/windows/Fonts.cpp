@@ -1,0 +1,57 @@
+#include "windows/Fonts.h"
+
+namespace yubin::app {
+
+namespace {
+
+const QString kGothic = QStringLiteral("ＭＳ ゴシック");
+const QString kProportionalGothic = QStringLiteral("ＭＳ Ｐゴシック");
+const QString kPresence = QStringLiteral("HG創英ﾌﾟﾚｾﾞﾝｽEB");
+
+}  // namespace
+
+// The families come from Debian's packages fonts-ipafont-gothic, fonts-ipafont-mincho (which
+// the install script installs) and fonts-noto-cjk (taken when it is there instead).
+QStringList SubstituteFamilies(const QString& family) {
+    if (family == kGothic) {
+        return {QStringLiteral("IPAGothic"), QStringLiteral("Noto Sans Mono CJK JP"),
+                QStringLiteral("Noto Sans CJK JP")};
+    }
+    if (family == kProportionalGothic) {
+        return {QStringLiteral("IPAPGothic"), QStringLiteral("Noto Sans CJK JP")};
+    }
+    if (family == kPresence) {
+        return {QStringLiteral("IPAPMincho"), QStringLiteral("Noto Serif CJK JP")};
+    }
+    return {};
+}
+
+void InstallFontSubstitutions() {
+    for (const QString& family : {kGothic, kProportionalGothic, kPresence}) {
+        QFont::insertSubstitutions(family, SubstituteFamilies(family));
+    }
+}
+
+namespace {
+QFont NamedFont(const QString& family, qreal pointSize, bool bold) {
+    QFont font(family);
+    font.setPointSizeF(pointSize);
+    font.setBold(bold);
+    return font;
+}
+}  // namespace
+
+QFont GothicFont(qreal pointSize, bool bold) { return NamedFont(kGothic, pointSize, bold); }
+
+QFont ProportionalGothicFont(qreal pointSize, bool bold) {
+    return NamedFont(kProportionalGothic, pointSize, bold);
+}
+
+QFont PresenceFont(qreal pointSize) {
+    QFont font(kPresence);
+    font.setPointSizeF(pointSize);
+    font.setWeight(QFont::Bold);
+    return font;
+}
+
+}  // namespace yubin::app

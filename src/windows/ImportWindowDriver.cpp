@@ -1,0 +1,155 @@
+#include "windows/ImportWindowDriver.h"
+
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <string>
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QPixmap>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+
+#include "import/DataFile.h"
+#include "import/mdInport.h"
+#include "settings/mdFileCreate.h"
+#include "store/mdlYubinBox.h"
+#include "windows/ErrorGuard.h"
+#include "windows/Fonts.h"
+#include "windows/MessageBox.h"
+#include "windows/SessionEnd.h"
+#include "windows/Startup.h"
+#include "windows/WindowBase.h"
+#include "windows/frmFilename.h"
+#include "windows/frmyubinbox.h"
+
+namespace yubin::app {
+
+namespace {
+
+struct DriverOptions {
+    std::string database;
+    std::array<std::string, 2> files;
+    double pauseSeconds = 0;
+    std::string screenshots;
+};
+
+bool Parse(int argc, char** argv, DriverOptions& options) {
+    for (int i = 2; i < argc; ++i) {
+        const std::string name = argv[i];
+        if (i + 1 >= argc) return false;
+        const std::string value = argv[++i];
+        if (name == "--db") {
+            options.database = value;
+        } else if (name == "--ken-all") {
+            options.files[0] = value;
+        } else if (name == "--jigyosyo") {
+            options.files[1] = value;
+        } else if (name == "--pause") {
+            options.pauseSeconds = std::stod(value);
+        } else if (name == "--screenshots") {
+            options.screenshots = value;
+        } else {
+            return false;
+        }
+    }
+    return !options.database.empty();
+}
+
+std::string Absolute(const std::string& path) {
+    return path.empty() ? path : std::filesystem::absolute(path).lexically_normal().string();
+}
+
+// The window as the X server shows it (its own rendering where the platform cannot grab).
+void Shoot(QWidget& window, const std::string& folder, const char* name) {
+    if (folder.empty()) return;
+    QPixmap picture = window.screen()->grabWindow(window.winId());
+    if (picture.isNull()) picture = window.grab();
+    picture.save(QString::fromStdString(folder + "/" + name + ".png"));
+}
+
+}  // namespace
+
+int RunImportWindow(int argc, char** argv) {
+    DriverOptions options;
+    try {
+        if (!Parse(argc, argv, options)) throw std::invalid_argument("arguments");
+    } catch (const std::exception&) {
+        std::cerr << "usage: yubinbox import-window --db FILE [--ken-all FILE] [--jigyosyo FILE]"
+                     " [--pause SECONDS] [--screenshots FOLDER]"
+                  << std::endl;
+        return 2;
+    }
+    QApplication application(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    InstallFontSubstitutions();
+    // One instance of the windows at a time, as at the program's start.
+    if (QFileInfo::exists(CheckFilePath())) {
+        std::cerr << kTwiceStartedMessage.toStdString() << std::endl;
+        return 3;
+    }
+    std::ofstream(std::filesystem::path(CheckFilePath().toStdU16String()));
+    const SessionEndWatcher sessionEnd;
+    // Nobody answers: a question gets its default answer (No to replacing newer data).
+    MessageBoxResponder boxes;
+    // The boxes asked are reported when the program ends.
+    SetEndProgramHook([&boxes](int exitCode) {
+        for (const AskedMessage& box : boxes.asked()) {
+            std::cerr << box.text.toStdString() << std::endl;
+        }
+        std::fflush(nullptr);
+        std::exit(exitCode);
+    });
+    mdlYubinBox::strMdbFile = Absolute(options.database);
+    mdFileCreate::SetIniFilePath();
+    std::string chosen;
+    frmFilename::SetModalHook([&chosen](frmFilename& chooser) {
+        mdInport::strSelFile = chosen;
+        mdInport::strSelFileDate = mdInport::FormatStamp(import::DataFileStamp(chosen));
+        chooser.unload();
+    });
+
+    Guarded([&] {
+        auto* window = new frmyubinbox;
+        window->show();
+        mdInport::environment().pauseSeconds = options.pauseSeconds;
+        // Once the window shows: choose, run, exit (which ends the program).
+        QTimer::singleShot(options.screenshots.empty() ? 0 : 500, window, [&, window] {
+            Guarded([&, window] {
+                Shoot(*window, options.screenshots, "import-1-opened");
+                for (int i = 0; i < 2; ++i) {
+                    if (options.files[i].empty()) continue;
+                    chosen = Absolute(options.files[i]);
+                    window->cmdCSVFILE(i).click();
+                }
+                QApplication::processEvents();
+                Shoot(*window, options.screenshots, "import-2-files-chosen");
+                auto* running = new QTimer(window);
+                if (!options.screenshots.empty()) {
+                    QObject::connect(running, &QTimer::timeout, window, [&, window, running] {
+                        const QProgressBar& bar = window->ProgressBar1();
+                        if (bar.isVisible() && bar.value() > bar.maximum() / 3) {
+                            running->stop();
+                            Shoot(*window, options.screenshots, "import-3-running");
+                        }
+                    });
+                    running->start(50);
+                }
+                window->cmdBTN(0).click();
+                QApplication::processEvents();
+                Shoot(*window, options.screenshots, "import-4-after-run");
+                if (window->lastRun().result != import::RunResult::Finished) {
+                    DeleteCheckFile();
+                    EndProgram(1);
+                }
+                window->cmdBTN(1).click();
+            });
+        });
+    });
+    return WindowBase::RunEventLoop();
+}
+
+}  // namespace yubin::app

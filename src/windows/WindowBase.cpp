@@ -1,0 +1,154 @@
+#include "windows/WindowBase.h"
+
+#include <algorithm>
+#include <utility>
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFont>
+#include <QPointer>
+
+#include "windows/ErrorGuard.h"
+#include "windows/Fonts.h"
+#include "windows/WindowCommon.h"
+
+namespace yubin::app {
+
+namespace {
+
+std::vector<WindowBase*>& Register() {
+    static std::vector<WindowBase*> windows;
+    return windows;
+}
+
+std::function<void()>& NoWindowLoadedAction() {
+    static std::function<void()> action;
+    return action;
+}
+
+bool& EventLoopRunning() {
+    static bool running = false;
+    return running;
+}
+
+// The program runs while a window is loaded. Windows hand over to each other by unloading
+// one and loading the next within one handler, so the register is looked at once the handler
+// has returned to the event loop.
+void QueueEndCheck() {
+    QCoreApplication* application = QCoreApplication::instance();
+    if (application == nullptr) return;
+    QMetaObject::invokeMethod(
+        application,
+        [] {
+            if (!Register().empty()) return;
+            if (NoWindowLoadedAction()) {
+                NoWindowLoadedAction()();
+            } else if (EventLoopRunning()) {
+                QCoreApplication::exit(0);
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+}  // namespace
+
+WindowBase::WindowBase(const QString& name, const QString& statusTextKey, QWidget* parent)
+    : QWidget(parent, Qt::Window), statusBar_(nullptr) {
+    setObjectName(name);
+    setAttribute(Qt::WA_DeleteOnClose);
+    setFixedSize(Px(kClientWidthTwips), Px(kClientHeightTwips));
+    setFont(GothicFont(9));
+    statusBar_ = new StatusBar1(statusTextKey, this);
+    placeStatusBar();
+    Register().push_back(this);
+}
+
+WindowBase::~WindowBase() { leaveRegister(); }
+
+void WindowBase::setCaption(const QString& title) { setWindowTitle(WindowCaption(*this, title)); }
+
+bool WindowBase::queryUnload(UnloadMode /*mode*/) { return true; }
+
+bool WindowBase::unload() {
+    if (!loaded_) return true;
+    unloadingFromCode_ = true;
+    QPointer<WindowBase> self(this);
+    const bool closed = close();
+    if (self) unloadingFromCode_ = false;
+    return closed;
+}
+
+void WindowBase::closeEvent(QCloseEvent* event) {
+    const UnloadMode mode = unloadingFromCode_ ? UnloadMode::Code
+                            : endingSession_   ? UnloadMode::SessionEnd
+                                               : UnloadMode::User;
+    bool unloads = false;
+    Guarded([&] {
+        if (!queryUnload(mode)) return;
+        unloadWindow();
+        unloads = true;
+    });
+    if (!unloads) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+    leaveRegister();
+}
+
+void WindowBase::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    placeStatusBar();
+}
+
+void WindowBase::placeStatusBar() {
+    const int barHeight = statusBar_->sizeHint().height();
+    statusBar_->setGeometry(0, height() - barHeight, width(), barHeight);
+}
+
+void WindowBase::leaveRegister() {
+    if (!loaded_) return;
+    loaded_ = false;
+    auto& windows = Register();
+    windows.erase(std::remove(windows.begin(), windows.end(), this), windows.end());
+    if (windows.empty()) QueueEndCheck();
+}
+
+int WindowBase::LoadedCount() { return static_cast<int>(Register().size()); }
+
+WindowBase* WindowBase::Loaded(const QString& name) {
+    for (WindowBase* window : Register()) {
+        if (window->objectName() == name) return window;
+    }
+    return nullptr;
+}
+
+std::vector<WindowBase*> WindowBase::LoadedWindows() { return Register(); }
+
+void WindowBase::DeleteLoadedWindows() {
+    while (!Register().empty()) delete Register().back();
+}
+
+void WindowBase::EndSession() {
+    std::vector<QPointer<WindowBase>> windows(Register().begin(), Register().end());
+    for (const QPointer<WindowBase>& window : windows) {
+        if (!window || !window->loaded_) continue;
+        window->endingSession_ = true;
+        window->close();
+        if (window) window->endingSession_ = false;
+    }
+}
+
+int WindowBase::RunEventLoop() {
+    if (Register().empty()) return 0;
+    EventLoopRunning() = true;
+    const int exitCode = QCoreApplication::exec();
+    EventLoopRunning() = false;
+    return exitCode;
+}
+
+std::function<void()> WindowBase::SetNoWindowLoadedAction(std::function<void()> action) {
+    return std::exchange(NoWindowLoadedAction(), std::move(action));
+}
+
+}  // namespace yubin::app

@@ -1,0 +1,295 @@
+#include "windows/frmFilename.h"
+
+#include <QButtonGroup>
+#include <QEvent>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QLabel>
+#include <QPushButton>
+
+#include "base/Error.h"
+#include "import/DataFile.h"
+#include "import/mdInport.h"
+#include "settings/mdFileCreate.h"
+#include "settings/mdGETUNC.h"
+#include "windowrules/ChooserRules.h"
+#include "windows/ErrorGuard.h"
+#include "windows/FileSystemLists.h"
+#include "windows/Fonts.h"
+#include "windows/MessageBox.h"
+#include "windows/Pictures.h"
+#include "windows/Startup.h"
+#include "windows/WindowCommon.h"
+
+namespace yubin::app {
+
+namespace {
+
+frmFilename::ModalHook& ModalHookInPlace() {
+    static frmFilename::ModalHook hook;
+    return hook;
+}
+
+struct Place {
+    int left, top, width, height;
+};
+
+constexpr Place kTitlePlace{300, 120, 8355, 435};
+constexpr std::array<Place, 3> kLabelPlaces{{
+    {240, 660, 1455, 195},    // Label1 ドライブ
+    {300, 1500, 1455, 315},   // Label2 フォルダ
+    {4920, 1500, 1455, 315},  // Label3 ファイル
+}};
+constexpr std::array<const char*, 3> kLabelTexts{"ドライブ", "フォルダ", "ファイル"};
+constexpr Place kDrive1Place{240, 1020, 4395, 315};
+constexpr Place kDir1Place{240, 1860, 4395, 3240};
+constexpr Place kFile1Place{4860, 1860, 4395, 2820};
+// By index: select, exit or cancel, back.
+constexpr std::array<Place, frmFilename::kButtonCount> kButtonPlaces{{
+    {6570, 4920, 1215, 615},
+    {8040, 4920, 1215, 615},
+    {5100, 4920, 1215, 615},
+}};
+constexpr std::array<const char*, frmFilename::kButtonCount> kButtonCaptions{
+    "選択(&S)", "ｷｬﾝｾﾙ(&C)", "戻る(&R)"};
+
+constexpr qreal kLabelPoints = 12;
+constexpr qreal kListPoints = 9.75;
+
+void PlaceAt(QWidget& control, const Place& place) {
+    PlaceTwips(control, place.left, place.top, place.width, place.height);
+}
+
+}  // namespace
+
+frmFilename::frmFilename(QWidget* parent)
+    : WindowBase(kName, QStringLiteral("moji"), parent),
+      lblTITLE_(new QLabel(QStringLiteral("Label4"), this)),
+      drive1_(new DriveList(this)),
+      dir1_(new DirList(this)),
+      file1_(new FileList(this)),
+      cmdBTNGroup_(new QButtonGroup(this)),
+      image1_(new QLabel(this)) {
+    image1_->setObjectName(QStringLiteral("Image1"));
+    image1_->setGeometry(rect());
+    image1_->setPixmap(pictures::Background(image1_->size()));
+    image1_->lower();
+
+    lblTITLE_->setObjectName(QStringLiteral("lblTITLE"));
+    lblTITLE_->setFont(GothicFont(kLabelPoints, true));
+    PlaceAt(*lblTITLE_, kTitlePlace);
+    OnPlainGround(*lblTITLE_);
+    for (size_t i = 0; i < labels_.size(); ++i) {
+        auto* label = new QLabel(QString::fromUtf8(kLabelTexts[i]), this);
+        label->setObjectName(QStringLiteral("Label%1").arg(i + 1));
+        label->setFont(GothicFont(kLabelPoints, true));
+        PlaceAt(*label, kLabelPlaces[i]);
+        FitHeightToText(*label);
+        label->resize(label->sizeHint().width(),
+                      label->height());  // the ground as wide as the text
+        OnPlainGround(*label);
+        labels_[i] = label;
+    }
+
+    drive1_->setObjectName(QStringLiteral("Drive1"));
+    dir1_->setObjectName(QStringLiteral("Dir1"));
+    file1_->setObjectName(QStringLiteral("File1"));
+    for (QWidget* list : {static_cast<QWidget*>(drive1_), static_cast<QWidget*>(dir1_),
+                          static_cast<QWidget*>(file1_)}) {
+        list->setFont(GothicFont(kListPoints, false));
+    }
+    PlaceAt(*drive1_, kDrive1Place);
+    FitHeightToText(*drive1_);
+    PlaceAt(*dir1_, kDir1Place);
+    PlaceAt(*file1_, kFile1Place);
+    file1_->setPattern(QStringLiteral("*.CSV"));
+
+    cmdBTNGroup_->setObjectName(QStringLiteral("cmdBTN"));
+    for (int index = 0; index < kButtonCount; ++index) {
+        QPushButton* button = ControlArrayButton(*cmdBTNGroup_, index,
+                                                 QString::fromUtf8(kButtonCaptions[index]), this);
+        button->setFont(GothicFont(kLabelPoints, true));
+        PlaceAt(*button, kButtonPlaces[index]);
+        button->setMouseTracking(true);
+        button->installEventFilter(this);
+        cmdBTN_[index] = button;
+    }
+    // Tab order: Dir1, File1, Drive1, select, exit, back (the labels take no focus).
+    setTabOrder(dir1_, file1_);
+    setTabOrder(file1_, drive1_);
+    setTabOrder(drive1_, cmdBTN_[rules::kSelectButton]);
+    setTabOrder(cmdBTN_[rules::kSelectButton], cmdBTN_[rules::kExitButton]);
+    setTabOrder(cmdBTN_[rules::kExitButton], cmdBTN_[rules::kBackButton]);
+    dir1_->setFocus();
+
+    connect(cmdBTNGroup_, &QButtonGroup::idClicked, this,
+            [this](int index) { Guarded([this, index] { cmdBTN_Click(index); }); });
+    connect(drive1_, &QComboBox::currentIndexChanged, this,
+            [this](int index) { Guarded([this, index] { Drive1_Change(index); }); });
+    connect(dir1_, &DirList::pathChanged, this,
+            [this](const QString& path) { Guarded([this, &path] { file1_->setFolder(path); }); });
+    connect(file1_, &FileList::fileActivated, this,
+            [this] { Guarded([this] { cmdBTN_Click(rules::kSelectButton); }); });
+
+    // Loading: the drive of the start folder, then the start folder itself when it exists.
+    startDir_ = mdInport::strStartDir.empty()
+                    ? QString::fromStdString(mdGETUNC::GetMyDocumentsPath())
+                    : QString::fromStdString(mdInport::strStartDir);
+    drive1_->setEntries(rules::ReadableDriveEntries(WindowDrivePlatform()));
+    drive1_->setCurrentIndex(drive1_->indexHolding(startDir_));
+    if (QFileInfo(startDir_).isDir()) dir1_->setPath(startDir_);
+}
+
+void frmFilename::InitFileSelect(WindowBase& caller, const QString& title) {
+    caller_ = &caller;
+    const QString shown = QString::fromStdString(rules::WithoutAccessMarks(title.toStdString()));
+    setCaption(shown);
+    const QString expected = QString::fromStdString(rules::ExpectedFileName(shown.toStdString()));
+    lblTITLE_->setText(QStringLiteral("◆") + expected + QStringLiteral("を選択してください。"));
+    if (caller.objectName() == QLatin1String("frmMENU")) {
+        cmdBTN_[rules::kExitButton]->setText(QString::fromUtf8(rules::kChooserExitCaption));
+        cmdBTN_[rules::kBackButton]->setVisible(true);
+    } else {
+        cmdBTN_[rules::kExitButton]->setText(QString::fromUtf8(rules::kChooserCancelCaption));
+        cmdBTN_[rules::kBackButton]->setVisible(false);
+    }
+    // The file list follows the title at once, not only when the window becomes active.
+    Form_Activate();
+}
+
+void frmFilename::ShowModal(WindowBase& caller, const QString& title) {
+    auto* chooser = new frmFilename;  // deleted once it is unloaded
+    chooser->InitFileSelect(caller, title);
+    if (ModalHookInPlace()) {
+        ModalHookInPlace()(*chooser);
+        return;
+    }
+    QPointer<frmFilename> alive(chooser);
+    QEventLoop loop;
+    chooser->modalLoop_ = &loop;
+    chooser->setWindowModality(Qt::ApplicationModal);
+    chooser->show();
+    chooser->activateWindow();
+    if (alive && alive->isLoaded()) loop.exec();
+    if (alive) alive->modalLoop_ = nullptr;
+}
+
+frmFilename::ModalHook frmFilename::SetModalHook(ModalHook hook) {
+    return std::exchange(ModalHookInPlace(), std::move(hook));
+}
+
+bool frmFilename::queryUnload(UnloadMode mode) {
+    if (mode == UnloadMode::User) ExitSteps();
+    return true;
+}
+
+void frmFilename::unloadWindow() {
+    if (modalLoop_ != nullptr) modalLoop_->quit();
+}
+
+bool frmFilename::event(QEvent* event) {
+    if (event->type() == QEvent::WindowActivate) Guarded([this] { Form_Activate(); });
+    return WindowBase::event(event);
+}
+
+bool frmFilename::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseMove) {
+        const int index = cmdBTNGroup_->id(qobject_cast<QPushButton*>(watched));
+        if (index >= 0) {
+            statusBar1()
+                .panel(QStringLiteral("moji"))
+                .setText(QString::fromStdString(rules::ChooserStatusText(
+                    index, cmdBTN_[rules::kExitButton]->text().toStdString())));
+        }
+    }
+    return WindowBase::eventFilter(watched, event);
+}
+
+void frmFilename::Form_Activate() {
+    const QString expected =
+        QString::fromStdString(rules::ExpectedFileName(windowTitle().toStdString()));
+    file1_->setToolTip(expected);
+    file1_->setPattern(QString::fromStdString(rules::FilePatternFor(expected.toStdString())));
+}
+
+void frmFilename::Drive1_Change(int index) {
+    if (index < 0) return;
+    dir1_->openOrTell(drive1_->folderAt(index));
+}
+
+void frmFilename::cmdBTN_Click(int index) {
+    switch (index) {
+        case rules::kSelectButton:
+            Select();
+            break;
+        case rules::kExitButton:
+            ExitSteps();
+            unload();
+            break;
+        case rules::kBackButton: {
+            QPointer<WindowBase> caller = caller_;
+            unload();
+            if (caller) {
+                caller->show();
+                caller->activateWindow();
+            }
+            break;
+        }
+        default:
+            break;
+    }
+}
+
+void frmFilename::Select() {
+    const QString name = file1_->selectedFileName();
+    if (name.isEmpty()) return;
+    const QString expected = file1_->toolTip();
+    if (!rules::IsExpectedFile(name.toStdString(), expected.toStdString())) {
+        MsgBox(QStringLiteral("選択したファイルが「") + expected +
+                   QStringLiteral("」ではありません。"),
+               MsgStyle::Critical, windowTitle());
+        return;
+    }
+    const std::string path =
+        rules::JoinFolderAndName(dir1_->path().toStdString(), name.toStdString());
+    const rules::ChooserMode mode =
+        rules::ModeOfCaller(caller_ ? caller_->objectName().toStdString() : std::string());
+    switch (mode) {
+        case rules::ChooserMode::Settings:
+            mdInport::strSelFile = path;
+            mdFileCreate::IniFileCreate(mdInport::strSelFile, "");
+            if (caller_) caller_->unload();  // the menu's unload deletes the marker
+            break;
+        case rules::ChooserMode::DataFile: {
+            // A file that cannot be read (no permission, a broken archive) is told, and the
+            // person may choose again.
+            std::string stamp;
+            try {
+                stamp = import::DataFileStamp(path);
+            } catch (const YubinError& error) {
+                MsgBox(QString::fromStdString(error.description()),
+                       MsgStyle::Critical | MsgStyle::OkOnly, windowTitle());
+                return;
+            }
+            mdInport::strSelFile = path;
+            mdInport::strSelFileDate = mdInport::FormatStamp(stamp);
+            break;
+        }
+        case rules::ChooserMode::Other:
+            break;
+    }
+    unload();
+}
+
+void frmFilename::ExitSteps() {
+    if (!settingsMode()) return;
+    DeleteCheckFile();
+    if (caller_) caller_->unload();
+}
+
+bool frmFilename::settingsMode() const {
+    return caller_ &&
+           rules::ModeOfCaller(caller_->objectName().toStdString()) == rules::ChooserMode::Settings;
+}
+
+}  // namespace yubin::app
