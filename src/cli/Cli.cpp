@@ -9,6 +9,8 @@
 
 #include "base/Error.h"
 #include "base/Text.h"
+#include "changes/ChangeReport.h"
+#include "cli/CliChanges.h"
 #include "cli/CliImportView.h"
 #include "cli/CliMessages.h"
 #include "cli/CliQuery.h"
@@ -184,6 +186,7 @@ int RunImport(const ImportOptions& options) {
     // 実行. From here Ctrl-C and SIGTERM abort an engine; outside the engines they wait until
     // the step at hand (the index, the compaction) has finished and then end as 終了 does.
     AbortSignalScope signals;
+    const std::string runStarted = changes::LocalTimestamp();
     const import::RunOutcome run = session.run();
     switch (run.result) {
         case import::RunResult::Declined:
@@ -202,6 +205,7 @@ int RunImport(const ImportOptions& options) {
             break;
     }
     if (!view.summary().empty()) std::cout << ForTerminal(view.summary()) << std::endl;
+    PrintReportCounts(mdlYubinBox::strMdbFile, runStarted, std::cout);
     if (g_abortRequested)
         std::cerr << "取り込みは終了しています。終了処理を行います。" << std::endl;
 
@@ -298,6 +302,7 @@ int RunCommandLine(int argc, char** argv) {
     importCommand->callback([&] { action = [&] { return RunImport(importOptions); }; });
 
     AddQueryCommands(app, action);
+    AddChangesCommand(app, action);
     UseJapaneseFailureMessages(app);
 
     if (const std::optional<std::string> unknown = UnknownSubcommand(app, argc, argv)) {

@@ -60,7 +60,8 @@ class PublishedRefreshSlowTest : public ::testing::Test {
     }
     // The report without the time of the import.
     static Table Report(const std::string& database) {
-        Table all = Rows(database, "SELECT データ, 旧作成日, 新作成日, 追加, 削除, 変更 FROM 変更報告");
+        Table all =
+            Rows(database, "SELECT データ, 旧作成日, 新作成日, 追加, 削除, 変更 FROM 変更報告");
         for (auto& row : Rows(database, "SELECT * FROM 変更明細")) all.push_back(row);
         return all;
     }
@@ -83,13 +84,23 @@ TEST_F(PublishedRefreshSlowTest, RefreshFromAnEditedCopyReportsExactlyTheEditedC
     const std::string counts = [&] {
         std::string text;
         for (const auto& row : Rows(database, "SELECT データ, 追加, 削除, 変更 FROM 変更報告")) {
-            text += row[0] + " added " + row[1] + " removed " + row[2] + " changed " + row[3] + "\n";
+            text +=
+                row[0] + " added " + row[1] + " removed " + row[2] + " changed " + row[3] + "\n";
         }
         return text;
     }();
     std::printf("derived month:\n%s", counts.c_str());
     // The command line told the counts at its end.
-    EXPECT_NE(refresh.out.find("変更報告"), std::string::npos) << refresh.out;
+    const auto told = [&](const char* title, const ExpectedChanges& expected) {
+        return std::string(title) + "追加 " + std::to_string(expected.added.size()) + "  削除 " +
+               std::to_string(expected.removed.size()) + "  変更 " +
+               std::to_string(expected.changed.size());
+    };
+    EXPECT_NE(refresh.out.find(told("変更報告（全国版）: ", month.national)), std::string::npos)
+        << refresh.out;
+    EXPECT_NE(refresh.out.find(told("変更報告（事業所個別版）: ", month.offices)),
+              std::string::npos)
+        << refresh.out;
 }
 
 TEST_F(PublishedRefreshSlowTest, KilledOrAbortedRefreshContinuedGivesTheUninterruptedReport) {
