@@ -2,90 +2,116 @@
 
 #include <algorithm>
 
-#include "base/Error.h"
-
 namespace yubin::changes {
 
 namespace {
 
-// Reads one side of the merge and checks that its codes ascend.
-class Side {
-  public:
-    explicit Side(CodeSource& source, const char* name) : source_(source), name_(name) {}
+constexpr std::uint64_t kFnvOffset = 14695981039346656037ull;
+constexpr std::uint64_t kFnvPrime = 1099511628211ull;
 
-    bool advance() {
-        std::swap(previous_, current_.code);
-        more_ = source_.next(current_);
-        if (more_ && started_ && current_.code <= previous_) {
-            throw YubinError(ErrorCode::InvalidArgument, std::string("変更報告: ") + name_ +
-                                                             "の郵便番号が昇順ではありません（" +
-                                                             previous_ + " の後に " +
-                                                             current_.code + "）。");
-        }
-        started_ = true;
-        return more_;
-    }
-    bool more() const { return more_; }
-    const CodeRows& current() const { return current_; }
+std::uint64_t Fnv(std::uint64_t hash, std::string_view text) {
+    for (unsigned char c : text) hash = (hash ^ c) * kFnvPrime;
+    return hash;
+}
 
-  private:
-    CodeSource& source_;
-    const char* name_;
-    CodeRows current_;
-    std::string previous_;
-    bool more_ = false;
-    bool started_ = false;
-};
+// Spreads the bits, so that sums of digests do not cancel.
+std::uint64_t Mix(std::uint64_t x) {
+    x ^= x >> 30;
+    x *= 0xbf58476d1ce4e5b9ull;
+    x ^= x >> 27;
+    x *= 0x94d049bb133111ebull;
+    return x ^ (x >> 31);
+}
 
 }  // namespace
 
-void NormalizeRows(std::vector<RowValues>& rows) {
-    std::sort(rows.begin(), rows.end());
-    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+std::uint64_t CodeKey(std::string_view code) {
+    // Odd: a packed key ends in a zero byte.
+    if (code.size() > 7) return Mix(Fnv(kFnvOffset, code)) | 1;
+    std::uint64_t key = 0;
+    for (size_t i = 0; i < 8; ++i) {
+        key = (key << 8) | (i < code.size() ? static_cast<unsigned char>(code[i]) : 0u);
+    }
+    return key;
 }
 
-ChangeCounts CompareCodes(CodeSource& before, CodeSource& after, const ChangeSink& sink) {
-    ChangeCounts counts;
-    Side old(before, "変更前");
-    Side now(after, "変更後");
-    old.advance();
-    now.advance();
-    CodeRows none;
-    while (old.more() || now.more()) {
-        const bool takeOld = old.more() && (!now.more() || old.current().code < now.current().code);
-        const bool takeNew = now.more() && (!old.more() || now.current().code < old.current().code);
-        if (takeOld) {
-            none.code = old.current().code;
-            ++counts.removed;
-            sink(Change::Removed, old.current(), none);
-            old.advance();
-        } else if (takeNew) {
-            none.code = now.current().code;
-            ++counts.added;
-            sink(Change::Added, none, now.current());
-            now.advance();
+std::uint64_t RowDigest(const RowValues& row) {
+    RowView view;
+    for (size_t i = 0; i < kRowFieldCount; ++i) view[i] = row[i];
+    return RowDigest(view);
+}
+
+std::uint64_t RowDigest(const RowView& row) {
+    std::uint64_t hash = kFnvOffset;
+    for (std::string_view field : row) {
+        hash = Fnv(hash, field);
+        hash = (hash ^ 0x1f) * kFnvPrime;  // the field's end: ("ab","") differs from ("a","b")
+    }
+    return Mix(hash);
+}
+
+void CodeDigests::add(std::string_view code, const RowView& row) {
+    entries_.push_back({CodeKey(code), RowDigest(row)});
+}
+
+void CodeDigests::add(std::string_view code, const RowValues& row) {
+    entries_.push_back({CodeKey(code), RowDigest(row)});
+}
+
+void CodeDigests::finish() {
+    if (finished_) return;
+    finished_ = true;
+    std::sort(entries_.begin(), entries_.end(), [](const Entry& a, const Entry& b) {
+        return a.key != b.key ? a.key < b.key : a.digest < b.digest;
+    });
+    size_t out = 0;
+    Entry previous{};
+    for (size_t i = 0; i < entries_.size(); ++i) {
+        const Entry e = entries_[i];
+        // A repeated row counts once: the rows of a code are a set.
+        if (i > 0 && previous.key == e.key && previous.digest == e.digest) continue;
+        previous = e;
+        if (out > 0 && entries_[out - 1].key == e.key) {
+            entries_[out - 1].digest += e.digest;
         } else {
-            if (old.current().rows != now.current().rows) {
-                ++counts.changed;
-                sink(Change::Changed, old.current(), now.current());
-            }
-            old.advance();
-            now.advance();
+            entries_[out++] = e;
         }
     }
-    return counts;
+    entries_.resize(out);
+    entries_.shrink_to_fit();
 }
 
-VectorCodeSource::VectorCodeSource(std::vector<CodeRows> codes) : codes_(std::move(codes)) {
-    std::sort(codes_.begin(), codes_.end(),
-              [](const CodeRows& a, const CodeRows& b) { return a.code < b.code; });
-    for (CodeRows& code : codes_) NormalizeRows(code.rows);
+std::vector<CodeChange> CompareDigests(const CodeDigests& before, const CodeDigests& after,
+                                       ChangeCounts& counts) {
+    counts = {};
+    std::vector<CodeChange> changes;
+    const auto& old = before.entries();
+    const auto& now = after.entries();
+    size_t i = 0, j = 0;
+    while (i < old.size() || j < now.size()) {
+        if (j == now.size() || (i < old.size() && old[i].key < now[j].key)) {
+            changes.push_back({old[i++].key, Change::Removed});
+            ++counts.removed;
+        } else if (i == old.size() || now[j].key < old[i].key) {
+            changes.push_back({now[j++].key, Change::Added});
+            ++counts.added;
+        } else {
+            if (old[i].digest != now[j].digest) {
+                changes.push_back({old[i].key, Change::Changed});
+                ++counts.changed;
+            }
+            ++i;
+            ++j;
+        }
+    }
+    return changes;
 }
 
-bool VectorCodeSource::next(CodeRows& out) {
-    if (position_ >= codes_.size()) return false;
-    out = codes_[position_++];
-    return true;
+const CodeChange* FindChange(const std::vector<CodeChange>& changes, std::uint64_t key) {
+    const auto at =
+        std::lower_bound(changes.begin(), changes.end(), key,
+                         [](const CodeChange& c, std::uint64_t k) { return c.key < k; });
+    return at != changes.end() && at->key == key ? &*at : nullptr;
 }
 
 }  // namespace yubin::changes

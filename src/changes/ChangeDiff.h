@@ -1,10 +1,13 @@
-// The comparison of two data sets per postal code: a sorted merge of two streams of codes in
-// ascending order, each with the set of its rows, in constant memory (one code of each side).
+// The comparison of two data sets per postal code, without sorting their rows: each row is
+// reduced to a 64-bit digest, each code to the digest of the set of its rows (the rows in any
+// order, a repeated row once), and the two sides' codes are merged in key order. Memory: 16
+// bytes a row while a side is read, 16 bytes a code after.
 #pragma once
 
 #include <array>
-#include <functional>
+#include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace yubin::changes {
@@ -13,23 +16,8 @@ namespace yubin::changes {
 // data set does not carry is the empty text.
 inline constexpr size_t kRowFieldCount = 11;
 using RowValues = std::array<std::string, kRowFieldCount>;
-
-// One postal code with its rows, sorted and without repeats: a code's rows are a set.
-struct CodeRows {
-    std::string code;
-    std::vector<RowValues> rows;
-};
-
-// Sorts the rows and removes the repeated ones.
-void NormalizeRows(std::vector<RowValues>& rows);
-
-// Codes in strictly ascending order (byte order), each once, its rows normalized.
-class CodeSource {
-  public:
-    virtual ~CodeSource() = default;
-    // The next code into `out`; false at the end.
-    virtual bool next(CodeRows& out) = 0;
-};
+// The same, read in place.
+using RowView = std::array<std::string_view, kRowFieldCount>;
 
 enum class Change { Added, Removed, Changed };
 
@@ -40,24 +28,43 @@ struct ChangeCounts {
     friend bool operator==(const ChangeCounts&, const ChangeCounts&) = default;
 };
 
-// Told of every code that differs, in code order: an added code has no rows before, a
-// removed one none after.
-using ChangeSink =
-    std::function<void(Change change, const CodeRows& before, const CodeRows& after)>;
+// A postal code as a number that keeps the order of the codes' bytes (codes of up to eight
+// bytes; a longer text, which no postal code is, gets a digest of its own).
+std::uint64_t CodeKey(std::string_view code);
+std::uint64_t RowDigest(const RowView& row);
+std::uint64_t RowDigest(const RowValues& row);
 
-// Merges the two sources. A source whose codes do not ascend raises InvalidArgument: the
-// merge would report codes as added and removed at once.
-ChangeCounts CompareCodes(CodeSource& before, CodeSource& after, const ChangeSink& sink);
-
-// A source over codes in memory (tests, small reports); sorts and normalizes them.
-class VectorCodeSource : public CodeSource {
+// The codes of one side, added row by row in any order.
+class CodeDigests {
   public:
-    explicit VectorCodeSource(std::vector<CodeRows> codes);
-    bool next(CodeRows& out) override;
+    void reserve(size_t rows) { entries_.reserve(rows); }
+    void add(std::string_view code, const RowView& row);
+    void add(std::string_view code, const RowValues& row);
+    // Sorts and sums each code's distinct row digests; no add after it.
+    void finish();
+    size_t codeCount() const { return entries_.size(); }
+
+    struct Entry {
+        std::uint64_t key;
+        std::uint64_t digest;
+    };
+    const std::vector<Entry>& entries() const { return entries_; }
 
   private:
-    std::vector<CodeRows> codes_;
-    size_t position_ = 0;
+    std::vector<Entry> entries_;
+    bool finished_ = false;
 };
+
+struct CodeChange {
+    std::uint64_t key;
+    Change change;
+};
+
+// The codes that differ between two finished sides, in key order, with their counts.
+std::vector<CodeChange> CompareDigests(const CodeDigests& before, const CodeDigests& after,
+                                       ChangeCounts& counts);
+
+// The change of a key in a list from CompareDigests, or nullptr.
+const CodeChange* FindChange(const std::vector<CodeChange>& changes, std::uint64_t key);
 
 }  // namespace yubin::changes

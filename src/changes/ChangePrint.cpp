@@ -27,7 +27,9 @@ class DetailReader {
         : rows_(connection,
                 "SELECT ifnull(\"郵便番号\", ''), ifnull(\"区分\", ''), "
                 "ifnull(\"新旧\", '')" +
-                    Columns() + " FROM \"変更明細\" WHERE \"データ\" = ?1 ORDER BY rowid") {
+                    Columns() +
+                    " FROM \"変更明細\" WHERE \"データ\" = ?1 "
+                    "ORDER BY \"郵便番号\", \"新旧\" DESC, rowid") {
         rows_.bind(1, DataSetName(set));
         hasRow_ = rows_.step();
     }
@@ -196,7 +198,9 @@ void PrintText(db::Connection& connection, DataSet set, const std::optional<Repo
     }
     DetailReader reader(connection, set);
     CodeEntry entry;
+    bool listed = false;
     while (reader.next(entry)) {
+        listed = true;
         out << "  " << entry.code << " " << entry.change << "\n";
         for (const RowValues& row : entry.before) {
             out << "    " << kBeforeWord << " " << RowText(set, row) << "\n";
@@ -204,6 +208,10 @@ void PrintText(db::Connection& connection, DataSet set, const std::optional<Repo
         for (const RowValues& row : entry.after) {
             out << "    " << kAfterWord << " " << RowText(set, row) << "\n";
         }
+    }
+    if (!listed && summary->counts.added > 0) {
+        out << "  最初の取り込みのため、郵便番号の一覧はありません / the first import: the codes "
+               "are not listed\n";
     }
 }
 

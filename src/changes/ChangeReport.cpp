@@ -1,6 +1,7 @@
 #include "changes/ChangeReport.h"
 
 #include <ctime>
+#include <unordered_map>
 
 #include "store/NativeSql.h"
 
@@ -17,64 +18,124 @@ std::string Quote(std::string_view name) {
     return text + '"';
 }
 
-// The data set's rows now, one row a ZIPALL row: c0 the postal code, c1 to c11 the compared
-// columns (kRowColumns). The national rows take their prefecture and municipality from the
-// masters, as every reader of the database does.
-std::string CurrentRows(DataSet set) {
-    if (set == DataSet::National) {
-        return R"(SELECT z."郵便番号" AS c0, z."団体コード" AS c1, p."都道府県名" AS c2,)"
-               R"( p."住所かな1" AS c3, m."市町村名" AS c4, m."住所かな2" AS c5, z."町域名" AS c6,)"
-               R"( z."住所かな3" AS c7, NULL AS c8, NULL AS c9, NULL AS c10, NULL AS c11)"
-               R"( FROM "ZIPALL" AS z)"
-               R"( LEFT JOIN "市町村" AS m ON m."JISX0402" = z."団体コード")"
-               R"( LEFT JOIN "都道府県" AS p ON p."JISX0401" = substr(z."団体コード", 1, 2))"
-               R"( WHERE z."データ識別" <> '1')";
-    }
-    return R"(SELECT z."郵便番号" AS c0, z."団体コード" AS c1, NULL AS c2, NULL AS c3,)"
-           R"( NULL AS c4, NULL AS c5, z."町域名" AS c6, NULL AS c7, z."事業所名" AS c8,)"
-           R"( z."事業所名かな" AS c9, z."丁目番地等" AS c10, z."取扱郵便局" AS c11)"
-           R"( FROM "ZIPALL" AS z WHERE z."データ識別" = '1')";
+const std::string kWhereSet = " WHERE \"データ\" = ?1";
+
+// The ZIPALL columns a row is made of, in this order after the postal code; the prefecture and
+// municipality names of a national row come from the masters.
+constexpr std::array<const char*, 7> kZipallColumns = {
+    "団体コード", "町域名", "住所かな3", "事業所名", "事業所名かな", "丁目番地等", "取扱郵便局"};
+constexpr std::array<RowField, 7> kZipallFields = {
+    kMunicipalityCode, kTownName, kTownKana, kOfficeName, kOfficeKana, kStreetAddress, kPostOffice};
+// Which of them each data set carries.
+bool Carries(DataSet set, size_t column) {
+    return set == DataSet::National ? column <= 2 : column != 2;
 }
 
-// "a", "b", ... for the compared columns, each with the given prefix and suffix.
-std::string RowColumnList(const std::string& before, const std::string& after) {
+// "SELECT 郵便番号, <the columns> FROM ZIPALL WHERE <the data set's rows>"; the columns the
+// data set does not carry are Null, each column wrapped as `wrap` says ("%" stands for it).
+std::string ZipallRows(DataSet set, const std::string& wrap) {
+    const auto wrapped = [&wrap](const std::string& column) {
+        std::string text = wrap;
+        return text.replace(text.find('%'), 1, column);
+    };
+    std::string text = "SELECT " + wrapped("\"郵便番号\"");
+    for (size_t i = 0; i < kZipallColumns.size(); ++i) {
+        text += ", " + (Carries(set, i) ? wrapped(Quote(kZipallColumns[i])) : std::string("NULL"));
+    }
+    return text + " FROM \"ZIPALL\" WHERE \"データ識別\"" +
+           (set == DataSet::National ? " <> '1'" : " = '1'");
+}
+
+std::string KeptColumns() {
     std::string text;
-    for (const char* column : kRowColumns) text += ", " + before + Quote(column) + after;
+    for (const char* column : kZipallColumns) text += ", " + Quote(column);
     return text;
 }
 
-// Codes with their rows, from a statement whose rows come in code order: column 0 the code,
-// 1 to 11 the compared columns.
-class StatementCodeSource : public CodeSource {
-  public:
-    explicit StatementCodeSource(db::NativeStatement& statement) : statement_(statement) {}
+// Lets a map with text keys be searched with a string_view.
+struct TextHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+};
 
-    bool next(CodeRows& out) override {
-        if (!started_) {
-            hasRow_ = statement_.step();
-            started_ = true;
+// The prefecture and municipality names by code, as national rows take them.
+struct Masters {
+    using Names = std::pair<std::string, std::string>;  // the name and its reading
+    using Map = std::unordered_map<std::string, Names, TextHash, std::equal_to<>>;
+    Map prefectures, municipalities;
+
+    void read(db::Connection& connection, const std::string& sql, DataSet set, bool kept) {
+        db::NativeStatement rows(connection, sql);
+        if (kept) rows.bind(1, DataSetName(set));
+        while (rows.step()) {
+            auto& map = rows.text(0) == "都道府県" ? prefectures : municipalities;
+            map.try_emplace(std::string(rows.text(1)), rows.text(2), rows.text(3));
         }
-        if (!hasRow_) return false;
-        out.code.assign(statement_.text(0));
-        out.rows.clear();
-        do {
-            RowValues& row = out.rows.emplace_back();
-            for (size_t i = 0; i < kRowFieldCount; ++i) {
-                row[i].assign(statement_.text(static_cast<int>(i) + 1));
+    }
+    void fill(RowView& row) const {
+        const std::string_view code = row[kMunicipalityCode];
+        if (const auto p = prefectures.find(code.substr(0, 2)); p != prefectures.end()) {
+            row[kPrefectureName] = p->second.first;
+            row[kPrefectureKana] = p->second.second;
+        }
+        if (const auto m = municipalities.find(code); m != municipalities.end()) {
+            row[kMunicipalityName] = m->second.first;
+            row[kMunicipalityKana] = m->second.second;
+        }
+    }
+};
+
+// Both masters as rows of (表, コード, 名前, かな).
+const char* kMastersNow =
+    "SELECT '都道府県' AS t, \"JISX0401\" AS c, ifnull(\"都道府県名\", '') AS n, "
+    "ifnull(\"住所かな1\", '') AS k FROM \"都道府県\" UNION ALL SELECT '市町村', \"JISX0402\", "
+    "ifnull(\"市町村名\", ''), ifnull(\"住所かな2\", '') FROM \"市町村\"";
+
+// One side of the comparison: its rows (a statement giving the postal code and the columns
+// of kZipallColumns) and the masters the national rows take their names from.
+class Side {
+  public:
+    Side(db::Connection& connection, DataSet set, bool kept) : set_(set) {
+        if (kept) {
+            sql_ = "SELECT \"郵便番号\"" + KeptColumns() + " FROM " + Quote(kKeptTable) + kWhereSet;
+        } else {
+            sql_ = ZipallRows(set, "%");
+        }
+        if (set == DataSet::National) {
+            masters_.read(connection,
+                          kept ? "SELECT \"表\", \"コード\", ifnull(\"名前\", ''), "
+                                 "ifnull(\"かな\", '') FROM " +
+                                     Quote(kKeptMastersTable) + kWhereSet
+                               : kMastersNow,
+                          set, kept);
+        }
+        kept_ = kept;
+    }
+
+    // Calls `visit(code, row)` for every row; the texts are valid during the call.
+    template <class Visit>
+    void forEachRow(db::Connection& connection, Visit visit) const {
+        db::NativeStatement rows(connection, sql_);
+        if (kept_) rows.bind(1, DataSetName(set_));
+        RowView row;
+        while (rows.step()) {
+            row = {};
+            for (size_t i = 0; i < kZipallFields.size(); ++i) {
+                row[kZipallFields[i]] = rows.text(static_cast<int>(i) + 1);
             }
-            hasRow_ = statement_.step();
-        } while (hasRow_ && statement_.text(0) == out.code);
-        NormalizeRows(out.rows);
-        return true;
+            if (set_ == DataSet::National) masters_.fill(row);
+            visit(rows.text(0), row);
+        }
     }
 
   private:
-    db::NativeStatement& statement_;
-    bool started_ = false;
-    bool hasRow_ = false;
+    DataSet set_;
+    bool kept_ = false;
+    std::string sql_;
+    Masters masters_;
 };
 
-// Writes the rows of every code the comparison names into 変更明細.
+// Writes the rows of the codes the comparison names into 変更明細.
 class DetailWriter {
   public:
     DetailWriter(db::Connection& connection, DataSet set)
@@ -82,10 +143,10 @@ class DetailWriter {
                                   Parameters() + ")"),
           set_(DataSetName(set)) {}
 
-    void write(Change change, const CodeRows& before, const CodeRows& after) {
-        const char* word = ChangeWord(change);
-        for (const RowValues& row : before.rows) insert(word, kBeforeWord, before.code, row);
-        for (const RowValues& row : after.rows) insert(word, kAfterWord, after.code, row);
+    void write(Change change, const char* side, std::string_view code, const RowView& row) {
+        insert_.bind(1, set_).bind(2, code).bind(3, ChangeWord(change)).bind(4, side);
+        for (size_t i = 0; i < kRowFieldCount; ++i) insert_.bind(static_cast<int>(i) + 5, row[i]);
+        insert_.run();
     }
 
   private:
@@ -96,22 +157,28 @@ class DetailWriter {
         }
         return text;
     }
-    void insert(const char* change, const char* side, const std::string& code,
-                const RowValues& row) {
-        insert_.bind(1, set_).bind(2, code).bind(3, change).bind(4, side);
-        for (size_t i = 0; i < kRowFieldCount; ++i) insert_.bind(static_cast<int>(i) + 5, row[i]);
-        insert_.run();
-    }
 
     db::NativeStatement insert_;
     std::string_view set_;
 };
 
 bool KeptFormWaits(db::Connection& connection, DataSet set) {
-    db::NativeStatement waiting(
-        connection, "SELECT 1 FROM " + Quote(kKeptStampTable) + " WHERE \"データ\" = ?1");
+    db::NativeStatement waiting(connection, "SELECT 1 FROM " + Quote(kKeptStampTable) + kWhereSet);
     waiting.bind(1, DataSetName(set));
     return waiting.step();
+}
+
+void Run(db::Connection& connection, const std::string& sql, DataSet set) {
+    db::NativeStatement(connection, sql).bind(1, DataSetName(set)).run();
+}
+
+CodeDigests Digests(db::Connection& connection, const Side& side) {
+    CodeDigests digests;
+    side.forEachRow(connection, [&digests](std::string_view code, const RowView& row) {
+        digests.add(code, row);
+    });
+    digests.finish();
+    return digests;
 }
 
 }  // namespace
@@ -129,18 +196,21 @@ bool KeepOldData(db::Connection& connection, DataSet set) {
     EnsureTables(connection);
     db::NativeTransaction transaction(connection);
     if (KeptFormWaits(connection, set)) return false;
-    std::string copy = "INSERT INTO " + Quote(kKeptTable) + " (\"データ\", \"郵便番号\"" +
-                       RowColumnList("", "") + ") SELECT ?1";
-    for (int i = 0; i <= static_cast<int>(kRowFieldCount); ++i) {
-        copy += ", nullif(c" + std::to_string(i) + ", '')";
+    Run(connection,
+        "INSERT INTO " + Quote(kKeptTable) + " (\"データ\", \"郵便番号\"" + KeptColumns() + ") " +
+            ZipallRows(set, "nullif(%, '')").replace(0, 6, "SELECT ?1, "),
+        set);
+    if (set == DataSet::National) {
+        Run(connection,
+            "INSERT INTO " + Quote(kKeptMastersTable) +
+                " SELECT ?1, t, c, nullif(n, ''), nullif(k, '') FROM (" + std::string(kMastersNow) +
+                ")",
+            set);
     }
-    // In code order: the report reads them back in the order they were stored.
-    copy += " FROM (" + CurrentRows(set) + ") ORDER BY c0";
-    db::NativeStatement(connection, copy).bind(1, DataSetName(set)).run();
-    db::NativeStatement stamp(
-        connection, "INSERT INTO " + Quote(kKeptStampTable) + " VALUES (?1, (SELECT nullif(" +
-                        Quote(DataSetName(set)) + ", '') FROM \"作成日\" LIMIT 1))");
-    stamp.bind(1, DataSetName(set)).run();
+    Run(connection,
+        "INSERT INTO " + Quote(kKeptStampTable) + " VALUES (?1, (SELECT nullif(" +
+            Quote(DataSetName(set)) + ", '') FROM \"作成日\" LIMIT 1))",
+        set);
     transaction.commit();
     return true;
 }
@@ -157,41 +227,36 @@ std::optional<ReportSummary> MakeReport(db::Connection& connection, DataSet set,
     summary.set = set;
     summary.importedAt = importedAt.empty() ? LocalTimestamp() : std::move(importedAt);
     {
-        db::NativeStatement before(connection, "SELECT ifnull(\"作成日\", '') FROM " +
-                                                   Quote(kKeptStampTable) +
-                                                   " WHERE \"データ\" = ?1");
+        db::NativeStatement before(
+            connection, "SELECT ifnull(\"作成日\", '') FROM " + Quote(kKeptStampTable) + kWhereSet);
         if (before.bind(1, name).step()) summary.stampBefore = before.text(0);
         db::NativeStatement after(connection,
                                   "SELECT ifnull(" + Quote(name) + ", '') FROM \"作成日\" LIMIT 1");
         if (after.step()) summary.stampAfter = after.text(0);
     }
 
-    db::NativeStatement(connection, "DELETE FROM " + Quote(kDetailTable) + " WHERE \"データ\" = ?1")
-        .bind(1, name)
-        .run();
+    Run(connection, "DELETE FROM " + Quote(kDetailTable) + kWhereSet, set);
     {
-        db::NativeStatement kept(connection, "SELECT \"郵便番号\"" + RowColumnList("", "") +
-                                                 " FROM " + Quote(kKeptTable) +
-                                                 " WHERE \"データ\" = ?1 ORDER BY rowid");
-        kept.bind(1, name);
-        std::string current = "SELECT c0";
-        for (size_t i = 1; i <= kRowFieldCount; ++i) current += ", c" + std::to_string(i);
-        db::NativeStatement now(connection,
-                                current + " FROM (" + CurrentRows(set) + ") ORDER BY c0");
-        StatementCodeSource beforeCodes(kept);
-        StatementCodeSource afterCodes(now);
-        DetailWriter details(connection, set);
-        summary.counts =
-            CompareCodes(beforeCodes, afterCodes,
-                         [&details](Change change, const CodeRows& before, const CodeRows& after) {
-                             details.write(change, before, after);
-                         });
+        const Side old(connection, set, true);
+        const Side now(connection, set, false);
+        const CodeDigests before = Digests(connection, old);
+        const CodeDigests after = Digests(connection, now);
+        const std::vector<CodeChange> changes = CompareDigests(before, after, summary.counts);
+        // The rows of the codes that changed; an import into an empty table replaced nothing,
+        // and its codes, all of them added, are not listed.
+        if (before.codeCount() > 0 && !changes.empty()) {
+            DetailWriter details(connection, set);
+            for (const auto& [side, word] : {std::pair{&old, kBeforeWord}, {&now, kAfterWord}}) {
+                side->forEachRow(connection, [&](std::string_view code, const RowView& row) {
+                    if (const CodeChange* change = FindChange(changes, CodeKey(code))) {
+                        details.write(change->change, word, code, row);
+                    }
+                });
+            }
+        }
     }
 
-    const std::string where = " WHERE \"データ\" = ?1";
-    db::NativeStatement(connection, "DELETE FROM " + Quote(kReportTable) + where)
-        .bind(1, name)
-        .run();
+    Run(connection, "DELETE FROM " + Quote(kReportTable) + kWhereSet, set);
     db::NativeStatement report(connection, "INSERT INTO " + Quote(kReportTable) +
                                                " VALUES (?1, ?2, nullif(?3, ''), nullif(?4, ''), "
                                                "?5, ?6, ?7)");
@@ -203,10 +268,9 @@ std::optional<ReportSummary> MakeReport(db::Connection& connection, DataSet set,
         .bind(6, summary.counts.removed)
         .bind(7, summary.counts.changed)
         .run();
-    db::NativeStatement(connection, "DELETE FROM " + Quote(kKeptTable) + where).bind(1, name).run();
-    db::NativeStatement(connection, "DELETE FROM " + Quote(kKeptStampTable) + where)
-        .bind(1, name)
-        .run();
+    for (const char* table : {kKeptTable, kKeptMastersTable, kKeptStampTable}) {
+        Run(connection, "DELETE FROM " + Quote(table) + kWhereSet, set);
+    }
     transaction.commit();
     return summary;
 }
@@ -216,7 +280,7 @@ std::optional<ReportSummary> ReadSummary(db::Connection& connection, DataSet set
     db::NativeStatement row(connection,
                             "SELECT ifnull(\"取込日時\", ''), ifnull(\"旧作成日\", ''), "
                             "ifnull(\"新作成日\", ''), \"追加\", \"削除\", \"変更\" FROM " +
-                                Quote(kReportTable) + " WHERE \"データ\" = ?1");
+                                Quote(kReportTable) + kWhereSet);
     row.bind(1, DataSetName(set));
     if (!row.step()) return std::nullopt;
     ReportSummary summary;

@@ -28,7 +28,7 @@ struct TableSpec {
     bool hidden;
 };
 
-std::array<TableSpec, 4> TableSpecs() {
+std::array<TableSpec, 5> TableSpecs() {
     const std::string rows = RowColumnDefinitions();
     return {{
         {kReportTable,
@@ -40,6 +40,10 @@ std::array<TableSpec, 4> TableSpecs() {
              rows + ")",
          false},
         {kKeptTable, "CREATE TABLE 変更前データ (データ Text(8), 郵便番号 Text(7)" + rows + ")",
+         true},
+        {kKeptMastersTable,
+         "CREATE TABLE 変更前マスタ (データ Text(8), 表 Text(4), コード Text(5), 名前 Text(255), "
+         "かな Text(255))",
          true},
         {kKeptStampTable, "CREATE TABLE 変更前作成日 (データ Text(8), 作成日 Text(10))", true},
     }};

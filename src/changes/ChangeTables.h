@@ -6,6 +6,7 @@
 //   変更明細 (visible)      the rows before and after of every code the last report names
 //   変更前データ (hidden)   the kept form of a data set's rows, from before a fresh import
 //                           deleted them until the report is made
+//   変更前マスタ (hidden)   the prefecture and municipality names the kept national rows had
 //   変更前作成日 (hidden)   one row a kept data set: its creation date; the row says that a
 //                           report is due
 //
@@ -24,6 +25,7 @@ namespace yubin::changes {
 inline constexpr const char* kReportTable = "変更報告";
 inline constexpr const char* kDetailTable = "変更明細";
 inline constexpr const char* kKeptTable = "変更前データ";
+inline constexpr const char* kKeptMastersTable = "変更前マスタ";
 inline constexpr const char* kKeptStampTable = "変更前作成日";
 
 // The two data sets, reported separately. The column データ of every table holds the name

@@ -54,8 +54,7 @@ inline std::vector<Fields> ReadLines(const std::string& path) {
     return lines;
 }
 
-inline void WriteLines(const std::string& path, const std::vector<Fields>& lines,
-                       time_t modified) {
+inline void WriteLines(const std::string& path, const std::vector<Fields>& lines, time_t modified) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     for (const Fields& fields : lines) {
         for (size_t i = 0; i < fields.size(); ++i) out << (i ? "," : "") << fields[i];
@@ -143,7 +142,8 @@ inline DerivedMonth DeriveMonth(const std::string& kenPath, const std::string& o
     // The code moves to the municipality of the merged one's neighbour.
     const Fields& donor = ken[merged - 1];
     month.national.changed.insert(Unquoted(ken[moved][2]));
-    for (int f : {0, 3, 4, 6, 7}) ken[moved][static_cast<size_t>(f)] = donor[static_cast<size_t>(f)];
+    for (int f : {0, 3, 4, 6, 7})
+        ken[moved][static_cast<size_t>(f)] = donor[static_cast<size_t>(f)];
     for (size_t i = group; ken[i][2] == ken[group][2]; ++i) ken[i][12] = "1";
     month.national.changed.insert(Unquoted(ken[group][2]));
     for (size_t i = merged; i < mergedEnd; ++i) {
