@@ -107,7 +107,7 @@ int RunSearch(const QueryOptions& options) {
         return kExitUsage;
     }
     auto connection = Connect(DatabaseFromOptionOrSettings(options.database));
-    const Masters masters(*connection);
+    Masters masters(*connection);
     const QueryRows rows =
         SearchRows(*connection, masters, words, static_cast<std::size_t>(options.limit));
     RowWriter(std::cout, FormatOf(options), masters).write(rows);

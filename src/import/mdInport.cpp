@@ -13,6 +13,7 @@
 #include "import/DataLineError.h"
 #include "import/JigyosyoReader.h"
 #include "import/KenAllReader.h"
+#include "query/SearchIndex.h"
 #include "settings/mdFileCreate.h"
 #include "store/mdlYubinBox.h"
 
@@ -653,6 +654,14 @@ RunReport InportRun() {
         if (recreateKeys) {
             ExecuteKeyStatement("CREATE INDEX x_郵便番号 ON ZIPALL(郵便番号)");
             ExecuteKeyStatement("ALTER TABLE ZIPALL ADD CONSTRAINT xRECNO PRIMARY KEY(RECNO)");
+            // The search's index over the rows as they now are. The rows are on disk first, so
+            // that their commit reports its own failure; without the index a search reads
+            // every row, so a failure to make it costs only time.
+            mdlYubinBox::Flush();
+            try {
+                cli::BuildSearchIndex(connection());
+            } catch (const YubinError&) {
+            }
         }
     }
     ShowSakuseibi(strSakuseibi);

@@ -6,6 +6,7 @@
 
 #include "base/Text.h"
 #include "query/Normalize.h"
+#include "query/SearchIndex.h"
 #include "store/TableScan.h"
 
 namespace yubin::cli {
@@ -85,28 +86,56 @@ class LetterFinder {
 
 }  // namespace
 
-Masters::Masters(db::Connection& connection) {
-    const auto load = [&](const char* table, const char* code, const char* name, const char* kana,
-                          std::unordered_map<std::string, Names>& into) {
-        Recordset rs;
-        OpenForReading(rs, std::string("SELECT * FROM ") + table, connection);
-        for (; !rs.eof(); rs.moveNext()) {
-            into.emplace(rs.field(code).value().toText(),
-                         Names{rs.field(name).value(), rs.field(kana).value()});
-        }
-    };
-    load("都道府県", "JISX0401", "都道府県名", "住所かな1", prefectures_);
-    load("市町村", "JISX0402", "市町村名", "住所かな2", municipalities_);
+namespace {
+
+struct MasterTable {
+    const char* table;
+    const char* code;
+    const char* name;
+    const char* kana;
+};
+constexpr MasterTable kPrefectures{"都道府県", "JISX0401", "都道府県名", "住所かな1"};
+constexpr MasterTable kMunicipalities{"市町村", "JISX0402", "市町村名", "住所かな2"};
+
+void Load(db::Connection& connection, const MasterTable& master, const std::string& condition,
+          std::unordered_map<std::string, std::optional<Masters::Names>>& into) {
+    Recordset rs;
+    OpenForReading(rs, std::string("SELECT * FROM ") + master.table + condition, connection);
+    for (; !rs.eof(); rs.moveNext()) {
+        into.insert_or_assign(
+            rs.field(master.code).value().toText(),
+            Masters::Names{rs.field(master.name).value(), rs.field(master.kana).value()});
+    }
+}
+
+}  // namespace
+
+void Masters::loadAll() {
+    if (loadedAll_) return;
+    Load(connection_, kPrefectures, "", prefectures_);
+    Load(connection_, kMunicipalities, "", municipalities_);
+    loadedAll_ = true;
+}
+
+const Masters::Names* Masters::find(bool prefectures, const std::string& code) const {
+    Known& known = prefectures ? prefectures_ : municipalities_;
+    auto found = known.find(code);
+    if (found == known.end()) {
+        if (loadedAll_) return nullptr;
+        const MasterTable& master = prefectures ? kPrefectures : kMunicipalities;
+        Load(connection_, master,
+             std::string(" WHERE ") + master.code + " = " + QuoteSqlLiteral(code), known);
+        found = known.try_emplace(code).first;  // no value when the master lacks the code
+    }
+    return found->second ? &*found->second : nullptr;
 }
 
 const Masters::Names* Masters::prefecture(const std::string& municipalityCode) const {
-    const auto found = prefectures_.find(municipalityCode.substr(0, 2));
-    return found == prefectures_.end() ? nullptr : &found->second;
+    return find(true, municipalityCode.substr(0, 2));
 }
 
 const Masters::Names* Masters::municipality(const std::string& municipalityCode) const {
-    const auto found = municipalities_.find(municipalityCode);
-    return found == municipalities_.end() ? nullptr : &found->second;
+    return find(false, municipalityCode);
 }
 
 QueryRows RowsOfPostalCode(db::Connection& connection, const std::string& code) {
@@ -119,74 +148,86 @@ QueryRows RowsOfPostalCode(db::Connection& connection, const std::string& code) 
     return result;
 }
 
-QueryRows SearchRows(db::Connection& connection, const Masters& masters,
-                     const std::vector<std::string>& foldedWords, std::size_t limit) {
-    enum Column { kCity, kTown, kTownKana, kOffice, kOfficeKana };
-    db::TableScan scan(connection, "ZIPALL",
-                       {"団体コード", "町域名", "住所かな3", "事業所名", "事業所名かな"});
+namespace {
+
+// Tells which rows hold every word. Before a row's names are folded, one pass over the row's
+// own columns as stored looks for a few letters of each word in any of their written forms
+// (the masters' names are known folded): most rows lack one and are passed over.
+class RowMatcher {
+  public:
+    RowMatcher(const Masters& masters, const std::vector<std::string>& foldedWords)
+        : words_(foldedWords), names_(masters), finder_(FirstLetters(foldedWords)) {}
+
+    // The row's columns in the order of kSearchedColumns.
+    bool matches(db::TableScan& scan) {
+        // The folded prefecture and municipality of the code last seen: the rows come in code
+        // order, so each code is folded about once.
+        if (names_.setCity(scan.text(0))) {
+            lettersInPlace_ = finder_.find(names_.placeName()) | finder_.find(names_.placeKana());
+        }
+        std::uint64_t found = lettersInPlace_;
+        for (int column = 1; column <= 4 && found != finder_.allLetters(); ++column) {
+            found |= finder_.find(scan.text(column));
+        }
+        if (found != finder_.allLetters()) return false;
+        const std::string& names =
+            names_.fold(scan.text(1), scan.text(2), scan.text(3), scan.text(4));
+        return std::all_of(words_.begin(), words_.end(), [&](const std::string& word) {
+            return names.find(word) != std::string::npos;
+        });
+    }
+
+  private:
+    static std::vector<WrittenLetter> FirstLetters(const std::vector<std::string>& words) {
+        constexpr size_t kLettersTested = 3;
+        std::vector<WrittenLetter> letters;
+        for (const std::string& word : words) {
+            std::vector<WrittenLetter> written = WrittenLetters(word);
+            if (written.size() > kLettersTested) written.resize(kLettersTested);
+            for (WrittenLetter& letter : written) letters.push_back(std::move(letter));
+        }
+        return letters;
+    }
+
+    const std::vector<std::string>& words_;
+    RowNames names_;
+    const LetterFinder finder_;
+    std::uint64_t lettersInPlace_ = 0;
+};
+
+}  // namespace
+
+QueryRows SearchRows(db::Connection& connection, Masters& masters,
+                     const std::vector<std::string>& foldedWords, std::size_t limit, bool readAll) {
+    std::optional<std::vector<std::pair<long long, long long>>> ranges;
+    if (!readAll) ranges = CandidateRanges(connection, foldedWords);
+    if (!ranges) masters.loadAll();  // nearly every code comes
+
+    db::TableScan scan(
+        connection, "ZIPALL",
+        std::vector<std::string>(std::begin(kSearchedColumns), std::end(kSearchedColumns)));
     QueryRows result;
     result.columns = scan.tableColumns();
-    const auto text = [&](Column column) { return scan.text(column); };
-
-    // Before a row's names are folded, one pass over the row's own columns as stored looks for
-    // a few letters of each word in any of their written forms (the masters' names are known
-    // folded): most rows lack one and are passed over.
-    constexpr size_t kLettersTested = 3;
-    std::vector<WrittenLetter> letters;
-    for (const std::string& word : foldedWords) {
-        std::vector<WrittenLetter> written = WrittenLetters(word);
-        if (written.size() > kLettersTested) written.resize(kLettersTested);
-        for (WrittenLetter& letter : written) letters.push_back(std::move(letter));
-    }
-    const LetterFinder finder(letters);
-    const std::uint64_t allLetters = finder.allLetters();
-    std::uint64_t lettersInPlace = 0;
-
-    // The folded prefecture and municipality of the code last seen: the rows come in code
-    // order, so each code is folded about once.
-    std::string city = "\x01";
-    std::string placeName, placeKana;
-    std::string names;  // the row's folded names, the parts apart by a separator
-    while (scan.next()) {
-        const std::string_view rowCity = text(kCity);
-        if (rowCity != city) {
-            city = rowCity;
-            placeName.clear();
-            placeKana.clear();
-            for (const Masters::Names* place :
-                 {masters.prefecture(city), masters.municipality(city)}) {
-                if (place == nullptr) continue;
-                AppendFolded(place->name.toText(), placeName);
-                AppendFolded(place->kana.toText(), placeKana);
+    RowMatcher matcher(masters, foldedWords);
+    // Reads on to the end of the rows (of the range); false when the limit stopped it.
+    const auto readRows = [&] {
+        while (scan.next()) {
+            if (!matcher.matches(scan)) continue;
+            if (limit != 0 && result.rows.size() == limit) {
+                result.truncated = true;
+                return false;
             }
-            lettersInPlace = finder.find(placeName) | finder.find(placeKana);
+            result.rows.push_back(scan.wholeRow());
         }
-        std::uint64_t found = lettersInPlace;
-        for (Column column : {kTown, kTownKana, kOffice, kOfficeKana}) {
-            if (found == allLetters) break;
-            found |= finder.find(text(column));
-        }
-        if (found != allLetters) continue;
-
-        names.assign(placeName);
-        AppendFolded(text(kTown), names);
-        names += '\x1f';
-        names += placeKana;
-        AppendFolded(text(kTownKana), names);
-        names += '\x1f';
-        AppendFolded(text(kOffice), names);
-        names += '\x1f';
-        AppendFolded(text(kOfficeKana), names);
-
-        const bool matches = std::all_of(
-            foldedWords.begin(), foldedWords.end(),
-            [&](const std::string& word) { return names.find(word) != std::string::npos; });
-        if (!matches) continue;
-        if (limit != 0 && result.rows.size() == limit) {
-            result.truncated = true;
-            break;
-        }
-        result.rows.push_back(scan.wholeRow());
+        return true;
+    };
+    if (!ranges) {
+        readRows();
+        return result;
+    }
+    for (const auto& [first, last] : *ranges) {
+        scan.restrict(first, last);
+        if (!readRows()) break;
     }
     return result;
 }

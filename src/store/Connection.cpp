@@ -1,7 +1,9 @@
 // Connection: opening and closing, the catalog in use, the statement cache, the batch of
 // appended rows and the public interface.
 #include <algorithm>
+#include <cassert>
 
+#include "store/DerivedRecords.h"
 #include "store/EngineImpl.h"
 #include "store/TextRules.h"
 
@@ -44,6 +46,7 @@ std::shared_ptr<const detail::Catalog> Connection::Impl::currentCatalogShared() 
 const detail::Catalog& Connection::Impl::currentCatalog() { return *currentCatalogShared(); }
 
 StatementPtr Connection::Impl::acquire(const std::string& sql) {
+    assert(isOpen());
     auto it = idleStatements.find(sql);
     if (it != idleStatements.end() && !it->second.empty()) {
         StatementPtr s = std::move(it->second.back());
@@ -55,6 +58,9 @@ StatementPtr Connection::Impl::acquire(const std::string& sql) {
 
 void Connection::Impl::release(const std::string& sql, StatementPtr statement) {
     if (!statement || !isOpen()) return;
+    // Only statements of this connection's database come back: a close detaches the row sets
+    // (their statements are finalized, never released) before the database goes.
+    assert(sqlite3_db_handle(statement.get()) == db.get());
     sqlite3_reset(statement.get());
     sqlite3_clear_bindings(statement.get());
     if (idleStatements.size() > 256) idleStatements.clear();
@@ -63,6 +69,7 @@ void Connection::Impl::release(const std::string& sql, StatementPtr statement) {
 }
 
 void Connection::Impl::beginBatch() {
+    assert(isOpen());
     if (inBatch) return;
     const int rc = sqlite3_step(beginStatement.get());
     sqlite3_reset(beginStatement.get());
@@ -314,10 +321,18 @@ std::vector<ColumnInfo> Connection::columns(std::string_view table) const {
     for (const detail::ColumnDef& c : m.currentCatalog().require(table)->columns) {
         ColumnKind kind = ColumnKind::Text;
         switch (c.type) {
-            case sql::ColumnType::Text: kind = ColumnKind::Text; break;
-            case sql::ColumnType::Memo: kind = ColumnKind::Memo; break;
-            case sql::ColumnType::Byte: kind = ColumnKind::Byte; break;
-            case sql::ColumnType::Long: kind = ColumnKind::Long; break;
+            case sql::ColumnType::Text:
+                kind = ColumnKind::Text;
+                break;
+            case sql::ColumnType::Memo:
+                kind = ColumnKind::Memo;
+                break;
+            case sql::ColumnType::Byte:
+                kind = ColumnKind::Byte;
+                break;
+            case sql::ColumnType::Long:
+                kind = ColumnKind::Long;
+                break;
         }
         out.push_back(ColumnInfo{c.name, kind, c.size});
     }
@@ -345,7 +360,10 @@ void Connection::lockImport() {
                          "データベース " + m.path + " は他のユーザーが取込中です。");
     }
     m.importLocked = true;
-    m.rowSourcePlans.clear();  // planned again, now with their lookup indexes
+    // What readers derived from the tables the import is about to change goes first.
+    m.commitBatch();
+    detail::dropDerivedRecords(m.db.get());
+    m.invalidateCatalog();  // planned again, now with their lookup indexes
 }
 
 void Connection::unlockImport() {

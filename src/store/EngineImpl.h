@@ -1,6 +1,7 @@
 // The insides of Connection and Recordset, shared by their translation units.
 #pragma once
 
+#include <cassert>
 #include <chrono>
 #include <memory>
 #include <mutex>
@@ -171,7 +172,12 @@ struct Recordset::Impl {
     detail::StatementPtr select;
 
     const std::string& selectSql() const { return plan->sql; }
-    int fieldColumn(size_t field) const { return plan->columns[field]; }
+    // The table column of a field; only row sets of plain selects (the updatable ones) have
+    // table columns.
+    int fieldColumn(size_t field) const {
+        assert(!plan->aggregate && field < plan->columns.size());
+        return plan->columns[field];
+    }
 
     // Where the row set stands: on the read cursor's row (fetched lazily), on a row known by
     // its rowid (appended or updated; its values loaded lazily), or on a new row being built.

@@ -35,6 +35,7 @@ struct ColumnSpec {
     std::string name;
     ColumnType type = ColumnType::Text;
     int size = 0;  // characters, for Text
+    friend bool operator==(const ColumnSpec&, const ColumnSpec&) = default;
 };
 
 struct Comparison {

@@ -1,5 +1,6 @@
 // Row sets: lazy reading, appending in batches, changing the current row.
 #include <algorithm>
+#include <cassert>
 
 #include "store/EngineImpl.h"
 #include "store/TextRules.h"
@@ -51,114 +52,6 @@ class Borrowed {
 
 }  // namespace
 
-// ---- Row-set sources -----------------------------------------------------------------------
-
-namespace {
-
-void parameterValues(const detail::RowSourcePlan& plan, const std::vector<std::string>& literals,
-                     std::vector<Value>& values) {
-    values.resize(plan.parameters.size());
-    for (size_t i = 0; i < plan.parameters.size(); ++i) {
-        const detail::RowSourcePlan::Parameter& p = plan.parameters[i];
-        if (p.textLiteral >= 0) {
-            values[i].assignText(literals[static_cast<size_t>(p.textLiteral)]);
-        } else {
-            values[i] = p.number;
-        }
-    }
-}
-
-}  // namespace
-
-std::shared_ptr<const detail::RowSourcePlan> Connection::Impl::rowSourcePlan(
-    std::string_view source, std::vector<Value>& parameters) {
-    const std::shared_ptr<const detail::Catalog> current = currentCatalogShared();
-    // The lookups of the imports differ only in their literals: one plan serves them all.
-    const bool shaped = sql::literalShape(source, shapeScratch, literalScratch);
-    if (shaped) {
-        auto it = rowSourcePlans.find(shapeScratch);
-        if (it != rowSourcePlans.end()) {
-            parameterValues(*it->second, literalScratch, parameters);
-            return it->second;
-        }
-    }
-
-    sql::Statement statement = sql::parseRowSource(source);
-    auto* select = std::get_if<sql::Select>(&statement);
-    if (select == nullptr) {
-        throw YubinError(
-            ErrorCode::InvalidArgument,
-            "行セットには SELECT 文かテーブル名を指定してください: " + std::string(source));
-    }
-    auto plan = std::make_shared<detail::RowSourcePlan>();
-    const auto table = current->require(select->table);
-    plan->table = table;
-    plan->aggregate = select->aggregate();
-
-    std::string& sql = plan->sql;
-    sql = "SELECT ";
-    if (!plan->aggregate) {
-        sql += "rowid";
-        if (select->all) {
-            for (size_t i = 0; i < table->columns.size(); ++i) {
-                plan->columns.push_back(static_cast<int>(i));
-                plan->names.push_back(table->columns[i].name);
-            }
-        } else {
-            for (const sql::SelectItem& item : select->items) {
-                const int column = table->requireColumn(item.column);
-                plan->columns.push_back(column);
-                plan->names.push_back(item.alias.empty()
-                                          ? table->columns[static_cast<size_t>(column)].name
-                                          : item.alias);
-            }
-        }
-        for (int column : plan->columns) {
-            sql += ", " + quoteIdentifier(table->columns[static_cast<size_t>(column)].name);
-        }
-    } else {
-        for (size_t k = 0; k < select->items.size(); ++k) {
-            const sql::SelectItem& item = select->items[k];
-            if (k > 0) sql += ", ";
-            if (item.kind == sql::SelectKind::CountAll) {
-                sql += "count(*)";
-            } else {
-                const int column = table->requireColumn(item.column);
-                sql += item.kind == sql::SelectKind::Max ? "max(" : "min(";
-                sql += quoteIdentifier(table->columns[static_cast<size_t>(column)].name) + ")";
-            }
-            plan->names.push_back(item.alias.empty() ? "Expr" + std::to_string(1000 + k)
-                                                     : item.alias);
-        }
-    }
-    std::vector<BoundValue> checked;
-    std::vector<std::string> scratch;
-    sql += " FROM " + quoteIdentifier(table->name) +
-           detail::translateCondition(*table, select->where, checked, scratch);
-
-    int textLiterals = 0;
-    parameters.clear();
-    for (const sql::Comparison& comparison : select->where) {
-        detail::RowSourcePlan::Parameter p;
-        p.column = table->requireColumn(comparison.column);
-        if (comparison.literal.isText()) {
-            p.textLiteral = textLiterals++;
-        } else {
-            p.number = comparison.literal;
-        }
-        plan->parameters.push_back(std::move(p));
-        parameters.push_back(comparison.literal);
-        if (!comparison.notEqual && !plan->aggregate) {
-            provideLookupIndex(*current, *table, plan->parameters.back().column);
-        }
-    }
-    if (shaped && static_cast<size_t>(textLiterals) == literalScratch.size()) {
-        if (rowSourcePlans.size() >= 64) rowSourcePlans.clear();
-        rowSourcePlans.emplace(shapeScratch, plan);
-    }
-    return plan;
-}
-
 // ---- Recordset::Impl -----------------------------------------------------------------------
 
 void Recordset::Impl::requireOpen() const {
@@ -179,6 +72,7 @@ bool Recordset::Impl::hasChanges() const {
 }
 
 void Recordset::Impl::fetchLocked() {
+    assert(select != nullptr && position == Position::Cursor);
     const int rc = sqlite3_step(select.get());
     fetched = true;
     if (rc == SQLITE_ROW) {
@@ -450,6 +344,8 @@ void Recordset::addNew(std::span<const std::string> names, std::span<const Value
             sqlite3_stmt* s;
             ~Reset() { sqlite3_reset(s); }
         } reset{s};
+        // The names equal the prepared ones, so there is one parameter per value.
+        assert(m.appendParameters.size() == values.size());
         for (size_t i = 0; i < values.size(); ++i) {
             Impl::AppendParameter& p = m.appendParameters[i];
             if (p.bound && p.given == values[i]) continue;
@@ -507,7 +403,7 @@ void Recordset::update() {
             detail::bindable(table, table.primaryKeyColumn, Value(), unused);  // raises
         }
         std::lock_guard guard(m.conn->mutex);
-            Borrowed s(*m.conn, detail::insertSql(table, columns));
+        Borrowed s(*m.conn, detail::insertSql(table, columns));
         {
             detail::StatementReset reset(s.get());
             for (size_t i = 0; i < columns.size(); ++i) {

@@ -9,6 +9,8 @@ namespace yubin::db {
 
 struct TableScan::Statements {
     detail::StatementPtr scan;   // rowid, then the named columns
+    detail::StatementPtr range;  // the same for a range of rowids, made at its first use
+    sqlite3_stmt* current = nullptr;
     detail::StatementPtr whole;  // every column of one rowid
     std::string scanSql;
     std::string wholeSql;
@@ -56,6 +58,7 @@ TableScan::TableScan(Connection& connection, std::string_view table,
     std::lock_guard lock(connection_.mutex);
     connection_.requireOpen();
     statements_->scan = detail::prepare(connection_.db.get(), scan);
+    statements_->current = statements_->scan.get();
     statements_->whole = detail::prepare(connection_.db.get(), whole);
 }
 
@@ -66,15 +69,30 @@ TableScan::~TableScan() {
 
 bool TableScan::next() {
     std::lock_guard lock(connection_.mutex);
-    const int rc = sqlite3_step(statements_->scan.get());
+    const int rc = sqlite3_step(statements_->current);
     if (rc == SQLITE_ROW) return true;
     if (rc == SQLITE_DONE) return false;
     detail::throwSqlite(connection_.db.get(), rc,
                         "行セット（" + statements_->scanSql + "）を読めません。");
 }
 
+void TableScan::restrict(long long first, long long last) {
+    std::lock_guard lock(connection_.mutex);
+    Statements& s = *statements_;
+    if (!s.range) {
+        s.range = detail::prepare(connection_.db.get(), s.scanSql + " WHERE rowid BETWEEN ? AND ?");
+    }
+    sqlite3_reset(s.current);
+    sqlite3_reset(s.range.get());
+    sqlite3_bind_int64(s.range.get(), 1, first);
+    sqlite3_bind_int64(s.range.get(), 2, last);
+    s.current = s.range.get();
+}
+
+long long TableScan::rowid() const { return sqlite3_column_int64(statements_->current, 0); }
+
 std::string_view TableScan::text(int column) const {
-    sqlite3_stmt* s = statements_->scan.get();
+    sqlite3_stmt* s = statements_->current;
     const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(s, column + 1));
     if (text == nullptr) return {};
     return {text, static_cast<size_t>(sqlite3_column_bytes(s, column + 1))};
@@ -92,7 +110,7 @@ std::vector<Value> TableScan::wholeRow() {
     std::lock_guard lock(connection_.mutex);
     sqlite3_stmt* s = statements_->whole.get();
     detail::StatementReset reset(s);
-    sqlite3_bind_int64(s, 1, sqlite3_column_int64(statements_->scan.get(), 0));
+    sqlite3_bind_int64(s, 1, sqlite3_column_int64(statements_->current, 0));
     const int rc = sqlite3_step(s);
     if (rc != SQLITE_ROW) {
         detail::throwSqlite(connection_.db.get(), rc,

@@ -23,6 +23,11 @@ class TableScan {
 
     // Moves to the next row (the first one at the first call); false at the end.
     bool next();
+    // From here on only the rows whose rowid lies in [first, last], in storage order: the next
+    // call of next() moves to the first of them.
+    void restrict(long long first, long long last);
+    // The current row's rowid (its place in storage order).
+    long long rowid() const;
     // The current row's value of the i-th named column as text ("" for Null); valid until
     // the next call of next().
     std::string_view text(int column) const;

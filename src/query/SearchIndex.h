@@ -1,0 +1,62 @@
+// The folded names the search compares words with, and an index over them that an import
+// prepares once so that a search reads only the rows that may match.
+//
+// The index divides ZIPALL in storage order into blocks of rows and records, for every letter
+// and every pair of adjacent letters of the rows' folded names, which blocks hold it (hashed
+// into a fixed number of buckets: a bucket's blocks are those of all its pairs, so the blocks
+// found are never too few). A word can occur in a row only when the row's block holds each of
+// its pairs (or its one letter); the search then reads those blocks and compares the words as
+// the whole-table pass does, so both give the same rows in the same order.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "query/QueryData.h"
+#include "store/Engine.h"
+
+namespace yubin::cli {
+
+// The folded names of rows, built exactly as the search compares them.
+class RowNames {
+  public:
+    explicit RowNames(const Masters& masters) : masters_(masters) {}
+
+    // Takes the row's municipality code; the place names are folded again only when it differs
+    // from the last one. True when they were.
+    bool setCity(std::string_view city);
+    const std::string& placeName() const { return placeName_; }
+    const std::string& placeKana() const { return placeKana_; }
+
+    // The row's folded names: the place and the town area, their readings, the office and its
+    // reading, apart by a separator (a word never runs on from one into the next).
+    const std::string& fold(std::string_view town, std::string_view townKana,
+                            std::string_view office, std::string_view officeKana);
+
+  private:
+    const Masters& masters_;
+    std::string city_ = "\x01";
+    std::string placeName_, placeKana_;
+    std::string names_;
+};
+
+// The separator between the parts of RowNames::fold.
+inline constexpr char kNamesSeparator = '\x1f';
+
+// The searched columns of ZIPALL, in the order RowNames takes them (the municipality code first).
+inline constexpr const char* kSearchedColumns[] = {"団体コード", "町域名", "住所かな3", "事業所名",
+                                                   "事業所名かな"};
+
+// Reads every row of ZIPALL and stores the index beside it (replacing any earlier one).
+void BuildSearchIndex(db::Connection& connection);
+
+// The rowid ranges, in storage order, outside which no row holds every word; nothing when the
+// index is absent or out of date, or a word is one the index cannot answer for (the caller
+// then reads the whole table).
+std::optional<std::vector<std::pair<long long, long long>>> CandidateRanges(
+    db::Connection& connection, const std::vector<std::string>& foldedWords);
+
+}  // namespace yubin::cli

@@ -1,0 +1,149 @@
+#include "store/DerivedRecords.h"
+
+#include <algorithm>
+#include <mutex>
+
+#include "store/EngineImpl.h"
+
+namespace yubin::db {
+
+using detail::prepare;
+using detail::quoteIdentifier;
+using detail::StatementPtr;
+
+namespace {
+
+constexpr std::string_view kPrefix = "__yubinbox_derived_";
+
+// The three statements that can change the source table, each of which removes the records.
+constexpr const char* kGuardedStatements[] = {"insert", "update", "delete"};
+
+std::string TableName(std::string_view name) { return std::string(kPrefix) + std::string(name); }
+
+std::string GuardName(const std::string& table, const char* statement) {
+    return table + "_" + statement;
+}
+
+std::vector<std::string> Names(sqlite3* db, const char* type, std::string_view prefix) {
+    StatementPtr list =
+        prepare(db, "SELECT name FROM sqlite_schema WHERE type = ? AND substr(name, 1, ?) = ?");
+    sqlite3_bind_text(list.get(), 1, type, -1, SQLITE_STATIC);
+    sqlite3_bind_int(list.get(), 2, static_cast<int>(prefix.size()));
+    sqlite3_bind_text(list.get(), 3, prefix.data(), static_cast<int>(prefix.size()), SQLITE_STATIC);
+    std::vector<std::string> names;
+    int rc;
+    while ((rc = sqlite3_step(list.get())) == SQLITE_ROW) {
+        names.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(list.get(), 0)));
+    }
+    if (rc != SQLITE_DONE) detail::throwSqlite(db, rc, "データベースの一覧を読めません。");
+    return names;
+}
+
+void DropTable(sqlite3* db, const std::string& table) {
+    for (const char* statement : kGuardedStatements) {
+        detail::run(
+            db, ("DROP TRIGGER IF EXISTS " + quoteIdentifier(GuardName(table, statement))).c_str());
+    }
+    detail::run(db, ("DROP TABLE IF EXISTS " + quoteIdentifier(table)).c_str());
+}
+
+}  // namespace
+
+namespace detail {
+
+void dropDerivedRecords(sqlite3* db) {
+    const std::vector<std::string> tables = Names(db, "table", kPrefix);
+    if (tables.empty()) return;
+    Transaction tx(db);
+    for (const std::string& table : tables) DropTable(db, table);
+    tx.commit();
+}
+
+}  // namespace detail
+
+void DerivedRecords::store(Connection& connection, std::string_view name,
+                           std::string_view sourceTable, const Producer& next) {
+    Connection::Impl& m = connection.impl();
+    std::lock_guard lock(m.mutex);
+    m.requireOpen();
+    m.commitBatch();
+    const std::shared_ptr<const detail::TableDef> source = m.currentCatalog().require(sourceTable);
+    sqlite3* db = m.db.get();
+    const std::string table = TableName(name);
+    {
+        detail::Transaction tx(db);
+        DropTable(db, table);
+        detail::run(db, ("CREATE TABLE " + quoteIdentifier(table) +
+                         " (key INTEGER PRIMARY KEY, data BLOB NOT NULL)")
+                            .c_str());
+        StatementPtr insert =
+            prepare(db, "INSERT INTO " + quoteIdentifier(table) + " VALUES (?, ?)");
+        long long key = 0;
+        std::string data;
+        while (next(key, data)) {
+            detail::StatementReset reset(insert.get());
+            sqlite3_bind_int64(insert.get(), 1, key);
+            sqlite3_bind_blob(insert.get(), 2, data.data(), static_cast<int>(data.size()),
+                              SQLITE_STATIC);
+            detail::runPrepared(db, insert.get(), "派生データを書き込めません。");
+        }
+        // The guards: whatever program changes the source table removes the records with it.
+        for (const char* statement : kGuardedStatements) {
+            detail::run(db, ("CREATE TRIGGER " + quoteIdentifier(GuardName(table, statement)) +
+                             " AFTER " + statement + " ON " + quoteIdentifier(source->name) +
+                             " BEGIN DELETE FROM " + quoteIdentifier(table) + "; END")
+                                .c_str());
+        }
+        tx.commit();
+    }
+    m.invalidateCatalog();
+}
+
+struct DerivedRecords::Statement {
+    StatementPtr read;
+};
+
+DerivedRecords::DerivedRecords(Connection& connection, std::string_view name)
+    : connection_(connection.impl()),
+      table_(TableName(name)),
+      statement_(std::make_unique<Statement>()) {
+    std::lock_guard lock(connection_.mutex);
+    connection_.requireOpen();
+    sqlite3* db = connection_.db.get();
+    const std::vector<std::string> guards = Names(db, "trigger", table_ + "_");
+    for (const char* statement : kGuardedStatements) {
+        if (std::find(guards.begin(), guards.end(), GuardName(table_, statement)) == guards.end()) {
+            return;
+        }
+    }
+    try {
+        statement_->read =
+            prepare(db, "SELECT data FROM " + quoteIdentifier(table_) + " WHERE key = ?");
+    } catch (const YubinError&) {
+        return;  // the guards without their table: nothing to read
+    }
+    present_ = true;
+}
+
+DerivedRecords::~DerivedRecords() {
+    std::lock_guard lock(connection_.mutex);
+    statement_.reset();
+}
+
+std::optional<std::string> DerivedRecords::read(long long key) {
+    if (!present_) return std::nullopt;
+    std::lock_guard lock(connection_.mutex);
+    sqlite3_stmt* s = statement_->read.get();
+    detail::StatementReset reset(s);
+    sqlite3_bind_int64(s, 1, key);
+    const int rc = sqlite3_step(s);
+    if (rc == SQLITE_DONE) return std::nullopt;
+    if (rc != SQLITE_ROW) {
+        detail::throwSqlite(connection_.db.get(), rc, "派生データを読めません。");
+    }
+    const auto* data = static_cast<const char*>(sqlite3_column_blob(s, 0));
+    return std::string(data == nullptr ? "" : data,
+                       static_cast<size_t>(sqlite3_column_bytes(s, 0)));
+}
+
+}  // namespace yubin::db
