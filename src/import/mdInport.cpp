@@ -340,10 +340,11 @@ void InportKenAll() {
 
     // A deletion that fails stops the run before any row is appended: the new rows must never
     // stand beside the old ones.
+    // The replaced data is kept for the change report while its date is still registered.
+    if (lngResumeRecNo == 0) changes::KeepOldData(connection(), changes::DataSet::National);
     import::PrepareToReplace(connection(), import::DataKind::National, strCsvZPath,
                              lngResumeRecNo != 0);
     if (lngResumeRecNo == 0) {
-        changes::KeepOldData(connection(), changes::DataSet::National);
         Execute("DELETE FROM 都道府県");
         Execute("DELETE FROM 市町村 WHERE 抹消FLAG = 0");
         Execute("DELETE FROM ZIPALL WHERE データ識別 <> '1'");
@@ -417,9 +418,9 @@ void InportJigyosyo() {
     import::JigyosyoReader reader(strCsvJPath);
 
     const bool resuming = lngResumeRecNo > kOfficeRecNoBase;
+    if (!resuming) changes::KeepOldData(connection(), changes::DataSet::Office);
     import::PrepareToReplace(connection(), import::DataKind::Office, strCsvJPath, resuming);
     if (!resuming) {
-        changes::KeepOldData(connection(), changes::DataSet::Office);
         Execute("DELETE FROM 市町村 WHERE 抹消FLAG = 1");
         Execute("DELETE FROM ZIPALL WHERE データ識別 = '1'");
     }
