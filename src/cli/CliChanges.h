@@ -9,9 +9,6 @@
 
 namespace yubin::cli {
 
-// Registers `changes` on the application; when it is chosen its run goes into `action`.
-void AddChangesCommand(CLI::App& app, std::function<int()>& action);
-
 // The counts of each report of the database made at `since` ("yyyy-mm-dd hh:mm:ss") or
 // later, one line a data set.
 void PrintReportCounts(const std::string& database, const std::string& since, std::ostream& out);
