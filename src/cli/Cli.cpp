@@ -25,11 +25,15 @@ const char* const kExitCodesHelp =
     "同じデータベースで別の取り込みが実行中、事業所個別版の継続中に全国版を指定）;\n"
     "4 事業所個別版には先に全国版が必要;\n"
     "5 取り込みは完了、他のプログラムが使用中のため最適化だけが未実行（後で compact）;\n"
+    "10 PostgreSQL がログインを拒否; 11 PostgreSQL サーバーが応答しない;\n"
+    "12 スキーマを作成・置換する権限がない;\n"
     "130 取り込みを中止した（Ctrl-C または SIGTERM。次の取り込みで続きから）。\n"
     "Exit codes: 0 success; 1 error (number and description printed), or for lookup and search\n"
     "something not found; 2 wrong arguments; 3 refused; 4 business-office data needs the national\n"
     "data first; 5 the import is complete, only the compaction waits (another program holds the\n"
-    "file: run compact later); 130 import aborted (the next import continues where it stopped).\n";
+    "file: run compact later); 10 PostgreSQL refused the login; 11 no PostgreSQL server answered;\n"
+    "12 no right to create or replace the schema; 130 import aborted (the next import continues\n"
+    "where it stopped).\n";
 
 // The chosen subcommand's run; its errors printed with their number and description.
 int RunChosen(const CommandRun& run) {
@@ -59,6 +63,8 @@ int RunCommandLine(int argc, char** argv) {
     UseJapaneseHelp(app);
     app.footer(kExitCodesHelp);
     app.require_subcommand(1);
+    // The program's options (--lock-wait) are taken after the subcommand too.
+    app.fallthrough();
     app.set_version_flag("--version", "yubinbox " YUBIN_VERSION,
                          "バージョンを表示して終了 / print the version and exit");
     double lockWaitSeconds = 30;
@@ -75,6 +81,11 @@ int RunCommandLine(int argc, char** argv) {
     }
     UseJapaneseFailureMessages(app);
 
+    if (const std::optional<std::string> option = UnknownLeadingOption(app, argc, argv)) {
+        std::cerr << "yubinbox: 不明なオプションです: " << *option
+                  << "\n使い方は --help で表示されます。" << std::endl;
+        return kExitUsage;
+    }
     if (const std::optional<std::string> unknown = UnknownSubcommand(app, argc, argv)) {
         std::cerr << "yubinbox: 不明なサブコマンドです: " << Printable(*unknown)
                   << "\n使い方は --help で表示されます。" << std::endl;
@@ -84,14 +95,14 @@ int RunCommandLine(int argc, char** argv) {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         const int code = app.exit(e);
-        return code == 0 ? kExitOk : kExitUsage;
+        return FinishStandardOutput(code == 0 ? kExitOk : kExitUsage);
     }
     // A writer that finds the database held by another program waits, and says so.
     db::setLockWait(std::chrono::milliseconds(static_cast<long long>(lockWaitSeconds * 1000)));
     db::setWaitReporter([](bool waiting) {
         if (waiting) std::cerr << "yubinbox: " << mdInport::kWaitingForOtherProgram << std::endl;
     });
-    return RunChosen(chosen);
+    return FinishStandardOutput(RunChosen(chosen));
 }
 
 }  // namespace yubin::cli

@@ -18,6 +18,7 @@ CommandRun SetupSettings(CLI::App& command);
 CommandRun SetupDrives(CLI::App& command);
 CommandRun SetupNewDb(CLI::App& command);
 CommandRun SetupImport(CLI::App& command);
+CommandRun SetupPublish(CLI::App& command);
 CommandRun SetupSummary(CLI::App& command);
 CommandRun SetupLookup(CLI::App& command);
 CommandRun SetupSearch(CLI::App& command);
@@ -42,6 +43,9 @@ const std::vector<Command>& Commands() {
          SetupNewDb},
         {"import", "ken_all.csv と jigyosyo.csv を取り込む / import the postal-code data files",
          SetupImport},
+        {"publish",
+         "データベースを PostgreSQL のスキーマに公開 / publish the database to PostgreSQL",
+         SetupPublish},
         {"summary", "登録データの作成日と件数 / dates and counts of the registered data",
          SetupSummary},
         {"lookup",

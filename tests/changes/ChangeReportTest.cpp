@@ -222,20 +222,20 @@ class InterruptedRefreshTest : public ChangeReportTest {
         Table expected = everything();
         EXPECT_EQ(expected.size(), 2u + 9u + 6u);
         mdlYubinBox::CreateMdb();
-        mdInport::ResetState();
+        resetState();
         view = FakeImportView();
         run(national(false), office(false));
         return expected;
     }
     void abortAt(long long event) {
         view.events = 0;
-        view.onEvent = [event](long long n) {
-            if (n == event) AbortImport();
+        view.onEvent = [this, event](long long n) {
+            if (n == event) abortImport();
         };
         view.captions = {};
         EXPECT_THROW(run(national(true), office(true)), YubinError);
         view.onEvent = nullptr;
-        mdInport::intInportMode = 0;
+        progress = {};
     }
     void continueImport(bool national) {
         reopen();
@@ -267,7 +267,7 @@ TEST_F(InterruptedRefreshTest, RefreshThatFailedIsRunAgainFreshAndReportsAgainst
     const std::string broken = writeKen(lines, "broken.csv");
     view.captions = {};
     EXPECT_THROW(run(broken, ""), YubinError);
-    mdInport::intInportMode = 0;
+    progress = {};
     EXPECT_EQ(reopen().threshold, 0);
     runAgain(national(true), office(true));
     EXPECT_EQ(everything(), expected);

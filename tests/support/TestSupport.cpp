@@ -14,6 +14,7 @@
 #include <random>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 extern char** environ;
 
@@ -104,6 +105,8 @@ namespace {
 // In a forked child: the environment added, then the executable; never returns.
 [[noreturn]] void ExecYubinbox(const std::vector<std::string>& args,
                                const std::vector<std::string>& environment) {
+    // The messages' language is the test's choice, not the one of whoever runs the tests.
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG", "LANGUAGE"}) unsetenv(name);
     for (const auto& e : environment) putenv(const_cast<char*>(e.c_str()));
     std::vector<char*> argv;
     std::string exe = yubinboxExecutable();
@@ -177,6 +180,20 @@ int YubinboxProcess::wait() {
     waitpid(pid_, &status, 0);
     pid_ = -1;
     return ExitCodeOf(status);
+}
+
+std::optional<int> YubinboxProcess::waitFor(std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (pid_ > 0) {
+        int status = 0;
+        if (waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            return ExitCodeOf(status);
+        }
+        if (std::chrono::steady_clock::now() > deadline) return std::nullopt;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return std::nullopt;
 }
 
 ProcessResult runYubinbox(const std::vector<std::string>& args,

@@ -2,6 +2,7 @@
 // real executable.
 #pragma once
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -100,6 +101,8 @@ class YubinboxProcess {
     void signal(int signalNumber);
     // The exit code, 128 + the signal when a signal ended it.
     int wait();
+    // The exit code when the process ends within `timeout`; nullopt (still running) otherwise.
+    std::optional<int> waitFor(std::chrono::milliseconds timeout);
 
   private:
     int pid_ = -1;

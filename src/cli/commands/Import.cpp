@@ -15,7 +15,9 @@
 #include "cli/CliSupport.h"
 #include "cli/Command.h"
 #include "cli/SafeText.h"
+#include "cli/commands/Publish.h"
 #include "import/Administration.h"
+#include "import/ChosenFile.h"
 #include "import/DataFile.h"
 #include "import/ImportSession.h"
 #include "import/mdInport.h"
@@ -42,7 +44,7 @@ constexpr std::array<import::DataKind, 2> kKinds = {import::DataKind::National,
 std::optional<int> ChooseDatabase(const ImportOptions& options) {
     if (!options.database.empty()) {
         mdlYubinBox::strMdbFile = Absolute(options.database);
-        RequireExistingFile(mdlYubinBox::strMdbFile);
+        RequireExistingDatabase(mdlYubinBox::strMdbFile);
         return std::nullopt;
     }
     try {
@@ -114,7 +116,7 @@ int RunImport(const ImportOptions& options) {
     view.attach(session);
     std::cout << "データベース: " << mdlYubinBox::strMdbFile << std::endl;
     session.load();
-    mdInport::environment().pauseSeconds = options.pauseSeconds;
+    session.environment().pauseSeconds = options.pauseSeconds;
     if (!view.summary().empty()) std::cout << ForTerminal(view.summary()) << std::endl;
     if (!session.browseEnabled(0) && !files[0].empty()) {
         std::cerr << "事業所個別郵便番号データの取り込みが途中で中止されています。"
@@ -124,15 +126,10 @@ int RunImport(const ImportOptions& options) {
     }
 
     // The files given stand for the chooser's results.
-    static const std::array<const char*, 2> browseCaptions = {"参照：全国版郵便番号データ(&K)",
-                                                              "参照：事業所個別郵便番号データ(&J)"};
     for (int i = 0; i < 2; ++i) {
         if (files[i].empty()) continue;
-        session.browse(i, browseCaptions[i]);
-        mdInport::strSelFile = files[i];
-        mdInport::strSelFileDate =
-            mdInport::FormatStamp(import::DataFileStamp(files[i], kKinds[i]));
-        session.browseResult(i);
+        session.browse(i);
+        session.browseResult(i, import::ChosenDataFile(files[i], kKinds[i]));
     }
 
     // 実行. From here Ctrl-C and SIGTERM abort an engine; outside the engines they wait until
@@ -167,7 +164,20 @@ CommandRun SetupImport(CLI::App& command) {
         .add_option("--pause", options->pauseSeconds,
                     "終了時の待ち時間（秒） / closing pause in seconds")
         ->check(CLI::NonNegativeNumber.description(""));
-    return [options] { return RunImport(*options); };
+    // The monthly job in one command: after a successful import, the database is published.
+    auto target = std::make_shared<PublishTarget>();
+    CLI::Option* publish = command.add_option(
+        "--publish", target->conninfo,
+        "取り込みの後で PostgreSQL に公開（libpq の接続文字列） / then publish to PostgreSQL");
+    AddPublishTargetOptions(command, *target);
+    return [options, target, publish] {
+        // A complete import whose compaction waits for another program is published too.
+        const int imported = RunImport(*options);
+        const bool complete = imported == kExitOk || imported == kExitCompactionPending;
+        if (!complete || publish->count() == 0) return imported;
+        const int published = PublishDatabase(mdlYubinBox::strMdbFile, *target);
+        return published != kExitOk ? published : imported;
+    };
 }
 
 }  // namespace yubin::cli
