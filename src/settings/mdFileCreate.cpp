@@ -66,11 +66,13 @@ std::string IniFileCreatePath() {
 
 }  // namespace
 
+std::string AuthorValue(const std::string& userName) { return userName + "\t0"; }
+
 void CheckIniFileValues(const std::string& databasePath, const std::string& userName) {
     if (std::string problem = profile::ValueProblem(databasePath); !problem.empty()) {
         RefuseValue("データベースのパス " + databasePath + " ", problem);
     }
-    if (std::string problem = profile::ValueProblem(userName + "\t0"); !problem.empty()) {
+    if (std::string problem = profile::ValueProblem(AuthorValue(userName)); !problem.empty()) {
         RefuseValue("ユーザー名 " + userName + " ", problem);
     }
     settings::CheckReplaceableSettingsFile(IniFileCreatePath());
@@ -78,7 +80,7 @@ void CheckIniFileValues(const std::string& databasePath, const std::string& user
 
 void IniFileCreate(const std::string& databasePath, const std::string& userName) {
     CheckIniFileValues(databasePath, userName);
-    const std::string author = userName + "\t0";
+    const std::string author = AuthorValue(userName);
     const std::string file = IniFileCreatePath();
     std::error_code ec;
     if (!fs::exists(file, ec)) {

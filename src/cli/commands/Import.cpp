@@ -15,6 +15,7 @@
 #include "cli/SafeText.h"
 #include "cli/commands/Publish.h"
 #include "import/Administration.h"
+#include "import/ChosenFile.h"
 #include "import/DataFile.h"
 #include "import/ImportSession.h"
 #include "import/mdInport.h"
@@ -113,7 +114,7 @@ int RunImport(const ImportOptions& options) {
     view.attach(session);
     std::cout << "データベース: " << mdlYubinBox::strMdbFile << std::endl;
     session.load();
-    mdInport::environment().pauseSeconds = options.pauseSeconds;
+    session.environment().pauseSeconds = options.pauseSeconds;
     if (!view.summary().empty()) std::cout << ForTerminal(view.summary()) << std::endl;
     if (!session.browseEnabled(0) && !files[0].empty()) {
         std::cerr << "事業所個別郵便番号データの取り込みが途中で中止されています。"
@@ -123,15 +124,10 @@ int RunImport(const ImportOptions& options) {
     }
 
     // The files given stand for the chooser's results.
-    static const std::array<const char*, 2> browseCaptions = {"参照：全国版郵便番号データ(&K)",
-                                                              "参照：事業所個別郵便番号データ(&J)"};
     for (int i = 0; i < 2; ++i) {
         if (files[i].empty()) continue;
-        session.browse(i, browseCaptions[i]);
-        mdInport::strSelFile = files[i];
-        mdInport::strSelFileDate =
-            mdInport::FormatStamp(import::DataFileStamp(files[i], kKinds[i]));
-        session.browseResult(i);
+        session.browse(i);
+        session.browseResult(i, import::ChosenDataFile(files[i], kKinds[i]));
     }
 
     // 実行. From here Ctrl-C and SIGTERM abort an engine; outside the engines they wait until
