@@ -30,7 +30,7 @@ int NoDisplay() {
         "画面のない所では次のサブコマンドを使ってください。一覧は yubinbox --help で表示されます:\n"
         // One line: tests compare it with --help and the man page.
         "  createdb, sql, compact, tables, use, settings, drives, newdb, import, summary, "
-        "lookup, search, publish\n"
+        "lookup, search, publish, changes\n"
         "yubinbox: cannot open the windows: no display (DISPLAY or WAYLAND_DISPLAY is not set).\n"
         "Without a display use a subcommand (see yubinbox --help).\n",
         stderr);

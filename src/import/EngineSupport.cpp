@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "base/Text.h"
+#include "changes/ChangeReport.h"
 #include "import/DataCompleteness.h"
 #include "store/mdlYubinBox.h"
 
@@ -152,6 +153,9 @@ void EngineFrame::finish(const char* column, import::DataKind kind, const char* 
         rs.close();
     }
     import::MarkComplete(connection(), kind);
+    changes::MakeReport(connection(), kind == import::DataKind::National
+                                          ? changes::DataSet::National
+                                          : changes::DataSet::Office);
     view_.setStatusMessage(finishedMessage);
     if (beep) view_.beep();
     pause();

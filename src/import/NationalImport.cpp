@@ -1,5 +1,6 @@
 // The national engine: ken_all.csv into ZIPALL, with the prefecture and municipality masters.
 #include "base/Text.h"
+#include "changes/ChangeReport.h"
 #include "import/DataCompleteness.h"
 #include "import/DataLineError.h"
 #include "import/EngineSupport.h"
@@ -62,7 +63,9 @@ void InportKenAll(const EngineRequest& request, ImportProgress& progress) {
     import::KenAllReader reader(strCsvZPath);
 
     // A deletion that fails stops the run before any row is appended: the new rows must never
-    // stand beside the old ones.
+    // stand beside the old ones. The replaced data is kept for the change report while its
+    // date is still registered.
+    if (frame.threshold() == 0) changes::KeepOldData(connection(), changes::DataSet::National);
     import::PrepareToReplace(connection(), import::DataKind::National, strCsvZPath,
                              frame.threshold() != 0);
     if (frame.threshold() == 0) {

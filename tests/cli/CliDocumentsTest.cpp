@@ -27,12 +27,14 @@ std::string ReadText(const std::string& path) {
     return text.str();
 }
 
-// The first word of each ".TP" entry of the man page's SUBCOMMANDS section.
+// The first word of each ".TP" entry of the man page's SUBCOMMANDS section; entries nested
+// between ".RS" and ".RE" (a subcommand's own list, such as its formats) are not subcommands.
 Names ManPageSubcommands(const std::string& page) {
     Names names;
     std::istringstream lines(page);
     std::string line;
     bool inSection = false, entryNext = false;
+    int nesting = 0;
     const std::regex firstWord(R"(^\.B[IR]?\s+"?([a-z][a-z0-9-]*))");
     while (std::getline(lines, line)) {
         if (line.rfind(".SH", 0) == 0) {
@@ -40,6 +42,9 @@ Names ManPageSubcommands(const std::string& page) {
             continue;
         }
         if (!inSection) continue;
+        if (line.rfind(".RS", 0) == 0) ++nesting;
+        if (line.rfind(".RE", 0) == 0 && nesting > 0) --nesting;
+        if (nesting > 0) continue;
         if (line == ".TP") {
             entryNext = true;
             continue;

@@ -9,6 +9,8 @@
 #include <string>
 
 #include "base/Error.h"
+#include "changes/ChangeReport.h"
+#include "cli/CliChanges.h"
 #include "cli/CliImportView.h"
 #include "cli/CliSupport.h"
 #include "cli/Command.h"
@@ -133,9 +135,11 @@ int RunImport(const ImportOptions& options) {
     // 実行. From here Ctrl-C and SIGTERM abort an engine; outside the engines they wait until
     // the step at hand (the index, the compaction) has finished and then end as 終了 does.
     AbortSignalScope signals;
+    const std::string runStarted = changes::LocalTimestamp();
     const import::RunOutcome run = session.run();
     if (const std::optional<int> unfinished = ExitOfUnfinishedRun(run)) return *unfinished;
     if (!view.summary().empty()) std::cout << ForTerminal(view.summary()) << std::endl;
+    PrintReportCounts(mdlYubinBox::strMdbFile, runStarted, std::cout);
     if (g_abortRequested)
         std::cerr << "取り込みは終了しています。終了処理を行います。" << std::endl;
 
