@@ -172,6 +172,12 @@ void Run(db::Connection& connection, const std::string& sql, DataSet set) {
     db::NativeStatement(connection, sql).bind(1, DataSetName(set)).run();
 }
 
+void DropKeptForm(db::Connection& connection, DataSet set) {
+    for (const char* table : {kKeptTable, kKeptMastersTable, kKeptStampTable}) {
+        Run(connection, "DELETE FROM " + Quote(table) + kWhereSet, set);
+    }
+}
+
 CodeDigests Digests(db::Connection& connection, const Side& side) {
     CodeDigests digests;
     side.forEachRow(connection, [&digests](std::string_view code, const RowView& row) {
@@ -192,10 +198,13 @@ std::string LocalTimestamp() {
     return text;
 }
 
-bool KeepOldData(db::Connection& connection, DataSet set) {
+bool KeepOldData(db::Connection& connection, DataSet set, OldRows rows) {
     EnsureTables(connection);
     db::NativeTransaction transaction(connection);
-    if (KeptFormWaits(connection, set)) return false;
+    if (KeptFormWaits(connection, set)) {
+        if (rows == OldRows::CutShort) return false;
+        DropKeptForm(connection, set);
+    }
     Run(connection,
         "INSERT INTO " + Quote(kKeptTable) + " (\"データ\", \"郵便番号\"" + KeptColumns() + ") " +
             ZipallRows(set, "nullif(%, '')").replace(0, 6, "SELECT ?1, "),
@@ -268,11 +277,18 @@ std::optional<ReportSummary> MakeReport(db::Connection& connection, DataSet set,
         .bind(6, summary.counts.removed)
         .bind(7, summary.counts.changed)
         .run();
-    for (const char* table : {kKeptTable, kKeptMastersTable, kKeptStampTable}) {
+    DropKeptForm(connection, set);
+    transaction.commit();
+    return summary;
+}
+
+void ForgetReport(db::Connection& connection, DataSet set) {
+    if (!HasReportTables(connection)) return;
+    db::NativeTransaction transaction(connection);
+    for (const char* table : {kReportTable, kDetailTable}) {
         Run(connection, "DELETE FROM " + Quote(table) + kWhereSet, set);
     }
     transaction.commit();
-    return summary;
 }
 
 std::optional<ReportSummary> ReadSummary(db::Connection& connection, DataSet set) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
+#include <array>
 #include <functional>
 #include <ostream>
 #include <string>
@@ -10,7 +11,9 @@
 namespace yubin::cli {
 
 // The counts of each report of the database made at `since` ("yyyy-mm-dd hh:mm:ss") or
-// later, one line a data set.
-void PrintReportCounts(const std::string& database, const std::string& since, std::ostream& out);
+// later, one line a data set; a data set `imported` without such a report is named as one
+// whose report was not made (the import stands all the same).
+void PrintReportCounts(const std::string& database, const std::string& since,
+                       const std::array<bool, 2>& imported, std::ostream& out);
 
 }  // namespace yubin::cli

@@ -99,6 +99,41 @@ ZipallRowBuilder::ZipallRowBuilder(Recordset& table) : table_(table) {
     }
 }
 
+namespace {
+
+changes::DataSet ReportedSet(import::DataKind kind) {
+    return kind == import::DataKind::National ? changes::DataSet::National
+                                              : changes::DataSet::Office;
+}
+
+}  // namespace
+
+void KeepForReport(import::DataKind kind) {
+    // Rows an import left incomplete are partly its work: the kept form of its first attempt
+    // stays the one to report against.
+    const import::Completeness completeness = import::ReadCompleteness(connection());
+    const bool cutShort = kind == import::DataKind::National ? completeness.nationalIncomplete
+                                                             : completeness.officeIncomplete;
+    changes::KeepOldData(connection(), ReportedSet(kind),
+                         cutShort ? changes::OldRows::CutShort : changes::OldRows::Whole);
+}
+
+void ReportChanges(import::DataKind kind) {
+    // The report comes after the data is whole and must not undo that: a failure to make it (a
+    // full disk, damaged report tables) leaves the import finished, its keys and index made
+    // again by the run control. The data set's older report is taken away so that nobody reads
+    // it as this import's; the kept rows, now out of date, are replaced by the next import.
+    try {
+        changes::MakeReport(connection(), ReportedSet(kind));
+    } catch (const YubinError&) {
+        try {
+            changes::ForgetReport(connection(), ReportedSet(kind));
+        } catch (const YubinError&) {
+            // The older report stays; its dates tell which data it compared.
+        }
+    }
+}
+
 void DoEvents(import::ImportView& view) {
     mdlYubinBox::FlushDue();
     view.doEvents();
@@ -153,9 +188,7 @@ void EngineFrame::finish(const char* column, import::DataKind kind, const char* 
         rs.close();
     }
     import::MarkComplete(connection(), kind);
-    changes::MakeReport(connection(), kind == import::DataKind::National
-                                          ? changes::DataSet::National
-                                          : changes::DataSet::Office);
+    ReportChanges(kind);
     view_.setStatusMessage(finishedMessage);
     if (beep) view_.beep();
     pause();

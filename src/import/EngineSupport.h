@@ -82,6 +82,12 @@ class ZipallRowBuilder {
     std::array<size_t, kZipallColumnCount> position_{};
 };
 
+// The change report around an engine's replacement of the data of `kind`: its old rows kept
+// before the engine deletes them (a fresh import only), the report made after the engine has
+// marked the new data complete.
+void KeepForReport(import::DataKind kind);
+void ReportChanges(import::DataKind kind);
+
 // Event processing of the engines: the appended rows that have waited long enough are stored
 // first, so they reach the disk whatever the event handlers do (a message box, an abort).
 void DoEvents(import::ImportView& view);

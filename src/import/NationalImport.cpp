@@ -1,6 +1,5 @@
 // The national engine: ken_all.csv into ZIPALL, with the prefecture and municipality masters.
 #include "base/Text.h"
-#include "changes/ChangeReport.h"
 #include "import/DataCompleteness.h"
 #include "import/DataLineError.h"
 #include "import/EngineSupport.h"
@@ -65,7 +64,7 @@ void InportKenAll(const EngineRequest& request, ImportProgress& progress) {
     // A deletion that fails stops the run before any row is appended: the new rows must never
     // stand beside the old ones. The replaced data is kept for the change report while its
     // date is still registered.
-    if (frame.threshold() == 0) changes::KeepOldData(connection(), changes::DataSet::National);
+    if (frame.threshold() == 0) detail::KeepForReport(import::DataKind::National);
     import::PrepareToReplace(connection(), import::DataKind::National, strCsvZPath,
                              frame.threshold() != 0);
     if (frame.threshold() == 0) {

@@ -2,7 +2,6 @@
 #include <unordered_set>
 
 #include "base/Text.h"
-#include "changes/ChangeReport.h"
 #include "import/DataCompleteness.h"
 #include "import/DataLineError.h"
 #include "import/EngineSupport.h"
@@ -87,7 +86,7 @@ void InportJigyosyo(const EngineRequest& request, ImportProgress& progress) {
     import::JigyosyoReader reader(strCsvJPath);
 
     const bool resuming = frame.threshold() > kOfficeRecNoBase;
-    if (!resuming) changes::KeepOldData(detail::connection(), changes::DataSet::Office);
+    if (!resuming) detail::KeepForReport(import::DataKind::Office);
     import::PrepareToReplace(detail::connection(), import::DataKind::Office, strCsvJPath, resuming);
     if (!resuming) {
         detail::Execute("DELETE FROM 市町村 WHERE 抹消FLAG = 1");

@@ -8,6 +8,8 @@
 #include "changes/ChangePrint.h"
 #include "changes/ChangeReport.h"
 #include "import/ImportTestSupport.h"
+#include "query/Summary.h"
+#include "store/NativeSql.h"
 
 namespace yubin::test {
 namespace {
@@ -331,6 +333,37 @@ TEST_F(ChangeReportTest, PrintedReportsGiveCountsFirstThenTheCodes) {
               std::string::npos)
         << json;
     EXPECT_EQ(changes::ParseReportFormat("xml"), std::nullopt);
+}
+
+// The report is made once the data is whole: a report that cannot be made (its table refuses
+// the row) leaves the import finished with its keys and index, takes the older report away,
+// and the next refresh reports against the data as that import left it.
+TEST_F(ChangeReportTest, ReportThatCannotBeMadeLeavesTheImportWholeAndTheNextReportRight) {
+    run(national(false), office(false));
+    const auto sql = [this](const std::string& statement) {
+        db::Connection connection;
+        connection.open(mdlYubinBox::ConnectionString(database));
+        db::NativeStatement(connection, statement).run();
+    };
+    sql("CREATE TRIGGER refuse BEFORE INSERT ON 変更報告 BEGIN SELECT RAISE(ABORT, 'full'); END");
+    runAgain(national(true), office(true));
+    EXPECT_TRUE(progress.finished[0] && progress.finished[1]);
+    EXPECT_TRUE(view.boxes.empty());
+    EXPECT_EQ(report(), Table{});
+    {
+        db::Connection connection;
+        connection.open(mdlYubinBox::ConnectionString(database));
+        const query::SummaryFacts facts = query::ReadSummaryFacts(connection);
+        EXPECT_EQ(facts.nationalStamp, "20241227");
+        EXPECT_EQ(facts.officeStamp, "20241227");
+        ASSERT_FALSE(facts.keys.empty());
+        for (const auto& [key, present] : facts.keys) EXPECT_TRUE(present) << key;
+    }
+
+    sql("DROP TRIGGER refuse");
+    runAgain(national(true), office(true));
+    EXPECT_EQ(Sorted(report()), (Table{{"JIGYOSYO", "20241227", "20241227", "0", "0", "0"},
+                                       {"ZIPALL", "20241227", "20241227", "0", "0", "0"}}));
 }
 
 TEST_F(ChangeReportTest, DatabaseWithoutAReportPrintsThatThereIsNone) {

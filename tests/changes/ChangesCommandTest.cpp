@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "store/NativeSql.h"
+#include "store/mdlYubinBox.h"
 #include "support/TestSupport.h"
 
 namespace yubin::test {
@@ -71,6 +73,32 @@ TEST_F(ChangesCommandTest, ImportTellsTheCountsAndChangesPrintsTheReportInEachFo
     // Other programs read the report with the engine's own SQL.
     ProcessResult sql = yubinbox({"sql", db(), "SELECT データ, 追加, 削除, 変更 FROM 変更報告"});
     EXPECT_EQ(sql.out, "データ\t追加\t削除\t変更\nZIPALL\t1\t0\t1\n");
+}
+
+// A report that cannot be made (its table refuses the row) does not fail the import: the
+// import succeeds, says that it has no report, and `changes` shows none rather than an older one.
+TEST_F(ChangesCommandTest, ImportWhoseReportCannotBeMadeSucceedsAndSaysSo) {
+    ASSERT_EQ(yubinbox({"createdb", db()}).exitCode, 0);
+    ASSERT_EQ(yubinbox({"import", "--db", db(), "--ken-all", ken({"丸の内"}), "--yes"}).exitCode,
+              0);
+    ASSERT_EQ(yubinbox({"changes", "--db", db()}).exitCode, 0);
+    {
+        db::Connection connection;
+        connection.open(mdlYubinBox::ConnectionString(db()));
+        db::NativeStatement(connection,
+                            "CREATE TRIGGER refuse BEFORE INSERT ON 変更報告 "
+                            "BEGIN SELECT RAISE(ABORT, 'full'); END")
+            .run();
+    }
+    ProcessResult refresh =
+        yubinbox({"import", "--db", db(), "--ken-all", ken({"丸の内", "大手町"}), "--yes"});
+    EXPECT_EQ(refresh.exitCode, 0) << refresh.err;
+    EXPECT_NE(refresh.out.find("変更報告（全国版）: この取り込みの変更報告は作成されませんでした"),
+              std::string::npos)
+        << refresh.out;
+    EXPECT_EQ(yubinbox({"changes", "--db", db()}).exitCode, 1);
+    ProcessResult rows = yubinbox({"lookup", "--db", db(), "1000001"});
+    EXPECT_EQ(rows.exitCode, 0) << rows.err;
 }
 
 }  // namespace

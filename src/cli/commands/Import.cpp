@@ -139,7 +139,7 @@ int RunImport(const ImportOptions& options) {
     const import::RunOutcome run = session.run();
     if (const std::optional<int> unfinished = ExitOfUnfinishedRun(run)) return *unfinished;
     if (!view.summary().empty()) std::cout << ForTerminal(view.summary()) << std::endl;
-    PrintReportCounts(mdlYubinBox::strMdbFile, runStarted, std::cout);
+    PrintReportCounts(mdlYubinBox::strMdbFile, runStarted, run.imported, std::cout);
     if (g_abortRequested)
         std::cerr << "取り込みは終了しています。終了処理を行います。" << std::endl;
 
