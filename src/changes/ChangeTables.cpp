@@ -49,11 +49,15 @@ std::array<TableSpec, 5> TableSpecs() {
     }};
 }
 
-bool HasTable(const std::vector<db::TableInfo>& tables, std::string_view name) {
+const db::TableInfo* FindTable(const std::vector<db::TableInfo>& tables, std::string_view name) {
     for (const db::TableInfo& table : tables) {
-        if (EqualsIgnoringAsciiCase(table.name, name)) return true;
+        if (EqualsIgnoringAsciiCase(table.name, name)) return &table;
     }
-    return false;
+    return nullptr;
+}
+
+bool HasTable(const std::vector<db::TableInfo>& tables, std::string_view name) {
+    return FindTable(tables, name) != nullptr;
 }
 
 }  // namespace
@@ -77,9 +81,13 @@ const char* ChangeWord(Change change) {
 void EnsureTables(db::Connection& connection) {
     const std::vector<db::TableInfo> tables = connection.tables(true);
     for (const TableSpec& spec : TableSpecs()) {
-        if (HasTable(tables, spec.name)) continue;
-        connection.execute(spec.definition);
-        if (spec.hidden) connection.setTableAttributes(spec.name, 1);
+        const db::TableInfo* table = FindTable(tables, spec.name);
+        if (table == nullptr) connection.execute(spec.definition);
+        // A table made but not yet hidden when the process ended is hidden now: the kept
+        // rows are never listed among the tables other programs see.
+        if (spec.hidden && (table == nullptr || !table->hidden)) {
+            connection.setTableAttributes(spec.name, 1);
+        }
     }
 }
 

@@ -295,6 +295,21 @@ TEST_F(ChangeReportTest, ReportTablesAreListedTheKeptOnesHiddenAndAllSurviveComp
     EXPECT_FALSE(changes::ReadSummary(connection, DataSet::Office));
 }
 
+TEST_F(ChangeReportTest, KeptTableLeftVisibleByAnEndedProcessIsHiddenAgain) {
+    run(national(false), "");
+    {
+        db::Connection connection;
+        connection.open(mdlYubinBox::ConnectionString(database));
+        connection.setTableAttributes(changes::kKeptTable, 0);
+    }
+    runAgain(national(true), "");
+    db::Connection connection;
+    connection.open(mdlYubinBox::ConnectionString(database));
+    std::vector<std::string> shown;
+    for (const auto& table : connection.tables(false)) shown.push_back(table.name);
+    EXPECT_EQ(shown, (std::vector<std::string>{"登録中", "変更報告", "変更明細"}));
+}
+
 TEST_F(ChangeReportTest, PrintedReportsGiveCountsFirstThenTheCodes) {
     run(national(false), office(false));
     runAgain(national(true), office(true));
