@@ -6,7 +6,9 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFont>
+#include <QKeyEvent>
 #include <QPointer>
+#include <QPushButton>
 
 #include "windows/ErrorGuard.h"
 #include "windows/Fonts.h"
@@ -58,6 +60,9 @@ WindowBase::WindowBase(const QString& name, const QString& statusTextKey, QWidge
     setAttribute(Qt::WA_DeleteOnClose);
     setFixedSize(Px(kClientWidthTwips), Px(kClientHeightTwips));
     setFont(GothicFont(9));
+    // The focused control is marked from the moment the window opens, as on a desktop that
+    // always shows keyboard cues, not only once the user has pressed Tab.
+    setAttribute(Qt::WA_KeyboardFocusChange);
     statusBar_ = new StatusBar1(statusTextKey, this);
     placeStatusBar();
     Register().push_back(this);
@@ -99,6 +104,19 @@ void WindowBase::closeEvent(QCloseEvent* event) {
 void WindowBase::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     placeStatusBar();
+}
+
+void WindowBase::keyPressEvent(QKeyEvent* event) {
+    const bool enter = (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+                       (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    auto* button = qobject_cast<QPushButton*>(focusWidget());
+    if (!enter || button == nullptr || !button->isEnabled() || !button->isVisible()) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+    // A key held down presses the button once.
+    if (!event->isAutoRepeat()) button->click();
 }
 
 void WindowBase::placeStatusBar() {
