@@ -48,8 +48,9 @@ int run(const std::vector<std::string>& args) {
         std::vector<std::string> copy = args;
         for (std::string& a : copy) argv.push_back(a.data());
         argv.push_back(nullptr);
-        std::freopen("/dev/null", "w", stdout);
-        std::freopen("/dev/null", "w", stderr);
+        if (!std::freopen("/dev/null", "w", stdout) || !std::freopen("/dev/null", "w", stderr)) {
+            _exit(126);
+        }
         execv(exe.c_str(), argv.data());
         _exit(127);
     }
@@ -118,20 +119,20 @@ int main() {
     {
         yubin::db::Connection connection;
         connection.open(yubin::mdlYubinBox::ConnectionString(db));
-        yubin::cli::Masters masters(connection);
+        yubin::query::Masters masters(connection);
         for (const auto& words : queries) {
             std::vector<std::string> folded;
             std::string label;
             for (const std::string& w : words) {
-                folded.push_back(yubin::cli::Folded(w));
+                folded.push_back(yubin::query::Folded(w));
                 label += (label.empty() ? "" : " ") + w;
             }
             size_t rows = 0;
             const Timing indexed = measure(kRuns, [&] {
-                rows = yubin::cli::SearchRows(connection, masters, folded, 0).rows.size();
+                rows = yubin::query::SearchRows(connection, masters, folded, 0).rows.size();
             });
             const Timing whole = measure(
-                kRuns, [&] { yubin::cli::SearchRows(connection, masters, folded, 0, true); });
+                kRuns, [&] { yubin::query::SearchRows(connection, masters, folded, 0, true); });
             std::vector<std::string> args = {"search", "--db", db, "--limit", "0"};
             args.insert(args.end(), words.begin(), words.end());
             const Timing command = measure(

@@ -13,8 +13,6 @@
 #include <QScreen>
 #include <QTimer>
 
-#include "import/DataFile.h"
-#include "import/mdInport.h"
 #include "settings/mdFileCreate.h"
 #include "store/mdlYubinBox.h"
 #include "windows/ErrorGuard.h"
@@ -107,15 +105,14 @@ int RunImportWindow(int argc, char** argv) {
     mdFileCreate::SetIniFilePath();
     std::string chosen;
     frmFilename::SetModalHook([&chosen](frmFilename& chooser) {
-        mdInport::strSelFile = chosen;
-        mdInport::strSelFileDate = mdInport::FormatStamp(import::DataFileStamp(chosen));
-        chooser.unload();
+        chooser.AcceptDataFile(chosen);
+        if (chooser.isLoaded()) chooser.unload();  // a file it could not read: told, cancelled
     });
 
     Guarded([&] {
         auto* window = new frmyubinbox;
         window->show();
-        mdInport::environment().pauseSeconds = options.pauseSeconds;
+        window->session().environment().pauseSeconds = options.pauseSeconds;
         // Once the window shows: choose, run, exit (which ends the program).
         QTimer::singleShot(options.screenshots.empty() ? 0 : 500, window, [&, window] {
             Guarded([&, window] {
