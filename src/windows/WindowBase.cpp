@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFont>
@@ -52,6 +53,28 @@ void QueueEndCheck() {
         Qt::QueuedConnection);
 }
 
+// Gives a window back the mark of the focused control whenever the toolkit has taken it away:
+// when the window is shown, activated or a control in it gains the focus by mouse or by code.
+class FocusCueKeeper : public QObject {
+  public:
+    explicit FocusCueKeeper(QWidget* window) : QObject(window), window_(window) {
+        connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+            if (now != nullptr && now->window() == window_) keep();
+        });
+    }
+
+  protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        const QEvent::Type type = event->type();
+        if (type == QEvent::Show || type == QEvent::WindowActivate) keep();
+        return false;
+    }
+
+  private:
+    void keep() { window_->setAttribute(Qt::WA_KeyboardFocusChange); }
+    QWidget* window_;
+};
+
 }  // namespace
 
 WindowBase::WindowBase(const QString& name, const QString& statusTextKey, QWidget* parent)
@@ -61,8 +84,10 @@ WindowBase::WindowBase(const QString& name, const QString& statusTextKey, QWidge
     setFixedSize(Px(kClientWidthTwips), Px(kClientHeightTwips));
     setFont(GothicFont(9));
     // The focused control is marked from the moment the window opens, as on a desktop that
-    // always shows keyboard cues, not only once the user has pressed Tab.
-    setAttribute(Qt::WA_KeyboardFocusChange);
+    // always shows keyboard cues, not only once the user has pressed Tab. The toolkit takes
+    // the mark away when the window is shown: it is given back at once, and whenever the focus
+    // moves.
+    installEventFilter(new FocusCueKeeper(this));
     statusBar_ = new StatusBar1(statusTextKey, this);
     placeStatusBar();
     Register().push_back(this);

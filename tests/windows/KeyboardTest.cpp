@@ -53,11 +53,8 @@ TEST_F(KeyboardTest, EnterOnTheCreationWindowsBackButtonShowsTheMenu) {
 
 TEST_F(KeyboardTest, EnterOnTheChoosersBackButtonShowsTheMenu) {
     QPointer<frmMENU> menu = new frmMENU;
-    QPointer<frmFilename> chooser = new frmFilename;
-    chooser->InitFileSelect(*menu,
-                            QStringLiteral("郵便番号データベースファイル選択 ( yubinBox.mdb ) "));
+    QPointer<frmFilename> chooser = frmFilename::OpenForSettings(*menu);
     menu->hide();
-    chooser->show();
     PressEnterOn(chooser->cmdBTN(2));
     EXPECT_FALSE(chooser->isLoaded());
     EXPECT_TRUE(menu->isVisible());

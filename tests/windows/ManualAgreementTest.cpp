@@ -33,9 +33,7 @@ class ManualAgreementTest : public test::WindowFixture {
 
 TEST_F(ManualAgreementTest, TheSettingsTaskEndsWithTheChoosersOwnButton) {
     auto* menu = new frmMENU;
-    QPointer<frmFilename> chooser = new frmFilename;
-    chooser->InitFileSelect(*menu,
-                            QStringLiteral("郵便番号データベースファイル選択 ( yubinBox.mdb ) "));
+    QPointer<frmFilename> chooser = frmFilename::OpenForSettings(*menu);
     const QString section = ManualSection(QStringLiteral("settings"));
     ASSERT_FALSE(section.isEmpty());
     EXPECT_TRUE(section.contains(

@@ -155,7 +155,10 @@ TEST_F(WindowBaseTest, EnterPressesTheFocusedButtonAndTheFocusIsMarkedFromTheSta
     EXPECT_EQ(secondClicks, 3);
     EXPECT_EQ(firstClicks, 0);
 
-    first->setFocus(Qt::OtherFocusReason);
+    // A focus moved by the mouse keeps the mark too.
+    first->setFocus(Qt::MouseFocusReason);
+    option.initFrom(first);
+    EXPECT_TRUE(option.state & QStyle::State_KeyboardFocusChange);
     QTest::keyClick(first, Qt::Key_Return);
     EXPECT_EQ(firstClicks, 1);
     EXPECT_EQ(secondClicks, 3);
