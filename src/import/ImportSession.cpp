@@ -37,8 +37,9 @@ void ImportSession::keepSakuseibi(const mdInport::Sakuseibi& stamps) {
     state_.strSakuseibi = stamps;
 }
 
-void ImportSession::readResumePoint() {
-    const mdInport::ResumeState resume = mdInport::ReadResumePoint();
+void ImportSession::readResumePoint() { applyResumeState(mdInport::ReadResumePoint()); }
+
+void ImportSession::applyResumeState(const mdInport::ResumeState& resume) {
     state_.lngResumeRecNo = resume.threshold;
     view_.setRunToolTip("");
     if (resume.nationalChoiceDisabled) setBrowseEnabled(0, false);
@@ -78,22 +79,49 @@ bool ImportSession::browseResult(int index, const std::optional<ChosenFile>& cho
     return true;
 }
 
+bool ImportSession::confirmChosenFile(int index) {
+    const size_t at = Index(index);
+    // Equal stamps count as older: the registered data is as new as the chosen file.
+    if (state_.strSakuseibi[at] < state_.strCsvDate[at]) return true;
+    const Question question =
+        index == 0 ? Question::ReplaceOlderNational : Question::ReplaceOlderOffice;
+    return view_.ask(question, kOlderDataQuestions[at], msgbox::kYesNo | msgbox::kDefaultButton2);
+}
+
 bool ImportSession::confirmChosenFiles() {
     for (int i = 0; i < 2; ++i) {
         const size_t at = Index(i);
         if (state_.chosen[at].empty() || !state_.browseEnabled[at]) continue;
-        // Equal stamps count as older: the registered data is as new as the chosen file.
-        if (state_.strSakuseibi[at] >= state_.strCsvDate[at]) {
-            const Question question =
-                i == 0 ? Question::ReplaceOlderNational : Question::ReplaceOlderOffice;
-            if (!view_.ask(question, kOlderDataQuestions[at],
-                           msgbox::kYesNo | msgbox::kDefaultButton2)) {
-                return false;
-            }
-        }
+        if (!confirmChosenFile(i)) return false;
         setBrowseEnabled(i, false);
     }
     return true;
+}
+
+bool ImportSession::decideAgain(const mdInport::DecisionBasis& now) {
+    const mdInport::Sakuseibi before = state_.strSakuseibi;
+    keepSakuseibi(now.stamps);
+    applyResumeState(now.resume);
+    const auto toImport = [this](int index) {
+        const size_t at = Index(index);
+        return !state_.chosen[at].empty() && !state_.progress.finished[at];
+    };
+    if (now.resume.nationalChoiceDisabled && toImport(0)) {
+        view_.tell(kNationalRefusedWhileOfficePending, msgbox::kCritical | msgbox::kOkOnly);
+        return false;
+    }
+    for (int i = 0; i < 2; ++i) {
+        const size_t at = Index(i);
+        if (toImport(i) && now.stamps[at] != before[at] && !confirmChosenFile(i)) return false;
+    }
+    return true;
+}
+
+void ImportSession::reopenChoices() {
+    const bool officePending = state_.lngResumeRecNo > mdInport::kOfficeRecNoBase;
+    for (int i = 0; i < 2; ++i) {
+        setBrowseEnabled(i, !state_.progress.finished[Index(i)] && !(i == 0 && officePending));
+    }
 }
 
 // Each engine imports the file chosen for it, unless it has finished in this window already;
@@ -104,7 +132,11 @@ mdInport::RunRequest ImportSession::runRequest() {
         const size_t at = Index(index);
         return state_.progress.finished[at] ? std::string() : state_.chosen[at].path;
     };
-    request.lngResumeRecNo = state_.lngResumeRecNo;
+    request.decidedFrom = {
+        {state_.lngResumeRecNo, state_.lngResumeRecNo > mdInport::kOfficeRecNoBase,
+         state_.lngResumeRecNo != 0},
+        state_.strSakuseibi};
+    request.decideAgain = [this](const mdInport::DecisionBasis& now) { return decideAgain(now); };
     request.environment = environment_;
     return request;
 }
@@ -129,6 +161,11 @@ RunOutcome ImportSession::run() {
         outcome.imported = report.imported;
         outcome.officeRefused = report.officeRefused;
         keepSakuseibi(report.strSakuseibi);
+        if (report.declined) {
+            reopenChoices();
+            outcome.result = RunResult::Declined;
+            return outcome;
+        }
     } catch (const YubinError& error) {
         running_ = false;
         if (error.code() == ErrorCode::ImportAborted || exiting_) {

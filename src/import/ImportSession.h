@@ -132,6 +132,11 @@ class ImportSession {
     // The data each browse button chooses; its caption is "参照：" and this name.
     static const std::array<const char*, 2> kDataNames;
     static constexpr const char* kBrowsePrefix = "参照：";
+    // Told when, by the time the run held the database, another import had left a
+    // business-office import to be continued: the national file may not be imported now.
+    static constexpr const char* kNationalRefusedWhileOfficePending =
+        "他のプログラムが事業所個別郵便番号データの取り込みを途中で中止しました。\n"
+        "全国版郵便番号データは取り込めません。事業所個別郵便番号データだけで継続してください。";
     // The file each browse button expects.
     static const std::array<const char*, 2> kExpectedFiles;
 
@@ -170,9 +175,20 @@ class ImportSession {
     static size_t Index(int index) { return index == 0 ? 0 : 1; }
     void setBrowseEnabled(int index, bool enabled);
     void readResumePoint();
+    void applyResumeState(const mdInport::ResumeState& resume);
+    // Under the run's import lock, when another import changed what 実行 decided from: the
+    // state taken over, the national file refused while a business-office import is to be
+    // continued, a date question asked again where the registered date changed. False ends the
+    // run before anything is written.
+    bool decideAgain(const mdInport::DecisionBasis& now);
+    // After a run that decideAgain ended: the choices may be made again.
+    void reopenChoices();
     void keepSakuseibi(const mdInport::Sakuseibi& stamps);
     // The date questions of 実行; false on a No.
     bool confirmChosenFiles();
+    // The date question of one chosen file, when the registered data is as new as it; false on
+    // a No.
+    bool confirmChosenFile(int index);
     mdInport::RunRequest runRequest();
     void recoverFromFailure();
 

@@ -73,12 +73,19 @@ void RunEngines(const RunRequest& request, ImportProgress& progress, RunReport& 
     import::ImportView& view = *request.environment.view;
     // Another process importing into the same file is refused, never interleaved.
     if (cnMdb && cnMdb->isOpen()) cnMdb->lockImport();
+    // Another import may have continued or finished this database since the caller read the
+    // resume point and the dates: the run appends only from what it reads under the lock.
+    const DecisionBasis now{ReadResumePoint(), ShowSakuseibiOpen(view)};
+    if (now != request.decidedFrom && request.decideAgain && !request.decideAgain(now)) {
+        report.declined = true;
+        return;
+    }
 
     ExecuteKeyStatement("DROP INDEX x_郵便番号 ON ZIPALL");
     ExecuteKeyStatement("ALTER TABLE ZIPALL DROP CONSTRAINT xRECNO");
 
-    const auto engineRequest = [&request](int index) {
-        return EngineRequest{request.fileToImport(index), request.lngResumeRecNo,
+    const auto engineRequest = [&request, &now](int index) {
+        return EngineRequest{request.fileToImport(index), now.resume.threshold,
                              request.environment};
     };
     if (const EngineRequest national = engineRequest(kNational); !national.file.empty()) {

@@ -82,6 +82,10 @@ std::string SummaryText(const std::string& nationalStamp, const std::string& off
 
 Sakuseibi ShowSakuseibi(import::ImportView& view) {
     mdlYubinBox::OpenMdb(mdlYubinBox::strMdbFile);
+    return ShowSakuseibiOpen(view);
+}
+
+Sakuseibi ShowSakuseibiOpen(import::ImportView& view) {
     db::Recordset rs;
     mdlYubinBox::strSQL = "SELECT * FROM 作成日";
     rs.open(mdlYubinBox::strSQL, detail::connection(), db::CursorType::ForwardOnly,

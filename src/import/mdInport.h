@@ -61,12 +61,36 @@ struct EngineRequest {
     Environment environment;
 };
 
+// The registered stamps "yyyymmdd" of 作成日 (0 national, 1 business office), "" when none.
+using Sakuseibi = std::array<std::string, 2>;
+
+// What the import window learns from the resume marker when it opens.
+struct ResumeState {
+    long threshold = 0;                   // the new lngResumeRecNo
+    bool nationalChoiceDisabled = false;  // the business-office part is to be continued
+    bool continuation = false;            // "継続スタートです。"
+    bool operator==(const ResumeState&) const = default;
+};
+
+// What the decisions before a run rest on: the resume point and the registered stamps. The
+// window reads them when it loads; the run reads them again once it holds the import lock.
+struct DecisionBasis {
+    ResumeState resume;
+    Sakuseibi stamps;
+    bool operator==(const DecisionBasis&) const = default;
+};
+
 // One run of both engines.
 struct RunRequest {
     // The file each engine is to import, asked when that engine's turn comes ("" for none): a
     // file chosen while an earlier engine runs is imported by the same run.
     std::function<std::string(int index)> fileToImport;
-    long lngResumeRecNo = 0;
+    // What the caller decided from. The engines always start from the resume point read under
+    // the import lock; when that basis differs from this one (another program imported into
+    // the database meanwhile), `decideAgain` is asked first, and false ends the run before
+    // anything is deleted or appended. Without it the run goes on from the point it read.
+    DecisionBasis decidedFrom;
+    std::function<bool(const DecisionBasis& now)> decideAgain;
     Environment environment;
 };
 
@@ -88,15 +112,14 @@ void MasterUpdate(const import::ZipGroup& group, LastMasterCodes& last);
 // The rows of 都道府県.
 short PrefCount();
 
-// The registered stamps "yyyymmdd" of 作成日 (0 national, 1 business office), "" when none.
-using Sakuseibi = std::array<std::string, 2>;
-
 // What a run did, as values: the engines that finished in it, whether the business-office
 // import was refused for want of the national data (the index and key then stay dropped), and
 // the registered stamps read afterwards.
 struct RunReport {
     std::array<bool, 2> imported{};
     bool officeRefused = false;
+    // decideAgain said no: nothing was imported.
+    bool declined = false;
     Sakuseibi strSakuseibi;
 };
 // The run: drop the index and key, import the chosen files, re-create them, refresh the
@@ -106,12 +129,6 @@ RunReport InportRun(const RunRequest& request, ImportProgress& progress);
 // Writes the resume marker for the engine that runs now (the abort).
 void SaveResumePoint(const ImportProgress& progress);
 
-// What the import window learns from the resume marker when it opens.
-struct ResumeState {
-    long threshold = 0;                   // the new lngResumeRecNo
-    bool nationalChoiceDisabled = false;  // the business-office part is to be continued
-    bool continuation = false;            // "継続スタートです。"
-};
 // Reads 登録中 and the highest RECNO of the interrupted kind (cnMdb must be open).
 ResumeState ReadResumePoint();
 // Deletes the resume marker, ignoring any error (cnMdb must be open).
@@ -120,6 +137,8 @@ void ClearResumePoint();
 // Reads 作成日 and shows the summary in the view; opens cnMdb on strMdbFile and leaves it
 // open. Returns the stamps.
 Sakuseibi ShowSakuseibi(import::ImportView& view);
+// The same on the connection that is open (cnMdb), which keeps its import lock.
+Sakuseibi ShowSakuseibiOpen(import::ImportView& view);
 // The summary text for the two stamps ("" when no national and no business-office stamp).
 std::string SummaryText(const std::string& nationalStamp, const std::string& officeStamp);
 

@@ -116,7 +116,10 @@ class ImportSessionTest : public ImportFixture {
 
     void SetUp() override {
         ImportFixture::SetUp();
-        mdInport::Environment& env = session.environment();
+        useTestClock(session);
+    }
+    void useTestClock(ImportSession& importSession) {
+        mdInport::Environment& env = importSession.environment();
         env.monotonicSeconds = [this] { return clock; };
         env.idle = [this] { clock += 0.5; };
     }
@@ -360,6 +363,100 @@ TEST_F(ImportSessionTest, FailedRunNamesFileAndLineAndLeavesTheSessionUsable) {
     ASSERT_TRUE(choose(0, ken));
     EXPECT_EQ(session.run().result, RunResult::Finished);
     EXPECT_EQ(Count(database, "ZIPALL"), 94);
+}
+
+// Another import, in a second window on the same database, between this window's loading and
+// its 実行: the run reads the resume point and the dates again once it holds the database.
+class ConcurrentImportTest : public ImportSessionTest {
+  protected:
+    // A window that imports the files to the end and exits (the marker cleared).
+    void importElsewhere(const std::string& ken, const std::string& office) {
+        FakeSessionView other;
+        other.answers = {true, true};
+        ImportSession elsewhere(other);
+        useTestClock(elsewhere);
+        elsewhere.load();
+        if (!ken.empty())
+            elsewhere.browseResult(0, import::ChosenDataFile(ken, import::DataKind::National));
+        if (!office.empty())
+            elsewhere.browseResult(1, import::ChosenDataFile(office, import::DataKind::Office));
+        ASSERT_EQ(elsewhere.run().result, RunResult::Finished);
+        ASSERT_EQ(elsewhere.exit(ExitReason::User).result, ExitResult::Ended);
+    }
+    // A window whose import of these files is aborted once `mode`'s engine has `rows` records.
+    void abortElsewhere(const std::string& ken, const std::string& office, short mode, long rows) {
+        FakeSessionView other;
+        other.answers = {true, true};
+        ImportSession elsewhere(other);
+        useTestClock(elsewhere);
+        elsewhere.load();
+        if (!ken.empty())
+            elsewhere.browseResult(0, import::ChosenDataFile(ken, import::DataKind::National));
+        if (!office.empty())
+            elsewhere.browseResult(1, import::ChosenDataFile(office, import::DataKind::Office));
+        other.onEvent = [&] {
+            const mdInport::ImportProgress& now = elsewhere.state().progress;
+            if (!other.ended && now.intInportMode == mode && now.lngRecCount >= rows) {
+                other.answers = {true};
+                other.ended = elsewhere.exit(ExitReason::User).result == ExitResult::Ended;
+            }
+        };
+        ASSERT_EQ(elsewhere.run().result, RunResult::Aborted);
+    }
+};
+
+TEST_F(ConcurrentImportTest,
+       ImportFinishedElsewhereIsImportedAfreshOrLeftAsItIsNeverAppendedTwice) {
+    const std::string ken = write("ken_all.csv", KenLines(3));
+    for (const bool replace : {true, false}) {
+        SCOPED_TRACE(replace ? "answered Yes" : "answered No");
+        abortElsewhere(ken, "", 1, 50);
+        ASSERT_EQ(Count(database, "ZIPALL"), 50);
+
+        FakeSessionView waiting;
+        ImportSession late(waiting);
+        useTestClock(late);
+        late.load();  // reads the resume point: continue after row 50
+        ASSERT_EQ(late.state().lngResumeRecNo, 50);
+        ASSERT_TRUE(late.browseResult(0, import::ChosenDataFile(ken, import::DataKind::National)));
+        importElsewhere(ken, "");
+        ASSERT_EQ(Count(database, "ZIPALL"), 141);
+
+        // The data is registered with the chosen file's date by now: the question comes.
+        waiting.answers = {replace};
+        const import::RunOutcome outcome = late.run();
+        ASSERT_EQ(waiting.asked.size(), 1u);
+        EXPECT_EQ(waiting.asked[0].question, Question::ReplaceOlderNational);
+        EXPECT_EQ(outcome.result, replace ? RunResult::Finished : RunResult::Declined);
+        EXPECT_EQ(Count(database, "ZIPALL"), 141);
+        EXPECT_EQ(late.state().lngResumeRecNo, 0);
+        EXPECT_EQ(waiting.browseEnabled[0], !replace);  // after a No the file may be chosen again
+        mdlYubinBox::CloseMdb();
+    }
+}
+
+TEST_F(ConcurrentImportTest, NationalFileIsRefusedWhenABusinessOfficeImportWasAbortedMeanwhile) {
+    const std::string ken = write("ken_all.csv", KenLines(1));
+    const std::string office = write("jigyosyo.csv", OfficeLines(40));
+    session.load();
+    ASSERT_TRUE(choose(0, ken));
+    abortElsewhere(ken, office, 2, 25);
+    const long rows = Count(database, "ZIPALL");
+
+    EXPECT_EQ(session.run().result, RunResult::Declined);
+    ASSERT_EQ(shown.told.size(), 1u);
+    EXPECT_EQ(shown.told[0].first, ImportSession::kNationalRefusedWhileOfficePending);
+    EXPECT_TRUE(shown.asked.empty());
+    EXPECT_FALSE(shown.browseEnabled[0]);
+    EXPECT_TRUE(shown.browseEnabled[1]);
+    EXPECT_EQ(shown.runToolTip, ImportSession::kContinuation);
+    EXPECT_EQ(Count(database, "ZIPALL"), rows);
+    EXPECT_EQ(Rows(database, "SELECT * FROM 登録中"), (Table{{"1000025"}}));
+
+    // The business-office file alone continues the import.
+    ASSERT_TRUE(choose(1, office));
+    EXPECT_EQ(session.run().result, RunResult::Finished);
+    EXPECT_EQ(Count(database, "ZIPALL"), rows + 15);
 }
 
 }  // namespace

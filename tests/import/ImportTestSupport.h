@@ -170,7 +170,7 @@ class ImportFixture : public ::testing::Test {
         mdInport::RunRequest request;
         const std::array<std::string, 2> files = {national, office};
         request.fileToImport = [files](int index) { return files[index == 0 ? 0 : 1]; };
-        request.lngResumeRecNo = lngResumeRecNo;
+        request.decidedFrom.resume.threshold = lngResumeRecNo;
         request.environment = environment();
         return mdInport::InportRun(request, progress);
     }

@@ -124,14 +124,27 @@ int ExitCodeOf(int status) {
 }  // namespace
 
 YubinboxProcess::YubinboxProcess(const std::vector<std::string>& args,
-                                 const std::vector<std::string>& environment) {
+                                 const std::vector<std::string>& environment, Input input) {
     int errPipe[2];
     if (pipe(errPipe) != 0) throw std::runtime_error("pipe");
+    std::string terminalName;
+    if (input == Input::Terminal) {
+        terminal_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (terminal_ < 0 || grantpt(terminal_) != 0 || unlockpt(terminal_) != 0) {
+            throw std::runtime_error("posix_openpt");
+        }
+        terminalName = ptsname(terminal_);
+    }
     pid_ = fork();
     if (pid_ < 0) throw std::runtime_error("fork");
     if (pid_ == 0) {
         int devnull = open("/dev/null", O_RDWR);
         dup2(devnull, 0);
+        if (!terminalName.empty()) {
+            setsid();
+            const int terminal = open(terminalName.c_str(), O_RDWR);
+            if (terminal >= 0) dup2(terminal, 0);
+        }
         dup2(devnull, 1);
         dup2(errPipe[1], 2);
         close(errPipe[0]);
@@ -148,6 +161,26 @@ YubinboxProcess::~YubinboxProcess() {
         wait();
     }
     if (err_) std::fclose(err_);
+    if (terminal_ >= 0) close(terminal_);
+}
+
+bool YubinboxProcess::waitForText(const std::string& text) {
+    std::string seen;
+    for (int c; (c = std::fgetc(err_)) != EOF;) {
+        seen += static_cast<char>(c);
+        if (seen.size() >= text.size() &&
+            seen.compare(seen.size() - text.size(), text.size(), text) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void YubinboxProcess::type(const std::string& text) {
+    if (terminal_ < 0 ||
+        write(terminal_, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
+        throw std::runtime_error("cannot type on the process's terminal");
+    }
 }
 
 bool YubinboxProcess::waitForProgressLines(int count) {
