@@ -65,6 +65,7 @@ enum class ErrorCode : int {
     PublishBusy = 20105,              // another publish, or readers, held the schema too long
     PublishServerFault = 20106,       // any other fault the server reported, or a lost connection
     PublishUnfinishedImport = 20107,  // the file holds an interrupted or failed import
+    PublishForeignSchema = 20108,     // a schema of that name that no publish made
 };
 
 class YubinError : public std::runtime_error {

@@ -5,6 +5,7 @@
 #include <optional>
 #include <thread>
 
+#include "base/Text.h"
 #include "publish/PgConnection.h"
 #include "publish/TablePlan.h"
 
@@ -83,17 +84,32 @@ void TakePublishLock(PgConnection& pg, const PublishOptions& options, const Step
     }
 }
 
-// The live schema must be ours to rename: found before anything is copied.
-void RequireOwnLiveSchema(PgConnection& pg, const Names& names) {
-    PgResult owned =
-        pg.query("SELECT pg_has_role(nspowner, 'USAGE') FROM pg_namespace WHERE nspname = $1",
-                 {names.liveText});
-    if (PQntuples(owned.get()) > 0 && std::string_view(PQgetvalue(owned.get(), 0, 0)) != "t") {
+// Every schema a publish makes carries this comment; a schema without it is never replaced or
+// dropped, whatever its name (`--schema public` must not take the tables of public away).
+constexpr const char* kSchemaMark =
+    "yubinbox: published postal data, replaced whole by each publish";
+
+// A live or leftover staging schema must be ours to rename or drop: found before anything is
+// copied. False when there is no such schema.
+bool RequireOurSchema(PgConnection& pg, const std::string& name) {
+    PgResult found = pg.query(
+        "SELECT pg_has_role(nspowner, 'USAGE'), obj_description(oid, 'pg_namespace') IS NOT "
+        "DISTINCT FROM $2 FROM pg_namespace WHERE nspname = $1",
+        {name, kSchemaMark});
+    if (PQntuples(found.get()) == 0) return false;
+    if (std::string_view(PQgetvalue(found.get(), 0, 0)) != "t") {
         throw YubinError(ErrorCode::PublishNoRights,
-                         "スキーマ " + names.liveText +
+                         "スキーマ " + name +
                              " の所有者ではないため置き換えられません。所有者のロールで公開して"
                              "ください。");
     }
+    if (std::string_view(PQgetvalue(found.get(), 0, 1)) != "t") {
+        throw YubinError(ErrorCode::PublishForeignSchema,
+                         "スキーマ " + name +
+                             " は yubinbox が公開したものではないため、置き換えも削除もしません。"
+                             "別のスキーマ名を --schema で指定してください。");
+    }
+    return true;
 }
 
 // The staging schema with its empty tables, committed: from here a failure leaves it for
@@ -103,6 +119,7 @@ void CreateStaging(PgConnection& pg, const Names& names, const std::vector<Table
     pg.execute("CREATE SCHEMA " + names.staging,
                "スキーマ " + names.stagingText +
                    " を作成できません（データベースに対する CREATE 権限が必要です）。");
+    pg.execute("COMMENT ON SCHEMA " + names.staging + " IS " + QuoteSqlLiteral(kSchemaMark));
     for (const TablePlan& plan : plans) pg.execute(createTableSql(pg, names.staging, plan));
     pg.execute("COMMIT");
 }
@@ -247,7 +264,9 @@ void DropStagingQuietly(PgConnection& pg, const Names& names) {
     if (PQstatus(pg.handle()) != CONNECTION_OK) return;
     try {
         if (PQtransactionStatus(pg.handle()) != PQTRANS_IDLE) pg.execute("ROLLBACK");
-        pg.execute("DROP SCHEMA IF EXISTS " + names.staging + " CASCADE");
+        if (RequireOurSchema(pg, names.stagingText)) {
+            pg.execute("DROP SCHEMA " + names.staging + " CASCADE");
+        }
     } catch (const YubinError&) {
         // The failure being reported matters more; the next publish drops it.
     }
@@ -300,9 +319,11 @@ PublishReport publishDatabase(db::Connection& file, const PublishOptions& option
     RequireUtf8(pg);
     TakePublishLock(pg, options, observe);
     if (observe) observe(PublishStep::Connected, {});
-    RequireOwnLiveSchema(pg, names);
-    pg.execute("DROP SCHEMA IF EXISTS " + names.staging + " CASCADE",
-               "前回の公開が残したスキーマ " + names.stagingText + " を削除できません。");
+    RequireOurSchema(pg, names.liveText);
+    if (RequireOurSchema(pg, names.stagingText)) {
+        pg.execute("DROP SCHEMA " + names.staging + " CASCADE",
+                   "前回の公開が残したスキーマ " + names.stagingText + " を削除できません。");
+    }
 
     PublishReport report{options.schema, {}};
     try {

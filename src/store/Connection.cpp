@@ -1,6 +1,7 @@
 // Connection: opening and closing, the catalog in use, the statement cache, the batch of
 // appended rows and the public interface.
 #include <algorithm>
+#include <cassert>
 
 #include "store/DerivedRecords.h"
 #include "store/EngineImpl.h"
@@ -45,6 +46,7 @@ std::shared_ptr<const detail::Catalog> Connection::Impl::currentCatalogShared() 
 const detail::Catalog& Connection::Impl::currentCatalog() { return *currentCatalogShared(); }
 
 StatementPtr Connection::Impl::acquire(const std::string& sql) {
+    assert(isOpen());
     auto it = idleStatements.find(sql);
     if (it != idleStatements.end() && !it->second.empty()) {
         StatementPtr s = std::move(it->second.back());
@@ -56,6 +58,9 @@ StatementPtr Connection::Impl::acquire(const std::string& sql) {
 
 void Connection::Impl::release(const std::string& sql, StatementPtr statement) {
     if (!statement || !isOpen()) return;
+    // Only statements of this connection's database come back: a close detaches the row sets
+    // (their statements are finalized, never released) before the database goes.
+    assert(sqlite3_db_handle(statement.get()) == db.get());
     sqlite3_reset(statement.get());
     sqlite3_clear_bindings(statement.get());
     if (idleStatements.size() > 256) idleStatements.clear();
@@ -64,6 +69,7 @@ void Connection::Impl::release(const std::string& sql, StatementPtr statement) {
 }
 
 void Connection::Impl::beginBatch() {
+    assert(isOpen());
     if (inBatch) return;
     const int rc = sqlite3_step(beginStatement.get());
     sqlite3_reset(beginStatement.get());

@@ -1,6 +1,7 @@
 // The process's open connections, whose pending rows the exit paths store, and the wait for
 // other programs' locks that every connection of the layer shares.
 #include <algorithm>
+#include <cassert>
 #include <cstdlib>
 #include <thread>
 
@@ -74,6 +75,8 @@ namespace detail {
 void registerConnection(Connection::Impl* impl) {
     Registry& r = registry();
     std::lock_guard lock(r.mutex);
+    // An open connection refuses to open again, and close unregisters it.
+    assert(std::find(r.open.begin(), r.open.end(), impl) == r.open.end());
     r.open.push_back(impl);
 }
 

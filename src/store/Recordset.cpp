@@ -1,5 +1,6 @@
 // Row sets: lazy reading, appending in batches, changing the current row.
 #include <algorithm>
+#include <cassert>
 
 #include "store/EngineImpl.h"
 #include "store/TextRules.h"
@@ -71,6 +72,7 @@ bool Recordset::Impl::hasChanges() const {
 }
 
 void Recordset::Impl::fetchLocked() {
+    assert(select != nullptr && position == Position::Cursor);
     const int rc = sqlite3_step(select.get());
     fetched = true;
     if (rc == SQLITE_ROW) {
@@ -342,6 +344,8 @@ void Recordset::addNew(std::span<const std::string> names, std::span<const Value
             sqlite3_stmt* s;
             ~Reset() { sqlite3_reset(s); }
         } reset{s};
+        // The names equal the prepared ones, so there is one parameter per value.
+        assert(m.appendParameters.size() == values.size());
         for (size_t i = 0; i < values.size(); ++i) {
             Impl::AppendParameter& p = m.appendParameters[i];
             if (p.bound && p.given == values[i]) continue;

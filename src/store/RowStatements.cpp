@@ -1,6 +1,7 @@
 // The statements that change rows (INSERT, UPDATE, DELETE) and the WHERE conditions they
 // share with the row sets.
 #include <algorithm>
+#include <cassert>
 
 #include "store/EngineImpl.h"
 #include "store/TextRules.h"
@@ -16,6 +17,9 @@ namespace detail {
 
 std::string insertSql(const TableDef& table, const std::vector<int>& columns) {
     std::string sql = "INSERT INTO " + quoteIdentifier(table.name);
+    assert(std::all_of(columns.begin(), columns.end(), [&](int c) {
+        return c >= 0 && static_cast<size_t>(c) < table.columns.size();
+    }));
     if (columns.empty()) return sql + " DEFAULT VALUES";
     sql += " (";
     for (size_t i = 0; i < columns.size(); ++i) {
@@ -28,6 +32,7 @@ std::string insertSql(const TableDef& table, const std::vector<int>& columns) {
 }
 
 BoundValue conditionValue(const TableDef& table, int column, const Value& literal) {
+    assert(column >= 0 && static_cast<size_t>(column) < table.columns.size());
     const ColumnDef& def = table.columns[static_cast<size_t>(column)];
     BoundValue v;
     if (def.isText()) {

@@ -1,5 +1,7 @@
 // The statements that change the schema: tables, keys and indexes, and the rebuild of a table
 // whose column rules change.
+#include <cassert>
+
 #include "store/EngineImpl.h"
 #include "store/TextRules.h"
 
@@ -203,6 +205,8 @@ long long Connection::Impl::run(const sql::DropConstraint& s) {
 }
 
 void Connection::Impl::rebuildTable(const TableDef& current, const TableDef& changed) {
+    // Only the columns' properties change: the copy below reads and writes the same columns.
+    assert(changed.columns.size() == current.columns.size());
     const std::string rebuilt = std::string(detail::kReservedPrefix) + "rebuild";
     std::string columns;
     for (const detail::ColumnDef& c : current.columns) columns += ", " + quoteIdentifier(c.name);

@@ -99,10 +99,15 @@ TEST_F(PublishFixture, APublishReplacesTheLiveSchemaAndDropsAStagingSchemaLeftBe
     Publish(first, publisherConninfo(), "postal_codes");
     expectPublished(first, "postal_codes");
 
-    // What a publish killed after its copy leaves: a committed staging schema of the publisher.
+    // What a publish killed after its copy leaves: a staging schema of the publisher, marked.
+    const std::string mark = server->rows("postal",
+                                          "SELECT obj_description(oid, 'pg_namespace') FROM "
+                                          "pg_namespace WHERE nspname = 'postal_codes'")[0][0];
     server->admin("postal",
                   "SET ROLE publisher; CREATE SCHEMA postal_codes_staging; "
-                  "CREATE TABLE postal_codes_staging.zipall (x integer)");
+                  "CREATE TABLE postal_codes_staging.zipall (x integer); "
+                  "COMMENT ON SCHEMA postal_codes_staging IS '" +
+                      mark + "'");
     Publish(second, publisherConninfo(), "postal_codes");
     expectPublished(second, "postal_codes");
     EXPECT_EQ(schemasLike("postal_codes"), (std::vector<std::string>{"postal_codes"}));
@@ -150,6 +155,20 @@ TEST_F(PublishFixture, MissingRightsWrongPasswordAndNoServerAreToldApart) {
     server->admin("postal", "CREATE SCHEMA yubinbox");
     EXPECT_EQ(CodeOf([&] { Publish(database, publisherConninfo()); }), ErrorCode::PublishNoRights);
     EXPECT_EQ(schemasLike("yubinbox"), (std::vector<std::string>{"yubinbox"}));
+}
+
+TEST_F(PublishFixture, ASchemaThatNoPublishMadeIsNeitherReplacedNorDropped) {
+    const std::string database = importDatabase("month", 1, 0);
+    server->admin("postal",
+                  "SET ROLE publisher; CREATE SCHEMA mine; CREATE TABLE mine.keep (x integer); "
+                  "CREATE SCHEMA codes_staging; CREATE TABLE codes_staging.keep (x integer)");
+    EXPECT_EQ(CodeOf([&] { Publish(database, publisherConninfo(), "mine"); }),
+              ErrorCode::PublishForeignSchema);
+    EXPECT_EQ(CodeOf([&] { Publish(database, publisherConninfo(), "codes"); }),
+              ErrorCode::PublishForeignSchema);
+    EXPECT_EQ(serverTables("mine"), (std::vector<std::string>{"keep"}));
+    EXPECT_EQ(serverTables("codes_staging"), (std::vector<std::string>{"keep"}));
+    EXPECT_TRUE(serverTables("codes").empty());
 }
 
 }  // namespace
