@@ -11,7 +11,7 @@ sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
 
 tools/install-deps.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DYUBIN_BUILD_GUI=ON
 cmake --build build -j"$(nproc)" --target yubinbox
 (cd build && cpack -G DEB)
 deb=$(ls -t build/yubinbox_*.deb | head -1)

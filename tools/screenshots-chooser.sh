@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 display=":${1:-99}"
 tools/install-deps.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DYUBIN_BUILD_GUI=ON >/dev/null
 cmake --build build -j2 --target yubin_screenshots_chooser
 mkdir -p docs
 

@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DYUBIN_BUILD_GUI=ON >/dev/null
 cmake --build build -j"$(nproc)" --target yubinbox >/dev/null
 data="${YUBIN_SHARED_DATA_DIR:-../shared/data}"
 for f in KEN_ALL.CSV JIGYOSYO.CSV; do

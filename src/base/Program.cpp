@@ -28,4 +28,17 @@ std::string RunningExecutableBaseName() {
     return base.empty() ? "yubinbox" : base;
 }
 
+std::string ManualFile(const std::string& programFolder) {
+    const std::string beside = programFolder + "/manual.html";
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(beside, ec)) return beside;
+#ifdef YUBIN_MANUAL_FROM_PROGRAM
+    const std::filesystem::path installed =
+        (std::filesystem::path(programFolder) / YUBIN_MANUAL_FROM_PROGRAM / "manual.html")
+            .lexically_normal();
+    if (std::filesystem::is_regular_file(installed, ec)) return installed.string();
+#endif
+    return beside;
+}
+
 }  // namespace yubin

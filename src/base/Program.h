@@ -14,4 +14,10 @@ std::string ExecutableBaseName(std::string_view executablePath);
 // told.
 std::string RunningExecutableBaseName();
 
+// The manual, manual.html, of a program in `programFolder`: beside the executable (a build
+// tree, a copy), or else in the documentation folder of the installed package
+// (/usr/lib/yubinbox -> /usr/share/doc/yubinbox). The path beside the executable when neither
+// file exists.
+std::string ManualFile(const std::string& programFolder);
+
 }  // namespace yubin

@@ -13,6 +13,7 @@
 #include "cli/CliMessages.h"
 #include "cli/CliQuery.h"
 #include "cli/CliSupport.h"
+#include "cli/SafeText.h"
 #include "import/Administration.h"
 #include "import/DataFile.h"
 #include "import/ImportSession.h"
@@ -34,10 +35,12 @@ const char* const kExitCodesHelp =
     "3 拒否（取り込みの権限がない、古いデータの置き換えを断った、\n"
     "同じデータベースで別の取り込みが実行中、事業所個別版の継続中に全国版を指定）;\n"
     "4 事業所個別版には先に全国版が必要;\n"
+    "5 取り込みは完了、他のプログラムが使用中のため最適化だけが未実行（後で compact）;\n"
     "130 取り込みを中止した（Ctrl-C または SIGTERM。次の取り込みで続きから）。\n"
     "Exit codes: 0 success; 1 error (number and description printed), or for lookup and search\n"
     "something not found; 2 wrong arguments; 3 refused; 4 business-office data needs the national\n"
-    "data first; 130 import aborted (the next import continues where it stopped).\n";
+    "data first; 5 the import is complete, only the compaction waits (another program holds the\n"
+    "file: run compact later); 130 import aborted (the next import continues where it stopped).\n";
 
 int RunCreateDb(const std::string& file, bool force) {
     if (!force && fs::exists(file)) {
@@ -205,8 +208,19 @@ int RunImport(const ImportOptions& options) {
     if (g_abortRequested)
         std::cerr << "取り込みは終了しています。終了処理を行います。" << std::endl;
 
-    // 終了: the marker cleared and, after the run, the database compacted.
-    session.exit(import::ExitReason::User);
+    // 終了: the marker cleared and, after the run, the database compacted. The data is complete
+    // by then: a compaction refused because another program holds the file is said as such.
+    try {
+        session.exit(import::ExitReason::User);
+    } catch (const YubinError& error) {
+        if (error.code() != ErrorCode::FileInUse) throw;
+        std::cerr << "取り込みは完了しています（データはすべて登録されました）。"
+                     "他のプログラムがデータベースを使用中のため、最適化だけが行われていません。"
+                     "後で yubinbox compact "
+                  << Printable(mdlYubinBox::strMdbFile) << " を実行してください。\n（"
+                  << Printable(error.description()) << "）" << std::endl;
+        return kExitCompactionPending;
+    }
     return run.officeRefused ? kExitNeedsNational : kExitOk;
 }
 
@@ -301,7 +315,7 @@ int RunCommandLine(int argc, char** argv) {
     UseJapaneseFailureMessages(app);
 
     if (const std::optional<std::string> unknown = UnknownSubcommand(app, argc, argv)) {
-        std::cerr << "yubinbox: 不明なサブコマンドです: " << *unknown
+        std::cerr << "yubinbox: 不明なサブコマンドです: " << Printable(*unknown)
                   << "\n使い方は --help で表示されます。" << std::endl;
         return kExitUsage;
     }

@@ -1,5 +1,7 @@
 #include "cli/CliQuery.h"
 
+#include <sys/stat.h>
+
 #include <chrono>
 #include <iostream>
 #include <memory>
@@ -8,6 +10,8 @@
 
 #include "cli/CliSupport.h"
 #include "cli/RowOutput.h"
+#include "cli/SafeText.h"
+#include "import/DataCompleteness.h"
 #include "import/mdInport.h"
 #include "query/Normalize.h"
 #include "query/QueryData.h"
@@ -49,8 +53,28 @@ CLI::Validator FormatValidator(std::vector<std::string> allowed) {
         "");
 }
 
+// The longest line of standard input that is looked at: a postal code as people write it,
+// with room to spare.
+constexpr std::size_t kMaxInputLineBytes = 1024;
+
+// What identifies the database file's content from outside: another program's import, a
+// compaction or a new database changes it.
+struct FileState {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    long long modified = 0;  // nanoseconds
+    bool operator==(const FileState&) const = default;
+};
+FileState StateOf(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return {};
+    return {st.st_dev, st.st_ino, st.st_size,
+            static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec};
+}
+
 void PrintCodeError(const std::string& written) {
-    std::cerr << "yubinbox: 「" << written
+    std::cerr << "yubinbox: 「" << Printable(written)
               << "」は郵便番号ではありません。7 桁の数字で指定してください（例: 100-0001）。"
               << std::endl;
 }
@@ -63,11 +87,19 @@ int RunLookup(const QueryOptions& options) {
             return kExitUsage;
         }
     }
-    auto connection = Connect(DatabaseFromOptionOrSettings(options.database));
-    const Masters masters(*connection);
+    const std::string database = DatabaseFromOptionOrSettings(options.database);
+    auto connection = Connect(database);
+    FileState loaded = StateOf(database);
+    Masters masters(*connection);
     RowWriter writer(std::cout, FormatOf(options), masters);
     bool someNotFound = false, someMalformed = false;
     const auto lookUp = [&](const std::string& written) {
+        // Standard input may be answered for hours: the masters are read again once another
+        // program has changed the database (an import deletes and adds them).
+        if (const FileState now = StateOf(database); !(now == loaded)) {
+            masters.forget();
+            loaded = now;
+        }
         const std::optional<std::string> code = NormalizePostalCode(written);
         if (!code) {
             PrintCodeError(written);
@@ -78,7 +110,8 @@ int RunLookup(const QueryOptions& options) {
         writer.write(rows);
         std::cout.flush();  // a program reading the answers line by line gets each at once
         if (rows.rows.empty()) {
-            std::cerr << "yubinbox: 該当する郵便番号はありません: " << written << std::endl;
+            std::cerr << "yubinbox: 該当する郵便番号はありません: " << Printable(written)
+                      << std::endl;
             someNotFound = true;
         }
     };
@@ -86,8 +119,15 @@ int RunLookup(const QueryOptions& options) {
         for (const std::string& written : options.codes) lookUp(written);
     } else {
         std::string line;
-        while (std::getline(std::cin, line)) {
-            if (!line.empty() && line.back() == '\r') line.pop_back();
+        for (long long number = 1;; ++number) {
+            const InputLine read = ReadBoundedLine(std::cin, line, kMaxInputLineBytes);
+            if (read == InputLine::End) break;
+            if (read == InputLine::TooLong) {
+                std::cerr << "yubinbox: 標準入力の " << number << " 行目が " << kMaxInputLineBytes
+                          << " バイトを超えているため、読み飛ばしました。" << std::endl;
+                someMalformed = true;
+                continue;
+            }
             if (line.find_first_not_of(" \t") == std::string::npos) continue;
             lookUp(line);
         }
@@ -140,6 +180,7 @@ struct SummaryFacts {
               placeholderMunicipalities = 0;
     long long resumeMarker = 0;  // the row of 登録中; 0 when none (0 also reads as none)
     std::vector<std::pair<const char*, bool>> keys;  // the import's keys and index: present?
+    import::Completeness completeness;               // data a run left unfinished
 };
 
 SummaryFacts ReadSummaryFacts(db::Connection& connection) {
@@ -164,6 +205,7 @@ SummaryFacts ReadSummaryFacts(db::Connection& connection) {
             facts.resumeMarker = rs.field("RECNO").value().toNumber();
         }
     }
+    facts.completeness = import::ReadCompleteness(connection);
     const std::vector<db::KeyInfo> keys = connection.keys();
     for (const char* name : {"x_郵便番号", "xRECNO", "xJISX0401", "xJISX0402"}) {
         const bool present = std::any_of(keys.begin(), keys.end(),
@@ -219,11 +261,16 @@ std::string SummaryJson(const SummaryFacts& facts) {
         json += std::string(i ? "," : "") + JsonString(facts.keys[i].first) + ':' +
                 (facts.keys[i].second ? "true" : "false");
     }
+    // Whether the data of each kind is all there (false: a run replacing it did not finish).
+    json += std::string("},\"complete\":{\"national\":") +
+            (facts.completeness.nationalIncomplete ? "false" : "true") +
+            ",\"office\":" + (facts.completeness.officeIncomplete ? "false" : "true");
     return json + "}}";
 }
 
 std::string SummaryText(const SummaryFacts& facts) {
-    std::string text = ForTerminal(mdInport::SummaryText(facts.nationalStamp, facts.officeStamp));
+    std::string text = ForTerminal(
+        import::CompletenessSummary(facts.nationalStamp, facts.officeStamp, facts.completeness));
     if (text.empty()) text = "登録されている郵便番号データはありません。";
     if (ResumePending(facts)) {
         text += OfficeResume(facts)

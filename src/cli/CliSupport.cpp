@@ -1,8 +1,13 @@
 #include "cli/CliSupport.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 
+#include "cli/SafeText.h"
 #include "settings/mdFileCreate.h"
 #include "store/mdlYubinBox.h"
 
@@ -11,7 +16,9 @@ namespace yubin::cli {
 namespace fs = std::filesystem;
 
 void PrintError(const YubinError& error) {
-    std::cerr << "yubinbox: エラー " << error.number() << ": " << error.description() << std::endl;
+    // Descriptions name paths and lines that came from outside: shown, never obeyed.
+    std::cerr << "yubinbox: エラー " << error.number() << ": " << Printable(error.description())
+              << std::endl;
 }
 
 std::string Absolute(const std::string& path) {
@@ -28,9 +35,39 @@ std::string ForTerminal(std::string text) {
 }
 
 void RequireExistingFile(const std::string& path) {
-    if (!fs::is_regular_file(path)) {
-        throw YubinError(ErrorCode::FileNotFound, "ファイル " + path + " がありません。");
+    if (path.find('\0') != std::string::npos) {
+        throw YubinError(ErrorCode::BadSettingsValue,
+                         "パス " + path.substr(0, path.find('\0')) +
+                             "… に NUL 文字が含まれています。正しいパスを指定してください。");
     }
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        const int error = errno;
+        switch (error) {
+            case ENOENT:
+            case ENOTDIR:
+                throw YubinError(ErrorCode::FileNotFound, "ファイル " + path + " がありません。");
+            case EACCES:
+                throw YubinError(ErrorCode::PermissionDenied,
+                                 "ファイル " + path + " を調べる権限がありません。");
+            default:
+                // A name too long, too many links, an I/O fault: said with the system's number.
+                throw YubinError(ErrorCode::PathFileAccess,
+                                 "ファイル " +
+                                     (path.size() > 200 ? path.substr(0, 200) + "…" : path) +
+                                     " を調べられません（" + std::strerror(error) + "、errno " +
+                                     std::to_string(error) + "）。");
+        }
+    }
+    if (S_ISREG(st.st_mode)) return;
+    const char* what = S_ISDIR(st.st_mode)    ? "フォルダ"
+                       : S_ISFIFO(st.st_mode) ? "名前付きパイプ（FIFO）"
+                       : S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) ? "デバイス"
+                       : S_ISSOCK(st.st_mode)                       ? "ソケット"
+                                              : "通常のファイルではないもの";
+    throw YubinError(ErrorCode::PathFileAccess, path + " は" + what +
+                                                    "です。データベースのファイルを指定してくだ"
+                                                    "さい。");
 }
 
 std::string DatabaseFromOptionOrSettings(const std::string& option) {

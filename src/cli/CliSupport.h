@@ -16,7 +16,9 @@ inline constexpr int kExitFailure = 1;        // an error (number and descriptio
 inline constexpr int kExitUsage = 2;          // the arguments are wrong
 inline constexpr int kExitRefused = 3;        // not allowed, or the user declined (nothing changed)
 inline constexpr int kExitNeedsNational = 4;  // business-office data needs the national data first
-inline constexpr int kExitAborted = 130;      // an import was aborted; the next run continues it
+inline constexpr int kExitCompactionPending = 5;  // the import is complete; only the compaction
+                                                  // waits (another program holds the file)
+inline constexpr int kExitAborted = 130;  // an import was aborted; the next run continues it
 
 void PrintError(const YubinError& error);
 
@@ -26,7 +28,9 @@ std::string Absolute(const std::string& path);
 // Text for a terminal: the windows' CR LF line ends become LF.
 std::string ForTerminal(std::string text);
 
-// FileNotFound, naming the path, unless it is a regular file.
+// Unless the path names a regular file: FileNotFound when nothing is there; PathFileAccess
+// saying what is there instead (a folder, a FIFO, a device) or why it cannot be looked at (a
+// name too long, with the system's error number); BadSettingsValue for a path with a NUL.
 void RequireExistingFile(const std::string& path);
 
 // The database of a reading command: --db, or else the settings file's path.

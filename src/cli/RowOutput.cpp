@@ -1,5 +1,7 @@
 #include "cli/RowOutput.h"
 
+#include "cli/SafeText.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -43,7 +45,9 @@ std::optional<OutputFormat> ParseOutputFormat(std::string_view text) {
     return std::nullopt;
 }
 
-std::string JsonString(std::string_view text) {
+std::string JsonString(std::string_view raw) {
+    // Text another program wrote into the database may be no valid UTF-8: JSON always is.
+    const std::string text = ValidUtf8(raw);
     std::string out = "\"";
     for (char c : text) {
         switch (c) {

@@ -26,4 +26,10 @@ void splitAtSeparators(std::string_view text, bool atTabs, std::vector<std::stri
     fields.emplace_back(d + start, n - start);
 }
 
+std::string describeFieldCount(std::size_t found, std::size_t expected) {
+    const std::string counts = "（" + std::to_string(found) + " 個）。";
+    if (found < expected) return "項目が " + std::to_string(expected) + " 個に足りません" + counts;
+    return "項目が " + std::to_string(expected) + " 個より多くあります" + counts;
+}
+
 }  // namespace yubin::import

@@ -1,6 +1,8 @@
 // Splitting a decoded data-file line into its fields.
 #pragma once
 
+#include <cstddef>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -11,5 +13,10 @@ namespace yubin::import {
 // gone before it is split (Cp932Decoder), so a comma that stood between quotes separates
 // fields as well. The views point into `text`.
 void splitAtSeparators(std::string_view text, bool atTabs, std::vector<std::string_view>& fields);
+
+// The description of a line that has `found` fields where its kind of file has `expected`:
+// too few would leave columns unfilled, too many would be cut off unseen (a file of the other
+// kind, a comma inside a name).
+std::string describeFieldCount(std::size_t found, std::size_t expected);
 
 }  // namespace yubin::import

@@ -53,13 +53,11 @@ const std::vector<std::string_view>& JigyosyoReader::splitFields() {
     if (!m.haveLine || m.split) return m.fields;
     splitAtSeparators(m.text, true, m.fields);
     m.split = true;
-    if (m.fields.size() < kFieldCount) {
+    if (m.fields.size() != kFieldCount) {
         m.haveLine = false;
         const std::size_t found = m.fields.size();
         m.fields.clear();
-        m.lines.fail(ErrorCode::BadInputLine, "項目が " + std::to_string(kFieldCount) +
-                                                  " 個に足りません（" + std::to_string(found) +
-                                                  " 個）。");
+        m.lines.fail(ErrorCode::BadInputLine, describeFieldCount(found, kFieldCount));
     }
     return m.fields;
 }

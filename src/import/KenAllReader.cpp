@@ -101,10 +101,8 @@ const ZipGroup* KenAllReader::mergeLine() {
     if (!m.lineWaiting) return nullptr;
     m.lineWaiting = false;
     splitAtSeparators(m.text, false, m.fields);
-    if (m.fields.size() < kFieldCount) {
-        m.lines.fail(ErrorCode::BadInputLine, "項目が " + std::to_string(kFieldCount) +
-                                                  " 個に足りません（" +
-                                                  std::to_string(m.fields.size()) + " 個）。");
+    if (m.fields.size() != kFieldCount) {
+        m.lines.fail(ErrorCode::BadInputLine, describeFieldCount(m.fields.size(), kFieldCount));
     }
 
     // The key: the postal code, made unique by the line counter when field 12 says that the

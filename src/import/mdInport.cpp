@@ -8,6 +8,7 @@
 #include <unordered_set>
 
 #include "base/Text.h"
+#include "import/DataCompleteness.h"
 #include "import/DataFile.h"
 #include "import/DataLineError.h"
 #include "import/JigyosyoReader.h"
@@ -332,12 +333,14 @@ void InportKenAll() {
     intInportMode = 1;
     strCsvZPath = view.csvFileText(kNational);
 
-    // The file is opened before anything is deleted, so a file that cannot be read leaves
-    // the registered data as it was.
+    // The file is opened and then read to its end and checked (PrepareToReplace) before
+    // anything is deleted, so a file that cannot be imported leaves the data as it was.
     import::KenAllReader reader(strCsvZPath);
 
     // A deletion that fails stops the run before any row is appended: the new rows must never
     // stand beside the old ones.
+    import::PrepareToReplace(connection(), import::DataKind::National, strCsvZPath,
+                             lngResumeRecNo != 0);
     if (lngResumeRecNo == 0) {
         Execute("DELETE FROM 都道府県");
         Execute("DELETE FROM 市町村 WHERE 抹消FLAG = 0");
@@ -390,6 +393,7 @@ void InportKenAll() {
     Execute("ALTER TABLE 市町村 ADD CONSTRAINT xJISX0402 PRIMARY KEY(JISX0402)");
 
     RecordCreationDate("ZIPALL", strCsvZPath, import::DataKind::National);
+    import::MarkComplete(connection(), import::DataKind::National);
     view.setStatusMessage("全国版郵便番号データの取込が終了しました。");
     Pause();
     view.setCountCaption(kNational, ResultCaption(env.monotonicSeconds() - startTime));
@@ -410,6 +414,7 @@ void InportJigyosyo() {
     import::JigyosyoReader reader(strCsvJPath);
 
     const bool resuming = lngResumeRecNo > kOfficeRecNoBase;
+    import::PrepareToReplace(connection(), import::DataKind::Office, strCsvJPath, resuming);
     if (!resuming) {
         Execute("DELETE FROM 市町村 WHERE 抹消FLAG = 1");
         Execute("DELETE FROM ZIPALL WHERE データ識別 = '1'");
@@ -479,6 +484,7 @@ void InportJigyosyo() {
     zipall.close();
 
     RecordCreationDate("JIGYOSYO", strCsvJPath, import::DataKind::Office);
+    import::MarkComplete(connection(), import::DataKind::Office);
     view.setStatusMessage("事業所対応個別郵便番号データの取込が終了しました。");
     view.beep();
     Pause();
@@ -564,16 +570,22 @@ void ShowSakuseibi(std::array<std::string, 2>& sakuseibi) {
     Recordset rs;
     strSQL = "SELECT * FROM 作成日";
     rs.open(strSQL, connection(), CursorType::ForwardOnly, LockType::ReadOnly);
-    if (!rs.eof()) {
-        const std::string national = rs.field("ZIPALL").value().toText();
-        const std::string office = rs.field("JIGYOSYO").value().toText();
+    const bool registered = !rs.eof();
+    std::string national, office;
+    if (registered) {
+        national = rs.field("ZIPALL").value().toText();
+        office = rs.field("JIGYOSYO").value().toText();
         if (!national.empty()) sakuseibi[0] = national;
         if (!office.empty()) sakuseibi[1] = office;
-        import::ImportView& view = *environment().view;
-        view.setSummaryCaption(SummaryText(national, office));
-        view.setSummaryVisible(true);
     }
     rs.close();
+    // Data that is not all there is said to be so, with how to finish it, never dated.
+    const import::Completeness completeness = import::ReadCompleteness(connection());
+    if (registered || completeness.nationalIncomplete || completeness.officeIncomplete) {
+        import::ImportView& view = *environment().view;
+        view.setSummaryCaption(import::CompletenessSummary(national, office, completeness));
+        view.setSummaryVisible(true);
+    }
 }
 
 RunReport InportRun() {

@@ -117,6 +117,12 @@ void Masters::loadAll() {
     loadedAll_ = true;
 }
 
+void Masters::forget() {
+    prefectures_.clear();
+    municipalities_.clear();
+    loadedAll_ = false;
+}
+
 const Masters::Names* Masters::find(bool prefectures, const std::string& code) const {
     Known& known = prefectures ? prefectures_ : municipalities_;
     auto found = known.find(code);

@@ -32,6 +32,8 @@ class Masters {
 
     explicit Masters(db::Connection& connection) : connection_(connection) {}
     void loadAll();
+    // Forgets every name read so far (the database was changed by another program).
+    void forget();
 
     // By a municipality code (5 digits); the prefecture by its first two; null when missing.
     const Names* prefecture(const std::string& municipalityCode) const;

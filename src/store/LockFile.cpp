@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
 #include "base/Error.h"
@@ -41,7 +42,18 @@ bool sameFile(int fd, const std::string& path) {
 
 }  // namespace
 
-std::string lockFilePath(const std::string& databasePath) {
+std::string resolvedDatabasePath(const std::string& databasePath) {
+    struct stat st {};
+    if (lstat(databasePath.c_str(), &st) != 0) return databasePath;
+    char* real = realpath(databasePath.c_str(), nullptr);
+    if (real == nullptr) return databasePath;  // a dangling link: refused where it is opened
+    std::string resolved(real);
+    free(real);
+    return resolved;
+}
+
+std::string lockFilePath(const std::string& givenPath) {
+    const std::string databasePath = resolvedDatabasePath(givenPath);
     const size_t slash = databasePath.rfind('/');
     const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
     const std::string_view name = std::string_view(databasePath).substr(nameStart);

@@ -17,6 +17,13 @@
 
 namespace yubin::db::detail {
 
+// The database file a path names, every symbolic link on the way resolved; the path itself when
+// it names no file (yet). A database reached through a link is locked, compacted and replaced
+// where it really lies, beside the lock file every other user of it finds.
+std::string resolvedDatabasePath(const std::string& databasePath);
+
+// The lock file of the database the path names (resolvedDatabasePath): yubinbox.ldb beside
+// yubinbox.mdb.
 std::string lockFilePath(const std::string& databasePath);
 
 class LockFile {

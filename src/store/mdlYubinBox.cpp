@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "store/LockFile.h"
 #include "store/PostalSchema.h"
 #include "store/TextRules.h"
 
@@ -102,8 +103,11 @@ std::string GetFileDate(const std::string& path) {
 
 void CompactMdb(const std::string& path) {
     // Copy, deletion and rename in one: the compacted copy replaces the file by one rename.
-    const std::string temporary = InsertBeforeMdbExtension(path, "JRO");
-    db::compactDatabaseInPlace(ConnectionString(path), ConnectionString(temporary));
+    // Reached through a symbolic link, the real file is compacted in its own folder and the
+    // link stays a link: replacing the link by a file would cut every other user off.
+    const std::string real = db::detail::resolvedDatabasePath(path);
+    const std::string temporary = InsertBeforeMdbExtension(real, "JRO");
+    db::compactDatabaseInPlace(ConnectionString(real), ConnectionString(temporary));
 }
 
 void FlushDue() { db::flushConnections(true); }

@@ -7,6 +7,7 @@
 
 #include "windows/MessageBox.h"
 #include "windows/WindowCommon.h"
+#include "base/Program.h"
 
 namespace yubin::app {
 
@@ -19,7 +20,9 @@ QPointer<QTextBrowser>& Browser() {
 
 }  // namespace
 
-QString ManualPath() { return ProgramFolder() + QStringLiteral("/manual.html"); }
+QString ManualPath() {
+    return QString::fromStdString(ManualFile(ProgramFolder().toStdString()));
+}
 
 void ShowHelp() {
     const QString manual = ManualPath();

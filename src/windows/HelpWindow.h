@@ -1,5 +1,6 @@
-// The program's help: the manual manual.html in the program folder, shown in a browser window
-// of the program's own. The help window is no loaded window: the program does not run on for it.
+// The program's help: the manual manual.html beside the executable or in the installed
+// package's documentation folder, shown in a browser window of the program's own. The help
+// window is no loaded window: the program does not run on for it.
 #pragma once
 
 #include <QString>
@@ -8,7 +9,7 @@ class QTextBrowser;
 
 namespace yubin::app {
 
-// The manual's path: the program folder and "/manual.html".
+// The manual's path (ManualFile of the program folder).
 QString ManualPath();
 
 // Opens the manual in the help window (one window, raised when it is open already).

@@ -23,6 +23,7 @@ namespace {
 int signalPipe[2] = {-1, -1};
 struct sigaction previousTerm {};
 struct sigaction previousHup {};
+struct sigaction previousInt {};
 
 extern "C" void OnSessionEndSignal(int) {
     const int saved = errno;
@@ -59,12 +60,16 @@ SessionEndWatcher::SessionEndWatcher() {
     action.sa_flags = SA_RESTART;
     sigaction(SIGTERM, &action, &previousTerm);
     sigaction(SIGHUP, &action, &previousHup);
+    // Ctrl-C in the terminal that started the windows ends the session the same way: the
+    // import aborts with its resume marker, the single-instance marker goes.
+    sigaction(SIGINT, &action, &previousInt);
 }
 
 SessionEndWatcher::~SessionEndWatcher() {
     if (notifier_ == nullptr) return;  // the watcher never started
     sigaction(SIGTERM, &previousTerm, nullptr);
     sigaction(SIGHUP, &previousHup, nullptr);
+    sigaction(SIGINT, &previousInt, nullptr);
     delete notifier_;
     ::close(signalPipe[0]);
     ::close(signalPipe[1]);

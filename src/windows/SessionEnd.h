@@ -1,4 +1,5 @@
-// The end of the user's session for the windows: SIGTERM and SIGHUP (logout, shutdown, kill)
+// The end of the user's session for the windows: SIGTERM, SIGHUP and SIGINT (logout, shutdown,
+// kill, Ctrl-C in the terminal that started them)
 // reach the event loop as a request to close every loaded window without questions.
 #pragma once
 
@@ -12,7 +13,7 @@ namespace yubin::app {
 // is under way) the single-instance marker is deleted all the same.
 void EndWindowSession();
 
-// Catches SIGTERM and SIGHUP for the life of the object (one at a time) and runs
+// Catches SIGTERM, SIGHUP and SIGINT for the life of the object (one at a time) and runs
 // EndWindowSession from the event loop, also from an engine's event processing.
 class SessionEndWatcher : public QObject {
     Q_OBJECT

@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
 
 #include <gtest/gtest.h>
 
@@ -9,6 +10,7 @@
 #include "base/SystemError.h"
 #include "base/Text.h"
 #include "base/UniqueFd.h"
+#include "support/TestSupport.h"
 
 namespace yubin {
 namespace {
@@ -35,6 +37,23 @@ TEST(ProgramTest, BaseNameDropsFoldersAndExtension) {
     EXPECT_EQ(ExecutableBaseName("/opt/my.tools/yubin.box.exe"), "yubin.box");
     EXPECT_EQ(ExecutableBaseName(".hidden"), ".hidden");
     EXPECT_EQ(RunningExecutableBaseName(), "yubin_base_tests");
+}
+
+// The installed program lies in /usr/lib/yubinbox and its manual in /usr/share/doc/yubinbox;
+// a build tree or a copy keeps the manual beside the executable.
+TEST(ProgramTest, ManualBesideTheExecutableOrInTheInstalledDocumentationFolder) {
+    const test::TempDir root;
+    const std::filesystem::path program = root.path() / "usr/lib/yubinbox";
+    const std::filesystem::path documents = root.path() / "usr/share/doc/yubinbox";
+    std::filesystem::create_directories(program);
+    std::filesystem::create_directories(documents);
+    EXPECT_EQ(ManualFile(program.string()), (program / "manual.html").string());
+
+    test::writeBytes((documents / "manual.html").string(), "<html></html>");
+    EXPECT_EQ(ManualFile(program.string()), (documents / "manual.html").string());
+
+    test::writeBytes((program / "manual.html").string(), "<html></html>");
+    EXPECT_EQ(ManualFile(program.string()), (program / "manual.html").string());
 }
 
 TEST(SystemErrorTest, ErrnoGivesTheNumberOfTheFault) {

@@ -179,7 +179,8 @@ TEST_F(CliQueryTest, SummarySaysWhatIsRegisteredAndWhenAnImportWasInterrupted) {
               "\"office\":null},\"counts\":{\"national\":2,\"office\":2,\"prefectures\":1,"
               "\"municipalities\":2,\"placeholderMunicipalities\":1},\"resume\":{\"pending\":true,"
               "\"kind\":\"office\",\"marker\":1000300},\"keys\":{\"x_郵便番号\":false,"
-              "\"xRECNO\":false,\"xJISX0401\":false,\"xJISX0402\":false}}\n");
+              "\"xRECNO\":false,\"xJISX0401\":false,\"xJISX0402\":false},"
+              "\"complete\":{\"national\":true,\"office\":true}}\n");
     ProcessResult text = query({"summary"});
     EXPECT_EQ(text.out,
               "【現在、登録されている郵便番号データの作成日】\n"
@@ -204,7 +205,8 @@ TEST_F(CliQueryTest, SummarySaysWhatIsRegisteredAndWhenAnImportWasInterrupted) {
         << json.out;
     EXPECT_NE(json.out.find("\"resume\":{\"pending\":false,\"kind\":null,\"marker\":null},"
                             "\"keys\":{\"x_郵便番号\":true,\"xRECNO\":true,\"xJISX0401\":true,"
-                            "\"xJISX0402\":true}}"),
+                            "\"xJISX0402\":true},\"complete\":{\"national\":true,"
+                            "\"office\":true}}"),
               std::string::npos)
         << json.out;
     EXPECT_EQ(query({"summary"}).out.find("索引"), std::string::npos);

@@ -120,7 +120,7 @@ TEST_F(NationalImportTest, CodeWithAQuoteIsLookedUpAsTheTextItIs) {
     EXPECT_EQ(Count(database, "ZIPALL"), 2);
 }
 
-TEST_F(NationalImportTest, BadLineStopsWithFileAndLineAndKeepsEarlierRows) {
+TEST_F(NationalImportTest, BadLineIsRefusedWithFileAndLineBeforeAnyRowIsWritten) {
     const std::string ken = writeKen({
         KenLine("01101", "060  ", "0600000", "町", "ﾏﾁ"),
         KenLine("01101", "060  ", "0600001", "町", "ﾏﾁ"),
@@ -137,7 +137,7 @@ TEST_F(NationalImportTest, BadLineStopsWithFileAndLineAndKeepsEarlierRows) {
         EXPECT_NE(error.description().find("4 行目"), std::string::npos) << error.description();
     }
     EXPECT_FALSE(view.busy);
-    EXPECT_EQ(Count(database, "ZIPALL"), 2);  // the third group was still open
+    EXPECT_EQ(Count(database, "ZIPALL"), 0);  // the whole file is checked first
     EXPECT_TRUE(Rows(database, "SELECT * FROM 登録中").empty());
 
     // A corrected file then imports completely.
@@ -161,7 +161,7 @@ TEST_F(NationalImportTest, ValueTheTableRefusesNamesFileAndLine) {
         EXPECT_EQ(error.code(), ErrorCode::FieldTooSmall);
         EXPECT_NE(error.description().find("2 行目"), std::string::npos) << error.description();
     }
-    EXPECT_EQ(Count(database, "ZIPALL"), 1);
+    EXPECT_EQ(Count(database, "ZIPALL"), 0);
 
     view.files = {writeKen({KenLine("01101", "060  ", "0600000", "町", "ﾏﾁ", "0", "北海道",
                                     "札幌市中央区", "300,0,0")}),
@@ -250,7 +250,7 @@ TEST_F(OfficeImportTest, ShortLineStopsWithFileAndLine) {
         EXPECT_EQ(error.code(), ErrorCode::BadInputLine);
         EXPECT_NE(error.description().find("2 行目"), std::string::npos) << error.description();
     }
-    EXPECT_EQ(Count(database, "ZIPALL", "データ識別 = '1'"), 1);
+    EXPECT_EQ(Count(database, "ZIPALL", "データ識別 = '1'"), 0);
 }
 
 // An import aborted after `events` lines, then continued, ends with the tables of one

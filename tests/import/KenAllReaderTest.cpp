@@ -6,8 +6,8 @@
 #include <set>
 #include <tuple>
 
-#include "import/PublishedCounts.h"
 #include "base/Error.h"
+#include "import/PublishedCounts.h"
 #include "support/TestSupport.h"
 
 namespace yubin::import {
@@ -88,15 +88,24 @@ TEST(KenAllGrouping, AFieldTwelveOfOneKeepsTheLineApartByTheProgramWideLineCount
     EXPECT_EQ(again.groups[0].key, "0600001" + std::to_string(before + 5));
 }
 
-TEST(KenAllFields, QuotesGoCommasAlwaysSplitSpacesStayAndExtraFieldsAreIgnored) {
-    const Result r = readLines({ken("0600001", "", "大\"通\"西", "0", "0,0,1", "06   "),
-                                ken("0600002", "", "大通,西"), ken("0600003", "", "") + ",9,x"});
-    ASSERT_EQ(r.groups.size(), 3u);
+TEST(KenAllFields, QuotesGoCommasAlwaysSplitSpacesStayAndExtraFieldsAreAnError) {
+    Result r = readLines(
+        {ken("0600001", "", "大\"通\"西", "0", "0,0,1", "06   "), ken("0600002", "", "大通西")});
+    ASSERT_EQ(r.groups.size(), 2u);
     EXPECT_EQ(r.groups[0].row[1], "06   ");
     EXPECT_EQ(r.groups[0].row[4], "大通西");
-    EXPECT_EQ(r.groups[1].row[4], "大通");
-    EXPECT_EQ(r.groups[1].row[5], "西");  // the later fields move one on
-    EXPECT_EQ(r.groups[2].row[10], "0");
+
+    // A comma inside a name, or fields added at the end, would move or cut values unseen.
+    r = readLines({ken("0600001", "", "町"), ken("0600002", "", "大通,西")});
+    ASSERT_TRUE(r.error);
+    EXPECT_EQ(r.error->code(), ErrorCode::BadInputLine);
+    EXPECT_EQ(r.error->line(), 2);
+    EXPECT_NE(r.error->description().find("項目が 15 個より多くあります（16 個）"),
+              std::string::npos)
+        << r.error->description();
+    r = readLines({ken("0600003", "", "") + ",9,x"});
+    ASSERT_TRUE(r.error);
+    EXPECT_EQ(r.error->line(), 1);
 }
 
 TEST(KenAllFile, AnEmptyFileGivesNoGroup) {

@@ -1,0 +1,262 @@
+// A data file that cannot be imported to its end never costs the data it was meant to replace,
+// and data that a run left unfinished is never shown with a registered date.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "import/DataCompleteness.h"
+#include "import/DataFileCheck.h"
+#include "import/ImportTestSupport.h"
+#include "import/KenAllReader.h"
+#include "support/ZipSupport.h"
+
+namespace yubin::test {
+namespace {
+
+using Table = std::vector<std::vector<std::string>>;
+
+class ReplaceSafetyTest : public ImportFixture {
+  protected:
+    std::string ken, office;
+
+    void SetUp() override {
+        ImportFixture::SetUp();
+        ken = writeKen(nationalLines(3));
+        office = dir.file("jigyosyo.csv");
+        std::vector<std::string> offices;
+        for (int i = 0; i < 20; ++i) {
+            offices.push_back(OfficeLine(i % 2 ? "01101" : "13101", "社" + std::to_string(i),
+                                         std::to_string(2000000 + i)));
+        }
+        writeCp932Lines(office, offices);
+    }
+
+    // `perPrefecture` one-line groups in each of the 47 prefectures.
+    static std::vector<std::string> nationalLines(int perPrefecture) {
+        std::vector<std::string> lines;
+        for (int p = 1; p <= 47; ++p) {
+            char code[6];
+            std::snprintf(code, sizeof code, "%02d101", p);
+            for (int z = 0; z < perPrefecture; ++z) {
+                lines.push_back(KenLine(code, "100  ", std::to_string(1000000 + p * 100 + z),
+                                        "町" + std::to_string(z), "ﾏﾁ", "0",
+                                        "県" + std::to_string(p), "市" + std::to_string(p)));
+            }
+        }
+        return lines;
+    }
+
+    Table everything() {
+        Table all;
+        for (const char* t : {"ZIPALL", "都道府県", "市町村", "作成日", "登録中"}) {
+            for (auto& row : Rows(database, std::string("SELECT * FROM ") + t)) all.push_back(row);
+        }
+        return all;
+    }
+    // A run that must be refused: its error, the tables unchanged.
+    YubinError refused(const std::string& national, const std::string& officeFile) {
+        const Table before = everything();
+        mdInport::ResetState();
+        view.captions = {};
+        std::optional<YubinError> error;
+        try {
+            run(national, officeFile);
+        } catch (const YubinError& e) {
+            error = e;
+        }
+        mdInport::intInportMode = 0;
+        EXPECT_EQ(everything(), before);
+        if (!error) {
+            ADD_FAILURE() << "the run was not refused";
+            return YubinError(ErrorCode::InvalidArgument, "not refused");
+        }
+        return *error;
+    }
+    std::string summary() {
+        mdInport::ShowSakuseibi(mdInport::strSakuseibi);
+        mdlYubinBox::CloseMdb();
+        return view.summary;
+    }
+};
+
+TEST_F(ReplaceSafetyTest, AFileOfTheOtherKindIsRefusedAtItsFirstLineAndDeletesNothing) {
+    run(ken, office);
+    ASSERT_EQ(Count(database, "ZIPALL"), 141 + 20);
+
+    YubinError error = refused(office, "");
+    EXPECT_EQ(error.code(), ErrorCode::BadInputLine);
+    EXPECT_EQ(error.file(), office);
+    EXPECT_EQ(error.line(), 1);
+    EXPECT_NE(error.detail().find("15 個に足りません"), std::string::npos) << error.detail();
+
+    error = refused("", ken);
+    EXPECT_EQ(error.code(), ErrorCode::BadInputLine);
+    EXPECT_EQ(error.file(), ken);
+    EXPECT_EQ(error.line(), 1);
+    EXPECT_NE(error.detail().find("13 個より多くあります"), std::string::npos) << error.detail();
+}
+
+TEST_F(ReplaceSafetyTest, AFileThatWouldFailAtItsLastLineIsRefusedWithThatLine) {
+    run(ken, office);
+
+    // Cut in the middle of the last line, as an interrupted download leaves it.
+    const std::string bytes = readBytes(ken);
+    const std::string cut = dir.file("cut.csv");
+    writeBytes(cut, bytes.substr(0, bytes.size() - 20));
+    YubinError error = refused(cut, "");
+    EXPECT_EQ(error.code(), ErrorCode::BadInputLine);
+    EXPECT_EQ(error.line(), 141);
+
+    // A value its column cannot hold, on the last line: an eight-digit postal code, a flag
+    // out of range, an undecodable byte.
+    std::vector<std::string> lines = nationalLines(3);
+    lines.back() = KenLine("47101", "100  ", "10000011", "町", "ﾏﾁ");
+    error = refused(writeKen(lines, "long.csv"), "");
+    EXPECT_EQ(error.code(), ErrorCode::FieldTooSmall);
+    EXPECT_EQ(error.line(), 141);
+    lines.back() = KenLine("47101", "100  ", "1000001", "町", "ﾏﾁ", "0", "県", "市", "300,0,0");
+    EXPECT_EQ(refused(writeKen(lines, "flag.csv"), "").code(), ErrorCode::NumericOverflow);
+    writeBytes(cut,
+               bytes.substr(0, bytes.size() - 10) + "\x85\x40" + bytes.substr(bytes.size() - 8));
+    error = refused(cut, "");
+    EXPECT_EQ(error.code(), ErrorCode::BadEncoding);
+    EXPECT_EQ(error.line(), 141);
+}
+
+TEST_F(ReplaceSafetyTest, APlaceholderMunicipalityWithoutANameIsRefusedOnlyWhereOneIsAdded) {
+    run(ken, office);
+    // 01101 is a national municipality: its name is not needed. 88888 is missing: the
+    // placeholder would need the empty name.
+    const std::string known = dir.file("known.csv");
+    writeCp932Lines(known, {OfficeLine("01101", "社", "2100000", "")});
+    mdInport::ResetState();
+    view.captions = {};
+    run("", known);
+    EXPECT_EQ(Count(database, "ZIPALL", "データ識別 = '1'"), 1);
+
+    const std::string missing = dir.file("missing.csv");
+    writeCp932Lines(missing, {OfficeLine("01101", "社", "2100000", ""),
+                              OfficeLine("88888", "社", "2100001", "")});
+    const YubinError error = refused("", missing);
+    EXPECT_EQ(error.code(), ErrorCode::ZeroLengthNotAllowed);
+    EXPECT_EQ(error.line(), 2);
+}
+
+TEST_F(ReplaceSafetyTest, AnArchiveWithAFlippedByteIsRefusedBeforeAnythingIsDeleted) {
+    run(ken, office);
+    // Lines that do not repeat, so that the deflated data fills most of the archive.
+    std::vector<std::string> lines = nationalLines(40);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        lines[i] = KenLine("13101", "100  ", std::to_string(1000000 + i * 7919 % 8999999),
+                           "町" + std::to_string(i * 104729 % 1000003), "ﾏﾁ");
+    }
+    const std::string csv = writeKen(lines, "KEN_ALL.CSV");
+    const std::string zip = dir.file("ken_all.zip");
+    writeZip(zip, {{"KEN_ALL.CSV", readBytes(csv), localNoon(2024, 2, 28)}});
+    const std::string intact = readBytes(zip);
+
+    // A byte of the compressed data flipped at 90 %: whatever the inflated bytes then look
+    // like, the run is refused before anything changes.
+    std::string bytes = intact;
+    bytes[bytes.size() * 9 / 10] ^= 0x20;
+    writeBytes(zip, bytes);
+    const ErrorCode code = refused(zip, "").code();
+    EXPECT_TRUE(code == ErrorCode::BadArchive || code == ErrorCode::BadEncoding ||
+                code == ErrorCode::BadInputLine)
+        << static_cast<int>(code);
+
+    // Data that inflates cleanly but is not what was packed: only the CRC after the last
+    // byte tells. The CRC is changed in the local and the central header.
+    bytes = intact;
+    const size_t central = bytes.find(std::string("PK\x01\x02", 4));
+    ASSERT_NE(central, std::string::npos);
+    bytes[14] ^= 0x01;
+    bytes[central + 16] ^= 0x01;
+    writeBytes(zip, bytes);
+    const YubinError error = refused(zip, "");
+    EXPECT_EQ(error.code(), ErrorCode::BadArchive) << error.description();
+}
+
+TEST_F(ReplaceSafetyTest, DataARunLeftUnfinishedIsNeverShownWithADate) {
+    run(ken, office);
+    const std::string dates = summary();
+    EXPECT_EQ(dates.find("未完了"), std::string::npos) << dates;
+
+    // The national import aborted in the middle: the national date is gone (for other
+    // programs too), the office date stays, and the summary says how to finish.
+    mdInport::ResetState();
+    view.captions = {};
+    view.onEvent = [start = view.events](long long n) {
+        if (n == start + 50) AbortImport();
+    };
+    EXPECT_THROW(run(ken, ""), YubinError);
+    view.onEvent = nullptr;
+    mdInport::intInportMode = 0;
+    EXPECT_EQ(Rows(database, "SELECT ZIPALL FROM 作成日"), (Table{{"<NULL>"}}));
+    std::string text = summary();
+    EXPECT_NE(text.find("　全国版郵便番号データ　　　： 未完了（取込が途中です）"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("全国版のファイルを取り込むと、続きから取り込みます。"), std::string::npos)
+        << text;
+    EXPECT_NE(text.find("事業所個別郵便番号データ　： " +
+                        mdInport::FormatStamp(mdlYubinBox::GetFileDate(office))),
+              std::string::npos)
+        << text;
+
+    // Continued to the end: whole again, dated again.
+    mdInport::ResetState();
+    view.captions = {};
+    reopen();
+    run(ken, "");
+    EXPECT_EQ(summary(), dates);
+
+    // An office import aborted and then given up by an idle exit (the resume marker
+    // cleared): the office data stays flagged, also after a national import.
+    mdInport::ResetState();
+    view.captions = {};
+    view.onEvent = [start = view.events](long long n) {
+        if (n == start + 5) AbortImport();
+    };
+    EXPECT_THROW(run("", office), YubinError);
+    view.onEvent = nullptr;
+    mdInport::intInportMode = 0;
+    mdlYubinBox::OpenMdb(database);
+    mdInport::ClearResumePoint();
+    mdlYubinBox::CloseMdb();
+    mdInport::ResetState();
+    view.captions = {};
+    run(ken, "");
+    text = summary();
+    EXPECT_NE(text.find("　事業所個別郵便番号データ　： 未完了（取込が途中です）"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("事業所個別版のファイルを取り込み直してください。"), std::string::npos)
+        << text;
+    EXPECT_EQ(text.find("全国版郵便番号データ　　　： 未完了"), std::string::npos) << text;
+}
+
+// The check's verdict on the published files, and that it leaves the line count alone.
+TEST(DataFileCheckPublishedSlow, ThePublishedFilesPass) {
+    const std::string ken = sharedDataFile("KEN_ALL.CSV");
+    const std::string office = sharedDataFile("JIGYOSYO.CSV");
+    if (ken.empty() || office.empty()) GTEST_SKIP() << "the published data is not available";
+    TempDir dir;
+    const std::string database = dir.file("yubinbox.mdb");
+    mdlYubinBox::strMdbFile = database;
+    mdlYubinBox::CreateMdb();
+    db::Connection connection;
+    connection.open(mdlYubinBox::ConnectionString(database));
+    const long long lines = import::lngLineCount;
+    const import::CheckedFile national =
+        import::CheckDataFileForImport(ken, import::DataKind::National, connection, false);
+    EXPECT_EQ(import::lngLineCount, lines);
+    EXPECT_EQ(national.length, std::filesystem::file_size(ken));
+    EXPECT_GT(national.records, 100000);
+    const import::CheckedFile offices =
+        import::CheckDataFileForImport(office, import::DataKind::Office, connection, false);
+    EXPECT_EQ(offices.records, offices.lines);
+}
+
+}  // namespace
+}  // namespace yubin::test
