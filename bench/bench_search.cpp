@@ -118,20 +118,20 @@ int main() {
     {
         yubin::db::Connection connection;
         connection.open(yubin::mdlYubinBox::ConnectionString(db));
-        yubin::cli::Masters masters(connection);
+        yubin::query::Masters masters(connection);
         for (const auto& words : queries) {
             std::vector<std::string> folded;
             std::string label;
             for (const std::string& w : words) {
-                folded.push_back(yubin::cli::Folded(w));
+                folded.push_back(yubin::query::Folded(w));
                 label += (label.empty() ? "" : " ") + w;
             }
             size_t rows = 0;
             const Timing indexed = measure(kRuns, [&] {
-                rows = yubin::cli::SearchRows(connection, masters, folded, 0).rows.size();
+                rows = yubin::query::SearchRows(connection, masters, folded, 0).rows.size();
             });
             const Timing whole = measure(
-                kRuns, [&] { yubin::cli::SearchRows(connection, masters, folded, 0, true); });
+                kRuns, [&] { yubin::query::SearchRows(connection, masters, folded, 0, true); });
             std::vector<std::string> args = {"search", "--db", db, "--limit", "0"};
             args.insert(args.end(), words.begin(), words.end());
             const Timing command = measure(

@@ -11,6 +11,10 @@
 
 namespace yubin::cli {
 
+using query::Masters;
+using query::QueryRows;
+using query::Row;
+
 enum class OutputFormat { Tsv, Csv, Json };
 
 // "tsv", "csv", "json" -> the format; nothing for any other text.

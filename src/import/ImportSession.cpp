@@ -146,7 +146,9 @@ void ImportSession::recoverFromFailure() {
         setBrowseEnabled(failed, true);
     }
     try {
-        if (mdlYubinBox::OpenMdb(mdlYubinBox::strMdbFile)) readResumePoint();
+        // The summary too: data the failed run began to replace is shown incomplete, undated.
+        mdInport::ShowSakuseibi(mdInport::strSakuseibi);
+        readResumePoint();
     } catch (const YubinError&) {
         // The threshold stays; the next run reports what is wrong with the database.
     }

@@ -581,6 +581,8 @@ void ShowSakuseibi(std::array<std::string, 2>& sakuseibi) {
     rs.close();
     // Data that is not all there is said to be so, with how to finish it, never dated.
     const import::Completeness completeness = import::ReadCompleteness(connection());
+    if (completeness.nationalIncomplete) sakuseibi[0].clear();  // nothing to be older than
+    if (completeness.officeIncomplete) sakuseibi[1].clear();
     if (registered || completeness.nationalIncomplete || completeness.officeIncomplete) {
         import::ImportView& view = *environment().view;
         view.setSummaryCaption(import::CompletenessSummary(national, office, completeness));
@@ -666,7 +668,7 @@ RunReport InportRun() {
             // every row, so a failure to make it costs only time.
             mdlYubinBox::Flush();
             try {
-                cli::BuildSearchIndex(connection());
+                query::BuildSearchIndex(connection());
             } catch (const YubinError&) {
             }
         }

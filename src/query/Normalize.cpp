@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
-namespace yubin::cli {
+namespace yubin::query {
 
 namespace {
 
@@ -290,4 +290,4 @@ std::string Folded(std::string_view text) {
     return out;
 }
 
-}  // namespace yubin::cli
+}  // namespace yubin::query

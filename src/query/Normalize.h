@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace yubin::cli {
+namespace yubin::query {
 
 // A postal code as written by a person -> its seven ASCII digits, or nothing when it is none.
 // Accepted: full-width digits, a leading "〒", blanks anywhere (ASCII, ideographic), and one
@@ -36,4 +36,4 @@ struct WrittenLetter {
 // The distinct letters of a folded word, those with the fewest ways first.
 std::vector<WrittenLetter> WrittenLetters(std::string_view foldedWord);
 
-}  // namespace yubin::cli
+}  // namespace yubin::query

@@ -9,7 +9,7 @@
 #include "query/SearchIndex.h"
 #include "store/TableScan.h"
 
-namespace yubin::cli {
+namespace yubin::query {
 
 using db::CursorType;
 using db::LockType;
@@ -238,4 +238,4 @@ QueryRows SearchRows(db::Connection& connection, Masters& masters,
     return result;
 }
 
-}  // namespace yubin::cli
+}  // namespace yubin::query

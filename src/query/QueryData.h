@@ -10,7 +10,7 @@
 
 #include "store/Engine.h"
 
-namespace yubin::cli {
+namespace yubin::query {
 
 // One ZIPALL row: its values in the order of `QueryRows::columns`.
 using Row = std::vector<db::Value>;
@@ -64,4 +64,4 @@ QueryRows SearchRows(db::Connection& connection, Masters& masters,
                      const std::vector<std::string>& foldedWords, std::size_t limit,
                      bool readAll = false);
 
-}  // namespace yubin::cli
+}  // namespace yubin::query

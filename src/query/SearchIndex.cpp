@@ -8,7 +8,7 @@
 #include "store/DerivedRecords.h"
 #include "store/TableScan.h"
 
-namespace yubin::cli {
+namespace yubin::query {
 
 namespace {
 
@@ -273,4 +273,4 @@ std::optional<std::vector<std::pair<long long, long long>>> CandidateRanges(
     return ranges;
 }
 
-}  // namespace yubin::cli
+}  // namespace yubin::query

@@ -18,7 +18,7 @@
 #include "query/QueryData.h"
 #include "store/Engine.h"
 
-namespace yubin::cli {
+namespace yubin::query {
 
 // The folded names of rows, built exactly as the search compares them.
 class RowNames {
@@ -59,4 +59,4 @@ void BuildSearchIndex(db::Connection& connection);
 std::optional<std::vector<std::pair<long long, long long>>> CandidateRanges(
     db::Connection& connection, const std::vector<std::string>& foldedWords);
 
-}  // namespace yubin::cli
+}  // namespace yubin::query

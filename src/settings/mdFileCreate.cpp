@@ -19,13 +19,15 @@ namespace fs = std::filesystem;
 
 std::string strIniFile;
 
+// Examples of the two usual places, as paths of this system: a file of the user's own and a
+// file server's share where it is mounted.
 const std::array<const char*, 7> kCommentLines = {
     "'yubinbox.mdb ファイルのファイルパス指定",
     "'ファイルサーバーに置いたときは、修正してください。",
     "'(例1)",
-    R"('path=C:\My Documents\yubinbox.mdb)",
+    "'path=/home/ユーザー名/Documents/yubinbox.mdb",
     "'(例2)",
-    R"('path=\\サーバ名\共有フォルダ名\yubinbox.mdb)",
+    "'path=/mnt/サーバ名/共有フォルダ名/yubinbox.mdb",
     "'",
 };
 

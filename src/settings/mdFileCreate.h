@@ -22,7 +22,8 @@ std::string ExecutableBaseName();
 void SetExecutableBaseNameForTesting(std::optional<std::string> name);
 
 // The comment block that heads a new settings file, one text per line (without line ends).
-// The two path examples are the system's own texts and are kept as they are.
+// The two path examples are Linux paths (a local file, a mounted share) so that a user who
+// follows them writes a path that opens; other programs read only the keys.
 extern const std::array<const char*, 7> kCommentLines;
 
 // Creates the settings file with its comment block when it is missing, then stores `path`

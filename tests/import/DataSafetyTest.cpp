@@ -6,6 +6,7 @@
 
 #include "import/DataCompleteness.h"
 #include "import/DataFileCheck.h"
+#include "import/ImportSession.h"
 #include "import/ImportTestSupport.h"
 #include "import/KenAllReader.h"
 #include "support/ZipSupport.h"
@@ -234,6 +235,65 @@ TEST_F(ReplaceSafetyTest, DataARunLeftUnfinishedIsNeverShownWithADate) {
     EXPECT_NE(text.find("事業所個別版のファイルを取り込み直してください。"), std::string::npos)
         << text;
     EXPECT_EQ(text.find("全国版郵便番号データ　　　： 未完了"), std::string::npos) << text;
+}
+
+// The session's side of a window, recording what it is told; the engines' part goes to the
+// fixture's view.
+class RecordingSessionView : public import::SessionView {
+  public:
+    explicit RecordingSessionView(FakeImportView& engine) : engine_(engine) {}
+    std::string csvFileText(int i) override { return engine_.csvFileText(i); }
+    void setStatusMessage(const std::string& t) override { engine_.setStatusMessage(t); }
+    void setProgressVisible(int i, bool v) override { engine_.setProgressVisible(i, v); }
+    void setProgressRange(int i, std::uint64_t a, std::uint64_t b) override {
+        engine_.setProgressRange(i, a, b);
+    }
+    void setProgressValue(int i, std::uint64_t v) override { engine_.setProgressValue(i, v); }
+    void setCountVisible(int i, bool v) override { engine_.setCountVisible(i, v); }
+    void setCountBorderStyle(int i, int s) override { engine_.setCountBorderStyle(i, s); }
+    void setCountCaption(int i, const std::string& c) override { engine_.setCountCaption(i, c); }
+    std::string countCaption(int i) override { return engine_.countCaption(i); }
+    void setRunEnabled(bool e) override { engine_.setRunEnabled(e); }
+    void setSummaryCaption(const std::string& c) override { engine_.setSummaryCaption(c); }
+    void setSummaryVisible(bool v) override { engine_.setSummaryVisible(v); }
+    void setBusyPointer(bool b) override { engine_.setBusyPointer(b); }
+    void beep() override { engine_.beep(); }
+    int messageBox(const std::string& t, int s, const std::string& title) override {
+        return engine_.messageBox(t, s, title);
+    }
+    void doEvents() override { engine_.doEvents(); }
+    void setBrowseEnabled(int, bool) override {}
+    void showChosenFile(int, const std::string&, const std::string&) override {}
+    void setRunToolTip(const std::string&) override {}
+    void setExitToolTip(const std::string&) override {}
+    bool ask(import::Question, const std::string&, int) override { return true; }
+    void tell(const std::string&, int) override {}
+
+  private:
+    FakeImportView& engine_;
+};
+
+TEST_F(ReplaceSafetyTest, AWindowWhoseRunFailedAfterTheDeletionShowsTheDataIncomplete) {
+    run(ken, office);
+    mdInport::ResetState();
+    view.captions = {};
+    RecordingSessionView sessionView(view);
+    import::ImportSession session(sessionView);
+    session.load();
+    ASSERT_NE(view.summary.find("全国版郵便番号データ　　　： 2"), std::string::npos);
+    // A fault of the database in the middle of the national part (a full disk, say).
+    view.files = {ken, ""};
+    view.onEvent = [start = view.events](long long n) {
+        if (n == start + 50) throw YubinError(ErrorCode::EngineFailure, "disk full");
+    };
+    const import::RunOutcome outcome = session.run();
+    view.onEvent = nullptr;
+    EXPECT_EQ(outcome.result, import::RunResult::Failed);
+    EXPECT_NE(view.summary.find("全国版郵便番号データ　　　： 未完了（取込が途中です）"),
+              std::string::npos)
+        << view.summary;
+    EXPECT_EQ(mdInport::strSakuseibi[0], "");  // nothing to be older than: no question
+    EXPECT_NE(mdInport::strSakuseibi[1], "");
 }
 
 // The check's verdict on the published files, and that it leaves the line count alone.

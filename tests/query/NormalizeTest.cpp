@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace yubin::cli {
+namespace yubin::query {
 namespace {
 
 TEST(NormalizeTest, PostalCodesInTheirWrittenForms) {
@@ -84,4 +84,4 @@ TEST(NormalizeTest, WrittenFormsOfEveryLetterOccurInEveryTextThatHoldsTheWord) {
 }
 
 }  // namespace
-}  // namespace yubin::cli
+}  // namespace yubin::query

@@ -46,26 +46,27 @@ class SearchIndexTest : public CliFixture {
     void open() { connection.open(mdlYubinBox::ConnectionString(db())); }
 
     bool indexed(const std::vector<std::string>& words) {
-        return cli::CandidateRanges(connection, Fold(words)).has_value();
+        return query::CandidateRanges(connection, Fold(words)).has_value();
     }
 
     static std::vector<std::string> Fold(const std::vector<std::string>& words) {
         std::vector<std::string> folded;
-        for (const std::string& word : words) folded.push_back(cli::Folded(word));
+        for (const std::string& word : words) folded.push_back(query::Folded(word));
         return folded;
     }
 
     // The codes of the rows found, with the index and by reading every row.
     std::pair<std::vector<std::string>, std::vector<std::string>> Both(
         const std::vector<std::string>& words, std::size_t limit = 0) {
-        cli::Masters masters(connection);
-        const auto codes = [](const cli::QueryRows& rows) {
+        query::Masters masters(connection);
+        const auto codes = [](const query::QueryRows& rows) {
             std::vector<std::string> out;
-            for (const cli::Row& row : rows.rows) out.push_back(row[2].toText() + row[17].toText());
+            for (const query::Row& row : rows.rows)
+                out.push_back(row[2].toText() + row[17].toText());
             return out;
         };
-        return {codes(cli::SearchRows(connection, masters, Fold(words), limit)),
-                codes(cli::SearchRows(connection, masters, Fold(words), limit, true))};
+        return {codes(query::SearchRows(connection, masters, Fold(words), limit)),
+                codes(query::SearchRows(connection, masters, Fold(words), limit, true))};
     }
 
     db::Connection connection;

@@ -45,9 +45,9 @@ const std::string kCommentBlock =
     "'yubinbox.mdb ファイルのファイルパス指定\r\n"
     "'ファイルサーバーに置いたときは、修正してください。\r\n"
     "'(例1)\r\n"
-    "'path=C:\\My Documents\\yubinbox.mdb\r\n"
+    "'path=/home/ユーザー名/Documents/yubinbox.mdb\r\n"
     "'(例2)\r\n"
-    "'path=\\\\サーバ名\\共有フォルダ名\\yubinbox.mdb\r\n"
+    "'path=/mnt/サーバ名/共有フォルダ名/yubinbox.mdb\r\n"
     "'\r\n";
 
 TEST_F(SettingsFileTest, FirstCreateWritesCommentBlockThenPathAndAuthor) {

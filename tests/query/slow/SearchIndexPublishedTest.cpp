@@ -68,7 +68,7 @@ TEST(SearchIndexPublishedTest, TheIndexedSearchFindsWhatThePassOverEveryRowFinds
     // Words from every 1999th row: pieces of the town name, its reading as stored (half-width),
     // in katakana and in hiragana, of the office name, and the municipality run on into the town.
     std::set<std::vector<std::string>> queries;
-    cli::Masters masters(connection);
+    query::Masters masters(connection);
     {
         db::TableScan scan(connection, "ZIPALL",
                            {"団体コード", "町域名", "住所かな3", "事業所名", "事業所名かな"});
@@ -80,14 +80,14 @@ TEST(SearchIndexPublishedTest, TheIndexedSearchFindsWhatThePassOverEveryRowFinds
                 if (!Letters(town, from, letters).empty())
                     queries.insert({Letters(town, from, letters)});
             }
-            const std::string folded = cli::Folded(kana);
+            const std::string folded = query::Folded(kana);
             if (!Letters(kana, 0, 4).empty()) queries.insert({Letters(kana, 0, 4)});
             if (!Letters(folded, from, 3).empty()) {
                 queries.insert({Letters(folded, from, 3)});
                 queries.insert({Hiragana(Letters(folded, from, 3))});
             }
             if (!Letters(office, 1, 3).empty()) queries.insert({Letters(office, 1, 3)});
-            const cli::Masters::Names* city = masters.municipality(std::string(scan.text(0)));
+            const query::Masters::Names* city = masters.municipality(std::string(scan.text(0)));
             if (city != nullptr && !Letters(town, 0, 2).empty()) {
                 const std::string name = city->name.toText();
                 queries.insert({name + Letters(town, 0, 2)});
@@ -98,15 +98,15 @@ TEST(SearchIndexPublishedTest, TheIndexedSearchFindsWhatThePassOverEveryRowFinds
     for (const char* none : {"存在しない地名", "ﾝﾝﾝﾝ", "ｚｚ", "東京都大阪"})
         queries.insert({none});
     ASSERT_GT(queries.size(), 200u);
-    ASSERT_TRUE(cli::CandidateRanges(connection, {"千代田"}).has_value());
+    ASSERT_TRUE(query::CandidateRanges(connection, {"千代田"}).has_value());
 
     for (const std::vector<std::string>& words : queries) {
         std::vector<std::string> folded;
-        for (const std::string& word : words) folded.push_back(cli::Folded(word));
-        const cli::QueryRows indexed = cli::SearchRows(connection, masters, folded, 0);
-        const cli::QueryRows whole = cli::SearchRows(connection, masters, folded, 0, true);
+        for (const std::string& word : words) folded.push_back(query::Folded(word));
+        const query::QueryRows indexed = query::SearchRows(connection, masters, folded, 0);
+        const query::QueryRows whole = query::SearchRows(connection, masters, folded, 0, true);
         ASSERT_EQ(indexed.rows, whole.rows) << words[0];
-        const cli::QueryRows limited = cli::SearchRows(connection, masters, folded, 5);
+        const query::QueryRows limited = query::SearchRows(connection, masters, folded, 5);
         ASSERT_EQ(limited.truncated, whole.rows.size() > 5) << words[0];
     }
 }

@@ -1,0 +1,36 @@
+#include "cli/QueryOptions.h"
+
+namespace yubin::cli {
+
+namespace {
+
+CLI::Validator FormatValidator(std::vector<std::string> allowed) {
+    std::string names;
+    for (const std::string& name : allowed) names += (names.empty() ? "" : "|") + name;
+    return CLI::Validator(
+        [allowed, names](std::string& value) -> std::string {
+            for (const std::string& name : allowed) {
+                if (value == name) return {};
+            }
+            return "出力形式 " + value + " はありません（" + names + " のどれか）";
+        },
+        "");
+}
+
+}  // namespace
+
+void AddDatabaseOption(CLI::App& command, std::string& database) {
+    command.add_option("--db", database,
+                       "データベースファイル（省略時は設定ファイルの path） / database file");
+}
+
+void AddFormatOption(CLI::App& command, std::string& format, const char* help,
+                     std::vector<std::string> allowed) {
+    command.add_option("--format", format, help)->check(FormatValidator(std::move(allowed)));
+}
+
+OutputFormat FormatOf(const std::string& format) {
+    return ParseOutputFormat(format).value_or(OutputFormat::Tsv);
+}
+
+}  // namespace yubin::cli

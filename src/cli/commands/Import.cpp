@@ -1,0 +1,183 @@
+// yubinbox import [--db FILE] [--ken-all FILE] [--jigyosyo FILE] [--yes] [--pause S]: the import
+// window's run through the same import session, its questions answered with y/N or --yes.
+#include <unistd.h>
+
+#include <array>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "base/Error.h"
+#include "cli/CliImportView.h"
+#include "cli/CliSupport.h"
+#include "cli/Command.h"
+#include "cli/SafeText.h"
+#include "cli/commands/Publish.h"
+#include "import/Administration.h"
+#include "import/DataFile.h"
+#include "import/ImportSession.h"
+#include "import/mdInport.h"
+#include "settings/mdFileCreate.h"
+#include "store/mdlYubinBox.h"
+
+namespace yubin::cli {
+
+namespace {
+
+struct ImportOptions {
+    std::string database;
+    std::string nationalFile;
+    std::string officeFile;
+    bool yes = false;
+    double pauseSeconds = 0;
+};
+
+constexpr std::array<import::DataKind, 2> kKinds = {import::DataKind::National,
+                                                    import::DataKind::Office};
+
+// The database: --db, or the settings file under the main menu's rules. An exit code when the
+// import may not go on.
+std::optional<int> ChooseDatabase(const ImportOptions& options) {
+    if (!options.database.empty()) {
+        mdlYubinBox::strMdbFile = Absolute(options.database);
+        RequireExistingFile(mdlYubinBox::strMdbFile);
+        return std::nullopt;
+    }
+    try {
+        administration::PrepareImportFromSettings();
+    } catch (const YubinError& error) {
+        if (error.code() != ErrorCode::PermissionDenied) throw;
+        std::cerr << error.description() << std::endl;
+        return kExitRefused;
+    }
+    return std::nullopt;
+}
+
+// The exit code of a run that did not end as it should, or nothing when the run finished.
+std::optional<int> ExitOfUnfinishedRun(const import::RunOutcome& run) {
+    switch (run.result) {
+        case import::RunResult::Declined:
+            return kExitRefused;
+        case import::RunResult::Aborted:
+            std::cerr << "取り込みを中止しました。次回の取り込みは途中から継続します。"
+                      << std::endl;
+            return kExitAborted;
+        case import::RunResult::Failed:
+            if (run.error->code() == ErrorCode::LockedByOtherUser) {
+                std::cerr << run.error->description() << std::endl;
+                return kExitRefused;
+            }
+            throw *run.error;
+        default:
+            return std::nullopt;
+    }
+}
+
+// 終了: the marker cleared and, after the run, the database compacted. The data is complete by
+// then: a compaction refused because another program holds the file is said as such, with its
+// exit code.
+std::optional<int> Exit(import::ImportSession& session) {
+    try {
+        session.exit(import::ExitReason::User);
+    } catch (const YubinError& error) {
+        if (error.code() != ErrorCode::FileInUse) throw;
+        std::cerr << "取り込みは完了しています（データはすべて登録されました）。"
+                     "他のプログラムがデータベースを使用中のため、最適化だけが行われていません。"
+                     "後で yubinbox compact "
+                  << Printable(mdlYubinBox::strMdbFile) << " を実行してください。\n（"
+                  << Printable(error.description()) << "）" << std::endl;
+        return kExitCompactionPending;
+    }
+    return std::nullopt;
+}
+
+int RunImport(const ImportOptions& options) {
+    if (const std::optional<int> refused = ChooseDatabase(options)) return *refused;
+    mdFileCreate::SetIniFilePath();
+    const std::array<std::string, 2> files = {
+        options.nationalFile.empty() ? "" : Absolute(options.nationalFile),
+        options.officeFile.empty() ? "" : Absolute(options.officeFile)};
+    if (files[0].empty() && files[1].empty()) {
+        std::cerr << import::ImportSession::kNothingChosen << "（--ken-all / --jigyosyo）"
+                  << std::endl;
+        return kExitUsage;
+    }
+    for (size_t i = 0; i < 2; ++i) {
+        if (!files[i].empty()) import::CheckDataFile(files[i], kKinds[i]);
+    }
+
+    // Loading, as the import window does it.
+    CliImportView view(isatty(STDERR_FILENO) != 0, options.yes);
+    import::ImportSession session(view);
+    view.attach(session);
+    std::cout << "データベース: " << mdlYubinBox::strMdbFile << std::endl;
+    session.load();
+    mdInport::environment().pauseSeconds = options.pauseSeconds;
+    if (!view.summary().empty()) std::cout << ForTerminal(view.summary()) << std::endl;
+    if (!session.browseEnabled(0) && !files[0].empty()) {
+        std::cerr << "事業所個別郵便番号データの取り込みが途中で中止されています。"
+                     "全国版郵便番号データは選択できません（--jigyosyo だけで継続してください）。"
+                  << std::endl;
+        return kExitRefused;
+    }
+
+    // The files given stand for the chooser's results.
+    static const std::array<const char*, 2> browseCaptions = {"参照：全国版郵便番号データ(&K)",
+                                                              "参照：事業所個別郵便番号データ(&J)"};
+    for (int i = 0; i < 2; ++i) {
+        if (files[i].empty()) continue;
+        session.browse(i, browseCaptions[i]);
+        mdInport::strSelFile = files[i];
+        mdInport::strSelFileDate =
+            mdInport::FormatStamp(import::DataFileStamp(files[i], kKinds[i]));
+        session.browseResult(i);
+    }
+
+    // 実行. From here Ctrl-C and SIGTERM abort an engine; outside the engines they wait until
+    // the step at hand (the index, the compaction) has finished and then end as 終了 does.
+    AbortSignalScope signals;
+    const import::RunOutcome run = session.run();
+    if (const std::optional<int> unfinished = ExitOfUnfinishedRun(run)) return *unfinished;
+    if (!view.summary().empty()) std::cout << ForTerminal(view.summary()) << std::endl;
+    if (g_abortRequested)
+        std::cerr << "取り込みは終了しています。終了処理を行います。" << std::endl;
+
+    const std::optional<int> compactionPending = Exit(session);
+    if (compactionPending) return *compactionPending;
+    return run.officeRefused ? kExitNeedsNational : kExitOk;
+}
+
+}  // namespace
+
+CommandRun SetupImport(CLI::App& command) {
+    auto options = std::make_shared<ImportOptions>();
+    command.add_option("--db", options->database,
+                       "データベースファイル（省略時は設定ファイルの path） / database file");
+    command.add_option("--ken-all", options->nationalFile,
+                       "全国版郵便番号データのファイル / national data file");
+    command.add_option("--jigyosyo", options->officeFile,
+                       "事業所個別郵便番号データのファイル / business-office data file");
+    command.add_flag("--yes", options->yes,
+                     "新しい登録データを確認なしで置き換える / replace newer data without asking");
+    command
+        .add_option("--pause", options->pauseSeconds,
+                    "終了時の待ち時間（秒） / closing pause in seconds")
+        ->check(CLI::NonNegativeNumber.description(""));
+    // The monthly job in one command: after a successful import, the database is published.
+    auto target = std::make_shared<PublishTarget>();
+    CLI::Option* publish = command.add_option(
+        "--publish", target->conninfo,
+        "取り込みの後で PostgreSQL に公開（libpq の接続文字列） / then publish to PostgreSQL");
+    AddPublishTargetOptions(command, *target);
+    return [options, target, publish] {
+        // A complete import whose compaction waits for another program is published too.
+        const int imported = RunImport(*options);
+        const bool complete = imported == kExitOk || imported == kExitCompactionPending;
+        if (!complete || publish->count() == 0) return imported;
+        const int published = PublishDatabase(mdlYubinBox::strMdbFile, *target);
+        return published != kExitOk ? published : imported;
+    };
+}
+
+}  // namespace yubin::cli

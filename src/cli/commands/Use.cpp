@@ -1,0 +1,33 @@
+// yubinbox use DBFILE: the settings file pointed at an existing database of ours.
+#include <iostream>
+#include <memory>
+#include <string>
+
+#include "cli/CliSupport.h"
+#include "cli/Command.h"
+#include "settings/mdFileCreate.h"
+#include "store/Engine.h"
+
+namespace yubin::cli {
+
+namespace {
+
+int RunUse(const std::string& file) {
+    const std::string path = Absolute(file);
+    mdFileCreate::CheckIniFileValues(path, "");
+    Connect(path)->close();  // an existing database of ours
+    mdFileCreate::IniFileCreate(path, "");
+    mdFileCreate::SetIniFilePath();
+    std::cout << mdFileCreate::strIniFile << std::endl;
+    return kExitOk;
+}
+
+}  // namespace
+
+CommandRun SetupUse(CLI::App& command) {
+    auto file = std::make_shared<std::string>();
+    command.add_option("DBFILE", *file, "データベースファイル / database file")->required();
+    return [file] { return RunUse(*file); };
+}
+
+}  // namespace yubin::cli
