@@ -9,6 +9,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -30,8 +32,10 @@ inline Run Time(const std::vector<std::string>& args,
     const auto start = std::chrono::steady_clock::now();
     pid_t pid = fork();
     if (pid == 0) {
-        std::freopen("/dev/null", "w", stdout);
-        std::freopen(errorLog.c_str(), "w", stderr);
+        if (!std::freopen("/dev/null", "w", stdout) ||
+            !std::freopen(errorLog.c_str(), "w", stderr)) {
+            _exit(126);
+        }
         for (const auto& e : environment) putenv(const_cast<char*>(e.c_str()));
         std::vector<char*> argv;
         for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -47,7 +51,10 @@ inline Run Time(const std::vector<std::string>& args,
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         std::fprintf(stderr, "failed: %s %s (status %d)\n", args[0].c_str(),
                      args.size() > 1 ? args[1].c_str() : "", status);
-        if (errorLog != "/dev/null") std::system(("cat '" + errorLog + "' >&2").c_str());
+        if (errorLog != "/dev/null") {
+            std::ifstream log(errorLog);
+            std::cerr << log.rdbuf();
+        }
         std::exit(1);
     }
     const auto toSeconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };

@@ -48,8 +48,9 @@ int run(const std::vector<std::string>& args) {
         std::vector<std::string> copy = args;
         for (std::string& a : copy) argv.push_back(a.data());
         argv.push_back(nullptr);
-        std::freopen("/dev/null", "w", stdout);
-        std::freopen("/dev/null", "w", stderr);
+        if (!std::freopen("/dev/null", "w", stdout) || !std::freopen("/dev/null", "w", stderr)) {
+            _exit(126);
+        }
         execv(exe.c_str(), argv.data());
         _exit(127);
     }

@@ -37,7 +37,7 @@ std::string StartXvfb(pid_t& pid) {
         const std::string display = ":" + std::to_string(number);
         pid = fork();
         if (pid == 0) {
-            std::freopen("/dev/null", "w", stderr);
+            if (!std::freopen("/dev/null", "w", stderr)) _exit(126);
             execlp("Xvfb", "Xvfb", display.c_str(), "-screen", "0", "1280x1024x24", "-nolisten",
                    "tcp", static_cast<char*>(nullptr));
             _exit(127);

@@ -28,7 +28,9 @@ int NoDisplay() {
     std::fputs(
         "yubinbox: ウィンドウを表示できません（画面がありません）。\n"
         "画面のない所では次のサブコマンドを使ってください。一覧は yubinbox --help で表示されます:\n"
-        "  createdb, sql, compact, tables, use, settings, drives, newdb, import, summary, lookup\n"
+        // One line: tests compare it with --help and the man page.
+        "  createdb, sql, compact, tables, use, settings, drives, newdb, import, summary, "
+        "lookup, search, publish, changes\n"
         "yubinbox: cannot open the windows: no display (DISPLAY or WAYLAND_DISPLAY is not set).\n"
         "Without a display use a subcommand (see yubinbox --help).\n",
         stderr);

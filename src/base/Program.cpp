@@ -28,16 +28,34 @@ std::string RunningExecutableBaseName() {
     return base.empty() ? "yubinbox" : base;
 }
 
+namespace {
+
+// The installed documentation folder seen from the program folder; empty when not known.
+std::filesystem::path InstalledDocumentsFolder(const std::string& programFolder) {
+#ifdef YUBIN_MANUAL_FROM_PROGRAM
+    return (std::filesystem::path(programFolder) / YUBIN_MANUAL_FROM_PROGRAM).lexically_normal();
+#else
+    (void)programFolder;
+    return {};
+#endif
+}
+
+}  // namespace
+
+bool IsInstalledProgramFolder(const std::string& programFolder) {
+    const std::filesystem::path documents = InstalledDocumentsFolder(programFolder);
+    std::error_code ec;
+    return !documents.empty() && std::filesystem::is_regular_file(documents / "copyright", ec);
+}
+
 std::string ManualFile(const std::string& programFolder) {
     const std::string beside = programFolder + "/manual.html";
     std::error_code ec;
     if (std::filesystem::is_regular_file(beside, ec)) return beside;
-#ifdef YUBIN_MANUAL_FROM_PROGRAM
-    const std::filesystem::path installed =
-        (std::filesystem::path(programFolder) / YUBIN_MANUAL_FROM_PROGRAM / "manual.html")
-            .lexically_normal();
-    if (std::filesystem::is_regular_file(installed, ec)) return installed.string();
-#endif
+    const std::filesystem::path documents = InstalledDocumentsFolder(programFolder);
+    if (!documents.empty() && std::filesystem::is_regular_file(documents / "manual.html", ec)) {
+        return (documents / "manual.html").string();
+    }
     return beside;
 }
 

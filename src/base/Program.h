@@ -20,4 +20,8 @@ std::string RunningExecutableBaseName();
 // file exists.
 std::string ManualFile(const std::string& programFolder);
 
+// Whether `programFolder` is an installed program's folder (/usr/lib/yubinbox): the package's
+// documentation folder, with its copyright file, lies where the installation puts it.
+bool IsInstalledProgramFolder(const std::string& programFolder);
+
 }  // namespace yubin

@@ -63,6 +63,8 @@ int RunCommandLine(int argc, char** argv) {
     UseJapaneseHelp(app);
     app.footer(kExitCodesHelp);
     app.require_subcommand(1);
+    // The program's options (--lock-wait) are taken after the subcommand too.
+    app.fallthrough();
     app.set_version_flag("--version", "yubinbox " YUBIN_VERSION,
                          "バージョンを表示して終了 / print the version and exit");
     double lockWaitSeconds = 30;
@@ -79,6 +81,11 @@ int RunCommandLine(int argc, char** argv) {
     }
     UseJapaneseFailureMessages(app);
 
+    if (const std::optional<std::string> option = UnknownLeadingOption(app, argc, argv)) {
+        std::cerr << "yubinbox: 不明なオプションです: " << *option
+                  << "\n使い方は --help で表示されます。" << std::endl;
+        return kExitUsage;
+    }
     if (const std::optional<std::string> unknown = UnknownSubcommand(app, argc, argv)) {
         std::cerr << "yubinbox: 不明なサブコマンドです: " << Printable(*unknown)
                   << "\n使い方は --help で表示されます。" << std::endl;
@@ -88,14 +95,14 @@ int RunCommandLine(int argc, char** argv) {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         const int code = app.exit(e);
-        return code == 0 ? kExitOk : kExitUsage;
+        return FinishStandardOutput(code == 0 ? kExitOk : kExitUsage);
     }
     // A writer that finds the database held by another program waits, and says so.
     db::setLockWait(std::chrono::milliseconds(static_cast<long long>(lockWaitSeconds * 1000)));
     db::setWaitReporter([](bool waiting) {
         if (waiting) std::cerr << "yubinbox: " << mdInport::kWaitingForOtherProgram << std::endl;
     });
-    return RunChosen(chosen);
+    return FinishStandardOutput(RunChosen(chosen));
 }
 
 }  // namespace yubin::cli

@@ -91,7 +91,8 @@ void CliImportView::drawProgress(bool final) {
     const std::uint64_t maximum = maximum_[i];
     const double fraction =
         maximum == 0 ? 1.0 : static_cast<double>(value_[i]) / static_cast<double>(maximum);
-    const std::string count = mdInport::FormatCount(mdInport::lngRecCount) + " 件";
+    const long records = session_ != nullptr ? session_->state().progress.lngRecCount : 0;
+    const std::string count = mdInport::FormatCount(records) + " 件";
     if (terminal_) {
         constexpr int kWidth = 30;
         const int filled = static_cast<int>(fraction * kWidth);
@@ -116,7 +117,7 @@ int CliImportView::messageBox(const std::string& text, int style, const std::str
 }
 
 void CliImportView::doEvents() {
-    if (g_abortRequested && mdInport::intInportMode != 0 && session_ != nullptr) {
+    if (g_abortRequested && session_ != nullptr && session_->state().progress.intInportMode != 0) {
         if (active_ >= 0) drawProgress(true);
         // The signal is 終了 answered Yes: the marker is written and the engine never goes on.
         session_->exit(import::ExitReason::SessionEnd);

@@ -23,7 +23,6 @@ class CliImportView : public import::SessionView {
     // The session whose 終了 a signal inside an engine runs.
     void attach(import::ImportSession& session) { session_ = &session; }
 
-    std::string csvFileText(int index) override { return files_[Index(index)]; }
     void setStatusMessage(const std::string& text) override;
     void setProgressVisible(int, bool) override {}
     void setProgressRange(int index, std::uint64_t minimum, std::uint64_t maximum) override;
@@ -31,7 +30,6 @@ class CliImportView : public import::SessionView {
     void setCountVisible(int, bool) override {}
     void setCountBorderStyle(int, int) override {}
     void setCountCaption(int index, const std::string& caption) override;
-    std::string countCaption(int index) override { return captions_[Index(index)]; }
     void importFinished(int index) override;
     void setRunEnabled(bool) override {}
     void setSummaryCaption(const std::string& caption) override { summary_ = caption; }
@@ -42,9 +40,7 @@ class CliImportView : public import::SessionView {
     void doEvents() override;
 
     void setBrowseEnabled(int, bool) override {}
-    void showChosenFile(int index, const std::string& path, const std::string&) override {
-        files_[Index(index)] = path;
-    }
+    void showChosenFile(int, const std::string&, const std::string&) override {}
     void setRunToolTip(const std::string& text) override;
     void setExitToolTip(const std::string&) override {}
     bool ask(import::Question question, const std::string& text, int style) override;
@@ -56,7 +52,6 @@ class CliImportView : public import::SessionView {
     static size_t Index(int index) { return index == 0 ? 0 : 1; }
     void drawProgress(bool final);
 
-    std::array<std::string, 2> files_;
     std::array<std::string, 2> captions_;
     std::array<std::uint64_t, 2> maximum_{};
     std::array<std::uint64_t, 2> value_{};

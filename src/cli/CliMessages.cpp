@@ -28,10 +28,60 @@ bool IsAscii(const std::string& text) {
 
 bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
 
+// The parser's help pads its first column by bytes; a Japanese label there (文字列, 必須)
+// would push the description out of line. This one pads by the columns a terminal shows.
+class DisplayWidthFormatter : public CLI::Formatter {
+  public:
+    std::string make_option(const CLI::Option* option, bool isPositional) const override {
+        return Row(make_option_name(option, isPositional) + make_option_opts(option),
+                   make_option_desc(option));
+    }
+    std::string make_subcommand(const CLI::App* sub) const override {
+        return Row(sub->get_display_name(true), sub->get_description());
+    }
+
+  private:
+    std::string Row(const std::string& name, const std::string& description) const {
+        const size_t column = get_column_width();
+        std::string line = "  " + name;
+        if (!description.empty()) {
+            const size_t width = DisplayWidth(line);
+            line += width >= column ? "\n" + std::string(column, ' ')
+                                    : std::string(column - width, ' ');
+            for (char c : description) {
+                line += c;
+                if (c == '\n') line += std::string(column, ' ');
+            }
+        }
+        return line + "\n";
+    }
+};
+
 }  // namespace
 
+size_t DisplayWidth(std::string_view text) {
+    size_t width = 0;
+    for (size_t i = 0; i < text.size();) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        const size_t length = byte < 0x80 ? 1 : byte < 0xE0 ? 2 : byte < 0xF0 ? 3 : 4;
+        char32_t code = length == 1 ? byte : byte & (0x3F >> (length - 1));
+        for (size_t k = 1; k < length && i + k < text.size(); ++k) {
+            code = (code << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+        }
+        i += length;
+        // East Asian wide and full-width characters; half-width katakana stay narrow.
+        const bool wide =
+            (code >= 0x1100 && code <= 0x115F) || (code >= 0x2E80 && code <= 0xA4CF) ||
+            (code >= 0xAC00 && code <= 0xD7A3) || (code >= 0xF900 && code <= 0xFAFF) ||
+            (code >= 0xFE30 && code <= 0xFE4F) || (code >= 0xFF00 && code <= 0xFF60) ||
+            (code >= 0xFFE0 && code <= 0xFFE6) || (code >= 0x20000 && code <= 0x3FFFD);
+        width += wide ? 2 : 1;
+    }
+    return width;
+}
+
 void UseJapaneseHelp(CLI::App& app) {
-    auto formatter = std::make_shared<CLI::Formatter>();
+    auto formatter = std::make_shared<DisplayWidthFormatter>();
     for (const auto& [key, label] :
          std::initializer_list<std::pair<const char*, const char*>>{{"Usage", "使い方"},
                                                                     {"OPTIONS", "オプション"},
@@ -57,7 +107,9 @@ std::string JapaneseFailureMessage(const CLI::Error& error) {
     const std::string what = error.what();
     std::string text;
     if (dynamic_cast<const CLI::ExtrasError*>(&error)) {
-        text = "余分な引数があります: " + Detail(what);
+        const std::string extra = Detail(what);
+        text = extra.rfind('-', 0) == 0 ? "不明なオプションです: " + extra
+                                        : "余分な引数があります: " + extra;
     } else if (dynamic_cast<const CLI::RequiredError*>(&error)) {
         if (StartsWith(what, "A subcommand") ||
             StartsWith(what, "Requires at least 1 subcommand")) {
@@ -102,6 +154,14 @@ void UseJapaneseFailureMessages(CLI::App& app) {
         sub->group("サブコマンド");
         if (CLI::Option* help = sub->get_help_ptr()) help->group("オプション");
     }
+}
+
+std::optional<std::string> UnknownLeadingOption(const CLI::App& app, int argc, char** argv) {
+    if (argc < 2 || argv[1][0] != '-' || argv[1][1] == '\0') return std::nullopt;
+    std::string name = argv[1];
+    name = name.substr(0, name.find('='));
+    if (app.get_option_no_throw(name) != nullptr) return std::nullopt;
+    return name;
 }
 
 std::optional<std::string> UnknownSubcommand(const CLI::App& app, int argc, char** argv) {

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
@@ -68,6 +69,30 @@ void RequireExistingFile(const std::string& path) {
     throw YubinError(ErrorCode::PathFileAccess, path + " は" + what +
                                                     "です。データベースのファイルを指定してくだ"
                                                     "さい。");
+}
+
+void RequireExistingDatabase(const std::string& path) {
+    std::error_code ec;
+    const fs::file_status status = fs::symlink_status(path, ec);
+    if (status.type() == fs::file_type::not_found) {
+        throw YubinError(ErrorCode::FileNotFound,
+                         "データベース " + path +
+                             " がありません。先に作成してください: yubinbox createdb " + path +
+                             "（空のデータベース）、または yubinbox newdb フォルダ（フォルダに "
+                             "yubinbox.mdb を作り、設定ファイルにあなたを作成者として記録）。");
+    }
+    RequireExistingFile(path);
+}
+
+int FinishStandardOutput(int exitCode) {
+    std::cout.flush();
+    const bool failed = !std::cout || std::fflush(stdout) != 0 || std::ferror(stdout) != 0;
+    if (!failed) return exitCode;
+    // The failing write may lie far back; its error number is gone by now.
+    std::cerr
+        << "yubinbox: 標準出力に書き込めません（ディスクがいっぱいか、出力先が閉じています）。"
+        << std::endl;
+    return exitCode == kExitOk ? kExitFailure : exitCode;
 }
 
 std::string DatabaseFromOptionOrSettings(const std::string& option) {

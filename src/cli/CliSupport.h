@@ -32,6 +32,13 @@ std::string ForTerminal(std::string text);
 // saying what is there instead (a folder, a FIFO, a device) or why it cannot be looked at (a
 // name too long, with the system's error number); BadSettingsValue for a path with a NUL.
 void RequireExistingFile(const std::string& path);
+// FileNotFound unless the database file is there, saying how to make it (createdb, newdb);
+// otherwise as RequireExistingFile.
+void RequireExistingDatabase(const std::string& path);
+
+// The exit code after everything written to standard output has reached it: a write error
+// (a full disk, a closed pipe) is reported and makes a successful run fail.
+int FinishStandardOutput(int exitCode);
 
 // The database of a reading command: --db, or else the settings file's path.
 std::string DatabaseFromOptionOrSettings(const std::string& option);

@@ -22,6 +22,7 @@ CommandRun SetupPublish(CLI::App& command);
 CommandRun SetupSummary(CLI::App& command);
 CommandRun SetupLookup(CLI::App& command);
 CommandRun SetupSearch(CLI::App& command);
+CommandRun SetupChanges(CLI::App& command);
 
 const std::vector<Command>& Commands() {
     static const std::vector<Command> table = {
@@ -52,6 +53,10 @@ const std::vector<Command>& Commands() {
          SetupLookup},
         {"search", "名前にすべての語を含む行を表示 / rows whose names contain every word",
          SetupSearch},
+        {"changes",
+         "最後の取り込みの変更報告（追加・削除・変更された郵便番号） / the change report of the "
+         "last import",
+         SetupChanges},
     };
     return table;
 }

@@ -38,6 +38,31 @@ std::string JsonValue(const db::Value& value) {
 
 }  // namespace
 
+// In the order of the output; 区分 (kind) and the masters' four are filled apart.
+const std::vector<JsonKey> kJsonKeys = {{"postal_code", "郵便番号"},
+                                        {"kind", "区分"},
+                                        {"prefecture", "都道府県名"},
+                                        {"prefecture_kana", "住所かな1"},
+                                        {"municipality", "市町村名"},
+                                        {"municipality_kana", "住所かな2"},
+                                        {"town", "町域名"},
+                                        {"town_kana", "住所かな3"},
+                                        {"street_address", "丁目番地等"},
+                                        {"office_name", "事業所名"},
+                                        {"office_name_kana", "事業所名かな"},
+                                        {"post_office", "取扱郵便局"},
+                                        {"office_number_kind", "種別"},
+                                        {"municipality_code", "団体コード"},
+                                        {"old_postal_code", "旧郵便番号"},
+                                        {"flag1", "flag1"},
+                                        {"flag2", "flag2"},
+                                        {"flag3", "flag3"},
+                                        {"duplicate", "ダブり"},
+                                        {"flag4", "flag4"},
+                                        {"flag5", "flag5"},
+                                        {"data_id", "データ識別"},
+                                        {"record_number", "RECNO"}};
+
 std::optional<OutputFormat> ParseOutputFormat(std::string_view text) {
     if (text == "tsv") return OutputFormat::Tsv;
     if (text == "csv") return OutputFormat::Csv;
@@ -125,21 +150,38 @@ void RowWriter::write(const QueryRows& rows) {
 }
 
 void RowWriter::writeJson(const std::vector<std::string>& columns, const Row& row) {
-    std::string line = "{";
-    for (size_t i = 0; i < columns.size(); ++i) {
-        if (i > 0) line += ',';
-        line += JsonString(columns[i]) + ':' + JsonValue(row[i]);
-    }
-    const auto cityAt = std::find(columns.begin(), columns.end(), "団体コード");
-    const std::string code =
-        cityAt == columns.end() ? std::string() : row[cityAt - columns.begin()].toText();
+    const auto valueOf = [&](const char* column) -> const db::Value* {
+        const auto at = std::find(columns.begin(), columns.end(), column);
+        return at == columns.end() ? nullptr : &row[static_cast<size_t>(at - columns.begin())];
+    };
+    const db::Value none;
+    const db::Value* city = valueOf("団体コード");
+    const std::string code = city ? city->toText() : std::string();
     const Masters::Names* prefecture = masters_.prefecture(code);
     const Masters::Names* municipality = masters_.municipality(code);
-    const db::Value none;
-    line += ",\"都道府県名\":" + JsonValue(prefecture ? prefecture->name : none);
-    line += ",\"住所かな1\":" + JsonValue(prefecture ? prefecture->kana : none);
-    line += ",\"市町村名\":" + JsonValue(municipality ? municipality->name : none);
-    line += ",\"住所かな2\":" + JsonValue(municipality ? municipality->kana : none);
+    const db::Value* kind = valueOf("データ識別");
+    const std::string kindName = kind && kind->toText() == "1" ? "office" : "national";
+
+    std::string line = "{";
+    for (const JsonKey& key : kJsonKeys) {
+        const std::string_view column = key.column;
+        std::string value;
+        if (column == "区分") {
+            value = JsonString(kindName);
+        } else if (column == "都道府県名" || column == "住所かな1") {
+            value = JsonValue(!prefecture              ? none
+                              : column == "都道府県名" ? prefecture->name
+                                                       : prefecture->kana);
+        } else if (column == "市町村名" || column == "住所かな2") {
+            value = JsonValue(!municipality          ? none
+                              : column == "市町村名" ? municipality->name
+                                                     : municipality->kana);
+        } else {
+            const db::Value* cell = valueOf(key.column);
+            value = JsonValue(cell ? *cell : none);
+        }
+        line += std::string(line.size() > 1 ? "," : "") + '"' + key.key + "\":" + value;
+    }
     out_ << line << "}\n";
 }
 

@@ -23,9 +23,17 @@ std::optional<OutputFormat> ParseOutputFormat(std::string_view text);
 // TSV and CSV: one header line, then one line a row with the columns 郵便番号, 区分
 // (全国 or 事業所), 都道府県名, 市町村名, 町域名, 丁目番地等, 事業所名, 取扱郵便局. CSV quotes
 // as RFC 4180 says and ends its lines with CR LF.
-// JSON: one object a line (JSON Lines), with every column of the row under its own name
-// (numbers as numbers, no value as null) and the masters' 都道府県名, 住所かな1, 市町村名 and
-// 住所かな2.
+// JSON: one object a line (JSON Lines) with stable ASCII keys (kJsonKeys), each naming the
+// column it comes from: every column of the row, the masters' names and readings, and `kind`
+// ("national" or "office", the 区分 of TSV and CSV). Numbers as numbers, no value as null.
+// The man page lists the keys.
+// The JSON key of each column of a row (ZIPALL) or of the masters.
+struct JsonKey {
+    const char* key;
+    const char* column;
+};
+extern const std::vector<JsonKey> kJsonKeys;
+
 class RowWriter {
   public:
     RowWriter(std::ostream& out, OutputFormat format, const Masters& masters);

@@ -48,6 +48,32 @@ std::string MakeNewDatabase(const std::string& folder) {
     return database;
 }
 
+void PointSettingsAtDatabase(const std::string& databasePath) {
+    mdFileCreate::CheckIniFileValues(databasePath, "");
+    std::error_code ec;
+    if (!fs::is_regular_file(databasePath, ec)) {
+        throw YubinError(ErrorCode::FileNotFound, "ファイル " + databasePath + " がありません。");
+    }
+    {
+        db::Connection connection;  // refuses a file that is no database of ours
+        connection.open(mdlYubinBox::ConnectionString(databasePath));
+        connection.close();
+    }
+    mdFileCreate::IniFileCreate(databasePath, "");
+}
+
+bool IsDatabaseRefusal(const YubinError& error) {
+    switch (error.code()) {
+        case ErrorCode::FileNotFound:
+        case ErrorCode::DatabaseNotFound:
+        case ErrorCode::NotOurDatabase:
+        case ErrorCode::CannotOpenDatabase:
+            return true;
+        default:
+            return false;
+    }
+}
+
 void PrepareImportFromSettings() {
     mdFileCreate::SetIniFilePath();
     std::error_code ec;
@@ -55,7 +81,8 @@ void PrepareImportFromSettings() {
         throw YubinError(ErrorCode::FileNotFound,
                          "設定ファイル " + mdFileCreate::strIniFile + " がありません。");
     }
-    if (mdFileCreate::ReadKey("author") != mdFileCreate::GetLoginUserName() + "\t0") {
+    if (mdFileCreate::ReadKey("author") !=
+        mdFileCreate::AuthorValue(mdFileCreate::GetLoginUserName())) {
         throw YubinError(ErrorCode::PermissionDenied, kNoImportPermission);
     }
     mdlYubinBox::strMdbFile = mdFileCreate::ReadKey("path");

@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "base/Error.h"
+
 namespace yubin::administration {
 
 // What the creation window's confirmation does for a folder: an existing yubinbox.mdb is
@@ -16,6 +18,16 @@ std::string MakeNewDatabase(const std::string& folder);
 // own extension ("/d/x.mdb/yubinbox.mdb", "20240315" -> "/d/x.mdb/yubinbox_20240315.mdb"),
 // or, when that name is taken, the first free one of yubinbox_20240315_2.mdb, _3, ...
 std::string BackupPath(const std::string& databasePath, const std::string& stamp);
+
+// The ordinary user's task (`yubinbox use`, the chooser's settings mode): the settings file
+// points at an existing database of ours, with an empty author. Refused, with nothing written,
+// when the values cannot be stored (BadSettingsValue, PathFileAccess), when there is no such
+// file (FileNotFound), or when the file is no database of ours (the store's NotOurDatabase,
+// CannotOpenDatabase).
+void PointSettingsAtDatabase(const std::string& databasePath);
+// Whether an error of PointSettingsAtDatabase refuses the file (missing, or no database of
+// ours) rather than the settings file: the chooser then lets the person choose again.
+bool IsDatabaseRefusal(const YubinError& error);
 
 // The main menu's rules for the import task, from the settings file (strIniFile is set here):
 // only the author may import, and only while the database can be written. A database file

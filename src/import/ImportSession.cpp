@@ -1,6 +1,5 @@
 #include "import/ImportSession.h"
 
-#include "import/mdInport.h"
 #include "settings/mdFileCreate.h"
 #include "store/mdlYubinBox.h"
 
@@ -9,111 +8,164 @@ namespace yubin::import {
 const std::array<const char*, 2> ImportSession::kOlderDataQuestions = {
     "全国版：作成日の古いデータを取り込もうとしています。置き換えしますか？",
     "事業所個別版：作成日の古いデータを取り込もうとしています。置き換えしますか？"};
+const std::array<const char*, 2> ImportSession::kDataNames = {"全国版郵便番号データ(&K)",
+                                                              "事業所個別郵便番号データ(&J)"};
+const std::array<const char*, 2> ImportSession::kExpectedFiles = {"ken_all.csv", "jigyosyo.csv"};
 
 namespace {
 
 constexpr std::array<const char*, 2> kImportPathKeys = {"csvzpath", "csvjpath"};
-constexpr std::array<const char*, 2> kBrowseTitleEnds = {"ファイルの選択  (ken_all.csv)",
-                                                         "ファイルの選択  (jigyosyo.csv)"};
-
-std::string Without(std::string text, const std::string& part) {
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at)) {
-        text.erase(at, part.size());
-    }
-    return text;
-}
-
-// "yyyy年mm月dd日" -> "yyyymmdd".
-std::string StampOfDate(const std::string& date) {
-    std::string stamp;
-    for (char c : date) {
-        if (c >= '0' && c <= '9') stamp += c;
-    }
-    return stamp;
-}
+constexpr std::array<DataKind, 2> kKinds = {DataKind::National, DataKind::Office};
 
 }  // namespace
 
-ImportSession::ImportSession(SessionView& view)
-    : view_(view), previousView_(mdInport::environment().view) {
-    mdInport::environment().view = &view_;
-}
-
-ImportSession::~ImportSession() {
-    if (mdInport::environment().view == &view_) mdInport::environment().view = previousView_;
-}
+ImportSession::ImportSession(SessionView& view) : view_(view) { environment_.view = &view_; }
 
 void ImportSession::load() {
-    mdInport::ResetState();
+    state_ = ImportWindowState();
     if (mdFileCreate::strIniFile.empty()) mdFileCreate::SetIniFilePath();
-    mdInport::ShowSakuseibi(mdInport::strSakuseibi);
-    exitToolTip_ = kExitToolTip;
-    view_.setExitToolTip(exitToolTip_);
-    mdInport::blnCompact = false;
+    keepSakuseibi(mdInport::ShowSakuseibi(view_));
+    state_.exitToolTip = kExitToolTip;
+    view_.setExitToolTip(state_.exitToolTip);
+    state_.blnCompact = false;
     readResumePoint();
 }
 
-void ImportSession::readResumePoint() {
-    const mdInport::ResumeState resume = mdInport::ReadResumePoint();
+// The registered stamps as 作成日 holds them now; a kind that is not all there has none, so
+// nothing chosen counts as older than it.
+void ImportSession::keepSakuseibi(const mdInport::Sakuseibi& stamps) {
+    state_.strSakuseibi = stamps;
+}
+
+void ImportSession::readResumePoint() { applyResumeState(mdInport::ReadResumePoint()); }
+
+void ImportSession::applyResumeState(const mdInport::ResumeState& resume) {
+    state_.lngResumeRecNo = resume.threshold;
     view_.setRunToolTip("");
     if (resume.nationalChoiceDisabled) setBrowseEnabled(0, false);
     if (resume.continuation) view_.setRunToolTip(kContinuation);
 }
 
 void ImportSession::setBrowseEnabled(int index, bool enabled) {
-    browseEnabled_[Index(index)] = enabled;
+    state_.browseEnabled[Index(index)] = enabled;
     view_.setBrowseEnabled(index, enabled);
 }
 
-BrowseRequest ImportSession::browse(int index, const std::string& buttonCaption) {
-    std::string folder = mdFileCreate::ReadKey(kImportPathKeys[Index(index)]);
+BrowseRequest ImportSession::browse(int index) {
+    const size_t at = Index(index);
+    std::string folder = mdFileCreate::ReadKey(kImportPathKeys[at]);
     if (!folder.empty()) {
         // A value without a folder part opens the chooser in its default folder.
         const size_t slash = folder.rfind('/');
         folder = slash == std::string::npos ? std::string() : folder.substr(0, slash);
     }
-    mdInport::strStartDir = folder;
-    mdInport::strSelFile.clear();
-    return {folder, Without(buttonCaption, "参照：") + kBrowseTitleEnds[Index(index)]};
+    state_.strStartDir = folder;
+    state_.strSelFile.clear();
+    // During a run the rows appended so far are stored before the chooser waits for the person.
+    if (state_.progress.intInportMode != 0) mdlYubinBox::Flush();
+    const std::string expected = kExpectedFiles[at];
+    return {folder, std::string(kDataNames[at]) + "ファイルの選択  (" + expected + ")", expected,
+            kKinds[at]};
 }
 
-bool ImportSession::browseResult(int index) {
-    if (mdInport::strSelFile.empty()) return false;
-    view_.showChosenFile(index, mdInport::strSelFile, mdInport::strSelFileDate);
-    mdInport::strCsvDate[Index(index)] = StampOfDate(mdInport::strSelFileDate);
+bool ImportSession::browseResult(int index, const std::optional<ChosenFile>& chosen) {
+    if (!chosen || chosen->empty()) return false;
+    const size_t at = Index(index);
+    state_.strSelFile = chosen->path;
+    state_.strSelFileDate = chosen->displayDate;
+    state_.chosen[at] = *chosen;
+    state_.strCsvDate[at] = chosen->stamp;
+    view_.showChosenFile(index, chosen->path, chosen->displayDate);
     return true;
+}
+
+bool ImportSession::confirmChosenFile(int index) {
+    const size_t at = Index(index);
+    // Equal stamps count as older: the registered data is as new as the chosen file.
+    if (state_.strSakuseibi[at] < state_.strCsvDate[at]) return true;
+    const Question question =
+        index == 0 ? Question::ReplaceOlderNational : Question::ReplaceOlderOffice;
+    return view_.ask(question, kOlderDataQuestions[at], msgbox::kYesNo | msgbox::kDefaultButton2);
+}
+
+bool ImportSession::confirmChosenFiles() {
+    for (int i = 0; i < 2; ++i) {
+        const size_t at = Index(i);
+        if (state_.chosen[at].empty() || !state_.browseEnabled[at]) continue;
+        if (!confirmChosenFile(i)) return false;
+        setBrowseEnabled(i, false);
+    }
+    return true;
+}
+
+bool ImportSession::decideAgain(const mdInport::DecisionBasis& now) {
+    const mdInport::Sakuseibi before = state_.strSakuseibi;
+    keepSakuseibi(now.stamps);
+    applyResumeState(now.resume);
+    const auto toImport = [this](int index) {
+        const size_t at = Index(index);
+        return !state_.chosen[at].empty() && !state_.progress.finished[at];
+    };
+    if (now.resume.nationalChoiceDisabled && toImport(0)) {
+        view_.tell(kNationalRefusedWhileOfficePending, msgbox::kCritical | msgbox::kOkOnly);
+        return false;
+    }
+    for (int i = 0; i < 2; ++i) {
+        const size_t at = Index(i);
+        if (toImport(i) && now.stamps[at] != before[at] && !confirmChosenFile(i)) return false;
+    }
+    return true;
+}
+
+void ImportSession::reopenChoices() {
+    const bool officePending = state_.lngResumeRecNo > mdInport::kOfficeRecNoBase;
+    for (int i = 0; i < 2; ++i) {
+        setBrowseEnabled(i, !state_.progress.finished[Index(i)] && !(i == 0 && officePending));
+    }
+}
+
+// Each engine imports the file chosen for it, unless it has finished in this window already;
+// a file chosen while an earlier engine runs is taken when its turn comes.
+mdInport::RunRequest ImportSession::runRequest() {
+    mdInport::RunRequest request;
+    request.fileToImport = [this](int index) {
+        const size_t at = Index(index);
+        return state_.progress.finished[at] ? std::string() : state_.chosen[at].path;
+    };
+    request.decidedFrom = {
+        {state_.lngResumeRecNo, state_.lngResumeRecNo > mdInport::kOfficeRecNoBase,
+         state_.lngResumeRecNo != 0},
+        state_.strSakuseibi};
+    request.decideAgain = [this](const mdInport::DecisionBasis& now) { return decideAgain(now); };
+    request.environment = environment_;
+    return request;
 }
 
 RunOutcome ImportSession::run() {
     RunOutcome outcome;
     if (running_ || exiting_) return outcome;  // Ignored
-    if (view_.csvFileText(0).empty() && view_.csvFileText(1).empty()) {
+    if (state_.chosen[0].empty() && state_.chosen[1].empty()) {
         view_.tell(kNothingChosen, msgbox::kCritical | msgbox::kOkOnly);
         outcome.result = RunResult::NothingChosen;
         return outcome;
     }
-    for (int i = 0; i < 2; ++i) {
-        const size_t at = Index(i);
-        if (view_.csvFileText(i).empty() || !browseEnabled_[at]) continue;
-        // Equal stamps count as older: the registered data is as new as the chosen file.
-        if (mdInport::strSakuseibi[at] >= mdInport::strCsvDate[at]) {
-            const Question question =
-                i == 0 ? Question::ReplaceOlderNational : Question::ReplaceOlderOffice;
-            if (!view_.ask(question, kOlderDataQuestions[at],
-                           msgbox::kYesNo | msgbox::kDefaultButton2)) {
-                outcome.result = RunResult::Declined;
-                return outcome;
-            }
-        }
-        setBrowseEnabled(i, false);
+    if (!confirmChosenFiles()) {
+        outcome.result = RunResult::Declined;
+        return outcome;
     }
 
     running_ = true;
     try {
-        const mdInport::RunReport report = mdInport::InportRun();
+        const mdInport::RunReport report = mdInport::InportRun(runRequest(), state_.progress);
         running_ = false;
         outcome.imported = report.imported;
         outcome.officeRefused = report.officeRefused;
+        keepSakuseibi(report.strSakuseibi);
+        if (report.declined) {
+            reopenChoices();
+            outcome.result = RunResult::Declined;
+            return outcome;
+        }
     } catch (const YubinError& error) {
         running_ = false;
         if (error.code() == ErrorCode::ImportAborted || exiting_) {
@@ -128,9 +180,9 @@ RunOutcome ImportSession::run() {
         running_ = false;
         throw;
     }
-    exitToolTip_ = kCompactExitToolTip;
-    view_.setExitToolTip(exitToolTip_);
-    mdInport::blnCompact = true;
+    state_.exitToolTip = kCompactExitToolTip;
+    view_.setExitToolTip(state_.exitToolTip);
+    state_.blnCompact = true;
     outcome.result = RunResult::Finished;
     return outcome;
 }
@@ -139,27 +191,28 @@ RunOutcome ImportSession::run() {
 // that failed may run again (with another file), and the resume threshold is read again, so
 // that the rows the failed run wrote are continued and never appended twice.
 void ImportSession::recoverFromFailure() {
-    const int failed = mdInport::intInportMode - 1;
-    mdInport::intInportMode = 0;
+    const int failed = state_.progress.intInportMode - 1;
+    state_.progress.intInportMode = 0;
     if (failed == 0 || failed == 1) {
+        state_.progress.finished[Index(failed)] = false;
         view_.setCountCaption(failed, "");
         setBrowseEnabled(failed, true);
     }
     try {
         // The summary too: data the failed run began to replace is shown incomplete, undated.
-        mdInport::ShowSakuseibi(mdInport::strSakuseibi);
+        keepSakuseibi(mdInport::ShowSakuseibi(view_));
         readResumePoint();
     } catch (const YubinError&) {
         // The threshold stays; the next run reports what is wrong with the database.
     }
     mdlYubinBox::CloseMdb();
-    if (mdInport::lngResumeRecNo > mdInport::kOfficeRecNoBase) setBrowseEnabled(0, false);
+    if (state_.lngResumeRecNo > mdInport::kOfficeRecNoBase) setBrowseEnabled(0, false);
 }
 
 ExitOutcome ImportSession::exit(ExitReason reason) {
     ExitOutcome outcome;
     if (exiting_) return outcome;  // Ignored
-    if (mdInport::intInportMode != 0) {
+    if (state_.progress.intInportMode != 0) {
         // The click arrived in an engine's event processing: abort, or go back to it. The rows
         // appended so far are stored before the question waits for the person, so that they
         // survive whatever happens while it is open.
@@ -171,7 +224,7 @@ ExitOutcome ImportSession::exit(ExitReason reason) {
             return outcome;
         }
         exiting_ = true;
-        mdInport::SaveResumePoint();
+        mdInport::SaveResumePoint(state_.progress);
         outcome.aborted = true;
     } else {
         exiting_ = true;
@@ -182,9 +235,9 @@ ExitOutcome ImportSession::exit(ExitReason reason) {
         mdInport::ClearResumePoint();
     }
     mdlYubinBox::CloseMdb();
-    view_.setStatusMessage(exitToolTip_);
+    view_.setStatusMessage(state_.exitToolTip);
     view_.showPending();
-    if (mdInport::blnCompact) {
+    if (state_.blnCompact) {
         mdlYubinBox::CompactMdb(mdlYubinBox::strMdbFile);
         outcome.compacted = true;
     }

@@ -2,9 +2,9 @@
 // the close request, shared by the window frmyubinbox and `yubinbox import`.
 //
 // Each front end keeps its own controls (SessionView) and its way of asking a question; the
-// session decides what happens and says so in values. The module-wide state it works on
-// (blnCompact, strCsvDate, strSakuseibi, strSelFile, strSelFileDate, strStartDir,
-// lngResumeRecNo, intInportMode) lives in mdInport and is reset by mdInport::ResetState.
+// session owns the state of the window and of the run (ImportWindowState), decides what
+// happens, tells the view what to show and says what happened in values. Nothing is read
+// back from the view.
 #pragma once
 
 #include <array>
@@ -12,7 +12,9 @@
 #include <string>
 
 #include "base/Error.h"
+#include "import/ChosenFile.h"
 #include "import/ImportView.h"
+#include "import/mdInport.h"
 
 namespace yubin::import {
 
@@ -83,8 +85,34 @@ struct ExitOutcome {
 
 // What the chooser is opened with for a browse button.
 struct BrowseRequest {
-    std::string startDir;  // also put into strStartDir
-    std::string title;     // for InitFileSelect
+    std::string startDir;      // the folder of the file imported last ("" for the default)
+    std::string title;         // the chooser's title
+    std::string expectedFile;  // the one file name the chooser accepts
+    DataKind kind = DataKind::Any;
+};
+
+// The state of the import window and of its runs, owned by the session.
+struct ImportWindowState {
+    // A run has been made from this window: the exit compacts the database.
+    bool blnCompact = false;
+    // Stamps "yyyymmdd" of the files chosen in this window, "" until one is chosen.
+    std::array<std::string, 2> strCsvDate;
+    // Registered stamps of 作成日, "" when none.
+    mdInport::Sakuseibi strSakuseibi;
+    // Resume threshold read at loading (and again after a failed run).
+    long lngResumeRecNo = 0;
+    // The chooser's last result (path, date as shown) and the folder it opened in.
+    std::string strSelFile;
+    std::string strSelFileDate;
+    std::string strStartDir;
+    // The chosen files, by index (empty: none chosen).
+    std::array<ChosenFile, 2> chosen;
+    // The running engine, its count, and the engines that have finished in this window.
+    mdInport::ImportProgress progress;
+    // cmdCSVFILE(index) enabled.
+    std::array<bool, 2> browseEnabled{true, true};
+    // The tool tip of 終了, which the exit shows in the status panel.
+    std::string exitToolTip;
 };
 
 class ImportSession {
@@ -101,45 +129,72 @@ class ImportSession {
         "「はい」をクリックした（取込中止）場合、次回の処理は自動的に途中から取り込みとなります。\n"
         "取り込みを中止しますか？";
     static const std::array<const char*, 2> kOlderDataQuestions;
+    // The data each browse button chooses; its caption is "参照：" and this name.
+    static const std::array<const char*, 2> kDataNames;
+    static constexpr const char* kBrowsePrefix = "参照：";
+    // Told when, by the time the run held the database, another import had left a
+    // business-office import to be continued: the national file may not be imported now.
+    static constexpr const char* kNationalRefusedWhileOfficePending =
+        "他のプログラムが事業所個別郵便番号データの取り込みを途中で中止しました。\n"
+        "全国版郵便番号データは取り込めません。事業所個別郵便番号データだけで継続してください。";
+    // The file each browse button expects.
+    static const std::array<const char*, 2> kExpectedFiles;
 
-    // The session reports to the view: the engines' view is set to it for the session's life.
+    // The engines report to the view for the session's life.
     explicit ImportSession(SessionView& view);
-    ~ImportSession();
     ImportSession(const ImportSession&) = delete;
     ImportSession& operator=(const ImportSession&) = delete;
 
-    // Loading: the module state reset, the registered dates shown (strMdbFile must be set),
-    // the resume marker read, the tool tips and the national browse button set. Errors pass
-    // to the caller.
+    // The closing pause and the clock of the engines (the view is the session's).
+    mdInport::Environment& environment() { return environment_; }
+
+    // Loading: the state made fresh, the registered dates shown (strMdbFile must be set), the
+    // resume marker read, the tool tips and the national browse button set. Errors pass to
+    // the caller.
     void load();
 
     // A browse button: the start folder from the settings key of the file imported last,
-    // strSelFile emptied, the chooser's title (buttonCaption is the button's own caption).
-    BrowseRequest browse(int index, const std::string& buttonCaption);
-    // The chooser has closed: with a file chosen, its path and date are shown and strCsvDate
-    // set. Returns whether a file was chosen.
-    bool browseResult(int index);
+    // strSelFile emptied, and what the chooser is opened with.
+    BrowseRequest browse(int index);
+    // The chooser has closed, with the file chosen or nothing (cancelled): a chosen file is
+    // kept and shown with its date. Returns whether a file was chosen.
+    bool browseResult(int index, const std::optional<ChosenFile>& chosen);
 
     // 実行.
     RunOutcome run();
     // 終了, or a close request that is not the window's own unloading.
     ExitOutcome exit(ExitReason reason);
 
+    const ImportWindowState& state() const { return state_; }
     bool running() const { return running_; }
     bool exiting() const { return exiting_; }
-    bool browseEnabled(int index) const { return browseEnabled_[Index(index)]; }
-    const std::string& exitToolTip() const { return exitToolTip_; }
+    bool browseEnabled(int index) const { return state_.browseEnabled[Index(index)]; }
+    const std::string& exitToolTip() const { return state_.exitToolTip; }
 
   private:
     static size_t Index(int index) { return index == 0 ? 0 : 1; }
     void setBrowseEnabled(int index, bool enabled);
     void readResumePoint();
+    void applyResumeState(const mdInport::ResumeState& resume);
+    // Under the run's import lock, when another import changed what 実行 decided from: the
+    // state taken over, the national file refused while a business-office import is to be
+    // continued, a date question asked again where the registered date changed. False ends the
+    // run before anything is written.
+    bool decideAgain(const mdInport::DecisionBasis& now);
+    // After a run that decideAgain ended: the choices may be made again.
+    void reopenChoices();
+    void keepSakuseibi(const mdInport::Sakuseibi& stamps);
+    // The date questions of 実行; false on a No.
+    bool confirmChosenFiles();
+    // The date question of one chosen file, when the registered data is as new as it; false on
+    // a No.
+    bool confirmChosenFile(int index);
+    mdInport::RunRequest runRequest();
     void recoverFromFailure();
 
     SessionView& view_;
-    ImportView* previousView_;
-    std::array<bool, 2> browseEnabled_{true, true};
-    std::string exitToolTip_;
+    mdInport::Environment environment_;
+    ImportWindowState state_;
     bool running_ = false;
     bool exiting_ = false;
 };

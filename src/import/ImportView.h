@@ -1,4 +1,5 @@
 // What the import engines see of the import window: its controls and its event processing.
+// The view is only told: nothing the engines or the session decide is read back from it.
 //
 // The window implements it; so do the command line and the tests. Index 0 is always the
 // national data (txtCSVFILE(0), ProgressBar1, MCOUNT), index 1 the business-office data
@@ -19,9 +20,6 @@ class ImportView {
   public:
     virtual ~ImportView() = default;
 
-    // txtCSVFILE(index): the chosen full path, or "".
-    virtual std::string csvFileText(int index) = 0;
-
     // StatusBar1, panel "msg".
     virtual void setStatusMessage(const std::string& text) = 0;
 
@@ -34,7 +32,6 @@ class ImportView {
     virtual void setCountVisible(int index, bool visible) = 0;
     virtual void setCountBorderStyle(int index, int borderStyle) = 0;
     virtual void setCountCaption(int index, const std::string& caption) = 0;
-    virtual std::string countCaption(int index) = 0;
     // The engine of that index has finished: its count label shows the result.
     virtual void importFinished(int /*index*/) {}
 

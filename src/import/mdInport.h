@@ -1,5 +1,9 @@
 // The import: the national and business-office engines, the masters, the run control with
 // its resume protocol, and the registered-data summary.
+//
+// The engines keep no state between calls: each takes a request (the file, the resume
+// threshold, where to report) and updates the progress its caller owns (the import session),
+// which the abort reads from inside the engine's event processing.
 #pragma once
 
 #include <array>
@@ -16,83 +20,125 @@ struct ZipGroup;
 
 namespace yubin::mdInport {
 
-// Set once the import window has made a run; its exit then compacts the database.
-extern bool blnCompact;
-// 0 idle, 1 the national engine runs, 2 the business-office engine runs.
-extern short intInportMode;
-// Resume threshold: 0 for a fresh import; else the highest RECNO of the interrupted kind.
-extern long lngResumeRecNo;
-// Records completed in the running import; the RECNO of the last one (without 1,000,000).
-extern long lngRecCount;
-extern std::string strCsvZPath;
-extern std::string strCsvJPath;
-// Registered stamps "yyyymmdd" (0 national, 1 business office), "" when none.
-extern std::array<std::string, 2> strSakuseibi;
-// Stamps of the files chosen in the import window.
-extern std::array<std::string, 2> strCsvDate;
-
-// The file chooser's result and start folder, shared by the chooser and its callers: the
-// chosen full path ("" when cancelled), its date "yyyy年mm月dd日", the folder it opens in.
-extern std::string strSelFile;
-extern std::string strSelFileDate;
-extern std::string strStartDir;
-
 // The border between the national and the business-office RECNO ranges.
 inline constexpr long kOfficeRecNoBase = 1'000'000;
+// Index 0 is always the national data, index 1 the business-office data.
+inline constexpr int kNational = 0;
+inline constexpr int kOffice = 1;
 
-// The window the engines report to, the closing pause and the clock. The command line and
-// the tests set their own.
+// The real monotonic clock, in seconds.
+double SteadySeconds();
+
+// Where the engines report, the closing pause and the clock. The window, the command line and
+// the tests each set their own.
 struct Environment {
     import::ImportView* view = nullptr;
     double pauseSeconds = 5.0;
     // Monotonic seconds; the elapsed time and the pause are measured with it.
-    std::function<double()> monotonicSeconds;
-    // Waits a little during the pause, between event processing.
-    std::function<void()> idle;
+    std::function<double()> monotonicSeconds = &SteadySeconds;
+    // Waits a little during the pause, between event processing (10 ms).
+    std::function<void()> idle = &IdleBriefly;
+
+    static void IdleBriefly();
 };
-Environment& environment();
-// The real monotonic clock and a 10 ms idle wait.
-double SteadySeconds();
 
-// Shown while a run waits for another program that holds the database.
-inline constexpr const char* kWaitingForOtherProgram =
-    "他のプログラムがデータベースを使用しています。待機中です…";
-
-// The engines, called by InportRun.
-void InportKenAll();
-void InportJigyosyo();
-// Adds the prefecture and municipality of a completed national group when missing.
-void MasterUpdate(const import::ZipGroup& group);
-// The rows of 都道府県.
-short PrefCount();
-
-// What a run did, as values: the engines that finished, and whether the business-office
-// import was refused for want of the national data (the index and key then stay dropped).
-struct RunReport {
-    std::array<bool, 2> imported{};
-    bool officeRefused = false;
+// The state of the import that runs now, owned by whoever started the run and updated by the
+// engines as they go.
+struct ImportProgress {
+    // 0 idle, 1 the national engine runs, 2 the business-office engine runs.
+    short intInportMode = 0;
+    // Records completed in the running import; the RECNO of the last one (without 1,000,000).
+    long lngRecCount = 0;
+    // The engines that have finished (their count labels show the result): a later run does
+    // not import that data again.
+    std::array<bool, 2> finished{};
 };
-// The run: drop the index and key, import the chosen files, re-create them, refresh the
-// summary. Errors other than those of opening the database pass to the caller.
-RunReport InportRun();
 
-// Writes the resume marker for the engine that runs now (the abort).
-void SaveResumePoint();
+// One engine's job.
+struct EngineRequest {
+    std::string file;         // strCsvZPath or strCsvJPath: the data file to import
+    long lngResumeRecNo = 0;  // 0 for a fresh import; else the highest RECNO already written
+    Environment environment;
+};
+
+// The registered stamps "yyyymmdd" of 作成日 (0 national, 1 business office), "" when none.
+using Sakuseibi = std::array<std::string, 2>;
 
 // What the import window learns from the resume marker when it opens.
 struct ResumeState {
     long threshold = 0;                   // the new lngResumeRecNo
     bool nationalChoiceDisabled = false;  // the business-office part is to be continued
     bool continuation = false;            // "継続スタートです。"
+    bool operator==(const ResumeState&) const = default;
 };
-// Reads 登録中 and sets lngResumeRecNo (cnMdb must be open).
+
+// What the decisions before a run rest on: the resume point and the registered stamps. The
+// window reads them when it loads; the run reads them again once it holds the import lock.
+struct DecisionBasis {
+    ResumeState resume;
+    Sakuseibi stamps;
+    bool operator==(const DecisionBasis&) const = default;
+};
+
+// One run of both engines.
+struct RunRequest {
+    // The file each engine is to import, asked when that engine's turn comes ("" for none): a
+    // file chosen while an earlier engine runs is imported by the same run.
+    std::function<std::string(int index)> fileToImport;
+    // What the caller decided from. The engines always start from the resume point read under
+    // the import lock; when that basis differs from this one (another program imported into
+    // the database meanwhile), `decideAgain` is asked first, and false ends the run before
+    // anything is deleted or appended. Without it the run goes on from the point it read.
+    DecisionBasis decidedFrom;
+    std::function<bool(const DecisionBasis& now)> decideAgain;
+    Environment environment;
+};
+
+// Shown while a run waits for another program that holds the database.
+inline constexpr const char* kWaitingForOtherProgram =
+    "他のプログラムがデータベースを使用しています。待機中です…";
+
+// The engines, called by InportRun.
+void InportKenAll(const EngineRequest& request, ImportProgress& progress);
+void InportJigyosyo(const EngineRequest& request, ImportProgress& progress);
+
+// The codes last handed to the masters during one national import.
+struct LastMasterCodes {
+    std::string prefCode;
+    std::string cityCode;
+};
+// Adds the prefecture and municipality of a completed national group when missing.
+void MasterUpdate(const import::ZipGroup& group, LastMasterCodes& last);
+// The rows of 都道府県.
+short PrefCount();
+
+// What a run did, as values: the engines that finished in it, whether the business-office
+// import was refused for want of the national data (the index and key then stay dropped), and
+// the registered stamps read afterwards.
+struct RunReport {
+    std::array<bool, 2> imported{};
+    bool officeRefused = false;
+    // decideAgain said no: nothing was imported.
+    bool declined = false;
+    Sakuseibi strSakuseibi;
+};
+// The run: drop the index and key, import the chosen files, re-create them, refresh the
+// summary. Errors other than those of opening the database pass to the caller.
+RunReport InportRun(const RunRequest& request, ImportProgress& progress);
+
+// Writes the resume marker for the engine that runs now (the abort).
+void SaveResumePoint(const ImportProgress& progress);
+
+// Reads 登録中 and the highest RECNO of the interrupted kind (cnMdb must be open).
 ResumeState ReadResumePoint();
 // Deletes the resume marker, ignoring any error (cnMdb must be open).
 void ClearResumePoint();
 
-// Reads 作成日 into strSakuseibi and shows the summary in the view; opens cnMdb on
-// strMdbFile and leaves it open.
-void ShowSakuseibi(std::array<std::string, 2>& sakuseibi);
+// Reads 作成日 and shows the summary in the view; opens cnMdb on strMdbFile and leaves it
+// open. Returns the stamps.
+Sakuseibi ShowSakuseibi(import::ImportView& view);
+// The same on the connection that is open (cnMdb), which keeps its import lock.
+Sakuseibi ShowSakuseibiOpen(import::ImportView& view);
 // The summary text for the two stamps ("" when no national and no business-office stamp).
 std::string SummaryText(const std::string& nationalStamp, const std::string& officeStamp);
 
@@ -102,9 +148,5 @@ std::string FormatElapsed(double seconds);                                // "03
 std::string FormatCount(long count);                                      // "123,456"
 // "yyyymmdd" -> "yyyy年mm月dd日" ("" stays ""; a text that is no date is shown as it is).
 std::string FormatStamp(const std::string& stamp);
-
-// Resets the module state, the window's and the file chooser's included (a new import
-// window or command-line run, and the tests).
-void ResetState();
 
 }  // namespace yubin::mdInport

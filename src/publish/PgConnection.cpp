@@ -47,6 +47,11 @@ YubinError serverError(std::string_view sqlState, const std::string& what,
     } else if (sqlState == "55P03") {
         code = ErrorCode::PublishBusy;
         reason = "ロックを待ちきれませんでした。";
+    } else if (sqlState == "40P01") {
+        // Another session and this one waited for each other's locks; the server cancelled
+        // this side. Like a lock not granted in time, the work may be tried again.
+        code = ErrorCode::PublishBusy;
+        reason = "別の接続とロックを待ち合ったため取り消されました（デッドロック）。";
     }
     return YubinError(code, what + reason + " PostgreSQL: " + serverMessage);
 }

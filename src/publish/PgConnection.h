@@ -1,6 +1,6 @@
 // One connection to a PostgreSQL server through libpq, with every failure raised as a
 // YubinError whose number tells what happened: the login refused, no server at the address,
-// missing rights, a lock not granted in time, or any other fault of the server.
+// missing rights, a lock not granted in time or a deadlock, or any other fault of the server.
 #pragma once
 
 #include <libpq-fe.h>
@@ -64,8 +64,8 @@ class PgConnection {
 };
 
 // The error for a failed statement: its number from the SQLSTATE (42501 missing rights,
-// class 28 login, 55P03 lock not granted; anything else PublishServerFault), its description
-// `what` and the server's message, detail and hint.
+// class 28 login, 55P03 lock not granted and 40P01 deadlock PublishBusy; anything else
+// PublishServerFault), its description `what` and the server's message, detail and hint.
 YubinError serverError(std::string_view sqlState, const std::string& what,
                        const std::string& serverMessage);
 

@@ -1,6 +1,7 @@
 #include "publish/Publisher.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <thread>
@@ -21,8 +22,6 @@ constexpr const char* kLockClass = "1498759753";  // "YUBI"
 constexpr size_t kMaxNameBytes = 63;
 constexpr const char* kStagingSuffix = "_staging";
 constexpr const char* kOldSuffix = "_old";
-// One attempt of the swap waits this long for readers before it is tried again.
-constexpr const char* kSwapLockTimeout = "2s";
 
 struct Names {
     std::string live;     // quoted
@@ -207,12 +206,54 @@ std::vector<PublishedTable> BuildStaging(db::Connection& file, PgConnection& pg,
     return published;
 }
 
-// One attempt of the swap; false when readers held the live tables past the lock timeout
-// (everything rolled back).
-bool TrySwap(PgConnection& pg, const Names& names, const StepObserver& observe) {
-    pg.execute(std::string("BEGIN; SET LOCAL lock_timeout = '") + kSwapLockTimeout + "'");
+// How long one attempt of the swap waits for a table: below the server's deadlock_timeout, so
+// that when a reader and the swap wait for each other the swap gives up first and the reader
+// goes on without an error.
+std::chrono::milliseconds SwapLockTimeout(PgConnection& pg) {
+    PgResult found =
+        pg.query("SELECT setting::bigint FROM pg_settings WHERE name = 'deadlock_timeout'");
+    long long deadlockMs = 1000;  // the server's default
+    if (PQntuples(found.get()) == 1) deadlockMs = std::atoll(PQgetvalue(found.get(), 0, 0));
+    return std::chrono::milliseconds(std::clamp(deadlockMs / 2, 10LL, 2000LL));
+}
+
+// The tables of a schema in the one order every swap locks them in (their names' bytes).
+std::vector<std::string> TablesInLockOrder(PgConnection& pg, const std::string& schema) {
+    PgResult found = pg.query(
+        "SELECT tablename FROM pg_tables WHERE schemaname = $1 ORDER BY tablename COLLATE \"C\"",
+        {schema});
+    std::vector<std::string> names;
+    for (int row = 0; row < PQntuples(found.get()); ++row) {
+        names.push_back(PQgetvalue(found.get(), row, 0));
+    }
+    return names;
+}
+
+std::string QualifiedList(const PgConnection& pg, const std::string& quotedSchema,
+                          const std::vector<std::string>& tables) {
+    std::string list;
+    for (const std::string& table : tables) {
+        if (!list.empty()) list += ", ";
+        list += quotedSchema + "." + pg.quoteIdentifier(table);
+    }
+    return list;
+}
+
+// One attempt of the swap; false when a reader's lock stood in the way (lock timeout or
+// deadlock), with everything rolled back and the reader left to go on.
+bool TrySwap(PgConnection& pg, const Names& names, std::chrono::milliseconds lockTimeout,
+             const StepObserver& observe) {
+    pg.execute("BEGIN; SET LOCAL lock_timeout = '" + std::to_string(lockTimeout.count()) + "ms'");
     try {
         const bool hadLive = SchemaExists(pg, names.liveText);
+        const std::vector<std::string> liveTables = TablesInLockOrder(pg, names.liveText);
+        // Every lock the swap needs on tables that readers use, taken first and in one order:
+        // nothing is renamed or dropped while a reader can still hold part of the old month.
+        if (!liveTables.empty()) {
+            pg.execute("LOCK TABLE " + QualifiedList(pg, names.live, liveTables) +
+                           " IN ACCESS EXCLUSIVE MODE",
+                       "スキーマ " + names.liveText + " のテーブルをロックできません。");
+        }
         if (hadLive) pg.execute("ALTER SCHEMA " + names.live + " RENAME TO " + names.old);
         pg.execute("ALTER SCHEMA " + names.staging + " RENAME TO " + names.live);
         if (observe) observe(PublishStep::Swapping, {});
@@ -220,12 +261,8 @@ bool TrySwap(PgConnection& pg, const Names& names, const StepObserver& observe) 
             // The old tables go one by one without CASCADE: a view that someone built on
             // them elsewhere stops the swap with the server's explanation instead of
             // vanishing silently.
-            PgResult tables = pg.query(
-                "SELECT string_agg(quote_ident($1) || '.' || quote_ident(tablename), ', ') "
-                "FROM pg_tables WHERE schemaname = $1",
-                {names.oldText});
-            if (!PQgetisnull(tables.get(), 0, 0)) {
-                pg.execute(std::string("DROP TABLE ") + PQgetvalue(tables.get(), 0, 0),
+            if (!liveTables.empty()) {
+                pg.execute("DROP TABLE " + QualifiedList(pg, names.old, liveTables),
                            "前の版のテーブルを削除できません。");
             }
             pg.execute("DROP SCHEMA " + names.old, "前の版のスキーマを削除できません。");
@@ -245,15 +282,42 @@ bool TrySwap(PgConnection& pg, const Names& names, const StepObserver& observe) 
     }
 }
 
+// The sessions that hold locks on the live tables (pid, role, program), for the message of a
+// swap that could not wait any longer.
+std::string LockHolders(PgConnection& pg, const Names& names) {
+    try {
+        PgResult found = pg.query(
+            "SELECT string_agg(DISTINCT format('%s（PID %s、ロール %s、プログラム %s）', "
+            "l.relation::regclass, l.pid, a.usename, "
+            "coalesce(nullif(a.application_name, ''), '-')), '、') "
+            "FROM pg_locks l JOIN pg_class c ON c.oid = l.relation "
+            "JOIN pg_namespace n ON n.oid = c.relnamespace "
+            "LEFT JOIN pg_stat_activity a ON a.pid = l.pid "
+            "WHERE l.granted AND n.nspname = $1 AND c.relkind IN ('r', 'p') "
+            "AND l.pid <> pg_backend_pid()",
+            {names.liveText});
+        if (PQgetisnull(found.get(), 0, 0)) return "";
+        return " 使用中: " + std::string(PQgetvalue(found.get(), 0, 0));
+    } catch (const YubinError&) {
+        return "";  // the refusal itself is what must be reported
+    }
+}
+
 void Swap(PgConnection& pg, const Names& names, const PublishOptions& options,
           const StepObserver& observe) {
     const auto deadline = Clock::now() + options.lockWait;
-    while (!TrySwap(pg, names, observe)) {
-        if (Clock::now() >= deadline) {
+    const std::chrono::milliseconds lockTimeout = SwapLockTimeout(pg);
+    // Between attempts the readers that queued behind the swap's locks get their turn.
+    std::chrono::milliseconds backOff{20};
+    while (!TrySwap(pg, names, lockTimeout, observe)) {
+        if (Clock::now() + backOff >= deadline) {
             throw YubinError(ErrorCode::PublishBusy,
                              "読み取り中のプログラムがスキーマ " + names.liveText +
-                                 " のテーブルを使い続けているため、置き換えられません。");
+                                 " のテーブルを使い続けているため、置き換えられません。" +
+                                 LockHolders(pg, names));
         }
+        std::this_thread::sleep_for(backOff);
+        backOff = std::min(backOff * 2, std::chrono::milliseconds(500));
     }
     if (observe) observe(PublishStep::Swapped, {});
 }

@@ -2,10 +2,13 @@
 //
 // The tables of the file are copied (COPY, over two connections at once) into a staging schema,
 // which gets the file's keys and indexes and the readers' rights; then one short transaction
-// renames the live schema away, renames the staging schema to the live name and drops the old
-// tables. A reader therefore sees the whole old data or the whole new data, never a mixture, and a
-// publish that fails or is killed at any point leaves the live schema as it was; the staging schema
-// it may leave is dropped by the next publish.
+// locks every live table (in one fixed order, before anything else), renames the live schema
+// away, renames the staging schema to the live name and drops the old tables. A reader therefore
+// sees the whole old data or the whole new data, never a mixture. A reader holding a table is
+// waited for only half the server's deadlock_timeout, so that when the two wait for each other the
+// swap, never the reader, gives up; it rolls back, lets the readers through and tries again, up
+// to the lock wait. A publish that fails or is killed at any point leaves
+// the live schema as it was; the staging schema it may leave is dropped by the next publish.
 #pragma once
 
 #include <chrono>

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "base/Text.h"
+#include "changes/ChangeTables.h"
 #include "publish/PgConnection.h"
 #include "store/TableScan.h"
 
@@ -10,8 +11,10 @@ namespace yubin::publish {
 
 namespace {
 
-// The file's own working tables: the write probe and the import check-point.
-constexpr std::string_view kWorkingTables[] = {"DUMMY", "登録中"};
+// The file's own working tables: the write probe, the import check-point and the old rows
+// kept for the change report of an import (its report itself is published).
+constexpr std::string_view kWorkingTables[] = {
+    "DUMMY", "登録中", changes::kKeptTable, changes::kKeptMastersTable, changes::kKeptStampTable};
 
 // Rows are handed to libpq in pieces of about this size, each to the next stream.
 constexpr size_t kCopyChunk = 256 * 1024;

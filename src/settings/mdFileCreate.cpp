@@ -40,7 +40,8 @@ std::optional<std::string>& ExecutableNameOverride() {
 
 }  // namespace
 
-void SetIniFilePath() { strIniFile = mdGETUNC::GetMyDocumentsPath() + "/yubinbox.ini"; }
+// Only named here: reading the settings makes no folder; writing them does.
+void SetIniFilePath() { strIniFile = mdGETUNC::DocumentsFolderPath() + "/yubinbox.ini"; }
 
 void SetExecutableBaseNameForTesting(std::optional<std::string> name) {
     ExecutableNameOverride() = std::move(name);
@@ -65,11 +66,13 @@ std::string IniFileCreatePath() {
 
 }  // namespace
 
+std::string AuthorValue(const std::string& userName) { return userName + "\t0"; }
+
 void CheckIniFileValues(const std::string& databasePath, const std::string& userName) {
     if (std::string problem = profile::ValueProblem(databasePath); !problem.empty()) {
         RefuseValue("データベースのパス " + databasePath + " ", problem);
     }
-    if (std::string problem = profile::ValueProblem(userName + "\t0"); !problem.empty()) {
+    if (std::string problem = profile::ValueProblem(AuthorValue(userName)); !problem.empty()) {
         RefuseValue("ユーザー名 " + userName + " ", problem);
     }
     settings::CheckReplaceableSettingsFile(IniFileCreatePath());
@@ -77,7 +80,7 @@ void CheckIniFileValues(const std::string& databasePath, const std::string& user
 
 void IniFileCreate(const std::string& databasePath, const std::string& userName) {
     CheckIniFileValues(databasePath, userName);
-    const std::string author = userName + "\t0";
+    const std::string author = AuthorValue(userName);
     const std::string file = IniFileCreatePath();
     std::error_code ec;
     if (!fs::exists(file, ec)) {
@@ -107,6 +110,8 @@ void StoreImportPath(const std::string& key, const std::string& path) {
         throw YubinError(ErrorCode::PathFileAccess,
                          "設定ファイルの場所が決まっていないため、" + key + " を記録できません。");
     }
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(strIniFile).parent_path(), ec);
     profile::WritePrivateProfileString(kSection, key, path, strIniFile);
 }
 

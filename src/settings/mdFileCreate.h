@@ -10,7 +10,8 @@ namespace yubin::mdFileCreate {
 inline constexpr const char* kSection = "yubinbox";
 
 // Full path of the settings file: documents folder + "/yubinbox.ini". Set by the main menu
-// on activation (and by every command that reads settings) via SetIniFilePath().
+// on activation (and by every command that reads settings) via SetIniFilePath(), which makes
+// no folder: reading leaves nothing behind. The writers make the documents folder when needed.
 extern std::string strIniFile;
 void SetIniFilePath();
 
@@ -26,8 +27,13 @@ void SetExecutableBaseNameForTesting(std::optional<std::string> name);
 // follows them writes a path that opens; other programs read only the keys.
 extern const std::array<const char*, 7> kCommentLines;
 
+// The value of `author` for a user: the name, a TAB and "0". The main menu offers import only
+// when the settings file's author is this value for the current user; a settings file made
+// for an ordinary user holds AuthorValue("").
+std::string AuthorValue(const std::string& userName);
+
 // Creates the settings file with its comment block when it is missing, then stores `path`
-// and `author` (userName + TAB + "0").
+// and `author` (AuthorValue(userName)).
 // The file is the documents folder + "/" + ExecutableBaseName() + ".ini". CheckIniFileValues
 // runs first, so nothing is written when it refuses. A file that cannot be made or written
 // raises PathFileAccess to the caller.

@@ -401,7 +401,7 @@ std::string GetUNCPath(const std::string& path) {
     }
 }
 
-std::string GetMyDocumentsPath() {
+std::string DocumentsFolderPath() {
     const std::string home = HomeFolder();
     std::string configHome;
     if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && xdg[0] == '/') {
@@ -416,7 +416,11 @@ std::string GetMyDocumentsPath() {
     }
     if (folder.empty()) folder = home + "/Documents";
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    return folder;
+}
 
+std::string GetMyDocumentsPath() {
+    const std::string folder = DocumentsFolderPath();
     std::error_code ec;
     fs::create_directories(folder, ec);
     if (!fs::is_directory(folder, ec)) {

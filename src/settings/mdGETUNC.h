@@ -77,6 +77,8 @@ std::string GetUNCPath(const std::string& path);
 // $HOME/.config/user-dirs.dirs), "$HOME" expanded. No "/" at the end. PathNotFound when there
 // is no home folder, PathFileAccess when the folder cannot be made.
 std::string GetMyDocumentsPath();
+// The same folder, as it is named, without making it: what reading the settings needs.
+std::string DocumentsFolderPath();
 
 // The mount table, as the system platform reads it.
 

@@ -296,8 +296,9 @@ void compactDatabaseInPlace(std::string_view connectionString,
         if (!fd) throw FileSystemError(errno, "最適化したファイルを開けません", temporary);
         // The owner and group first (a change of owner clears the set-id bits), then the mode;
         // an owner the process may not give is kept as it is, the group where it may.
-        if (::fchown(fd.get(), original.st_uid, original.st_gid) != 0) {
-            (void)::fchown(fd.get(), static_cast<uid_t>(-1), original.st_gid);
+        if (::fchown(fd.get(), original.st_uid, original.st_gid) != 0 &&
+            ::fchown(fd.get(), static_cast<uid_t>(-1), original.st_gid) != 0) {
+            // Neither may be given: the copy keeps the process's own owner and group.
         }
         if (::fchmod(fd.get(), original.st_mode & 07777) != 0) {
             throw FileSystemError(errno, "最適化したファイルの属性を設定できません", temporary);

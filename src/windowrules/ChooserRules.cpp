@@ -69,12 +69,8 @@ std::string WithoutAccessMarks(std::string title) {
     return title;
 }
 
-std::string ExpectedFileName(const std::string& title) {
-    std::string_view rest = title;
-    if (size_t open = rest.find('('); open != std::string_view::npos) rest.remove_prefix(open + 1);
-    if (size_t close = rest.find(')'); close != std::string_view::npos)
-        rest = rest.substr(0, close);
-    return std::string(rest);
+std::string DatabaseChooserTitle() {
+    return std::string("郵便番号データベースファイル選択 (") + kDatabaseExpectedFile + ") ";
 }
 
 std::string FilePatternFor(const std::string& expectedName) {
@@ -107,14 +103,8 @@ std::string JoinFolderAndName(const std::string& folder, const std::string& name
     return folder + "/" + name;
 }
 
-ChooserMode ModeOfCaller(const std::string& callerName) {
-    if (callerName == "frmMENU") return ChooserMode::Settings;
-    if (callerName == "frmyubinbox") return ChooserMode::DataFile;
-    return ChooserMode::Other;
-}
-
-std::string ChooserStatusText(int button, const std::string& exitButtonCaption) {
-    if (exitButtonCaption != kChooserExitCaption) return "";
+std::string ChooserStatusText(int button, ChooserMode mode) {
+    if (mode != ChooserMode::Settings) return "";
     switch (button) {
         case kSelectButton:
             return "設定ファイルを作成後、プログラムを終了します。";

@@ -16,10 +16,10 @@ namespace yubin::app::rules {
 // The title without its access-key marks "(&K)", "(&J)" and "(&S)" (every occurrence).
 std::string WithoutAccessMarks(std::string title);
 
-// The expected file name of a title: after its first "(", up to the next ")". Blanks stay
-// part of the name ("選択 ( yubinBox.mdb ) " -> " yubinBox.mdb "). Without "(" the whole
-// title counts; without ")" after it, the rest of the title.
-std::string ExpectedFileName(const std::string& title);
+// The settings mode's expected file, blanks included (the comparison trims them, the refusal
+// message shows them), and the title that names it between "(" and ")".
+inline constexpr const char* kDatabaseExpectedFile = " yubinBox.mdb ";
+std::string DatabaseChooserTitle();  // "郵便番号データベースファイル選択 ( yubinBox.mdb ) "
 
 // The file list's pattern for an expected name: "*" and its last four characters.
 std::string FilePatternFor(const std::string& expectedName);
@@ -39,21 +39,19 @@ std::string JoinFolderAndName(const std::string& folder, const std::string& name
 
 // ---- Modes and status texts -----------------------------------------------------------------
 
-// The chooser's mode, by the calling window's name.
+// The chooser's mode, given by the window that opens it.
 enum class ChooserMode {
-    Settings,  // frmMENU: the settings file for an existing database; the program ends
-    DataFile,  // frmyubinbox: a data file's path and date go back to the import window
-    Other,     // any other caller: select only closes the chooser
+    Settings,  // the main menu: the settings file for an existing database; the program ends
+    DataFile,  // the import window: a data file's path and date go back to it
 };
-ChooserMode ModeOfCaller(const std::string& callerName);
 
 // The chooser's buttons, by index of cmdBTN.
 enum ChooserButton { kSelectButton = 0, kExitButton = 1, kBackButton = 2 };
-// The caption of cmdBTN 1 in settings mode; any other caption means data-file mode.
+// The caption of cmdBTN 1 in settings mode and in data-file mode.
 inline constexpr const char* kChooserExitCaption = "終了(&X)";
 inline constexpr const char* kChooserCancelCaption = "ｷｬﾝｾﾙ(&X)";
-// The chooser's status help text for a button, the mode read from cmdBTN 1's caption.
-std::string ChooserStatusText(int button, const std::string& exitButtonCaption);
+// The chooser's status help text for a button in a mode.
+std::string ChooserStatusText(int button, ChooserMode mode);
 
 // The creation window's buttons, by index of cmdBTN.
 enum MakeMdbButton { kConfirmButton = 0, kEndButton = 1, kReturnButton = 2 };

@@ -21,7 +21,7 @@ MenuActivation DecideMenuActivation(const MenuFacts& facts) {
     result.newDatabase = ButtonChange::Disable;
     result.settingsFile = ButtonChange::Disable;
 
-    const bool isAuthor = facts.author == facts.currentUser + "\t0";
+    const bool isAuthor = facts.author == mdFileCreate::AuthorValue(facts.currentUser);
     if (isAuthor) {
         result.focus = Import;
     } else {

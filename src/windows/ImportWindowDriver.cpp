@@ -19,8 +19,6 @@
 #include <QScreen>
 #include <QTimer>
 
-#include "import/DataFile.h"
-#include "import/mdInport.h"
 #include "settings/mdFileCreate.h"
 #include "store/mdlYubinBox.h"
 #include "windows/ErrorGuard.h"
@@ -54,7 +52,7 @@ class EventDelayProbe : public QObject {
         double longest = 0;           // the whole run: keys, index and the steps between too
         long events = 0;
     };
-    EventDelayProbe() {
+    explicit EventDelayProbe(const frmyubinbox& window) : window_(window) {
         poster_ = std::thread([this] {
             while (!stop_) {
                 if (!inFlight_.exchange(true)) {
@@ -78,7 +76,7 @@ class EventDelayProbe : public QObject {
                               Clock::now() - static_cast<Stamped*>(e)->posted)
                               .count();
         report_.longest = std::max(report_.longest, ms);
-        if (mdInport::intInportMode != 0) {
+        if (window_.session().state().progress.intInportMode != 0) {
             report_.longestInEngines = std::max(report_.longestInEngines, ms);
         }
         ++report_.events;
@@ -93,6 +91,7 @@ class EventDelayProbe : public QObject {
         explicit Stamped(Clock::time_point at) : QEvent(kType), posted(at) {}
         Clock::time_point posted;
     };
+    const frmyubinbox& window_;
     std::thread poster_;
     std::atomic<bool> stop_ = false;
     std::atomic<bool> inFlight_ = false;
@@ -171,15 +170,14 @@ int RunImportWindow(int argc, char** argv) {
     mdFileCreate::SetIniFilePath();
     std::string chosen;
     frmFilename::SetModalHook([&chosen](frmFilename& chooser) {
-        mdInport::strSelFile = chosen;
-        mdInport::strSelFileDate = mdInport::FormatStamp(import::DataFileStamp(chosen));
-        chooser.unload();
+        chooser.AcceptDataFile(chosen);
+        if (chooser.isLoaded()) chooser.unload();  // a file it could not read: told, cancelled
     });
 
     Guarded([&] {
         auto* window = new frmyubinbox;
         window->show();
-        mdInport::environment().pauseSeconds = options.pauseSeconds;
+        window->session().environment().pauseSeconds = options.pauseSeconds;
         // Once the window shows: choose, run, exit (which ends the program).
         QTimer::singleShot(options.screenshots.empty() ? 0 : 500, window, [&, window] {
             Guarded([&, window] {
@@ -208,7 +206,7 @@ int RunImportWindow(int argc, char** argv) {
                     return;
                 }
                 std::optional<EventDelayProbe> probe;
-                if (options.eventDelays) probe.emplace();
+                if (options.eventDelays) probe.emplace(*window);
                 window->cmdBTN(0).click();
                 if (probe) {
                     const EventDelayProbe::Report report = probe->stop();

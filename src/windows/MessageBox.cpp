@@ -136,6 +136,14 @@ Answer MsgBox(const QString& text, int style, const QString& title) {
     }
 }
 
+void CloseOpenMessageBoxes() {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* box = qobject_cast<QMessageBox*>(widget); box != nullptr && box->isVisible()) {
+            box->reject();
+        }
+    }
+}
+
 MessageBoxResponder::MessageBoxResponder() : previous_(CurrentResponder()) {
     CurrentResponder() = this;
 }

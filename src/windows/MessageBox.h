@@ -36,6 +36,10 @@ Answer MsgBox(const QString& text, int style = MsgStyle::OkOnly);
 // Shows a message box with the title given; the empty text gives a box without a title.
 Answer MsgBox(const QString& text, int style, const QString& title);
 
+// Closes every message box that waits for an answer, as its close box would (the session
+// ends while no window is loaded: only the refusal of a second start or an error report).
+void CloseOpenMessageBoxes();
+
 // The box for the text, style and title, ready to be shown and not shown. A style this
 // system does not use (other buttons, a third default button) raises std::invalid_argument.
 std::unique_ptr<QMessageBox> BuildMessageBox(const QString& text, int style, const QString& title,

@@ -12,6 +12,7 @@
 #include <QSocketNotifier>
 
 #include "windows/ErrorGuard.h"
+#include "windows/MessageBox.h"
 #include "windows/Startup.h"
 #include "windows/WindowBase.h"
 
@@ -39,7 +40,13 @@ void EndWindowSession() {
     // A window that stays loaded is finishing its own exit (the compaction, say), which must
     // not be cut short; the marker goes now all the same. With no window loaded the event
     // loop ends by itself.
-    if (WindowBase::LoadedCount() > 0) DeleteCheckFile();
+    if (WindowBase::LoadedCount() > 0) {
+        DeleteCheckFile();
+    } else {
+        // Nothing is loaded, so a box that still waits (the refusal of a second start) would
+        // keep the program from ending with the session.
+        CloseOpenMessageBoxes();
+    }
 }
 
 SessionEndWatcher::SessionEndWatcher() {

@@ -16,6 +16,7 @@
 #include <QIcon>
 
 #include "base/Error.h"
+#include "base/Program.h"
 #include "windows/ErrorGuard.h"
 #include "windows/Fonts.h"
 #include "windows/HelpWindow.h"
@@ -100,22 +101,24 @@ QString UserRuntimeFolder() {
 
 QString CheckFileFolder() {
     const QString program = ProgramFolder();
-    return IsWritableFolder(program) ? program : UserRuntimeFolder();
+    const bool installed = IsInstalledProgramFolder(program.toStdString());
+    return !installed && IsWritableFolder(program) ? program : UserRuntimeFolder();
 }
 
 QString CheckFilePath() { return CheckFileFolder() + QStringLiteral("/checkfile.txt"); }
 
-void Main() {
+bool Main() {
     const fs::path marker = ToPath(CheckFilePath());
     if (FileExists(marker) || !CreateMarker(marker)) {
         // Also in the session's log: a start from a launcher may not be watched.
         std::fprintf(stderr, "yubinbox: %s (%s)\n",
                      kTwiceStartedMessage.simplified().toUtf8().constData(), marker.c_str());
         MsgBox(kTwiceStartedMessage, MsgStyle::Critical, QString());
-        return;
+        return false;
     }
     auto* menu = new frmMENU();  // deleted when it is unloaded
     menu->show();
+    return true;
 }
 
 void DeleteCheckFile() {
@@ -136,8 +139,10 @@ int RunWindows(int argc, char** argv) {
     QGuiApplication::setDesktopFileName(QStringLiteral("yubinbox"));
     QApplication::setWindowIcon(QIcon(pictures::PostalMark(QSize(64, 64))));
     const SessionEndWatcher sessionEnd;  // logout, shutdown, kill: the windows close
-    Guarded(Main);
-    const int exitCode = WindowBase::RunEventLoop();
+    bool started = false;
+    Guarded([&started] { started = Main(); });
+    // A refused start fails, so that a launcher or script sees it.
+    const int exitCode = started ? WindowBase::RunEventLoop() : kRefusedExitCode;
     WindowBase::DeleteLoadedWindows();
     CloseHelp();
     return exitCode;

@@ -8,9 +8,8 @@
 #include <QPushButton>
 
 #include "base/Error.h"
-#include "import/DataFile.h"
-#include "import/mdInport.h"
-#include "settings/mdFileCreate.h"
+#include "import/Administration.h"
+#include "import/ImportSession.h"
 #include "settings/mdGETUNC.h"
 #include "windowrules/ChooserRules.h"
 #include "windows/ErrorGuard.h"
@@ -62,7 +61,7 @@ void PlaceAt(QWidget& control, const Place& place) {
 
 }  // namespace
 
-frmFilename::frmFilename(QWidget* parent)
+frmFilename::frmFilename(const std::string& startDir, QWidget* parent)
     : WindowBase(kName, QStringLiteral("moji"), parent),
       lblTITLE_(new QLabel(QStringLiteral("Label4"), this)),
       drive1_(new DriveList(this)),
@@ -132,46 +131,60 @@ frmFilename::frmFilename(QWidget* parent)
             [this] { Guarded([this] { cmdBTN_Click(rules::kSelectButton); }); });
 
     // Loading: the drive of the start folder, then the start folder itself when it exists.
-    startDir_ = mdInport::strStartDir.empty()
-                    ? QString::fromStdString(mdGETUNC::GetMyDocumentsPath())
-                    : QString::fromStdString(mdInport::strStartDir);
+    startDir_ =
+        QString::fromStdString(startDir.empty() ? mdGETUNC::GetMyDocumentsPath() : startDir);
     drive1_->setEntries(rules::ReadableDriveEntries(WindowDrivePlatform()));
     drive1_->setCurrentIndex(drive1_->indexHolding(startDir_));
     if (QFileInfo(startDir_).isDir()) dir1_->setPath(startDir_);
 }
 
-void frmFilename::InitFileSelect(WindowBase& caller, const QString& title) {
+void frmFilename::InitFileSelect(WindowBase& caller, rules::ChooserMode mode, const QString& title,
+                                 const QString& expectedFile, import::DataKind kind) {
     caller_ = &caller;
-    const QString shown = QString::fromStdString(rules::WithoutAccessMarks(title.toStdString()));
-    setCaption(shown);
-    const QString expected = QString::fromStdString(rules::ExpectedFileName(shown.toStdString()));
-    lblTITLE_->setText(QStringLiteral("◆") + expected + QStringLiteral("を選択してください。"));
-    if (caller.objectName() == QLatin1String("frmMENU")) {
-        cmdBTN_[rules::kExitButton]->setText(QString::fromUtf8(rules::kChooserExitCaption));
-        cmdBTN_[rules::kBackButton]->setVisible(true);
-    } else {
-        cmdBTN_[rules::kExitButton]->setText(QString::fromUtf8(rules::kChooserCancelCaption));
-        cmdBTN_[rules::kBackButton]->setVisible(false);
-    }
-    // The file list follows the title at once, not only when the window becomes active.
+    mode_ = mode;
+    expected_ = expectedFile;
+    kind_ = kind;
+    setCaption(QString::fromStdString(rules::WithoutAccessMarks(title.toStdString())));
+    lblTITLE_->setText(QStringLiteral("◆") + expected_ + QStringLiteral("を選択してください。"));
+    const bool settings = mode == rules::ChooserMode::Settings;
+    cmdBTN_[rules::kExitButton]->setText(
+        QString::fromUtf8(settings ? rules::kChooserExitCaption : rules::kChooserCancelCaption));
+    cmdBTN_[rules::kBackButton]->setVisible(settings);
+    // The file list follows the expected name at once, not only when the window becomes active.
     Form_Activate();
 }
 
-void frmFilename::ShowModal(WindowBase& caller, const QString& title) {
+frmFilename* frmFilename::OpenForSettings(WindowBase& menu) {
     auto* chooser = new frmFilename;  // deleted once it is unloaded
-    chooser->InitFileSelect(caller, title);
+    chooser->InitFileSelect(menu, rules::ChooserMode::Settings,
+                            QString::fromStdString(rules::DatabaseChooserTitle()),
+                            QString::fromUtf8(rules::kDatabaseExpectedFile));
+    chooser->show();
+    return chooser;
+}
+
+std::optional<import::ChosenFile> frmFilename::ChooseDataFile(
+    WindowBase& caller, const import::BrowseRequest& request) {
+    std::optional<import::ChosenFile> result;
+    auto* chooser = new frmFilename(request.startDir);  // deleted once it is unloaded
+    chooser->InitFileSelect(caller, rules::ChooserMode::DataFile,
+                            QString::fromStdString(request.title),
+                            QString::fromStdString(request.expectedFile), request.kind);
+    chooser->resultSink_ = &result;
+    QPointer<frmFilename> alive(chooser);
     if (ModalHookInPlace()) {
         ModalHookInPlace()(*chooser);
-        return;
+    } else {
+        QEventLoop loop;
+        chooser->modalLoop_ = &loop;
+        chooser->setWindowModality(Qt::ApplicationModal);
+        chooser->show();
+        chooser->activateWindow();
+        if (alive && alive->isLoaded()) loop.exec();
+        if (alive) alive->modalLoop_ = nullptr;
     }
-    QPointer<frmFilename> alive(chooser);
-    QEventLoop loop;
-    chooser->modalLoop_ = &loop;
-    chooser->setWindowModality(Qt::ApplicationModal);
-    chooser->show();
-    chooser->activateWindow();
-    if (alive && alive->isLoaded()) loop.exec();
-    if (alive) alive->modalLoop_ = nullptr;
+    if (alive) alive->resultSink_ = nullptr;
+    return result;
 }
 
 frmFilename::ModalHook frmFilename::SetModalHook(ModalHook hook) {
@@ -198,18 +211,15 @@ bool frmFilename::eventFilter(QObject* watched, QEvent* event) {
         if (index >= 0) {
             statusBar1()
                 .panel(QStringLiteral("moji"))
-                .setText(QString::fromStdString(rules::ChooserStatusText(
-                    index, cmdBTN_[rules::kExitButton]->text().toStdString())));
+                .setText(QString::fromStdString(rules::ChooserStatusText(index, mode_)));
         }
     }
     return WindowBase::eventFilter(watched, event);
 }
 
 void frmFilename::Form_Activate() {
-    const QString expected =
-        QString::fromStdString(rules::ExpectedFileName(windowTitle().toStdString()));
-    file1_->setToolTip(expected);
-    file1_->setPattern(QString::fromStdString(rules::FilePatternFor(expected.toStdString())));
+    file1_->setToolTip(expected_);
+    file1_->setPattern(QString::fromStdString(rules::FilePatternFor(expected_.toStdString())));
 }
 
 void frmFilename::Drive1_Change(int index) {
@@ -243,41 +253,44 @@ void frmFilename::cmdBTN_Click(int index) {
 void frmFilename::Select() {
     const QString name = file1_->selectedFileName();
     if (name.isEmpty()) return;
-    const QString expected = file1_->toolTip();
-    if (!rules::IsExpectedFile(name.toStdString(), expected.toStdString())) {
-        MsgBox(QStringLiteral("選択したファイルが「") + expected +
+    if (!rules::IsExpectedFile(name.toStdString(), expected_.toStdString())) {
+        MsgBox(QStringLiteral("選択したファイルが「") + expected_ +
                    QStringLiteral("」ではありません。"),
                MsgStyle::Critical, windowTitle());
         return;
     }
     const std::string path =
         rules::JoinFolderAndName(dir1_->path().toStdString(), name.toStdString());
-    const rules::ChooserMode mode =
-        rules::ModeOfCaller(caller_ ? caller_->objectName().toStdString() : std::string());
-    switch (mode) {
-        case rules::ChooserMode::Settings:
-            mdInport::strSelFile = path;
-            mdFileCreate::IniFileCreate(mdInport::strSelFile, "");
-            if (caller_) caller_->unload();  // the menu's unload deletes the marker
-            break;
-        case rules::ChooserMode::DataFile: {
-            // A file that cannot be read (no permission, a broken archive) is told, and the
-            // person may choose again.
-            std::string stamp;
-            try {
-                stamp = import::DataFileStamp(path);
-            } catch (const YubinError& error) {
-                MsgBox(QString::fromStdString(error.description()),
-                       MsgStyle::Critical | MsgStyle::OkOnly, windowTitle());
-                return;
-            }
-            mdInport::strSelFile = path;
-            mdInport::strSelFileDate = mdInport::FormatStamp(stamp);
-            break;
-        }
-        case rules::ChooserMode::Other:
-            break;
+    if (mode_ == rules::ChooserMode::DataFile) {
+        AcceptDataFile(path);
+        return;
     }
+    // Settings mode: a file that is no database of ours is refused as `yubinbox use` refuses
+    // it, and the person may choose again.
+    try {
+        administration::PointSettingsAtDatabase(path);
+    } catch (const YubinError& error) {
+        if (!administration::IsDatabaseRefusal(error)) throw;
+        MsgBox(QString::fromStdString(error.description()), MsgStyle::Critical | MsgStyle::OkOnly,
+               windowTitle());
+        return;
+    }
+    if (caller_) caller_->unload();  // the menu's unload deletes the marker
+    unload();
+}
+
+void frmFilename::AcceptDataFile(const std::string& path) {
+    // A file that cannot be read (no permission, a broken archive) is told, and the person may
+    // choose again.
+    std::optional<import::ChosenFile> chosen;
+    try {
+        chosen = import::ChosenDataFile(path, kind_);
+    } catch (const YubinError& error) {
+        MsgBox(QString::fromStdString(error.description()), MsgStyle::Critical | MsgStyle::OkOnly,
+               windowTitle());
+        return;
+    }
+    if (resultSink_ != nullptr) *resultSink_ = std::move(chosen);
     unload();
 }
 
@@ -285,11 +298,6 @@ void frmFilename::ExitSteps() {
     if (!settingsMode()) return;
     DeleteCheckFile();
     if (caller_) caller_->unload();
-}
-
-bool frmFilename::settingsMode() const {
-    return caller_ &&
-           rules::ModeOfCaller(caller_->objectName().toStdString()) == rules::ChooserMode::Settings;
 }
 
 }  // namespace yubin::app

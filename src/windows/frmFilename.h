@@ -1,15 +1,23 @@
 // frmFilename, the program's own file chooser: one file of an expected name from a drive
-// list, a folder list and a file list. Settings mode (called by frmMENU) writes the settings
-// file for the chosen database and ends the program; data-file mode (called by frmyubinbox)
-// hands back the path and date in strSelFile / strSelFileDate.
+// list, a folder list and a file list. The caller gives the mode and the expected file. Settings
+// mode (the main menu) points the settings file at the chosen database and ends the program;
+// data-file mode (the import window) hands back the chosen file as a value.
 #pragma once
 
 #include <array>
 #include <functional>
+#include <optional>
+#include <string>
 
 #include <QPointer>
 
+#include "import/ChosenFile.h"
+#include "windowrules/ChooserRules.h"
 #include "windows/WindowBase.h"
+
+namespace yubin::import {
+struct BrowseRequest;
+}
 
 class QButtonGroup;
 class QEventLoop;
@@ -28,16 +36,27 @@ class frmFilename : public WindowBase {
     static inline const QString kName = QStringLiteral("frmFilename");
     static constexpr int kButtonCount = 3;
 
-    // Loads the chooser: the drives, and the folder lists opened at strStartDir (the
-    // documents folder when it is empty).
-    explicit frmFilename(QWidget* parent = nullptr);
+    // Loads the chooser: the drives, and the folder lists opened at startDir (the documents
+    // folder when it is empty).
+    explicit frmFilename(const std::string& startDir = {}, QWidget* parent = nullptr);
 
-    // Remembers the calling window and sets the title, lblTITLE and the buttons by mode.
-    void InitFileSelect(WindowBase& caller, const QString& title);
+    // Remembers the calling window, the mode, the expected file name (blanks included) and the
+    // kind of data; sets the title, lblTITLE, the file list and the buttons by mode.
+    void InitFileSelect(WindowBase& caller, rules::ChooserMode mode, const QString& title,
+                        const QString& expectedFile, import::DataKind kind = import::DataKind::Any);
 
-    // Data-file mode: a new chooser for the caller, shown modal; returns once it has closed
-    // (strSelFile / strSelFileDate then hold the result, strSelFile "" when cancelled).
-    static void ShowModal(WindowBase& caller, const QString& title);
+    // Settings mode for the main menu: a new chooser, opened in the documents folder and shown
+    // not modal.
+    static frmFilename* OpenForSettings(WindowBase& menu);
+    // Data-file mode: a new chooser for the caller, shown modal; returns the chosen file once
+    // it has closed, nothing when it was cancelled.
+    static std::optional<import::ChosenFile> ChooseDataFile(WindowBase& caller,
+                                                            const import::BrowseRequest& request);
+
+    // Data-file mode: the file at `path` becomes the choice (its date read) and the chooser
+    // closes; a file that cannot be read is told and the chooser stays. Select does this for
+    // the file chosen in the lists.
+    void AcceptDataFile(const std::string& path);
 
     // Tests replace the modal showing: the hook gets the chooser, loaded and initialised, in
     // place of a nested event loop, and must close it. An empty function restores the real
@@ -54,6 +73,7 @@ class frmFilename : public WindowBase {
     QLabel& Image1() const { return *image1_; }
     // The calling window given to InitFileSelect (nullptr before, or when it is gone).
     WindowBase* caller() const { return caller_; }
+    rules::ChooserMode mode() const { return mode_; }
 
   protected:
     bool queryUnload(UnloadMode mode) override;
@@ -68,7 +88,7 @@ class frmFilename : public WindowBase {
     void Select();
     // cmdBTN 1, and any close request that does not come from the program.
     void ExitSteps();
-    bool settingsMode() const;
+    bool settingsMode() const { return caller_ && mode_ == rules::ChooserMode::Settings; }
 
     QLabel* lblTITLE_;
     std::array<QLabel*, 3> labels_{};
@@ -79,8 +99,14 @@ class frmFilename : public WindowBase {
     QButtonGroup* cmdBTNGroup_;
     QLabel* image1_;
     QPointer<WindowBase> caller_;
+    rules::ChooserMode mode_ = rules::ChooserMode::DataFile;
+    // The expected file name, blanks included (also shown as the file list's tool tip).
+    QString expected_;
+    import::DataKind kind_ = import::DataKind::Any;
     QString startDir_;
     QEventLoop* modalLoop_ = nullptr;
+    // Where a data-file choice goes (the modal caller's result), nullptr when nobody waits.
+    std::optional<import::ChosenFile>* resultSink_ = nullptr;
 };
 
 }  // namespace yubin::app

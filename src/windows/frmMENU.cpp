@@ -15,7 +15,6 @@
 #include <QTimer>
 
 #include "import/Administration.h"
-#include "import/mdInport.h"
 #include "windows/ErrorGuard.h"
 #include "windows/Fonts.h"
 #include "windows/HelpWindow.h"
@@ -248,10 +247,7 @@ void frmMENU::Command1_Click(int index) {
         }
         case SettingsFile: {
             hide();
-            mdInport::strSelFile.clear();
-            auto* chooser = new frmFilename();
-            chooser->InitFileSelect(*this, kChooserTitle);
-            chooser->show();
+            frmFilename::OpenForSettings(*this);
             break;
         }
         case Import: {

@@ -22,9 +22,6 @@ class frmMENU : public WindowBase {
   public:
     static inline const QString kName = QStringLiteral("frmMENU");
     static inline const QString kTitle = QStringLiteral("郵便番号ＤＢ作成");
-    // The chooser's title in settings mode, blanks included.
-    static inline const QString kChooserTitle =
-        QStringLiteral("郵便番号データベースファイル選択 ( yubinBox.mdb ) ");
 
     // The task buttons, by index.
     enum Task {

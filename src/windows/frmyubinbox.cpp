@@ -14,8 +14,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 
-#include "import/mdInport.h"
-#include "store/mdlYubinBox.h"
 #include "windows/ErrorGuard.h"
 #include "windows/Fonts.h"
 #include "windows/MessageBox.h"
@@ -40,9 +38,6 @@ const char* const kInstructions =
     "　事業所個別郵便番号データファイルを選択する必要はありません。\r\n"
     "・事業所個別郵便番号データを使用しない場合は、事業所個別郵便番号\r\n"
     "　データファイルを選択する必要はありません。\r\n";
-
-const std::array<const char*, 2> kBrowseCaptions = {"参照：全国版郵便番号データ(&K)",
-                                                    "参照：事業所個別郵便番号データ(&J)"};
 
 // A label shows LF line ends; the system's texts carry CR LF.
 QString Shown(const std::string& text) {
@@ -109,8 +104,30 @@ void frmyubinbox::buildControls() {
     image1_->setScaledContents(true);
     image1_->setGeometry(0, 0, width(), height());
     image1_->lower();
+    buildBanner();
+    buildInstructions();
+    cmdCSVFILEGroup_ = new QButtonGroup(this);
+    cmdCSVFILEGroup_->setObjectName(QStringLiteral("cmdCSVFILE"));
+    cmdBTNGroup_ = new QButtonGroup(this);
+    cmdBTNGroup_->setObjectName(QStringLiteral("cmdBTN"));
+    for (int i = 0; i < 2; ++i) buildFileRow(i);
+    buildSummaryAndButtons();
 
-    // The banner: Label5 black, Label1 blue 60 twips up and left of it, the title on top.
+    setTabOrder(cmdCSVFILE_[0], txtCSVFILE_[0]);
+    setTabOrder(txtCSVFILE_[0], cmdCSVFILE_[1]);
+    setTabOrder(cmdCSVFILE_[1], txtCSVFILE_[1]);
+    setTabOrder(txtCSVFILE_[1], cmdBTN_[0]);
+    setTabOrder(cmdBTN_[0], cmdBTN_[1]);
+
+    connect(cmdCSVFILEGroup_, &QButtonGroup::idClicked, this,
+            [this](int index) { Guarded([this, index] { cmdCSVFILE_Click(index); }); });
+    connect(cmdBTNGroup_, &QButtonGroup::idClicked, this,
+            [this](int index) { Guarded([this, index] { cmdBTN_Click(index); }); });
+    statusBar1().raise();
+}
+
+// The banner: Label5 black, Label1 blue 60 twips up and left of it, the title on top.
+void frmyubinbox::buildBanner() {
     label5_ = NamedLabel(QStringLiteral("Label5"), this);
     PlaceTwips(*label5_, 420, 300, 8895, 780);
     label1_ = NamedLabel(QStringLiteral("Label1"), this);
@@ -127,8 +144,10 @@ void frmyubinbox::buildControls() {
     label2_->setAlignment(Qt::AlignCenter);
     Colour(*label2_, QPalette::WindowText, Qt::yellow);
     label2_->setAttribute(Qt::WA_TranslucentBackground);
+}
 
-    // The instruction box with its shadow.
+// The instruction box with its shadow.
+void frmyubinbox::buildInstructions() {
     shape2_ =
         new RoundedShape(QStringLiteral("Shape2"), QColor(96, 96, 96), QColor(96, 96, 96), this);
     PlaceTwips(*shape2_, 1440, 1560, 7065, 1995);
@@ -141,49 +160,47 @@ void frmyubinbox::buildControls() {
     PlaceTwips(*label3_, 1500, 1620, 6825, 1755);
     Colour(*label3_, QPalette::Window, kLightCyan);
     label3_->setAutoFillBackground(true);
+}
 
-    cmdCSVFILEGroup_ = new QButtonGroup(this);
-    cmdCSVFILEGroup_->setObjectName(QStringLiteral("cmdCSVFILE"));
-    cmdBTNGroup_ = new QButtonGroup(this);
-    cmdBTNGroup_->setObjectName(QStringLiteral("cmdBTN"));
+// One data file's row: its browse button, date, progress bar, count label and file box.
+void frmyubinbox::buildFileRow(int i) {
     constexpr std::array<int, 2> browseTops = {3720, 4800};
     constexpr std::array<int, 2> boxTops = {4260, 5340};
-    for (int i = 0; i < 2; ++i) {
-        QPushButton* browse =
-            ControlArrayButton(*cmdCSVFILEGroup_, i, QString::fromUtf8(kBrowseCaptions[i]), this);
-        browse->setFont(GothicFont(10.5, true));
-        PlaceTwips(*browse, 180, browseTops[i], 3915, 495);
-        cmdCSVFILE_[i] = browse;
+    const QString caption = QString::fromUtf8(import::ImportSession::kBrowsePrefix) +
+                            QString::fromUtf8(import::ImportSession::kDataNames[At(i)]);
+    QPushButton* browse = ControlArrayButton(*cmdCSVFILEGroup_, i, caption, this);
+    browse->setFont(GothicFont(10.5, true));
+    PlaceTwips(*browse, 180, browseTops[At(i)], 3915, 495);
+    cmdCSVFILE_[At(i)] = browse;
 
-        auto* date = NamedLabel(QStringLiteral("lblCSVDATE_%1").arg(i), this);
-        date->setFont(GothicFont(9, true));
-        date->setAlignment(Qt::AlignCenter);
-        PlaceTwips(*date, 4200, browseTops[i], 1560, 495);
-        lblCSVDATE_[i] = date;
+    auto* date = NamedLabel(QStringLiteral("lblCSVDATE_%1").arg(i), this);
+    date->setFont(GothicFont(9, true));
+    date->setAlignment(Qt::AlignCenter);
+    PlaceTwips(*date, 4200, browseTops[At(i)], 1560, 495);
+    lblCSVDATE_[At(i)] = date;
 
-        auto* bar = new QProgressBar(this);
-        bar->setObjectName(i == 0 ? QStringLiteral("ProgressBar1")
-                                  : QStringLiteral("ProgressBar2"));
-        bar->setTextVisible(false);
-        PlaceTwips(*bar, 5820, browseTops[i], 3615, 495);
-        progressBar_[i] = bar;
+    auto* bar = new QProgressBar(this);
+    bar->setObjectName(i == 0 ? QStringLiteral("ProgressBar1") : QStringLiteral("ProgressBar2"));
+    bar->setTextVisible(false);
+    PlaceTwips(*bar, 5820, browseTops[At(i)], 3615, 495);
+    progressBar_[At(i)] = bar;
 
-        auto* count =
-            NamedLabel(i == 0 ? QStringLiteral("MCOUNT") : QStringLiteral("JCOUNT"), this);
-        count->setFont(GothicFont(9.75, true));
-        count->setAlignment(Qt::AlignCenter);
-        Colour(*count, QPalette::Window, Qt::white);
-        count->setAutoFillBackground(true);
-        count_[i] = count;
+    auto* count = NamedLabel(i == 0 ? QStringLiteral("MCOUNT") : QStringLiteral("JCOUNT"), this);
+    count->setFont(GothicFont(9.75, true));
+    count->setAlignment(Qt::AlignCenter);
+    Colour(*count, QPalette::Window, Qt::white);
+    count->setAutoFillBackground(true);
+    count_[At(i)] = count;
 
-        auto* box = new QLineEdit(QStringLiteral("Text1"), this);
-        box->setObjectName(QStringLiteral("txtCSVFILE_%1").arg(i));
-        box->setFont(GothicFont(10.5));
-        box->setReadOnly(true);  // the path comes from the chooser, with its date
-        PlaceTwips(*box, 300, boxTops[i], 9135, 555);
-        txtCSVFILE_[i] = box;
-    }
+    auto* box = new QLineEdit(QStringLiteral("Text1"), this);
+    box->setObjectName(QStringLiteral("txtCSVFILE_%1").arg(i));
+    box->setFont(GothicFont(10.5));
+    box->setReadOnly(true);  // the path comes from the chooser, with its date
+    PlaceTwips(*box, 300, boxTops[At(i)], 9135, 555);
+    txtCSVFILE_[At(i)] = box;
+}
 
+void frmyubinbox::buildSummaryAndButtons() {
     lblSAKUSEIBI_ = NamedLabel(QStringLiteral("lblSAKUSEIBI"), this);
     lblSAKUSEIBI_->setText(QStringLiteral("Label4"));
     lblSAKUSEIBI_->setFont(GothicFont(9.75, true));
@@ -198,28 +215,17 @@ void frmyubinbox::buildControls() {
     constexpr std::array<Design, 2> buttons = {
         {{6900, 6060, 1095, 675, "実行(&G)"}, {8280, 6120, 1095, 615, "終了(&X)"}}};
     for (int i = 0; i < 2; ++i) {
+        const Design& design = buttons[At(i)];
         QPushButton* button =
-            ControlArrayButton(*cmdBTNGroup_, i, QString::fromUtf8(buttons[i].caption), this);
+            ControlArrayButton(*cmdBTNGroup_, i, QString::fromUtf8(design.caption), this);
         button->setFont(GothicFont(10.5, true));
-        PlaceTwips(*button, buttons[i].left, buttons[i].top, buttons[i].width, buttons[i].height);
-        cmdBTN_[i] = button;
+        PlaceTwips(*button, design.left, design.top, design.width, design.height);
+        cmdBTN_[At(i)] = button;
     }
-
-    setTabOrder(cmdCSVFILE_[0], txtCSVFILE_[0]);
-    setTabOrder(txtCSVFILE_[0], cmdCSVFILE_[1]);
-    setTabOrder(cmdCSVFILE_[1], txtCSVFILE_[1]);
-    setTabOrder(txtCSVFILE_[1], cmdBTN_[0]);
-    setTabOrder(cmdBTN_[0], cmdBTN_[1]);
-
-    connect(cmdCSVFILEGroup_, &QButtonGroup::idClicked, this,
-            [this](int index) { Guarded([this, index] { cmdCSVFILE_Click(index); }); });
-    connect(cmdBTNGroup_, &QButtonGroup::idClicked, this,
-            [this](int index) { Guarded([this, index] { cmdBTN_Click(index); }); });
-    statusBar1().raise();
 }
 
 void frmyubinbox::load() {
-    setCaption(label2_->text());
+    setCaption(kTitle);
     statusBar1().panel(QStringLiteral("msg")).setText(QString());
     // The progress display beside each browse button: bar above, count below, each half the
     // button's height; the second row takes the first row's columns.
@@ -245,12 +251,8 @@ void frmyubinbox::load() {
 // ---- Handlers -------------------------------------------------------------------------------
 
 void frmyubinbox::cmdCSVFILE_Click(int index) {
-    const import::BrowseRequest request =
-        session_->browse(index, cmdCSVFILE_[At(index)]->text().toStdString());
-    // During a run the rows appended so far are stored before the chooser waits for the person.
-    if (mdInport::intInportMode != 0) mdlYubinBox::Flush();
-    frmFilename::ShowModal(*this, QString::fromStdString(request.title));
-    session_->browseResult(index);
+    const import::BrowseRequest request = session_->browse(index);
+    session_->browseResult(index, frmFilename::ChooseDataFile(*this, request));
 }
 
 void frmyubinbox::cmdBTN_Click(int index) {
@@ -300,10 +302,6 @@ void frmyubinbox::unloadWindow() {
 
 // ---- The engines' view ----------------------------------------------------------------------
 
-std::string frmyubinbox::csvFileText(int index) {
-    return txtCSVFILE_[At(index)]->text().toStdString();
-}
-
 void frmyubinbox::setStatusMessage(const std::string& text) {
     showProgress();
     eventsDue_ = true;
@@ -352,8 +350,6 @@ void frmyubinbox::setCountCaption(int index, const std::string& caption) {
     progressPending_ = true;
     if (!session_ || !session_->running()) showProgress();
 }
-
-std::string frmyubinbox::countCaption(int index) { return countCaption_[At(index)]; }
 
 void frmyubinbox::importFinished(int) {
     showProgress();
@@ -424,8 +420,10 @@ void frmyubinbox::showProgress() {
     progressPending_ = false;
     frameClock_.start();
     for (size_t i = 0; i < 2; ++i) {
-        const QString caption = QString::fromStdString(countCaption_[i]);
-        if (count_[i]->text() != caption) count_[i]->setText(caption);
+        if (shownCountCaption_[i] != countCaption_[i]) {
+            shownCountCaption_[i] = countCaption_[i];
+            count_[i]->setText(QString::fromStdString(countCaption_[i]));
+        }
         const int value = static_cast<int>(progressValue_[i] >> progressShift_[i]);
         QProgressBar& bar = *progressBar_[i];
         bar.setValue(std::clamp(value, bar.minimum(), bar.maximum()));

@@ -69,7 +69,6 @@ class frmyubinbox : public WindowBase, public yubin::import::SessionView {
     const yubin::import::RunOutcome& lastRun() const { return lastRun_; }
 
     // ---- ImportView / SessionView -------------------------------------------------------------
-    std::string csvFileText(int index) override;
     void setStatusMessage(const std::string& text) override;
     void setProgressVisible(int index, bool visible) override;
     void setProgressRange(int index, std::uint64_t minimum, std::uint64_t maximum) override;
@@ -77,7 +76,6 @@ class frmyubinbox : public WindowBase, public yubin::import::SessionView {
     void setCountVisible(int index, bool visible) override;
     void setCountBorderStyle(int index, int borderStyle) override;
     void setCountCaption(int index, const std::string& caption) override;
-    std::string countCaption(int index) override;
     void importFinished(int index) override;
     void setRunEnabled(bool enabled) override;
     void setSummaryCaption(const std::string& caption) override;
@@ -101,6 +99,10 @@ class frmyubinbox : public WindowBase, public yubin::import::SessionView {
   private:
     static size_t At(int index) { return index == 0 ? 0 : 1; }
     void buildControls();
+    void buildBanner();
+    void buildInstructions();
+    void buildFileRow(int index);
+    void buildSummaryAndButtons();
     void load();
     void cmdCSVFILE_Click(int index);
     void cmdBTN_Click(int index);
@@ -133,6 +135,7 @@ class frmyubinbox : public WindowBase, public yubin::import::SessionView {
     // The progress of the latest line: the count captions and bar values as the engines set
     // them, handed to the widgets once a frame (and before anything else changes).
     std::array<std::string, 2> countCaption_;
+    std::array<std::string, 2> shownCountCaption_;  // what the count labels were last given
     std::array<std::uint64_t, 2> progressValue_{};
     bool progressPending_ = false;
     QElapsedTimer frameClock_;

@@ -105,20 +105,22 @@ TEST_F(CliQueryTest, CsvQuotesAsRfc4180AndJsonCarriesEveryColumnAndTheMasterName
 
     ProcessResult json = query({"lookup", "--format", "json", "1009999", "1000001"});
     EXPECT_EQ(json.exitCode, 0) << json.err;
-    EXPECT_EQ(
-        json.out,
-        "{\"団体コード\":\"13999\",\"旧郵便番号\":\"100\",\"郵便番号\":\"1009999\","
-        "\"住所かな3\":\"\",\"町域名\":\"字中央\",\"flag1\":0,\"flag2\":0,\"flag3\":0,"
-        "\"ダブり\":0,\"flag4\":0,\"flag5\":0,\"事業所名かな\":\"ｼｮｳﾜｼｮｯﾌﾟ\","
-        "\"事業所名\":\"昭和ショップ\",\"取扱郵便局\":\"架空\",\"種別\":\"0\","
-        "\"丁目番地等\":\"\",\"データ識別\":\"1\",\"RECNO\":1000002,\"都道府県名\":\"東京都\","
-        "\"住所かな1\":\"ﾄｳｷｮｳﾄ\",\"市町村名\":\"架空村\",\"住所かな2\":null}\n"
-        "{\"団体コード\":\"13101\",\"旧郵便番号\":\"100\",\"郵便番号\":\"1000001\","
-        "\"住所かな3\":\"ﾁﾖﾀﾞ\",\"町域名\":\"千代田\",\"flag1\":0,\"flag2\":0,\"flag3\":0,"
-        "\"ダブり\":0,\"flag4\":0,\"flag5\":0,\"事業所名かな\":\"\",\"事業所名\":\"\","
-        "\"取扱郵便局\":\"\",\"種別\":\"\",\"丁目番地等\":\"\",\"データ識別\":\"\","
-        "\"RECNO\":1,\"都道府県名\":\"東京都\",\"住所かな1\":\"ﾄｳｷｮｳﾄ\","
-        "\"市町村名\":\"千代田区\",\"住所かな2\":\"ﾁﾖﾀﾞｸ\"}\n");
+    EXPECT_EQ(json.out,
+              "{\"postal_code\":\"1009999\",\"kind\":\"office\",\"prefecture\":\"東京都\","
+              "\"prefecture_kana\":\"ﾄｳｷｮｳﾄ\",\"municipality\":\"架空村\","
+              "\"municipality_kana\":null,\"town\":\"字中央\",\"town_kana\":\"\","
+              "\"street_address\":\"\",\"office_name\":\"昭和ショップ\","
+              "\"office_name_kana\":\"ｼｮｳﾜｼｮｯﾌﾟ\",\"post_office\":\"架空\","
+              "\"office_number_kind\":\"0\",\"municipality_code\":\"13999\","
+              "\"old_postal_code\":\"100\",\"flag1\":0,\"flag2\":0,\"flag3\":0,\"duplicate\":0,"
+              "\"flag4\":0,\"flag5\":0,\"data_id\":\"1\",\"record_number\":1000002}\n"
+              "{\"postal_code\":\"1000001\",\"kind\":\"national\",\"prefecture\":\"東京都\","
+              "\"prefecture_kana\":\"ﾄｳｷｮｳﾄ\",\"municipality\":\"千代田区\","
+              "\"municipality_kana\":\"ﾁﾖﾀﾞｸ\",\"town\":\"千代田\",\"town_kana\":\"ﾁﾖﾀﾞ\","
+              "\"street_address\":\"\",\"office_name\":\"\",\"office_name_kana\":\"\","
+              "\"post_office\":\"\",\"office_number_kind\":\"\",\"municipality_code\":\"13101\","
+              "\"old_postal_code\":\"100\",\"flag1\":0,\"flag2\":0,\"flag3\":0,\"duplicate\":0,"
+              "\"flag4\":0,\"flag5\":0,\"data_id\":\"\",\"record_number\":1}\n");
 }
 
 TEST_F(CliQueryTest, SearchMatchesKanjiAndKanaInEitherWidthAcrossTheNames) {
@@ -232,7 +234,7 @@ TEST_F(CliQueryTest, ParserSpeaksJapanese) {
         {{"search", "--limit", "many", "x"}, "--limit の値 many は使えません。"},
         {{"search", "--limit", "-1", "x"}, "--limit の値 -1 は使えません。"},
         {{"import", "--pause", "-1"}, "--pause の値 -1 は使えません。"},
-        {{"summary", "--bogus"}, "余分な引数があります: --bogus"},
+        {{"summary", "--bogus"}, "不明なオプションです: --bogus"},
     };
     for (const auto& c : cases) {
         ProcessResult r = yubinbox(c.args);

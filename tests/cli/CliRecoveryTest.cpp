@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -25,6 +27,17 @@ class CliRecoveryTest : public CliFixture {
             EXPECT_EQ(r.exitCode, 0) << r.err;
             all += r.out;
         }
+        return all;
+    }
+    // The same with its lines sorted: a fresh import after a continued one writes the rows in
+    // another order.
+    std::string ordered() {
+        std::istringstream in(dump(db()));
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
+        std::sort(lines.begin(), lines.end());
+        std::string all;
+        for (const std::string& line : lines) all += line + '\n';
         return all;
     }
 };
@@ -117,6 +130,53 @@ TEST_F(CliRecoveryTest, ADatabaseReachedThroughALinkIsCompactedWhereItLiesAndThe
     }
     EXPECT_TRUE(fs::is_symlink(link));
     EXPECT_EQ(fs::read_symlink(link), "../srv/yubinbox.mdb");
+}
+
+TEST_F(CliRecoveryTest, AnImportWaitingAtItsQuestionDecidesAgainAfterAnotherImportFinished) {
+    writeCp932Lines(dir.file("ken_all.csv"), KenLines(300));
+    writeCp932Lines(dir.file("jigyosyo.csv"), OfficeLines(50));
+    const std::vector<std::string> national = {"import", "--db", db(), "--ken-all",
+                                               dir.file("ken_all.csv")};
+    std::vector<std::string> both = national;
+    both.insert(both.end(), {"--jigyosyo", dir.file("jigyosyo.csv")});
+    ASSERT_EQ(yubinbox({"createdb", db()}).exitCode, 0);
+    std::vector<std::string> bothYes = both;
+    bothYes.push_back("--yes");
+    ASSERT_EQ(yubinbox(bothYes).exitCode, 0);
+    const std::string reference = ordered();
+
+    {  // Ctrl-C: the next import continues after the rows written
+        std::vector<std::string> args = national;
+        args.push_back("--yes");
+        YubinboxProcess interrupted(args, env());
+        ASSERT_TRUE(interrupted.waitForProgressLines(3));
+        interrupted.signal(SIGINT);
+        ASSERT_EQ(interrupted.wait(), 130);
+    }
+    ASSERT_NE(yubinbox({"sql", db(), "SELECT * FROM 登録中"}).out, "RECNO\n");
+
+    // A second import has read that point and waits at its question about the office data...
+    YubinboxProcess waiting(both, env(), YubinboxProcess::Input::Terminal);
+    ASSERT_TRUE(
+        waiting.waitForText("事業所個別版：作成日の古いデータを取り込もうとしています。"
+                            "置き換えしますか？ [y/N] "));
+    // ...while a third one continues the national import to its end.
+    std::vector<std::string> third = national;
+    third.push_back("--yes");
+    const ProcessResult finished = yubinbox(third);
+    // Complete; only the compaction waits, for the second holds the file open.
+    ASSERT_EQ(finished.exitCode, 5) << finished.err;
+    ASSERT_TRUE(ordered() == reference);
+
+    // The second goes on: it reads the database again and, the national data now being
+    // registered with the file's date, asks about it instead of appending from the old point.
+    waiting.type("y\n");
+    ASSERT_TRUE(
+        waiting.waitForText("全国版：作成日の古いデータを取り込もうとしています。"
+                            "置き換えしますか？ [y/N] "));
+    waiting.type("y\n");
+    EXPECT_EQ(waiting.wait(), 0);
+    EXPECT_TRUE(ordered() == reference);  // no row twice, none missing
 }
 
 }  // namespace

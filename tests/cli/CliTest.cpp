@@ -207,6 +207,14 @@ TEST_F(CliTest, BadFileStopsTheImportNamingFileAndLineAndKeepsTheDatabaseIntact)
 
 TEST_F(CliTest, UseSettingsAndDrives) {
     EXPECT_EQ(yubinbox({"use", db()}).exitCode, 1);  // no such database
+    // A file that is no database of ours: the chooser's settings mode refuses it alike.
+    writeBytes(db(), "not a database");
+    ProcessResult stranger = yubinbox({"use", db()});
+    EXPECT_EQ(stranger.exitCode, 1);
+    EXPECT_NE(stranger.err.find(db() + " は yubinbox のデータベース ファイルではありません。"),
+              std::string::npos)
+        << stranger.err;
+    fs::remove(db());
     ASSERT_EQ(yubinbox({"createdb", db()}).exitCode, 0);
     ProcessResult use = yubinbox({"use", db()});
     ASSERT_EQ(use.exitCode, 0) << use.err;

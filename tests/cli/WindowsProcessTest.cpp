@@ -4,8 +4,10 @@
 
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <optional>
 #include <thread>
 
 #include "support/TestSupport.h"
@@ -58,15 +60,58 @@ TEST_F(SecondStartTest, IsRefusedWhileTheFirstRunsAndLeavesBothAlone) {
 
     test::YubinboxProcess second({}, environment());
     EXPECT_TRUE(second.waitForLine("プログラムが二重に起動されています。"));
-    // The second one waits for its box to be closed; the first runs on with its marker.
-    second.signal(SIGKILL);
-    second.wait();
+    // The second one waits for its box to be closed; the session's end closes it, and the
+    // refused start fails. The first runs on with its marker.
+    second.signal(SIGTERM);
+    const std::optional<int> refused = second.waitFor(std::chrono::seconds(20));
+    EXPECT_EQ(refused, std::optional<int>(3));
+    if (!refused) {
+        second.signal(SIGKILL);
+        second.wait();
+    }
     EXPECT_TRUE(first.running());
     EXPECT_TRUE(fs::exists(marker()));
     // Ended from outside (logout, kill): the menu is closed and takes its marker along.
     first.signal(SIGTERM);
     first.wait();
     EXPECT_FALSE(fs::exists(marker()));
+}
+
+// The installed layout (program folder lib/yubinbox, documentation share/doc/yubinbox with the
+// package's copyright file): the marker goes to the user's runtime folder even where the
+// program folder could be written, as root can write /usr/lib/yubinbox.
+TEST(InstalledProgramTest, NeverWritesItsMarkerIntoItsOwnFolder) {
+    const test::TempDir root, home, runtime;
+    const fs::path program = root.path() / "usr/lib/yubinbox";
+    const fs::path documents = root.path() / "usr/share/doc/yubinbox";
+    fs::create_directories(program);
+    fs::create_directories(documents);
+    const fs::path executable = YUBIN_EXECUTABLE;
+    fs::copy_file(executable, program / "yubinbox");
+    fs::copy_file(executable.parent_path() / "yubinbox-windows.so",
+                  program / "yubinbox-windows.so");
+    test::writeBytes((documents / "copyright").string(), "Format: test\n");
+    fs::permissions(runtime.path(), fs::perms::owner_all);
+    const test::ScopedEnv executableEnv("YUBIN_TEST_EXECUTABLE", (program / "yubinbox").string());
+
+    test::YubinboxProcess menu({},
+                               {"HOME=" + home.path().string(), "QT_QPA_PLATFORM=offscreen",
+                                "XDG_RUNTIME_DIR=" + runtime.path().string(), "XDG_CONFIG_HOME"});
+    const fs::path marker = runtime.path() / "checkfile.txt";
+    for (int wait = 0; wait < 200 && !fs::exists(marker); ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_TRUE(fs::exists(marker));
+    menu.signal(SIGTERM);
+    menu.wait();
+    EXPECT_FALSE(fs::exists(marker));
+    // Nothing but what was installed is in the program folder.
+    std::vector<std::string> files;
+    for (const auto& entry : fs::directory_iterator(program)) {
+        files.push_back(entry.path().filename().string());
+    }
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files, (std::vector<std::string>{"yubinbox", "yubinbox-windows.so"}));
 }
 
 }  // namespace

@@ -57,7 +57,7 @@ class ReplaceSafetyTest : public ImportFixture {
     // A run that must be refused: its error, the tables unchanged.
     YubinError refused(const std::string& national, const std::string& officeFile) {
         const Table before = everything();
-        mdInport::ResetState();
+        resetState();
         view.captions = {};
         std::optional<YubinError> error;
         try {
@@ -65,7 +65,7 @@ class ReplaceSafetyTest : public ImportFixture {
         } catch (const YubinError& e) {
             error = e;
         }
-        mdInport::intInportMode = 0;
+        progress.intInportMode = 0;
         EXPECT_EQ(everything(), before);
         if (!error) {
             ADD_FAILURE() << "the run was not refused";
@@ -74,7 +74,7 @@ class ReplaceSafetyTest : public ImportFixture {
         return *error;
     }
     std::string summary() {
-        mdInport::ShowSakuseibi(mdInport::strSakuseibi);
+        mdInport::ShowSakuseibi(view);
         mdlYubinBox::CloseMdb();
         return view.summary;
     }
@@ -130,7 +130,7 @@ TEST_F(ReplaceSafetyTest, APlaceholderMunicipalityWithoutANameIsRefusedOnlyWhere
     // placeholder would need the empty name.
     const std::string known = dir.file("known.csv");
     writeCp932Lines(known, {OfficeLine("01101", "社", "2100000", "")});
-    mdInport::ResetState();
+    resetState();
     view.captions = {};
     run("", known);
     EXPECT_EQ(Count(database, "ZIPALL", "データ識別 = '1'"), 1);
@@ -185,14 +185,14 @@ TEST_F(ReplaceSafetyTest, DataARunLeftUnfinishedIsNeverShownWithADate) {
 
     // The national import aborted in the middle: the national date is gone (for other
     // programs too), the office date stays, and the summary says how to finish.
-    mdInport::ResetState();
+    resetState();
     view.captions = {};
-    view.onEvent = [start = view.events](long long n) {
-        if (n == start + 50) AbortImport();
+    view.onEvent = [this, start = view.events](long long n) {
+        if (n == start + 50) abortImport();
     };
     EXPECT_THROW(run(ken, ""), YubinError);
     view.onEvent = nullptr;
-    mdInport::intInportMode = 0;
+    progress.intInportMode = 0;
     EXPECT_EQ(Rows(database, "SELECT ZIPALL FROM 作成日"), (Table{{"<NULL>"}}));
     std::string text = summary();
     EXPECT_NE(text.find("　全国版郵便番号データ　　　： 未完了（取込が途中です）"),
@@ -206,7 +206,7 @@ TEST_F(ReplaceSafetyTest, DataARunLeftUnfinishedIsNeverShownWithADate) {
         << text;
 
     // Continued to the end: whole again, dated again.
-    mdInport::ResetState();
+    resetState();
     view.captions = {};
     reopen();
     run(ken, "");
@@ -214,18 +214,18 @@ TEST_F(ReplaceSafetyTest, DataARunLeftUnfinishedIsNeverShownWithADate) {
 
     // An office import aborted and then given up by an idle exit (the resume marker
     // cleared): the office data stays flagged, also after a national import.
-    mdInport::ResetState();
+    resetState();
     view.captions = {};
-    view.onEvent = [start = view.events](long long n) {
-        if (n == start + 5) AbortImport();
+    view.onEvent = [this, start = view.events](long long n) {
+        if (n == start + 5) abortImport();
     };
     EXPECT_THROW(run("", office), YubinError);
     view.onEvent = nullptr;
-    mdInport::intInportMode = 0;
+    progress.intInportMode = 0;
     mdlYubinBox::OpenMdb(database);
     mdInport::ClearResumePoint();
     mdlYubinBox::CloseMdb();
-    mdInport::ResetState();
+    resetState();
     view.captions = {};
     run(ken, "");
     text = summary();
@@ -242,7 +242,6 @@ TEST_F(ReplaceSafetyTest, DataARunLeftUnfinishedIsNeverShownWithADate) {
 class RecordingSessionView : public import::SessionView {
   public:
     explicit RecordingSessionView(FakeImportView& engine) : engine_(engine) {}
-    std::string csvFileText(int i) override { return engine_.csvFileText(i); }
     void setStatusMessage(const std::string& t) override { engine_.setStatusMessage(t); }
     void setProgressVisible(int i, bool v) override { engine_.setProgressVisible(i, v); }
     void setProgressRange(int i, std::uint64_t a, std::uint64_t b) override {
@@ -252,7 +251,6 @@ class RecordingSessionView : public import::SessionView {
     void setCountVisible(int i, bool v) override { engine_.setCountVisible(i, v); }
     void setCountBorderStyle(int i, int s) override { engine_.setCountBorderStyle(i, s); }
     void setCountCaption(int i, const std::string& c) override { engine_.setCountCaption(i, c); }
-    std::string countCaption(int i) override { return engine_.countCaption(i); }
     void setRunEnabled(bool e) override { engine_.setRunEnabled(e); }
     void setSummaryCaption(const std::string& c) override { engine_.setSummaryCaption(c); }
     void setSummaryVisible(bool v) override { engine_.setSummaryVisible(v); }
@@ -275,14 +273,16 @@ class RecordingSessionView : public import::SessionView {
 
 TEST_F(ReplaceSafetyTest, AWindowWhoseRunFailedAfterTheDeletionShowsTheDataIncomplete) {
     run(ken, office);
-    mdInport::ResetState();
+    resetState();
     view.captions = {};
     RecordingSessionView sessionView(view);
     import::ImportSession session(sessionView);
+    session.environment() = environment();
+    session.environment().view = &sessionView;
     session.load();
     ASSERT_NE(view.summary.find("全国版郵便番号データ　　　： 2"), std::string::npos);
     // A fault of the database in the middle of the national part (a full disk, say).
-    view.files = {ken, ""};
+    session.browseResult(0, import::ChosenDataFile(ken, import::DataKind::National));
     view.onEvent = [start = view.events](long long n) {
         if (n == start + 50) throw YubinError(ErrorCode::EngineFailure, "disk full");
     };
@@ -292,8 +292,8 @@ TEST_F(ReplaceSafetyTest, AWindowWhoseRunFailedAfterTheDeletionShowsTheDataIncom
     EXPECT_NE(view.summary.find("全国版郵便番号データ　　　： 未完了（取込が途中です）"),
               std::string::npos)
         << view.summary;
-    EXPECT_EQ(mdInport::strSakuseibi[0], "");  // nothing to be older than: no question
-    EXPECT_NE(mdInport::strSakuseibi[1], "");
+    EXPECT_EQ(session.state().strSakuseibi[0], "");  // nothing to be older than: no question
+    EXPECT_NE(session.state().strSakuseibi[1], "");
 }
 
 // The check's verdict on the published files, and that it leaves the line count alone.

@@ -48,7 +48,7 @@ TEST_F(NationalImportTest, FreshImportWritesOneRowPerGroupWithMastersDateAndPath
     EXPECT_EQ(view.captions[0], "処理時間：00分05秒  4 件");
     EXPECT_EQ(view.statusMessages.back(), "全国版郵便番号データの取込が終了しました。");
     EXPECT_EQ(view.value[0], view.maximum[0]);
-    EXPECT_EQ(mdInport::intInportMode, 0);
+    EXPECT_EQ(progress.intInportMode, 0);
     EXPECT_FALSE(view.busy);
     EXPECT_EQ(view.beeps, 1);
 
@@ -127,9 +127,8 @@ TEST_F(NationalImportTest, BadLineIsRefusedWithFileAndLineBeforeAnyRowIsWritten)
         KenLine("01101", "060  ", "0600002", "町", "ﾏﾁ"),
         "01101,\"060  \",\"0600003\"",
     });
-    view.files = {ken, ""};
     try {
-        mdInport::InportRun();
+        run(ken, "");
         FAIL() << "the short line was accepted";
     } catch (const YubinError& error) {
         EXPECT_EQ(error.code(), ErrorCode::BadInputLine);
@@ -141,7 +140,7 @@ TEST_F(NationalImportTest, BadLineIsRefusedWithFileAndLineBeforeAnyRowIsWritten)
     EXPECT_TRUE(Rows(database, "SELECT * FROM 登録中").empty());
 
     // A corrected file then imports completely.
-    mdInport::ResetState();
+    resetState();
     view.captions = {};
     run(writeKen({KenLine("01101", "060  ", "0600000", "町", "ﾏﾁ")}), "");
     EXPECT_EQ(Count(database, "ZIPALL"), 1);
@@ -153,9 +152,8 @@ TEST_F(NationalImportTest, ValueTheTableRefusesNamesFileAndLine) {
         KenLine("01101", "060  ", "06000011", "町", "ﾏﾁ"),
         KenLine("01101", "060  ", "0600002", "町", "ﾏﾁ", "0", "北海道", "札幌市中央区", "300,0,0"),
     });
-    view.files = {ken, ""};
     try {
-        mdInport::InportRun();
+        run(ken, "");
         FAIL() << "an eight-digit postal code was accepted";
     } catch (const YubinError& error) {
         EXPECT_EQ(error.code(), ErrorCode::FieldTooSmall);
@@ -163,11 +161,11 @@ TEST_F(NationalImportTest, ValueTheTableRefusesNamesFileAndLine) {
     }
     EXPECT_EQ(Count(database, "ZIPALL"), 0);
 
-    view.files = {writeKen({KenLine("01101", "060  ", "0600000", "町", "ﾏﾁ", "0", "北海道",
-                                    "札幌市中央区", "300,0,0")}),
-                  ""};
     view.captions = {};
-    EXPECT_THROW(mdInport::InportRun(), YubinError);
+    EXPECT_THROW(run(writeKen({KenLine("01101", "060  ", "0600000", "町", "ﾏﾁ", "0", "北海道",
+                                       "札幌市中央区", "300,0,0")}),
+                     ""),
+                 YubinError);
 }
 
 class OfficeImportTest : public ImportFixture {
@@ -289,12 +287,12 @@ class ResumeTest : public OfficeImportTest {
         return all;
     }
     void abortAt(long long event) {
-        view.onEvent = [event](long long n) {
-            if (n == event) AbortImport();
+        view.onEvent = [this, event](long long n) {
+            if (n == event) abortImport();
         };
         EXPECT_THROW(run(ken, office), YubinError);
         view.onEvent = nullptr;
-        mdInport::intInportMode = 0;
+        progress.intInportMode = 0;
     }
 };
 
@@ -304,11 +302,11 @@ TEST_F(ResumeTest, AbortedNationalAndBusinessOfficeImportsContinueToTheSameTable
     ASSERT_EQ(Count(database, "ZIPALL"), 47 * 3 + 30);
 
     mdlYubinBox::CreateMdb();
-    mdInport::ResetState();
+    resetState();
     view = FakeImportView();
     abortAt(60);  // inside the national import
     EXPECT_EQ(Rows(database, "SELECT * FROM 登録中"),
-              (Table{{std::to_string(mdInport::lngRecCount)}}));
+              (Table{{std::to_string(progress.lngRecCount)}}));
     mdInport::ResumeState state = reopen();
     EXPECT_TRUE(state.continuation);
     EXPECT_FALSE(state.nationalChoiceDisabled);
@@ -319,7 +317,7 @@ TEST_F(ResumeTest, AbortedNationalAndBusinessOfficeImportsContinueToTheSameTable
     abortAt(kNationalEvents +
             12);  // the national part completes, then the business office is aborted
     EXPECT_EQ(Rows(database, "SELECT * FROM 登録中"),
-              (Table{{std::to_string(1000000 + mdInport::lngRecCount)}}));
+              (Table{{std::to_string(1000000 + progress.lngRecCount)}}));
     state = reopen();
     EXPECT_TRUE(state.nationalChoiceDisabled);
     EXPECT_GT(state.threshold, 1000000);
@@ -344,7 +342,7 @@ TEST_F(ResumeTest, AbortBeforeTheFirstBusinessOfficeRowReadsAsTheNationalThresho
 
 TEST_F(ResumeTest, AbortDuringTheClosingPauseWritesTheFullCount) {
     view.onEvent = [&](long long n) {
-        if (n > 47 * 4 && mdInport::intInportMode == 1) AbortImport();
+        if (n > 47 * 4 && progress.intInportMode == 1) abortImport();
     };
     EXPECT_THROW(run(ken, ""), YubinError);
     EXPECT_EQ(Rows(database, "SELECT * FROM 登録中"), (Table{{std::to_string(47 * 3)}}));
@@ -377,19 +375,17 @@ TEST(ImportTexts, CaptionsAndSummary) {
 class SummaryTest : public ImportFixture {};
 
 TEST_F(SummaryTest, NoRowLeavesLabelHiddenAndStampsEmpty) {
-    mdInport::ShowSakuseibi(mdInport::strSakuseibi);
+    EXPECT_EQ(mdInport::ShowSakuseibi(view), (mdInport::Sakuseibi{"", ""}));
     EXPECT_FALSE(view.summaryVisible);
-    EXPECT_EQ(mdInport::strSakuseibi, (std::array<std::string, 2>{"", ""}));
 }
 
 TEST_F(SummaryTest, RegisteredStampsAreShownAndKept) {
     mdlYubinBox::OpenMdb(database);
     mdlYubinBox::cnMdb->execute("INSERT INTO 作成日 (ZIPALL) VALUES('20240228')");
     mdlYubinBox::CloseMdb();
-    mdInport::ShowSakuseibi(mdInport::strSakuseibi);
+    EXPECT_EQ(mdInport::ShowSakuseibi(view), (mdInport::Sakuseibi{"20240228", ""}));
     EXPECT_TRUE(view.summaryVisible);
     EXPECT_EQ(view.summary, mdInport::SummaryText("20240228", ""));
-    EXPECT_EQ(mdInport::strSakuseibi, (std::array<std::string, 2>{"20240228", ""}));
 }
 
 // The published files, imported whole (skipped when they are absent).
@@ -399,7 +395,7 @@ TEST_F(PublishedDataSlowTest, ImportsTheWholePublishedFiles) {
     const std::string ken = sharedDataFile("KEN_ALL.CSV");
     const std::string office = sharedDataFile("JIGYOSYO.CSV");
     if (ken.empty() || office.empty()) GTEST_SKIP() << "published data files are absent";
-    mdInport::environment().pauseSeconds = 0;
+    pauseSeconds = 0;
     run(ken, office);
     const PublishedCounts expected = countPublished(ken, office);
     EXPECT_EQ(Count(database, "ZIPALL", "データ識別 <> '1'"), expected.nationalGroups);

@@ -24,7 +24,6 @@ struct RecordedBox {
 
 class FakeImportView : public import::ImportView {
   public:
-    std::array<std::string, 2> files;
     std::array<std::string, 2> captions;
     std::array<std::uint64_t, 2> maximum{}, value{};
     std::vector<std::string> statusMessages;
@@ -39,7 +38,6 @@ class FakeImportView : public import::ImportView {
     // Runs inside doEvents with the count of events so far (the abort tests use it).
     std::function<void(long long)> onEvent;
 
-    std::string csvFileText(int i) override { return files[static_cast<size_t>(i)]; }
     void setStatusMessage(const std::string& t) override { statusMessages.push_back(t); }
     void setProgressVisible(int, bool) override {}
     void setProgressRange(int i, std::uint64_t, std::uint64_t max) override {
@@ -55,7 +53,6 @@ class FakeImportView : public import::ImportView {
         captions[static_cast<size_t>(i)] = c;
         (i == 0 ? captionHistory0 : captionHistory1).push_back(c);
     }
-    std::string countCaption(int i) override { return captions[static_cast<size_t>(i)]; }
     void setRunEnabled(bool e) override { runEnabled = e; }
     void setSummaryCaption(const std::string& c) override { summary = c; }
     void setSummaryVisible(bool v) override { summaryVisible = v; }
@@ -70,12 +67,6 @@ class FakeImportView : public import::ImportView {
         if (onEvent) onEvent(events);
     }
 };
-
-// The abort as the window performs it: the marker written, then the run ends.
-inline void AbortImport() {
-    mdInport::SaveResumePoint();
-    throw YubinError(ErrorCode::ImportAborted, "aborted");
-}
 
 // One national line in the published layout (text fields quoted).
 inline std::string KenLine(const std::string& code, const std::string& oldCode,
@@ -125,31 +116,45 @@ inline long long Count(const std::string& database, const std::string& table,
 }
 
 // A fresh database in a temporary home, the settings path set, the engines reporting to a
-// recording view with a clock that only moves when the pause waits.
+// recording view with a clock that only moves when the pause waits. The fixture plays the
+// import session: it owns the run's progress and the resume threshold.
 class ImportFixture : public ::testing::Test {
   protected:
     TempDir dir;
     FakeImportView view;
     double clock = 1000.0;
     std::string database;
+    mdInport::ImportProgress progress;
+    long lngResumeRecNo = 0;
+    double pauseSeconds = 5.0;
 
     void SetUp() override {
         setenv("HOME", dir.path().c_str(), 1);
         unsetenv("XDG_CONFIG_HOME");
         mdFileCreate::SetIniFilePath();
-        mdInport::ResetState();
-        mdInport::Environment& env = mdInport::environment();
-        env.view = &view;
-        env.pauseSeconds = 5.0;
-        env.monotonicSeconds = [this] { return clock; };
-        env.idle = [this] { clock += 0.5; };
         database = dir.file("yubinbox.mdb");
         mdlYubinBox::strMdbFile = database;
         mdlYubinBox::CreateMdb();
     }
-    void TearDown() override {
-        mdlYubinBox::CloseMdb();
-        mdInport::environment().view = nullptr;
+    void TearDown() override { mdlYubinBox::CloseMdb(); }
+
+    mdInport::Environment environment() {
+        mdInport::Environment env;
+        env.view = &view;
+        env.pauseSeconds = pauseSeconds;
+        env.monotonicSeconds = [this] { return clock; };
+        env.idle = [this] { clock += 0.5; };
+        return env;
+    }
+    // A fresh start: no engine has run, no resume.
+    void resetState() {
+        progress = {};
+        lngResumeRecNo = 0;
+    }
+    // The abort as the window performs it: the marker written, then the run ends.
+    void abortImport() {
+        mdInport::SaveResumePoint(progress);
+        throw YubinError(ErrorCode::ImportAborted, "aborted");
     }
 
     std::string writeKen(const std::vector<std::string>& lines,
@@ -158,16 +163,23 @@ class ImportFixture : public ::testing::Test {
         writeCp932Lines(path, lines);
         return path;
     }
-    // A run as the window's 実行 starts it, with the files in the boxes.
-    void run(const std::string& national, const std::string& office) {
-        view.files = {national, office};
-        mdInport::InportRun();
+    // A run as the window's 実行 starts it, with these files chosen. Every engine runs again
+    // (as in a new window), and the engine left running by an aborted run counts as stopped.
+    mdInport::RunReport run(const std::string& national, const std::string& office) {
+        progress = {};
+        mdInport::RunRequest request;
+        const std::array<std::string, 2> files = {national, office};
+        request.fileToImport = [files](int index) { return files[index == 0 ? 0 : 1]; };
+        request.decidedFrom.resume.threshold = lngResumeRecNo;
+        request.environment = environment();
+        return mdInport::InportRun(request, progress);
     }
-    // What the window's loading learns of the resume marker.
+    // What the window's loading learns of the resume marker (it becomes the threshold).
     mdInport::ResumeState reopen() {
         mdlYubinBox::OpenMdb(database);
         mdInport::ResumeState state = mdInport::ReadResumePoint();
         mdlYubinBox::CloseMdb();
+        lngResumeRecNo = state.threshold;
         view.captions = {};
         return state;
     }

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <csignal>
 #include <fstream>
+#include <map>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -110,7 +111,35 @@ TEST_F(PublishCommand, ImportWithPublishPublishesOnlyAfterASuccessfulImport) {
     EXPECT_EQ(server->rows("postal", "SELECT count(*) FROM yubinbox.zipall"), (Rows{{"1"}}));
 }
 
-// Counts ZIPALL and 市町村 in one statement, again and again, as the reader role.
+// One connection of the test's own, for statements inside a transaction that it keeps open.
+class Session {
+  public:
+    explicit Session(const std::string& conninfo) : conn_(PQconnectdb(conninfo.c_str())) {
+        EXPECT_EQ(PQstatus(conn_), CONNECTION_OK) << PQerrorMessage(conn_);
+    }
+    ~Session() { PQfinish(conn_); }
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+    // The first value of the statement's answer; the server's message when it failed.
+    std::string value(const std::string& sql) {
+        PGresult* r = PQexec(conn_, sql.c_str());
+        const ExecStatusType status = PQresultStatus(r);
+        std::string out = status == PGRES_TUPLES_OK && PQntuples(r) > 0 ? PQgetvalue(r, 0, 0)
+                          : status == PGRES_COMMAND_OK
+                              ? ""
+                              : "error: " + std::string(PQresultErrorMessage(r));
+        PQclear(r);
+        return out;
+    }
+
+    int pid() const { return PQbackendPID(conn_); }
+
+  private:
+    PGconn* conn_;
+};
+
+// Counts ZIPALL and 市町村 in one statement, again and again, naming them in one order and then
+// the other, so that the reader locks the tables in both orders.
 class CountingReader {
   public:
     explicit CountingReader(const std::string& conninfo)
@@ -138,10 +167,14 @@ class CountingReader {
   private:
     void loop(const std::string& conninfo) {
         PGconn* conn = PQconnectdb(conninfo.c_str());
-        while (!done_ && PQstatus(conn) == CONNECTION_OK) {
-            PGresult* r = PQexec(conn,
-                                 "SELECT (SELECT count(*) FROM yubinbox.zipall), "
-                                 "(SELECT count(*) FROM yubinbox.市町村)");
+        for (bool zipallFirst = true; !done_ && PQstatus(conn) == CONNECTION_OK;
+             zipallFirst = !zipallFirst) {
+            PGresult* r =
+                PQexec(conn, zipallFirst ? "SELECT (SELECT count(*) FROM yubinbox.zipall), "
+                                           "(SELECT count(*) FROM yubinbox.市町村)"
+                                         : "SELECT c2, c1 FROM (SELECT count(*) FROM "
+                                           "yubinbox.市町村) a(c1), (SELECT count(*) FROM "
+                                           "yubinbox.zipall) b(c2)");
             {
                 std::lock_guard lock(mutex_);
                 if (PQresultStatus(r) == PGRES_TUPLES_OK) {
@@ -153,7 +186,10 @@ class CountingReader {
             PQclear(r);
             ++queries_;
         }
-        if (PQstatus(conn) != CONNECTION_OK) errors_.push_back(PQerrorMessage(conn));
+        if (PQstatus(conn) != CONNECTION_OK) {
+            std::lock_guard lock(mutex_);
+            errors_.push_back(PQerrorMessage(conn));
+        }
         PQfinish(conn);
         done_ = true;
     }
@@ -170,9 +206,8 @@ TEST_F(PublishCommand, SlowReaderCountingDuringPublishesSeesTheOldOrTheNewMonthO
     const std::string small = importDatabase("small", 40, 10);
     const std::string large = importDatabase("large", 120, 300);
     ASSERT_EQ(publish(small, publisherConninfo()).exitCode, 0);
-    const std::string reader = server->conninfo("yubin_admin", "postal");
-    CountingReader counting(reader);
-    for (const std::string& database : {large, small, large, small}) {
+    CountingReader counting(server->conninfo("yubin_admin", "postal"));
+    for (const std::string& database : {large, small, large, small, large, small}) {
         counting.waitForQueries(3);
         ProcessResult run = publish(database, publisherConninfo());
         ASSERT_EQ(run.exitCode, 0) << run.err;
@@ -183,6 +218,76 @@ TEST_F(PublishCommand, SlowReaderCountingDuringPublishesSeesTheOldOrTheNewMonthO
     const std::set<std::pair<std::string, std::string>> whole = {
         {std::to_string(47 * 40 + 10), "47"}, {std::to_string(47 * 120 + 300), "47"}};
     EXPECT_EQ(counting.seen(), whole);
+}
+
+// A reader whose transaction holds one of the live tables (the one a swap that locks by name
+// locks last) and then reads a table that the swap holds waits for the swap while the swap waits
+// for it. The swap gives way: the reader reads the old month whole without an error, and the
+// publish ends once the reader is done.
+TEST_F(PublishCommand, ReaderAndSwapWaitingForEachOtherEndWithTheOldMonthReadAndTheNewPublished) {
+    const std::string old = importDatabase("old", 2, 3);
+    const std::string next = importDatabase("next", 4, 9);
+    ASSERT_EQ(publish(old, publisherConninfo()).exitCode, 0);
+    // The old month's rows, by the names the server gives the live tables.
+    std::map<std::string, std::string> oldRows;
+    for (const auto& row : server->rows("postal",
+                                        "SELECT oid::regclass::text FROM pg_class WHERE relkind = "
+                                        "'r' AND relnamespace = 'yubinbox'::regnamespace")) {
+        oldRows[row[0]] = server->rows("postal", "SELECT count(*) FROM " + row[0])[0][0];
+    }
+    const std::string last = server->rows("postal",
+                                          "SELECT oid::regclass::text FROM pg_class WHERE relkind "
+                                          "= 'r' AND relnamespace = 'yubinbox'::regnamespace "
+                                          "ORDER BY relname COLLATE \"C\" DESC LIMIT 1")[0][0];
+
+    Session reader(server->conninfo("yubin_admin", "postal"));
+    ASSERT_EQ(reader.value("BEGIN"), "");
+    ASSERT_EQ(reader.value("SELECT count(*) FROM " + last), oldRows[last]);
+    YubinboxProcess running({"publish", "--db", next, "--to", publisherConninfo()}, env());
+    // Watched in one look at the lock table: a live table the swap holds while it waits.
+    Session watcher(server->conninfo("yubin_admin", "postal"));
+    const std::string heldWhileWaiting =
+        "SELECT CASE WHEN bool_or(NOT l.granted) THEN min(l.relation::regclass::text) FILTER ("
+        "WHERE l.granted AND l.mode = 'AccessExclusiveLock' AND c.relkind = 'r' AND "
+        "c.relnamespace = 'yubinbox'::regnamespace) END FROM pg_locks l JOIN pg_stat_activity a "
+        "ON a.pid = l.pid LEFT JOIN pg_class c ON c.oid = l.relation "
+        "WHERE a.application_name = 'yubinbox publish'";
+    std::string held;  // empty while the swap does not wait holding one
+    for (int look = 0; look < 6000 && held.empty() && running.running(); ++look) {
+        held = watcher.value(heldWhileWaiting);
+        if (held.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_FALSE(held.empty()) << "the swap never held a live table while waiting";
+
+    ASSERT_EQ(oldRows.count(held), 1u) << held;
+    EXPECT_EQ(reader.value("SELECT count(*) FROM " + held), oldRows[held]);
+    EXPECT_EQ(reader.value("SELECT count(*) FROM " + last), oldRows[last]);
+    ASSERT_EQ(reader.value("COMMIT"), "");
+    EXPECT_EQ(running.wait(), 0);
+    expectPublished(next);
+    EXPECT_EQ(schemasLike("yubinbox"), (std::vector<std::string>{"yubinbox"}));
+}
+
+TEST_F(PublishCommand, ReaderHoldingATablePastTheLockWaitRefusesThePublishNamingTheReader) {
+    const std::string old = importDatabase("old", 2, 3);
+    const std::string next = importDatabase("next", 4, 9);
+    ASSERT_EQ(publish(old, publisherConninfo()).exitCode, 0);
+    Session reader(server->conninfo("yubin_admin", "postal") + " application_name=month-report");
+    ASSERT_EQ(reader.value("BEGIN"), "");
+    const std::string rows = server->rows("postal", "SELECT count(*) FROM yubinbox.zipall")[0][0];
+    ASSERT_EQ(reader.value("SELECT count(*) FROM yubinbox.zipall"), rows);
+
+    ProcessResult refused = runYubinbox(
+        {"--lock-wait", "1", "publish", "--db", next, "--to", publisherConninfo()}, env());
+    EXPECT_EQ(refused.exitCode, 3) << refused.err;
+    EXPECT_NE(refused.err.find("エラー 20105"), std::string::npos) << refused.err;
+    EXPECT_NE(refused.err.find("yubinbox.zipall（PID " + std::to_string(reader.pid())),
+              std::string::npos)
+        << refused.err;
+    EXPECT_NE(refused.err.find("month-report"), std::string::npos) << refused.err;
+    ASSERT_EQ(reader.value("COMMIT"), "");
+    expectPublished(old);
+    EXPECT_EQ(schemasLike("yubinbox"), (std::vector<std::string>{"yubinbox"}));
 }
 
 TEST_F(PublishCommand, SlowPublishKilledAtEachStepThenRunAgainEndsWithTheNewData) {

@@ -14,6 +14,7 @@
 #include <random>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 extern char** environ;
 
@@ -104,6 +105,8 @@ namespace {
 // In a forked child: the environment added, then the executable; never returns.
 [[noreturn]] void ExecYubinbox(const std::vector<std::string>& args,
                                const std::vector<std::string>& environment) {
+    // The messages' language is the test's choice, not the one of whoever runs the tests.
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG", "LANGUAGE"}) unsetenv(name);
     for (const auto& e : environment) putenv(const_cast<char*>(e.c_str()));
     std::vector<char*> argv;
     std::string exe = yubinboxExecutable();
@@ -121,14 +124,27 @@ int ExitCodeOf(int status) {
 }  // namespace
 
 YubinboxProcess::YubinboxProcess(const std::vector<std::string>& args,
-                                 const std::vector<std::string>& environment) {
+                                 const std::vector<std::string>& environment, Input input) {
     int errPipe[2];
     if (pipe(errPipe) != 0) throw std::runtime_error("pipe");
+    std::string terminalName;
+    if (input == Input::Terminal) {
+        terminal_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (terminal_ < 0 || grantpt(terminal_) != 0 || unlockpt(terminal_) != 0) {
+            throw std::runtime_error("posix_openpt");
+        }
+        terminalName = ptsname(terminal_);
+    }
     pid_ = fork();
     if (pid_ < 0) throw std::runtime_error("fork");
     if (pid_ == 0) {
         int devnull = open("/dev/null", O_RDWR);
         dup2(devnull, 0);
+        if (!terminalName.empty()) {
+            setsid();
+            const int terminal = open(terminalName.c_str(), O_RDWR);
+            if (terminal >= 0) dup2(terminal, 0);
+        }
         dup2(devnull, 1);
         dup2(errPipe[1], 2);
         close(errPipe[0]);
@@ -145,6 +161,26 @@ YubinboxProcess::~YubinboxProcess() {
         wait();
     }
     if (err_) std::fclose(err_);
+    if (terminal_ >= 0) close(terminal_);
+}
+
+bool YubinboxProcess::waitForText(const std::string& text) {
+    std::string seen;
+    for (int c; (c = std::fgetc(err_)) != EOF;) {
+        seen += static_cast<char>(c);
+        if (seen.size() >= text.size() &&
+            seen.compare(seen.size() - text.size(), text.size(), text) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void YubinboxProcess::type(const std::string& text) {
+    if (terminal_ < 0 ||
+        write(terminal_, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
+        throw std::runtime_error("cannot type on the process's terminal");
+    }
 }
 
 bool YubinboxProcess::waitForProgressLines(int count) {
@@ -177,6 +213,20 @@ int YubinboxProcess::wait() {
     waitpid(pid_, &status, 0);
     pid_ = -1;
     return ExitCodeOf(status);
+}
+
+std::optional<int> YubinboxProcess::waitFor(std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (pid_ > 0) {
+        int status = 0;
+        if (waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            return ExitCodeOf(status);
+        }
+        if (std::chrono::steady_clock::now() > deadline) return std::nullopt;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return std::nullopt;
 }
 
 ProcessResult runYubinbox(const std::vector<std::string>& args,

@@ -2,6 +2,7 @@
 // real executable.
 #pragma once
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -81,12 +82,20 @@ ProcessResult runYubinbox(const std::vector<std::string>& args,
 std::string yubinboxExecutable();
 
 // A yubinbox process that runs on while the test reads its standard error line by line
-// (standard input and output are /dev/null). Killed when the object goes.
+// (standard output is /dev/null; standard input too, or a terminal the test types into).
+// Killed when the object goes.
 class YubinboxProcess {
   public:
+    enum class Input { None, Terminal };
     YubinboxProcess(const std::vector<std::string>& args,
-                    const std::vector<std::string>& environment);
+                    const std::vector<std::string>& environment, Input input = Input::None);
     ~YubinboxProcess();
+
+    // Reads standard error until `text` has come, a question without its line end too; false
+    // when the process ended first.
+    bool waitForText(const std::string& text);
+    // Types `text` on the terminal of standard input (Input::Terminal).
+    void type(const std::string& text);
     YubinboxProcess(const YubinboxProcess&) = delete;
     YubinboxProcess& operator=(const YubinboxProcess&) = delete;
 
@@ -100,10 +109,13 @@ class YubinboxProcess {
     void signal(int signalNumber);
     // The exit code, 128 + the signal when a signal ended it.
     int wait();
+    // The exit code when the process ends within `timeout`; nullopt (still running) otherwise.
+    std::optional<int> waitFor(std::chrono::milliseconds timeout);
 
   private:
     int pid_ = -1;
     std::FILE* err_ = nullptr;
+    int terminal_ = -1;  // the terminal's master side
 };
 
 }  // namespace yubin::test

@@ -12,13 +12,7 @@ using mdGETUNC::DriveEntry;
 TEST(ChooserTitle, AccessMarksGoAndTheExpectedNameKeepsItsBlanks) {
     EXPECT_EQ(WithoutAccessMarks("(&K)全国(&J)版(&S)(&S)データ(&X) (ken_all.csv)"),
               "全国版データ(&X) (ken_all.csv)");
-    EXPECT_EQ(ExpectedFileName("郵便番号データベースファイル選択 ( yubinBox.mdb ) "),
-              " yubinBox.mdb ");
-    EXPECT_EQ(ExpectedFileName("yubinbox - frmFilename 【ファイルの選択  (ken_all.csv)】"),
-              "ken_all.csv");
-    EXPECT_EQ(ExpectedFileName("a (b) (c)"), "b");       // the first pair
-    EXPECT_EQ(ExpectedFileName("a ) (b.csv"), "b.csv");  // no ")" after the "("
-    EXPECT_EQ(ExpectedFileName("no brackets"), "no brackets");
+    EXPECT_EQ(DatabaseChooserTitle(), "郵便番号データベースファイル選択 ( yubinBox.mdb ) ");
 }
 
 TEST(ChooserPattern, LastFourCharactersAndMatching) {
@@ -54,17 +48,13 @@ TEST(ChooserSelect, ExpectedNameComparedInLowerCaseWithoutItsBlanks) {
     EXPECT_EQ(JoinFolderAndName("/", "yubinbox.mdb"), "/yubinbox.mdb");  // never "//..."
 }
 
-TEST(ChooserModes, ByTheCallersNameAndStatusTextsByTheExitCaption) {
-    EXPECT_EQ(ModeOfCaller("frmMENU"), ChooserMode::Settings);
-    EXPECT_EQ(ModeOfCaller("frmyubinbox"), ChooserMode::DataFile);
-    EXPECT_EQ(ModeOfCaller("frmmenu"), ChooserMode::Other);
-
-    EXPECT_EQ(ChooserStatusText(kSelectButton, kChooserExitCaption),
+TEST(ChooserModes, StatusTextsByTheMode) {
+    EXPECT_EQ(ChooserStatusText(kSelectButton, ChooserMode::Settings),
               "設定ファイルを作成後、プログラムを終了します。");
-    EXPECT_EQ(ChooserStatusText(kExitButton, kChooserExitCaption), "プログラムを終了します。");
-    EXPECT_EQ(ChooserStatusText(kBackButton, kChooserExitCaption), "");
+    EXPECT_EQ(ChooserStatusText(kExitButton, ChooserMode::Settings), "プログラムを終了します。");
+    EXPECT_EQ(ChooserStatusText(kBackButton, ChooserMode::Settings), "");
     for (int button : {kSelectButton, kExitButton, kBackButton}) {
-        EXPECT_EQ(ChooserStatusText(button, kChooserCancelCaption), "");
+        EXPECT_EQ(ChooserStatusText(button, ChooserMode::DataFile), "");
     }
     EXPECT_EQ(MakeMdbStatusText(kConfirmButton), "郵便番号データ取込処理に移動します。");
     EXPECT_EQ(MakeMdbStatusText(kEndButton), "プログラムが終了します。");

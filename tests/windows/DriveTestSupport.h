@@ -99,13 +99,11 @@ class WindowFixture : public ::testing::Test {
         OverrideProgramFolder(QString::fromStdString(program_.path().string()));
         mdFileCreate::SetExecutableBaseNameForTesting("yubinbox");
         mdFileCreate::SetIniFilePath();
-        mdInport::ResetState();
         yubin::test::writeBytes(marker().string(), "");
     }
     ~WindowFixture() override {
         WindowBase::DeleteLoadedWindows();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        mdInport::ResetState();
         mdFileCreate::SetExecutableBaseNameForTesting(std::nullopt);
         OverrideProgramFolder(QString());
         OverrideProgramName(QString());

@@ -184,13 +184,12 @@ TEST_F(MenuFlowTest, NewDatabaseHidesTheMenuAndShowingItAgainActivatesItAnew) {
 }
 
 TEST_F(MenuFlowTest, SettingsFileOpensTheChooserInSettingsMode) {
-    mdInport::strSelFile = "/left/over/ken_all.csv";
     frmMENU& menu = Start();
     menu.Command1(frmMENU::SettingsFile).click();
     EXPECT_FALSE(menu.isVisible());
-    EXPECT_EQ(mdInport::strSelFile, "");
     auto* chooser = qobject_cast<frmFilename*>(WindowBase::Loaded(frmFilename::kName));
     ASSERT_NE(chooser, nullptr);
+    EXPECT_EQ(chooser->mode(), rules::ChooserMode::Settings);
     EXPECT_TRUE(chooser->isVisible());
     EXPECT_EQ(chooser->windowModality(), Qt::NonModal);
     EXPECT_TRUE(chooser->windowTitle().contains(

@@ -14,6 +14,8 @@
 #include <QTreeWidget>
 
 #include "base/Error.h"
+#include "import/ImportSession.h"
+#include "store/mdlYubinBox.h"
 #include "windows/DriveTestSupport.h"
 #include "windows/FileSystemLists.h"
 #include "windows/frmFilename.h"
@@ -25,9 +27,11 @@ namespace {
 namespace fs = std::filesystem;
 using test::StandInWindow;
 
-const QString kMenuTitle = QStringLiteral("郵便番号データベースファイル選択 ( yubinBox.mdb ) ");
-const QString kNationalTitle =
-    QStringLiteral("全国版郵便番号データ(&K)ファイルの選択  (ken_all.csv)");
+// What the import window opens the chooser with for the national file.
+import::BrowseRequest NationalRequest(const std::string& startDir){
+    return {startDir, "全国版郵便番号データ(&K)ファイルの選択  (ken_all.csv)", "ken_all.csv",
+            import::DataKind::National};
+}  // namespace
 
 // Sets a file's last-modified time to noon of a day (local time).
 void SetFileDay(const fs::path& file, int year, int month, int day) {
@@ -49,7 +53,8 @@ class frmFilenameTest : public test::WindowFixture {
         yubin::test::writeBytes((share() / "csv" / "KEN_ALL.CSV").string(), "x");
         yubin::test::writeBytes((share() / "csv" / "jigyosyo.csv").string(), "x");
         yubin::test::writeBytes((share() / "csv" / "readme.txt").string(), "x");
-        yubin::test::writeBytes((documents() / "YUBINBOX.MDB").string(), "");
+        mdlYubinBox::strMdbFile = (documents() / "YUBINBOX.MDB").string();
+        mdlYubinBox::CreateMdb();
         yubin::test::writeBytes((documents() / "yubinbox_20240315.mdb").string(), "");
         yubin::test::writeBytes((documents() / "notes.txt").string(), "");
         fs::create_directories(documents() / "backup");
@@ -60,11 +65,8 @@ class frmFilenameTest : public test::WindowFixture {
 
     frmFilename* OpenFromMenu() {
         menu_ = new frmMENU;
-        auto* chooser = new frmFilename;
-        chooser->InitFileSelect(*menu_, kMenuTitle);
         menu_->hide();
-        chooser->show();
-        return chooser;
+        return frmFilename::OpenForSettings(*menu_);
     }
 
     QString Moji(const frmFilename& chooser) const {
@@ -149,12 +151,29 @@ TEST_F(frmFilenameTest, SettingsModeRefusesAnotherNameThenWritesTheSettingsAndEn
     EXPECT_EQ(chooser->File1().selectedFileName(), QStringLiteral("YUBINBOX.MDB"));
     emit chooser->File1().itemActivated(chooser->File1().currentItem());
     const std::string chosen = (documents() / "YUBINBOX.MDB").string();
-    EXPECT_EQ(mdInport::strSelFile, chosen);
     EXPECT_EQ(mdFileCreate::ReadKey("path"), chosen);
     EXPECT_EQ(mdFileCreate::ReadKey("author"), "\t0");
     EXPECT_FALSE(fs::exists(marker()));  // the menu's unload deletes it
     EXPECT_EQ(WindowBase::LoadedCount(), 0);
     EXPECT_EQ(boxes_.asked().size(), 1u);
+    EXPECT_FALSE(end_.ended());
+}
+
+// The same refusal as `yubinbox use` gives (tested in the command line's tests).
+TEST_F(frmFilenameTest, SettingsModeRefusesAFileThatIsNoDatabaseOfOurs) {
+    const fs::path stranger = documents() / "backup" / "yubinbox.mdb";
+    yubin::test::writeBytes(stranger.string(), "not a database");
+    QPointer<frmFilename> chooser = OpenFromMenu();
+    chooser->Dir1().setPath(QString::fromStdString(stranger.parent_path().string()));
+    ASSERT_TRUE(chooser->File1().selectFile(QStringLiteral("yubinbox.mdb")));
+    chooser->cmdBTN(0).click();
+    ASSERT_EQ(boxes_.asked().size(), 1u);
+    EXPECT_EQ(boxes_.asked()[0].text.toStdString(),
+              stranger.string() + " は yubinbox のデータベース ファイルではありません。");
+    EXPECT_EQ(boxes_.asked()[0].style, 16);
+    EXPECT_TRUE(chooser->isLoaded());
+    EXPECT_FALSE(fs::exists(settingsFile()));
+    EXPECT_TRUE(fs::exists(marker()));
     EXPECT_FALSE(end_.ended());
 }
 
@@ -177,7 +196,6 @@ TEST_F(frmFilenameTest, SettingsModeExitCloseBoxAndBack) {
     chooser->cmdBTN(1).click();
     EXPECT_FALSE(fs::exists(marker()));
     EXPECT_EQ(WindowBase::LoadedCount(), 0);
-    EXPECT_EQ(mdInport::strSelFile, "");
     EXPECT_FALSE(fs::exists(settingsFile()));
     EXPECT_TRUE(boxes_.asked().empty());
 }
@@ -186,7 +204,7 @@ TEST_F(frmFilenameTest, DataFileModeReturnsThePathAndDateThroughTheModalSeam) {
     StandInWindow importWindow(QStringLiteral("frmyubinbox"));
     const fs::path file = share() / "csv" / "KEN_ALL.CSV";
     SetFileDay(file, 2024, 3, 5);
-    mdInport::strStartDir = (share() / "csv").string();
+    const import::BrowseRequest request = NationalRequest((share() / "csv").string());
 
     int shown = 0;
     frmFilename::SetModalHook([&](frmFilename& chooser) {
@@ -207,15 +225,17 @@ TEST_F(frmFilenameTest, DataFileModeReturnsThePathAndDateThroughTheModalSeam) {
         chooser.File1().selectFile(QStringLiteral("KEN_ALL.CSV"));
         chooser.cmdBTN(0).click();
     });
-    frmFilename::ShowModal(importWindow, kNationalTitle);
+    const std::optional<import::ChosenFile> chosen =
+        frmFilename::ChooseDataFile(importWindow, request);
     EXPECT_EQ(shown, 1);
-    EXPECT_EQ(mdInport::strSelFile, file.string());
-    EXPECT_EQ(mdInport::strSelFileDate, "2024年03月05日");
+    ASSERT_TRUE(chosen.has_value());
+    EXPECT_EQ(chosen->path, file.string());
+    EXPECT_EQ(chosen->stamp, "20240305");
+    EXPECT_EQ(chosen->displayDate, "2024年03月05日");
+    EXPECT_EQ(chosen->kind, import::DataKind::National);
     EXPECT_EQ(WindowBase::LoadedCount(), 1);  // the import window only
 
     // Cancel, and the close box: nothing chosen, the caller and the marker untouched.
-    mdInport::strSelFile.clear();
-    mdInport::strSelFileDate.clear();
     for (bool closeBox : {false, true}) {
         frmFilename::SetModalHook([closeBox](frmFilename& chooser) {
             chooser.File1().selectFile(QStringLiteral("KEN_ALL.CSV"));
@@ -225,9 +245,7 @@ TEST_F(frmFilenameTest, DataFileModeReturnsThePathAndDateThroughTheModalSeam) {
                 chooser.cmdBTN(1).click();
             }
         });
-        frmFilename::ShowModal(importWindow, kNationalTitle);
-        EXPECT_EQ(mdInport::strSelFile, "");
-        EXPECT_EQ(mdInport::strSelFileDate, "");
+        EXPECT_FALSE(frmFilename::ChooseDataFile(importWindow, request).has_value());
         EXPECT_TRUE(importWindow.isLoaded());
         EXPECT_TRUE(fs::exists(marker()));
         EXPECT_EQ(WindowBase::LoadedCount(), 1);
@@ -239,7 +257,6 @@ TEST_F(frmFilenameTest, DataFileModeReturnsThePathAndDateThroughTheModalSeam) {
 TEST_F(frmFilenameTest, DataFileThatCannotBeReadIsToldAndTheChooserStays) {
     StandInWindow importWindow(QStringLiteral("frmyubinbox"));
     const fs::path file = share() / "csv" / "KEN_ALL.CSV";
-    mdInport::strStartDir = (share() / "csv").string();
     bool stayed = false;
     frmFilename::SetModalHook([&](frmFilename& chooser) {
         ASSERT_TRUE(chooser.File1().selectFile(QStringLiteral("KEN_ALL.CSV")));
@@ -248,23 +265,25 @@ TEST_F(frmFilenameTest, DataFileThatCannotBeReadIsToldAndTheChooserStays) {
         stayed = chooser.isLoaded();
         chooser.cmdBTN(1).click();
     });
-    frmFilename::ShowModal(importWindow, kNationalTitle);
+    const std::optional<import::ChosenFile> chosen =
+        frmFilename::ChooseDataFile(importWindow, NationalRequest((share() / "csv").string()));
     frmFilename::SetModalHook({});
     EXPECT_TRUE(stayed);
     ASSERT_EQ(boxes_.asked().size(), 1u);
     EXPECT_EQ(boxes_.asked()[0].style, 16);
     EXPECT_NE(boxes_.asked()[0].text.indexOf(QStringLiteral("KEN_ALL.CSV")), -1)
         << boxes_.asked()[0].text.toStdString();
-    EXPECT_EQ(mdInport::strSelFile, "");
+    EXPECT_FALSE(chosen.has_value());
     EXPECT_FALSE(end_.ended());
     EXPECT_TRUE(importWindow.isLoaded());
 }
 
 TEST_F(frmFilenameTest, StartFolderThatIsGoneLeavesTheListsAtItsDrive) {
     StandInWindow importWindow(QStringLiteral("frmyubinbox"));
-    mdInport::strStartDir = (share() / "gone" / "away").string();
-    auto* chooser = new frmFilename;
-    chooser->InitFileSelect(importWindow, QStringLiteral("事業所ファイルの選択  (jigyosyo.csv)"));
+    auto* chooser = new frmFilename((share() / "gone" / "away").string());
+    chooser->InitFileSelect(importWindow, rules::ChooserMode::DataFile,
+                            QStringLiteral("事業所ファイルの選択  (jigyosyo.csv)"),
+                            QStringLiteral("jigyosyo.csv"), import::DataKind::Office);
     EXPECT_EQ(chooser->Drive1().currentText(), QStringLiteral("//srv/share"));
     EXPECT_EQ(chooser->Dir1().path(), QString::fromStdString(share().string()));
 
@@ -278,9 +297,19 @@ TEST_F(frmFilenameTest, StartFolderThatIsGoneLeavesTheListsAtItsDrive) {
     chooser->Dir1().setPath(QString::fromStdString((share() / "csv").string()));
     EXPECT_EQ(chooser->File1().fileNames(),
               (QStringList{QStringLiteral("jigyosyo.csv"), QStringLiteral("KEN_ALL.CSV")}));
-    chooser->File1().selectFile(QStringLiteral("jigyosyo.csv"));
-    chooser->cmdBTN(0).click();
-    EXPECT_EQ(mdInport::strSelFile, (share() / "csv" / "jigyosyo.csv").string());
+    std::optional<import::ChosenFile> chosen;
+    frmFilename::SetModalHook([&](frmFilename& modal) {
+        modal.Dir1().setPath(QString::fromStdString((share() / "csv").string()));
+        modal.File1().selectFile(QStringLiteral("jigyosyo.csv"));
+        modal.cmdBTN(0).click();
+    });
+    chosen = frmFilename::ChooseDataFile(
+        importWindow, {(share() / "gone" / "away").string(), "事業所ファイルの選択  (jigyosyo.csv)",
+                       "jigyosyo.csv", import::DataKind::Office});
+    frmFilename::SetModalHook({});
+    ASSERT_TRUE(chosen.has_value());
+    EXPECT_EQ(chosen->path, (share() / "csv" / "jigyosyo.csv").string());
+    chooser->cmdBTN(1).click();
     EXPECT_FALSE(chooser->isLoaded());
 }
 
@@ -344,5 +373,5 @@ TEST_F(frmFilenameTest, AFolderGoneFromTheListIsToldAndTheChooserGoesOn) {
     EXPECT_TRUE(chooser->isLoaded());
 }
 
-}  // namespace
+}  // namespace yubin::app
 }  // namespace yubin::app

@@ -79,20 +79,13 @@ class frmyubinboxTest : public ::testing::Test {
         setenv("HOME", dir.path().c_str(), 1);
         unsetenv("XDG_CONFIG_HOME");
         mdFileCreate::SetIniFilePath();
-        savedEnvironment = mdInport::environment();
-        mdInport::Environment& env = mdInport::environment();
-        env.pauseSeconds = 5.0;
-        env.monotonicSeconds = [this] { return seconds; };
-        env.idle = [this] { seconds += 0.5; };
         database = dir.file("yubinbox.mdb");
         mdlYubinBox::strMdbFile = database;
         mdlYubinBox::CreateMdb();
         previousHook = frmFilename::SetModalHook([this](frmFilename& chooser) {
-            chooserStartDirs.push_back(mdInport::strStartDir);
-            mdInport::strSelFile = chosen;
-            mdInport::strSelFileDate =
-                chosen.empty() ? "" : mdInport::FormatStamp(import::DataFileStamp(chosen));
-            chooser.unload();
+            chooserStartDirs.push_back(window->session().state().strStartDir);
+            if (!chosen.empty()) chooser.AcceptDataFile(chosen);
+            if (chooser.isLoaded()) chooser.unload();
         });
         SetBeepHook([this] { ++beeps; });
     }
@@ -103,7 +96,6 @@ class frmyubinboxTest : public ::testing::Test {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         frmFilename::SetModalHook(std::move(previousHook));
         SetBeepHook({});
-        mdInport::environment() = savedEnvironment;
         mdlYubinBox::CloseMdb();
         SetDefaultPointer();
         OverrideProgramFolder(QString());
@@ -126,9 +118,15 @@ class frmyubinboxTest : public ::testing::Test {
 
     frmyubinbox& open() {
         window = new frmyubinbox;
+        mdInport::Environment& env = window->session().environment();
+        env.pauseSeconds = 5.0;
+        env.monotonicSeconds = [this] { return seconds; };
+        env.idle = [this] { seconds += 0.5; };
         window->show();
         return *window;
     }
+    const import::ImportWindowState& state() const { return window->session().state(); }
+    const mdInport::ImportProgress& progress() const { return state().progress; }
     void choose(int index, const std::string& path) {
         chosen = path;
         window->cmdCSVFILE(index).click();
@@ -137,8 +135,8 @@ class frmyubinboxTest : public ::testing::Test {
     void during(std::function<bool()> when, std::function<void()> action) {
         auto* timer = new QTimer;
         timer->setInterval(0);
-        QObject::connect(timer, &QTimer::timeout, [timer, when, action] {
-            if (mdInport::intInportMode == 0 || !when()) return;
+        QObject::connect(timer, &QTimer::timeout, [this, timer, when, action] {
+            if (!window || progress().intInportMode == 0 || !when()) return;
             timer->stop();
             action();
         });
@@ -153,7 +151,6 @@ class frmyubinboxTest : public ::testing::Test {
     MessageBoxResponder boxes;
     ScopedEndProgramHook end;
     ScopedClockSource clock{[] { return QTime(10, 30); }};
-    mdInport::Environment savedEnvironment;
     frmFilename::ModalHook previousHook;
     double seconds = 1000.0;
     int savedEventInterval = 0;
@@ -206,7 +203,7 @@ TEST_F(frmyubinboxTest, LoadingLaysOutTheWindowAndHidesWhatHasNoValueYet) {
     EXPECT_TRUE(status().isEmpty());
     EXPECT_EQ(w.cmdBTN(0).toolTip(), QString());
     EXPECT_EQ(w.cmdBTN(1).toolTip(), QStringLiteral("プログラムを終了します。"));
-    EXPECT_FALSE(mdInport::blnCompact);
+    EXPECT_FALSE(state().blnCompact);
     EXPECT_TRUE(IsDefaultPointer());
 }
 
@@ -219,7 +216,7 @@ TEST_F(frmyubinboxTest, PendingBusinessOfficeResumeDisablesTheNationalChoice) {
     EXPECT_FALSE(w.cmdCSVFILE(0).isEnabled());
     EXPECT_TRUE(w.cmdCSVFILE(1).isEnabled());
     EXPECT_EQ(w.cmdBTN(0).toolTip(), QStringLiteral("継続スタートです。"));
-    EXPECT_EQ(mdInport::lngResumeRecNo, 1000002);
+    EXPECT_EQ(state().lngResumeRecNo, 1000002);
     EXPECT_TRUE(w.lblSAKUSEIBI().isVisible());
     EXPECT_TRUE(w.lblSAKUSEIBI().text().endsWith(QStringLiteral("2024年03月31日")));
 }
@@ -240,12 +237,13 @@ TEST_F(frmyubinboxTest, BrowseOpensInTheFolderImportedLastAndCancelChangesNothin
     EXPECT_TRUE(w.lblCSVDATE(1).isVisible());
     const std::string stamp = import::DataFileStamp(office);
     EXPECT_EQ(w.lblCSVDATE(1).text().toStdString(), mdInport::FormatStamp(stamp));
-    EXPECT_EQ(mdInport::strCsvDate[1], stamp);
+    EXPECT_EQ(state().strCsvDate[1], stamp);
+    EXPECT_EQ(state().strSelFile, office);
 
-    EXPECT_EQ(w.session().browse(0, "参照：全国版郵便番号データ(&K)").title,
-              "全国版郵便番号データ(&K)ファイルの選択  (ken_all.csv)");
-    EXPECT_EQ(w.session().browse(1, "参照：事業所個別郵便番号データ(&J)").title,
+    EXPECT_EQ(w.session().browse(0).title, "全国版郵便番号データ(&K)ファイルの選択  (ken_all.csv)");
+    EXPECT_EQ(w.session().browse(1).title,
               "事業所個別郵便番号データ(&J)ファイルの選択  (jigyosyo.csv)");
+    EXPECT_EQ(w.session().browse(1).expectedFile, "jigyosyo.csv");
 }
 
 TEST_F(frmyubinboxTest, RunWithNothingChosenShowsTheCriticalMessageOnly) {
@@ -318,7 +316,7 @@ TEST_F(frmyubinboxTest, RunShowsTheStatesOfTheWindowAndTheExitCompacts) {
     EXPECT_TRUE(w.lblCSVDATE(0).isVisible());
 
     bool sawNational = false, sawOffice = false;
-    during([] { return mdInport::intInportMode == 1 && mdInport::lngRecCount == 10; },
+    during([this] { return progress().intInportMode == 1 && progress().lngRecCount == 10; },
            [&] {
                sawNational = true;
                EXPECT_FALSE(IsDefaultPointer());
@@ -332,7 +330,7 @@ TEST_F(frmyubinboxTest, RunShowsTheStatesOfTheWindowAndTheExitCompacts) {
                EXPECT_EQ(status(), QStringLiteral("全国版郵便番号データを取り込んでいます。"));
                w.cmdBTN(0).click();  // ignored while the run goes on
            });
-    during([] { return mdInport::intInportMode == 2; },
+    during([this] { return progress().intInportMode == 2; },
            [&] {
                sawOffice = true;
                EXPECT_TRUE(w.ProgressBar2().isVisible());
@@ -347,12 +345,12 @@ TEST_F(frmyubinboxTest, RunShowsTheStatesOfTheWindowAndTheExitCompacts) {
 
     // After the run.
     EXPECT_TRUE(IsDefaultPointer());
-    EXPECT_EQ(mdInport::intInportMode, 0);
+    EXPECT_EQ(progress().intInportMode, 0);
     EXPECT_EQ(w.MCOUNT().text(), QStringLiteral("処理時間：00分05秒  94 件"));
     EXPECT_EQ(w.JCOUNT().text(), QStringLiteral("処理時間：00分05秒  3 件"));
     EXPECT_TRUE(w.lblSAKUSEIBI().isVisible());
     EXPECT_EQ(w.cmdBTN(1).toolTip(), QStringLiteral("データベースを最適化して終了します。"));
-    EXPECT_TRUE(mdInport::blnCompact);
+    EXPECT_TRUE(state().blnCompact);
     EXPECT_EQ(beeps, 2);  // the business-office engine's and the run's
     EXPECT_EQ(test::Count(database, "ZIPALL"), 97);
 
@@ -390,7 +388,7 @@ TEST_F(frmyubinboxTest, OfficeFileChosenDuringTheNationalPartIsImportedByTheSame
     const std::string office = write("jigyosyo.csv", OfficeLines(4));
     frmyubinbox& w = open();
     choose(0, ken);
-    during([] { return mdInport::intInportMode == 1 && mdInport::lngRecCount == 20; },
+    during([this] { return progress().intInportMode == 1 && progress().lngRecCount == 20; },
            [&] { choose(1, office); });
     w.cmdBTN(0).click();
     EXPECT_TRUE(boxes.asked().empty());
@@ -403,9 +401,9 @@ TEST_F(frmyubinboxTest, AbortYesWritesTheMarkerEndsAndTheNextLoadingContinues) {
     frmyubinbox& w = open();
     choose(0, ken);
     long atAbort = -1;
-    during([] { return mdInport::lngRecCount >= 200; },
+    during([this] { return progress().lngRecCount >= 200; },
            [&] {
-               atAbort = mdInport::lngRecCount;
+               atAbort = progress().lngRecCount;
                boxes.setNextAnswer(Answer::Yes);
                w.cmdBTN(1).click();
            });
@@ -417,7 +415,8 @@ TEST_F(frmyubinboxTest, AbortYesWritesTheMarkerEndsAndTheNextLoadingContinues) {
     EXPECT_EQ(end.calls(), 1);
     EXPECT_EQ(end.exitCode(), 0);
     // The engine never went on; the marker and the rows are on disk, the connection closed.
-    EXPECT_EQ(mdInport::lngRecCount, atAbort);
+    ASSERT_FALSE(window.isNull());
+    EXPECT_EQ(progress().lngRecCount, atAbort);
     EXPECT_EQ(mdlYubinBox::cnMdb, nullptr);
     EXPECT_EQ(rows("SELECT * FROM 登録中"),
               (std::vector<std::vector<std::string>>{{std::to_string(atAbort)}}));
@@ -431,7 +430,7 @@ TEST_F(frmyubinboxTest, AbortYesWritesTheMarkerEndsAndTheNextLoadingContinues) {
     // The next loading continues from the highest national RECNO written.
     frmyubinbox& next = open();
     EXPECT_EQ(next.cmdBTN(0).toolTip(), QStringLiteral("継続スタートです。"));
-    EXPECT_EQ(mdInport::lngResumeRecNo, atAbort);
+    EXPECT_EQ(state().lngResumeRecNo, atAbort);
     EXPECT_TRUE(next.cmdCSVFILE(0).isEnabled());
     choose(0, ken);
     next.cmdBTN(0).click();
@@ -450,7 +449,7 @@ TEST_F(frmyubinboxTest, AbortNoAndTheCloseBoxAnsweredNoKeepTheImportGoing) {
     frmyubinbox& w = open();
     choose(0, ken);
     bool stayed = false;
-    during([] { return mdInport::lngRecCount >= 50; },
+    during([this] { return progress().lngRecCount >= 50; },
            [&] {
                boxes.setNextAnswer(Answer::No);
                w.cmdBTN(1).click();
@@ -477,7 +476,7 @@ TEST_F(frmyubinboxTest, CloseBoxAnsweredYesDuringTheOfficeImportWritesItsMarker)
     frmyubinbox& w = open();
     choose(0, ken);
     choose(1, office);
-    during([] { return mdInport::intInportMode == 2 && mdInport::lngRecCount == 25; },
+    during([this] { return progress().intInportMode == 2 && progress().lngRecCount == 25; },
            [&] {
                boxes.setNextAnswer(Answer::Yes);
                w.close();
@@ -491,7 +490,7 @@ TEST_F(frmyubinboxTest, CloseBoxAnsweredYesDuringTheOfficeImportWritesItsMarker)
 
     frmyubinbox& next = open();
     EXPECT_FALSE(next.cmdCSVFILE(0).isEnabled());
-    EXPECT_EQ(mdInport::lngResumeRecNo, 1000025);
+    EXPECT_EQ(state().lngResumeRecNo, 1000025);
 }
 
 TEST_F(frmyubinboxTest, UntrappedErrorShowsFileAndLineAndLeavesTheWindowUsable) {
@@ -512,7 +511,7 @@ TEST_F(frmyubinboxTest, UntrappedErrorShowsFileAndLineAndLeavesTheWindowUsable) 
     EXPECT_EQ(end.calls(), 0);
     EXPECT_TRUE(w.isLoaded());
     EXPECT_TRUE(IsDefaultPointer());
-    EXPECT_EQ(mdInport::intInportMode, 0);
+    EXPECT_EQ(progress().intInportMode, 0);
     EXPECT_EQ(rows("SELECT * FROM 登録中").size(), 0u);
     EXPECT_EQ(test::Count(database, "ZIPALL"), 0);  // the file was refused before any row
     EXPECT_TRUE(w.cmdCSVFILE(0).isEnabled());
@@ -531,7 +530,7 @@ TEST_F(frmyubinboxTest, SessionEndDuringARunAbortsWithoutAQuestion) {
     const std::string ken = write("ken_all.csv", KenLines(2));
     frmyubinbox& w = open();
     choose(0, ken);
-    during([] { return mdInport::lngRecCount >= 30; }, [] { WindowBase::EndSession(); });
+    during([this] { return progress().lngRecCount >= 30; }, [] { WindowBase::EndSession(); });
     w.cmdBTN(0).click();
     EXPECT_TRUE(boxes.asked().empty());
     EXPECT_EQ(end.calls(), 1);

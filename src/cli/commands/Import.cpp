@@ -9,12 +9,15 @@
 #include <string>
 
 #include "base/Error.h"
+#include "changes/ChangeReport.h"
+#include "cli/CliChanges.h"
 #include "cli/CliImportView.h"
 #include "cli/CliSupport.h"
 #include "cli/Command.h"
 #include "cli/SafeText.h"
 #include "cli/commands/Publish.h"
 #include "import/Administration.h"
+#include "import/ChosenFile.h"
 #include "import/DataFile.h"
 #include "import/ImportSession.h"
 #include "import/mdInport.h"
@@ -41,7 +44,7 @@ constexpr std::array<import::DataKind, 2> kKinds = {import::DataKind::National,
 std::optional<int> ChooseDatabase(const ImportOptions& options) {
     if (!options.database.empty()) {
         mdlYubinBox::strMdbFile = Absolute(options.database);
-        RequireExistingFile(mdlYubinBox::strMdbFile);
+        RequireExistingDatabase(mdlYubinBox::strMdbFile);
         return std::nullopt;
     }
     try {
@@ -113,7 +116,7 @@ int RunImport(const ImportOptions& options) {
     view.attach(session);
     std::cout << "データベース: " << mdlYubinBox::strMdbFile << std::endl;
     session.load();
-    mdInport::environment().pauseSeconds = options.pauseSeconds;
+    session.environment().pauseSeconds = options.pauseSeconds;
     if (!view.summary().empty()) std::cout << ForTerminal(view.summary()) << std::endl;
     if (!session.browseEnabled(0) && !files[0].empty()) {
         std::cerr << "事業所個別郵便番号データの取り込みが途中で中止されています。"
@@ -123,23 +126,20 @@ int RunImport(const ImportOptions& options) {
     }
 
     // The files given stand for the chooser's results.
-    static const std::array<const char*, 2> browseCaptions = {"参照：全国版郵便番号データ(&K)",
-                                                              "参照：事業所個別郵便番号データ(&J)"};
     for (int i = 0; i < 2; ++i) {
         if (files[i].empty()) continue;
-        session.browse(i, browseCaptions[i]);
-        mdInport::strSelFile = files[i];
-        mdInport::strSelFileDate =
-            mdInport::FormatStamp(import::DataFileStamp(files[i], kKinds[i]));
-        session.browseResult(i);
+        session.browse(i);
+        session.browseResult(i, import::ChosenDataFile(files[i], kKinds[i]));
     }
 
     // 実行. From here Ctrl-C and SIGTERM abort an engine; outside the engines they wait until
     // the step at hand (the index, the compaction) has finished and then end as 終了 does.
     AbortSignalScope signals;
+    const std::string runStarted = changes::LocalTimestamp();
     const import::RunOutcome run = session.run();
     if (const std::optional<int> unfinished = ExitOfUnfinishedRun(run)) return *unfinished;
     if (!view.summary().empty()) std::cout << ForTerminal(view.summary()) << std::endl;
+    PrintReportCounts(mdlYubinBox::strMdbFile, runStarted, run.imported, std::cout);
     if (g_abortRequested)
         std::cerr << "取り込みは終了しています。終了処理を行います。" << std::endl;
 

@@ -28,7 +28,7 @@ struct SummaryOptions {
 };
 
 bool OfficeResume(const SummaryFacts& facts) {
-    return facts.resumeMarker > mdInport::kOfficeRecNoBase;
+    return facts.resumeMarker >= mdInport::kOfficeRecNoBase;
 }
 
 std::string JsonDate(const std::string& stamp) {

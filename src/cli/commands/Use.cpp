@@ -5,18 +5,15 @@
 
 #include "cli/CliSupport.h"
 #include "cli/Command.h"
+#include "import/Administration.h"
 #include "settings/mdFileCreate.h"
-#include "store/Engine.h"
 
 namespace yubin::cli {
 
 namespace {
 
 int RunUse(const std::string& file) {
-    const std::string path = Absolute(file);
-    mdFileCreate::CheckIniFileValues(path, "");
-    Connect(path)->close();  // an existing database of ours
-    mdFileCreate::IniFileCreate(path, "");
+    administration::PointSettingsAtDatabase(Absolute(file));
     mdFileCreate::SetIniFilePath();
     std::cout << mdFileCreate::strIniFile << std::endl;
     return kExitOk;

@@ -89,8 +89,8 @@ TEST_F(CliPublishedDataTest, SearchFindsAMunicipalityByNameAndByReading) {
 
     ProcessResult lookup = query({"lookup", "--format", "json", "〒100-0001"});
     EXPECT_EQ(lookup.exitCode, 0);
-    EXPECT_NE(lookup.out.find("\"町域名\":\"千代田\""), std::string::npos) << lookup.out;
-    EXPECT_NE(lookup.out.find("\"住所かな2\":\"ﾁﾖﾀﾞｸ\""), std::string::npos);
+    EXPECT_NE(lookup.out.find("\"town\":\"千代田\""), std::string::npos) << lookup.out;
+    EXPECT_NE(lookup.out.find("\"municipality_kana\":\"ﾁﾖﾀﾞｸ\""), std::string::npos);
 }
 
 }  // namespace

@@ -1,0 +1,117 @@
+#include "changes/ChangeDiff.h"
+
+#include <algorithm>
+
+namespace yubin::changes {
+
+namespace {
+
+constexpr std::uint64_t kFnvOffset = 14695981039346656037ull;
+constexpr std::uint64_t kFnvPrime = 1099511628211ull;
+
+std::uint64_t Fnv(std::uint64_t hash, std::string_view text) {
+    for (unsigned char c : text) hash = (hash ^ c) * kFnvPrime;
+    return hash;
+}
+
+// Spreads the bits, so that sums of digests do not cancel.
+std::uint64_t Mix(std::uint64_t x) {
+    x ^= x >> 30;
+    x *= 0xbf58476d1ce4e5b9ull;
+    x ^= x >> 27;
+    x *= 0x94d049bb133111ebull;
+    return x ^ (x >> 31);
+}
+
+}  // namespace
+
+std::uint64_t CodeKey(std::string_view code) {
+    // Odd: a packed key ends in a zero byte.
+    if (code.size() > 7) return Mix(Fnv(kFnvOffset, code)) | 1;
+    std::uint64_t key = 0;
+    for (size_t i = 0; i < 8; ++i) {
+        key = (key << 8) | (i < code.size() ? static_cast<unsigned char>(code[i]) : 0u);
+    }
+    return key;
+}
+
+std::uint64_t RowDigest(const RowValues& row) {
+    RowView view;
+    for (size_t i = 0; i < kRowFieldCount; ++i) view[i] = row[i];
+    return RowDigest(view);
+}
+
+std::uint64_t RowDigest(const RowView& row) {
+    std::uint64_t hash = kFnvOffset;
+    for (std::string_view field : row) {
+        hash = Fnv(hash, field);
+        hash = (hash ^ 0x1f) * kFnvPrime;  // the field's end: ("ab","") differs from ("a","b")
+    }
+    return Mix(hash);
+}
+
+void CodeDigests::add(std::string_view code, const RowView& row) {
+    entries_.push_back({CodeKey(code), RowDigest(row)});
+}
+
+void CodeDigests::add(std::string_view code, const RowValues& row) {
+    entries_.push_back({CodeKey(code), RowDigest(row)});
+}
+
+void CodeDigests::finish() {
+    if (finished_) return;
+    finished_ = true;
+    std::sort(entries_.begin(), entries_.end(), [](const Entry& a, const Entry& b) {
+        return a.key != b.key ? a.key < b.key : a.digest < b.digest;
+    });
+    size_t out = 0;
+    Entry previous{};
+    for (size_t i = 0; i < entries_.size(); ++i) {
+        const Entry e = entries_[i];
+        // A repeated row counts once: the rows of a code are a set.
+        if (i > 0 && previous.key == e.key && previous.digest == e.digest) continue;
+        previous = e;
+        if (out > 0 && entries_[out - 1].key == e.key) {
+            entries_[out - 1].digest += e.digest;
+        } else {
+            entries_[out++] = e;
+        }
+    }
+    entries_.resize(out);
+    entries_.shrink_to_fit();
+}
+
+std::vector<CodeChange> CompareDigests(const CodeDigests& before, const CodeDigests& after,
+                                       ChangeCounts& counts) {
+    counts = {};
+    std::vector<CodeChange> changes;
+    const auto& old = before.entries();
+    const auto& now = after.entries();
+    size_t i = 0, j = 0;
+    while (i < old.size() || j < now.size()) {
+        if (j == now.size() || (i < old.size() && old[i].key < now[j].key)) {
+            changes.push_back({old[i++].key, Change::Removed});
+            ++counts.removed;
+        } else if (i == old.size() || now[j].key < old[i].key) {
+            changes.push_back({now[j++].key, Change::Added});
+            ++counts.added;
+        } else {
+            if (old[i].digest != now[j].digest) {
+                changes.push_back({old[i].key, Change::Changed});
+                ++counts.changed;
+            }
+            ++i;
+            ++j;
+        }
+    }
+    return changes;
+}
+
+const CodeChange* FindChange(const std::vector<CodeChange>& changes, std::uint64_t key) {
+    const auto at =
+        std::lower_bound(changes.begin(), changes.end(), key,
+                         [](const CodeChange& c, std::uint64_t k) { return c.key < k; });
+    return at != changes.end() && at->key == key ? &*at : nullptr;
+}
+
+}  // namespace yubin::changes

@@ -1,0 +1,70 @@
+// The comparison of two data sets per postal code, without sorting their rows: each row is
+// reduced to a 64-bit digest, each code to the digest of the set of its rows (the rows in any
+// order, a repeated row once), and the two sides' codes are merged in key order. Memory: 16
+// bytes a row while a side is read, 16 bytes a code after.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace yubin::changes {
+
+// The compared form of one row (the columns of kRowColumns, ChangeTables.h); a column the
+// data set does not carry is the empty text.
+inline constexpr size_t kRowFieldCount = 11;
+using RowValues = std::array<std::string, kRowFieldCount>;
+// The same, read in place.
+using RowView = std::array<std::string_view, kRowFieldCount>;
+
+enum class Change { Added, Removed, Changed };
+
+struct ChangeCounts {
+    long long added = 0;
+    long long removed = 0;
+    long long changed = 0;
+    friend bool operator==(const ChangeCounts&, const ChangeCounts&) = default;
+};
+
+// A postal code as a number that keeps the order of the codes' bytes (codes of up to eight
+// bytes; a longer text, which no postal code is, gets a digest of its own).
+std::uint64_t CodeKey(std::string_view code);
+std::uint64_t RowDigest(const RowView& row);
+std::uint64_t RowDigest(const RowValues& row);
+
+// The codes of one side, added row by row in any order.
+class CodeDigests {
+  public:
+    void reserve(size_t rows) { entries_.reserve(rows); }
+    void add(std::string_view code, const RowView& row);
+    void add(std::string_view code, const RowValues& row);
+    // Sorts and sums each code's distinct row digests; no add after it.
+    void finish();
+    size_t codeCount() const { return entries_.size(); }
+
+    struct Entry {
+        std::uint64_t key;
+        std::uint64_t digest;
+    };
+    const std::vector<Entry>& entries() const { return entries_; }
+
+  private:
+    std::vector<Entry> entries_;
+    bool finished_ = false;
+};
+
+struct CodeChange {
+    std::uint64_t key;
+    Change change;
+};
+
+// The codes that differ between two finished sides, in key order, with their counts.
+std::vector<CodeChange> CompareDigests(const CodeDigests& before, const CodeDigests& after,
+                                       ChangeCounts& counts);
+
+// The change of a key in a list from CompareDigests, or nullptr.
+const CodeChange* FindChange(const std::vector<CodeChange>& changes, std::uint64_t key);
+
+}  // namespace yubin::changes

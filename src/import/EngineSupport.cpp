@@ -1,0 +1,212 @@
+#include "import/EngineSupport.h"
+
+#include <chrono>
+#include <thread>
+
+#include "base/Text.h"
+#include "changes/ChangeReport.h"
+#include "import/DataCompleteness.h"
+#include "store/mdlYubinBox.h"
+
+namespace yubin::mdInport {
+
+double SteadySeconds() {
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+void Environment::IdleBriefly() { std::this_thread::sleep_for(std::chrono::milliseconds(10)); }
+
+namespace detail {
+
+using db::CursorType;
+using db::LockType;
+using db::Recordset;
+using db::Value;
+using mdlYubinBox::cnMdb;
+using mdlYubinBox::strSQL;
+
+const std::array<const char*, 3> kRunningMessage = {"", "全国版郵便番号データを取り込んでいます。",
+                                                    "事業所個別郵便番号データを取り込んでいます。"};
+
+namespace {
+
+constexpr std::array<const char*, kZipallColumnCount> kZipallColumnNames = {
+    "団体コード", "旧郵便番号", "郵便番号", "住所かな3",  "町域名",     "flag1",
+    "flag2",      "flag3",      "ダブり",   "flag4",      "flag5",      "事業所名かな",
+    "事業所名",   "取扱郵便局", "種別",     "丁目番地等", "データ識別", "RECNO"};
+
+import::ImportView& ViewOf(const EngineRequest& request){if (request.environment.view == nullptr){
+    throw YubinError(ErrorCode::InvalidArgument, "取り込みの表示先がありません。");
+}  // namespace
+return *request.environment.view;
+}  // namespace detail
+
+std::string ResultCaption(double elapsedSeconds, long count) {
+    return "処理時間：" + FormatElapsed(elapsedSeconds) + "  " + FormatCount(count) + " 件";
+}
+
+}  // namespace yubin::mdInport
+
+db::Connection& connection() {
+    if (!cnMdb) {
+        throw YubinError(ErrorCode::CannotOpenDatabase, "データベースに接続されていません。");
+    }
+    return *cnMdb;
+}
+
+void Execute(const std::string& sql) {
+    strSQL = sql;
+    connection().execute(strSQL);
+}
+
+void ExecuteIgnoringErrors(const std::string& sql) {
+    mdlYubinBox::Flush();
+    try {
+        Execute(sql);
+    } catch (const YubinError&) {
+    }
+}
+
+void ExecuteKeyStatement(const std::string& sql) {
+    mdlYubinBox::Flush();
+    try {
+        Execute(sql);
+    } catch (const YubinError& error) {
+        switch (error.code()) {
+            case ErrorCode::ConstraintNotFound:
+            case ErrorCode::IndexExists:
+            case ErrorCode::PrimaryKeyExists:
+                return;
+            default:
+                throw;
+        }
+    }
+}
+
+ZipallRowBuilder::ZipallRowBuilder(Recordset& table) : table_(table) {
+    names_.reserve(static_cast<size_t>(table.fieldCount()));
+    for (int i = 0; i < table.fieldCount(); ++i) names_.push_back(table.field(i).Name());
+    values_.assign(names_.size(), Value(""));
+    for (size_t c = 0; c < kZipallColumnNames.size(); ++c) {
+        position_[c] = kAbsent;
+        for (size_t i = 0; i < names_.size(); ++i) {
+            if (EqualsIgnoringAsciiCase(names_[i], kZipallColumnNames[c])) {
+                position_[c] = i;
+                break;
+            }
+        }
+    }
+}
+
+namespace {
+
+changes::DataSet ReportedSet(import::DataKind kind) {
+    return kind == import::DataKind::National ? changes::DataSet::National
+                                              : changes::DataSet::Office;
+}
+
+}  // namespace
+
+void KeepForReport(import::DataKind kind) {
+    // Rows an import left incomplete are partly its work: the kept form of its first attempt
+    // stays the one to report against.
+    const import::Completeness completeness = import::ReadCompleteness(connection());
+    const bool cutShort = kind == import::DataKind::National ? completeness.nationalIncomplete
+                                                             : completeness.officeIncomplete;
+    changes::KeepOldData(connection(), ReportedSet(kind),
+                         cutShort ? changes::OldRows::CutShort : changes::OldRows::Whole);
+}
+
+void ReportChanges(import::DataKind kind) {
+    // The report comes after the data is whole and must not undo that: a failure to make it (a
+    // full disk, damaged report tables) leaves the import finished, its keys and index made
+    // again by the run control. The data set's older report is taken away so that nobody reads
+    // it as this import's; the kept rows, now out of date, are replaced by the next import.
+    try {
+        changes::MakeReport(connection(), ReportedSet(kind));
+    } catch (const YubinError&) {
+        try {
+            changes::ForgetReport(connection(), ReportedSet(kind));
+        } catch (const YubinError&) {
+            // The older report stays; its dates tell which data it compared.
+        }
+    }
+}
+
+void DoEvents(import::ImportView& view) {
+    mdlYubinBox::FlushDue();
+    view.doEvents();
+}
+
+EngineFrame::EngineFrame(const EngineRequest& request, ImportProgress& progress, int index)
+    : request_(request),
+      progress_(progress),
+      view_(ViewOf(request)),
+      index_(index),
+      startTime_(request.environment.monotonicSeconds()) {
+    progress_.lngRecCount = 0;
+    progress_.intInportMode = static_cast<short>(index + 1);
+}
+
+ZipallRowBuilder& EngineFrame::begin(std::uint64_t fileLength) {
+    fileLength_ = fileLength;
+    view_.setStatusMessage(kRunningMessage[static_cast<size_t>(index_ + 1)]);
+    view_.setProgressVisible(index_, true);
+    view_.setCountVisible(index_, true);
+    view_.setProgressRange(index_, 0, fileLength);
+    view_.setCountBorderStyle(index_, 1);
+    zipall_.emplace();
+    zipall_->open("ZIPALL", connection(), CursorType::Keyset, LockType::Pessimistic);
+    return row_.emplace(*zipall_);
+}
+
+void EngineFrame::showLine(std::uint64_t consumed) {
+    view_.setCountCaption(index_, FormatPercent(consumed, fileLength_));
+    view_.setProgressValue(index_, consumed);
+    DoEvents(view_);
+}
+
+void EngineFrame::closeTable() {
+    row_.reset();
+    if (zipall_) zipall_->close();
+    zipall_.reset();
+}
+
+void EngineFrame::finish(const char* column, import::DataKind kind, const char* finishedMessage,
+                         bool beep) {
+    closeTable();
+    // The one row of 作成日 (added when the table is empty) gets the file's stamp.
+    const std::string stamp = import::DataFileStamp(request_.file, kind);
+    {
+        Recordset rs;
+        strSQL = "SELECT * FROM 作成日";
+        rs.open(strSQL, connection(), CursorType::Static, LockType::Optimistic);
+        if (rs.eof()) rs.addNew();
+        rs.field(column).setValue(Value(stamp));
+        rs.update();
+        rs.close();
+    }
+    import::MarkComplete(connection(), kind);
+    ReportChanges(kind);
+    view_.setStatusMessage(finishedMessage);
+    if (beep) view_.beep();
+    pause();
+    const double elapsed = request_.environment.monotonicSeconds() - startTime_;
+    view_.setCountCaption(index_, ResultCaption(elapsed, progress_.lngRecCount));
+    progress_.finished[static_cast<size_t>(index_)] = true;
+    view_.importFinished(index_);
+}
+
+// The closing pause: events keep running; the monotonic clock also ends it across midnight.
+void EngineFrame::pause() {
+    const Environment& env = request_.environment;
+    const double begin = env.monotonicSeconds();
+    while (env.monotonicSeconds() - begin < env.pauseSeconds) {
+        DoEvents(view_);
+        if (env.idle) env.idle();
+    }
+}
+
+}  // namespace detail
+}  // namespace yubin::mdInport

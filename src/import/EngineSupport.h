@@ -1,0 +1,134 @@
+// What the two engines and the run control share: statements on cnMdb, the ZIPALL row
+// builder, and the frame every engine runs in (its start, its progress per line, its end).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "import/DataFile.h"
+#include "import/mdInport.h"
+#include "store/Engine.h"
+
+namespace yubin::mdInport::detail {
+
+// The status panel while each engine runs (by intInportMode; 0: none).
+extern const std::array<const char*, 3> kRunningMessage;
+
+db::Connection& connection();
+// Executes one statement on cnMdb through strSQL.
+void Execute(const std::string& sql);
+// The statements that run with errors ignored (the resume marker). Appended rows still
+// waiting are stored first, outside the trap: their loss is never ignored.
+void ExecuteIgnoringErrors(const std::string& sql);
+// The drops and re-creations of the keys and the index: only "already there" and "not there"
+// are ignored. Any other failure (the database busy, the disk full, duplicate record numbers)
+// is raised, so that a run never reports success over a table left without its key.
+void ExecuteKeyStatement(const std::string& sql);
+
+// ZIPALL's columns, in the order of the data files' records (the table's own order when it is
+// the one this program creates).
+enum class ZipallColumn : size_t {
+    GroupCode,      // 団体コード
+    OldCode,        // 旧郵便番号
+    Code,           // 郵便番号
+    TownKana,       // 住所かな3
+    TownName,       // 町域名
+    Flag1,          // flag1
+    Flag2,          // flag2
+    Flag3,          // flag3
+    Duplicate,      // ダブり
+    Flag4,          // flag4
+    Flag5,          // flag5
+    OfficeKana,     // 事業所名かな
+    OfficeName,     // 事業所名
+    PostOffice,     // 取扱郵便局
+    Kind,           // 種別
+    StreetAddress,  // 丁目番地等
+    DataKind,       // データ識別
+    RecNo,          // RECNO
+};
+inline constexpr size_t kZipallColumnCount = 18;
+
+// One ZIPALL row at a time, its values set by column name and appended in the order of the
+// table's own column list; a column the table lacks is left out. The values are reused from
+// row to row, so appending costs no allocation once the texts have grown.
+class ZipallRowBuilder {
+  public:
+    explicit ZipallRowBuilder(db::Recordset& table);
+
+    void setText(ZipallColumn column, std::string_view text) {
+        if (db::Value* value = slot(column)) value->assignText(text);
+    }
+    void setNumber(ZipallColumn column, long long number) {
+        if (db::Value* value = slot(column)) *value = db::Value(number);
+    }
+    void append() { table_.addNew(names_, values_); }
+
+  private:
+    static constexpr size_t kAbsent = static_cast<size_t>(-1);
+
+    db::Value* slot(ZipallColumn column) {
+        const size_t position = position_[static_cast<size_t>(column)];
+        return position == kAbsent ? nullptr : &values_[position];
+    }
+
+    db::Recordset& table_;
+    std::vector<std::string> names_;
+    std::vector<db::Value> values_;
+    std::array<size_t, kZipallColumnCount> position_{};
+};
+
+// The change report around an engine's replacement of the data of `kind`: its old rows kept
+// before the engine deletes them (a fresh import only), the report made after the engine has
+// marked the new data complete.
+void KeepForReport(import::DataKind kind);
+void ReportChanges(import::DataKind kind);
+
+// Event processing of the engines: the appended rows that have waited long enough are stored
+// first, so they reach the disk whatever the event handlers do (a message box, an abort).
+void DoEvents(import::ImportView& view);
+
+// The frame both engines run in: the start time, the count and the mode set, the progress
+// display prepared, ZIPALL opened for appending; per line the percentage, the bar and the
+// event processing; at the end the creation date, the closing pause and the result caption.
+class EngineFrame {
+  public:
+    // index: kNational or kOffice (the mode becomes index + 1).
+    EngineFrame(const EngineRequest& request, ImportProgress& progress, int index);
+
+    import::ImportView& view() const {return view_;
+} long& count() {
+    return progress_.lngRecCount;
+}
+long threshold() const { return request_.lngResumeRecNo; }
+const std::string& file() const { return request_.file; }
+
+// The engine's message, its progress bar and count label shown over the file's length;
+// ZIPALL opened for appending.
+ZipallRowBuilder& begin(std::uint64_t fileLength);
+// After each line: the percentage and the bar, then pending events.
+void showLine(std::uint64_t consumed);
+// After the last line: ZIPALL closed.
+void closeTable();
+// The table closed, the creation date recorded in `column` of 作成日, the finished
+// message shown, the pause and the result caption; the engine counts as finished.
+void finish(const char* column, import::DataKind kind, const char* finishedMessage, bool beep);
+
+private:
+void pause();
+
+const EngineRequest& request_;
+ImportProgress& progress_;
+import::ImportView& view_;
+const int index_;
+const double startTime_;
+std::uint64_t fileLength_ = 0;
+std::optional<db::Recordset> zipall_;
+std::optional<ZipallRowBuilder> row_;
+};  // namespace yubin::mdInport::detail
+
+}  // namespace yubin::mdInport::detail

@@ -1,0 +1,210 @@
+// The run control: one run of both engines with the index and key dropped, and the resume
+// marker of an aborted import.
+#include "import/EngineSupport.h"
+#include "query/SearchIndex.h"
+#include "settings/mdFileCreate.h"
+#include "store/mdlYubinBox.h"
+
+namespace yubin::mdInport {
+
+using db::CursorType;
+using db::LockType;
+using db::Recordset;
+using db::Value;
+using detail::connection;
+using detail::ExecuteIgnoringErrors;
+using detail::ExecuteKeyStatement;
+using mdlYubinBox::cnMdb;
+using mdlYubinBox::strSQL;
+
+namespace {
+
+constexpr std::array<const char*, 2> kImportPathKeys = {"csvzpath", "csvjpath"};
+
+// Whatever ends the run, the pointer comes back and the connection (with the import lock) is
+// released, so that every appended row is on disk; while another program holds the database,
+// the status panel says so.
+class RunScope {
+  public:
+    RunScope(import::ImportView& view, const ImportProgress& progress) : view_(view) {
+        outer_ = db::setWaitReporter([&view, &progress](bool waiting) {
+            const short mode = progress.intInportMode;
+            const bool running = mode == 1 || mode == 2;
+            view.setStatusMessage(waiting ? kWaitingForOtherProgram
+                                          : detail::kRunningMessage[running ? mode : 0]);
+        });
+    }
+    ~RunScope() {
+        db::setWaitReporter(std::move(outer_));
+        if (finished_) return;
+        try {
+            mdlYubinBox::CloseMdb();
+        } catch (...) {
+        }
+        view_.setBusyPointer(false);
+    }
+    RunScope(const RunScope&) = delete;
+    RunScope& operator=(const RunScope&) = delete;
+
+    void finished() { finished_ = true; }
+
+  private:
+    import::ImportView& view_;
+    db::WaitReporter outer_;
+    bool finished_ = false;
+};
+
+// The busy pointer and the connection; an error here is shown and the run goes on to the
+// summary. Returns whether the database opened.
+bool OpenForRun(import::ImportView& view) {
+    try {
+        view.setBusyPointer(true);
+        mdlYubinBox::OpenMdb(mdlYubinBox::strMdbFile);
+        return true;
+    } catch (const std::exception& error) {
+        view.messageBox(error.what(), import::msgbox::kOkOnly, "");
+        return false;
+    }
+}
+
+// The engines, each when its file is chosen; the index and key re-created unless the
+// business-office import was refused.
+void RunEngines(const RunRequest& request, ImportProgress& progress, RunReport& report) {
+    import::ImportView& view = *request.environment.view;
+    // Another process importing into the same file is refused, never interleaved.
+    if (cnMdb && cnMdb->isOpen()) cnMdb->lockImport();
+    // Another import may have continued or finished this database since the caller read the
+    // resume point and the dates: the run appends only from what it reads under the lock.
+    const DecisionBasis now{ReadResumePoint(), ShowSakuseibiOpen(view)};
+    if (now != request.decidedFrom && request.decideAgain && !request.decideAgain(now)) {
+        report.declined = true;
+        return;
+    }
+
+    ExecuteKeyStatement("DROP INDEX x_郵便番号 ON ZIPALL");
+    ExecuteKeyStatement("ALTER TABLE ZIPALL DROP CONSTRAINT xRECNO");
+
+    const auto engineRequest = [&request, &now](int index) {
+        return EngineRequest{request.fileToImport(index), now.resume.threshold,
+                             request.environment};
+    };
+    if (const EngineRequest national = engineRequest(kNational); !national.file.empty()) {
+        InportKenAll(national, progress);
+        report.imported[kNational] = true;
+    }
+    if (const EngineRequest office = engineRequest(kOffice); !office.file.empty()) {
+        if (PrefCount() != 47) {
+            mdlYubinBox::Flush();
+            view.messageBox("全国版郵便番号データを取り込んでください。",
+                            import::msgbox::kCritical | import::msgbox::kOkOnly,
+                            "郵便番号データ取込処理");
+            view.setRunEnabled(true);
+            report.officeRefused = true;
+            return;  // the index and key stay dropped
+        }
+        InportJigyosyo(office, progress);
+        report.imported[kOffice] = true;
+    }
+    ExecuteKeyStatement("CREATE INDEX x_郵便番号 ON ZIPALL(郵便番号)");
+    ExecuteKeyStatement("ALTER TABLE ZIPALL ADD CONSTRAINT xRECNO PRIMARY KEY(RECNO)");
+    // The search's index over the rows as they now are. The rows are on disk first, so that
+    // their commit reports its own failure; without the index a search reads every row, so a
+    // failure to make it costs only time.
+    mdlYubinBox::Flush();
+    try {
+        query::BuildSearchIndex(connection());
+    } catch (const YubinError&) {
+    }
+}
+
+}  // namespace
+
+RunReport InportRun(const RunRequest& request, ImportProgress& progress) {
+    if (request.environment.view == nullptr) {
+        throw YubinError(ErrorCode::InvalidArgument, "取り込みの表示先がありません。");
+    }
+    import::ImportView& view = *request.environment.view;
+    // A path the settings file could not give back would fail the run only at its end.
+    for (int index : {kNational, kOffice}) {
+        const std::string file = request.fileToImport(index);
+        if (!file.empty()) mdFileCreate::CheckImportPath(kImportPathKeys[index], file);
+    }
+
+    RunReport report;
+    RunScope scope(view, progress);
+    if (OpenForRun(view)) RunEngines(request, progress, report);
+    report.strSakuseibi = ShowSakuseibi(view);
+    mdlYubinBox::CloseMdb();
+    view.setBusyPointer(false);
+    scope.finished();
+    view.beep();
+    return report;
+}
+
+short PrefCount() {
+    Recordset rs;
+    strSQL = "SELECT COUNT(*) As DCOUNT FROM 都道府県";
+    rs.open(strSQL, connection(), CursorType::ForwardOnly, LockType::ReadOnly);
+    const long long count = rs.field("DCOUNT").value().toNumber();
+    rs.close();
+    return static_cast<short>(count);
+}
+
+void SaveResumePoint(const ImportProgress& progress) {
+    ExecuteIgnoringErrors("DELETE FROM 登録中");
+    Recordset rs;
+    strSQL = "SELECT * FROM 登録中";
+    rs.open(strSQL, connection(), CursorType::Keyset, LockType::Pessimistic);
+    if (rs.eof()) {
+        const double marker = (static_cast<double>(progress.intInportMode) - 1.0) * 1e6 +
+                              static_cast<double>(progress.lngRecCount);
+        rs.addNew();
+        rs.field("RECNO").setValue(Value(static_cast<long long>(marker)));
+        rs.update();
+    }
+    rs.close();
+    connection().flush();
+}
+
+namespace {
+
+// The RECNO of the marker's row, 0 when there is none.
+long ReadMarker() {
+    Recordset rs;
+    strSQL = "SELECT * FROM 登録中";
+    rs.open(strSQL, connection(), CursorType::ForwardOnly, LockType::ReadOnly);
+    long marker = 0;
+    if (!rs.eof() && !rs.field("RECNO").value().isNull()) {
+        marker = static_cast<long>(rs.field("RECNO").value().toNumber());
+    }
+    rs.close();
+    return marker;
+}
+
+}  // namespace
+
+ResumeState ReadResumePoint() {
+    long threshold = ReadMarker();
+    if (threshold != 0) {
+        const bool office = threshold > kOfficeRecNoBase;
+        Recordset rs;
+        strSQL = std::string("SELECT MAX(RECNO) AS MAXNO FROM ZIPALL") +
+                 (office ? " WHERE データ識別 = '1'" : " WHERE データ識別 <> '1'");
+        rs.open(strSQL, connection(), CursorType::ForwardOnly, LockType::ReadOnly);
+        if (!rs.eof()) {
+            const Value& maximum = rs.field("MAXNO").value();
+            // No row of the interrupted kind was written: nothing to continue, a fresh start.
+            threshold = maximum.isNull() ? 0 : static_cast<long>(maximum.toNumber());
+        }
+        rs.close();
+    }
+    ResumeState state;
+    state.threshold = threshold;
+    state.nationalChoiceDisabled = threshold > kOfficeRecNoBase;
+    state.continuation = threshold != 0;
+    return state;
+}
+
+void ClearResumePoint() { ExecuteIgnoringErrors("DELETE FROM 登録中"); }
+
+}  // namespace yubin::mdInport

@@ -1,0 +1,64 @@
+// SQLite's own statements on a connection of ours, for the side tables of features that need
+// what the Jet grammar does not offer: rows copied from table to table in one statement, joins,
+// ordered reads. The tables are made through the layer (so its catalog knows them); their
+// SQLite names are the names given there, the columns' as well.
+//
+// Each call holds the connection for itself and stores the appended rows still waiting first,
+// so that a native statement sees them and never runs inside the layer's own batch.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "store/Engine.h"
+
+namespace yubin::db {
+
+// One prepared statement, stepped row by row; bound parameters are numbered from 1.
+class NativeStatement {
+  public:
+    NativeStatement(Connection& connection, std::string_view sql);
+    ~NativeStatement();
+    NativeStatement(const NativeStatement&) = delete;
+    NativeStatement& operator=(const NativeStatement&) = delete;
+
+    // The text is copied by SQLite.
+    NativeStatement& bind(int index, std::string_view text);
+    NativeStatement& bind(int index, long long number);
+
+    // Moves to the next row: true while there is one. After the last row the statement is
+    // reset, so the next step runs it again (with the same bindings).
+    bool step();
+    // Runs a statement that gives no rows; returns the rows it changed.
+    long long run();
+
+    int columnCount() const;
+    // The current row's value as text ("" for Null); valid until the next step.
+    std::string_view text(int column) const;
+    long long number(int column) const;
+    bool isNull(int column) const;
+
+  private:
+    Connection::Impl& connection_;
+    struct Handle;
+    std::unique_ptr<Handle> handle_;
+    std::string sql_;
+};
+
+// A transaction of native statements: rolled back unless committed. The connection is used
+// only through native statements while it is open.
+class NativeTransaction {
+  public:
+    explicit NativeTransaction(Connection& connection);
+    ~NativeTransaction();
+    NativeTransaction(const NativeTransaction&) = delete;
+    NativeTransaction& operator=(const NativeTransaction&) = delete;
+    void commit();
+
+  private:
+    Connection::Impl& connection_;
+    bool done_ = false;
+};
+
+}  // namespace yubin::db

@@ -1,0 +1,97 @@
+#include <gtest/gtest.h>
+
+#include "changes/ChangeDiff.h"
+
+namespace yubin::changes {
+namespace {
+
+RowValues Row(const std::string& city, const std::string& town) {
+    RowValues row;
+    row[0] = city;
+    row[5] = town;
+    return row;
+}
+
+using Rows = std::vector<std::pair<std::string, RowValues>>;
+
+CodeDigests Side(const Rows& rows) {
+    CodeDigests side;
+    for (const auto& [code, row] : rows) side.add(code, row);
+    side.finish();
+    return side;
+}
+
+std::vector<std::pair<std::string, Change>> Compare(const Rows& before, const Rows& after,
+                                                    ChangeCounts* counts = nullptr) {
+    ChangeCounts c;
+    std::vector<std::pair<std::string, Change>> seen;
+    for (const CodeChange& change : CompareDigests(Side(before), Side(after), c)) {
+        // The keys of seven-digit codes are the codes' bytes.
+        std::string code;
+        for (int shift = 56; shift > 0; shift -= 8) {
+            code += static_cast<char>((change.key >> shift) & 0xff);
+        }
+        seen.emplace_back(code, change.change);
+    }
+    if (counts) *counts = c;
+    return seen;
+}
+
+TEST(ChangeDiffTest, AddedRemovedAndChangedCodesInCodeOrderWhateverTheRowOrder) {
+    ChangeCounts counts;
+    const auto seen = Compare({{"0640942", Row("01101", "宮の森（一二）")},
+                               {"0600003", Row("01101", "北三条西")},
+                               {"0600001", Row("01101", "北一条西")},
+                               {"0600002", Row("01101", "北二条西")},
+                               {"0600005", Row("01101", "北五条西")}},
+                              {{"0990000", Row("01999", "町")},
+                               {"0600000", Row("01101", "以下に掲載がない場合")},
+                               {"0600001", Row("01101", "北一条西２")},
+                               {"0640942", Row("01101", "宮の森（一")},
+                               {"0600005", Row("01101", "北五条西")},
+                               {"0600003", Row("01102", "北三条西")},
+                               {"0640942", Row("01101", "二）")}},
+                              &counts);
+    EXPECT_EQ(seen, (std::vector<std::pair<std::string, Change>>{{"0600000", Change::Added},
+                                                                 {"0600001", Change::Changed},
+                                                                 {"0600002", Change::Removed},
+                                                                 {"0600003", Change::Changed},
+                                                                 {"0640942", Change::Changed},
+                                                                 {"0990000", Change::Added}}));
+    EXPECT_EQ(counts, (ChangeCounts{2, 1, 3}));
+}
+
+TEST(ChangeDiffTest, RowsOfACodeAreASetOrderAndRepeatsDoNotCount) {
+    ChangeCounts counts;
+    EXPECT_TRUE(Compare({{"1000001", Row("13101", "丸の内")}, {"1000001", Row("13101", "大手町")}},
+                        {{"1000001", Row("13101", "大手町")},
+                         {"1000001", Row("13101", "丸の内")},
+                         {"1000001", Row("13101", "丸の内")}},
+                        &counts)
+                    .empty());
+    EXPECT_EQ(counts, (ChangeCounts{}));
+    // A row that moves from one code to another changes both; one side empty: everything is
+    // added, or everything removed.
+    EXPECT_EQ(Compare({{"1", Row("a", "b")}, {"2", Row("a", "c")}},
+                      {{"1", Row("a", "c")}, {"2", Row("a", "b")}})
+                  .size(),
+              2u);
+    EXPECT_EQ(Compare({}, {{"1", Row("a", "b")}, {"2", Row("a", "c")}}).size(), 2u);
+    Compare({{"1", Row("a", "b")}}, {}, &counts);
+    EXPECT_EQ(counts, (ChangeCounts{0, 1, 0}));
+}
+
+TEST(ChangeDiffTest, FieldBordersAndCodeKeysKeepDifferentTextsApart) {
+    RowValues a, b;
+    a[5] = "ab";
+    b[5] = "a";
+    b[6] = "b";
+    EXPECT_NE(RowDigest(a), RowDigest(b));
+    EXPECT_LT(CodeKey("0600001"), CodeKey("0600002"));
+    EXPECT_LT(CodeKey("060000"), CodeKey("0600000"));
+    EXPECT_NE(CodeKey("12345678"), CodeKey("1234567"));
+    EXPECT_NE(CodeKey("123456789"), CodeKey("123456780"));
+}
+
+}  // namespace
+}  // namespace yubin::changes

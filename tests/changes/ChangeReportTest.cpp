@@ -1,0 +1,392 @@
+#include <gtest/gtest.h>
+#include <utime.h>
+
+#include <algorithm>
+#include <ctime>
+#include <sstream>
+
+#include "changes/ChangePrint.h"
+#include "changes/ChangeReport.h"
+#include "import/ImportTestSupport.h"
+#include "query/Summary.h"
+#include "store/NativeSql.h"
+
+namespace yubin::test {
+namespace {
+
+using Table = std::vector<std::vector<std::string>>;
+using changes::DataSet;
+
+// Sets a file's last-modified time to noon of a local date.
+void SetFileDate(const std::string& path, int year, int month, int day) {
+    std::tm local{};
+    local.tm_year = year - 1900;
+    local.tm_mon = month - 1;
+    local.tm_mday = day;
+    local.tm_hour = 12;
+    local.tm_isdst = -1;
+    const std::time_t when = std::mktime(&local);
+    const utimbuf times{when, when};
+    ASSERT_EQ(::utime(path.c_str(), &times), 0);
+}
+
+std::string Pad(int number, int width) {
+    std::string text = std::to_string(number);
+    return std::string(static_cast<size_t>(width) - text.size(), '0') + text;
+}
+
+// A business-office line with its own address and post office.
+std::string Office(const std::string& code, const std::string& name, const std::string& zip,
+                   const std::string& street, const std::string& postOffice = "札幌中央") {
+    return code + ",\"ｶﾌﾞｼｷｶﾞｲｼﾔ\",\"" + name + "\",\"北海道\",\"札幌市中央区\",\"北一条西\",\"" +
+           street + "\",\"" + zip + "\",\"060  \",\"" + postOffice + "\",0,0,0";
+}
+
+// Two months of data: the first, and the second with one of each kind of change.
+class ChangeReportTest : public ImportFixture {
+  protected:
+    // One code for each of the 47 prefectures, so that the business-office data may follow.
+    static std::vector<std::string> Prefectures() {
+        std::vector<std::string> lines;
+        for (int p = 2; p <= 47; ++p) {
+            lines.push_back(KenLine(Pad(p, 2) + "201", "100  ", Pad(1000000 + p, 7), "町", "ﾏﾁ",
+                                    "0", "県" + std::to_string(p), "市" + std::to_string(p)));
+        }
+        return lines;
+    }
+    static std::vector<std::string> Hokkaido(bool second) {
+        const std::string kita = "札幌市北区";
+        std::vector<std::string> lines = {
+            KenLine("01101", "060  ", "0600001", second ? "北一条西２" : "北一条西",
+                    "ｷﾀ1ｼﾞｮｳﾆｼ"),                                           // renamed
+            KenLine("01101", "060  ", "0600005", "北五条西", "ｷﾀ5ｼﾞｮｳﾆｼ"),  // unchanged
+        };
+        if (!second) lines.push_back(KenLine("01101", "060  ", "0600002", "北二条西", "ｷﾀ2ｼﾞｮｳﾆｼ"));
+        // A group split over other lines that joins to the same row: no change.
+        if (second) {
+            lines.push_back(KenLine("01101", "064  ", "0640941", "旭ケ丘（一二", "ｱｻﾋｶﾞｵｶ(12"));
+            lines.push_back(KenLine("01101", "064  ", "0640941", "三）", "3)"));
+        } else {
+            lines.push_back(KenLine("01101", "064  ", "0640941", "旭ケ丘（一", "ｱｻﾋｶﾞｵｶ(1"));
+            lines.push_back(KenLine("01101", "064  ", "0640941", "二三）", "23)"));
+        }
+        // A group whose lines no longer merge: one code, two towns.
+        const std::string twoTowns = second ? "1" : "0";
+        lines.push_back(KenLine("01101", "064  ", "0640942", "宮の森（一", "ﾐﾔﾉﾓﾘ(1", twoTowns));
+        lines.push_back(KenLine("01101", "064  ", "0640942", "二）", "2)", twoTowns));
+        // A code that moves to another municipality.
+        lines.push_back(second ? KenLine("01102", "001  ", "0600003", "北三条西", "ｷﾀ3ｼﾞｮｳﾆｼ", "0",
+                                         "北海道", kita)
+                               : KenLine("01101", "060  ", "0600003", "北三条西", "ｷﾀ3ｼﾞｮｳﾆｼ"));
+        lines.push_back(KenLine("01102", "001  ", "0010000", "北区", "ｷﾀｸ", "0", "北海道", kita));
+        if (second)
+            lines.push_back(KenLine("01102", "001  ", "0010999", "新町", "ｼﾝﾏﾁ", "0", "北海道",
+                                    kita));  // added
+        return lines;
+    }
+    std::string national(bool second) {
+        std::vector<std::string> lines = Hokkaido(second);
+        for (const std::string& line : Prefectures()) lines.push_back(line);
+        const std::string path = writeKen(lines, second ? "ken_all_2.csv" : "ken_all_1.csv");
+        SetFileDate(path, 2024, second ? 12 : 11, second ? 27 : 29);
+        return path;
+    }
+    std::string office(bool second) {
+        std::vector<std::string> lines = {
+            Office("01101", "札幌商事", "0608621", second ? "７丁目" : "６丁目"),  // moved
+            Office("01101", "北海物産", "0608623", "１丁目"),                      // unchanged
+            Office("01101", second ? "北海物産販売" : "北海物産販売所", "0608625", "２丁目"),
+        };
+        if (!second) lines.push_back(Office("01101", "閉店商会", "0608622", "３丁目"));
+        if (second) lines.push_back(Office("01101", "開店商会", "0608624", "４丁目"));
+        const std::string path = dir.file(second ? "jigyosyo_2.csv" : "jigyosyo_1.csv");
+        writeCp932Lines(path, lines);
+        SetFileDate(path, 2024, second ? 12 : 11, second ? 27 : 29);
+        return path;
+    }
+    void runAgain(const std::string& ken, const std::string& offices) {
+        view.captions = {};
+        run(ken, offices);
+    }
+    Table report() {
+        return Rows(database, "SELECT データ, 旧作成日, 新作成日, 追加, 削除, 変更 FROM 変更報告");
+    }
+    // The report's rows in text order.
+    Table details(const std::string& set) {
+        Table rows =
+            Rows(database,
+                 "SELECT 郵便番号, 区分, 新旧, 団体コード, 都道府県名, 住所かな1, 市町村名, "
+                 "住所かな2, 町域名, 住所かな3, 事業所名, 事業所名かな, 丁目番地等, 取扱郵便局 "
+                 "FROM 変更明細 WHERE データ = '" +
+                     set + "'");
+        std::sort(rows.begin(), rows.end());
+        return rows;
+    }
+    // Whatever the report tables hold but the time of the import.
+    Table everything() {
+        Table all = report();
+        for (const char* set : {"ZIPALL", "JIGYOSYO"}) {
+            for (auto& row : details(set)) all.push_back(row);
+        }
+        return all;
+    }
+    std::string printed(changes::ReportFormat format, std::vector<DataSet> sets) {
+        db::Connection connection;
+        connection.open(mdlYubinBox::ConnectionString(database));
+        std::ostringstream out;
+        changes::PrintReports(connection, sets, format, out);
+        return out.str();
+    }
+};
+
+Table Sorted(Table rows) {
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+// A national row of the report: the masters' names with the row's town.
+std::vector<std::string> NationalRow(const std::string& zip, const std::string& change,
+                                     const std::string& side, const std::string& city,
+                                     const std::string& cityName, const std::string& town,
+                                     const std::string& townKana) {
+    return {zip,  change,   side,     city,     "北海道", "ﾎｯｶｲﾄﾞｳ", cityName, "ｻｯﾎﾟﾛｼﾁｭｳｵｳｸ",
+            town, townKana, "<NULL>", "<NULL>", "<NULL>", "<NULL>"};
+}
+
+TEST_F(ChangeReportTest, NationalRefreshReportsEachKindOfChangeWithRowsBeforeAndAfter) {
+    run(national(false), "");
+    runAgain(national(true), "");
+
+    EXPECT_EQ(report(), (Table{{"ZIPALL", "20241129", "20241227", "1", "1", "3"}}));
+    const std::string central = "札幌市中央区", kita = "札幌市北区";
+    EXPECT_EQ(
+        details("ZIPALL"),
+        Sorted(Table{
+            NationalRow("0010999", "追加", "新", "01102", kita, "新町", "ｼﾝﾏﾁ"),
+            NationalRow("0600001", "変更", "旧", "01101", central, "北一条西", "ｷﾀ1ｼﾞｮｳﾆｼ"),
+            NationalRow("0600001", "変更", "新", "01101", central, "北一条西２", "ｷﾀ1ｼﾞｮｳﾆｼ"),
+            NationalRow("0600002", "削除", "旧", "01101", central, "北二条西", "ｷﾀ2ｼﾞｮｳﾆｼ"),
+            NationalRow("0600003", "変更", "旧", "01101", central, "北三条西", "ｷﾀ3ｼﾞｮｳﾆｼ"),
+            NationalRow("0600003", "変更", "新", "01102", kita, "北三条西", "ｷﾀ3ｼﾞｮｳﾆｼ"),
+            NationalRow("0640942", "変更", "旧", "01101", central, "宮の森（一二）", "ﾐﾔﾉﾓﾘ(12)"),
+            NationalRow("0640942", "変更", "新", "01101", central, "二）", "2)"),
+            NationalRow("0640942", "変更", "新", "01101", central, "宮の森（一", "ﾐﾔﾉﾓﾘ(1"),
+        }));
+    // The kept form is gone once the report is made.
+    EXPECT_EQ(Count(database, changes::kKeptTable), 0);
+    EXPECT_EQ(Count(database, changes::kKeptStampTable), 0);
+
+    // The same data once more: nothing changed, the last report replaced.
+    runAgain(national(true), "");
+    EXPECT_EQ(report(), (Table{{"ZIPALL", "20241227", "20241227", "0", "0", "0"}}));
+    EXPECT_TRUE(details("ZIPALL").empty());
+}
+
+TEST_F(ChangeReportTest, BusinessOfficeRefreshReportsMovedRenamedAddedAndRemovedOffices) {
+    run(national(false), office(false));
+    runAgain("", office(true));
+
+    // Only the business-office report is new; the national one is that of the first import.
+    const Table reports = report();
+    ASSERT_EQ(reports.size(), 2u);
+    EXPECT_EQ(reports[1],
+              (std::vector<std::string>{"JIGYOSYO", "20241129", "20241227", "1", "1", "2"}));
+    const auto row = [](const std::string& zip, const std::string& change, const std::string& side,
+                        const std::string& name, const std::string& street) {
+        return std::vector<std::string>{zip,      change,       side,     "01101",    "<NULL>",
+                                        "<NULL>", "<NULL>",     "<NULL>", "北一条西", "<NULL>",
+                                        name,     "ｶﾌﾞｼｷｶﾞｲｼﾔ", street,   "札幌中央"};
+    };
+    EXPECT_EQ(details("JIGYOSYO"), Sorted(Table{
+                                       row("0608621", "変更", "旧", "札幌商事", "６丁目"),
+                                       row("0608621", "変更", "新", "札幌商事", "７丁目"),
+                                       row("0608622", "削除", "旧", "閉店商会", "３丁目"),
+                                       row("0608624", "追加", "新", "開店商会", "４丁目"),
+                                       row("0608625", "変更", "旧", "北海物産販売所", "２丁目"),
+                                       row("0608625", "変更", "新", "北海物産販売", "２丁目"),
+                                   }));
+}
+
+TEST_F(ChangeReportTest, FirstImportCountsEveryCodeAsAddedWithoutListingThem) {
+    run(national(false), "");
+    EXPECT_EQ(report(), (Table{{"ZIPALL", "<NULL>", "20241129", "53", "0", "0"}}));
+    EXPECT_EQ(Count(database, changes::kDetailTable), 0);
+    EXPECT_NE(printed(changes::ReportFormat::Text, {DataSet::National}).find("最初の取り込み"),
+              std::string::npos);
+}
+
+// The report of one uninterrupted refresh of both data sets.
+class InterruptedRefreshTest : public ChangeReportTest {
+  protected:
+    Table uninterrupted() {
+        run(national(false), office(false));
+        runAgain(national(true), office(true));
+        Table expected = everything();
+        EXPECT_EQ(expected.size(), 2u + 9u + 6u);
+        mdlYubinBox::CreateMdb();
+        resetState();
+        view = FakeImportView();
+        run(national(false), office(false));
+        return expected;
+    }
+    void abortAt(long long event) {
+        view.events = 0;
+        view.onEvent = [this, event](long long n) {
+            if (n == event) abortImport();
+        };
+        view.captions = {};
+        EXPECT_THROW(run(national(true), office(true)), YubinError);
+        view.onEvent = nullptr;
+        progress = {};
+    }
+    void continueImport(bool national) {
+        reopen();
+        runAgain(national ? this->national(true) : "", office(true));
+    }
+};
+
+TEST_F(InterruptedRefreshTest, AbortedRefreshContinuedReportsAgainstTheDataBeforeItsFirstAttempt) {
+    const Table expected = uninterrupted();
+    // Aborted twice inside the national part (the second attempt continues the first), then
+    // once inside the business-office part.
+    abortAt(20);
+    reopen();
+    abortAt(25);
+    EXPECT_EQ(Count(database, changes::kKeptStampTable), 1);
+    reopen();
+    abortAt(static_cast<long long>(Hokkaido(true).size() + Prefectures().size()) + 10 + 2);
+    EXPECT_GT(reopen().threshold, mdInport::kOfficeRecNoBase);
+    continueImport(false);
+    EXPECT_EQ(everything(), expected);
+}
+
+TEST_F(InterruptedRefreshTest, RefreshThatFailedIsRunAgainFreshAndReportsAgainstTheFirstData) {
+    const Table expected = uninterrupted();
+    // A refresh that stops at a bad line leaves no resume marker: the next run starts afresh
+    // on a table that holds part of the new data.
+    std::vector<std::string> lines = Hokkaido(true);
+    lines.push_back("01101,\"060  \",\"0600999\"");
+    const std::string broken = writeKen(lines, "broken.csv");
+    view.captions = {};
+    EXPECT_THROW(run(broken, ""), YubinError);
+    progress = {};
+    EXPECT_EQ(reopen().threshold, 0);
+    runAgain(national(true), office(true));
+    EXPECT_EQ(everything(), expected);
+}
+
+TEST_F(ChangeReportTest, ReportTablesAreListedTheKeptOnesHiddenAndAllSurviveCompaction) {
+    run(national(false), "");
+    runAgain(national(true), "");
+    const Table before = everything();
+    mdlYubinBox::CompactMdb(database);
+    EXPECT_EQ(everything(), before);
+
+    db::Connection connection;
+    connection.open(mdlYubinBox::ConnectionString(database));
+    std::vector<std::string> shown, all;
+    for (const auto& table : connection.tables(false)) shown.push_back(table.name);
+    for (const auto& table : connection.tables(true)) all.push_back(table.name);
+    EXPECT_EQ(shown, (std::vector<std::string>{"登録中", "変更報告", "変更明細"}));
+    EXPECT_EQ(all.size(), 11u);
+    const auto summary = changes::ReadSummary(connection, DataSet::National);
+    ASSERT_TRUE(summary);
+    EXPECT_EQ(summary->counts, (changes::ChangeCounts{1, 1, 3}));
+    EXPECT_FALSE(changes::ReadSummary(connection, DataSet::Office));
+}
+
+TEST_F(ChangeReportTest, KeptTableLeftVisibleByAnEndedProcessIsHiddenAgain) {
+    run(national(false), "");
+    {
+        db::Connection connection;
+        connection.open(mdlYubinBox::ConnectionString(database));
+        connection.setTableAttributes(changes::kKeptTable, 0);
+    }
+    runAgain(national(true), "");
+    db::Connection connection;
+    connection.open(mdlYubinBox::ConnectionString(database));
+    std::vector<std::string> shown;
+    for (const auto& table : connection.tables(false)) shown.push_back(table.name);
+    EXPECT_EQ(shown, (std::vector<std::string>{"登録中", "変更報告", "変更明細"}));
+}
+
+TEST_F(ChangeReportTest, PrintedReportsGiveCountsFirstThenTheCodes) {
+    run(national(false), office(false));
+    runAgain(national(true), office(true));
+    const std::vector<DataSet> both = {DataSet::National, DataSet::Office};
+
+    const std::string text = printed(changes::ReportFormat::Text, both);
+    EXPECT_NE(text.find("作成日 / data date: 20241129 -> 20241227"), std::string::npos) << text;
+    EXPECT_NE(text.find("  追加 1  削除 1  変更 3\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("    01 北海道  追加 1  削除 1  変更 3\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("  0600003 変更\n    旧 01101 北海道 札幌市中央区 北三条西"),
+              std::string::npos)
+        << text;
+    EXPECT_LT(text.find("都道府県別"), text.find("0010999"));
+
+    const std::string tsv = printed(changes::ReportFormat::Tsv, both);
+    EXPECT_EQ(tsv.substr(0, tsv.find('\n')),
+              "データ\t取込日時\t旧作成日\t新作成日\t都道府県\t都道府県名\t追加\t削除\t変更");
+    EXPECT_NE(tsv.find("\t20241129\t20241227\t01\t北海道\t1\t1\t3\n"), std::string::npos);
+    EXPECT_NE(tsv.find("\n\nデータ\t郵便番号\t区分\t新旧\t団体コード"), std::string::npos);
+    EXPECT_NE(tsv.find("JIGYOSYO\t0608624\t追加\t新\t01101\t\t\t\t\t北一条西\t\t開店商会"),
+              std::string::npos)
+        << tsv;
+
+    const std::string csv = printed(changes::ReportFormat::Csv, {DataSet::Office});
+    EXPECT_NE(csv.find("\r\n\r\nデータ,郵便番号,区分,新旧,"), std::string::npos);
+
+    const std::string json = printed(changes::ReportFormat::Json, {DataSet::Office});
+    EXPECT_EQ(json.rfind("{\"office\":{\"data\":\"JIGYOSYO\"", 0), 0u) << json;
+    EXPECT_NE(json.find("\"added\":1,\"removed\":1,\"changed\":2,\"prefectures\":[{\"code\":"
+                        "\"01\",\"name\":\"北海道\""),
+              std::string::npos)
+        << json;
+    EXPECT_NE(json.find("{\"code\":\"0608622\",\"change\":\"removed\",\"before\":[{"
+                        "\"団体コード\":\"01101\",\"町域名\":\"北一条西\",\"事業所名\":"
+                        "\"閉店商会\""),
+              std::string::npos)
+        << json;
+    EXPECT_EQ(changes::ParseReportFormat("xml"), std::nullopt);
+}
+
+// The report is made once the data is whole: a report that cannot be made (its table refuses
+// the row) leaves the import finished with its keys and index, takes the older report away,
+// and the next refresh reports against the data as that import left it.
+TEST_F(ChangeReportTest, ReportThatCannotBeMadeLeavesTheImportWholeAndTheNextReportRight) {
+    run(national(false), office(false));
+    const auto sql = [this](const std::string& statement) {
+        db::Connection connection;
+        connection.open(mdlYubinBox::ConnectionString(database));
+        db::NativeStatement(connection, statement).run();
+    };
+    sql("CREATE TRIGGER refuse BEFORE INSERT ON 変更報告 BEGIN SELECT RAISE(ABORT, 'full'); END");
+    runAgain(national(true), office(true));
+    EXPECT_TRUE(progress.finished[0] && progress.finished[1]);
+    EXPECT_TRUE(view.boxes.empty());
+    EXPECT_EQ(report(), Table{});
+    {
+        db::Connection connection;
+        connection.open(mdlYubinBox::ConnectionString(database));
+        const query::SummaryFacts facts = query::ReadSummaryFacts(connection);
+        EXPECT_EQ(facts.nationalStamp, "20241227");
+        EXPECT_EQ(facts.officeStamp, "20241227");
+        ASSERT_FALSE(facts.keys.empty());
+        for (const auto& [key, present] : facts.keys) EXPECT_TRUE(present) << key;
+    }
+
+    sql("DROP TRIGGER refuse");
+    runAgain(national(true), office(true));
+    EXPECT_EQ(Sorted(report()), (Table{{"JIGYOSYO", "20241227", "20241227", "0", "0", "0"},
+                                       {"ZIPALL", "20241227", "20241227", "0", "0", "0"}}));
+}
+
+TEST_F(ChangeReportTest, DatabaseWithoutAReportPrintsThatThereIsNone) {
+    EXPECT_EQ(printed(changes::ReportFormat::Json, {DataSet::National, DataSet::Office}),
+              "{\"national\":null,\n\"office\":null}\n");
+    const std::string text = printed(changes::ReportFormat::Text, {DataSet::National});
+    EXPECT_NE(text.find("変更報告はありません"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace yubin::test
