@@ -62,7 +62,8 @@ BrowseRequest ImportSession::browse(int index) {
     state_.strStartDir = folder;
     state_.strSelFile.clear();
     // During a run the rows appended so far are stored before the chooser waits for the person.
-    if (state_.progress.intInportMode != 0) mdlYubinBox::Flush();
+    // (Not while a statement waits for another program: the store is busy inside it.)
+    if (state_.progress.intInportMode != 0 && !inWait_) mdlYubinBox::Flush();
     const std::string expected = kExpectedFiles[at];
     return {folder, std::string(kDataNames[at]) + "ファイルの選択  (" + expected + ")", expected,
             kKinds[at]};
@@ -138,6 +139,7 @@ mdInport::RunRequest ImportSession::runRequest() {
         state_.strSakuseibi};
     request.decideAgain = [this](const mdInport::DecisionBasis& now) { return decideAgain(now); };
     request.environment = environment_;
+    request.keepWaiting = [this] { return keepWaiting(); };
     return request;
 }
 
@@ -155,9 +157,15 @@ RunOutcome ImportSession::run() {
     }
 
     running_ = true;
+    exitAfterWait_.reset();
     try {
         const mdInport::RunReport report = mdInport::InportRun(runRequest(), state_.progress);
         running_ = false;
+        if (exitAfterWait_) {
+            outcome.result = RunResult::Aborted;
+            outcome.endedAfterWait = finishExitAfterWait().result == ExitResult::Ended;
+            return outcome;
+        }
         outcome.imported = report.imported;
         outcome.officeRefused = report.officeRefused;
         keepSakuseibi(report.strSakuseibi);
@@ -168,6 +176,12 @@ RunOutcome ImportSession::run() {
         }
     } catch (const YubinError& error) {
         running_ = false;
+        if (exitAfterWait_) {
+            // The statement that waited has returned: the exit asked for meanwhile runs now.
+            outcome.result = RunResult::Aborted;
+            outcome.endedAfterWait = finishExitAfterWait().result == ExitResult::Ended;
+            return outcome;
+        }
         if (error.code() == ErrorCode::ImportAborted || exiting_) {
             outcome.result = RunResult::Aborted;
             return outcome;
@@ -206,12 +220,84 @@ void ImportSession::recoverFromFailure() {
         // The threshold stays; the next run reports what is wrong with the database.
     }
     mdlYubinBox::CloseMdb();
-    if (state_.lngResumeRecNo > mdInport::kOfficeRecNoBase) setBrowseEnabled(0, false);
+    // Also when it failed before an engine started (a wait for another program that ran out):
+    // every file not imported in this window may be chosen again.
+    reopenChoices();
+}
+
+bool ImportSession::keepWaiting() noexcept {
+    if (exitAfterWait_) return false;
+    inWait_ = true;
+    try {
+        view_.doEvents();
+    } catch (...) {
+        // The view's way of saying that an exit is pending; the wait gives up below.
+    }
+    inWait_ = false;
+    return !exitAfterWait_;
+}
+
+namespace {
+
+// While the exit after a wait writes the marker, a further wait lets the window's events run.
+class ExitWaitTick {
+  public:
+    explicit ExitWaitTick(SessionView& view)
+        : outer_(db::setWaitTick([&view] {
+              try {
+                  view.doEvents();
+              } catch (...) {
+              }
+              return true;
+          })) {}
+    ~ExitWaitTick() { db::setWaitTick(std::move(outer_)); }
+    ExitWaitTick(const ExitWaitTick&) = delete;
+    ExitWaitTick& operator=(const ExitWaitTick&) = delete;
+
+  private:
+    db::WaitTick outer_;
+};
+
+}  // namespace
+
+ExitOutcome ImportSession::finishExitAfterWait() {
+    ExitOutcome outcome;
+    exiting_ = true;
+    const ExitWaitTick tick(view_);
+    // The run released the connection, storing every row appended. The marker follows the
+    // engine that was running; between the engines it is left as it is.
+    if (state_.progress.intInportMode != 0) {
+        mdlYubinBox::OpenMdb(mdlYubinBox::strMdbFile);
+        mdInport::SaveResumePoint(state_.progress);
+        outcome.aborted = true;
+    }
+    mdlYubinBox::CloseMdb();
+    view_.setStatusMessage(state_.exitToolTip);
+    view_.showPending();
+    if (state_.blnCompact) {
+        mdlYubinBox::CompactMdb(mdlYubinBox::strMdbFile);
+        outcome.compacted = true;
+    }
+    outcome.result = ExitResult::Ended;
+    return outcome;
 }
 
 ExitOutcome ImportSession::exit(ExitReason reason) {
     ExitOutcome outcome;
-    if (exiting_) return outcome;  // Ignored
+    if (exiting_ || exitAfterWait_) return outcome;  // Ignored
+    if (inWait_) {
+        // A statement waits for another program inside the store, where nothing may use the
+        // database: the wait gives up, and the run carries the exit out once it has returned.
+        if (reason == ExitReason::User &&
+            !view_.ask(Question::AbortImport, kAbortQuestion,
+                       msgbox::kYesNo | msgbox::kQuestion | msgbox::kDefaultButton2)) {
+            outcome.result = ExitResult::Cancelled;
+            return outcome;
+        }
+        exitAfterWait_ = reason;
+        outcome.result = ExitResult::Deferred;
+        return outcome;
+    }
     if (state_.progress.intInportMode != 0) {
         // The click arrived in an engine's event processing: abort, or go back to it. The rows
         // appended so far are stored before the question waits for the person, so that they

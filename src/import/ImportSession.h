@@ -63,6 +63,10 @@ struct RunOutcome {
     bool officeRefused = false;
     // The error of a failed run.
     std::optional<YubinError> error;
+    // 終了 or the close box came while a statement waited for another program: the wait gave
+    // up, and once the run had ended the exit ran as an abort does. The window is to be
+    // unloaded and the program ended.
+    bool endedAfterWait = false;
 };
 
 // Who asks for the exit.
@@ -74,6 +78,8 @@ enum class ExitReason {
 enum class ExitResult {
     Cancelled,  // No to the abort question: the import goes on, the window stays
     Ignored,    // an exit is already under way
+    Deferred,   // asked while a statement waits for another program: the wait gives up, and
+                // the run carries the exit out once the statement has returned
     Ended,      // the window is to be unloaded and the program ended
 };
 
@@ -168,6 +174,8 @@ class ImportSession {
     const ImportWindowState& state() const { return state_; }
     bool running() const { return running_; }
     bool exiting() const { return exiting_; }
+    // An exit was asked for while a statement waited: the engine must not go on.
+    bool exitAfterWait() const { return exitAfterWait_.has_value() && running_; }
     bool browseEnabled(int index) const { return state_.browseEnabled[Index(index)]; }
     const std::string& exitToolTip() const { return state_.exitToolTip; }
 
@@ -191,12 +199,20 @@ class ImportSession {
     bool confirmChosenFile(int index);
     mdInport::RunRequest runRequest();
     void recoverFromFailure();
+    // The run's wait tick: lets the window's events run while a statement waits for another
+    // program; false once an exit was asked for. Never uses the database, never throws.
+    bool keepWaiting() noexcept;
+    // The exit asked for during a wait, after the run has ended: the resume marker written
+    // (when an engine was running), the connection closed, the compaction of an earlier run.
+    ExitOutcome finishExitAfterWait();
 
     SessionView& view_;
     mdInport::Environment environment_;
     ImportWindowState state_;
     bool running_ = false;
     bool exiting_ = false;
+    bool inWait_ = false;  // inside keepWaiting: nothing may use the database
+    std::optional<ExitReason> exitAfterWait_;
 };
 
 }  // namespace yubin::import

@@ -26,7 +26,9 @@ constexpr std::array<const char*, 2> kImportPathKeys = {"csvzpath", "csvjpath"};
 // the status panel says so.
 class RunScope {
   public:
-    RunScope(import::ImportView& view, const ImportProgress& progress) : view_(view) {
+    RunScope(import::ImportView& view, const ImportProgress& progress,
+             const std::function<bool()>& keepWaiting)
+        : view_(view), outerTick_(db::setWaitTick(keepWaiting)) {
         outer_ = db::setWaitReporter([&view, &progress](bool waiting) {
             const short mode = progress.intInportMode;
             const bool running = mode == 1 || mode == 2;
@@ -35,6 +37,7 @@ class RunScope {
         });
     }
     ~RunScope() {
+        db::setWaitTick(std::move(outerTick_));
         db::setWaitReporter(std::move(outer_));
         if (finished_) return;
         try {
@@ -50,6 +53,7 @@ class RunScope {
 
   private:
     import::ImportView& view_;
+    db::WaitTick outerTick_;
     db::WaitReporter outer_;
     bool finished_ = false;
 };
@@ -131,7 +135,7 @@ RunReport InportRun(const RunRequest& request, ImportProgress& progress) {
     }
 
     RunReport report;
-    RunScope scope(view, progress);
+    RunScope scope(view, progress, request.keepWaiting);
     if (OpenForRun(view)) RunEngines(request, progress, report);
     report.strSakuseibi = ShowSakuseibi(view);
     mdlYubinBox::CloseMdb();

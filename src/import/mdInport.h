@@ -92,6 +92,9 @@ struct RunRequest {
     DecisionBasis decidedFrom;
     std::function<bool(const DecisionBasis& now)> decideAgain;
     Environment environment;
+    // While a statement of the run waits for another program: told at every step of the wait
+    // (db::setWaitTick), false gives the wait up. Never uses the database, never throws.
+    std::function<bool()> keepWaiting;
 };
 
 // Shown while a run waits for another program that holds the database.

@@ -79,6 +79,12 @@ std::chrono::milliseconds lockWait();
 using WaitReporter = std::function<void(bool waiting)>;
 // Returns the reporter it replaces.
 WaitReporter setWaitReporter(WaitReporter reporter);
+// Told on the waiting thread at every step of a wait (a few to 100 ms apart): false gives the
+// wait up, and the statement fails with LockedByOtherUser at once. It runs inside SQLite: it
+// must not use the database, and an exception it throws is taken as giving up. Returns the
+// tick it replaces.
+using WaitTick = std::function<bool()>;
+WaitTick setWaitTick(WaitTick tick);
 
 enum class CursorType { ForwardOnly, Keyset, Static };
 enum class LockType { ReadOnly, Pessimistic, Optimistic };

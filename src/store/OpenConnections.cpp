@@ -32,8 +32,19 @@ struct WaitSettings {
     std::mutex mutex;
     std::chrono::milliseconds wait{30000};
     WaitReporter reporter;
+    WaitTick tick;
     bool reported = false;  // a wait was reported and its end not yet
 };
+
+// The tick's verdict; nothing crosses SQLite.
+bool KeepWaiting(const WaitTick& tick) noexcept {
+    if (!tick) return true;
+    try {
+        return tick();
+    } catch (...) {
+        return false;
+    }
+}
 
 WaitSettings& waitSettings() {
     static auto* instance = new WaitSettings;
@@ -48,10 +59,12 @@ int waitForOtherProgram(void*, int attempt) {
     if (attempt == 0) started = now;
     WaitSettings& w = waitSettings();
     WaitReporter reporter;
+    WaitTick tick;
     std::chrono::milliseconds limit;
     {
         std::lock_guard lock(w.mutex);
         limit = w.wait;
+        tick = w.tick;
         if (now - started >= limit) return 0;
         if (!w.reported && w.reporter) {
             w.reported = true;
@@ -59,7 +72,13 @@ int waitForOtherProgram(void*, int attempt) {
         }
     }
     // Told on this thread; it must not use the database.
-    if (reporter) reporter(true);
+    if (reporter) {
+        try {
+            reporter(true);
+        } catch (...) {
+        }
+    }
+    if (!KeepWaiting(tick)) return 0;
     static constexpr int kSteps[] = {1, 2, 5, 10, 15, 20, 25, 25, 25, 50, 50, 100};
     constexpr int kLast = static_cast<int>(std::size(kSteps)) - 1;
     const auto step = std::chrono::milliseconds(kSteps[std::min(attempt, kLast)]);
@@ -122,6 +141,13 @@ WaitReporter setWaitReporter(WaitReporter reporter) {
     w.reported = false;
     std::swap(w.reporter, reporter);
     return reporter;
+}
+
+WaitTick setWaitTick(WaitTick tick) {
+    WaitSettings& w = waitSettings();
+    std::lock_guard lock(w.mutex);
+    std::swap(w.tick, tick);
+    return tick;
 }
 
 void flushConnections(bool onlyDue) {

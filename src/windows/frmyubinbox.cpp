@@ -267,6 +267,12 @@ void frmyubinbox::cmdBTN_Click(int index) {
     if (!self) return;
     lastRun_ = outcome;
     showProgress();
+    if (outcome.endedAfterWait) {
+        // 終了 or the close box during a wait for another program: carried out by the run.
+        ended_ = true;
+        unload();
+        return;
+    }
     if (!isLoaded()) {
         // Unloaded inside the run (a test's end hook returned): deleted now that the engine
         // is off the stack.
@@ -404,8 +410,9 @@ void frmyubinbox::doEvents() {
         DoEvents();
         eventClock_.start();
     }
-    if (ended_) {
-        // The exit has run inside: the program has ended, and the engine must not go on.
+    if (ended_ || session_->exitAfterWait()) {
+        // The exit has run inside (or runs once the statement that waited has returned): the
+        // program ends, and the engine must not go on.
         throw YubinError(ErrorCode::ImportAborted,
                          "取り込みを中止しました。次回の処理は途中から取り込みとなります。");
     }

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <thread>
 
 #include <QButtonGroup>
@@ -23,6 +24,8 @@
 
 #include "import/DataFile.h"
 #include "import/ImportTestSupport.h"
+#include "store/Engine.h"
+#include "support/OtherProgram.h"
 #include "windows/ErrorGuard.h"
 #include "windows/MessageBox.h"
 #include "windows/Startup.h"
@@ -536,6 +539,122 @@ TEST_F(frmyubinboxTest, SessionEndDuringARunAbortsWithoutAQuestion) {
     EXPECT_EQ(end.calls(), 1);
     EXPECT_EQ(rows("SELECT * FROM 登録中"), (std::vector<std::vector<std::string>>{{"30"}}));
     EXPECT_FALSE(fs::exists(marker()));
+}
+
+// Another program holds the database while the run waits: the wait lets the window live.
+class LockWaitTest : public frmyubinboxTest {
+  protected:
+    void SetUp() override {
+        frmyubinboxTest::SetUp();
+        previousWait = db::lockWait();
+    }
+    void TearDown() override {
+        other.reset();
+        db::setLockWait(previousWait);
+        frmyubinboxTest::TearDown();
+    }
+    void holdDatabase() {
+        other = std::make_unique<test::OtherProgram>(database, "BEGIN IMMEDIATE;");
+        ASSERT_TRUE(other->ready());
+    }
+    // Counts its firings from the moment it starts, as any timer of the window would fire.
+    QTimer& ticker(std::function<void()> onTick) {
+        auto* timer = new QTimer;
+        timer->setInterval(10);
+        QObject::connect(timer, &QTimer::timeout, onTick);
+        timers.push_back(timer);
+        return *timer;
+    }
+
+    std::unique_ptr<test::OtherProgram> other;
+    std::chrono::milliseconds previousWait{};
+};
+
+TEST_F(LockWaitTest, ExitDuringAWaitEndsItAsAnAbortWithTheMarkerRight) {
+    db::setLockWait(std::chrono::seconds(60));
+    const std::string ken = write("ken_all.csv", KenLines(10));
+    frmyubinbox& w = open();
+    choose(0, ken);
+    int firings = 0;
+    bool waitingShown = false;
+    QTimer& timer = ticker([&] {
+        ++firings;
+        waitingShown = waitingShown || status().toStdString() == mdInport::kWaitingForOtherProgram;
+        if (!waitingShown || firings < 5) return;
+        if (!other) {
+            w.cmdBTN(1).click();  // a second 終了 while the exit is carried out is ignored
+            return;
+        }
+        // Inside the wait: events run, the waiting text is shown; 終了 is answered Yes.
+        boxes.setNextAnswer(Answer::Yes);
+        w.cmdBTN(1).click();
+        EXPECT_EQ(end.calls(), 0);  // carried out once the statement has returned
+        other.reset();
+    });
+    during([this] { return progress().lngRecCount >= 100; },
+           [&] {
+               mdlYubinBox::Flush();  // the rows so far are on disk; the next write waits
+               holdDatabase();
+               timer.start();
+           });
+    const auto started = std::chrono::steady_clock::now();
+    w.cmdBTN(0).click();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
+    EXPECT_TRUE(waitingShown);
+    EXPECT_GE(firings, 5);
+    ASSERT_EQ(boxes.asked().size(), 1u);
+    EXPECT_EQ(boxes.asked()[0].text.toStdString(), ImportSession::kAbortQuestion);
+    EXPECT_EQ(end.calls(), 1);
+    EXPECT_EQ(end.exitCode(), 0);
+    EXPECT_EQ(mdlYubinBox::cnMdb, nullptr);
+    EXPECT_TRUE(IsDefaultPointer());
+    EXPECT_FALSE(fs::exists(marker()));
+    // The marker of the national import, and every row written stays.
+    const long written = test::Count(database, "ZIPALL");
+    EXPECT_GE(written, 100);
+    ASSERT_EQ(rows("SELECT * FROM 登録中").size(), 1u);
+    EXPECT_LT(std::stol(rows("SELECT * FROM 登録中")[0][0]), mdInport::kOfficeRecNoBase);
+    timer.stop();  // it clicked the window that has gone
+    settle();
+    boxes.clear();
+
+    // The next loading continues after the last row written, and completes without gaps.
+    frmyubinbox& next = open();
+    EXPECT_EQ(state().lngResumeRecNo, written);
+    choose(0, ken);
+    next.cmdBTN(0).click();
+    EXPECT_EQ(next.lastRun().result, import::RunResult::Finished);
+    EXPECT_EQ(test::Count(database, "ZIPALL"), 470);
+    EXPECT_EQ(rows("SELECT MAX(RECNO) FROM ZIPALL"),
+              (std::vector<std::vector<std::string>>{{"470"}}));
+}
+
+TEST_F(LockWaitTest, AWaitThatRunsOutLeavesEveryControlAsUsableAsBeforeTheRun) {
+    db::setLockWait(std::chrono::milliseconds(1500));
+    const std::string ken = write("ken_all.csv", KenLines(1));
+    frmyubinbox& w = open();
+    choose(0, ken);
+    holdDatabase();  // before the run takes the database
+    int firings = 0;
+    ticker([&] { ++firings; }).start();
+    w.cmdBTN(0).click();
+    EXPECT_GT(firings, 10);  // the window's timers ran throughout the wait
+    ASSERT_EQ(w.lastRun().result, import::RunResult::Failed);
+    EXPECT_EQ(w.lastRun().error->code(), ErrorCode::LockedByOtherUser);
+    EXPECT_EQ(end.calls(), 0);
+    EXPECT_TRUE(IsDefaultPointer());
+    EXPECT_TRUE(w.cmdCSVFILE(0).isEnabled());
+    EXPECT_TRUE(w.cmdCSVFILE(1).isEnabled());
+    EXPECT_TRUE(w.cmdBTN(0).isEnabled());
+    EXPECT_TRUE(w.cmdBTN(1).isEnabled());
+    EXPECT_EQ(progress().intInportMode, 0);
+    boxes.clear();
+
+    // Free again: the same choice imports.
+    other->end();
+    w.cmdBTN(0).click();
+    EXPECT_EQ(w.lastRun().result, import::RunResult::Finished);
+    EXPECT_EQ(test::Count(database, "ZIPALL"), 47);
 }
 
 // The published files through the chooser, 実行 and 終了, against a headless import.
