@@ -1,11 +1,17 @@
 #include "windows/ImportWindowDriver.h"
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <string>
+#include <thread>
 
 #include <QApplication>
+#include <QEvent>
 #include <QFileInfo>
 #include <QPixmap>
 #include <QProgressBar>
@@ -33,6 +39,63 @@ struct DriverOptions {
     std::array<std::string, 2> files;
     double pauseSeconds = 0;
     std::string screenshots;
+    bool eventDelays = false;
+};
+
+// Measures how long an event waits before the window handles it during a run: another thread
+// posts one event at a time (the next when the last was handled, a few milliseconds later),
+// stamped with the time it was posted, as a click would arrive from the display.
+class EventDelayProbe : public QObject {
+  public:
+    struct Report {
+        double longestInEngines = 0;  // handled while an engine ran (events run per line)
+        double longest = 0;           // the whole run: keys, index and the steps between too
+        long events = 0;
+    };
+    explicit EventDelayProbe(const frmyubinbox& window) : window_(window) {
+        poster_ = std::thread([this] {
+            while (!stop_) {
+                if (!inFlight_.exchange(true)) {
+                    QCoreApplication::postEvent(this, new Stamped(Clock::now()));
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(3));
+            }
+        });
+    }
+    ~EventDelayProbe() override { stop(); }
+    Report stop() {
+        stop_ = true;
+        if (poster_.joinable()) poster_.join();
+        return report_;
+    }
+
+  protected:
+    bool event(QEvent* e) override {
+        if (e->type() != Stamped::kType) return QObject::event(e);
+        const double ms = std::chrono::duration<double, std::milli>(
+                              Clock::now() - static_cast<Stamped*>(e)->posted)
+                              .count();
+        report_.longest = std::max(report_.longest, ms);
+        if (window_.session().state().progress.intInportMode != 0) {
+            report_.longestInEngines = std::max(report_.longestInEngines, ms);
+        }
+        ++report_.events;
+        inFlight_ = false;
+        return true;
+    }
+
+  private:
+    using Clock = std::chrono::steady_clock;
+    struct Stamped : QEvent {
+        static constexpr QEvent::Type kType = static_cast<QEvent::Type>(QEvent::User + 17);
+        explicit Stamped(Clock::time_point at) : QEvent(kType), posted(at) {}
+        Clock::time_point posted;
+    };
+    const frmyubinbox& window_;
+    std::thread poster_;
+    std::atomic<bool> stop_ = false;
+    std::atomic<bool> inFlight_ = false;
+    Report report_;
 };
 
 bool Parse(int argc, char** argv, DriverOptions& options) {
@@ -50,6 +113,8 @@ bool Parse(int argc, char** argv, DriverOptions& options) {
             options.pauseSeconds = std::stod(value);
         } else if (name == "--screenshots") {
             options.screenshots = value;
+        } else if (name == "--event-delays") {
+            options.eventDelays = value == "1";
         } else {
             return false;
         }
@@ -77,7 +142,7 @@ int RunImportWindow(int argc, char** argv) {
         if (!Parse(argc, argv, options)) throw std::invalid_argument("arguments");
     } catch (const std::exception&) {
         std::cerr << "usage: yubinbox import-window --db FILE [--ken-all FILE] [--jigyosyo FILE]"
-                     " [--pause SECONDS] [--screenshots FOLDER]"
+                     " [--pause SECONDS] [--screenshots FOLDER] [--event-delays 1]"
                   << std::endl;
         return 2;
     }
@@ -135,7 +200,20 @@ int RunImportWindow(int argc, char** argv) {
                     });
                     running->start(50);
                 }
+                // Without files the window is only opened and closed (its fixed cost).
+                if (options.files[0].empty() && options.files[1].empty()) {
+                    window->cmdBTN(1).click();
+                    return;
+                }
+                std::optional<EventDelayProbe> probe;
+                if (options.eventDelays) probe.emplace(*window);
                 window->cmdBTN(0).click();
+                if (probe) {
+                    const EventDelayProbe::Report report = probe->stop();
+                    std::cerr << "event delays: " << report.events << " events, longest "
+                              << report.longestInEngines << " ms while an engine ran, "
+                              << report.longest << " ms in the whole run" << std::endl;
+                }
                 QApplication::processEvents();
                 Shoot(*window, options.screenshots, "import-4-after-run");
                 if (window->lastRun().result != import::RunResult::Finished) {

@@ -90,7 +90,9 @@ std::unique_ptr<QMessageBox> BuildMessageBox(const QString& text, int style, con
                                              QWidget* parent) {
     const bool secondIsDefault = CheckStyle(style);
     auto box = std::make_unique<QMessageBox>(parent);
-    box->setWindowTitle(title);
+    // The window system puts the program's name on a window with no title at all; a single
+    // space is the nearest to an empty title that it shows as such.
+    box->setWindowTitle(title.isEmpty() ? QStringLiteral(" ") : title);
     box->setText(text);
     box->setTextFormat(Qt::PlainText);
     box->setIcon(IconOf(style));

@@ -33,7 +33,7 @@ enum class Answer { Ok, Yes, No };
 
 // Shows a message box with the program's default title (ProgramName()) and waits for it.
 Answer MsgBox(const QString& text, int style = MsgStyle::OkOnly);
-// Shows a message box with the title given; the empty text gives a box without a title.
+// Shows a message box with the title given; the empty text gives a box with a blank title.
 Answer MsgBox(const QString& text, int style, const QString& title);
 
 // Closes every message box that waits for an answer, as its close box would (the session

@@ -39,6 +39,9 @@ StatusBar1::StatusBar1(const QString& textKey, QWidget* parent)
     if (textKey == kClockKey) throw std::invalid_argument("the text panel cannot be keyed clock");
     setObjectName(QStringLiteral("StatusBar1"));
     setSizeGripEnabled(false);
+    // The bar lies over the windows' background pictures; it paints its own ground so that
+    // no picture shows through it.
+    setAutoFillBackground(true);
     addWidget(text_, 1);
     clock_->setAlignment(Qt::AlignCenter);
     clock_->setFixedWidth(kClockPanelWidthPx);

@@ -3,10 +3,13 @@
 #include <algorithm>
 #include <utility>
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFont>
+#include <QKeyEvent>
 #include <QPointer>
+#include <QPushButton>
 
 #include "windows/ErrorGuard.h"
 #include "windows/Fonts.h"
@@ -50,6 +53,28 @@ void QueueEndCheck() {
         Qt::QueuedConnection);
 }
 
+// Gives a window back the mark of the focused control whenever the toolkit has taken it away:
+// when the window is shown, activated or a control in it gains the focus by mouse or by code.
+class FocusCueKeeper : public QObject {
+  public:
+    explicit FocusCueKeeper(QWidget* window) : QObject(window), window_(window) {
+        connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+            if (now != nullptr && now->window() == window_) keep();
+        });
+    }
+
+  protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        const QEvent::Type type = event->type();
+        if (type == QEvent::Show || type == QEvent::WindowActivate) keep();
+        return false;
+    }
+
+  private:
+    void keep() { window_->setAttribute(Qt::WA_KeyboardFocusChange); }
+    QWidget* window_;
+};
+
 }  // namespace
 
 WindowBase::WindowBase(const QString& name, const QString& statusTextKey, QWidget* parent)
@@ -58,6 +83,11 @@ WindowBase::WindowBase(const QString& name, const QString& statusTextKey, QWidge
     setAttribute(Qt::WA_DeleteOnClose);
     setFixedSize(Px(kClientWidthTwips), Px(kClientHeightTwips));
     setFont(GothicFont(9));
+    // The focused control is marked from the moment the window opens, as on a desktop that
+    // always shows keyboard cues, not only once the user has pressed Tab. The toolkit takes
+    // the mark away when the window is shown: it is given back at once, and whenever the focus
+    // moves.
+    installEventFilter(new FocusCueKeeper(this));
     statusBar_ = new StatusBar1(statusTextKey, this);
     placeStatusBar();
     Register().push_back(this);
@@ -99,6 +129,19 @@ void WindowBase::closeEvent(QCloseEvent* event) {
 void WindowBase::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     placeStatusBar();
+}
+
+void WindowBase::keyPressEvent(QKeyEvent* event) {
+    const bool enter = (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+                       (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    auto* button = qobject_cast<QPushButton*>(focusWidget());
+    if (!enter || button == nullptr || !button->isEnabled() || !button->isVisible()) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+    // A key held down presses the button once.
+    if (!event->isAutoRepeat()) button->click();
 }
 
 void WindowBase::placeStatusBar() {

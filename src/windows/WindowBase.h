@@ -15,6 +15,7 @@
 #include "windows/StatusBar.h"
 
 class QCloseEvent;
+class QKeyEvent;
 class QResizeEvent;
 
 namespace yubin::app {
@@ -69,6 +70,9 @@ class WindowBase : public QWidget {
 
     void closeEvent(QCloseEvent* event) final;
     void resizeEvent(QResizeEvent* event) override;
+    // Enter or Return presses the push button that has the focus, as Space does: a button
+    // outside a dialog box leaves these keys to its window.
+    void keyPressEvent(QKeyEvent* event) override;
 
   private:
     void placeStatusBar();

@@ -28,6 +28,13 @@ class frmyubinbox : public WindowBase, public yubin::import::SessionView {
     static inline const QString kTitle = QStringLiteral("郵便番号データ取込");
     // The progress display is brought up to date once per frame of this length.
     static constexpr int kFrameMilliseconds = 40;
+    // During a run, pending events run after a line when this long has passed since they last
+    // ran (a click waits at most about this long), and at once when the display must be
+    // current (a status text, a control shown or hidden, a result).
+    static constexpr int kEventMilliseconds = 4;
+    // The interval in use (kEventMilliseconds); a test that acts at a given line sets 0, so
+    // that events run after every line. Returns the interval it replaces.
+    static int SetEventInterval(int milliseconds);
 
     // Loads the window (strMdbFile must name the database); errors of loading pass to the
     // caller.
@@ -132,6 +139,9 @@ class frmyubinbox : public WindowBase, public yubin::import::SessionView {
     std::array<std::uint64_t, 2> progressValue_{};
     bool progressPending_ = false;
     QElapsedTimer frameClock_;
+    QElapsedTimer eventClock_;
+    static inline int eventInterval_ = kEventMilliseconds;
+    bool eventsDue_ = true;
     // The exit has run: the program ends (a test's end hook returns, and the engine must
     // still never continue).
     bool ended_ = false;

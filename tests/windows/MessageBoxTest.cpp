@@ -6,6 +6,7 @@
 
 #include <QMessageBox>
 #include <QPushButton>
+#include <QWindow>
 
 #include "windows/MessageBox.h"
 #include "windows/WindowCommon.h"
@@ -35,6 +36,16 @@ TEST_P(MessageBoxStyleTest, StyleChoosesButtonsIconAndDefault) {
     EXPECT_EQ(box->text(), QStringLiteral("本文\n二行目"));
     EXPECT_EQ(box->windowTitle(), QStringLiteral("題"));
     EXPECT_FALSE(box->isVisible());
+}
+
+TEST(MessageBoxTitleTest, AnEmptyTitleShowsBlankNotTheProgramsName) {
+    std::unique_ptr<QMessageBox> box = BuildMessageBox(QStringLiteral("本文"), 16, QString());
+    box->winId();
+    ASSERT_NE(box->windowHandle(), nullptr);
+    // A window whose title is empty is given the program's name by the window system.
+    const QString shown = box->windowHandle()->title();
+    EXPECT_FALSE(shown.isEmpty());
+    EXPECT_TRUE(shown.trimmed().isEmpty());
 }
 
 constexpr auto kYesNo = QMessageBox::Yes | QMessageBox::No;

@@ -3,6 +3,9 @@
 
 #include <stdexcept>
 
+#include <QImage>
+#include <QLabel>
+#include <QPixmap>
 #include <QTimer>
 #include <QWidget>
 
@@ -31,6 +34,23 @@ TEST_F(StatusBarTest, KeyedTextPanelAndClockPanel) {
     EXPECT_FALSE(bar.hasPanel(QStringLiteral("moji")));
     EXPECT_THROW(bar.panel(QStringLiteral("moji")), std::out_of_range);
     EXPECT_THROW(StatusBar1(QStringLiteral("clock"), &window_), std::invalid_argument);
+}
+
+TEST_F(StatusBarTest, TheBarIsOpaqueOverAPictureBeneathIt) {
+    window_.resize(400, 300);
+    QLabel picture(&window_);
+    QPixmap red(400, 300);
+    red.fill(Qt::red);
+    picture.setPixmap(red);
+    picture.setGeometry(0, 0, 400, 300);
+    StatusBar1 bar(QStringLiteral("moji"), &window_);
+    bar.setGeometry(0, 300 - bar.sizeHint().height(), 400, bar.sizeHint().height());
+    bar.raise();
+    const QImage shot = window_.grab().toImage();
+    const QRect inside = bar.geometry().adjusted(6, 6, -6, -6);
+    for (const QPoint& point : {inside.topLeft(), inside.center(), inside.bottomRight()}) {
+        EXPECT_NE(shot.pixelColor(point), QColor(Qt::red)) << point.x() << "," << point.y();
+    }
 }
 
 TEST_F(StatusBarTest, ClockFollowsTheTimeOfDay) {

@@ -8,6 +8,9 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QPointer>
+#include <QPushButton>
+#include <QStyleOption>
+#include <QTest>
 
 #include "windows/ErrorGuard.h"
 #include "windows/MessageBox.h"
@@ -125,6 +128,40 @@ TEST_F(WindowBaseTest, ErrorWhileUnloadingIsReportedAndEndsTheProgram) {
     ASSERT_EQ(boxes.asked().size(), 1u);
     EXPECT_EQ(boxes.asked()[0].style, 16);
     EXPECT_EQ(end.calls(), 1);
+}
+
+TEST_F(WindowBaseTest, EnterPressesTheFocusedButtonAndTheFocusIsMarkedFromTheStart) {
+    auto* window = new TestWindow();
+    auto* first = new QPushButton(QStringLiteral("一"), window);
+    auto* second = new QPushButton(QStringLiteral("二"), window);
+    int firstClicks = 0, secondClicks = 0;
+    QObject::connect(first, &QPushButton::clicked, [&] { ++firstClicks; });
+    QObject::connect(second, &QPushButton::clicked, [&] { ++secondClicks; });
+    window->show();
+    second->setFocus(Qt::OtherFocusReason);
+
+    // The mark is drawn for the focused control before any Tab has been pressed.
+    QStyleOptionButton option;
+    option.initFrom(second);
+    EXPECT_TRUE(option.state & QStyle::State_KeyboardFocusChange);
+
+    QTest::keyClick(second, Qt::Key_Return);
+    EXPECT_EQ(secondClicks, 1);
+    QTest::keyClick(second, Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_EQ(secondClicks, 2);
+    QTest::keyClick(second, Qt::Key_Space);  // as before
+    EXPECT_EQ(secondClicks, 3);
+    QTest::keyClick(second, Qt::Key_Return, Qt::ControlModifier);  // not a plain Enter
+    EXPECT_EQ(secondClicks, 3);
+    EXPECT_EQ(firstClicks, 0);
+
+    // A focus moved by the mouse keeps the mark too.
+    first->setFocus(Qt::MouseFocusReason);
+    option.initFrom(first);
+    EXPECT_TRUE(option.state & QStyle::State_KeyboardFocusChange);
+    QTest::keyClick(first, Qt::Key_Return);
+    EXPECT_EQ(firstClicks, 1);
+    EXPECT_EQ(secondClicks, 3);
 }
 
 }  // namespace

@@ -73,6 +73,8 @@ class frmyubinboxTest : public ::testing::Test {
     void SetUp() override {
         OverrideProgramName(QStringLiteral("yubinbox"));
         OverrideProgramFolder(QString::fromStdString(dir.path().string()));
+        // The tests act at a given line: events run after every line.
+        savedEventInterval = frmyubinbox::SetEventInterval(0);
         test::writeBytes(marker(), "");
         setenv("HOME", dir.path().c_str(), 1);
         unsetenv("XDG_CONFIG_HOME");
@@ -88,6 +90,7 @@ class frmyubinboxTest : public ::testing::Test {
         SetBeepHook([this] { ++beeps; });
     }
     void TearDown() override {
+        frmyubinbox::SetEventInterval(savedEventInterval);
         for (QTimer* timer : timers) delete timer;
         WindowBase::DeleteLoadedWindows();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -150,6 +153,7 @@ class frmyubinboxTest : public ::testing::Test {
     ScopedClockSource clock{[] { return QTime(10, 30); }};
     frmFilename::ModalHook previousHook;
     double seconds = 1000.0;
+    int savedEventInterval = 0;
     int beeps = 0;
     std::string database;
     std::string chosen;
