@@ -1,6 +1,8 @@
 #include "import/Administration.h"
 
+#include <algorithm>
 #include <filesystem>
+#include <memory>
 
 #include "base/Error.h"
 #include "settings/mdFileCreate.h"
@@ -68,13 +70,14 @@ bool IsDatabaseRefusal(const YubinError& error) {
         case ErrorCode::DatabaseNotFound:
         case ErrorCode::NotOurDatabase:
         case ErrorCode::CannotOpenDatabase:
+        case ErrorCode::LockedByOtherUser:
             return true;
         default:
             return false;
     }
 }
 
-void PrepareImportFromSettings() {
+void PrepareImportFromSettings(std::optional<std::chrono::milliseconds> probeWait) {
     mdFileCreate::SetIniFilePath();
     std::error_code ec;
     if (!fs::exists(mdFileCreate::strIniFile, ec)) {
@@ -91,35 +94,70 @@ void PrepareImportFromSettings() {
     }
     if (!fs::exists(mdlYubinBox::strMdbFile)) mdlYubinBox::CreateMdb();
 
-    switch (ProbeDatabase(mdlYubinBox::strMdbFile)) {
+    switch (ProbeDatabase(mdlYubinBox::strMdbFile, probeWait)) {
         case DatabaseAccess::DoesNotOpen:
             throw YubinError(ErrorCode::CannotOpenDatabase,
                              "データベース " + mdlYubinBox::strMdbFile + " を開けません。");
         case DatabaseAccess::ReadOnly:
             throw YubinError(ErrorCode::PermissionDenied, kNoImportPermission);
+        case DatabaseAccess::Busy:
+            throw YubinError(ErrorCode::LockedByOtherUser, kDatabaseInUse);
         case DatabaseAccess::Writable:
             break;
     }
 }
 
-DatabaseAccess ProbeDatabase(const std::string& databasePath) {
-    if (!mdlYubinBox::OpenMdb(databasePath)) {
+namespace {
+
+// A shorter wait for another program for the object's life.
+class ShorterLockWait {
+  public:
+    explicit ShorterLockWait(std::optional<std::chrono::milliseconds> wait)
+        : previous_(db::lockWait()) {
+        if (wait) db::setLockWait(std::min(*wait, previous_));
+    }
+    ~ShorterLockWait() { db::setLockWait(previous_); }
+    ShorterLockWait(const ShorterLockWait&) = delete;
+    ShorterLockWait& operator=(const ShorterLockWait&) = delete;
+
+  private:
+    std::chrono::milliseconds previous_;
+};
+
+bool HeldByOtherProgram(const YubinError& error) {
+    return error.code() == ErrorCode::LockedByOtherUser;
+}
+
+}  // namespace
+
+DatabaseAccess ProbeDatabase(const std::string& databasePath,
+                             std::optional<std::chrono::milliseconds> wait) {
+    const ShorterLockWait shorter(wait);
+    mdlYubinBox::CloseMdb();
+    try {
+        mdlYubinBox::cnMdb = std::make_unique<db::Connection>();
+        mdlYubinBox::cnMdb->open(mdlYubinBox::ConnectionString(databasePath));
+    } catch (const YubinError& error) {
+        mdlYubinBox::cnMdb.reset();
+        return HeldByOtherProgram(error) ? DatabaseAccess::Busy : DatabaseAccess::DoesNotOpen;
+    } catch (const std::exception&) {
         mdlYubinBox::cnMdb.reset();
         return DatabaseAccess::DoesNotOpen;
     }
-    bool writable = true;
+    DatabaseAccess access = DatabaseAccess::Writable;
     try {
         mdlYubinBox::strSQL = "UPDATE DUMMY SET DKEY = '1'";
         mdlYubinBox::cnMdb->execute(mdlYubinBox::strSQL);
-    } catch (const YubinError&) {
-        writable = false;  // the verdict rests on the update alone
+    } catch (const YubinError& error) {
+        // The verdict rests on the update alone; a wait that ran out is no verdict.
+        access = HeldByOtherProgram(error) ? DatabaseAccess::Busy : DatabaseAccess::ReadOnly;
     }
     try {
         mdlYubinBox::CloseMdb();
     } catch (const YubinError&) {
         // A connection that refused the update may refuse its closing too; it is released.
     }
-    return writable ? DatabaseAccess::Writable : DatabaseAccess::ReadOnly;
+    return access;
 }
 
 }  // namespace yubin::administration

@@ -1,6 +1,8 @@
 // The administrator's tasks that both the windows and the command line perform.
 #pragma once
 
+#include <chrono>
+#include <optional>
 #include <string>
 
 #include "base/Error.h"
@@ -25,22 +27,32 @@ std::string BackupPath(const std::string& databasePath, const std::string& stamp
 // file (FileNotFound), or when the file is no database of ours (the store's NotOurDatabase,
 // CannotOpenDatabase).
 void PointSettingsAtDatabase(const std::string& databasePath);
-// Whether an error of PointSettingsAtDatabase refuses the file (missing, or no database of
-// ours) rather than the settings file: the chooser then lets the person choose again.
+// Whether an error of PointSettingsAtDatabase refuses the file (missing, no database of ours,
+// or held by another program) rather than the settings file: the chooser then lets the person
+// choose again.
 bool IsDatabaseRefusal(const YubinError& error);
 
 // The main menu's rules for the import task, from the settings file (strIniFile is set here):
 // only the author may import, and only while the database can be written. A database file
 // that does not exist yet is created. Sets strMdbFile. Raises YubinError when import is not
-// allowed (PermissionDenied, with the menu's message) or the database cannot be opened.
-void PrepareImportFromSettings();
+// allowed (PermissionDenied, with the menu's message), while another program holds the
+// database (LockedByOtherUser, kDatabaseInUse) or when the database cannot be opened. The
+// probe waits `probeWait` for another program (nullopt: the store's lock wait).
+void PrepareImportFromSettings(std::optional<std::chrono::milliseconds> probeWait = std::nullopt);
 
 // Whether the database at the path opens and takes a write (the probe updates table DUMMY).
-enum class DatabaseAccess { DoesNotOpen, ReadOnly, Writable };
-DatabaseAccess ProbeDatabase(const std::string& databasePath);
+// Busy: another program held the database for longer than the probe waited (`wait`, or the
+// store's lock wait when nullopt), so whether it can be written is not known yet.
+enum class DatabaseAccess { DoesNotOpen, ReadOnly, Writable, Busy };
+DatabaseAccess ProbeDatabase(const std::string& databasePath,
+                             std::optional<std::chrono::milliseconds> wait = std::nullopt);
 
 // The menu's refusal text.
 inline constexpr const char* kNoImportPermission =
     "あなたには、データ取り込みを実行する権限がありません。";
+// What the menu says when the probe found the database held by another program.
+inline constexpr const char* kDatabaseInUse =
+    "他のプログラムがデータベースを使用中です。そのプログラムが終わってから、郵便番号データを"
+    "取り込んでください。";
 
 }  // namespace yubin::administration

@@ -116,7 +116,8 @@ class Connection {
     Connection& operator=(const Connection&) = delete;
 
     // DatabaseNotFound for a missing file, NotOurDatabase for a file that is no database of
-    // ours, CannotOpenDatabase when it cannot be opened. After a failed open every use of the
+    // ours, CannotOpenDatabase when it cannot be opened, LockedByOtherUser when another program
+    // held it for longer than the lock wait. After a failed open every use of the
     // connection raises the cause of that failure. Lookup indexes that a process which died
     // while importing left in the file are removed.
     void open(std::string_view connectionString);

@@ -164,6 +164,8 @@ DatabasePtr openDatabase(const std::string& path) {
     try {
         ours = hasBookkeeping(db.get());
     } catch (const YubinError& error) {
+        // Held by another program for longer than the lock wait: the file is fine, only busy.
+        if (error.code() == ErrorCode::LockedByOtherUser) throw;
         if (error.code() != ErrorCode::NotOurDatabase) {
             throw YubinError(
                 ErrorCode::CannotOpenDatabase,

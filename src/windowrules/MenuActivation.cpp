@@ -29,15 +29,26 @@ MenuActivation DecideMenuActivation(const MenuFacts& facts) {
         result.messages.emplace_back(administration::kNoImportPermission);
     }
 
-    if (facts.databaseOpens) {
-        if (!facts.writeProbeSucceeds) {
+    using administration::DatabaseAccess;
+    switch (facts.database) {
+        case DatabaseAccess::ReadOnly:
             result.import = ButtonChange::Disable;
             result.messages.emplace_back(administration::kNoImportPermission);
-        } else if (isAuthor) {
+            return result;
+        case DatabaseAccess::Busy:
+            // Held by another program: nobody is refused for it. The author is offered the
+            // import, which probes again when picked.
+            if (isAuthor) {
+                result.import = ButtonChange::Enable;
+                result.notice = administration::kDatabaseInUse;
+            }
+            return result;
+        case DatabaseAccess::Writable:
             // Offered again also when an earlier activation of this menu had disabled it.
-            result.import = ButtonChange::Enable;
-        }
-        return result;
+            if (isAuthor) result.import = ButtonChange::Enable;
+            return result;
+        case DatabaseAccess::DoesNotOpen:
+            break;
     }
     // The settings point at no usable database: back to making one or pointing elsewhere.
     result.newDatabase = ButtonChange::Enable;
@@ -55,10 +66,7 @@ MenuFacts GatherMenuFacts() {
     if (!facts.settingsFileExists) return facts;
     facts.author = mdFileCreate::ReadKey("author");
     facts.currentUser = mdFileCreate::GetLoginUserName();
-    const administration::DatabaseAccess access =
-        administration::ProbeDatabase(mdFileCreate::ReadKey("path"));
-    facts.databaseOpens = access != administration::DatabaseAccess::DoesNotOpen;
-    facts.writeProbeSucceeds = access == administration::DatabaseAccess::Writable;
+    facts.database = administration::ProbeDatabase(mdFileCreate::ReadKey("path"), kProbeWait);
     return facts;
 }
 

@@ -3,9 +3,12 @@
 // applies the decision to its buttons.
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "import/Administration.h"
 
 namespace yubin::menu {
 
@@ -17,9 +20,14 @@ struct MenuFacts {
     bool settingsFileExists = false;
     std::string author;       // key `author` as read ("" when missing)
     std::string currentUser;  // the login name
-    bool databaseOpens = false;
-    bool writeProbeSucceeds = false;  // only looked at when the database opens
+    // The database of `path` and the write probe on it.
+    administration::DatabaseAccess database = administration::DatabaseAccess::DoesNotOpen;
 };
+
+// How long the menu's write probe waits for another program: the menu must appear at once,
+// and a database held longer is reported as in use (the probe runs again when the import is
+// picked and each time the menu is shown).
+inline constexpr std::chrono::milliseconds kProbeWait{250};
 
 enum class ButtonChange { Unchanged, Enable, Disable };
 
@@ -31,6 +39,9 @@ struct MenuActivation {
     // Each text goes into the status panel and is shown in a message box, in this order
     // (the refusal administration::kNoImportPermission).
     std::vector<std::string> messages;
+    // Said in the status panel only, when there is no message: the database is in use by
+    // another program (administration::kDatabaseInUse), the import is offered all the same.
+    std::string notice;
 };
 
 // The decision from the facts. The focus is given before buttons are disabled, so a focused
@@ -40,7 +51,8 @@ struct MenuActivation {
 MenuActivation DecideMenuActivation(const MenuFacts& facts);
 
 // The facts of this user and machine: sets strIniFile, reads the settings file, and opens the
-// database of `path` for the write probe only when the settings file exists.
+// database of `path` for the write probe (waiting kProbeWait at most) only when the settings
+// file exists.
 MenuFacts GatherMenuFacts();
 
 }  // namespace yubin::menu

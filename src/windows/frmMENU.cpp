@@ -186,7 +186,13 @@ void frmMENU::ApplyActivation(const menu::MenuActivation& activation) {
     } else {
         label2_->hide();
     }
-    if (activation.messages.empty()) return;
+    // The panel says what this activation found; a notice of an earlier one does not stay.
+    if (activation.messages.empty()) {
+        statusBar1()
+            .panel(QStringLiteral("moji"))
+            .setText(QString::fromStdString(activation.notice));
+        return;
+    }
     // The panel at once; the boxes once the menu is on the screen, so that they stand over it.
     QStringList texts;
     for (const std::string& message : activation.messages) {
@@ -251,7 +257,7 @@ void frmMENU::Command1_Click(int index) {
             break;
         }
         case Import: {
-            administration::PrepareImportFromSettings();
+            if (!PrepareImport()) return;
             unload();
             auto* importWindow = new frmyubinbox();
             importWindow->show();
@@ -263,6 +269,26 @@ void frmMENU::Command1_Click(int index) {
         default:
             break;
     }
+}
+
+bool frmMENU::PrepareImport() {
+    try {
+        administration::PrepareImportFromSettings(menu::kProbeWait);
+        return true;
+    } catch (const YubinError& error) {
+        // The database was found writable or in use when the menu was shown. Found read-only
+        // now: the menu decides anew and says so. Still in use: the menu stays and offers the
+        // import again. Any other error ends the program as in every handler.
+        if (error.code() == ErrorCode::PermissionDenied) {
+            Activate();
+            return false;
+        }
+        if (error.code() != ErrorCode::LockedByOtherUser) throw;
+    }
+    const QString text = QString::fromUtf8(administration::kDatabaseInUse);
+    statusBar1().panel(QStringLiteral("moji")).setText(text);
+    MsgBox(text, MsgStyle::OkOnly);
+    return false;
 }
 
 void frmMENU::Command2_Click() { ShowHelp(); }

@@ -61,6 +61,9 @@ class frmMENU : public WindowBase {
   private:
     void Command1_Click(int index);
     void Command2_Click();
+    // The import task's rules (its own write probe); false, said in the panel and a box, while
+    // another program holds the database.
+    bool PrepareImport();
     // Label2 beside the task button, with its description and tool tip.
     void DescribeTask(int index);
 

@@ -10,9 +10,8 @@
 #include <string>
 #include <vector>
 
-#include <sqlite3.h>
-
 #include "cli/CliFixtures.h"
+#include "support/OtherProgram.h"
 #include "support/TestSupport.h"
 
 namespace yubin::test {
@@ -21,46 +20,6 @@ namespace {
 namespace fs = std::filesystem;
 
 const char* const kWaiting = "他のプログラムがデータベースを使用しています。待機中です…";
-
-// Another program on the database: a child process with SQLite's own connection that runs
-// `sql` (a read transaction left open, or BEGIN EXCLUSIVE) and holds it until ended.
-class OtherProgram {
-  public:
-    OtherProgram(const std::string& path, const std::string& sql) {
-        int fds[2];
-        if (pipe(fds) != 0) throw std::runtime_error("pipe");
-        pid_ = fork();
-        if (pid_ == 0) {
-            close(fds[0]);
-            sqlite3* db = nullptr;
-            if (sqlite3_open(path.c_str(), &db) != SQLITE_OK ||
-                sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
-                _exit(3);
-            }
-            const char ready = 'r';
-            (void)!write(fds[1], &ready, 1);
-            for (;;) pause();
-        }
-        close(fds[1]);
-        char c = 0;
-        ready_ = read(fds[0], &c, 1) == 1;
-        close(fds[0]);
-    }
-    ~OtherProgram() { end(); }
-    OtherProgram(const OtherProgram&) = delete;
-    OtherProgram& operator=(const OtherProgram&) = delete;
-    bool ready() const { return ready_; }
-    void end() {
-        if (pid_ <= 0) return;
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-        pid_ = -1;
-    }
-
-  private:
-    pid_t pid_ = -1;
-    bool ready_ = false;
-};
 
 class DatabaseSafetyCliTest : public CliFixture {
   protected:

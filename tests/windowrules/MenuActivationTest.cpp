@@ -16,8 +16,13 @@ namespace {
 using Change = ButtonChange;
 const std::string kRefusal = administration::kNoImportPermission;
 
+using administration::DatabaseAccess;
+
 MenuFacts Facts(bool settings, const std::string& author, bool opens, bool probe) {
-    return MenuFacts{settings, author, "taro", opens, probe};
+    const DatabaseAccess database = !opens  ? DatabaseAccess::DoesNotOpen
+                                    : probe ? DatabaseAccess::Writable
+                                            : DatabaseAccess::ReadOnly;
+    return MenuFacts{settings, author, "taro", database};
 }
 
 struct Expected {
@@ -62,6 +67,24 @@ TEST(MenuActivationTest, EveryRowOfTheStateTable) {
                      {Change::Disable, Change::Disable, Change::Disable, Import, 1});
 }
 
+TEST(MenuActivationTest, ADatabaseInUseRefusesNobodyAndOffersTheAuthorTheImport) {
+    MenuFacts author = Facts(true, "taro\t0", true, true);
+    author.database = DatabaseAccess::Busy;
+    const MenuActivation offered = DecideMenuActivation(author);
+    EXPECT_EQ(offered.newDatabase, Change::Disable);
+    EXPECT_EQ(offered.settingsFile, Change::Disable);
+    EXPECT_EQ(offered.import, Change::Enable);
+    EXPECT_EQ(offered.focus, Import);
+    EXPECT_TRUE(offered.messages.empty());
+    EXPECT_EQ(offered.notice, administration::kDatabaseInUse);
+
+    // Another user is refused for being another user only.
+    MenuFacts other = author;
+    other.author = "jiro\t0";
+    ExpectActivation(other, {Change::Disable, Change::Disable, Change::Disable, std::nullopt, 1});
+    EXPECT_TRUE(DecideMenuActivation(other).notice.empty());
+}
+
 TEST(MenuActivationTest, AnotherUserWithADatabaseThatDoesNotOpenIsRefusedOnceAndOfferedNew) {
     ExpectActivation(Facts(true, "jiro\t0", false, false),
                      {Change::Enable, Change::Enable, Change::Disable, NewDatabase, 1});
@@ -96,7 +119,7 @@ TEST_F(GatherMenuFactsTest, ReadsTheSettingsAndProbesTheDatabaseOnlyWhenThereAre
     MenuFacts facts = GatherMenuFacts();
     EXPECT_EQ(mdFileCreate::strIniFile, (home_.path() / "Documents" / "yubinbox.ini").string());
     EXPECT_FALSE(facts.settingsFileExists);
-    EXPECT_FALSE(facts.databaseOpens);
+    EXPECT_EQ(facts.database, DatabaseAccess::DoesNotOpen);
 
     // Settings pointing at a database that is not there yet.
     std::filesystem::create_directories(home_.path() / "Documents");
@@ -105,14 +128,13 @@ TEST_F(GatherMenuFactsTest, ReadsTheSettingsAndProbesTheDatabaseOnlyWhenThereAre
     EXPECT_TRUE(facts.settingsFileExists);
     EXPECT_EQ(facts.author, "someone\t0");
     EXPECT_EQ(facts.currentUser, mdFileCreate::GetLoginUserName());
-    EXPECT_FALSE(facts.databaseOpens);
+    EXPECT_EQ(facts.database, DatabaseAccess::DoesNotOpen);
     EXPECT_FALSE(std::filesystem::exists(database()));  // activation creates nothing
 
     mdlYubinBox::strMdbFile = database();
     mdlYubinBox::CreateMdb();
     facts = GatherMenuFacts();
-    EXPECT_TRUE(facts.databaseOpens);
-    EXPECT_TRUE(facts.writeProbeSucceeds);
+    EXPECT_EQ(facts.database, DatabaseAccess::Writable);
     EXPECT_EQ(mdlYubinBox::cnMdb, nullptr);  // closed and released after the probe
 }
 
