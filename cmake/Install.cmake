@@ -68,9 +68,10 @@ and a command line for scripts: import, summary, lookup and search.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
-# libpq5: the publish to PostgreSQL (also found by dpkg-shlibdeps; named so that it is never lost).
+# libpq5 (the publish to PostgreSQL) and libzip4 (the ZIP archives) are loaded only when they
+# are used, so dpkg-shlibdeps cannot find them: named here.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "qt6-qpa-plugins, fonts-ipafont-gothic, fonts-ipafont-mincho, libpq5")
+    "qt6-qpa-plugins, fonts-ipafont-gothic, fonts-ipafont-mincho, libpq5, libzip4")
 # CPack's own dependency scan would also add ldconfig calls to the maintainer scripts, since
 # the windows module is a shared object under /usr/lib; a private module needs none.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)

@@ -56,6 +56,7 @@ enum class ErrorCode : int {
     ImportAborted = 20004,     // the user aborted an import (resume marker written)
     DataFileChanged = 20005,   // a data file grew or shrank while it was imported
     BadArchive = 20006,        // a ZIP archive that is broken or holds no single data file
+    ArchiveSupportMissing = 20007,  // the ZIP library cannot be loaded
 
     // Publishing the database to a PostgreSQL server (src/publish).
     PublishConnectionString = 20101,  // a connection string libpq cannot read
@@ -66,6 +67,7 @@ enum class ErrorCode : int {
     PublishServerFault = 20106,       // any other fault the server reported, or a lost connection
     PublishUnfinishedImport = 20107,  // the file holds an interrupted or failed import
     PublishForeignSchema = 20108,     // a schema of that name that no publish made
+    PublishClientMissing = 20109,     // the PostgreSQL client library cannot be loaded
 };
 
 class YubinError : public std::runtime_error {

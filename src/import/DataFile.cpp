@@ -1,9 +1,9 @@
 #include "import/DataFile.h"
+#include "import/LibZip.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zip.h>
 
 #include <cerrno>
 #include <cstring>
@@ -133,8 +133,8 @@ bool IsEntryOfKind(std::string_view name, const ExpectedEntry& expected) {
 std::time_t EntryTime(zip_t* archive, zip_uint64_t index, const zip_stat_t& stat) {
     constexpr zip_uint16_t kExtendedTimestamp = 0x5455;
     zip_uint16_t size = 0;
-    const zip_uint8_t* data = zip_file_extra_field_get_by_id(archive, index, kExtendedTimestamp, 0,
-                                                             &size, ZIP_FL_LOCAL | ZIP_FL_CENTRAL);
+    const zip_uint8_t* data = Zip().zip_file_extra_field_get_by_id(
+        archive, index, kExtendedTimestamp, 0, &size, ZIP_FL_LOCAL | ZIP_FL_CENTRAL);
     if (data != nullptr && size >= 5 && (data[0] & 1) != 0) {
         const std::uint32_t bits =
             data[1] | data[2] << 8 | data[3] << 16 | static_cast<std::uint32_t>(data[4]) << 24;
@@ -181,7 +181,7 @@ class ZipSource : public DataFile::Source {
   public:
     ZipSource(const std::string& path, UniqueFd fd, DataKind kind) : path_(path) {
         int code = ZIP_ER_OK;
-        archive_ = zip_fdopen(fd.get(), ZIP_RDONLY | ZIP_CHECKCONS, &code);
+        archive_ = Zip().zip_fdopen(fd.get(), ZIP_RDONLY | ZIP_CHECKCONS, &code);
         if (archive_ == nullptr) FailArchive("ZIP ファイル " + path + " を読めません", code);
         fd.release();  // the archive closes it
         try {
@@ -197,10 +197,10 @@ class ZipSource : public DataFile::Source {
     std::uint64_t length() const { return length_; }
 
     std::size_t read(char* buffer, std::size_t size) override {
-        const zip_int64_t n = zip_fread(entry_, buffer, size);
+        const zip_int64_t n = Zip().zip_fread(entry_, buffer, size);
         if (n < 0) {
             FailArchive("ZIP ファイル " + path_ + " の " + entryName_ + " を読み取れません",
-                        zip_error_code_zip(zip_file_get_error(entry_)));
+                        Zip().zip_error_code_zip(Zip().zip_file_get_error(entry_)));
         }
         return static_cast<std::size_t>(n);
     }
@@ -212,9 +212,9 @@ class ZipSource : public DataFile::Source {
     void openEntry(const std::string& path, DataKind kind) {
         const ExpectedEntry expected = Expected(kind);
         std::vector<zip_uint64_t> matches;
-        const zip_int64_t count = zip_get_num_entries(archive_, 0);
+        const zip_int64_t count = Zip().zip_get_num_entries(archive_, 0);
         for (zip_int64_t i = 0; i < count; ++i) {
-            const char* name = zip_get_name(archive_, static_cast<zip_uint64_t>(i), 0);
+            const char* name = Zip().zip_get_name(archive_, static_cast<zip_uint64_t>(i), 0);
             if (name != nullptr && IsEntryOfKind(name, expected)) {
                 matches.push_back(static_cast<zip_uint64_t>(i));
             }
@@ -228,26 +228,27 @@ class ZipSource : public DataFile::Source {
                                                         "してください。"));
         }
         index_ = matches.front();
-        entryName_ = zip_get_name(archive_, index_, 0);
+        entryName_ = Zip().zip_get_name(archive_, index_, 0);
         zip_stat_t stat;
-        zip_stat_init(&stat);
-        if (zip_stat_index(archive_, index_, 0, &stat) != 0 || (stat.valid & ZIP_STAT_SIZE) == 0) {
+        Zip().zip_stat_init(&stat);
+        if (Zip().zip_stat_index(archive_, index_, 0, &stat) != 0 ||
+            (stat.valid & ZIP_STAT_SIZE) == 0) {
             FailArchive("ZIP ファイル " + path + " の " + entryName_ + " を読めません",
-                        zip_error_code_zip(zip_get_error(archive_)));
+                        Zip().zip_error_code_zip(Zip().zip_get_error(archive_)));
         }
         length_ = stat.size;
         time_ = EntryTime(archive_, index_, stat);
-        entry_ = zip_fopen_index(archive_, index_, 0);
+        entry_ = Zip().zip_fopen_index(archive_, index_, 0);
         if (entry_ == nullptr) {
             FailArchive("ZIP ファイル " + path + " の " + entryName_ + " を開けません",
-                        zip_error_code_zip(zip_get_error(archive_)));
+                        Zip().zip_error_code_zip(Zip().zip_get_error(archive_)));
         }
     }
 
     void close() {
-        if (entry_ != nullptr) zip_fclose(entry_);
+        if (entry_ != nullptr) Zip().zip_fclose(entry_);
         entry_ = nullptr;
-        if (archive_ != nullptr) zip_discard(archive_);
+        if (archive_ != nullptr) Zip().zip_discard(archive_);
         archive_ = nullptr;
     }
 

@@ -19,7 +19,9 @@ constexpr std::array<DataKind, 2> kKinds = {DataKind::National, DataKind::Office
 
 }  // namespace
 
-ImportSession::ImportSession(SessionView& view) : view_(view) { environment_.view = &view_; }
+ImportSession::ImportSession(SessionView& view) : view_(view), recorded_(view, state_.display) {
+    environment_.view = &recorded_;
+}
 
 void ImportSession::load() {
     state_ = ImportWindowState();
@@ -201,17 +203,15 @@ RunOutcome ImportSession::run() {
     return outcome;
 }
 
-// A run ended by an error leaves the window usable: no engine counts as running, the engine
-// that failed may run again (with another file), and the resume threshold is read again, so
-// that the rows the failed run wrote are continued and never appended twice.
+// A run ended by an error leaves the window usable and showing what it is: no engine counts as
+// running or shows progress, every file not imported in this window may be chosen again, and
+// the resume threshold is read again, so that the rows the failed run wrote are continued and
+// never appended twice.
 void ImportSession::recoverFromFailure() {
     const int failed = state_.progress.intInportMode - 1;
     state_.progress.intInportMode = 0;
-    if (failed == 0 || failed == 1) {
-        state_.progress.finished[Index(failed)] = false;
-        view_.setCountCaption(failed, "");
-        setBrowseEnabled(failed, true);
-    }
+    if (failed == 0 || failed == 1) state_.progress.finished[Index(failed)] = false;
+    recorded_.showFailedRunEnded(failed);
     try {
         // The summary too: data the failed run began to replace is shown incomplete, undated.
         keepSakuseibi(mdInport::ShowSakuseibi(view_));
@@ -220,8 +220,6 @@ void ImportSession::recoverFromFailure() {
         // The threshold stays; the next run reports what is wrong with the database.
     }
     mdlYubinBox::CloseMdb();
-    // Also when it failed before an engine started (a wait for another program that ran out):
-    // every file not imported in this window may be chosen again.
     reopenChoices();
 }
 
@@ -321,7 +319,7 @@ ExitOutcome ImportSession::exit(ExitReason reason) {
         mdInport::ClearResumePoint();
     }
     mdlYubinBox::CloseMdb();
-    view_.setStatusMessage(state_.exitToolTip);
+    recorded_.setStatusMessage(state_.exitToolTip);
     view_.showPending();
     if (state_.blnCompact) {
         mdlYubinBox::CompactMdb(mdlYubinBox::strMdbFile);

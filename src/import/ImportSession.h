@@ -14,6 +14,7 @@
 #include "base/Error.h"
 #include "import/ChosenFile.h"
 #include "import/ImportView.h"
+#include "import/ProgressDisplay.h"
 #include "import/mdInport.h"
 
 namespace yubin::import {
@@ -119,6 +120,8 @@ struct ImportWindowState {
     std::array<bool, 2> browseEnabled{true, true};
     // The tool tip of 終了, which the exit shows in the status panel.
     std::string exitToolTip;
+    // The status text, the bars and count labels as the engines and the session last set them.
+    ProgressDisplay display;
 };
 
 class ImportSession {
@@ -209,6 +212,8 @@ class ImportSession {
     SessionView& view_;
     mdInport::Environment environment_;
     ImportWindowState state_;
+    // The engines' view: what they show is kept in state_.display.
+    RecordedView recorded_;
     bool running_ = false;
     bool exiting_ = false;
     bool inWait_ = false;  // inside keepWaiting: nothing may use the database

@@ -1,4 +1,5 @@
 #include "publish/PgConnection.h"
+#include "publish/LibPq.h"
 
 #include <cstdlib>
 #include <optional>
@@ -18,16 +19,16 @@ std::string Trimmed(const char* text) {
 }
 
 struct ConninfoOptionsDeleter {
-    void operator()(PQconninfoOption* options) const { PQconninfoFree(options); }
+    void operator()(PQconninfoOption* options) const { Pq().PQconninfoFree(options); }
 };
 
 void CheckConninfo(const std::string& conninfo) {
     char* error = nullptr;
     std::unique_ptr<PQconninfoOption, ConninfoOptionsDeleter> options(
-        PQconninfoParse(conninfo.c_str(), &error));
+        Pq().PQconninfoParse(conninfo.c_str(), &error));
     if (options) return;
     const std::string reason = Trimmed(error);
-    PQfreemem(error);
+    Pq().PQfreemem(error);
     throw YubinError(ErrorCode::PublishConnectionString,
                      "PostgreSQL の接続文字列を読めません: " + reason);
 }
@@ -74,12 +75,12 @@ PgConnection::PgConnection(const std::string& conninfo) {
     values.push_back(conninfo.c_str());
     keys.push_back(nullptr);
     values.push_back(nullptr);
-    conn_.reset(PQconnectdbParams(keys.data(), values.data(), 1));
+    conn_.reset(Pq().PQconnectdbParams(keys.data(), values.data(), 1));
     if (!conn_) throw YubinError(ErrorCode::PublishServerFault, "libpq のメモリが足りません。");
-    if (PQstatus(conn_.get()) != CONNECTION_OK) {
-        const std::string message = Trimmed(PQerrorMessage(conn_.get()));
+    if (Pq().PQstatus(conn_.get()) != CONNECTION_OK) {
+        const std::string message = Trimmed(Pq().PQerrorMessage(conn_.get()));
         // Whether any server answered is libpq's own verdict, independent of the message.
-        const PGPing ping = PQping(conninfo.c_str());
+        const PGPing ping = Pq().PQping(conninfo.c_str());
         if (ping == PQPING_NO_RESPONSE) {
             throw YubinError(ErrorCode::PublishUnreachable,
                              "PostgreSQL サーバーに接続できません（サーバーが応答しません）。"
@@ -91,26 +92,28 @@ PgConnection::PgConnection(const std::string& conninfo) {
                          "データベース名、pg_hba.conf を確かめてください）。 PostgreSQL: " +
                              message);
     }
-    if (PQsetClientEncoding(conn_.get(), "UTF8") != 0) {
+    if (Pq().PQsetClientEncoding(conn_.get(), "UTF8") != 0) {
         throw YubinError(ErrorCode::PublishServerFault,
                          "クライアントの文字コードを UTF-8 にできません。 PostgreSQL: " +
-                             Trimmed(PQerrorMessage(conn_.get())));
+                             Trimmed(Pq().PQerrorMessage(conn_.get())));
     }
 }
 
 PgConnection::~PgConnection() = default;
 
 void PgConnection::raise(const PGresult* result, const std::string& what) const {
-    const char* state = result != nullptr ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+    const char* state =
+        result != nullptr ? Pq().PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
     if (state == nullptr) {
         // No answer of the server: the connection broke (server gone, network down).
         throw YubinError(ErrorCode::PublishServerFault,
                          what + "サーバーとの接続が切れました。 PostgreSQL: " +
-                             Trimmed(PQerrorMessage(conn_.get())));
+                             Trimmed(Pq().PQerrorMessage(conn_.get())));
     }
-    std::string message = Trimmed(PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY));
+    std::string message = Trimmed(Pq().PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY));
     for (const int field : {PG_DIAG_MESSAGE_DETAIL, PG_DIAG_MESSAGE_HINT}) {
-        if (const char* extra = PQresultErrorField(result, field)) message += " " + Trimmed(extra);
+        if (const char* extra = Pq().PQresultErrorField(result, field))
+            message += " " + Trimmed(extra);
     }
     throw serverError(state, what, message);
 }
@@ -118,7 +121,7 @@ void PgConnection::raise(const PGresult* result, const std::string& what) const 
 PgResult PgConnection::checked(PGresult* raw, ExecStatusType expected,
                                const std::string& what) const {
     PgResult result(raw);
-    if (!result || PQresultStatus(result.get()) != expected) raise(result.get(), what);
+    if (!result || Pq().PQresultStatus(result.get()) != expected) raise(result.get(), what);
     return result;
 }
 
@@ -128,16 +131,16 @@ void PgConnection::execute(const std::string& sql, const std::string& what) {
 }
 
 void PgConnection::send(const std::string& sql, const std::string& what) {
-    if (PQsendQuery(conn_.get(), sql.c_str()) != 1) raise(nullptr, what);
+    if (Pq().PQsendQuery(conn_.get(), sql.c_str()) != 1) raise(nullptr, what);
 }
 
 void PgConnection::awaitResults(const std::string& what) {
     // Several statements in one text answer with several results; each must succeed.
     std::optional<YubinError> failure;
-    while (PGresult* raw = PQgetResult(conn_.get())) {
+    while (PGresult* raw = Pq().PQgetResult(conn_.get())) {
         PgResult result(raw);
         if (failure) continue;
-        const ExecStatusType status = PQresultStatus(raw);
+        const ExecStatusType status = Pq().PQresultStatus(raw);
         if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) continue;
         try {
             raise(raw, what);
@@ -152,17 +155,17 @@ PgResult PgConnection::query(const std::string& sql, const std::vector<std::stri
                              const std::string& what) {
     std::vector<const char*> values;
     for (const std::string& p : parameters) values.push_back(p.c_str());
-    return checked(PQexecParams(conn_.get(), sql.c_str(), static_cast<int>(values.size()), nullptr,
-                                values.data(), nullptr, nullptr, 0),
+    return checked(Pq().PQexecParams(conn_.get(), sql.c_str(), static_cast<int>(values.size()),
+                                     nullptr, values.data(), nullptr, nullptr, 0),
                    PGRES_TUPLES_OK, what);
 }
 
 void PgConnection::beginCopy(const std::string& sql, const std::string& what) {
-    checked(PQexec(conn_.get(), sql.c_str()), PGRES_COPY_IN, what);
+    checked(Pq().PQexec(conn_.get(), sql.c_str()), PGRES_COPY_IN, what);
 }
 
 void PgConnection::putCopyData(std::string_view data) {
-    if (PQputCopyData(conn_.get(), data.data(), static_cast<int>(data.size())) != 1) {
+    if (Pq().PQputCopyData(conn_.get(), data.data(), static_cast<int>(data.size())) != 1) {
         // The server may have refused the data already; its verdict explains why.
         endCopy();
         raise(nullptr, "");
@@ -170,11 +173,11 @@ void PgConnection::putCopyData(std::string_view data) {
 }
 
 void PgConnection::endCopy(const std::string& what) {
-    if (PQputCopyEnd(conn_.get(), nullptr) != 1) raise(nullptr, what);
+    if (Pq().PQputCopyEnd(conn_.get(), nullptr) != 1) raise(nullptr, what);
     std::optional<YubinError> failure;
-    while (PGresult* raw = PQgetResult(conn_.get())) {
+    while (PGresult* raw = Pq().PQgetResult(conn_.get())) {
         PgResult result(raw);
-        if (failure || PQresultStatus(raw) == PGRES_COMMAND_OK) continue;
+        if (failure || Pq().PQresultStatus(raw) == PGRES_COMMAND_OK) continue;
         try {
             raise(raw, what);
         } catch (const YubinError& error) {
@@ -185,18 +188,18 @@ void PgConnection::endCopy(const std::string& what) {
 }
 
 void PgConnection::abandonCopy() noexcept {
-    if (PQputCopyEnd(conn_.get(), "abandoned") != 1) return;
-    while (PGresult* raw = PQgetResult(conn_.get())) PQclear(raw);
+    if (Pq().PQputCopyEnd(conn_.get(), "abandoned") != 1) return;
+    while (PGresult* raw = Pq().PQgetResult(conn_.get())) Pq().PQclear(raw);
 }
 
 std::string PgConnection::quoteIdentifier(std::string_view name) const {
-    char* quoted = PQescapeIdentifier(conn_.get(), name.data(), name.size());
+    char* quoted = Pq().PQescapeIdentifier(conn_.get(), name.data(), name.size());
     if (quoted == nullptr) {
         throw YubinError(ErrorCode::InvalidArgument,
                          "名前 " + std::string(name) + " を PostgreSQL の識別子にできません。");
     }
     std::string out = quoted;
-    PQfreemem(quoted);
+    Pq().PQfreemem(quoted);
     return out;
 }
 

@@ -3,7 +3,7 @@
 // missing rights, a lock not granted in time or a deadlock, or any other fault of the server.
 #pragma once
 
-#include <libpq-fe.h>
+#include "publish/LibPq.h"
 
 #include <memory>
 #include <string>
@@ -15,7 +15,7 @@
 namespace yubin::publish {
 
 struct PgResultDeleter {
-    void operator()(PGresult* result) const { PQclear(result); }
+    void operator()(PGresult* result) const { Pq().PQclear(result); }
 };
 using PgResult = std::unique_ptr<PGresult, PgResultDeleter>;
 
@@ -55,7 +55,7 @@ class PgConnection {
 
   private:
     struct ConnDeleter {
-        void operator()(PGconn* conn) const { PQfinish(conn); }
+        void operator()(PGconn* conn) const { Pq().PQfinish(conn); }
     };
     [[noreturn]] void raise(const PGresult* result, const std::string& what) const;
     PgResult checked(PGresult* result, ExecStatusType expected, const std::string& what) const;

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "base/Text.h"
+#include "publish/LibPq.h"
 #include "publish/PgConnection.h"
 #include "publish/TablePlan.h"
 
@@ -50,12 +51,13 @@ Names MakeNames(const PgConnection& pg, const std::string& schema) {
 }
 
 bool SchemaExists(PgConnection& pg, const std::string& name) {
-    return PQntuples(pg.query("SELECT 1 FROM pg_namespace WHERE nspname = $1", {name}).get()) > 0;
+    return Pq().PQntuples(pg.query("SELECT 1 FROM pg_namespace WHERE nspname = $1", {name}).get()) >
+           0;
 }
 
 void RequireUtf8(PgConnection& pg) {
     PgResult result = pg.query("SELECT current_setting('server_encoding')");
-    const std::string encoding = PQgetvalue(result.get(), 0, 0);
+    const std::string encoding = Pq().PQgetvalue(result.get(), 0, 0);
     if (encoding != "UTF8") {
         throw YubinError(ErrorCode::PublishServerFault,
                          "データベースの文字コードが " + encoding +
@@ -72,7 +74,7 @@ void TakePublishLock(PgConnection& pg, const PublishOptions& options, const Step
         PgResult got =
             pg.query("SELECT pg_try_advisory_lock(" + std::string(kLockClass) + ", hashtext($1))",
                      {options.schema});
-        if (std::string_view(PQgetvalue(got.get(), 0, 0)) == "t") return;
+        if (std::string_view(Pq().PQgetvalue(got.get(), 0, 0)) == "t") return;
         if (Clock::now() >= deadline) {
             throw YubinError(ErrorCode::PublishBusy,
                              "スキーマ " + options.schema + " には別の公開が実行中です。");
@@ -95,14 +97,14 @@ bool RequireOurSchema(PgConnection& pg, const std::string& name) {
         "SELECT pg_has_role(nspowner, 'USAGE'), obj_description(oid, 'pg_namespace') IS NOT "
         "DISTINCT FROM $2 FROM pg_namespace WHERE nspname = $1",
         {name, kSchemaMark});
-    if (PQntuples(found.get()) == 0) return false;
-    if (std::string_view(PQgetvalue(found.get(), 0, 0)) != "t") {
+    if (Pq().PQntuples(found.get()) == 0) return false;
+    if (std::string_view(Pq().PQgetvalue(found.get(), 0, 0)) != "t") {
         throw YubinError(ErrorCode::PublishNoRights,
                          "スキーマ " + name +
                              " の所有者ではないため置き換えられません。所有者のロールで公開して"
                              "ください。");
     }
-    if (std::string_view(PQgetvalue(found.get(), 0, 1)) != "t") {
+    if (std::string_view(Pq().PQgetvalue(found.get(), 0, 1)) != "t") {
         throw YubinError(ErrorCode::PublishForeignSchema,
                          "スキーマ " + name +
                              " は yubinbox が公開したものではないため、置き換えも削除もしません。"
@@ -213,7 +215,8 @@ std::chrono::milliseconds SwapLockTimeout(PgConnection& pg) {
     PgResult found =
         pg.query("SELECT setting::bigint FROM pg_settings WHERE name = 'deadlock_timeout'");
     long long deadlockMs = 1000;  // the server's default
-    if (PQntuples(found.get()) == 1) deadlockMs = std::atoll(PQgetvalue(found.get(), 0, 0));
+    if (Pq().PQntuples(found.get()) == 1)
+        deadlockMs = std::atoll(Pq().PQgetvalue(found.get(), 0, 0));
     return std::chrono::milliseconds(std::clamp(deadlockMs / 2, 10LL, 2000LL));
 }
 
@@ -223,8 +226,8 @@ std::vector<std::string> TablesInLockOrder(PgConnection& pg, const std::string& 
         "SELECT tablename FROM pg_tables WHERE schemaname = $1 ORDER BY tablename COLLATE \"C\"",
         {schema});
     std::vector<std::string> names;
-    for (int row = 0; row < PQntuples(found.get()); ++row) {
-        names.push_back(PQgetvalue(found.get(), row, 0));
+    for (int row = 0; row < Pq().PQntuples(found.get()); ++row) {
+        names.push_back(Pq().PQgetvalue(found.get(), row, 0));
     }
     return names;
 }
@@ -270,7 +273,7 @@ bool TrySwap(PgConnection& pg, const Names& names, std::chrono::milliseconds loc
         pg.execute("COMMIT");
         return true;
     } catch (const YubinError& error) {
-        if (PQstatus(pg.handle()) == CONNECTION_OK) {
+        if (Pq().PQstatus(pg.handle()) == CONNECTION_OK) {
             try {
                 pg.execute("ROLLBACK");
             } catch (const YubinError&) {
@@ -296,8 +299,8 @@ std::string LockHolders(PgConnection& pg, const Names& names) {
             "WHERE l.granted AND n.nspname = $1 AND c.relkind IN ('r', 'p') "
             "AND l.pid <> pg_backend_pid()",
             {names.liveText});
-        if (PQgetisnull(found.get(), 0, 0)) return "";
-        return " 使用中: " + std::string(PQgetvalue(found.get(), 0, 0));
+        if (Pq().PQgetisnull(found.get(), 0, 0)) return "";
+        return " 使用中: " + std::string(Pq().PQgetvalue(found.get(), 0, 0));
     } catch (const YubinError&) {
         return "";  // the refusal itself is what must be reported
     }
@@ -325,9 +328,9 @@ void Swap(PgConnection& pg, const Names& names, const PublishOptions& options,
 // After a failure: the staging schema goes now if the connection still works, else at the
 // start of the next publish.
 void DropStagingQuietly(PgConnection& pg, const Names& names) {
-    if (PQstatus(pg.handle()) != CONNECTION_OK) return;
+    if (Pq().PQstatus(pg.handle()) != CONNECTION_OK) return;
     try {
-        if (PQtransactionStatus(pg.handle()) != PQTRANS_IDLE) pg.execute("ROLLBACK");
+        if (Pq().PQtransactionStatus(pg.handle()) != PQTRANS_IDLE) pg.execute("ROLLBACK");
         if (RequireOurSchema(pg, names.stagingText)) {
             pg.execute("DROP SCHEMA " + names.staging + " CASCADE");
         }

@@ -106,15 +106,14 @@ QRectF Square(const QSize& size) {
 
 }  // namespace
 
-QPixmap Background(const QSize& size) {
+QPixmap Background(const QSize& size, const QRect& mark) {
     QPixmap pixmap(size);
     QPainter painter(&pixmap);
     DrawGrid(painter, size);
     const QRectF whole(QPointF(0, 0), QSizeF(size));
     DrawOutline(painter, whole.adjusted(whole.width() * 0.05, whole.height() * 0.05,
                                         -whole.width() * 0.05, -whole.height() * 0.05));
-    const double markSide = std::min(size.width(), size.height()) * 0.18;
-    DrawPostalMark(painter, QRectF(markSide * 0.3, markSide * 0.3, markSide, markSide));
+    DrawPostalMark(painter, QRectF(mark));
     return pixmap;
 }
 

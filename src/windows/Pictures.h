@@ -3,12 +3,15 @@
 #pragma once
 
 #include <QPixmap>
+#include <QRect>
 #include <QSize>
 
 namespace yubin::app::pictures {
 
-// A map of Japan with the postal mark on a light grid (the background of the windows).
-QPixmap Background(const QSize& size);
+// A map of Japan with the postal mark on a light grid (the background of the windows); the
+// mark fills the square `mark` (in the picture's pixels), which the window keeps free of
+// controls so that the mark is seen whole.
+QPixmap Background(const QSize& size, const QRect& mark);
 
 // The postal mark alone, on a transparent ground.
 QPixmap PostalMark(const QSize& size);

@@ -8,11 +8,13 @@
 #include <QCoreApplication>
 #include <QFont>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QPointer>
 #include <QPushButton>
 
 #include "windows/ErrorGuard.h"
 #include "windows/Fonts.h"
+#include "windows/Pictures.h"
 #include "windows/WindowCommon.h"
 
 namespace yubin::app {
@@ -96,6 +98,13 @@ WindowBase::WindowBase(const QString& name, const QString& statusTextKey, QWidge
 WindowBase::~WindowBase() { leaveRegister(); }
 
 void WindowBase::setCaption(const QString& title) { setWindowTitle(WindowCaption(*this, title)); }
+
+void WindowBase::placeBackground(QLabel& image, int left, int top, int side) {
+    postalMarkPlace_ = QRect(Px(left), Px(top), Px(side), Px(side));
+    image.setGeometry(rect());
+    image.setPixmap(pictures::Background(size(), postalMarkPlace_));
+    image.lower();
+}
 
 bool WindowBase::queryUnload(UnloadMode /*mode*/) { return true; }
 

@@ -9,6 +9,7 @@
 #include <functional>
 #include <vector>
 
+#include <QRect>
 #include <QString>
 #include <QWidget>
 
@@ -16,6 +17,7 @@
 
 class QCloseEvent;
 class QKeyEvent;
+class QLabel;
 class QResizeEvent;
 
 namespace yubin::app {
@@ -32,6 +34,8 @@ class WindowBase : public QWidget {
 
     StatusBar1& statusBar1() const { return *statusBar_; }
     bool isLoaded() const { return loaded_; }
+    // The square of the background's postal mark, in the window's pixels (empty without one).
+    QRect postalMarkPlace() const { return postalMarkPlace_; }
 
     // Unloads the window from program code (the close request carries UnloadMode::Code).
     // Returns false when the window kept itself loaded.
@@ -62,6 +66,10 @@ class WindowBase : public QWidget {
 
     // Sets the caption: program name, " - ", the window's name, " 【", title, "】".
     void setCaption(const QString& title);
+    // Puts the background picture on `image` over the whole window, behind every control, with
+    // the postal mark in the square at left, top (twips) of that side: a place kept free of
+    // controls, so that the mark is seen whole and nothing lies over text.
+    void placeBackground(QLabel& image, int left, int top, int side);
 
     // A close request; return false to cancel it and keep the window. Runs guarded.
     virtual bool queryUnload(UnloadMode mode);
@@ -79,6 +87,7 @@ class WindowBase : public QWidget {
     void leaveRegister();
 
     StatusBar1* statusBar_;
+    QRect postalMarkPlace_;
     bool loaded_ = true;
     bool unloadingFromCode_ = false;
     bool endingSession_ = false;

@@ -16,7 +16,6 @@
 #include "windows/FileSystemLists.h"
 #include "windows/Fonts.h"
 #include "windows/MessageBox.h"
-#include "windows/Pictures.h"
 #include "windows/Startup.h"
 #include "windows/WindowCommon.h"
 
@@ -70,9 +69,8 @@ frmFilename::frmFilename(const std::string& startDir, QWidget* parent)
       cmdBTNGroup_(new QButtonGroup(this)),
       image1_(new QLabel(this)) {
     image1_->setObjectName(QStringLiteral("Image1"));
-    image1_->setGeometry(rect());
-    image1_->setPixmap(pictures::Background(image1_->size()));
-    image1_->lower();
+    // The mark below the folder list, left of the buttons.
+    placeBackground(*image1_, 1050, 5430, 1350);
 
     lblTITLE_->setObjectName(QStringLiteral("lblTITLE"));
     lblTITLE_->setFont(GothicFont(kLabelPoints, true));

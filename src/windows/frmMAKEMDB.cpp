@@ -17,7 +17,6 @@
 #include "windows/FileSystemLists.h"
 #include "windows/Fonts.h"
 #include "windows/MessageBox.h"
-#include "windows/Pictures.h"
 #include "windows/Startup.h"
 #include "windows/WindowCommon.h"
 #include "windows/frmMENU.h"
@@ -73,11 +72,10 @@ frmMAKEMDB::frmMAKEMDB(QWidget* parent)
       txtMDBFILE_(new QLineEdit(QStringLiteral("Text1"), this)),
       cmdBTNGroup_(new QButtonGroup(this)) {
     image1_->setObjectName(QStringLiteral("Image1"));
-    image1_->setGeometry(rect());
-    image1_->setPixmap(pictures::Background(image1_->size()));
+    // The mark below the file box, left of the buttons.
+    placeBackground(*image1_, 1050, 5490, 1350);
     image1_->setMouseTracking(true);
     image1_->installEventFilter(this);
-    image1_->lower();
 
     for (const LabelDesign& design : kLabels) {
         auto* label = new QLabel(QString::fromUtf8(design.text), this);

@@ -238,8 +238,19 @@ void frmMENU::DescribeTask(int index) {
     const QPushButton& button = *command1_[index];
     // The whole description is shown: the label grows to its text, never below its design size.
     const QSize needed = label2_->sizeHint();
-    label2_->setGeometry(button.x() + button.width() + Px(kLabel2GapTwips), button.y(),
-                         std::max(Px(4140), needed.width()), std::max(Px(300), needed.height()));
+    const int gap = Px(kLabel2GapTwips);
+    QRect place(button.x() + button.width() + gap, button.y(), std::max(Px(4140), needed.width()),
+                std::max(Px(300), needed.height()));
+    // Beside the button and clear of every other control: raised above 操作説明, Label1 and the
+    // status bar where it would reach down over them, and right of the frames it meets.
+    const std::array<const QWidget*, 3> lower = {command2_, label1_, &statusBar1()};
+    for (const QWidget* below : lower) {
+        if (place.intersects(below->geometry())) place.moveBottom(below->y() - gap);
+    }
+    for (const QWidget* frame : {frame1_, frame2_}) {
+        if (place.intersects(frame->geometry())) place.moveLeft(frame->geometry().right() + gap);
+    }
+    label2_->setGeometry(place);
     label2_->show();
 }
 

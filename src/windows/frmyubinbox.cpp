@@ -17,7 +17,6 @@
 #include "windows/ErrorGuard.h"
 #include "windows/Fonts.h"
 #include "windows/MessageBox.h"
-#include "windows/Pictures.h"
 #include "windows/Startup.h"
 #include "windows/WindowCommon.h"
 #include "windows/frmFilename.h"
@@ -100,10 +99,8 @@ frmyubinbox* frmyubinbox::LoadedWindow() {
 
 void frmyubinbox::buildControls() {
     image1_ = NamedLabel(QStringLiteral("Image1"), this);
-    image1_->setPixmap(pictures::Background(QSize(512, 384)));
-    image1_->setScaledContents(true);
-    image1_->setGeometry(0, 0, width(), height());
-    image1_->lower();
+    // The mark left of the instruction box, below the banner.
+    placeBackground(*image1_, 120, 1830, 1140);
     buildBanner();
     buildInstructions();
     cmdCSVFILEGroup_ = new QButtonGroup(this);

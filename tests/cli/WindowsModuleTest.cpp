@@ -82,5 +82,21 @@ TEST(WindowsModuleTest, ASubcommandLoadsNeitherTheModuleNorQt) {
     EXPECT_EQ(result.err.find("libQt6"), std::string::npos) << "Qt is loaded";
 }
 
+TEST(WindowsModuleTest, PostgresAndZipLibrariesAreLoadedOnlyByWhatUsesThem) {
+    test::TempDir dir;
+    const std::string database = dir.file("yubinbox.mdb");
+    const std::vector<std::string> env = {"HOME=" + dir.path().string()};
+    ASSERT_EQ(test::runYubinbox({"createdb", database}, env).exitCode, 0);
+    const test::ProcessResult lookup =
+        test::runYubinbox({"lookup", "--db", database, "1000001"}, {env[0], "LD_DEBUG=files"});
+    EXPECT_EQ(lookup.err.find("libpq"), std::string::npos) << "libpq is loaded by a lookup";
+    EXPECT_EQ(lookup.err.find("libzip"), std::string::npos) << "libzip is loaded by a lookup";
+    // A publish loads it when it connects (here to a socket folder where no server listens).
+    const test::ProcessResult publish = test::runYubinbox(
+        {"publish", "--db", database, "--to", "host=" + dir.path().string() + " dbname=none"},
+        {env[0], "LD_DEBUG=files"});
+    EXPECT_NE(publish.err.find("libpq.so.5"), std::string::npos) << publish.err.substr(0, 2000);
+}
+
 }  // namespace
 }  // namespace yubin

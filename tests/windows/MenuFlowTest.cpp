@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QFocusEvent>
+#include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
@@ -147,7 +148,8 @@ TEST_F(MenuFlowTest, TheDescriptionFollowsFocusAndMouseAndLeavesWithTheFocus) {
                                            "　選択してください。\r\n"));
     EXPECT_EQ(label.toolTip(), QStringLiteral("(yubinbox.ini)"));
     EXPECT_EQ(label.y(), settings.y());
-    EXPECT_EQ(label.x(), settings.x() + settings.width() + Px(50));
+    // Right of the frame that holds the button.
+    EXPECT_EQ(label.x(), menu.Frame2().geometry().right() + Px(50));
     // The whole text fits.
     EXPECT_GE(label.height(), label.sizeHint().height());
     EXPECT_GE(label.width(), label.sizeHint().width());
@@ -161,10 +163,35 @@ TEST_F(MenuFlowTest, TheDescriptionFollowsFocusAndMouseAndLeavesWithTheFocus) {
     QCoreApplication::sendEvent(&close, &focusIn);
     EXPECT_EQ(label.text(), QStringLiteral("\r\n　プログラムを閉じます。\r\n"));
     EXPECT_EQ(label.toolTip(), QString());
-    EXPECT_EQ(label.y(), close.y());
+    // Raised to end above 操作説明, which it would otherwise cover.
+    EXPECT_LT(label.geometry().bottom(), menu.Command2().y());
+    EXPECT_LT(label.y(), close.y());
     QFocusEvent focusOut(QEvent::FocusOut, Qt::TabFocusReason);
     QCoreApplication::sendEvent(&close, &focusOut);
     EXPECT_FALSE(label.isVisible());
+}
+
+TEST_F(MenuFlowTest, TheDescriptionCoversNoOtherControl) {
+    frmMENU& menu = Start();
+    QLabel& label = menu.Label2();
+    for (int index :
+         {frmMENU::NewDatabase, frmMENU::SettingsFile, frmMENU::Import, frmMENU::Close}) {
+        QEvent enter(QEvent::Enter);
+        QCoreApplication::sendEvent(&menu.Command1(index), &enter);
+        ASSERT_TRUE(label.isVisible()) << index;
+        EXPECT_TRUE(menu.rect().contains(label.geometry())) << index;
+        EXPECT_GE(label.height(), label.sizeHint().height()) << index;
+        for (const QWidget* other :
+             menu.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+            // The pictures lie under it; every control is clear of it.
+            if (other == &label || !other->isVisible() ||
+                other->objectName().startsWith(QStringLiteral("Image"))) {
+                continue;
+            }
+            EXPECT_FALSE(label.geometry().intersects(other->geometry()))
+                << index << " " << other->objectName().toStdString();
+        }
+    }
 }
 
 TEST_F(MenuFlowTest, NewDatabaseHidesTheMenuAndShowingItAgainActivatesItAnew) {

@@ -56,8 +56,8 @@ TEST(PicturesTest, TheMapIsDrawnFromTheCoastlineOfTheRepository) {
 }
 
 TEST(PicturesTest, TheGridAndTheBackgroundCoverTheirWholeSize) {
-    for (const QPixmap& picture :
-         {pictures::LightGrid(QSize(64, 48)), pictures::Background(QSize(64, 48))}) {
+    for (const QPixmap& picture : {pictures::LightGrid(QSize(64, 48)),
+                                   pictures::Background(QSize(64, 48), QRect(2, 2, 20, 20))}) {
         const QImage image = picture.toImage();
         EXPECT_EQ(image.size(), QSize(64, 48));
         EXPECT_EQ(CountPixels(image, [](QColor c) { return c.alpha() < 255; }), 0);

@@ -529,6 +529,48 @@ TEST_F(frmyubinboxTest, UntrappedErrorShowsFileAndLineAndLeavesTheWindowUsable) 
     EXPECT_EQ(test::Count(database, "ZIPALL"), 94);
 }
 
+TEST_F(frmyubinboxTest, AfterARunThatFailedMidwayTheWindowShowsItsRealState) {
+    // The file is cut while the national engine runs, past the reader's first buffer: the
+    // engine fails with its bar, count and status text showing.
+    const std::string ken = write("ken_all.csv", KenLines(20));
+    const std::string office = write("jigyosyo.csv", OfficeLines(5));
+    frmyubinbox& w = open();
+    choose(0, ken);
+    choose(1, office);
+    bool seenRunning = false;
+    during([this] { return progress().intInportMode == 1 && progress().lngRecCount == 25; },
+           [&] {
+               seenRunning =
+                   w.ProgressBar1().isVisible() && w.MCOUNT().isVisible() && !status().isEmpty();
+               ASSERT_EQ(::truncate(ken.c_str(), 0), 0);
+           });
+    w.cmdBTN(0).click();
+    ASSERT_EQ(w.lastRun().result, import::RunResult::Failed);
+    EXPECT_EQ(w.lastRun().error->code(), ErrorCode::DataFileChanged);
+    EXPECT_TRUE(seenRunning);
+
+    EXPECT_TRUE(status().isEmpty()) << status().toStdString();
+    EXPECT_FALSE(w.ProgressBar1().isVisible());
+    EXPECT_EQ(w.ProgressBar1().value(), 0);
+    EXPECT_FALSE(w.MCOUNT().isVisible());
+    EXPECT_EQ(w.MCOUNT().frameStyle(), QFrame::NoFrame);
+    EXPECT_FALSE(w.ProgressBar2().isVisible());  // the business-office engine never began
+    EXPECT_FALSE(w.JCOUNT().isVisible());
+    EXPECT_EQ(state().display, import::ProgressDisplay());
+    for (int i = 0; i < 2; ++i) EXPECT_TRUE(w.cmdCSVFILE(i).isEnabled()) << i;
+    EXPECT_TRUE(w.cmdBTN(0).isEnabled());
+    EXPECT_TRUE(IsDefaultPointer());
+    boxes.clear();
+
+    // Both files chosen again, the run goes through.
+    write("ken_all.csv", KenLines(20));
+    choose(0, ken);
+    choose(1, office);
+    w.cmdBTN(0).click();
+    EXPECT_EQ(w.lastRun().result, import::RunResult::Finished);
+    EXPECT_EQ(test::Count(database, "ZIPALL"), 945);
+}
+
 TEST_F(frmyubinboxTest, SessionEndDuringARunAbortsWithoutAQuestion) {
     const std::string ken = write("ken_all.csv", KenLines(2));
     frmyubinbox& w = open();
