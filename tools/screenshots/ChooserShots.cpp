@@ -93,19 +93,18 @@ int main(int argc, char** argv) {
     bool saved = true;
     auto* menu = new frmMENU;
     menu->hide();
-    auto* settings = new frmFilename;
-    settings->InitFileSelect(*menu,
-                             QStringLiteral("郵便番号データベースファイル選択 ( yubinBox.mdb ) "));
+    frmFilename* settings = frmFilename::OpenForSettings(*menu);
     settings->File1().selectFile(QStringLiteral("yubinbox.mdb"));
     MoveMouseOver(settings->cmdBTN(0));
     saved &= Save(*settings, output / "chooser-settings.png");
     settings->hide();
 
     auto* importWindow = new ImportWindowStandIn;
-    yubin::mdInport::strStartDir = (homePath / "data" / "2024").string();
-    auto* dataFile = new frmFilename;
+    auto* dataFile = new frmFilename((homePath / "data" / "2024").string());
     dataFile->InitFileSelect(
-        *importWindow, QStringLiteral("全国版郵便番号データ(&K)ファイルの選択  (ken_all.csv)"));
+        *importWindow, rules::ChooserMode::DataFile,
+        QStringLiteral("全国版郵便番号データ(&K)ファイルの選択  (ken_all.csv)"),
+        QStringLiteral("ken_all.csv"), yubin::import::DataKind::National);
     dataFile->File1().selectFile(QStringLiteral("KEN_ALL.CSV"));
     saved &= Save(*dataFile, output / "chooser-datafile.png");
     dataFile->hide();
