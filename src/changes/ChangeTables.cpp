@@ -22,13 +22,13 @@ std::string RowColumnDefinitions() {
     return text;
 }
 
-struct TableSpec {
+struct TableDefinition {
     const char* name;
     std::string definition;
     bool hidden;
 };
 
-std::array<TableSpec, 5> TableSpecs() {
+std::array<TableDefinition, 5> KeptTableDefinitions() {
     const std::string rows = RowColumnDefinitions();
     return {{
         {kReportTable,
@@ -80,13 +80,13 @@ const char* ChangeWord(Change change) {
 
 void EnsureTables(db::Connection& connection) {
     const std::vector<db::TableInfo> tables = connection.tables(true);
-    for (const TableSpec& spec : TableSpecs()) {
-        const db::TableInfo* table = FindTable(tables, spec.name);
-        if (table == nullptr) connection.execute(spec.definition);
+    for (const TableDefinition& wanted : KeptTableDefinitions()) {
+        const db::TableInfo* table = FindTable(tables, wanted.name);
+        if (table == nullptr) connection.execute(wanted.definition);
         // A table made but not yet hidden when the process ended is hidden now: the kept
         // rows are never listed among the tables other programs see.
-        if (spec.hidden && (table == nullptr || !table->hidden)) {
-            connection.setTableAttributes(spec.name, 1);
+        if (wanted.hidden && (table == nullptr || !table->hidden)) {
+            connection.setTableAttributes(wanted.name, 1);
         }
     }
 }

@@ -258,6 +258,25 @@ class ExitWaitTick {
 
 }  // namespace
 
+bool ImportSession::askAbort() {
+    return view_.ask(Question::AbortImport, kAbortQuestion,
+                     msgbox::kYesNo | msgbox::kQuestion | msgbox::kDefaultButton2);
+}
+
+// The end of every exit: the connection released, the exit's text shown, the database
+// compacted after a run.
+ExitOutcome ImportSession::endExit(ExitOutcome outcome) {
+    mdlYubinBox::CloseMdb();
+    recorded_.setStatusMessage(state_.exitToolTip);
+    view_.showPending();
+    if (state_.blnCompact) {
+        mdlYubinBox::CompactMdb(mdlYubinBox::strMdbFile);
+        outcome.compacted = true;
+    }
+    outcome.result = ExitResult::Ended;
+    return outcome;
+}
+
 ExitOutcome ImportSession::finishExitAfterWait() {
     ExitOutcome outcome;
     exiting_ = true;
@@ -269,15 +288,7 @@ ExitOutcome ImportSession::finishExitAfterWait() {
         mdInport::SaveResumePoint(state_.progress);
         outcome.aborted = true;
     }
-    mdlYubinBox::CloseMdb();
-    view_.setStatusMessage(state_.exitToolTip);
-    view_.showPending();
-    if (state_.blnCompact) {
-        mdlYubinBox::CompactMdb(mdlYubinBox::strMdbFile);
-        outcome.compacted = true;
-    }
-    outcome.result = ExitResult::Ended;
-    return outcome;
+    return endExit(outcome);
 }
 
 ExitOutcome ImportSession::exit(ExitReason reason) {
@@ -286,9 +297,7 @@ ExitOutcome ImportSession::exit(ExitReason reason) {
     if (inWait_) {
         // A statement waits for another program inside the store, where nothing may use the
         // database: the wait gives up, and the run carries the exit out once it has returned.
-        if (reason == ExitReason::User &&
-            !view_.ask(Question::AbortImport, kAbortQuestion,
-                       msgbox::kYesNo | msgbox::kQuestion | msgbox::kDefaultButton2)) {
+        if (reason == ExitReason::User && !askAbort()) {
             outcome.result = ExitResult::Cancelled;
             return outcome;
         }
@@ -301,9 +310,7 @@ ExitOutcome ImportSession::exit(ExitReason reason) {
         // appended so far are stored before the question waits for the person, so that they
         // survive whatever happens while it is open.
         if (reason == ExitReason::User) mdlYubinBox::Flush();
-        if (reason == ExitReason::User &&
-            !view_.ask(Question::AbortImport, kAbortQuestion,
-                       msgbox::kYesNo | msgbox::kQuestion | msgbox::kDefaultButton2)) {
+        if (reason == ExitReason::User && !askAbort()) {
             outcome.result = ExitResult::Cancelled;
             return outcome;
         }
@@ -318,15 +325,7 @@ ExitOutcome ImportSession::exit(ExitReason reason) {
         }
         mdInport::ClearResumePoint();
     }
-    mdlYubinBox::CloseMdb();
-    recorded_.setStatusMessage(state_.exitToolTip);
-    view_.showPending();
-    if (state_.blnCompact) {
-        mdlYubinBox::CompactMdb(mdlYubinBox::strMdbFile);
-        outcome.compacted = true;
-    }
-    outcome.result = ExitResult::Ended;
-    return outcome;
+    return endExit(outcome);
 }
 
 }  // namespace yubin::import

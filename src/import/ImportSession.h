@@ -201,6 +201,9 @@ class ImportSession {
     // a No.
     bool confirmChosenFile(int index);
     mdInport::RunRequest runRequest();
+    // The abort question of 終了 while an engine runs or waits; true on Yes.
+    bool askAbort();
+    ExitOutcome endExit(ExitOutcome outcome);
     void recoverFromFailure();
     // The run's wait tick: lets the window's events run while a statement waits for another
     // program; false once an exit was asked for. Never uses the database, never throws.
