@@ -79,8 +79,15 @@ struct PublishedFiles {
     }
 };
 
+// The folder of the published files: YUBIN_SHARED_DATA_DIR when set (a worktree or a clone
+// elsewhere), else ../shared/data beside the sources.
+inline std::string PublishedFolder() {
+    const char* folder = std::getenv("YUBIN_SHARED_DATA_DIR");
+    return folder != nullptr && folder[0] != '\0' ? folder : YUBIN_SHARED_DATA_DIR;
+}
+
 inline PublishedFiles Published() {
-    const std::string folder = YUBIN_SHARED_DATA_DIR;
+    const std::string folder = PublishedFolder();
     return {folder + "/KEN_ALL.CSV", folder + "/JIGYOSYO.CSV"};
 }
 

@@ -22,8 +22,7 @@ namespace fs = std::filesystem;
 using yubin::import::DataKind;
 
 std::string dataFile(const char* name) {
-    const char* dir = std::getenv("YUBIN_SHARED_DATA_DIR");
-    const fs::path p = fs::path(dir != nullptr ? dir : YUBIN_SHARED_DATA_DIR) / name;
+    const fs::path p = fs::path(yubin::bench::PublishedFolder()) / name;
     return fs::exists(p) ? p.string() : std::string();
 }
 

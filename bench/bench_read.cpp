@@ -6,13 +6,14 @@
 #include <filesystem>
 #include <string>
 
+#include "BenchSupport.h"
 #include "import/JigyosyoReader.h"
 #include "import/KenAllReader.h"
 
 namespace {
 
 std::string dataFile(const char* name) {
-    const std::filesystem::path p = std::filesystem::path(YUBIN_SHARED_DATA_DIR) / name;
+    const std::filesystem::path p = std::filesystem::path(yubin::bench::PublishedFolder()) / name;
     return std::filesystem::exists(p) ? p.string() : std::string();
 }
 

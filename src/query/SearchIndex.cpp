@@ -1,6 +1,7 @@
 #include "query/SearchIndex.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -120,28 +121,36 @@ std::uint64_t GetU(std::string_view in, std::size_t at, int bytes) {
 class BlockBuckets {
   public:
     explicit BlockBuckets(std::size_t rows) { bits_.reserve((rows / kBlockRows + 1) * kWords); }
-    void addBlock() { bits_.resize(bits_.size() + kWords, 0); }
-    // Marks the bucket in the last block.
-    void set(std::uint32_t bucket) {
-        bits_[bits_.size() - kWords + bucket / 64] |= std::uint64_t{1} << (bucket % 64);
+    void addBlock() {
+        bits_.resize(bits_.size() + kWords, 0);
+        last_ = bits_.data() + bits_.size() - kWords;
     }
-    // The bucket's bitmap over the blocks, as bytes; empty when no block has the bucket.
-    std::string bytes(std::uint32_t bucket) const {
+    // Marks the bucket in the last block.
+    void set(std::uint32_t bucket) { last_[bucket / 64] |= std::uint64_t{1} << (bucket % 64); }
+    // Every bucket's bitmap over the blocks, as bytes; empty for a bucket no block has. One
+    // pass over the set bits: reading a bucket's bit block by block would stride across the
+    // whole table once per bucket.
+    std::vector<std::string> bucketBitmaps() const {
         const std::size_t blocks = bits_.size() / kWords;
-        std::string out((blocks + 7) / 8, '\0');
-        bool any = false;
+        std::vector<std::string> maps(kBuckets);
         for (std::size_t block = 0; block < blocks; ++block) {
-            if ((bits_[block * kWords + bucket / 64] >> (bucket % 64)) & 1) {
-                out[block / 8] = static_cast<char>(out[block / 8] | (1 << (block % 8)));
-                any = true;
+            const char blockBit = static_cast<char>(1 << (block % 8));
+            for (std::size_t word = 0; word < kWords; ++word) {
+                for (std::uint64_t set = bits_[block * kWords + word]; set != 0; set &= set - 1) {
+                    std::string& map =
+                        maps[word * 64 + static_cast<std::size_t>(std::countr_zero(set))];
+                    if (map.empty()) map.assign((blocks + 7) / 8, '\0');
+                    map[block / 8] = static_cast<char>(map[block / 8] | blockBit);
+                }
             }
         }
-        return any ? out : std::string();
+        return maps;
     }
 
   private:
     static constexpr std::size_t kWords = kBuckets / 64;
     std::vector<std::uint64_t> bits_;
+    std::uint64_t* last_ = nullptr;  // the words of the last block (kept out of the gram loop)
 };
 
 }  // namespace
@@ -213,6 +222,7 @@ void BuildSearchIndex(db::Connection& connection) {
     header.insert(0, head);
 
     // The header, then the bucket bitmaps that are not empty.
+    std::vector<std::string> bitmaps = blocks.bucketBitmaps();
     long long nextBucket = kHeaderKey;
     db::DerivedRecords::store(connection, kIndexName, "ZIPALL",
                               [&](long long& key, std::string& data) {
@@ -222,9 +232,9 @@ void BuildSearchIndex(db::Connection& connection) {
                                       nextBucket = 0;
                                       return true;
                                   }
-                                  while (nextBucket < kBuckets && blockCount > 0) {
+                                  while (nextBucket < kBuckets) {
                                       key = nextBucket++;
-                                      data = blocks.bytes(static_cast<std::uint32_t>(key));
+                                      data = std::move(bitmaps[static_cast<std::size_t>(key)]);
                                       if (!data.empty()) return true;
                                   }
                                   return false;

@@ -43,10 +43,13 @@ SummaryFacts ReadSummaryFacts(db::Connection& connection) {
         }
     }
     const std::vector<db::KeyInfo> keys = connection.keys();
-    for (const char* name : {"x_郵便番号", "xRECNO", "xJISX0401", "xJISX0402"}) {
-        const bool present = std::any_of(keys.begin(), keys.end(),
-                                         [&](const db::KeyInfo& key) { return key.name == name; });
-        facts.keys.emplace_back(name, present);
+    for (KeyPresence wanted :
+         {KeyPresence{"x_郵便番号", "postal_code"}, KeyPresence{"xRECNO", "recno"},
+          KeyPresence{"xJISX0401", "jisx0401"}, KeyPresence{"xJISX0402", "jisx0402"}}) {
+        wanted.present = std::any_of(keys.begin(), keys.end(), [&](const db::KeyInfo& key) {
+            return key.name == wanted.index;
+        });
+        facts.keys.push_back(wanted);
     }
     return facts;
 }

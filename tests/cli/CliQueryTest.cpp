@@ -180,8 +180,8 @@ TEST_F(CliQueryTest, SummarySaysWhatIsRegisteredAndWhenAnImportWasInterrupted) {
               "{\"registered\":{\"national\":{\"stamp\":\"20240228\",\"date\":\"2024-02-28\"},"
               "\"office\":null},\"counts\":{\"national\":2,\"office\":2,\"prefectures\":1,"
               "\"municipalities\":2,\"placeholderMunicipalities\":1},\"resume\":{\"pending\":true,"
-              "\"kind\":\"office\",\"marker\":1000300},\"keys\":{\"x_郵便番号\":false,"
-              "\"xRECNO\":false,\"xJISX0401\":false,\"xJISX0402\":false},"
+              "\"kind\":\"office\",\"marker\":1000300},\"keys\":{\"postal_code\":false,"
+              "\"recno\":false,\"jisx0401\":false,\"jisx0402\":false},"
               "\"complete\":{\"national\":true,\"office\":true}}\n");
     ProcessResult text = query({"summary"});
     EXPECT_EQ(text.out,
@@ -206,8 +206,8 @@ TEST_F(CliQueryTest, SummarySaysWhatIsRegisteredAndWhenAnImportWasInterrupted) {
     EXPECT_NE(json.out.find("\"office\":{\"stamp\":\"20240231\",\"date\":null}"), std::string::npos)
         << json.out;
     EXPECT_NE(json.out.find("\"resume\":{\"pending\":false,\"kind\":null,\"marker\":null},"
-                            "\"keys\":{\"x_郵便番号\":true,\"xRECNO\":true,\"xJISX0401\":true,"
-                            "\"xJISX0402\":true},\"complete\":{\"national\":true,"
+                            "\"keys\":{\"postal_code\":true,\"recno\":true,\"jisx0401\":true,"
+                            "\"jisx0402\":true},\"complete\":{\"national\":true,"
                             "\"office\":true}}"),
               std::string::npos)
         << json.out;

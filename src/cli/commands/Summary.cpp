@@ -57,8 +57,8 @@ std::string SummaryJson(const SummaryFacts& facts) {
     }
     json += ",\"keys\":{";
     for (size_t i = 0; i < facts.keys.size(); ++i) {
-        json += std::string(i ? "," : "") + JsonString(facts.keys[i].first) + ':' +
-                (facts.keys[i].second ? "true" : "false");
+        json += std::string(i ? "," : "") + JsonString(facts.keys[i].stableName) + ':' +
+                (facts.keys[i].present ? "true" : "false");
     }
     // Whether the data of each kind is all there (false: a run replacing it did not finish).
     json += std::string("},\"complete\":{\"national\":") +
@@ -77,7 +77,7 @@ std::string SummaryText(const SummaryFacts& facts) {
                       "次の取り込みで続きから取り込みます。"
                     : "\n全国版郵便番号データの取り込みが途中で中止されています。"
                       "次の取り込みで続きから取り込みます。";
-    } else if (!facts.keys.empty() && !(facts.keys[0].second && facts.keys[1].second) &&
+    } else if (!facts.keys.empty() && !(facts.keys[0].present && facts.keys[1].present) &&
                facts.nationalRows + facts.officeRows > 0) {
         // No marker, yet the run's index is missing: a run that ended by an error or a kill.
         text += "\n郵便番号の索引がありません。最後の取り込みは完了していません。";
