@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <string>
@@ -59,6 +60,29 @@ inline Run Time(const std::vector<std::string>& args,
     }
     const auto toSeconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
     return {seconds, usage.ru_maxrss, toSeconds(usage.ru_utime) + toSeconds(usage.ru_stime)};
+}
+
+// An X server of its own on a free display; the display's name, "" when it cannot start.
+inline std::string StartXvfb(pid_t& pid) {
+    for (int number = 100 + getpid() % 400; number < 1000; ++number) {
+        const std::string lock = "/tmp/.X" + std::to_string(number) + "-lock";
+        const std::string socket = "/tmp/.X11-unix/X" + std::to_string(number);
+        if (std::filesystem::exists(lock) || std::filesystem::exists(socket)) continue;
+        const std::string display = ":" + std::to_string(number);
+        pid = fork();
+        if (pid == 0) {
+            if (!std::freopen("/dev/null", "w", stderr)) _exit(126);
+            execlp("Xvfb", "Xvfb", display.c_str(), "-screen", "0", "1280x1024x24", "-nolisten",
+                   "tcp", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        for (int wait = 0; wait < 100; ++wait) {
+            if (std::filesystem::exists(socket)) return display;
+            if (waitpid(pid, nullptr, WNOHANG) == pid) break;  // it could not take the display
+            usleep(50'000);
+        }
+    }
+    return "";
 }
 
 // The published data files beside the checkout.

@@ -64,8 +64,9 @@ std::string ExportTables(const std::string& database, const std::string& folder,
 // Empty tables without keys for the yardstick, made afresh before each of its runs.
 void MakePlainTables(yubin::publish::PgConnection& pg,
                      const std::vector<yubin::publish::TablePlan>& plans) {
-    pg.execute("SET client_min_messages = warning; DROP SCHEMA IF EXISTS plain CASCADE; "
-               "CREATE SCHEMA plain");
+    pg.execute(
+        "SET client_min_messages = warning; DROP SCHEMA IF EXISTS plain CASCADE; "
+        "CREATE SCHEMA plain");
     for (const auto& plan : plans) pg.execute(yubin::publish::createTableSql(pg, "plain", plan));
 }
 

@@ -24,34 +24,8 @@
 namespace fs = std::filesystem;
 using yubin::bench::Median;
 using yubin::bench::Run;
+using yubin::bench::StartXvfb;
 using yubin::bench::Time;
-
-namespace {
-
-// An X server of its own on a free display; the display's name, "" when it cannot start.
-std::string StartXvfb(pid_t& pid) {
-    for (int number = 100 + getpid() % 400; number < 1000; ++number) {
-        const std::string lock = "/tmp/.X" + std::to_string(number) + "-lock";
-        const std::string socket = "/tmp/.X11-unix/X" + std::to_string(number);
-        if (fs::exists(lock) || fs::exists(socket)) continue;
-        const std::string display = ":" + std::to_string(number);
-        pid = fork();
-        if (pid == 0) {
-            if (!std::freopen("/dev/null", "w", stderr)) _exit(126);
-            execlp("Xvfb", "Xvfb", display.c_str(), "-screen", "0", "1280x1024x24", "-nolisten",
-                   "tcp", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        for (int wait = 0; wait < 100; ++wait) {
-            if (fs::exists(socket)) return display;
-            if (waitpid(pid, nullptr, WNOHANG) == pid) break;  // it could not take the display
-            usleep(50'000);
-        }
-    }
-    return "";
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     const int runs = argc > 1 ? std::atoi(argv[1]) : 5;

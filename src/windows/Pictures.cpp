@@ -92,11 +92,7 @@ void DrawOutline(QPainter& painter, const QRectF& area) {
 }
 
 void DrawGrid(QPainter& painter, const QSize& size) {
-    painter.fillRect(QRect(QPoint(0, 0), size), kGridGround);
-    painter.setPen(QPen(kGridLine, 1));
-    constexpr int kStep = 16;
-    for (int x = kStep / 2; x < size.width(); x += kStep) painter.drawLine(x, 0, x, size.height());
-    for (int y = kStep / 2; y < size.height(); y += kStep) painter.drawLine(0, y, size.width(), y);
+    painter.drawTiledPixmap(QRect(QPoint(0, 0), size), GridTile());
 }
 
 QRectF Square(const QSize& size) {
@@ -129,6 +125,18 @@ QPixmap JapanOutline(const QSize& size) {
     QPainter painter(&pixmap);
     DrawOutline(painter, QRectF(QPointF(1, 1), QSizeF(size) - QSizeF(2, 2)));
     return pixmap;
+}
+
+QPixmap GridTile() {
+    // One cell: the lines lie at the middle of each 16-pixel step, from the picture's origin.
+    constexpr int kStep = 16;
+    QPixmap tile(kStep, kStep);
+    tile.fill(kGridGround);
+    QPainter painter(&tile);
+    painter.setPen(QPen(kGridLine, 1));
+    painter.drawLine(kStep / 2, 0, kStep / 2, kStep - 1);
+    painter.drawLine(0, kStep / 2, kStep - 1, kStep / 2);
+    return tile;
 }
 
 QPixmap LightGrid(const QSize& size) {

@@ -21,5 +21,8 @@ QPixmap JapanOutline(const QSize& size);
 
 // A light grid of thin lines on a pale ground.
 QPixmap LightGrid(const QSize& size);
+// One cell of that grid: tiled from a picture's origin (as a widget's background brush, say),
+// it draws the same grid without a picture of the whole size.
+QPixmap GridTile();
 
 }  // namespace yubin::app::pictures

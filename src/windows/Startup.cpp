@@ -18,6 +18,7 @@
 #include "base/Error.h"
 #include "base/Program.h"
 #include "windows/ErrorGuard.h"
+#include "windows/FirstPaintProbe.h"
 #include "windows/Fonts.h"
 #include "windows/HelpWindow.h"
 #include "windows/MessageBox.h"
@@ -138,6 +139,7 @@ int RunWindows(int argc, char** argv) {
     // The desktop entry yubinbox.desktop names the program's windows and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("yubinbox"));
     QApplication::setWindowIcon(QIcon(pictures::PostalMark(QSize(64, 64))));
+    InstallFirstPaintProbeIfAsked();
     const SessionEndWatcher sessionEnd;  // logout, shutdown, kill: the windows close
     bool started = false;
     Guarded([&started] { started = Main(); });

@@ -98,7 +98,14 @@ frmMENU::frmMENU(QWidget* parent)
       label2_(new QLabel(QStringLiteral("郵便番号データベースを作成します。"), this)),
       command2_(new QPushButton(QStringLiteral("操作説明"), this)),
       label1_(new QLabel(this)) {
-    image3_->setPixmap(pictures::LightGrid(image3_->size()));
+    {
+        // The grid as a tiled background: the same picture as LightGrid without drawing one of
+        // the window's whole size at every start.
+        QPalette grid = image3_->palette();
+        grid.setBrush(QPalette::Window, QBrush(pictures::GridTile()));
+        image3_->setPalette(grid);
+        image3_->setAutoFillBackground(true);
+    }
     image1_->setPixmap(pictures::PostalMark(image1_->size()));
     image2_->setPixmap(pictures::JapanOutline(image2_->size()));
 

@@ -6,6 +6,7 @@
 #include <QButtonGroup>
 #include <QCoreApplication>
 #include <QEvent>
+#include <QImage>
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
@@ -14,6 +15,7 @@
 #include "support/TestSupport.h"
 #include "windows/ErrorGuard.h"
 #include "windows/MessageBox.h"
+#include "windows/Pictures.h"
 #include "windows/Startup.h"
 #include "windows/WindowCommon.h"
 #include "windows/frmMENU.h"
@@ -51,6 +53,18 @@ class frmMENUTest : public ::testing::Test {
     ScopedClockSource clock_{[] { return QTime(14, 7); }};
     QPointer<frmMENU> menu_;
 };
+
+// The grid behind the menu is a tiled background, not a picture of the window's size; it must
+// look exactly as the grid picture does.
+TEST_F(frmMENUTest, TheBackgroundGridLooksAsTheGridPicture) {
+    auto* image3 = menu_->findChild<QLabel*>(QStringLiteral("Image3"));
+    ASSERT_NE(image3, nullptr);
+    const QImage shown = image3->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const QImage grid =
+        pictures::LightGrid(image3->size()).toImage().convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(shown.size(), grid.size());
+    EXPECT_TRUE(shown == grid);
+}
 
 TEST_F(frmMENUTest, LoadSetsCaptionSizeAndStatusBar) {
     EXPECT_EQ(menu_->objectName(), QStringLiteral("frmMENU"));
