@@ -134,6 +134,51 @@ void Shoot(QWidget& window, const std::string& folder, const char* name) {
     picture.save(QString::fromStdString(folder + "/" + name + ".png"));
 }
 
+// Chooses the files as the chooser would, runs, reports and ends through 終了 (which ends the
+// program); without files only opens and closes the window.
+void DriveWindow(frmyubinbox* window, const DriverOptions& options, std::string& chosen) {
+    Shoot(*window, options.screenshots, "import-1-opened");
+    for (int i = 0; i < 2; ++i) {
+        if (options.files[i].empty()) continue;
+        chosen = Absolute(options.files[i]);
+        window->cmdCSVFILE(i).click();
+    }
+    QApplication::processEvents();
+    Shoot(*window, options.screenshots, "import-2-files-chosen");
+    auto* running = new QTimer(window);
+    if (!options.screenshots.empty()) {
+        QObject::connect(running, &QTimer::timeout, window, [&, window, running] {
+            const QProgressBar& bar = window->ProgressBar1();
+            if (bar.isVisible() && bar.value() > bar.maximum() / 3) {
+                running->stop();
+                Shoot(*window, options.screenshots, "import-3-running");
+            }
+        });
+        running->start(50);
+    }
+    // Without files the window is only opened and closed (its fixed cost).
+    if (options.files[0].empty() && options.files[1].empty()) {
+        window->cmdBTN(1).click();
+        return;
+    }
+    std::optional<EventDelayProbe> probe;
+    if (options.eventDelays) probe.emplace(*window);
+    window->cmdBTN(0).click();
+    if (probe) {
+        const EventDelayProbe::Report report = probe->stop();
+        std::cerr << "event delays: " << report.events << " events, longest "
+                  << report.longestInEngines << " ms while an engine ran, " << report.longest
+                  << " ms in the whole run" << std::endl;
+    }
+    QApplication::processEvents();
+    Shoot(*window, options.screenshots, "import-4-after-run");
+    if (window->lastRun().result != import::RunResult::Finished) {
+        DeleteCheckFile();
+        EndProgram(1);
+    }
+    window->cmdBTN(1).click();
+}
+
 }  // namespace
 
 int RunImportWindow(int argc, char** argv) {
@@ -180,48 +225,7 @@ int RunImportWindow(int argc, char** argv) {
         window->session().environment().pauseSeconds = options.pauseSeconds;
         // Once the window shows: choose, run, exit (which ends the program).
         QTimer::singleShot(options.screenshots.empty() ? 0 : 500, window, [&, window] {
-            Guarded([&, window] {
-                Shoot(*window, options.screenshots, "import-1-opened");
-                for (int i = 0; i < 2; ++i) {
-                    if (options.files[i].empty()) continue;
-                    chosen = Absolute(options.files[i]);
-                    window->cmdCSVFILE(i).click();
-                }
-                QApplication::processEvents();
-                Shoot(*window, options.screenshots, "import-2-files-chosen");
-                auto* running = new QTimer(window);
-                if (!options.screenshots.empty()) {
-                    QObject::connect(running, &QTimer::timeout, window, [&, window, running] {
-                        const QProgressBar& bar = window->ProgressBar1();
-                        if (bar.isVisible() && bar.value() > bar.maximum() / 3) {
-                            running->stop();
-                            Shoot(*window, options.screenshots, "import-3-running");
-                        }
-                    });
-                    running->start(50);
-                }
-                // Without files the window is only opened and closed (its fixed cost).
-                if (options.files[0].empty() && options.files[1].empty()) {
-                    window->cmdBTN(1).click();
-                    return;
-                }
-                std::optional<EventDelayProbe> probe;
-                if (options.eventDelays) probe.emplace(*window);
-                window->cmdBTN(0).click();
-                if (probe) {
-                    const EventDelayProbe::Report report = probe->stop();
-                    std::cerr << "event delays: " << report.events << " events, longest "
-                              << report.longestInEngines << " ms while an engine ran, "
-                              << report.longest << " ms in the whole run" << std::endl;
-                }
-                QApplication::processEvents();
-                Shoot(*window, options.screenshots, "import-4-after-run");
-                if (window->lastRun().result != import::RunResult::Finished) {
-                    DeleteCheckFile();
-                    EndProgram(1);
-                }
-                window->cmdBTN(1).click();
-            });
+            Guarded([&, window] { DriveWindow(window, options, chosen); });
         });
     });
     return WindowBase::RunEventLoop();
