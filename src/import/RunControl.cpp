@@ -28,7 +28,13 @@ class RunScope {
   public:
     RunScope(import::ImportView& view, const ImportProgress& progress,
              const std::function<bool()>& keepWaiting)
-        : view_(view), outerTick_(db::setWaitTick(keepWaiting)) {
+        : view_(view),
+          outerTick_(db::setWaitTick(keepWaiting)),
+          // A long statement (a key made, rows deleted) lets the window's events run as a
+          // wait does; it is never cut short by them.
+          outerProgressTick_(db::setProgressTick([keepWaiting] {
+              if (keepWaiting) keepWaiting();
+          })) {
         outer_ = db::setWaitReporter([&view, &progress](bool waiting) {
             const short mode = progress.intInportMode;
             const bool running = mode == 1 || mode == 2;
@@ -38,6 +44,7 @@ class RunScope {
     }
     ~RunScope() {
         db::setWaitTick(std::move(outerTick_));
+        db::setProgressTick(std::move(outerProgressTick_));
         db::setWaitReporter(std::move(outer_));
         if (finished_) return;
         try {
@@ -54,6 +61,7 @@ class RunScope {
   private:
     import::ImportView& view_;
     db::WaitTick outerTick_;
+    db::ProgressTick outerProgressTick_;
     db::WaitReporter outer_;
     bool finished_ = false;
 };

@@ -85,6 +85,13 @@ WaitReporter setWaitReporter(WaitReporter reporter);
 // tick it replaces.
 using WaitTick = std::function<bool()>;
 WaitTick setWaitTick(WaitTick tick);
+// Called during a long statement of the thread that set it, every few thousand steps of
+// SQLite's machine (tens of microseconds), so that a window can handle its events while a key
+// is made or rows are deleted. Like the wait tick it runs inside SQLite: it must not use the
+// database; an exception it throws is ignored, and the statement always goes on. Returns the
+// tick it replaces.
+using ProgressTick = std::function<void()>;
+ProgressTick setProgressTick(ProgressTick tick);
 
 enum class CursorType { ForwardOnly, Keyset, Static };
 enum class LockType { ReadOnly, Pessimistic, Optimistic };

@@ -25,8 +25,9 @@ namespace detail {
 inline constexpr auto kFlushDelay = std::chrono::milliseconds(150);
 
 // Waits for other programs' locks up to the lock wait, telling the wait reporter (see
-// setLockWait); installed on every SQLite connection of the layer.
-void installBusyHandler(sqlite3* db);
+// setLockWait), and calls the progress tick during long statements (see setProgressTick);
+// installed on every SQLite connection of the layer.
+void installWaitHandlers(sqlite3* db);
 // Tells the wait reporter that a reported wait has ended.
 void endReportedWait();
 

@@ -159,7 +159,7 @@ DatabasePtr openDatabase(const std::string& path) {
                              (raw != nullptr ? sqlite3_errmsg(raw) : sqlite3_errstr(rc)) + "）。");
     }
     sqlite3_extended_result_codes(db.get(), 1);
-    installBusyHandler(db.get());
+    installWaitHandlers(db.get());
     bool ours = false;
     try {
         ours = hasBookkeeping(db.get());
@@ -224,7 +224,7 @@ void createDatabase(std::string_view connectionString) {
         if (rc != SQLITE_OK)
             detail::throwSqlite(raw, rc, "データベース ファイルを作れません: " + path);
         sqlite3_extended_result_codes(db.get(), 1);
-        detail::installBusyHandler(db.get());
+        detail::installWaitHandlers(db.get());
         detail::run(db.get(),
                     ("PRAGMA page_size = " + std::to_string(detail::kPageSize) +
                      "; PRAGMA application_id = " + std::to_string(detail::kApplicationId) +

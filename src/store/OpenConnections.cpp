@@ -87,6 +87,40 @@ int waitForOtherProgram(void*, int attempt) {
     return 1;
 }
 
+// The progress tick and the thread that set it (the tick runs only there: a statement of
+// another thread goes on untold).
+struct ProgressSettings {
+    std::mutex mutex;
+    ProgressTick tick;
+    std::thread::id thread;
+};
+
+ProgressSettings& progressSettings() {
+    static auto* instance = new ProgressSettings;
+    return *instance;
+}
+
+// SQLite's virtual machine steps between two calls of the progress handler: some tens of
+// microseconds of a long statement, so that the tick (which decides itself whether anything
+// is due) costs next to nothing.
+constexpr int kProgressSteps = 2000;
+
+// SQLite's progress handler: calls the tick; never interrupts the statement.
+int callProgressTick(void*) {
+    ProgressSettings& p = progressSettings();
+    ProgressTick tick;
+    {
+        std::lock_guard lock(p.mutex);
+        if (!p.tick || p.thread != std::this_thread::get_id()) return 0;
+        tick = p.tick;
+    }
+    try {
+        tick();
+    } catch (...) {
+    }
+    return 0;
+}
+
 }  // namespace
 
 namespace detail {
@@ -105,7 +139,10 @@ void unregisterConnection(Connection::Impl* impl) {
     r.open.erase(std::remove(r.open.begin(), r.open.end(), impl), r.open.end());
 }
 
-void installBusyHandler(sqlite3* db) { sqlite3_busy_handler(db, waitForOtherProgram, nullptr); }
+void installWaitHandlers(sqlite3* db) {
+    sqlite3_busy_handler(db, waitForOtherProgram, nullptr);
+    sqlite3_progress_handler(db, kProgressSteps, callProgressTick, nullptr);
+}
 
 void endReportedWait() {
     WaitSettings& w = waitSettings();
@@ -147,6 +184,14 @@ WaitTick setWaitTick(WaitTick tick) {
     WaitSettings& w = waitSettings();
     std::lock_guard lock(w.mutex);
     std::swap(w.tick, tick);
+    return tick;
+}
+
+ProgressTick setProgressTick(ProgressTick tick) {
+    ProgressSettings& p = progressSettings();
+    std::lock_guard lock(p.mutex);
+    std::swap(p.tick, tick);
+    p.thread = std::this_thread::get_id();
     return tick;
 }
 

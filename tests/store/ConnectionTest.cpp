@@ -2,8 +2,11 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <stdexcept>
+#include <thread>
 
 #include "StoreTestHelpers.h"
+#include "store/NativeSql.h"
 
 namespace yubin::test {
 namespace {
@@ -198,6 +201,41 @@ TEST(DeleteTest, DeletingADatabaseInUseIsRefused) {
     EXPECT_FALSE(fs::exists(fresh.path()));
     EXPECT_EQ(errorNumber([&] { db::deleteDatabaseFile(fresh.path()); }),
               errorOf(ErrorCode::FileNotFound));
+}
+
+// A long statement calls the progress tick of the thread that set it, again and again; the
+// statement goes on whatever the tick does (a throw included), and another thread's tick is
+// not called.
+TEST(ProgressTickTest, ALongStatementCallsTheTickAndIsNeverCutShort) {
+    TempDir dir;
+    db::createDatabase(cs(dir.file("a.mdb")));
+    Connection cn;
+    cn.open(cs(dir.file("a.mdb")));
+    cn.execute("CREATE TABLE t (a TEXT(20))");
+    {
+        db::NativeTransaction transaction(cn);
+        db::NativeStatement insert(cn, "INSERT INTO t VALUES (?1)");
+        for (long long i = 0; i < 50000; ++i)
+            insert.bind(1, "row " + std::to_string(i * 7919 % 50000)).run();
+        transaction.commit();
+    }
+    int ticks = 0;
+    const db::ProgressTick outer = db::setProgressTick([&ticks] {
+        ++ticks;
+        throw std::runtime_error("the tick's failure stays in the tick");
+    });
+    cn.execute("CREATE INDEX x ON t (a)");
+    EXPECT_GT(ticks, 10);
+    EXPECT_EQ(db::NativeStatement(cn, "SELECT count(*) FROM t INDEXED BY x WHERE a >= ''").step(),
+              true);
+
+    // Set on another thread, the tick is not called here.
+    std::thread([] { db::setProgressTick([] {}); }).join();
+    ticks = 0;
+    cn.execute("DROP INDEX x ON t");
+    cn.execute("CREATE INDEX x ON t (a)");
+    EXPECT_EQ(ticks, 0);
+    db::setProgressTick(outer);
 }
 
 }  // namespace
