@@ -1,6 +1,7 @@
 #include "changes/ChangeDiff.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace yubin::changes {
 
@@ -14,6 +15,9 @@ std::uint64_t Fnv(std::uint64_t hash, std::string_view text) {
     return hash;
 }
 
+constexpr std::uint64_t kNamesSeed = 0x9e3779b97f4a7c15ull;
+constexpr std::uint64_t kWordPrime = 0xff51afd7ed558ccdull;
+
 // Spreads the bits, so that sums of digests do not cancel.
 std::uint64_t Mix(std::uint64_t x) {
     x ^= x >> 30;
@@ -23,15 +27,33 @@ std::uint64_t Mix(std::uint64_t x) {
     return x ^ (x >> 31);
 }
 
+// Takes one field into the hash eight bytes at a time; its length ends it, so that ("ab", "")
+// differs from ("a", "b").
+std::uint64_t HashField(std::uint64_t hash, std::string_view text) {
+    const char* p = text.data();
+    size_t n = text.size();
+    for (; n >= 8; p += 8, n -= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p, 8);
+        hash = (hash ^ word) * kWordPrime;
+        hash ^= hash >> 32;
+    }
+    std::uint64_t tail = 0;
+    if (n > 0) std::memcpy(&tail, p, n);
+    hash = (hash ^ tail) * kWordPrime;
+    hash ^= hash >> 29;
+    return (hash ^ text.size()) * kFnvPrime;
+}
+
 }  // namespace
 
 std::uint64_t CodeKey(std::string_view code) {
     // Odd: a packed key ends in a zero byte.
     if (code.size() > 7) return Mix(Fnv(kFnvOffset, code)) | 1;
+    unsigned char bytes[8] = {};
+    if (!code.empty()) std::memcpy(bytes, code.data(), code.size());
     std::uint64_t key = 0;
-    for (size_t i = 0; i < 8; ++i) {
-        key = (key << 8) | (i < code.size() ? static_cast<unsigned char>(code[i]) : 0u);
-    }
+    for (unsigned char byte : bytes) key = (key << 8) | byte;
     return key;
 }
 
@@ -42,12 +64,27 @@ std::uint64_t RowDigest(const RowValues& row) {
 }
 
 std::uint64_t RowDigest(const RowView& row) {
+    return CombineDigest(OwnFieldsDigest(row), NamesDigest(row[1], row[2], row[3], row[4]));
+}
+
+std::uint64_t OwnFieldsDigest(const RowView& row) {
     std::uint64_t hash = kFnvOffset;
-    for (std::string_view field : row) {
-        hash = Fnv(hash, field);
-        hash = (hash ^ 0x1f) * kFnvPrime;  // the field's end: ("ab","") differs from ("a","b")
+    hash = HashField(hash, row[0]);
+    for (size_t i = 5; i < kRowFieldCount; ++i) hash = HashField(hash, row[i]);
+    return hash;
+}
+
+std::uint64_t NamesDigest(std::string_view prefecture, std::string_view prefectureKana,
+                          std::string_view municipality, std::string_view municipalityKana) {
+    std::uint64_t hash = kNamesSeed;
+    for (std::string_view field : {prefecture, prefectureKana, municipality, municipalityKana}) {
+        hash = HashField(hash, field);
     }
-    return Mix(hash);
+    return hash;
+}
+
+std::uint64_t CombineDigest(std::uint64_t own, std::uint64_t names) {
+    return Mix(own ^ Mix(names));
 }
 
 void CodeDigests::add(std::string_view code, const RowView& row) {

@@ -34,12 +34,23 @@ std::uint64_t CodeKey(std::string_view code);
 std::uint64_t RowDigest(const RowView& row);
 std::uint64_t RowDigest(const RowValues& row);
 
+// A row's digest in two parts, so that a reader may take the part of the prefecture and
+// municipality names (the fields 1 to 4) once for all the rows of a municipality:
+// RowDigest(row) == CombineDigest(OwnFieldsDigest(row), NamesDigest(names of row)).
+std::uint64_t OwnFieldsDigest(const RowView& row);  // fields 0 and 5 to 10
+std::uint64_t NamesDigest(std::string_view prefecture, std::string_view prefectureKana,
+                          std::string_view municipality, std::string_view municipalityKana);
+std::uint64_t CombineDigest(std::uint64_t own, std::uint64_t names);
+
 // The codes of one side, added row by row in any order.
 class CodeDigests {
   public:
     void reserve(size_t rows) { entries_.reserve(rows); }
     void add(std::string_view code, const RowView& row);
     void add(std::string_view code, const RowValues& row);
+    void add(std::string_view code, std::uint64_t rowDigest) {
+        entries_.push_back({CodeKey(code), rowDigest});
+    }
     // Sorts and sums each code's distinct row digests; no add after it.
     void finish();
     size_t codeCount() const { return entries_.size(); }

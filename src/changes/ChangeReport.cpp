@@ -1,5 +1,7 @@
 #include "changes/ChangeReport.h"
 
+#include <algorithm>
+#include <charconv>
 #include <ctime>
 #include <unordered_map>
 
@@ -52,6 +54,50 @@ std::string KeptColumns() {
     return text;
 }
 
+// The kept form of the rows: packed, many rows to a row of 変更前データ whose 町域名 holds them
+// and whose 都道府県名 holds kPackedTag (a kept row of one row to a row never has a name
+// there). Each row is its postal code and the columns of kZipallColumns, each field its length
+// in decimal, ':' and its text; an empty field stands for Null as well.
+constexpr std::string_view kPackedTag = "#packed1";
+constexpr size_t kPackedFields = 1 + kZipallColumns.size();
+using PackedRow = std::array<std::string_view, kPackedFields>;
+// The size a packed row of 変更前データ grows to before it is written.
+constexpr size_t kPackedSize = 60 * 1024;
+
+void PackField(std::string& packed, std::string_view field) {
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, field.size()).ptr;
+    packed.append(digits, end);
+    packed += ':';
+    packed.append(field);
+}
+
+// Reads the rows of one packed text in order; `take(row)` for each. A text that does not
+// parse (damaged by another program) ends the reading with EngineFailure.
+template <class Take>
+void UnpackRows(std::string_view packed, Take take) {
+    const auto damaged = [] {
+        return YubinError(ErrorCode::EngineFailure,
+                          "変更前のデータ（" + std::string(kKeptTable) + "）が壊れています。");
+    };
+    PackedRow row;
+    const char* p = packed.data();
+    const char* const end = p + packed.size();
+    while (p < end) {
+        for (std::string_view& field : row) {
+            size_t length = 0;
+            const auto [digitsEnd, error] = std::from_chars(p, end, length);
+            if (error != std::errc() || digitsEnd == end || *digitsEnd != ':' ||
+                static_cast<size_t>(end - digitsEnd - 1) < length) {
+                throw damaged();
+            }
+            field = std::string_view(digitsEnd + 1, length);
+            p = digitsEnd + 1 + length;
+        }
+        take(row);
+    }
+}
+
 // Lets a map with text keys be searched with a string_view.
 struct TextHash {
     using is_transparent = void;
@@ -72,6 +118,14 @@ struct Masters {
             map.try_emplace(std::string(rows.text(1)), rows.text(2), rows.text(3));
         }
     }
+    // The digest of the names a row of the municipality takes (NamesDigest).
+    std::uint64_t namesDigest(std::string_view code) const {
+        RowView row{};
+        row[kMunicipalityCode] = code;
+        fill(row);
+        return NamesDigest(row[kPrefectureName], row[kPrefectureKana], row[kMunicipalityName],
+                           row[kMunicipalityKana]);
+    }
     void fill(RowView& row) const {
         const std::string_view code = row[kMunicipalityCode];
         if (const auto p = prefectures.find(code.substr(0, 2)); p != prefectures.end()) {
@@ -91,16 +145,11 @@ const char* kMastersNow =
     "ifnull(\"住所かな1\", '') AS k FROM \"都道府県\" UNION ALL SELECT '市町村', \"JISX0402\", "
     "ifnull(\"市町村名\", ''), ifnull(\"住所かな2\", '') FROM \"市町村\"";
 
-// One side of the comparison: its rows (a statement giving the postal code and the columns
-// of kZipallColumns) and the masters the national rows take their names from.
+// One side of the comparison: its rows (the postal code and the columns of kZipallColumns,
+// from ZIPALL or from the kept form) and the masters the national rows take their names from.
 class Side {
   public:
-    Side(db::Connection& connection, DataSet set, bool kept) : set_(set) {
-        if (kept) {
-            sql_ = "SELECT \"郵便番号\"" + KeptColumns() + " FROM " + Quote(kKeptTable) + kWhereSet;
-        } else {
-            sql_ = ZipallRows(set, "%");
-        }
+    Side(db::Connection& connection, DataSet set, bool kept) : set_(set), kept_(kept) {
         if (set == DataSet::National) {
             masters_.read(connection,
                           kept ? "SELECT \"表\", \"コード\", ifnull(\"名前\", ''), "
@@ -109,31 +158,99 @@ class Side {
                                : kMastersNow,
                           set, kept);
         }
-        kept_ = kept;
     }
 
-    // Calls `visit(code, row)` for every row; the texts are valid during the call.
-    template <class Visit>
-    void forEachRow(db::Connection& connection, Visit visit) const {
-        db::NativeStatement rows(connection, sql_);
-        if (kept_) rows.bind(1, DataSetName(set_));
-        RowView row;
-        while (rows.step()) {
-            row = {};
-            for (size_t i = 0; i < kZipallFields.size(); ++i) {
-                row[kZipallFields[i]] = rows.text(static_cast<int>(i) + 1);
+    // Adds the digest of every row to `digests`. The names' part of a national row's digest is
+    // taken once for each run of rows of one municipality.
+    void addDigests(db::Connection& connection, CodeDigests& digests) const {
+        const bool national = set_ == DataSet::National;
+        std::uint64_t names = NamesDigest({}, {}, {}, {});
+        std::string city;
+        bool cityRead = false;
+        RowView row{};  // the names stay empty: they are in `names`
+        scan(connection, [&](const PackedRow& fields) {
+            for (size_t i = 0; i < kZipallFields.size(); ++i) row[kZipallFields[i]] = fields[i + 1];
+            if (national && (!cityRead || row[kMunicipalityCode] != city)) {
+                city.assign(row[kMunicipalityCode]);
+                cityRead = true;
+                names = masters_.namesDigest(city);
             }
+            digests.add(fields[0], CombineDigest(OwnFieldsDigest(row), names));
+        });
+    }
+
+    // Calls `visit(code, row)` for every row whose code `wanted(code)` accepts; the texts are
+    // valid during the call.
+    template <class Wanted, class Visit>
+    void forEachRow(db::Connection& connection, Wanted wanted, Visit visit) const {
+        RowView row;
+        scan(connection, [&](const PackedRow& fields) {
+            if (!wanted(fields[0])) return;
+            row = {};
+            for (size_t i = 0; i < kZipallFields.size(); ++i) row[kZipallFields[i]] = fields[i + 1];
             if (set_ == DataSet::National) masters_.fill(row);
-            visit(rows.text(0), row);
-        }
+            visit(fields[0], row);
+        });
     }
 
   private:
+    // Calls `take(fields)` for every row in order: the postal code and the columns.
+    template <class Take>
+    void scan(db::Connection& connection, Take take) const {
+        PackedRow fields;
+        const auto rowsOf = [&](const std::string& sql) {
+            db::NativeStatement rows(connection, sql);
+            if (kept_) rows.bind(1, DataSetName(set_));
+            while (rows.step()) {
+                for (size_t i = 0; i < kPackedFields; ++i) {
+                    fields[i] = rows.text(static_cast<int>(i));
+                }
+                take(fields);
+            }
+        };
+        if (!kept_) {
+            rowsOf(ZipallRows(set_, "%"));
+            return;
+        }
+        // A kept form of one row to a row (made by an earlier version of this program), or
+        // the packed one; a kept form is all of one kind.
+        rowsOf("SELECT \"郵便番号\"" + KeptColumns() + " FROM " + Quote(kKeptTable) + kWhereSet +
+               " AND \"都道府県名\" IS NULL");
+        db::NativeStatement packed(connection, PackedRowsSql());
+        packed.bind(1, DataSetName(set_)).bind(2, kPackedTag);
+        while (packed.step()) UnpackRows(packed.text(0), take);
+    }
+
+    static std::string PackedRowsSql() {
+        return "SELECT ifnull(\"町域名\", '') FROM " + Quote(kKeptTable) + kWhereSet +
+               " AND \"都道府県名\" = ?2 ORDER BY rowid";
+    }
+
     DataSet set_;
-    bool kept_ = false;
-    std::string sql_;
+    bool kept_;
     Masters masters_;
 };
+
+// Packs the data set's rows into the kept form (see kPackedTag).
+void KeepRows(db::Connection& connection, DataSet set) {
+    db::NativeStatement insert(connection, "INSERT INTO " + Quote(kKeptTable) +
+                                               " (\"データ\", \"都道府県名\", \"町域名\") "
+                                               "VALUES (?1, ?2, ?3)");
+    insert.bind(1, DataSetName(set)).bind(2, kPackedTag);
+    std::string packed;
+    packed.reserve(kPackedSize + 4096);
+    const auto write = [&] {
+        insert.bind(3, packed).run();
+        packed.clear();
+    };
+    db::NativeStatement rows(connection, ZipallRows(set, "%"));
+    while (rows.step()) {
+        for (size_t i = 0; i < kPackedFields; ++i)
+            PackField(packed, rows.text(static_cast<int>(i)));
+        if (packed.size() >= kPackedSize) write();
+    }
+    if (!packed.empty()) write();
+}
 
 // Writes the rows of the codes the comparison names into 変更明細.
 class DetailWriter {
@@ -180,11 +297,28 @@ void DropKeptForm(db::Connection& connection, DataSet set) {
 
 CodeDigests Digests(db::Connection& connection, const Side& side) {
     CodeDigests digests;
-    side.forEachRow(connection, [&digests](std::string_view code, const RowView& row) {
-        digests.add(code, row);
-    });
+    side.addDigests(connection, digests);
     digests.finish();
     return digests;
+}
+
+bool KeptRowsExist(db::Connection& connection, DataSet set) {
+    db::NativeStatement row(connection,
+                            "SELECT 1 FROM " + Quote(kKeptTable) + kWhereSet + " LIMIT 1");
+    row.bind(1, DataSetName(set));
+    return row.step();
+}
+
+// The number of distinct postal codes of the data set's rows now: what the comparison with an
+// empty kept form counts as added.
+long long CountCodesNow(db::Connection& connection, DataSet set) {
+    std::string sql = ZipallRows(set, "%");
+    sql.replace(0, sql.find(" FROM "), "SELECT \"郵便番号\"");
+    db::NativeStatement rows(connection, sql);
+    std::vector<std::uint64_t> keys;
+    while (rows.step()) keys.push_back(CodeKey(rows.text(0)));
+    std::sort(keys.begin(), keys.end());
+    return std::unique(keys.begin(), keys.end()) - keys.begin();
 }
 
 }  // namespace
@@ -205,10 +339,7 @@ bool KeepOldData(db::Connection& connection, DataSet set, OldRows rows) {
         if (rows == OldRows::CutShort) return false;
         DropKeptForm(connection, set);
     }
-    Run(connection,
-        "INSERT INTO " + Quote(kKeptTable) + " (\"データ\", \"郵便番号\"" + KeptColumns() + ") " +
-            ZipallRows(set, "nullif(%, '')").replace(0, 6, "SELECT ?1, "),
-        set);
+    KeepRows(connection, set);
     if (set == DataSet::National) {
         Run(connection,
             "INSERT INTO " + Quote(kKeptMastersTable) +
@@ -245,22 +376,29 @@ std::optional<ReportSummary> MakeReport(db::Connection& connection, DataSet set,
     }
 
     Run(connection, "DELETE FROM " + Quote(kDetailTable) + kWhereSet, set);
-    {
+    if (!KeptRowsExist(connection, set)) {
+        // An import into an empty table replaced nothing: its codes are all added, and they
+        // are not listed.
+        summary.counts.added = CountCodesNow(connection, set);
+    } else {
         const Side old(connection, set, true);
         const Side now(connection, set, false);
         const CodeDigests before = Digests(connection, old);
         const CodeDigests after = Digests(connection, now);
         const std::vector<CodeChange> changes = CompareDigests(before, after, summary.counts);
-        // The rows of the codes that changed; an import into an empty table replaced nothing,
-        // and its codes, all of them added, are not listed.
-        if (before.codeCount() > 0 && !changes.empty()) {
+        // The rows of the codes that changed.
+        if (!changes.empty()) {
             DetailWriter details(connection, set);
+            const CodeChange* change = nullptr;
+            const auto changed = [&](std::string_view code) {
+                change = FindChange(changes, CodeKey(code));
+                return change != nullptr;
+            };
             for (const auto& [side, word] : {std::pair{&old, kBeforeWord}, {&now, kAfterWord}}) {
-                side->forEachRow(connection, [&](std::string_view code, const RowView& row) {
-                    if (const CodeChange* change = FindChange(changes, CodeKey(code))) {
-                        details.write(change->change, word, code, row);
-                    }
-                });
+                side->forEachRow(connection, changed,
+                                 [&](std::string_view code, const RowView& row) {
+                                     details.write(change->change, word, code, row);
+                                 });
             }
         }
     }

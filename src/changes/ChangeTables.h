@@ -5,7 +5,8 @@
 //   変更報告 (visible)      one row a data set: the last report's date and counts
 //   変更明細 (visible)      the rows before and after of every code the last report names
 //   変更前データ (hidden)   the kept form of a data set's rows, from before a fresh import
-//                           deleted them until the report is made
+//                           deleted them until the report is made: many rows packed into
+//                           each of its rows (an earlier version kept one row to a row)
 //   変更前マスタ (hidden)   the prefecture and municipality names the kept national rows had
 //   変更前作成日 (hidden)   one row a kept data set: its creation date; the row says that a
 //                           report is due
