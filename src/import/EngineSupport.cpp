@@ -1,5 +1,7 @@
 #include "import/EngineSupport.h"
 
+#include <malloc.h>
+
 #include <chrono>
 #include <thread>
 
@@ -125,6 +127,9 @@ void ReportChanges(import::DataKind kind) {
     // it as this import's; the kept rows, now out of date, are replaced by the next import.
     try {
         changes::MakeReport(connection(), ReportedSet(kind));
+        // The comparison's arrays, freed, go back to the system now: the sorts of the index
+        // builds that follow take memory of their own.
+        ::malloc_trim(0);
     } catch (const YubinError&) {
         try {
             changes::ForgetReport(connection(), ReportedSet(kind));
