@@ -38,8 +38,16 @@ std::uint64_t HashField(std::uint64_t hash, std::string_view text) {
         hash = (hash ^ word) * kWordPrime;
         hash ^= hash >> 32;
     }
+    // The last bytes: from the last eight of a longer field (no call of memcpy for a length
+    // known only now), or one by one.
     std::uint64_t tail = 0;
-    if (n > 0) std::memcpy(&tail, p, n);
+    if (n > 0 && text.size() >= 8) {
+        std::memcpy(&tail, text.data() + text.size() - 8, 8);
+        tail >>= 8 * (8 - n);
+    } else {
+        for (size_t i = 0; i < n; ++i)
+            tail |= std::uint64_t{static_cast<unsigned char>(p[i])} << (8 * i);
+    }
     hash = (hash ^ tail) * kWordPrime;
     hash ^= hash >> 29;
     return (hash ^ text.size()) * kFnvPrime;
@@ -50,10 +58,10 @@ std::uint64_t HashField(std::uint64_t hash, std::string_view text) {
 std::uint64_t CodeKey(std::string_view code) {
     // Odd: a packed key ends in a zero byte.
     if (code.size() > 7) return Mix(Fnv(kFnvOffset, code)) | 1;
-    unsigned char bytes[8] = {};
-    if (!code.empty()) std::memcpy(bytes, code.data(), code.size());
     std::uint64_t key = 0;
-    for (unsigned char byte : bytes) key = (key << 8) | byte;
+    for (size_t i = 0; i < 8; ++i) {
+        key = (key << 8) | (i < code.size() ? static_cast<unsigned char>(code[i]) : 0u);
+    }
     return key;
 }
 
