@@ -106,6 +106,7 @@ void CodeDigests::add(std::string_view code, const RowValues& row) {
 void CodeDigests::finish() {
     if (finished_) return;
     finished_ = true;
+    rows_ = entries_.size();
     std::sort(entries_.begin(), entries_.end(), [](const Entry& a, const Entry& b) {
         return a.key != b.key ? a.key < b.key : a.digest < b.digest;
     });

@@ -54,6 +54,8 @@ class CodeDigests {
     // Sorts and sums each code's distinct row digests; no add after it.
     void finish();
     size_t codeCount() const { return entries_.size(); }
+    // The rows it was given, a repeated row each time (known once finished).
+    size_t rowCount() const { return rows_; }
 
     struct Entry {
         std::uint64_t key;
@@ -63,6 +65,7 @@ class CodeDigests {
 
   private:
     std::vector<Entry> entries_;
+    size_t rows_ = 0;
     bool finished_ = false;
 };
 

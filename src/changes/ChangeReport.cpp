@@ -295,8 +295,10 @@ void DropKeptForm(db::Connection& connection, DataSet set) {
     }
 }
 
-CodeDigests Digests(db::Connection& connection, const Side& side) {
+// `expectedRows`: room made first, so that the array is not copied as it grows.
+CodeDigests Digests(db::Connection& connection, const Side& side, size_t expectedRows) {
     CodeDigests digests;
+    digests.reserve(expectedRows);
     side.addDigests(connection, digests);
     digests.finish();
     return digests;
@@ -383,8 +385,11 @@ std::optional<ReportSummary> MakeReport(db::Connection& connection, DataSet set,
     } else {
         const Side old(connection, set, true);
         const Side now(connection, set, false);
-        const CodeDigests before = Digests(connection, old);
-        const CodeDigests after = Digests(connection, now);
+        // The published national data has about 124,000 rows; the new data about as many
+        // rows as the old.
+        const CodeDigests before = Digests(connection, old, size_t{1} << 17);
+        const CodeDigests after =
+            Digests(connection, now, before.rowCount() + before.rowCount() / 8);
         const std::vector<CodeChange> changes = CompareDigests(before, after, summary.counts);
         // The rows of the codes that changed.
         if (!changes.empty()) {

@@ -26,20 +26,28 @@ struct TextHash {
 using CodeSet = std::unordered_set<std::string, TextHash, std::equal_to<>>;
 
 // The values of one row, checked column by column; the texts keep their buffers from row to row.
+// A value equal to the one the column passed before passes again without a second look (the
+// files repeat most values from record to record).
 class RowCheck {
   public:
     RowCheck(db::Connection& connection, const char* table, std::span<const std::string> names)
-        : rules_(connection, table, names), values_(names.size(), Value("")) {}
+        : rules_(connection, table, names),
+          values_(names.size(), Value("")),
+          passed_(names.size(), false) {}
 
     void text(std::size_t position, std::string_view text) {
         Value& value = values_.at(position);
+        if (passed_[position] && value.text() == text) return;
+        passed_[position] = false;
         value.assignText(text);
         rules_.check(position, value);
+        passed_[position] = true;
     }
 
   private:
     db::RowRules rules_;
     std::vector<Value> values_;
+    std::vector<bool> passed_;
 };
 
 // The codes of a master table that will still be there when the engine looks them up.
