@@ -421,7 +421,7 @@ TEST_F(ChangeReportTest, ReportThatCannotBeMadeLeavesTheImportWholeAndTheNextRep
         EXPECT_EQ(facts.nationalStamp, "20241227");
         EXPECT_EQ(facts.officeStamp, "20241227");
         ASSERT_FALSE(facts.keys.empty());
-        for (const auto& [key, present] : facts.keys) EXPECT_TRUE(present) << key;
+        for (const auto& key : facts.keys) EXPECT_TRUE(key.present) << key.index;
     }
 
     sql("DROP TRIGGER refuse");
