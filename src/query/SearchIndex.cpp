@@ -1,6 +1,7 @@
 #include "query/SearchIndex.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -127,24 +128,21 @@ class BlockBuckets {
     }
     // Marks the bucket in the last block.
     void set(std::uint32_t bucket) { last_[bucket / 64] |= std::uint64_t{1} << (bucket % 64); }
-    // Every bucket's bitmap over the blocks, as bytes; empty for a bucket no block has. One
-    // pass over the set bits: reading a bucket's bit block by block would stride across the
-    // whole table once per bucket.
-    std::vector<std::string> bucketBitmaps() const {
+    // The bitmaps over the blocks of the 64 buckets that share one word of the per-block
+    // bitmaps (buckets word * 64 to word * 64 + 63), as bytes; empty for a bucket no block has.
+    // One strided read per block and word: reading bucket by bucket would read the whole
+    // table once per bucket, and all the bitmaps at once would double the memory.
+    void wordBitmaps(std::size_t word, std::array<std::string, 64>& maps) const {
         const std::size_t blocks = bits_.size() / kWords;
-        std::vector<std::string> maps(kBuckets);
+        for (std::string& map : maps) map.clear();
         for (std::size_t block = 0; block < blocks; ++block) {
             const char blockBit = static_cast<char>(1 << (block % 8));
-            for (std::size_t word = 0; word < kWords; ++word) {
-                for (std::uint64_t set = bits_[block * kWords + word]; set != 0; set &= set - 1) {
-                    std::string& map =
-                        maps[word * 64 + static_cast<std::size_t>(std::countr_zero(set))];
-                    if (map.empty()) map.assign((blocks + 7) / 8, '\0');
-                    map[block / 8] = static_cast<char>(map[block / 8] | blockBit);
-                }
+            for (std::uint64_t set = bits_[block * kWords + word]; set != 0; set &= set - 1) {
+                std::string& map = maps[static_cast<std::size_t>(std::countr_zero(set))];
+                if (map.empty()) map.assign((blocks + 7) / 8, '\0');
+                map[block / 8] = static_cast<char>(map[block / 8] | blockBit);
             }
         }
-        return maps;
     }
 
   private:
@@ -221,8 +219,8 @@ void BuildSearchIndex(db::Connection& connection) {
     PutU32(head, blockCount);
     header.insert(0, head);
 
-    // The header, then the bucket bitmaps that are not empty.
-    std::vector<std::string> bitmaps = blocks.bucketBitmaps();
+    // The header, then the bucket bitmaps that are not empty, 64 buckets made at a time.
+    std::array<std::string, 64> bitmaps;
     long long nextBucket = kHeaderKey;
     db::DerivedRecords::store(connection, kIndexName, "ZIPALL",
                               [&](long long& key, std::string& data) {
@@ -234,7 +232,10 @@ void BuildSearchIndex(db::Connection& connection) {
                                   }
                                   while (nextBucket < kBuckets) {
                                       key = nextBucket++;
-                                      data = std::move(bitmaps[static_cast<std::size_t>(key)]);
+                                      const auto bucket = static_cast<std::size_t>(key);
+                                      if (bucket % 64 == 0)
+                                          blocks.wordBitmaps(bucket / 64, bitmaps);
+                                      data = std::move(bitmaps[bucket % 64]);
                                       if (!data.empty()) return true;
                                   }
                                   return false;

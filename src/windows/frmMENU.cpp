@@ -238,10 +238,8 @@ bool frmMENU::eventFilter(QObject* watched, QEvent* event) {
 void frmMENU::DescribeTask(int index) {
     const TaskButton& design = kTaskButtons.at(static_cast<std::size_t>(index));
     const QString description = QString::fromUtf8(design.description);
-    if (label2_->text() != description) {
-        label2_->setText(description);
-        label2_->setToolTip(QString::fromUtf8(design.toolTip));
-    }
+    label2_->setText(description);  // the same text again repaints nothing
+    label2_->setToolTip(QString::fromUtf8(design.toolTip));
     const QPushButton& button = *command1_[index];
     // The whole description is shown: the label grows to its text, never below its design size.
     const QSize needed = label2_->sizeHint();
