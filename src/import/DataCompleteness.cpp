@@ -1,6 +1,5 @@
 #include "import/DataCompleteness.h"
 
-#include "import/DataFileCheck.h"
 #include "import/mdInport.h"
 #include "store/RowRules.h"
 
@@ -32,9 +31,7 @@ constexpr const char* kIncomplete = "未完了（取込が途中です）";
 
 }  // namespace
 
-void PrepareToReplace(db::Connection& connection, DataKind kind, const std::string& path,
-                      bool resuming) {
-    CheckDataFileForImport(path, kind, connection, resuming);
+void PrepareToReplace(db::Connection& connection, DataKind kind, const std::string& path) {
     db::setBookkeepingValue(connection, IncompleteKey(kind), path);
     ForgetRegisteredDate(connection, kind);
     connection.flush();

@@ -18,11 +18,10 @@ struct Completeness {
     long long resumeMarker = 0;  // the row of 登録中; 0 when there is none
 };
 
-// Called by an engine before it deletes or appends anything: the whole file checked
-// (CheckDataFileForImport; its error is raised and then nothing has changed), then the data of
-// `kind` marked incomplete and its date in 作成日 emptied (Null).
-void PrepareToReplace(db::Connection& connection, DataKind kind, const std::string& path,
-                      bool resuming);
+// Called by an engine before it deletes or appends anything, once its file has passed the
+// check (CheckDataFileForImport): the data of `kind` marked incomplete (`path` kept as the file
+// being imported) and its date in 作成日 emptied (Null).
+void PrepareToReplace(db::Connection& connection, DataKind kind, const std::string& path);
 // Called by an engine after it has recorded the file's date: the data of `kind` is whole.
 void MarkComplete(db::Connection& connection, DataKind kind);
 

@@ -66,7 +66,8 @@ const std::array<std::string, 11> kNationalColumns = {
 const std::array<std::string, 3> kPrefectureColumns = {"JISX0401", "都道府県名", "住所かな1"};
 const std::array<std::string, 3> kCityColumns = {"JISX0402", "市町村名", "住所かな2"};
 
-CheckedFile CheckNational(const std::string& path, db::Connection& connection, bool resuming) {
+CheckedFile CheckNational(const std::string& path, db::Connection& connection, bool resuming,
+                          const CheckTick& tick) {
     // The fresh import deletes the prefectures and the municipalities of national data; the
     // placeholders of the business-office data stay, and a resumed import deletes nothing.
     CodeSet prefectures =
@@ -109,6 +110,7 @@ CheckedFile CheckNational(const std::string& path, db::Connection& connection, b
         ++checked.records;
     };
     while (reader.readLine()) {
+        if (tick) tick();
         if (const ZipGroup* group = reader.mergeLine()) {
             checkGroup(*group, groupStartLine);
             groupStartLine = reader.lineNumber();
@@ -134,7 +136,8 @@ std::string_view WithoutSpaces(std::string_view text) {
     return text;
 }
 
-CheckedFile CheckOffice(const std::string& path, db::Connection& connection, bool resuming) {
+CheckedFile CheckOffice(const std::string& path, db::Connection& connection, bool resuming,
+                        const CheckTick& tick) {
     // A fresh import deletes the placeholders of earlier business-office imports; a record
     // whose municipality is then missing adds one with the record's municipality name.
     CodeSet cities = ReadCodes(
@@ -146,6 +149,7 @@ CheckedFile CheckOffice(const std::string& path, db::Connection& connection, boo
     CheckedFile checked;
     JigyosyoReader reader(path);
     while (reader.readLine()) {
+        if (tick) tick();
         try {
             const std::vector<std::string_view>& f = reader.splitFields();
             for (std::size_t c = 0; c < kOfficeFields.size(); ++c) {
@@ -170,9 +174,10 @@ CheckedFile CheckOffice(const std::string& path, db::Connection& connection, boo
 }  // namespace
 
 CheckedFile CheckDataFileForImport(const std::string& path, DataKind kind,
-                                   db::Connection& connection, bool resuming) {
-    if (kind == DataKind::Office) return CheckOffice(path, connection, resuming);
-    return CheckNational(path, connection, resuming);
+                                   db::Connection& connection, bool resuming,
+                                   const CheckTick& tick) {
+    if (kind == DataKind::Office) return CheckOffice(path, connection, resuming, tick);
+    return CheckNational(path, connection, resuming, tick);
 }
 
 }  // namespace yubin::import

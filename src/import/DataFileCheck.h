@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "import/DataFile.h"
@@ -26,10 +27,16 @@ struct CheckedFile {
 // database defines them. `resuming`: the engine will continue an interrupted import and delete
 // nothing, so the master rows the database holds now are found, not added.
 //
+// `tick` (when set) is called after every line read, as the engine's loop processes events
+// after every line: the check of a long file leaves the window live. What it throws ends the
+// check as it stands (an abort); the check neither catches nor rewrites it.
+//
 // Raises the first fault as the import would meet it: BadEncoding, BadInputLine or a column
 // rule's error with the file and line as fields; BadArchive, DataFileChanged or PathFileAccess
 // for a file that cannot be read to its end. Changes nothing.
+using CheckTick = std::function<void()>;
 CheckedFile CheckDataFileForImport(const std::string& path, DataKind kind,
-                                   db::Connection& connection, bool resuming);
+                                   db::Connection& connection, bool resuming,
+                                   const CheckTick& tick = {});
 
 }  // namespace yubin::import

@@ -8,6 +8,7 @@
 #include "base/Text.h"
 #include "changes/ChangeReport.h"
 #include "import/DataCompleteness.h"
+#include "import/DataFileCheck.h"
 #include "store/mdlYubinBox.h"
 
 namespace yubin::mdInport {
@@ -38,17 +39,18 @@ constexpr std::array<const char*, kZipallColumnCount> kZipallColumnNames = {
     "flag2",      "flag3",      "ダブり",   "flag4",      "flag5",      "事業所名かな",
     "事業所名",   "取扱郵便局", "種別",     "丁目番地等", "データ識別", "RECNO"};
 
-import::ImportView& ViewOf(const EngineRequest& request){if (request.environment.view == nullptr){
-    throw YubinError(ErrorCode::InvalidArgument, "取り込みの表示先がありません。");
-}  // namespace
-return *request.environment.view;
-}  // namespace detail
+yubin::import::ImportView& ViewOf(const EngineRequest& request) {
+    if (request.environment.view == nullptr) {
+        throw YubinError(ErrorCode::InvalidArgument, "取り込みの表示先がありません。");
+    }
+    return *request.environment.view;
+}
 
 std::string ResultCaption(double elapsedSeconds, long count) {
     return "処理時間：" + FormatElapsed(elapsedSeconds) + "  " + FormatCount(count) + " 件";
 }
 
-}  // namespace yubin::mdInport
+}  // namespace
 
 db::Connection& connection() {
     if (!cnMdb) {
@@ -151,7 +153,15 @@ EngineFrame::EngineFrame(const EngineRequest& request, ImportProgress& progress,
       index_(index),
       startTime_(request.environment.monotonicSeconds()) {
     progress_.lngRecCount = 0;
+    progress_.checking = false;
     progress_.intInportMode = static_cast<short>(index + 1);
+}
+
+void EngineFrame::checkFile(import::DataKind kind, bool resuming) {
+    progress_.checking = true;
+    yubin::import::CheckDataFileForImport(request_.file, kind, connection(), resuming,
+                                          [this] { DoEvents(view_); });
+    progress_.checking = false;
 }
 
 ZipallRowBuilder& EngineFrame::begin(std::uint64_t fileLength) {

@@ -100,35 +100,40 @@ class EngineFrame {
     // index: kNational or kOffice (the mode becomes index + 1).
     EngineFrame(const EngineRequest& request, ImportProgress& progress, int index);
 
-    import::ImportView& view() const {return view_;
-} long& count() {
-    return progress_.lngRecCount;
-}
-long threshold() const { return request_.lngResumeRecNo; }
-const std::string& file() const { return request_.file; }
+    // (Qualified in full: a line that begins with "import" reads to the formatter as C++20's
+    // module import.)
+    yubin::import::ImportView& view() const { return view_; }
+    long& count() { return progress_.lngRecCount; }
+    long threshold() const { return request_.lngResumeRecNo; }
+    const std::string& file() const { return request_.file; }
 
-// The engine's message, its progress bar and count label shown over the file's length;
-// ZIPALL opened for appending.
-ZipallRowBuilder& begin(std::uint64_t fileLength);
-// After each line: the percentage and the bar, then pending events.
-void showLine(std::uint64_t consumed);
-// After the last line: ZIPALL closed.
-void closeTable();
-// The table closed, the creation date recorded in `column` of 作成日, the finished
-// message shown, the pause and the result caption; the engine counts as finished.
-void finish(const char* column, import::DataKind kind, const char* finishedMessage, bool beep);
+    // The whole file read through and checked before anything changes
+    // (CheckDataFileForImport), with pending events processed after every line as the engine's
+    // own loop does, so that a click waits no longer during the check than during the import.
+    // Meanwhile the progress says `checking`.
+    void checkFile(import::DataKind kind, bool resuming);
+    // The engine's message, its progress bar and count label shown over the file's length;
+    // ZIPALL opened for appending.
+    ZipallRowBuilder& begin(std::uint64_t fileLength);
+    // After each line: the percentage and the bar, then pending events.
+    void showLine(std::uint64_t consumed);
+    // After the last line: ZIPALL closed.
+    void closeTable();
+    // The table closed, the creation date recorded in `column` of 作成日, the finished
+    // message shown, the pause and the result caption; the engine counts as finished.
+    void finish(const char* column, import::DataKind kind, const char* finishedMessage, bool beep);
 
-private:
-void pause();
+  private:
+    void pause();
 
-const EngineRequest& request_;
-ImportProgress& progress_;
-import::ImportView& view_;
-const int index_;
-const double startTime_;
-std::uint64_t fileLength_ = 0;
-std::optional<db::Recordset> zipall_;
-std::optional<ZipallRowBuilder> row_;
-};  // namespace yubin::mdInport::detail
+    const EngineRequest& request_;
+    ImportProgress& progress_;
+    yubin::import::ImportView& view_;
+    const int index_;
+    const double startTime_;
+    std::uint64_t fileLength_ = 0;
+    std::optional<db::Recordset> zipall_;
+    std::optional<ZipallRowBuilder> row_;
+};
 
 }  // namespace yubin::mdInport::detail

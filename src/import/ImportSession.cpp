@@ -160,6 +160,7 @@ RunOutcome ImportSession::run() {
 
     running_ = true;
     exitAfterWait_.reset();
+    stopBeforeChange_ = false;
     try {
         const mdInport::RunReport report = mdInport::InportRun(runRequest(), state_.progress);
         running_ = false;
@@ -182,6 +183,14 @@ RunOutcome ImportSession::run() {
             // The statement that waited has returned: the exit asked for meanwhile runs now.
             outcome.result = RunResult::Aborted;
             outcome.endedAfterWait = finishExitAfterWait().result == ExitResult::Ended;
+            return outcome;
+        }
+        if (stopBeforeChange_) {
+            // Stopped during an engine's check: the database is as the run found it, and the
+            // window as after a failed run, without an error to tell.
+            stopBeforeChange_ = false;
+            recoverFromFailure();
+            outcome.result = RunResult::Stopped;
             return outcome;
         }
         if (error.code() == ErrorCode::ImportAborted || exiting_) {
@@ -210,6 +219,7 @@ RunOutcome ImportSession::run() {
 void ImportSession::recoverFromFailure() {
     const int failed = state_.progress.intInportMode - 1;
     state_.progress.intInportMode = 0;
+    state_.progress.checking = false;
     if (failed == 0 || failed == 1) state_.progress.finished[Index(failed)] = false;
     recorded_.showFailedRunEnded(failed);
     try {
@@ -224,7 +234,7 @@ void ImportSession::recoverFromFailure() {
 }
 
 bool ImportSession::keepWaiting() noexcept {
-    if (exitAfterWait_) return false;
+    if (exitAfterWait_ || stopBeforeChange_) return false;
     inWait_ = true;
     try {
         view_.doEvents();
@@ -232,31 +242,42 @@ bool ImportSession::keepWaiting() noexcept {
         // The view's way of saying that an exit is pending; the wait gives up below.
     }
     inWait_ = false;
-    return !exitAfterWait_;
+    return !exitAfterWait_ && !stopBeforeChange_;
 }
 
-namespace {
-
-// While the exit after a wait writes the marker, a further wait lets the window's events run.
-class ExitWaitTick {
+// While a statement of the exit waits for another program, for the life of the object: the
+// window's events run at every step of the wait, the status panel says that it waits (and
+// then shows the exit's text), and, when `mayGiveUp`, a further 終了 or close request gives
+// the wait up, so that the statement fails at once. The tick and reporter in place before
+// come back after it.
+class ImportSession::ExitWait {
   public:
-    explicit ExitWaitTick(SessionView& view)
-        : outer_(db::setWaitTick([&view] {
+    ExitWait(ImportSession& session, bool mayGiveUp)
+        : outerTick_(db::setWaitTick([&session, mayGiveUp] {
+              if (mayGiveUp && session.exitWaitGivenUp_) return false;
+              session.inExitWait_ = true;
               try {
-                  view.doEvents();
+                  session.view_.doEvents();
               } catch (...) {
               }
-              return true;
+              session.inExitWait_ = false;
+              return !(mayGiveUp && session.exitWaitGivenUp_);
+          })),
+          outerReporter_(db::setWaitReporter([&session](bool waiting) {
+              session.recorded_.setStatusMessage(waiting ? mdInport::kWaitingForOtherProgram
+                                                         : session.state_.exitToolTip);
           })) {}
-    ~ExitWaitTick() { db::setWaitTick(std::move(outer_)); }
-    ExitWaitTick(const ExitWaitTick&) = delete;
-    ExitWaitTick& operator=(const ExitWaitTick&) = delete;
+    ~ExitWait() {
+        db::setWaitReporter(std::move(outerReporter_));
+        db::setWaitTick(std::move(outerTick_));
+    }
+    ExitWait(const ExitWait&) = delete;
+    ExitWait& operator=(const ExitWait&) = delete;
 
   private:
-    db::WaitTick outer_;
+    db::WaitTick outerTick_;
+    db::WaitReporter outerReporter_;
 };
-
-}  // namespace
 
 bool ImportSession::askAbort() {
     return view_.ask(Question::AbortImport, kAbortQuestion,
@@ -280,10 +301,12 @@ ExitOutcome ImportSession::endExit(ExitOutcome outcome) {
 ExitOutcome ImportSession::finishExitAfterWait() {
     ExitOutcome outcome;
     exiting_ = true;
-    const ExitWaitTick tick(view_);
+    // The marker is what lets the next run continue: its wait is not given up.
+    const ExitWait wait(*this, false);
     // The run released the connection, storing every row appended. The marker follows the
-    // engine that was running; between the engines it is left as it is.
-    if (state_.progress.intInportMode != 0) {
+    // engine that was running; between the engines, and during an engine's check (nothing
+    // written yet), it is left as it is.
+    if (state_.progress.intInportMode != 0 && !state_.progress.checking) {
         mdlYubinBox::OpenMdb(mdlYubinBox::strMdbFile);
         mdInport::SaveResumePoint(state_.progress);
         outcome.aborted = true;
@@ -293,7 +316,15 @@ ExitOutcome ImportSession::finishExitAfterWait() {
 
 ExitOutcome ImportSession::exit(ExitReason reason) {
     ExitOutcome outcome;
-    if (exiting_ || exitAfterWait_) return outcome;  // Ignored
+    if (inExitWait_) {
+        // The exit under way waits for another program: asked again, it waits no longer.
+        exitWaitGivenUp_ = true;
+        return outcome;  // Ignored
+    }
+    if (exiting_ || exitAfterWait_ || stopBeforeChange_) return outcome;  // Ignored
+    // During an engine's check nothing has been changed yet: the person's Yes stops the run
+    // and the window stays; the session's end ends the program with the database as it was.
+    const bool checking = state_.progress.intInportMode != 0 && state_.progress.checking;
     if (inWait_) {
         // A statement waits for another program inside the store, where nothing may use the
         // database: the wait gives up, and the run carries the exit out once it has returned.
@@ -301,31 +332,49 @@ ExitOutcome ImportSession::exit(ExitReason reason) {
             outcome.result = ExitResult::Cancelled;
             return outcome;
         }
+        if (checking && reason == ExitReason::User) {
+            stopBeforeChange_ = true;
+            outcome.result = ExitResult::Stopping;
+            return outcome;
+        }
         exitAfterWait_ = reason;
         outcome.result = ExitResult::Deferred;
         return outcome;
     }
-    if (state_.progress.intInportMode != 0) {
-        // The click arrived in an engine's event processing: abort, or go back to it. The rows
-        // appended so far are stored before the question waits for the person, so that they
-        // survive whatever happens while it is open.
-        if (reason == ExitReason::User) mdlYubinBox::Flush();
-        if (reason == ExitReason::User && !askAbort()) {
-            outcome.result = ExitResult::Cancelled;
-            return outcome;
-        }
-        exiting_ = true;
+    if (state_.progress.intInportMode == 0) return idleExit();
+    // The click arrived in an engine's event processing: abort, or go back to it. The rows
+    // appended so far are stored before the question waits for the person, so that they
+    // survive whatever happens while it is open.
+    if (reason == ExitReason::User) mdlYubinBox::Flush();
+    if (reason == ExitReason::User && !askAbort()) {
+        outcome.result = ExitResult::Cancelled;
+        return outcome;
+    }
+    if (checking && reason == ExitReason::User) {
+        stopBeforeChange_ = true;
+        outcome.result = ExitResult::Stopping;
+        return outcome;
+    }
+    exiting_ = true;
+    if (!checking) {
         mdInport::SaveResumePoint(state_.progress);
         outcome.aborted = true;
-    } else {
-        exiting_ = true;
-        // After a run the connection is released: one is opened for the deletion.
-        if (!mdlYubinBox::cnMdb || !mdlYubinBox::cnMdb->isOpen()) {
-            mdlYubinBox::OpenMdb(mdlYubinBox::strMdbFile);
-        }
-        mdInport::ClearResumePoint();
     }
     return endExit(outcome);
+}
+
+ExitOutcome ImportSession::idleExit() {
+    exiting_ = true;
+    exitWaitGivenUp_ = false;
+    // The marker's deletion ignores its errors: given up, or waited out, it leaves a pending
+    // resume to the next run. A compaction that cannot wait is the exit's error.
+    const ExitWait wait(*this, true);
+    // After a run the connection is released: one is opened for the deletion.
+    if (!mdlYubinBox::cnMdb || !mdlYubinBox::cnMdb->isOpen()) {
+        mdlYubinBox::OpenMdb(mdlYubinBox::strMdbFile);
+    }
+    mdInport::ClearResumePoint();
+    return endExit(ExitOutcome());
 }
 
 }  // namespace yubin::import

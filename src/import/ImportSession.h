@@ -53,6 +53,8 @@ enum class RunResult {
     Declined,       // No to a date question: nothing ran
     Finished,       // the run went through (the business-office part may have been refused)
     Aborted,        // 終了 was answered Yes inside an engine: the marker is written
+    Stopped,        // 終了 or the close box answered Yes while an engine checked its file, before
+                    // anything was changed: the run ended, nothing kept, the window usable
     Failed,         // an error nobody trapped ended the run: no marker written
 };
 
@@ -81,6 +83,8 @@ enum class ExitResult {
     Ignored,    // an exit is already under way
     Deferred,   // asked while a statement waits for another program: the wait gives up, and
                 // the run carries the exit out once the statement has returned
+    Stopping,   // Yes while the running engine checks its file: nothing has been changed, so
+                // nothing is kept for a resume; the run stops and the window stays
     Ended,      // the window is to be unloaded and the program ended
 };
 
@@ -177,8 +181,11 @@ class ImportSession {
     const ImportWindowState& state() const { return state_; }
     bool running() const { return running_; }
     bool exiting() const { return exiting_; }
-    // An exit was asked for while a statement waited: the engine must not go on.
-    bool exitAfterWait() const { return exitAfterWait_.has_value() && running_; }
+    // An exit was asked for while a statement waited, or the run is to stop before its engine
+    // changes anything: the engine must not go on.
+    bool engineMustStop() const {
+        return running_ && (exitAfterWait_.has_value() || stopBeforeChange_);
+    }
     bool browseEnabled(int index) const { return state_.browseEnabled[Index(index)]; }
     const std::string& exitToolTip() const { return state_.exitToolTip; }
 
@@ -209,8 +216,13 @@ class ImportSession {
     // program; false once an exit was asked for. Never uses the database, never throws.
     bool keepWaiting() noexcept;
     // The exit asked for during a wait, after the run has ended: the resume marker written
-    // (when an engine was running), the connection closed, the compaction of an earlier run.
+    // (when an engine was running past its check), the connection closed, the compaction of
+    // an earlier run.
     ExitOutcome finishExitAfterWait();
+    // 終了 with no engine running: the marker deleted, the connection closed, the compaction
+    // after a run.
+    ExitOutcome idleExit();
+    class ExitWait;
 
     SessionView& view_;
     mdInport::Environment environment_;
@@ -221,6 +233,12 @@ class ImportSession {
     bool exiting_ = false;
     bool inWait_ = false;  // inside keepWaiting: nothing may use the database
     std::optional<ExitReason> exitAfterWait_;
+    // 終了 answered Yes during the running engine's check: the run stops with nothing changed.
+    bool stopBeforeChange_ = false;
+    // Inside the tick of a wait of the exit's own statements, and whether a further exit
+    // request has given that wait up.
+    bool inExitWait_ = false;
+    bool exitWaitGivenUp_ = false;
 };
 
 }  // namespace yubin::import

@@ -57,16 +57,17 @@ void InportKenAll(const EngineRequest& request, ImportProgress& progress) {
     detail::EngineFrame frame(request, progress, kNational);
     const std::string& strCsvZPath = request.file;
 
-    // The file is opened and then read to its end and checked (PrepareToReplace) before
-    // anything is deleted, so a file that cannot be imported leaves the data as it was.
+    // The file is opened and then read to its end and checked before anything is kept or
+    // deleted, so a file that cannot be imported, or an abort during the check, leaves the
+    // database as it was.
     import::KenAllReader reader(strCsvZPath);
+    frame.checkFile(import::DataKind::National, frame.threshold() != 0);
 
     // A deletion that fails stops the run before any row is appended: the new rows must never
     // stand beside the old ones. The replaced data is kept for the change report while its
     // date is still registered.
     if (frame.threshold() == 0) detail::KeepForReport(import::DataKind::National);
-    import::PrepareToReplace(connection(), import::DataKind::National, strCsvZPath,
-                             frame.threshold() != 0);
+    import::PrepareToReplace(connection(), import::DataKind::National, strCsvZPath);
     if (frame.threshold() == 0) {
         Execute("DELETE FROM 都道府県");
         Execute("DELETE FROM 市町村 WHERE 抹消FLAG = 0");

@@ -86,8 +86,9 @@ void InportJigyosyo(const EngineRequest& request, ImportProgress& progress) {
     import::JigyosyoReader reader(strCsvJPath);
 
     const bool resuming = frame.threshold() > kOfficeRecNoBase;
+    frame.checkFile(import::DataKind::Office, resuming);
     if (!resuming) detail::KeepForReport(import::DataKind::Office);
-    import::PrepareToReplace(detail::connection(), import::DataKind::Office, strCsvJPath, resuming);
+    import::PrepareToReplace(detail::connection(), import::DataKind::Office, strCsvJPath);
     if (!resuming) {
         detail::Execute("DELETE FROM 市町村 WHERE 抹消FLAG = 1");
         detail::Execute("DELETE FROM ZIPALL WHERE データ識別 = '1'");

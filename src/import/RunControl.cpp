@@ -79,23 +79,16 @@ bool OpenForRun(import::ImportView& view) {
     }
 }
 
+void CreateIndexAndKey() {
+    ExecuteKeyStatement("CREATE INDEX x_郵便番号 ON ZIPALL(郵便番号)");
+    ExecuteKeyStatement("ALTER TABLE ZIPALL ADD CONSTRAINT xRECNO PRIMARY KEY(RECNO)");
+}
+
 // The engines, each when its file is chosen; the index and key re-created unless the
 // business-office import was refused.
-void RunEngines(const RunRequest& request, ImportProgress& progress, RunReport& report) {
+void ImportChosenFiles(const RunRequest& request, const DecisionBasis& now,
+                       ImportProgress& progress, RunReport& report) {
     import::ImportView& view = *request.environment.view;
-    // Another process importing into the same file is refused, never interleaved.
-    if (cnMdb && cnMdb->isOpen()) cnMdb->lockImport();
-    // Another import may have continued or finished this database since the caller read the
-    // resume point and the dates: the run appends only from what it reads under the lock.
-    const DecisionBasis now{ReadResumePoint(), ShowSakuseibiOpen(view)};
-    if (now != request.decidedFrom && request.decideAgain && !request.decideAgain(now)) {
-        report.declined = true;
-        return;
-    }
-
-    ExecuteKeyStatement("DROP INDEX x_郵便番号 ON ZIPALL");
-    ExecuteKeyStatement("ALTER TABLE ZIPALL DROP CONSTRAINT xRECNO");
-
     const auto engineRequest = [&request, &now](int index) {
         return EngineRequest{request.fileToImport(index), now.resume.threshold,
                              request.environment};
@@ -117,8 +110,7 @@ void RunEngines(const RunRequest& request, ImportProgress& progress, RunReport& 
         InportJigyosyo(office, progress);
         report.imported[kOffice] = true;
     }
-    ExecuteKeyStatement("CREATE INDEX x_郵便番号 ON ZIPALL(郵便番号)");
-    ExecuteKeyStatement("ALTER TABLE ZIPALL ADD CONSTRAINT xRECNO PRIMARY KEY(RECNO)");
+    CreateIndexAndKey();
     // The search's index over the rows as they now are. The rows are on disk first, so that
     // their commit reports its own failure; without the index a search reads every row, so a
     // failure to make it costs only time.
@@ -126,6 +118,39 @@ void RunEngines(const RunRequest& request, ImportProgress& progress, RunReport& 
     try {
         query::BuildSearchIndex(connection());
     } catch (const YubinError&) {
+    }
+}
+
+// The run under the import lock: what was decided from read again, the index and key of
+// ZIPALL dropped for the engines.
+void RunEngines(const RunRequest& request, ImportProgress& progress, RunReport& report) {
+    import::ImportView& view = *request.environment.view;
+    // Another process importing into the same file is refused, never interleaved.
+    if (cnMdb && cnMdb->isOpen()) cnMdb->lockImport();
+    // Another import may have continued or finished this database since the caller read the
+    // resume point and the dates: the run appends only from what it reads under the lock.
+    const DecisionBasis now{ReadResumePoint(), ShowSakuseibiOpen(view)};
+    if (now != request.decidedFrom && request.decideAgain && !request.decideAgain(now)) {
+        report.declined = true;
+        return;
+    }
+
+    ExecuteKeyStatement("DROP INDEX x_郵便番号 ON ZIPALL");
+    ExecuteKeyStatement("ALTER TABLE ZIPALL DROP CONSTRAINT xRECNO");
+    try {
+        ImportChosenFiles(request, now, progress, report);
+    } catch (const YubinError& error) {
+        // Aborted while an engine checked its file: the run leaves ZIPALL as that engine found
+        // it, its index and key included (when the connection is still there to make them).
+        if (error.code() == ErrorCode::ImportAborted && progress.checking && cnMdb &&
+            cnMdb->isOpen()) {
+            try {
+                CreateIndexAndKey();
+            } catch (const YubinError&) {
+                // They stay dropped until a later run completes, as after any failed run.
+            }
+        }
+        throw;
     }
 }
 

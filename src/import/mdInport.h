@@ -49,6 +49,10 @@ struct ImportProgress {
     short intInportMode = 0;
     // Records completed in the running import; the RECNO of the last one (without 1,000,000).
     long lngRecCount = 0;
+    // The running engine reads its file through and checks it, before it has changed
+    // anything: an abort now has nothing to keep for a resume. Left set when the check ends
+    // the run (an error, an abort), until the one who started the run resets the progress.
+    bool checking = false;
     // The engines that have finished (their count labels show the result): a later run does
     // not import that data again.
     std::array<bool, 2> finished{};

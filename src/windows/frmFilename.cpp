@@ -12,6 +12,7 @@
 #include "import/ImportSession.h"
 #include "settings/mdGETUNC.h"
 #include "windowrules/ChooserRules.h"
+#include "windows/DatabaseWait.h"
 #include "windows/ErrorGuard.h"
 #include "windows/FileSystemLists.h"
 #include "windows/Fonts.h"
@@ -190,6 +191,11 @@ frmFilename::ModalHook frmFilename::SetModalHook(ModalHook hook) {
 }
 
 bool frmFilename::queryUnload(UnloadMode mode) {
+    if (mode != UnloadMode::Code && waitingForDatabase_) {
+        // Closed while the statement waits: the chooser exits once it has returned.
+        afterWait_ = rules::kExitButton;
+        return false;
+    }
     if (mode == UnloadMode::User) ExitSteps();
     return true;
 }
@@ -226,6 +232,10 @@ void frmFilename::Drive1_Change(int index) {
 }
 
 void frmFilename::cmdBTN_Click(int index) {
+    if (waitingForDatabase_) {
+        if (index != rules::kSelectButton) afterWait_ = index;
+        return;
+    }
     switch (index) {
         case rules::kSelectButton:
             Select();
@@ -263,14 +273,46 @@ void frmFilename::Select() {
         AcceptDataFile(path);
         return;
     }
-    // Settings mode: a file that is no database of ours is refused as `yubinbox use` refuses
-    // it, and the person may choose again.
-    try {
-        administration::PointSettingsAtDatabase(path);
-    } catch (const YubinError& error) {
-        if (!administration::IsDatabaseRefusal(error)) throw;
-        MsgBox(QString::fromStdString(error.description()), MsgStyle::Critical | MsgStyle::OkOnly,
-               windowTitle());
+    PointSettingsAt(path);
+}
+
+void frmFilename::PointSettingsAt(const std::string& path) {
+    std::optional<YubinError> refusal;
+    {
+        struct Waiting {
+            frmFilename& chooser;
+            explicit Waiting(frmFilename& c) : chooser(c) {
+                chooser.waitingForDatabase_ = true;
+                chooser.afterWait_.reset();
+                chooser.cmdBTN_[rules::kSelectButton]->setEnabled(false);
+            }
+            ~Waiting() {
+                chooser.waitingForDatabase_ = false;
+                chooser.cmdBTN_[rules::kSelectButton]->setEnabled(true);
+            }
+        } waiting(*this);
+        const DatabaseWaitScope wait(statusBar1().panel(QStringLiteral("moji")),
+                                     [this] { return afterWait_.has_value(); });
+        // A file that is no database of ours, or one that another program held for longer
+        // than the wait, is refused as `yubinbox use` refuses it, and the person may choose
+        // again.
+        try {
+            administration::PointSettingsAtDatabase(path);
+        } catch (const YubinError& error) {
+            if (!administration::IsDatabaseRefusal(error)) throw;
+            refusal = error;
+        }
+    }
+    if (const std::optional<int> wayOut = std::exchange(afterWait_, std::nullopt);
+        wayOut && refusal) {
+        // The wait was given up for a way out: taken now. (Once the settings file is written,
+        // the select has ended the program all the same.)
+        cmdBTN_Click(*wayOut);
+        return;
+    }
+    if (refusal) {
+        MsgBox(QString::fromStdString(refusal->description()),
+               MsgStyle::Critical | MsgStyle::OkOnly, windowTitle());
         return;
     }
     if (caller_) caller_->unload();  // the menu's unload deletes the marker

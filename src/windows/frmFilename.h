@@ -86,6 +86,10 @@ class frmFilename : public WindowBase {
     void Drive1_Change(int index);
     void cmdBTN_Click(int index);
     void Select();
+    // Settings mode: the chosen database checked and the settings file written. While another
+    // program holds the database the window lives (waitingForDatabase_); the ways out asked
+    // for meanwhile give the wait up and are carried out once the statement has returned.
+    void PointSettingsAt(const std::string& path);
     // cmdBTN 1, and any close request that does not come from the program.
     void ExitSteps();
     bool settingsMode() const { return caller_ && mode_ == rules::ChooserMode::Settings; }
@@ -107,6 +111,10 @@ class frmFilename : public WindowBase {
     QEventLoop* modalLoop_ = nullptr;
     // Where a data-file choice goes (the modal caller's result), nullptr when nobody waits.
     std::optional<import::ChosenFile>* resultSink_ = nullptr;
+    // A statement waits for another program (settings mode's select): select is ignored, and
+    // exit, back or the close box (as exit) wait in afterWait_ until the statement returns.
+    bool waitingForDatabase_ = false;
+    std::optional<int> afterWait_;
 };
 
 }  // namespace yubin::app

@@ -248,6 +248,9 @@ void frmyubinbox::load() {
 // ---- Handlers -------------------------------------------------------------------------------
 
 void frmyubinbox::cmdCSVFILE_Click(int index) {
+    // The exit under way may wait for another program, with the window's events running: no
+    // chooser opens then.
+    if (session_->exiting()) return;
     const import::BrowseRequest request = session_->browse(index);
     session_->browseResult(index, frmFilename::ChooseDataFile(*this, request));
 }
@@ -407,9 +410,9 @@ void frmyubinbox::doEvents() {
         DoEvents();
         eventClock_.start();
     }
-    if (ended_ || session_->exitAfterWait()) {
-        // The exit has run inside (or runs once the statement that waited has returned): the
-        // program ends, and the engine must not go on.
+    if (ended_ || session_->engineMustStop()) {
+        // The exit has run inside (or runs once the statement that waited has returned), or
+        // the run stops before its engine changes anything: the engine must not go on.
         throw YubinError(ErrorCode::ImportAborted,
                          "取り込みを中止しました。次回の処理は途中から取り込みとなります。");
     }

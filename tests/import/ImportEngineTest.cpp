@@ -326,6 +326,15 @@ TEST_F(ResumeTest, AbortedNationalAndBusinessOfficeImportsContinueToTheSameTable
     EXPECT_EQ(everything(), expected);
 }
 
+// Each engine reads its file through and checks it before it changes anything, processing
+// events after every line as its own loop does.
+TEST_F(ResumeTest, EachFileCheckProcessesAnEventPerLine) {
+    run(ken, office);
+    EXPECT_EQ(view.checkEvents, 47 * 4 + 30);
+    EXPECT_EQ(view.events, kNationalEvents + 30 + 10);
+    EXPECT_FALSE(progress.checking);
+}
+
 TEST_F(ResumeTest, AbortBeforeTheFirstGroupReadsAsAFreshImport) {
     abortAt(1);
     EXPECT_EQ(Rows(database, "SELECT * FROM 登録中"), (Table{{"0"}}));

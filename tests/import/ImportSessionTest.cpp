@@ -323,6 +323,31 @@ TEST_F(ImportSessionTest, CloseRequestDuringARunAnsweredNoGoesOnAndYesAbortsWith
     EXPECT_EQ(next.runToolTip, ImportSession::kContinuation);
 }
 
+// While an engine checks its file nothing has been changed yet: the session's end then asks
+// nothing and keeps nothing for a resume, the marker found stays as it was. (The person's Yes
+// there, which stops the run and keeps the window, is tested with the window.)
+TEST_F(ImportSessionTest, SessionEndDuringTheFileCheckChangesNothing) {
+    const std::string ken = write("ken_all.csv", KenLines(2));
+    sql("INSERT INTO 登録中 VALUES(5)");  // a marker without rows behind it: a fresh start
+    session.load();
+    ASSERT_TRUE(choose(0, ken));
+    std::optional<import::ExitOutcome> ended;
+    shown.onEvent = [&] {
+        if (progress().checking && !ended) {
+            ended = session.exit(ExitReason::SessionEnd);
+            shown.ended = true;
+        }
+    };
+    EXPECT_EQ(session.run().result, RunResult::Aborted);
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(ended->result, ExitResult::Ended);
+    EXPECT_FALSE(ended->aborted);
+    EXPECT_TRUE(shown.asked.empty());
+    EXPECT_EQ(Rows(database, "SELECT * FROM 登録中"), (Table{{"5"}}));
+    EXPECT_EQ(Count(database, "ZIPALL"), 0);
+    EXPECT_EQ(Count(database, "都道府県"), 0);
+}
+
 TEST_F(ImportSessionTest, SessionEndDuringTheBusinessOfficePartAbortsWithoutAQuestion) {
     const std::string ken = write("ken_all.csv", KenLines(1));
     const std::string office = write("jigyosyo.csv", OfficeLines(40));

@@ -37,6 +37,10 @@ class FakeImportView : public import::ImportView {
     long long events = 0;
     // Runs inside doEvents with the count of events so far (the abort tests use it).
     std::function<void(long long)> onEvent;
+    // The run's progress, when set: the events of an engine's check of its file, before the
+    // engine changes anything, are counted apart, so that `events` counts the import's lines.
+    const mdInport::ImportProgress* progress = nullptr;
+    long long checkEvents = 0;
 
     void setStatusMessage(const std::string& t) override { statusMessages.push_back(t); }
     void setProgressVisible(int, bool) override {}
@@ -63,6 +67,10 @@ class FakeImportView : public import::ImportView {
         return import::msgbox::kAnswerOk;
     }
     void doEvents() override {
+        if (progress != nullptr && progress->checking) {
+            ++checkEvents;
+            return;
+        }
         ++events;
         if (onEvent) onEvent(events);
     }
@@ -140,6 +148,7 @@ class ImportFixture : public ::testing::Test {
 
     mdInport::Environment environment() {
         mdInport::Environment env;
+        view.progress = &progress;
         env.view = &view;
         env.pauseSeconds = pauseSeconds;
         env.monotonicSeconds = [this] { return clock; };

@@ -22,6 +22,8 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <sqlite3.h>
+
 #include "import/DataFile.h"
 #include "import/ImportTestSupport.h"
 #include "store/Engine.h"
@@ -69,6 +71,40 @@ ino_t Inode(const std::string& path) {
     struct stat st {};
     ::stat(path.c_str(), &st);
     return st.st_ino;
+}
+
+// What the database file holds, read by SQLite itself: the schema without its page numbers,
+// then every table's rows (in sorted order).
+std::vector<std::string> Snapshot(const std::string& path) {
+    sqlite3* db = nullptr;
+    std::vector<std::string> lines;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+        sqlite3_close(db);
+        return {"cannot open " + path};
+    }
+    const auto read = [db](const std::string& sql) {
+        std::vector<std::string> rows;
+        const auto collect = [](void* sink, int count, char** values, char**) {
+            std::string row;
+            for (int i = 0; i < count; ++i)
+                row += std::string(values[i] ? values[i] : "NULL") + "|";
+            static_cast<std::vector<std::string>*>(sink)->push_back(row);
+            return 0;
+        };
+        if (sqlite3_exec(db, sql.c_str(), collect, &rows, nullptr) != SQLITE_OK) {
+            rows.push_back("cannot read: " + sql);
+        }
+        std::sort(rows.begin(), rows.end());
+        return rows;
+    };
+    lines = read("SELECT type, name, tbl_name, sql FROM sqlite_schema");
+    for (const std::string& table : read("SELECT name FROM sqlite_schema WHERE type = 'table'")) {
+        const std::string name = table.substr(0, table.size() - 1);
+        lines.push_back("== " + name);
+        for (const std::string& row : read("SELECT * FROM \"" + name + "\"")) lines.push_back(row);
+    }
+    sqlite3_close(db);
+    return lines;
 }
 
 class frmyubinboxTest : public ::testing::Test {
@@ -571,6 +607,98 @@ TEST_F(frmyubinboxTest, AfterARunThatFailedMidwayTheWindowShowsItsRealState) {
     EXPECT_EQ(test::Count(database, "ZIPALL"), 945);
 }
 
+// Each engine reads its file through before it changes anything; the window lives during that
+// check as during the import: what is posted as 実行 is clicked is handled before anything is
+// deleted, and 終了 or the close box answered Yes there stops the run with the database as it
+// was and the window usable.
+TEST_F(frmyubinboxTest, TheFileCheckRunsEventsAndAnAbortThereChangesNothing) {
+    const std::string ken = write("ken_all.csv", KenLines(10));
+    const std::string office = write("jigyosyo.csv", OfficeLines(40));
+    {
+        frmyubinbox& first = open();
+        choose(0, ken);
+        choose(1, office);
+        first.cmdBTN(0).click();
+        ASSERT_EQ(first.lastRun().result, import::RunResult::Finished);
+        first.cmdBTN(1).click();
+        settle();
+        ASSERT_EQ(end.calls(), 1);
+    }
+    const std::vector<std::string> before = Snapshot(database);
+    frmyubinbox& w = open();
+    choose(0, ken);
+    choose(1, office);
+    short modeWhenHandled = -1;
+    std::vector<std::string> whenHandled;
+    during([] { return true; },
+           [&] {
+               modeWhenHandled = progress().intInportMode;
+               whenHandled = Snapshot(database);
+               boxes.setNextAnswer(Answer::Yes);
+               w.cmdBTN(1).click();
+           });
+    boxes.setNextAnswer(Answer::Yes);  // the same dates as registered: replace both
+    boxes.setNextAnswer(Answer::Yes);
+    w.cmdBTN(0).click();
+    EXPECT_EQ(modeWhenHandled, 1);
+    EXPECT_EQ(whenHandled, before);
+    ASSERT_EQ(boxes.asked().size(), 3u);
+    EXPECT_EQ(boxes.asked()[2].text.toStdString(), ImportSession::kAbortQuestion);
+    EXPECT_EQ(end.calls(), 1);  // the window stays
+    EXPECT_TRUE(w.isLoaded());
+    EXPECT_EQ(Snapshot(database), before);
+    EXPECT_TRUE(IsDefaultPointer());
+    EXPECT_EQ(progress().intInportMode, 0);
+    EXPECT_TRUE(status().isEmpty()) << status().toStdString();
+    EXPECT_FALSE(w.ProgressBar1().isVisible());
+    EXPECT_FALSE(w.MCOUNT().isVisible());
+    for (int i = 0; i < 2; ++i) EXPECT_TRUE(w.cmdCSVFILE(i).isEnabled()) << i;
+    EXPECT_TRUE(w.cmdBTN(0).isEnabled());
+    boxes.clear();
+
+    // The close box: No during the national check goes on; Yes during the business-office
+    // check stops the run there, the national part imported, the business-office data as it
+    // was.
+    const auto officeRows = rows("SELECT * FROM ZIPALL WHERE データ識別 = '1'");
+    const auto dates = rows("SELECT * FROM 作成日");
+    bool closedOnNo = true, closedOnYes = true;
+    during([this] { return progress().intInportMode == 1 && progress().lngRecCount == 0; },
+           [&] {
+               boxes.setNextAnswer(Answer::No);
+               closedOnNo = w.close();
+           });
+    during([this] { return progress().intInportMode == 2 && progress().lngRecCount == 0; },
+           [&] {
+               boxes.setNextAnswer(Answer::Yes);
+               closedOnYes = w.close();
+           });
+    boxes.setNextAnswer(Answer::Yes);
+    boxes.setNextAnswer(Answer::Yes);
+    w.cmdBTN(0).click();
+    EXPECT_FALSE(closedOnNo);
+    EXPECT_FALSE(closedOnYes);
+    ASSERT_EQ(boxes.asked().size(), 4u);
+    EXPECT_EQ(boxes.asked()[3].text.toStdString(), ImportSession::kAbortQuestion);
+    EXPECT_EQ(end.calls(), 1);
+    EXPECT_TRUE(w.isLoaded());
+    EXPECT_TRUE(w.MCOUNT().text().startsWith(QStringLiteral("処理時間：")))
+        << w.MCOUNT().text().toStdString();
+    EXPECT_FALSE(w.JCOUNT().isVisible());
+    EXPECT_EQ(rows("SELECT * FROM ZIPALL WHERE データ識別 = '1'"), officeRows);
+    EXPECT_EQ(rows("SELECT * FROM 作成日"), dates);
+    EXPECT_TRUE(rows("SELECT * FROM 登録中").empty());
+    EXPECT_FALSE(w.lblSAKUSEIBI().text().contains(QStringLiteral("未完了")));
+    EXPECT_FALSE(w.cmdCSVFILE(0).isEnabled());  // imported in this window
+    EXPECT_TRUE(w.cmdCSVFILE(1).isEnabled());
+    boxes.clear();
+
+    // The business-office file then imports.
+    boxes.setNextAnswer(Answer::Yes);
+    w.cmdBTN(0).click();
+    EXPECT_EQ(w.lastRun().result, import::RunResult::Finished);
+    EXPECT_EQ(test::Count(database, "ZIPALL"), 470 + 40);
+}
+
 TEST_F(frmyubinboxTest, SessionEndDuringARunAbortsWithoutAQuestion) {
     const std::string ken = write("ken_all.csv", KenLines(2));
     frmyubinbox& w = open();
@@ -700,6 +828,77 @@ TEST_F(LockWaitTest, AWaitThatRunsOutLeavesEveryControlAsUsableAsBeforeTheRun) {
 }
 
 // The published files through the chooser, 実行 and 終了, against a headless import.
+// 終了 with no run going deletes the resume marker and, after a run, compacts: while another
+// program holds the database these wait with the window live, and a second 終了 or the close
+// box gives the wait up.
+TEST_F(LockWaitTest, ExitWaitingForAnotherProgramLetsTheWindowLiveAndMayBeGivenUp) {
+    db::setLockWait(std::chrono::seconds(20));
+    const auto started = std::chrono::steady_clock::now();
+    sql("INSERT INTO 登録中 VALUES(5)");
+    frmyubinbox& w = open();
+    holdDatabase();  // a write transaction kept open: the marker's deletion waits
+    int firingsWhileWaiting = 0;
+    QTimer& timer = ticker([&] {
+        if (status().toStdString() != mdInport::kWaitingForOtherProgram) return;
+        switch (++firingsWhileWaiting) {
+            case 3:
+                w.cmdBTN(0).click();  // 実行 is ignored while the exit runs
+                break;
+            case 4:
+                w.cmdCSVFILE(0).click();  // so is a browse button
+                break;
+            case 6:
+                EXPECT_FALSE(w.close());  // the close box: the exit waits no longer
+                break;
+            default:
+                break;
+        }
+    });
+    timer.start();
+    w.cmdBTN(1).click();
+    timer.stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+    EXPECT_GE(firingsWhileWaiting, 6);
+    EXPECT_TRUE(boxes.asked().empty());
+    EXPECT_TRUE(chooserStartDirs.empty());
+    EXPECT_EQ(end.calls(), 1);
+    EXPECT_FALSE(fs::exists(marker()));
+    other.reset();
+    // Given up: the pending resume stays for the next run.
+    EXPECT_EQ(rows("SELECT * FROM 登録中"), (std::vector<std::vector<std::string>>{{"5"}}));
+    settle();
+
+    // After a run the exit compacts; the database held whole (nothing can be read) and then
+    // freed during the wait: the window lived meanwhile, and the exit ends as always.
+    test::writeBytes(marker(), "");
+    const std::string ken = write("ken_all.csv", KenLines(1));
+    frmyubinbox& after = open();
+    choose(0, ken);
+    after.cmdBTN(0).click();
+    ASSERT_EQ(after.lastRun().result, import::RunResult::Finished);
+    const ino_t inode = Inode(database);
+    other = std::make_unique<test::OtherProgram>(database, "BEGIN EXCLUSIVE;");
+    ASSERT_TRUE(other->ready());
+    int waited = 0;
+    QTimer& freeing = ticker([&] {
+        if (status().toStdString() == mdInport::kWaitingForOtherProgram && ++waited == 5) {
+            other.reset();
+        }
+    });
+    freeing.start();
+    after.cmdBTN(1).click();
+    freeing.stop();
+    EXPECT_GE(waited, 5);
+    EXPECT_EQ(end.calls(), 2);
+    EXPECT_EQ(end.exitCode(), 0);
+    EXPECT_TRUE(rows("SELECT * FROM 登録中").empty());
+    EXPECT_NE(Inode(database), inode);  // compacted into a new file
+    EXPECT_EQ(test::Count(database, "ZIPALL"), 47);
+    EXPECT_EQ(after.statusBar1().panel(QStringLiteral("msg")).text(),
+              QString::fromUtf8(ImportSession::kCompactExitToolTip));
+    settle();
+}
+
 TEST_F(frmyubinboxTest, Slow_PublishedDataGivesTheTablesOfTheHeadlessImport) {
     const std::string ken = test::sharedDataFile("KEN_ALL.CSV");
     const std::string office = test::sharedDataFile("JIGYOSYO.CSV");
