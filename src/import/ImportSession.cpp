@@ -186,10 +186,12 @@ RunOutcome ImportSession::run() {
             return outcome;
         }
         if (stopBeforeChange_) {
-            // Stopped during an engine's check: the database is as the run found it, and the
-            // window as after a failed run, without an error to tell.
+            // Stopped during an engine's check: that engine's data is as the run found it, and
+            // the window as after a failed run, without an error to tell. An engine that
+            // finished before it counts as a run made from this window.
             stopBeforeChange_ = false;
             recoverFromFailure();
+            if (state_.progress.finished[0] || state_.progress.finished[1]) markRunMade();
             outcome.result = RunResult::Stopped;
             return outcome;
         }
@@ -205,11 +207,15 @@ RunOutcome ImportSession::run() {
         running_ = false;
         throw;
     }
+    markRunMade();
+    outcome.result = RunResult::Finished;
+    return outcome;
+}
+
+void ImportSession::markRunMade() {
     state_.exitToolTip = kCompactExitToolTip;
     view_.setExitToolTip(state_.exitToolTip);
     state_.blnCompact = true;
-    outcome.result = RunResult::Finished;
-    return outcome;
 }
 
 // A run ended by an error leaves the window usable and showing what it is: no engine counts as

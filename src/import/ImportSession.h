@@ -212,6 +212,8 @@ class ImportSession {
     bool askAbort();
     ExitOutcome endExit(ExitOutcome outcome);
     void recoverFromFailure();
+    // A run has been made from this window: the exit compacts the database.
+    void markRunMade();
     // The run's wait tick: lets the window's events run while a statement waits for another
     // program; false once an exit was asked for. Never uses the database, never throws.
     bool keepWaiting() noexcept;

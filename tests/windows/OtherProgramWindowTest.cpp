@@ -139,8 +139,8 @@ namespace {
 TEST_F(OtherProgramWindowTest, TheSettingsChooserLivesWhileItWaitsAndItsWaysOutGiveTheWaitUp) {
     test::OtherProgram other(database(), "BEGIN EXCLUSIVE;");
     ASSERT_TRUE(other.ready());
-    const std::string settingsBefore = mdFileCreate::ReadKey("author");
     frmMENU& menu = Start();
+    const std::string settingsBefore = mdFileCreate::ReadKey("author");
     const Clock::time_point started = Clock::now();
 
     // Back during the wait: the menu again, the settings file as it was.
