@@ -279,17 +279,15 @@ void frmFilename::Select() {
 void frmFilename::PointSettingsAt(const std::string& path) {
     std::optional<YubinError> refusal;
     {
+        // (The select button stays enabled, though ignored: disabling it would move the focus
+        // to 終了, which a second Enter would then press.)
         struct Waiting {
             frmFilename& chooser;
             explicit Waiting(frmFilename& c) : chooser(c) {
                 chooser.waitingForDatabase_ = true;
                 chooser.afterWait_.reset();
-                chooser.cmdBTN_[rules::kSelectButton]->setEnabled(false);
             }
-            ~Waiting() {
-                chooser.waitingForDatabase_ = false;
-                chooser.cmdBTN_[rules::kSelectButton]->setEnabled(true);
-            }
+            ~Waiting() { chooser.waitingForDatabase_ = false; }
         } waiting(*this);
         const DatabaseWaitScope wait(statusBar1().panel(QStringLiteral("moji")),
                                      [this] { return afterWait_.has_value(); });

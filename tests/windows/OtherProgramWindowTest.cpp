@@ -146,19 +146,16 @@ TEST_F(OtherProgramWindowTest, TheSettingsChooserLivesWhileItWaitsAndItsWaysOutG
     // Back during the wait: the menu again, the settings file as it was.
     QPointer<frmFilename> chooser = ChooseDatabase(menu);
     int firings = 0;
-    bool selectDisabled = false;
     {
         Ticker ticker([&] {
             if (!chooser || !Waiting(*chooser)) return;
             ++firings;
-            selectDisabled = !chooser->cmdBTN(0).isEnabled();
             if (firings == 2) chooser->cmdBTN(0).click();  // ignored
             if (firings == 4) chooser->cmdBTN(2).click();
         });
         chooser->cmdBTN(0).click();
     }
     EXPECT_GE(firings, 4);
-    EXPECT_TRUE(selectDisabled);
     EXPECT_TRUE(chooser.isNull() || !chooser->isLoaded());
     EXPECT_TRUE(menu.isVisible());
     EXPECT_TRUE(boxes_.asked().empty());
@@ -170,7 +167,9 @@ TEST_F(OtherProgramWindowTest, TheSettingsChooserLivesWhileItWaitsAndItsWaysOutG
     firings = 0;
     {
         Ticker ticker([&] {
-            if (chooser && Waiting(*chooser) && ++firings == 3) EXPECT_FALSE(chooser->close());
+            if (chooser && Waiting(*chooser) && ++firings == 3) {
+                EXPECT_FALSE(chooser->close());
+            }
         });
         chooser->cmdBTN(0).click();
     }
