@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "import/DataFileCheck.h"
 #include "store/mdlYubinBox.h"
 
