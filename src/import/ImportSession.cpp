@@ -272,8 +272,19 @@ class ImportSession::ExitWait {
           outerReporter_(db::setWaitReporter([&session](bool waiting) {
               session.recorded_.setStatusMessage(waiting ? mdInport::kWaitingForOtherProgram
                                                          : session.state_.exitToolTip);
+          })),
+          // A long statement of the exit (the compaction) lets the window live as a wait
+          // does; a further 終了 there is ignored and the statement always ends.
+          outerProgressTick_(db::setProgressTick([&session] {
+              session.inExitWait_ = true;
+              try {
+                  session.view_.doEvents();
+              } catch (...) {
+              }
+              session.inExitWait_ = false;
           })) {}
     ~ExitWait() {
+        db::setProgressTick(std::move(outerProgressTick_));
         db::setWaitReporter(std::move(outerReporter_));
         db::setWaitTick(std::move(outerTick_));
     }
@@ -283,6 +294,7 @@ class ImportSession::ExitWait {
   private:
     db::WaitTick outerTick_;
     db::WaitReporter outerReporter_;
+    db::ProgressTick outerProgressTick_;
 };
 
 bool ImportSession::askAbort() {
