@@ -9,12 +9,17 @@ set(YUBIN_PROGRAM_FOLDER lib/yubinbox)
 set(YUBIN_MANUAL_FOLDER ${CMAKE_INSTALL_DOCDIR})
 file(RELATIVE_PATH YUBIN_MANUAL_FROM_PROGRAM "/${YUBIN_PROGRAM_FOLDER}" "/${YUBIN_MANUAL_FOLDER}")
 target_compile_definitions(yubin_base PRIVATE YUBIN_MANUAL_FROM_PROGRAM="${YUBIN_MANUAL_FROM_PROGRAM}")
+# The message catalogues' folder relative to the program folder, likewise.
+file(RELATIVE_PATH YUBIN_LOCALE_FROM_PROGRAM "/${YUBIN_PROGRAM_FOLDER}" "/${CMAKE_INSTALL_LOCALEDIR}")
+target_compile_definitions(yubin_base PRIVATE YUBIN_LOCALE_FROM_PROGRAM="${YUBIN_LOCALE_FROM_PROGRAM}")
 
 install(TARGETS yubinbox RUNTIME DESTINATION ${YUBIN_PROGRAM_FOLDER})
 if(TARGET yubinbox_windows_module)
   install(TARGETS yubinbox_windows_module LIBRARY DESTINATION ${YUBIN_PROGRAM_FOLDER})
 endif()
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/manual/ DESTINATION ${YUBIN_MANUAL_FOLDER})
+# The command line's messages in other languages than Japanese (po/).
+install(DIRECTORY ${YUBIN_PROGRAM_OUTPUT_DIRECTORY}/locale/ DESTINATION ${CMAKE_INSTALL_LOCALEDIR})
 # The other windows' screenshots in docs/ serve the manual too.
 file(GLOB YUBIN_WINDOW_SCREENSHOTS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/*.png)
 install(FILES ${YUBIN_WINDOW_SCREENSHOTS} DESTINATION ${YUBIN_MANUAL_FOLDER}/manual-images)

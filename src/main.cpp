@@ -25,15 +25,8 @@ bool IsSet(const char* name) {
 
 // Without a display the toolkit would abort; say what can be done instead.
 int NoDisplay() {
-    std::fputs(
-        "yubinbox: ウィンドウを表示できません（画面がありません）。\n"
-        "画面のない所では次のサブコマンドを使ってください。一覧は yubinbox --help で表示されます:\n"
-        // One line: tests compare it with --help and the man page.
-        "  createdb, sql, compact, tables, use, settings, drives, newdb, import, summary, "
-        "lookup, search, publish, changes\n"
-        "yubinbox: cannot open the windows: no display (DISPLAY or WAYLAND_DISPLAY is not set).\n"
-        "Without a display use a subcommand (see yubinbox --help).\n",
-        stderr);
+    yubin::cli::UseLocaleLanguage();
+    std::fputs(yubin::cli::NoDisplayMessage(), stderr);
     return 2;
 }
 
@@ -56,10 +49,10 @@ int RunInWindowsModule(const char* symbol, int argc, char** argv) {
     Entry entry = handle != nullptr ? reinterpret_cast<Entry>(dlsym(handle, symbol)) : nullptr;
     if (entry == nullptr) {
         const char* reason = dlerror();
-        std::fprintf(stderr,
-                     "yubinbox: ウィンドウの部品 %s を読み込めません（%s）。\n"
-                     "yubinbox: cannot load the windows module %s.\n",
-                     module.c_str(), reason != nullptr ? reason : "", module.c_str());
+        yubin::cli::UseLocaleLanguage();
+        std::fputs(yubin::cli::WindowsModuleMissingMessage(module, reason != nullptr ? reason : "")
+                       .c_str(),
+                   stderr);
         return 2;
     }
     return entry(argc, argv);

@@ -24,7 +24,8 @@ grep -Eq '^[EW]: ' "$out/lintian.log" && fail "lintian reports errors or warning
 
 contents=$(dpkg-deb -c "$deb")
 for file in ./usr/share/man/man1/yubinbox.1.gz ./usr/share/doc/yubinbox/copyright \
-            ./usr/share/doc/yubinbox/changelog.gz ./usr/share/doc/yubinbox/manual.html; do
+            ./usr/share/doc/yubinbox/changelog.gz ./usr/share/doc/yubinbox/manual.html \
+            ./usr/share/locale/en/LC_MESSAGES/yubinbox.mo; do
   grep -q " $file\$" <<<"$contents" || fail "no $file in the package"
 done
 grep -q '\./usr/lib/yubinbox/manual' <<<"$contents" && fail "the manual lies under /usr/lib"

@@ -1,5 +1,9 @@
 // The one error type of yubinbox: a stable number and a description.
 //
+// The description is a message of the catalogue (Message.h): description() is its Japanese,
+// what the windows show; the command line prints translatedDescription(), in its locale's
+// language. A description made of text from elsewhere is shown as it is in both.
+//
 // Every layer (engine, store, readers, settings, engines) raises YubinError. The numbers follow
 // the database engine's and the language run-time's numbering where one exists for the same
 // fault, so that a number reported to a user means the same thing in every release. All
@@ -9,6 +13,8 @@
 #include <stdexcept>
 #include <string>
 #include <utility>
+
+#include "base/Message.h"
 
 namespace yubin {
 
@@ -50,12 +56,12 @@ enum class ErrorCode : int {
     EngineFailure = 3999,         // SQLite reported a fault of its own (disk full, I/O, ...)
 
     // Faults of the data files and settings (ours).
-    BadInputLine = 20001,      // a data file line that cannot be read (too few fields, ...)
-    BadEncoding = 20002,       // a data file line that is not valid code page 932
-    BadSettingsValue = 20003,  // a settings key or value that would corrupt the file
-    ImportAborted = 20004,     // the user aborted an import (resume marker written)
-    DataFileChanged = 20005,   // a data file grew or shrank while it was imported
-    BadArchive = 20006,        // a ZIP archive that is broken or holds no single data file
+    BadInputLine = 20001,           // a data file line that cannot be read (too few fields, ...)
+    BadEncoding = 20002,            // a data file line that is not valid code page 932
+    BadSettingsValue = 20003,       // a settings key or value that would corrupt the file
+    ImportAborted = 20004,          // the user aborted an import (resume marker written)
+    DataFileChanged = 20005,        // a data file grew or shrank while it was imported
+    BadArchive = 20006,             // a ZIP archive that is broken or holds no single data file
     ArchiveSupportMissing = 20007,  // the ZIP library cannot be loaded
 
     // Publishing the database to a PostgreSQL server (src/publish).
@@ -73,38 +79,57 @@ enum class ErrorCode : int {
 class YubinError : public std::runtime_error {
   public:
     YubinError(ErrorCode code, const std::string& description)
-        : std::runtime_error(description), code_(code), detail_(description) {}
+        : YubinError(code, Message::Verbatim(description)) {}
+    YubinError(ErrorCode code, const char* description)
+        : YubinError(code, Message::Verbatim(description)) {}
+    // A description of the catalogue: shown in the command line's language (Translation.h).
+    YubinError(ErrorCode code, const Message& description)
+        : std::runtime_error(description.japanese()),
+          code_(code),
+          detail_(what()),
+          message_(description) {}
 
     // A fault of one line of a data file: the file's name and the line number are fields; the
     // description shown is composed from them.
-    YubinError(ErrorCode code, const std::string& detail, std::string file, long line)
-        : std::runtime_error(ComposeDataLine(file, line, detail)),
+    YubinError(ErrorCode code, const Message& detail, std::string file, long line)
+        : std::runtime_error(DataLine(file, line, detail).japanese()),
           code_(code),
-          detail_(detail),
+          detail_(detail.japanese()),
+          message_(detail),
           file_(std::move(file)),
-          line_(line) {}
+          line_(line),
+          placed_(true) {}
+    YubinError(ErrorCode code, const std::string& detail, std::string file, long line)
+        : YubinError(code, Message::Verbatim(detail), std::move(file), line) {}
 
     ErrorCode code() const noexcept { return code_; }
     int number() const noexcept { return static_cast<int>(code_); }
     // What the user is shown: for a data line, "ファイル <file> の <line> 行目: <detail>".
     std::string description() const { return what(); }
+    // The description in the command line's language (Japanese until it chooses another).
+    std::string translatedDescription() const {
+        return placed_ ? DataLine(file_, line_, message_).translated() : message_.translated();
+    }
     // The description without the data line's place.
     const std::string& detail() const noexcept { return detail_; }
+    // The same as a message of the catalogue.
+    const Message& detailMessage() const noexcept { return message_; }
     // The data file and line at fault; "" and 0 for every other error.
     const std::string& file() const noexcept { return file_; }
     long line() const noexcept { return line_; }
     bool isDataLineError() const noexcept { return line_ > 0; }
 
   private:
-    static std::string ComposeDataLine(const std::string& file, long line,
-                                       const std::string& detail) {
-        return "ファイル " + file + " の " + std::to_string(line) + " 行目: " + detail;
+    static Message DataLine(const std::string& file, long line, const Message& detail) {
+        return Message("ファイル {1} の {2} 行目: {3}", file, line, detail);
     }
 
     ErrorCode code_;
     std::string detail_;
+    Message message_;
     std::string file_;
     long line_ = 0;
+    bool placed_ = false;  // a data line's error: the description names the file and line
 };
 
 }  // namespace yubin

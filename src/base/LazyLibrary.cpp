@@ -9,19 +9,20 @@ LazyLibrary::LazyLibrary(const char* soname, const char* package, ErrorCode code
     handle_ = ::dlopen(soname, RTLD_NOW | RTLD_LOCAL);
     if (handle_ == nullptr) {
         const char* reason = ::dlerror();
-        raise(reason != nullptr ? reason : "");
+        raise(Message::Verbatim(reason != nullptr ? reason : ""));
     }
 }
 
 void* LazyLibrary::symbol(const char* name) const {
     void* address = ::dlsym(handle_, name);
-    if (address == nullptr) raise(std::string(name) + " がありません");
+    if (address == nullptr) raise(Message("{1} がありません", name));
     return address;
 }
 
-void LazyLibrary::raise(const std::string& reason) const {
-    throw YubinError(code_, std::string("ライブラリ ") + soname_ + " を使えません（" + reason +
-                                "）。パッケージ " + package_ + " をインストールしてください。");
+void LazyLibrary::raise(const Message& reason) const {
+    throw YubinError(code_, Message("ライブラリ {1} を使えません（{2}）。パッケージ {3} をインス"
+                                    "トールしてください。",
+                                    soname_, reason, package_));
 }
 
 }  // namespace yubin

@@ -19,7 +19,7 @@ class LazyLibrary {
     void* symbol(const char* name) const;
 
   private:
-    [[noreturn]] void raise(const std::string& reason) const;
+    [[noreturn]] void raise(const Message& reason) const;
 
     const char* soname_;
     const char* package_;

@@ -28,6 +28,13 @@ std::string RunningExecutableBaseName() {
     return base.empty() ? "yubinbox" : base;
 }
 
+std::string RunningExecutableFolder() {
+    std::error_code ec;
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec || !exe.has_parent_path()) return ".";
+    return exe.parent_path().string();
+}
+
 namespace {
 
 // The installed documentation folder seen from the program folder; empty when not known.

@@ -14,6 +14,9 @@ std::string ExecutableBaseName(std::string_view executablePath);
 // told.
 std::string RunningExecutableBaseName();
 
+// The folder of the running executable (/proc/self/exe); "." when it cannot be told.
+std::string RunningExecutableFolder();
+
 // The manual, manual.html, of a program in `programFolder`: beside the executable (a build
 // tree, a copy), or else in the documentation folder of the installed package
 // (/usr/lib/yubinbox -> /usr/share/doc/yubinbox). The path beside the executable when neither

@@ -19,9 +19,13 @@ ErrorCode FileSystemErrorCode(int error) {
     }
 }
 
-YubinError FileSystemError(int error, const std::string& what, const std::string& path) {
+YubinError FileSystemError(int error, const Message& what, const std::string& path) {
     return YubinError(FileSystemErrorCode(error),
-                      what + ": " + path + "（" + std::strerror(error) + "）");
+                      Message("{1}: {2}（{3}）", what, path, std::strerror(error)));
+}
+
+YubinError FileSystemError(int error, const std::string& what, const std::string& path) {
+    return FileSystemError(error, Message::Verbatim(what), path);
 }
 
 }  // namespace yubin

@@ -12,6 +12,7 @@ namespace yubin {
 ErrorCode FileSystemErrorCode(int error);
 
 // The error of a failed call on `path`: "<what>: <path>（<the system's description>）".
+YubinError FileSystemError(int error, const Message& what, const std::string& path);
 YubinError FileSystemError(int error, const std::string& what, const std::string& path);
 
 }  // namespace yubin

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "base/Message.h"
 #include "changes/ChangeReport.h"
 #include "store/NativeSql.h"
 
@@ -159,14 +160,23 @@ const char* JsonChange(std::string_view word) {
     return "changed";
 }
 
+// The text report is read by people: in the command line's language (base/Translation.h).
 const char* SetTitle(DataSet set) {
-    return set == DataSet::National ? "全国版郵便番号データ / national data"
-                                    : "事業所個別郵便番号データ / business-office data";
+    return set == DataSet::National ? Tr("全国版郵便番号データ") : Tr("事業所個別郵便番号データ");
 }
 
 std::string CountsText(const ChangeCounts& counts) {
-    return "追加 " + std::to_string(counts.added) + "  削除 " + std::to_string(counts.removed) +
-           "  変更 " + std::to_string(counts.changed);
+    return Format(Tr("追加 {1}  削除 {2}  変更 {3}"), counts.added, counts.removed, counts.changed);
+}
+
+// A word of the tables (追加, 旧, ...) as the text shows it.
+std::string WordText(const std::string& word) {
+    if (word == kAddedWord) return Tr("追加");
+    if (word == kRemovedWord) return Tr("削除");
+    if (word == kChangedWord) return Tr("変更");
+    if (word == kBeforeWord) return Tr("旧");
+    if (word == kAfterWord) return Tr("新");
+    return word;
 }
 
 // One row for people: the address and names (the office, its reading, address and post office).
@@ -177,22 +187,25 @@ std::string RowText(DataSet set, const RowValues& row) {
                " " + row[kTownKana] + "）";
     }
     return row[kMunicipalityCode] + " " + row[kOfficeName] + "（" + row[kOfficeKana] + "） " +
-           row[kTownName] + row[kStreetAddress] + " 取扱局 " + row[kPostOffice];
+           row[kTownName] + row[kStreetAddress] + " " + Format(Tr("取扱局 {1}"), row[kPostOffice]);
 }
 
 void PrintText(db::Connection& connection, DataSet set, const std::optional<ReportSummary>& summary,
                std::ostream& out) {
     out << "【" << SetTitle(set) << "】\n";
     if (!summary) {
-        out << "  変更報告はありません / no report\n";
+        out << "  " << Tr("変更報告はありません") << "\n";
         return;
     }
-    out << "  取込日時 / imported: " << summary->importedAt << "\n"
-        << "  作成日 / data date: " << (summary->stampBefore.empty() ? "-" : summary->stampBefore)
-        << " -> " << (summary->stampAfter.empty() ? "-" : summary->stampAfter) << "\n"
+    out << "  " << Format(Tr("取込日時: {1}"), summary->importedAt) << "\n"
+        << "  "
+        << Format(Tr("作成日: {1} -> {2}"),
+                  summary->stampBefore.empty() ? "-" : summary->stampBefore,
+                  summary->stampAfter.empty() ? "-" : summary->stampAfter)
+        << "\n"
         << "  " << CountsText(summary->counts) << "\n";
     const std::vector<PrefectureLine> prefectures = CountByPrefecture(connection, set);
-    if (!prefectures.empty()) out << "  都道府県別 / by prefecture:\n";
+    if (!prefectures.empty()) out << "  " << Tr("都道府県別:") << "\n";
     for (const PrefectureLine& line : prefectures) {
         out << "    " << line.code << " " << line.name << "  " << CountsText(line.counts) << "\n";
     }
@@ -201,17 +214,16 @@ void PrintText(db::Connection& connection, DataSet set, const std::optional<Repo
     bool listed = false;
     while (reader.next(entry)) {
         listed = true;
-        out << "  " << entry.code << " " << entry.change << "\n";
+        out << "  " << entry.code << " " << WordText(entry.change) << "\n";
         for (const RowValues& row : entry.before) {
-            out << "    " << kBeforeWord << " " << RowText(set, row) << "\n";
+            out << "    " << WordText(kBeforeWord) << " " << RowText(set, row) << "\n";
         }
         for (const RowValues& row : entry.after) {
-            out << "    " << kAfterWord << " " << RowText(set, row) << "\n";
+            out << "    " << WordText(kAfterWord) << " " << RowText(set, row) << "\n";
         }
     }
     if (!listed && summary->counts.added > 0) {
-        out << "  最初の取り込みのため、郵便番号の一覧はありません / the first import: the codes "
-               "are not listed\n";
+        out << "  " << Tr("最初の取り込みのため、郵便番号の一覧はありません") << "\n";
     }
 }
 

@@ -6,6 +6,9 @@
 #include <string>
 
 #include "base/Error.h"
+#include "base/Message.h"
+#include "base/Program.h"
+#include "base/Translation.h"
 #include "cli/CliMessages.h"
 #include "cli/CliSupport.h"
 #include "cli/Command.h"
@@ -18,7 +21,7 @@ namespace yubin::cli {
 
 namespace {
 
-const char* const kExitCodesHelp =
+const char* const kExitCodesHelp = TrMark(
     "終了コード: 0 成功; 1 エラー（番号と説明を表示）、\n"
     "lookup と search では見つからないものがある; 2 引数の誤り;\n"
     "3 拒否（取り込みの権限がない、古いデータの置き換えを断った、\n"
@@ -27,13 +30,7 @@ const char* const kExitCodesHelp =
     "5 取り込みは完了、他のプログラムが使用中のため最適化だけが未実行（後で compact）;\n"
     "10 PostgreSQL がログインを拒否; 11 PostgreSQL サーバーが応答しない;\n"
     "12 スキーマを作成・置換する権限がない;\n"
-    "130 取り込みを中止した（Ctrl-C または SIGTERM。次の取り込みで続きから）。\n"
-    "Exit codes: 0 success; 1 error (number and description printed), or for lookup and search\n"
-    "something not found; 2 wrong arguments; 3 refused; 4 business-office data needs the national\n"
-    "data first; 5 the import is complete, only the compaction waits (another program holds the\n"
-    "file: run compact later); 10 PostgreSQL refused the login; 11 no PostgreSQL server answered;\n"
-    "12 no right to create or replace the schema; 130 import aborted (the next import continues\n"
-    "where it stopped).\n";
+    "130 取り込みを中止した（Ctrl-C または SIGTERM。次の取り込みで続きから）。\n");
 
 // The chosen subcommand's run; its errors printed with their number and description.
 int RunChosen(const CommandRun& run) {
@@ -58,37 +55,55 @@ int RunChosen(const CommandRun& run) {
 
 }  // namespace
 
+void UseLocaleLanguage() {
+    UseLanguage(LanguageOfEnvironment(), LocaleFolder(RunningExecutableFolder()));
+}
+
+const char* NoDisplayMessage() {
+    // The list of subcommands on one line: tests compare it with --help and the man page.
+    return Tr(
+        "yubinbox: ウィンドウを表示できません（画面がありません）。\n"
+        "画面のない所では次のサブコマンドを使ってください。一覧は yubinbox --help で表示されます:\n"
+        "  createdb, sql, compact, tables, use, settings, drives, newdb, import, summary, "
+        "lookup, search, publish, changes\n");
+}
+
+std::string WindowsModuleMissingMessage(const std::string& module, const std::string& reason) {
+    return Format(Tr("yubinbox: ウィンドウの部品 {1} を読み込めません（{2}）。\n"), module, reason);
+}
+
 int RunCommandLine(int argc, char** argv) {
-    CLI::App app{"yubinbox: 郵便番号データベースの作成と取り込み (postal-code database tool)"};
-    UseJapaneseHelp(app);
-    app.footer(kExitCodesHelp);
+    UseLocaleLanguage();
+    CLI::App app{Tr("yubinbox: 郵便番号データベースの作成と取り込み")};
+    UseLocalHelp(app);
+    app.footer(Tr(kExitCodesHelp));
     app.require_subcommand(1);
     // The program's options (--lock-wait) are taken after the subcommand too.
     app.fallthrough();
-    app.set_version_flag("--version", "yubinbox " YUBIN_VERSION,
-                         "バージョンを表示して終了 / print the version and exit");
+    app.set_version_flag("--version", "yubinbox " YUBIN_VERSION, Tr("バージョンを表示して終了"));
     double lockWaitSeconds = 30;
     app.add_option("--lock-wait", lockWaitSeconds,
-                   "他のプログラムがデータベースを使用中のときに待つ秒数（既定 30） / seconds to "
-                   "wait for another program that holds the database")
+                   Tr("他のプログラムがデータベースを使用中のときに待つ秒数（既定 30）"))
         ->check(CLI::NonNegativeNumber.description(""));
 
     CommandRun chosen;
     for (const Command& command : Commands()) {
-        CLI::App* subcommand = app.add_subcommand(command.name, command.help);
+        CLI::App* subcommand = app.add_subcommand(command.name, Tr(command.help));
         CommandRun run = command.setup(*subcommand);
         subcommand->callback([&chosen, run] { chosen = run; });
     }
-    UseJapaneseFailureMessages(app);
+    UseLocalFailureMessages(app);
 
     if (const std::optional<std::string> option = UnknownLeadingOption(app, argc, argv)) {
-        std::cerr << "yubinbox: 不明なオプションです: " << *option
-                  << "\n使い方は --help で表示されます。" << std::endl;
+        std::cerr << "yubinbox: " << Format(Tr("不明なオプションです: {1}"), Printable(*option))
+                  << '\n'
+                  << Tr(kSeeHelp) << std::endl;
         return kExitUsage;
     }
     if (const std::optional<std::string> unknown = UnknownSubcommand(app, argc, argv)) {
-        std::cerr << "yubinbox: 不明なサブコマンドです: " << Printable(*unknown)
-                  << "\n使い方は --help で表示されます。" << std::endl;
+        std::cerr << "yubinbox: " << Format(Tr("不明なサブコマンドです: {1}"), Printable(*unknown))
+                  << '\n'
+                  << Tr(kSeeHelp) << std::endl;
         return kExitUsage;
     }
     try {
@@ -100,7 +115,8 @@ int RunCommandLine(int argc, char** argv) {
     // A writer that finds the database held by another program waits, and says so.
     db::setLockWait(std::chrono::milliseconds(static_cast<long long>(lockWaitSeconds * 1000)));
     db::setWaitReporter([](bool waiting) {
-        if (waiting) std::cerr << "yubinbox: " << mdInport::kWaitingForOtherProgram << std::endl;
+        if (waiting)
+            std::cerr << "yubinbox: " << Tr(mdInport::kWaitingForOtherProgram) << std::endl;
     });
     return FinishStandardOutput(RunChosen(chosen));
 }

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "base/Error.h"
+#include "base/Message.h"
 #include "import/mdInport.h"
 #include "store/mdlYubinBox.h"
 
@@ -40,7 +41,7 @@ CliImportView::CliImportView(bool terminal, bool yes) : terminal_(terminal), yes
 
 void CliImportView::setStatusMessage(const std::string& text) {
     if (active_ >= 0) drawProgress(true);
-    if (!text.empty()) std::cout << text << std::endl;
+    if (!text.empty()) std::cout << Tr(text) << std::endl;
 }
 
 void CliImportView::setProgressRange(int index, std::uint64_t, std::uint64_t maximum) {
@@ -61,12 +62,13 @@ void CliImportView::setCountCaption(int index, const std::string& caption) {
 
 void CliImportView::importFinished(int index) {
     active_ = -1;
-    std::cout << (index == 0 ? "全国版: " : "事業所個別版: ") << captions_[Index(index)]
+    std::cout << Format(index == 0 ? Tr("全国版: {1}") : Tr("事業所個別版: {1}"),
+                        captions_[Index(index)])
               << std::endl;
 }
 
 void CliImportView::setRunToolTip(const std::string& text) {
-    if (!text.empty()) std::cout << text << std::endl;
+    if (!text.empty()) std::cout << Tr(text) << std::endl;
 }
 
 // The date questions: y/N on a terminal, refused without one unless --yes. The abort question
@@ -75,16 +77,17 @@ bool CliImportView::ask(import::Question question, const std::string& text, int)
     if (question == import::Question::AbortImport) return true;
     if (yes_) return true;
     if (!isatty(STDIN_FILENO)) {
-        std::cerr << text << "\n（端末がないため中止しました。置き換えるには --yes）" << std::endl;
+        std::cerr << Tr(text) << '\n'
+                  << Tr("（端末がないため中止しました。置き換えるには --yes）") << std::endl;
         return false;
     }
-    std::cerr << text << " [y/N] " << std::flush;
+    std::cerr << Tr(text) << " [y/N] " << std::flush;
     std::string answer;
     if (!std::getline(std::cin, answer)) return false;
     return answer == "y" || answer == "Y" || answer == "yes" || answer == "はい";
 }
 
-void CliImportView::tell(const std::string& text, int) { std::cerr << text << std::endl; }
+void CliImportView::tell(const std::string& text, int) { std::cerr << Tr(text) << std::endl; }
 
 void CliImportView::drawProgress(bool final) {
     const size_t i = static_cast<size_t>(active_);
@@ -92,7 +95,7 @@ void CliImportView::drawProgress(bool final) {
     const double fraction =
         maximum == 0 ? 1.0 : static_cast<double>(value_[i]) / static_cast<double>(maximum);
     const long records = session_ != nullptr ? session_->state().progress.lngRecCount : 0;
-    const std::string count = mdInport::FormatCount(records) + " 件";
+    const std::string count = Format(Tr("{1} 件"), mdInport::FormatCount(records));
     if (terminal_) {
         constexpr int kWidth = 30;
         const int filled = static_cast<int>(fraction * kWidth);
@@ -112,7 +115,7 @@ void CliImportView::drawProgress(bool final) {
 }
 
 int CliImportView::messageBox(const std::string& text, int style, const std::string& title) {
-    std::cerr << (title.empty() ? "" : title + ": ") << text << std::endl;
+    std::cerr << (title.empty() ? "" : Tr(title) + ": ") << Tr(text) << std::endl;
     return (style & import::msgbox::kYesNo) ? import::msgbox::kAnswerNo : import::msgbox::kAnswerOk;
 }
 
@@ -121,8 +124,7 @@ void CliImportView::doEvents() {
         if (active_ >= 0) drawProgress(true);
         // The signal is 終了 answered Yes: the marker is written and the engine never goes on.
         session_->exit(import::ExitReason::SessionEnd);
-        throw YubinError(ErrorCode::ImportAborted,
-                         "取り込みを中止しました。次回の取り込みは途中から継続します。");
+        throw YubinError(ErrorCode::ImportAborted, Message(kAbortedMessage));
     }
     if (active_ < 0 || (++eventCount_ & 0xFF) != 0) return;
     if (terminal_) {

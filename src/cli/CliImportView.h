@@ -8,9 +8,14 @@
 #include <csignal>
 #include <string>
 
+#include "base/Translation.h"
 #include "import/ImportSession.h"
 
 namespace yubin::cli {
+
+// What an import that a signal aborted says.
+inline constexpr const char* kAbortedMessage =
+    TrMark("取り込みを中止しました。次回の取り込みは途中から継続します。");
 
 // Set by SIGINT and SIGTERM while an import runs; read by the event processing.
 extern volatile std::sig_atomic_t g_abortRequested;
@@ -38,6 +43,7 @@ class CliImportView : public import::SessionView {
     void beep() override {}
     int messageBox(const std::string& text, int style, const std::string& title) override;
     void doEvents() override;
+    Translator language() const override { return Translated; }
 
     void setBrowseEnabled(int, bool) override {}
     void showChosenFile(int, const std::string&, const std::string&) override {}

@@ -2,6 +2,8 @@
 
 #include <memory>
 
+#include "base/Message.h"
+
 namespace yubin::cli {
 
 namespace {
@@ -19,14 +21,16 @@ std::string Subject(const std::string& what) {
     return end == std::string::npos ? what : what.substr(0, end);
 }
 
-bool IsAscii(const std::string& text) {
-    for (char c : text) {
-        if (static_cast<unsigned char>(c) >= 0x80) return false;
-    }
-    return true;
+// The message of the last check of our own that failed.
+std::string& LastOwnCheckMessage() {
+    static std::string message;
+    return message;
 }
 
 bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
+
+// The heading of the options in the help.
+constexpr const char* kOptionsHeading = TrMark("オプション");
 
 // The parser's help pads its first column by bytes; a Japanese label there (文字列, 必須)
 // would push the description out of line. This one pads by the columns a terminal shows.
@@ -80,79 +84,89 @@ size_t DisplayWidth(std::string_view text) {
     return width;
 }
 
-void UseJapaneseHelp(CLI::App& app) {
+void UseLocalHelp(CLI::App& app) {
     auto formatter = std::make_shared<DisplayWidthFormatter>();
-    for (const auto& [key, label] :
-         std::initializer_list<std::pair<const char*, const char*>>{{"Usage", "使い方"},
-                                                                    {"OPTIONS", "オプション"},
-                                                                    {"SUBCOMMAND", "サブコマンド"},
-                                                                    {"SUBCOMMANDS", "サブコマンド"},
-                                                                    {"Positionals", "引数"},
-                                                                    {"REQUIRED", "必須"},
-                                                                    {"TEXT", "文字列"},
-                                                                    {"INT", "整数"},
-                                                                    {"UINT", "整数"},
-                                                                    {"FLOAT", "数値"},
-                                                                    {"Env", "環境変数"},
-                                                                    {"Needs", "必要"},
-                                                                    {"Excludes", "排他"}}) {
-        formatter->label(key, label);
+    if (CurrentLanguage() == Language::Japanese) {
+        for (const auto& [key, label] : std::initializer_list<std::pair<const char*, const char*>>{
+                 {"Usage", "使い方"},
+                 {"OPTIONS", "オプション"},
+                 {"SUBCOMMAND", "サブコマンド"},
+                 {"SUBCOMMANDS", "サブコマンド"},
+                 {"Positionals", "引数"},
+                 {"REQUIRED", "必須"},
+                 {"TEXT", "文字列"},
+                 {"INT", "整数"},
+                 {"UINT", "整数"},
+                 {"FLOAT", "数値"},
+                 {"Env", "環境変数"},
+                 {"Needs", "必要"},
+                 {"Excludes", "排他"}}) {
+            formatter->label(key, label);
+        }
     }
     app.formatter(formatter);
-    app.option_defaults()->group("オプション");
-    app.set_help_flag("-h,--help", "この説明を表示して終了 / print this help and exit");
+    app.option_defaults()->group(Tr(kOptionsHeading));
+    app.set_help_flag("-h,--help", Tr("この説明を表示して終了"));
 }
 
-std::string JapaneseFailureMessage(const CLI::Error& error) {
+std::string OwnCheckFailed(std::string message) {
+    LastOwnCheckMessage() = message;
+    return message;
+}
+
+std::string FailureMessage(const CLI::Error& error) {
     const std::string what = error.what();
     std::string text;
     if (dynamic_cast<const CLI::ExtrasError*>(&error)) {
         const std::string extra = Detail(what);
-        text = extra.rfind('-', 0) == 0 ? "不明なオプションです: " + extra
-                                        : "余分な引数があります: " + extra;
+        text = Format(extra.rfind('-', 0) == 0 ? Tr("不明なオプションです: {1}")
+                                               : Tr("余分な引数があります: {1}"),
+                      extra);
     } else if (dynamic_cast<const CLI::RequiredError*>(&error)) {
         if (StartsWith(what, "A subcommand") ||
             StartsWith(what, "Requires at least 1 subcommand")) {
-            text = "サブコマンドを指定してください。";
+            text = Tr("サブコマンドを指定してください。");
         } else if (what.find(" is required") != std::string::npos) {
-            text = Subject(what) + " を指定してください。";
+            text = Format(Tr("{1} を指定してください。"), Subject(what));
         } else {
-            text = "必要な引数が足りません（" + what + "）。";
+            text = Format(Tr("必要な引数が足りません（{1}）。"), what);
         }
     } else if (dynamic_cast<const CLI::ArgumentMismatch*>(&error)) {
         text = what.find(" missing") != std::string::npos
-                   ? Subject(what) + " に値を指定してください。"
-                   : "引数の数が正しくありません（" + what + "）。";
+                   ? Format(Tr("{1} に値を指定してください。"), Subject(what))
+                   : Format(Tr("引数の数が正しくありません（{1}）。"), what);
     } else if (dynamic_cast<const CLI::ConversionError*>(&error)) {
-        text = StartsWith(what, "Could not convert: ") ? "値を変換できません: " + Detail(what)
-                                                       : "値が正しくありません（" + what + "）。";
+        text = StartsWith(what, "Could not convert: ")
+                   ? Format(Tr("値を変換できません: {1}"), Detail(what))
+                   : Format(Tr("値が正しくありません（{1}）。"), what);
     } else if (dynamic_cast<const CLI::ValidationError*>(&error)) {
-        // Our own checks speak Japanese; the parser's built-in ones are named by the option
+        // Our own checks say what is wrong; the parser's built-in ones are named by the option
         // and the value ("Value -1 not in range ...").
         const std::string detail = Detail(what);
-        if (!IsAscii(detail)) {
-            text = Subject(what) + ": " + detail + "。";
+        if (!detail.empty() && detail == LastOwnCheckMessage()) {
+            text = Format(Tr("{1}: {2}。"), Subject(what), detail);
         } else if (StartsWith(detail, "Value ")) {
-            text = Subject(what) + " の値 " + Subject(detail.substr(6)) + " は使えません。";
+            text =
+                Format(Tr("{1} の値 {2} は使えません。"), Subject(what), Subject(detail.substr(6)));
         } else {
-            text = Subject(what) + " の値が正しくありません。";
+            text = Format(Tr("{1} の値が正しくありません。"), Subject(what));
         }
     } else if (dynamic_cast<const CLI::RequiresError*>(&error)) {
-        text = "オプションの組み合わせが正しくありません（" + what + "）。";
+        text = Format(Tr("オプションの組み合わせが正しくありません（{1}）。"), what);
     } else if (dynamic_cast<const CLI::ExcludesError*>(&error)) {
-        text = "同時に指定できないオプションがあります（" + what + "）。";
+        text = Format(Tr("同時に指定できないオプションがあります（{1}）。"), what);
     } else {
-        text = "引数が正しくありません（" + what + "）。";
+        text = Format(Tr("引数が正しくありません（{1}）。"), what);
     }
-    return "yubinbox: " + text + "\n使い方は --help で表示されます。\n";
+    return "yubinbox: " + text + "\n" + Tr(kSeeHelp) + "\n";
 }
 
-void UseJapaneseFailureMessages(CLI::App& app) {
+void UseLocalFailureMessages(CLI::App& app) {
     app.failure_message(
-        [](const CLI::App*, const CLI::Error& error) { return JapaneseFailureMessage(error); });
+        [](const CLI::App*, const CLI::Error& error) { return FailureMessage(error); });
     for (CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; })) {
-        sub->group("サブコマンド");
-        if (CLI::Option* help = sub->get_help_ptr()) help->group("オプション");
+        sub->group(Tr("サブコマンド"));
+        if (CLI::Option* help = sub->get_help_ptr()) help->group(Tr(kOptionsHeading));
     }
 }
 

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <iostream>
 
+#include "base/Message.h"
 #include "cli/SafeText.h"
 #include "settings/mdFileCreate.h"
 #include "store/mdlYubinBox.h"
@@ -18,7 +19,9 @@ namespace fs = std::filesystem;
 
 void PrintError(const YubinError& error) {
     // Descriptions name paths and lines that came from outside: shown, never obeyed.
-    std::cerr << "yubinbox: エラー " << error.number() << ": " << Printable(error.description())
+    std::cerr << "yubinbox: "
+              << Format(Tr("エラー {1}: {2}"), error.number(),
+                        Printable(error.translatedDescription()))
               << std::endl;
 }
 
@@ -37,9 +40,10 @@ std::string ForTerminal(std::string text) {
 
 void RequireExistingFile(const std::string& path) {
     if (path.find('\0') != std::string::npos) {
-        throw YubinError(ErrorCode::BadSettingsValue,
-                         "パス " + path.substr(0, path.find('\0')) +
-                             "… に NUL 文字が含まれています。正しいパスを指定してください。");
+        throw YubinError(
+            ErrorCode::BadSettingsValue,
+            Message("パス {1}… に NUL 文字が含まれています。正しいパスを指定してください。",
+                    path.substr(0, path.find('\0'))));
     }
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
@@ -47,28 +51,33 @@ void RequireExistingFile(const std::string& path) {
         switch (error) {
             case ENOENT:
             case ENOTDIR:
-                throw YubinError(ErrorCode::FileNotFound, "ファイル " + path + " がありません。");
+                throw YubinError(ErrorCode::FileNotFound,
+                                 Message("ファイル {1} がありません。", path));
             case EACCES:
                 throw YubinError(ErrorCode::PermissionDenied,
-                                 "ファイル " + path + " を調べる権限がありません。");
+                                 Message("ファイル {1} を調べる権限がありません。", path));
             default:
                 // A name too long, too many links, an I/O fault: said with the system's number.
                 throw YubinError(ErrorCode::PathFileAccess,
-                                 "ファイル " +
-                                     (path.size() > 200 ? path.substr(0, 200) + "…" : path) +
-                                     " を調べられません（" + std::strerror(error) + "、errno " +
-                                     std::to_string(error) + "）。");
+                                 Message("ファイル {1} を調べられません（{2}、errno {3}）。",
+                                         path.size() > 200 ? path.substr(0, 200) + "…" : path,
+                                         std::strerror(error), error));
         }
     }
     if (S_ISREG(st.st_mode)) return;
-    const char* what = S_ISDIR(st.st_mode)    ? "フォルダ"
-                       : S_ISFIFO(st.st_mode) ? "名前付きパイプ（FIFO）"
-                       : S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) ? "デバイス"
-                       : S_ISSOCK(st.st_mode)                       ? "ソケット"
-                                              : "通常のファイルではないもの";
-    throw YubinError(ErrorCode::PathFileAccess, path + " は" + what +
-                                                    "です。データベースのファイルを指定してくだ"
-                                                    "さい。");
+    const char* what =
+        S_ISDIR(st.st_mode)
+            ? TrMark("{1} はフォルダです。データベースのファイルを指定してください。")
+        : S_ISFIFO(st.st_mode)
+            ? TrMark("{1} は名前付きパイプ（FIFO）です。データベースのファイルを指定してください。")
+        : S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)
+            ? TrMark("{1} はデバイスです。データベースのファイルを指定してください。")
+        : S_ISSOCK(st.st_mode)
+            ? TrMark("{1} はソケットです。データベースのファイルを指定してください。")
+            : TrMark(
+                  "{1} "
+                  "は通常のファイルではないものです。データベースのファイルを指定してください。");
+    throw YubinError(ErrorCode::PathFileAccess, Message(what, path));
 }
 
 void RequireExistingDatabase(const std::string& path) {
@@ -76,10 +85,11 @@ void RequireExistingDatabase(const std::string& path) {
     const fs::file_status status = fs::symlink_status(path, ec);
     if (status.type() == fs::file_type::not_found) {
         throw YubinError(ErrorCode::FileNotFound,
-                         "データベース " + path +
-                             " がありません。先に作成してください: yubinbox createdb " + path +
-                             "（空のデータベース）、または yubinbox newdb フォルダ（フォルダに "
-                             "yubinbox.mdb を作り、設定ファイルにあなたを作成者として記録）。");
+                         Message("データベース {1} がありません。先に作成してください: yubinbox "
+                                 "createdb {1}（空のデータベース）、または yubinbox newdb フォルダ"
+                                 "（フォルダに yubinbox.mdb を作り、設定ファイルにあなたを作成者と"
+                                 "して記録）。",
+                                 path));
     }
     RequireExistingFile(path);
 }
@@ -89,9 +99,9 @@ int FinishStandardOutput(int exitCode) {
     const bool failed = !std::cout || std::fflush(stdout) != 0 || std::ferror(stdout) != 0;
     if (!failed) return exitCode;
     // The failing write may lie far back; its error number is gone by now.
-    std::cerr
-        << "yubinbox: 標準出力に書き込めません（ディスクがいっぱいか、出力先が閉じています）。"
-        << std::endl;
+    std::cerr << "yubinbox: "
+              << Tr("標準出力に書き込めません（ディスクがいっぱいか、出力先が閉じています）。")
+              << std::endl;
     return exitCode == kExitOk ? kExitFailure : exitCode;
 }
 
@@ -100,8 +110,8 @@ std::string DatabaseFromOptionOrSettings(const std::string& option) {
     mdFileCreate::SetIniFilePath();
     std::string path = mdFileCreate::ReadKey("path");
     if (path.empty()) {
-        throw YubinError(ErrorCode::FileNotFound,
-                         "設定ファイル " + mdFileCreate::strIniFile + " に path がありません。");
+        throw YubinError(ErrorCode::FileNotFound, Message("設定ファイル {1} に path がありません。",
+                                                          mdFileCreate::strIniFile));
     }
     return path;
 }

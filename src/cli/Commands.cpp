@@ -7,6 +7,8 @@
 // takes every file of commands/ by itself.
 #include "cli/Command.h"
 
+#include "base/Translation.h"
+
 namespace yubin::cli {
 
 CommandRun SetupCreateDb(CLI::App& command);
@@ -26,36 +28,21 @@ CommandRun SetupChanges(CLI::App& command);
 
 const std::vector<Command>& Commands() {
     static const std::vector<Command> table = {
-        {"createdb", "空のデータベース FILE を作成 / create an empty database FILE", SetupCreateDb},
-        {"sql", "FILE に SQL 文を 1 つ実行 / run one SQL statement on FILE", SetupSql},
-        {"compact", "データベース FILE をその場で最適化 / compact the database FILE in place",
-         SetupCompact},
-        {"tables", "FILE のテーブルの一覧 / list the tables of FILE", SetupTables},
-        {"use", "設定ファイルを既存のデータベースに向ける / point the settings file at a database",
-         SetupUse},
-        {"settings", "設定ファイルとそのキーを表示 / show the settings file and its keys",
-         SetupSettings},
-        {"drives", "データベースを作成できる場所の一覧 / places a database may be created",
-         SetupDrives},
-        {"newdb",
-         "FOLDER に yubinbox.mdb を作成（古いものは日付付きで残す） / create yubinbox.mdb in "
-         "FOLDER",
-         SetupNewDb},
-        {"import", "ken_all.csv と jigyosyo.csv を取り込む / import the postal-code data files",
-         SetupImport},
-        {"publish",
-         "データベースを PostgreSQL のスキーマに公開 / publish the database to PostgreSQL",
-         SetupPublish},
-        {"summary", "登録データの作成日と件数 / dates and counts of the registered data",
-         SetupSummary},
-        {"lookup",
-         "郵便番号の行を表示（コードがなければ標準入力から 1 行に 1 つ） / rows of postal codes",
+        {"createdb", TrMark("空のデータベース FILE を作成"), SetupCreateDb},
+        {"sql", TrMark("FILE に SQL 文を 1 つ実行"), SetupSql},
+        {"compact", TrMark("データベース FILE をその場で最適化"), SetupCompact},
+        {"tables", TrMark("FILE のテーブルの一覧"), SetupTables},
+        {"use", TrMark("設定ファイルを既存のデータベースに向ける"), SetupUse},
+        {"settings", TrMark("設定ファイルとそのキーを表示"), SetupSettings},
+        {"drives", TrMark("データベースを作成できる場所の一覧"), SetupDrives},
+        {"newdb", TrMark("FOLDER に yubinbox.mdb を作成（古いものは日付付きで残す）"), SetupNewDb},
+        {"import", TrMark("ken_all.csv と jigyosyo.csv を取り込む"), SetupImport},
+        {"publish", TrMark("データベースを PostgreSQL のスキーマに公開"), SetupPublish},
+        {"summary", TrMark("登録データの作成日と件数"), SetupSummary},
+        {"lookup", TrMark("郵便番号の行を表示（コードがなければ標準入力から 1 行に 1 つ）"),
          SetupLookup},
-        {"search", "名前にすべての語を含む行を表示 / rows whose names contain every word",
-         SetupSearch},
-        {"changes",
-         "最後の取り込みの変更報告（追加・削除・変更された郵便番号） / the change report of the "
-         "last import",
+        {"search", TrMark("名前にすべての語を含む行を表示"), SetupSearch},
+        {"changes", TrMark("最後の取り込みの変更報告（追加・削除・変更された郵便番号）"),
          SetupChanges},
     };
     return table;

@@ -1,5 +1,8 @@
 #include "cli/QueryOptions.h"
 
+#include "base/Message.h"
+#include "cli/CliMessages.h"
+
 namespace yubin::cli {
 
 namespace {
@@ -12,7 +15,8 @@ CLI::Validator FormatValidator(std::vector<std::string> allowed) {
             for (const std::string& name : allowed) {
                 if (value == name) return {};
             }
-            return "出力形式 " + value + " はありません（" + names + " のどれか）";
+            return OwnCheckFailed(
+                Format(Tr("出力形式 {1} はありません（{2} のどれか）"), value, names));
         },
         "");
 }
@@ -20,8 +24,7 @@ CLI::Validator FormatValidator(std::vector<std::string> allowed) {
 }  // namespace
 
 void AddDatabaseOption(CLI::App& command, std::string& database) {
-    command.add_option("--db", database,
-                       "データベースファイル（省略時は設定ファイルの path） / database file");
+    command.add_option("--db", database, Tr("データベースファイル（省略時は設定ファイルの path）"));
 }
 
 void AddFormatOption(CLI::App& command, std::string& format, const char* help,

@@ -26,7 +26,7 @@ std::string BackupPath(const std::string& databasePath, const std::string& stamp
 std::string MakeNewDatabase(const std::string& folder) {
     std::error_code ec;
     if (!fs::is_directory(folder, ec)) {
-        throw YubinError(ErrorCode::PathNotFound, "フォルダ " + folder + " がありません。");
+        throw YubinError(ErrorCode::PathNotFound, Message("フォルダ {1} がありません。", folder));
     }
     mdlYubinBox::strMdbFile = (fs::path(folder) / "yubinbox.mdb").string();
     const std::string& database = mdlYubinBox::strMdbFile;
@@ -54,7 +54,8 @@ void PointSettingsAtDatabase(const std::string& databasePath) {
     mdFileCreate::CheckIniFileValues(databasePath, "");
     std::error_code ec;
     if (!fs::is_regular_file(databasePath, ec)) {
-        throw YubinError(ErrorCode::FileNotFound, "ファイル " + databasePath + " がありません。");
+        throw YubinError(ErrorCode::FileNotFound,
+                         Message("ファイル {1} がありません。", databasePath));
     }
     {
         db::Connection connection;  // refuses a file that is no database of ours
@@ -82,26 +83,26 @@ void PrepareImportFromSettings(std::optional<std::chrono::milliseconds> probeWai
     std::error_code ec;
     if (!fs::exists(mdFileCreate::strIniFile, ec)) {
         throw YubinError(ErrorCode::FileNotFound,
-                         "設定ファイル " + mdFileCreate::strIniFile + " がありません。");
+                         Message("設定ファイル {1} がありません。", mdFileCreate::strIniFile));
     }
     if (mdFileCreate::ReadKey("author") !=
         mdFileCreate::AuthorValue(mdFileCreate::GetLoginUserName())) {
-        throw YubinError(ErrorCode::PermissionDenied, kNoImportPermission);
+        throw YubinError(ErrorCode::PermissionDenied, Message(kNoImportPermission));
     }
     mdlYubinBox::strMdbFile = mdFileCreate::ReadKey("path");
     if (mdlYubinBox::strMdbFile.empty()) {
-        throw YubinError(ErrorCode::FileNotFound, "設定ファイルに path がありません。");
+        throw YubinError(ErrorCode::FileNotFound, Message("設定ファイルに path がありません。"));
     }
     if (!fs::exists(mdlYubinBox::strMdbFile)) mdlYubinBox::CreateMdb();
 
     switch (ProbeDatabase(mdlYubinBox::strMdbFile, probeWait)) {
         case DatabaseAccess::DoesNotOpen:
             throw YubinError(ErrorCode::CannotOpenDatabase,
-                             "データベース " + mdlYubinBox::strMdbFile + " を開けません。");
+                             Message("データベース {1} を開けません。", mdlYubinBox::strMdbFile));
         case DatabaseAccess::ReadOnly:
-            throw YubinError(ErrorCode::PermissionDenied, kNoImportPermission);
+            throw YubinError(ErrorCode::PermissionDenied, Message(kNoImportPermission));
         case DatabaseAccess::Busy:
-            throw YubinError(ErrorCode::LockedByOtherUser, kDatabaseInUse);
+            throw YubinError(ErrorCode::LockedByOtherUser, Message(kDatabaseInUse));
         case DatabaseAccess::Writable:
             break;
     }

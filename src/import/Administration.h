@@ -49,10 +49,10 @@ DatabaseAccess ProbeDatabase(const std::string& databasePath,
 
 // The menu's refusal text.
 inline constexpr const char* kNoImportPermission =
-    "あなたには、データ取り込みを実行する権限がありません。";
+    TrMark("あなたには、データ取り込みを実行する権限がありません。");
 // What the menu says when the probe found the database held by another program.
-inline constexpr const char* kDatabaseInUse =
+inline constexpr const char* kDatabaseInUse = TrMark(
     "他のプログラムがデータベースを使用中です。そのプログラムが終わってから、郵便番号データを"
-    "取り込んでください。";
+    "取り込んでください。");
 
 }  // namespace yubin::administration

@@ -25,20 +25,20 @@ std::size_t leadSlot(unsigned char lead) {
 
 }  // namespace
 
-std::string describeBadByte(std::string_view bytes, std::size_t offset) {
+Message describeBadByte(std::string_view bytes, std::size_t offset) {
     constexpr char kDigits[] = "0123456789ABCDEF";
     const auto b = offset < bytes.size() ? static_cast<unsigned char>(bytes[offset]) : 0;
-    if (b == 0) return std::to_string(offset + 1) + " バイト目に NUL 文字 (0x00) があります。";
+    if (b == 0) return Message("{1} バイト目に NUL 文字 (0x00) があります。", offset + 1);
     const char hex[] = {kDigits[b >> 4], kDigits[b & 0x0F], '\0'};
-    return std::to_string(offset + 1) + " バイト目 (0x" + hex +
-           ") からはコードページ 932 の文字として読めません。";
+    return Message("{1} バイト目 (0x{2}) からはコードページ 932 の文字として読めません。",
+                   offset + 1, hex);
 }
 
 Cp932Decoder::Cp932Decoder() : cd_(nullptr) {
     iconv_t cd = iconv_open("UTF-8", "CP932");
     if (cd == reinterpret_cast<iconv_t>(-1)) {
         throw YubinError(ErrorCode::BadEncoding,
-                         "文字コード CP932 から UTF-8 への変換を用意できません。");
+                         Message("文字コード CP932 から UTF-8 への変換を用意できません。"));
     }
     cd_ = cd;
 }

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/Message.h"
+
 namespace yubin::import {
 
 class Cp932Decoder {
@@ -49,6 +51,6 @@ class Cp932Decoder {
 };
 
 // Names the byte at `offset` of `bytes` for a BadEncoding description.
-std::string describeBadByte(std::string_view bytes, std::size_t offset);
+Message describeBadByte(std::string_view bytes, std::size_t offset);
 
 }  // namespace yubin::import

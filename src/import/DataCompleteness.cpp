@@ -24,10 +24,7 @@ void ForgetRegisteredDate(db::Connection& connection, DataKind kind) {
     rs.close();
 }
 
-constexpr const char* kHeading = "【現在、登録されている郵便番号データの作成日】";
-constexpr const char* kNationalLabel = "　全国版郵便番号データ　　　： ";
-constexpr const char* kOfficeLabel = "　事業所個別郵便番号データ　： ";
-constexpr const char* kIncomplete = "未完了（取込が途中です）";
+constexpr const char* kIncomplete = TrMark("未完了（取込が途中です）");
 
 }  // namespace
 
@@ -56,32 +53,34 @@ Completeness ReadCompleteness(db::Connection& connection) {
 }
 
 std::string CompletenessSummary(const std::string& nationalStamp, const std::string& officeStamp,
-                                const Completeness& c) {
+                                const Completeness& c, Translator translate) {
     if (!c.nationalIncomplete && !c.officeIncomplete) {
-        return mdInport::SummaryText(nationalStamp, officeStamp);
+        return mdInport::SummaryText(nationalStamp, officeStamp, translate);
     }
-    std::string text = kHeading;
-    if (c.nationalIncomplete) {
-        text += std::string("\r\n") + kNationalLabel + kIncomplete;
-    } else if (!nationalStamp.empty()) {
-        text += std::string("\r\n") + kNationalLabel + mdInport::FormatStamp(nationalStamp);
-    }
-    if (c.officeIncomplete) {
-        text += std::string("\r\n") + kOfficeLabel + kIncomplete;
-    } else if (!officeStamp.empty()) {
-        text += std::string("\r\n") + kOfficeLabel + mdInport::FormatStamp(officeStamp);
-    }
+    std::string text = translate(mdInport::kSummaryHeading);
+    const auto line = [&](const char* label, bool incomplete, const std::string& stamp) {
+        if (!incomplete && stamp.empty()) return;
+        text += std::string("\r\n") + translate(label) +
+                (incomplete ? translate(kIncomplete) : mdInport::FormatStamp(stamp, translate));
+    };
+    line(mdInport::kNationalSummaryLabel, c.nationalIncomplete, nationalStamp);
+    line(mdInport::kOfficeSummaryLabel, c.officeIncomplete, officeStamp);
     // How to finish: an interrupted run of that kind goes on where it stopped; otherwise the
     // file is imported again.
     const bool officeResume = c.resumeMarker > mdInport::kOfficeRecNoBase;
     const bool nationalResume = c.resumeMarker > 0 && !officeResume;
     if (c.nationalIncomplete) {
-        text += nationalResume ? "\r\n　→ 全国版のファイルを取り込むと、続きから取り込みます。"
-                               : "\r\n　→ 全国版のファイルを取り込み直してください。";
+        text += std::string("\r\n") +
+                translate(nationalResume
+                              ? TrMark("　→ 全国版のファイルを取り込むと、続きから取り込みます。")
+                              : TrMark("　→ 全国版のファイルを取り込み直してください。"));
     }
     if (c.officeIncomplete) {
-        text += officeResume ? "\r\n　→ 事業所個別版のファイルを取り込むと、続きから取り込みます。"
-                             : "\r\n　→ 事業所個別版のファイルを取り込み直してください。";
+        text +=
+            std::string("\r\n") +
+            translate(officeResume
+                          ? TrMark("　→ 事業所個別版のファイルを取り込むと、続きから取り込みます。")
+                          : TrMark("　→ 事業所個別版のファイルを取り込み直してください。"));
     }
     return text;
 }

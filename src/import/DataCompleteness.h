@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "base/Translation.h"
 #include "import/DataFile.h"
 #include "store/Engine.h"
 
@@ -30,7 +31,9 @@ Completeness ReadCompleteness(db::Connection& connection);
 // The summary of the registered data (mdInport::SummaryText) with, for data that is not all
 // there, a line that says so in place of its date and a line that says how to finish it ("" when
 // nothing is registered and nothing is incomplete).
+// `translate` gives the language (Translation.h): the windows keep the Japanese.
 std::string CompletenessSummary(const std::string& nationalStamp, const std::string& officeStamp,
-                                const Completeness& completeness);
+                                const Completeness& completeness,
+                                Translator translate = Untranslated);
 
 }  // namespace yubin::import

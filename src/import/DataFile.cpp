@@ -22,24 +22,29 @@ namespace {
 
 [[noreturn]] void FailToOpen(const std::string& path, int error) {
     if (error == ENOENT || error == ENOTDIR) {
-        throw YubinError(ErrorCode::FileNotFound, "ファイル " + path + " が見つかりません。");
+        throw YubinError(ErrorCode::FileNotFound, Message("ファイル {1} が見つかりません。", path));
     }
     throw YubinError(ErrorCode::PathFileAccess,
-                     "ファイル " + path + " を開けません（" + std::strerror(error) + "）。");
+                     Message("ファイル {1} を開けません（{2}）。", path, std::strerror(error)));
 }
 
 // Anything but a regular file is refused by what it is: a FIFO would block the import, a
 // device would never end, a folder has no lines.
 void RequireRegularFile(const std::string& path, mode_t mode) {
     if (S_ISREG(mode)) return;
-    const char* what = S_ISDIR(mode)                    ? "フォルダ"
-                       : S_ISFIFO(mode)                 ? "名前付きパイプ（FIFO）"
-                       : S_ISCHR(mode) || S_ISBLK(mode) ? "デバイス"
-                       : S_ISSOCK(mode)                 ? "ソケット"
-                                                        : "通常のファイルではないもの";
-    throw YubinError(ErrorCode::PathFileAccess, path + " は" + what +
-                                                    "です。郵便番号データのファイルを指定して"
-                                                    "ください。");
+    const char* what =
+        S_ISDIR(mode) ? TrMark("{1} はフォルダです。郵便番号データのファイルを指定してください。")
+        : S_ISFIFO(mode)
+            ? TrMark(
+                  "{1} は名前付きパイプ（FIFO）です。郵便番号データのファイルを指定してください。")
+        : S_ISCHR(mode) || S_ISBLK(mode)
+            ? TrMark("{1} はデバイスです。郵便番号データのファイルを指定してください。")
+        : S_ISSOCK(mode)
+            ? TrMark("{1} はソケットです。郵便番号データのファイルを指定してください。")
+            : TrMark(
+                  "{1} は通常のファイルではないものです。郵便番号データのファイルを指定してくだ"
+                  "さい。");
+    throw YubinError(ErrorCode::PathFileAccess, Message(what, path));
 }
 
 char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
@@ -68,38 +73,40 @@ std::string LocalDateStamp(std::time_t time) {
     return stamp;
 }
 
-std::string ZipProblem(int code) {
+Message ZipProblem(int code) {
     switch (code) {
         case ZIP_ER_NOZIP:
-            return "ZIP 形式ではありません";
+            return Message("ZIP 形式ではありません");
         case ZIP_ER_INCONS:
         case ZIP_ER_EOF:
-            return "ZIP の構造が壊れているか、途中で切れています";
+            return Message("ZIP の構造が壊れているか、途中で切れています");
         case ZIP_ER_CRC:
         case ZIP_ER_ZLIB:
         case ZIP_ER_COMPRESSED_DATA:
-            return "圧縮されたデータが壊れています（取り込み中に変更された可能性もあります）";
+            return Message(
+                "圧縮されたデータが壊れています（取り込み中に変更された可能性もあります）");
         case ZIP_ER_COMPNOTSUPP:
-            return "対応していない圧縮方式です";
+            return Message("対応していない圧縮方式です");
         case ZIP_ER_ENCRNOTSUPP:
         case ZIP_ER_NOPASSWD:
         case ZIP_ER_WRONGPASSWD:
-            return "暗号化されています";
+            return Message("暗号化されています");
         case ZIP_ER_MULTIDISK:
-            return "分割された ZIP ファイルには対応していません";
+            return Message("分割された ZIP ファイルには対応していません");
         case ZIP_ER_READ:
         case ZIP_ER_SEEK:
         case ZIP_ER_TELL:
-            return "読み取りに失敗しました";
+            return Message("読み取りに失敗しました");
         case ZIP_ER_MEMORY:
-            return "メモリが足りません";
+            return Message("メモリが足りません");
         default:
-            return "libzip のエラー " + std::to_string(code);
+            return Message("libzip のエラー {1}", code);
     }
 }
 
-[[noreturn]] void FailArchive(const std::string& what, int code) {
-    throw YubinError(ErrorCode::BadArchive, what + "（" + ZipProblem(code) + "）。");
+// `what` says what failed; the problem follows it in brackets.
+[[noreturn]] void FailArchive(const Message& what, int code) {
+    throw YubinError(ErrorCode::BadArchive, Message("{1}（{2}）。", what, ZipProblem(code)));
 }
 
 // The name the archive's entry must have, for the kind, and how a message names it.
@@ -111,13 +118,13 @@ struct ExpectedEntry {
 ExpectedEntry Expected(DataKind kind) {
     switch (kind) {
         case DataKind::National:
-            return {"KEN_ALL.CSV", "KEN_ALL.CSV（全国版郵便番号データ）"};
+            return {"KEN_ALL.CSV", TrMark("KEN_ALL.CSV（全国版郵便番号データ）")};
         case DataKind::Office:
-            return {"JIGYOSYO.CSV", "JIGYOSYO.CSV（事業所個別郵便番号データ）"};
+            return {"JIGYOSYO.CSV", TrMark("JIGYOSYO.CSV（事業所個別郵便番号データ）")};
         case DataKind::Any:
             break;
     }
-    return {"", "CSV ファイル"};
+    return {"", TrMark("CSV ファイル")};
 }
 
 bool IsEntryOfKind(std::string_view name, const ExpectedEntry& expected) {
@@ -165,7 +172,7 @@ class CsvSource : public DataFile::Source {
         if (n < 0) {
             throw YubinError(
                 ErrorCode::PathFileAccess,
-                "ファイル " + path_ + " を読み取れません（" + std::strerror(errno) + "）。");
+                Message("ファイル {1} を読み取れません（{2}）。", path_, std::strerror(errno)));
         }
         return static_cast<std::size_t>(n);
     }
@@ -182,7 +189,7 @@ class ZipSource : public DataFile::Source {
     ZipSource(const std::string& path, UniqueFd fd, DataKind kind) : path_(path) {
         int code = ZIP_ER_OK;
         archive_ = Zip().zip_fdopen(fd.get(), ZIP_RDONLY | ZIP_CHECKCONS, &code);
-        if (archive_ == nullptr) FailArchive("ZIP ファイル " + path + " を読めません", code);
+        if (archive_ == nullptr) FailArchive(Message("ZIP ファイル {1} を読めません", path), code);
         fd.release();  // the archive closes it
         try {
             openEntry(path, kind);
@@ -199,7 +206,7 @@ class ZipSource : public DataFile::Source {
     std::size_t read(char* buffer, std::size_t size) override {
         const zip_int64_t n = Zip().zip_fread(entry_, buffer, size);
         if (n < 0) {
-            FailArchive("ZIP ファイル " + path_ + " の " + entryName_ + " を読み取れません",
+            FailArchive(Message("ZIP ファイル {1} の {2} を読み取れません", path_, entryName_),
                         Zip().zip_error_code_zip(Zip().zip_file_get_error(entry_)));
         }
         return static_cast<std::size_t>(n);
@@ -220,12 +227,13 @@ class ZipSource : public DataFile::Source {
             }
         }
         if (matches.size() != 1) {
+            const Message shown(expected.shown);
             throw YubinError(ErrorCode::BadArchive,
-                             "ZIP ファイル " + path + " には " + expected.shown +
-                                 (matches.empty() ? " がありません。"
-                                                  : " が " + std::to_string(matches.size()) +
-                                                        " 個あります。一つだけ入ったものを指定"
-                                                        "してください。"));
+                             matches.empty()
+                                 ? Message("ZIP ファイル {1} には {2} がありません。", path, shown)
+                                 : Message("ZIP ファイル {1} には {2} が {3} 個あります。一つだけ"
+                                           "入ったものを指定してください。",
+                                           path, shown, matches.size()));
         }
         index_ = matches.front();
         entryName_ = Zip().zip_get_name(archive_, index_, 0);
@@ -233,14 +241,14 @@ class ZipSource : public DataFile::Source {
         Zip().zip_stat_init(&stat);
         if (Zip().zip_stat_index(archive_, index_, 0, &stat) != 0 ||
             (stat.valid & ZIP_STAT_SIZE) == 0) {
-            FailArchive("ZIP ファイル " + path + " の " + entryName_ + " を読めません",
+            FailArchive(Message("ZIP ファイル {1} の {2} を読めません", path, entryName_),
                         Zip().zip_error_code_zip(Zip().zip_get_error(archive_)));
         }
         length_ = stat.size;
         time_ = EntryTime(archive_, index_, stat);
         entry_ = Zip().zip_fopen_index(archive_, index_, 0);
         if (entry_ == nullptr) {
-            FailArchive("ZIP ファイル " + path + " の " + entryName_ + " を開けません",
+            FailArchive(Message("ZIP ファイル {1} の {2} を開けません", path, entryName_),
                         Zip().zip_error_code_zip(Zip().zip_get_error(archive_)));
         }
     }
@@ -297,18 +305,17 @@ std::size_t DataFile::read(char* buffer, std::size_t size) {
     delivered_ += n;
     if (delivered_ > length_) {
         throw YubinError(ErrorCode::DataFileChanged,
-                         "ファイル " + path_ + " が取り込み中に長くなりました（開始時 " +
-                             std::to_string(length_) +
-                             " バイト）。他のプログラムが変更しています。変更が終わってから取り"
-                             "込み直してください。");
+                         Message("ファイル {1} が取り込み中に長くなりました（開始時 {2} バイト）。"
+                                 "他のプログラムが変更しています。変更が終わってから取り込み直して"
+                                 "ください。",
+                                 path_, length_));
     }
     if (n == 0 && size > 0 && delivered_ < length_) {
         throw YubinError(ErrorCode::DataFileChanged,
-                         "ファイル " + path_ + " が取り込み中に短くなりました（開始時 " +
-                             std::to_string(length_) + " バイト、読み取れたのは " +
-                             std::to_string(delivered_) +
-                             " バイト）。他のプログラムが変更しています。変更が終わってから取り"
-                             "込み直してください。");
+                         Message("ファイル {1} が取り込み中に短くなりました（開始時 {2} バイト、読"
+                                 "み取れたのは {3} バイト）。他のプログラムが変更しています。変更が"
+                                 "終わってから取り込み直してください。",
+                                 path_, length_, delivered_));
     }
     return n;
 }

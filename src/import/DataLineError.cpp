@@ -20,7 +20,7 @@ bool IsCausedByLineValues(ErrorCode code) {
 
 void RethrowForDataLine(const YubinError& error, const std::string& file, long long line) {
     if (error.isDataLineError() || !IsCausedByLineValues(error.code())) throw error;
-    throw YubinError(error.code(), error.detail(), file, static_cast<long>(line));
+    throw YubinError(error.code(), error.detailMessage(), file, static_cast<long>(line));
 }
 
 }  // namespace yubin::import

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <thread>
 
+#include "base/Message.h"
 #include "base/Text.h"
 #include "changes/ChangeReport.h"
 #include "import/DataCompleteness.h"
@@ -29,8 +30,9 @@ using db::Value;
 using mdlYubinBox::cnMdb;
 using mdlYubinBox::strSQL;
 
-const std::array<const char*, 3> kRunningMessage = {"", "全国版郵便番号データを取り込んでいます。",
-                                                    "事業所個別郵便番号データを取り込んでいます。"};
+const std::array<const char*, 3> kRunningMessage = {
+    "", TrMark("全国版郵便番号データを取り込んでいます。"),
+    TrMark("事業所個別郵便番号データを取り込んでいます。")};
 
 namespace {
 
@@ -41,20 +43,23 @@ constexpr std::array<const char*, kZipallColumnCount> kZipallColumnNames = {
 
 yubin::import::ImportView& ViewOf(const EngineRequest& request) {
     if (request.environment.view == nullptr) {
-        throw YubinError(ErrorCode::InvalidArgument, "取り込みの表示先がありません。");
+        throw YubinError(ErrorCode::InvalidArgument, Message("取り込みの表示先がありません。"));
     }
     return *request.environment.view;
 }
 
-std::string ResultCaption(double elapsedSeconds, long count) {
-    return "処理時間：" + FormatElapsed(elapsedSeconds) + "  " + FormatCount(count) + " 件";
+// The result caption, "処理時間：03分27秒  123,456 件", in the view's language.
+std::string ResultCaption(double elapsedSeconds, long count, Translator translate) {
+    return FormatPlaces(translate(TrMark("処理時間：{1}  {2} 件")),
+                        {FormatElapsed(elapsedSeconds, translate), FormatCount(count)});
 }
 
 }  // namespace
 
 db::Connection& connection() {
     if (!cnMdb) {
-        throw YubinError(ErrorCode::CannotOpenDatabase, "データベースに接続されていません。");
+        throw YubinError(ErrorCode::CannotOpenDatabase,
+                         Message("データベースに接続されていません。"));
     }
     return *cnMdb;
 }
@@ -208,7 +213,7 @@ void EngineFrame::finish(const char* column, import::DataKind kind, const char* 
     if (beep) view_.beep();
     pause();
     const double elapsed = request_.environment.monotonicSeconds() - startTime_;
-    view_.setCountCaption(index_, ResultCaption(elapsed, progress_.lngRecCount));
+    view_.setCountCaption(index_, ResultCaption(elapsed, progress_.lngRecCount, view_.language()));
     progress_.finished[static_cast<size_t>(index_)] = true;
     view_.importFinished(index_);
 }

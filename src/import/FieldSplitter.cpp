@@ -26,10 +26,9 @@ void splitAtSeparators(std::string_view text, bool atTabs, std::vector<std::stri
     fields.emplace_back(d + start, n - start);
 }
 
-std::string describeFieldCount(std::size_t found, std::size_t expected) {
-    const std::string counts = "（" + std::to_string(found) + " 個）。";
-    if (found < expected) return "項目が " + std::to_string(expected) + " 個に足りません" + counts;
-    return "項目が " + std::to_string(expected) + " 個より多くあります" + counts;
+Message describeFieldCount(std::size_t found, std::size_t expected) {
+    if (found < expected) return Message("項目が {1} 個に足りません（{2} 個）。", expected, found);
+    return Message("項目が {1} 個より多くあります（{2} 個）。", expected, found);
 }
 
 }  // namespace yubin::import

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/Message.h"
+
 namespace yubin::import {
 
 // Splits `text` at every comma (and, with `atTabs`, at every tab) into `fields`, empty fields
@@ -17,6 +19,6 @@ void splitAtSeparators(std::string_view text, bool atTabs, std::vector<std::stri
 // The description of a line that has `found` fields where its kind of file has `expected`:
 // too few would leave columns unfilled, too many would be cut off unseen (a file of the other
 // kind, a comma inside a name).
-std::string describeFieldCount(std::size_t found, std::size_t expected);
+Message describeFieldCount(std::size_t found, std::size_t expected);
 
 }  // namespace yubin::import

@@ -6,8 +6,8 @@
 namespace yubin::import {
 
 const std::array<const char*, 2> ImportSession::kOlderDataQuestions = {
-    "全国版：作成日の古いデータを取り込もうとしています。置き換えしますか？",
-    "事業所個別版：作成日の古いデータを取り込もうとしています。置き換えしますか？"};
+    TrMark("全国版：作成日の古いデータを取り込もうとしています。置き換えしますか？"),
+    TrMark("事業所個別版：作成日の古いデータを取り込もうとしています。置き換えしますか？")};
 const std::array<const char*, 2> ImportSession::kDataNames = {"全国版郵便番号データ(&K)",
                                                               "事業所個別郵便番号データ(&J)"};
 const std::array<const char*, 2> ImportSession::kExpectedFiles = {"ken_all.csv", "jigyosyo.csv"};

@@ -131,12 +131,13 @@ struct ImportWindowState {
 class ImportSession {
   public:
     // The texts of the session.
-    static constexpr const char* kContinuation = "継続スタートです。";
-    static constexpr const char* kExitToolTip = "プログラムを終了します。";
-    static constexpr const char* kCompactExitToolTip = "データベースを最適化して終了します。";
-    static constexpr const char* kNothingChosen =
+    static constexpr const char* kContinuation = TrMark("継続スタートです。");
+    static constexpr const char* kExitToolTip = TrMark("プログラムを終了します。");
+    static constexpr const char* kCompactExitToolTip =
+        TrMark("データベースを最適化して終了します。");
+    static constexpr const char* kNothingChosen = TrMark(
         "郵便番号データファイルがどちらも選択されていません。\nどちらかまたは両方を選択してください"
-        "。";
+        "。");
     static constexpr const char* kAbortQuestion =
         "郵便番号データを取込中です。\n「いいえ」をクリックすると元の処理に戻ります。\n"
         "「はい」をクリックした（取込中止）場合、次回の処理は自動的に途中から取り込みとなります。\n"
@@ -147,9 +148,9 @@ class ImportSession {
     static constexpr const char* kBrowsePrefix = "参照：";
     // Told when, by the time the run held the database, another import had left a
     // business-office import to be continued: the national file may not be imported now.
-    static constexpr const char* kNationalRefusedWhileOfficePending =
+    static constexpr const char* kNationalRefusedWhileOfficePending = TrMark(
         "他のプログラムが事業所個別郵便番号データの取り込みを途中で中止しました。\n"
-        "全国版郵便番号データは取り込めません。事業所個別郵便番号データだけで継続してください。";
+        "全国版郵便番号データは取り込めません。事業所個別郵便番号データだけで継続してください。");
     // The file each browse button expects.
     static const std::array<const char*, 2> kExpectedFiles;
 

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "base/MessageBoxStyle.h"
+#include "base/Translation.h"
 
 namespace yubin::import {
 
@@ -54,6 +55,10 @@ class ImportView {
     // inside; where it cannot end (the command line, a test) the view throws ImportAborted,
     // so the engine never continues.
     virtual void doEvents() = 0;
+
+    // The language of the composed texts the view is given (the summary, the result
+    // captions): the windows keep the Japanese; the command line speaks its locale's.
+    virtual Translator language() const { return Untranslated; }
 };
 
 }  // namespace yubin::import

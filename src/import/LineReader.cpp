@@ -13,8 +13,8 @@ LineReader::LineReader(std::string path, std::size_t bufferBytes, DataKind kind)
 
 LineReader::~LineReader() = default;
 
-void LineReader::fail(ErrorCode code, std::string_view what) const {
-    throw YubinError(code, std::string(what), path_, static_cast<long>(lineNumber_));
+void LineReader::fail(ErrorCode code, const Message& what) const {
+    throw YubinError(code, what, path_, static_cast<long>(lineNumber_));
 }
 
 void LineReader::count(std::size_t lineBytes) {
@@ -25,8 +25,7 @@ void LineReader::count(std::size_t lineBytes) {
 }
 
 void LineReader::failOverlong() const {
-    fail(ErrorCode::BadInputLine,
-         "行が " + std::to_string(kMaxLineBytes) + " バイトを超えています。");
+    fail(ErrorCode::BadInputLine, Message("行が {1} バイトを超えています。", kMaxLineBytes));
 }
 
 bool LineReader::next(std::string_view& line) {

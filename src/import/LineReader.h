@@ -40,7 +40,7 @@ class LineReader {
     long long lineNumber() const { return lineNumber_; }
 
     // Raises `code` as an error of the current line: the file and the line are its fields.
-    [[noreturn]] void fail(ErrorCode code, std::string_view what) const;
+    [[noreturn]] void fail(ErrorCode code, const Message& what) const;
 
   private:
     void fill();

@@ -110,8 +110,8 @@ void InportKenAll(const EngineRequest& request, ImportProgress& progress) {
     Execute("ALTER TABLE 都道府県 ADD CONSTRAINT xJISX0401 PRIMARY KEY(JISX0401)");
     Execute("ALTER TABLE 市町村 ADD CONSTRAINT xJISX0402 PRIMARY KEY(JISX0402)");
 
-    frame.finish("ZIPALL", import::DataKind::National, "全国版郵便番号データの取込が終了しました。",
-                 false);
+    frame.finish("ZIPALL", import::DataKind::National,
+                 TrMark("全国版郵便番号データの取込が終了しました。"), false);
     mdFileCreate::StoreImportPath("csvzpath", strCsvZPath);
     progress.intInportMode = 0;
 }

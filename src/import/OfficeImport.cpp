@@ -111,7 +111,7 @@ void InportJigyosyo(const EngineRequest& request, ImportProgress& progress) {
         }
     }
     frame.finish("JIGYOSYO", import::DataKind::Office,
-                 "事業所対応個別郵便番号データの取込が終了しました。", true);
+                 TrMark("事業所対応個別郵便番号データの取込が終了しました。"), true);
     progress.intInportMode = 0;
     mdFileCreate::StoreImportPath("csvjpath", strCsvJPath);
 }

@@ -52,6 +52,7 @@ class RecordedView final : public ImportView {
         return view_.messageBox(text, style, title);
     }
     void doEvents() override { view_.doEvents(); }
+    Translator language() const override { return view_.language(); }
 
     // After a run that an error ended: no engine's text in the status panel, the engine that
     // failed (index 0 or 1; any other value for none) without its bar and count, the run

@@ -100,9 +100,9 @@ void ImportChosenFiles(const RunRequest& request, const DecisionBasis& now,
     if (const EngineRequest office = engineRequest(kOffice); !office.file.empty()) {
         if (PrefCount() != 47) {
             mdlYubinBox::Flush();
-            view.messageBox("全国版郵便番号データを取り込んでください。",
+            view.messageBox(TrMark("全国版郵便番号データを取り込んでください。"),
                             import::msgbox::kCritical | import::msgbox::kOkOnly,
-                            "郵便番号データ取込処理");
+                            TrMark("郵便番号データ取込処理"));
             view.setRunEnabled(true);
             report.officeRefused = true;
             return;  // the index and key stay dropped
@@ -158,7 +158,7 @@ void RunEngines(const RunRequest& request, ImportProgress& progress, RunReport& 
 
 RunReport InportRun(const RunRequest& request, ImportProgress& progress) {
     if (request.environment.view == nullptr) {
-        throw YubinError(ErrorCode::InvalidArgument, "取り込みの表示先がありません。");
+        throw YubinError(ErrorCode::InvalidArgument, Message("取り込みの表示先がありません。"));
     }
     import::ImportView& view = *request.environment.view;
     // A path the settings file could not give back would fail the run only at its end.

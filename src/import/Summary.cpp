@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/Message.h"
 #include "import/DataCompleteness.h"
 #include "import/EngineSupport.h"
 #include "store/mdlYubinBox.h"
@@ -32,19 +33,17 @@ std::string FormatPercent(std::uint64_t consumed, std::uint64_t length) {
     return FormatPercentHundredths(static_cast<std::uint64_t>(twice / (2u * length)));
 }
 
-std::string FormatElapsed(double seconds) {
+std::string FormatElapsed(double seconds, Translator translate) {
     long long total = seconds <= 0 ? 0 : static_cast<long long>(seconds + 0.5);
     const long long hours = total / 3600;
-    char buffer[64];
+    char minutes[32], rest[32], hoursText[32];
+    std::snprintf(minutes, sizeof minutes, "%02lld", total / 60 % 60);
+    std::snprintf(rest, sizeof rest, "%02lld", total % 60);
     // "hh:" with every "00:" removed: only a zero hours field goes, however many digits the
     // hours take.
-    if (hours == 0) {
-        std::snprintf(buffer, sizeof buffer, "%02lld分%02lld秒", total / 60 % 60, total % 60);
-    } else {
-        std::snprintf(buffer, sizeof buffer, "%02lld:%02lld分%02lld秒", hours, total / 60 % 60,
-                      total % 60);
-    }
-    return buffer;
+    if (hours == 0) return FormatPlaces(translate(TrMark("{1}分{2}秒")), {minutes, rest});
+    std::snprintf(hoursText, sizeof hoursText, "%02lld", hours);
+    return FormatPlaces(translate(TrMark("{1}:{2}分{3}秒")), {hoursText, minutes, rest});
 }
 
 std::string FormatCount(long count) {
@@ -57,7 +56,7 @@ std::string FormatCount(long count) {
     return count < 0 ? "-" + text : text;
 }
 
-std::string FormatStamp(const std::string& stamp) {
+std::string FormatStamp(const std::string& stamp, Translator translate) {
     if (stamp.size() != 8) return stamp;
     for (char c : stamp) {
         if (c < '0' || c > '9') return stamp;
@@ -65,17 +64,21 @@ std::string FormatStamp(const std::string& stamp) {
     const int month = std::stoi(stamp.substr(4, 2));
     const int day = std::stoi(stamp.substr(6, 2));
     if (month < 1 || month > 12 || day < 1 || day > 31) return stamp;
-    return stamp.substr(0, 4) + "年" + stamp.substr(4, 2) + "月" + stamp.substr(6, 2) + "日";
+    return FormatPlaces(translate(TrMark("{1}年{2}月{3}日")),
+                        {stamp.substr(0, 4), stamp.substr(4, 2), stamp.substr(6, 2)});
 }
 
-std::string SummaryText(const std::string& nationalStamp, const std::string& officeStamp) {
+std::string SummaryText(const std::string& nationalStamp, const std::string& officeStamp,
+                        Translator translate) {
     if (nationalStamp.empty() && officeStamp.empty()) return "";
-    std::string text = "【現在、登録されている郵便番号データの作成日】";
+    std::string text = translate(kSummaryHeading);
     if (!nationalStamp.empty()) {
-        text += "\r\n　全国版郵便番号データ　　　： " + FormatStamp(nationalStamp);
+        text += std::string("\r\n") + translate(kNationalSummaryLabel) +
+                FormatStamp(nationalStamp, translate);
     }
     if (!officeStamp.empty()) {
-        text += "\r\n　事業所個別郵便番号データ　： " + FormatStamp(officeStamp);
+        text += std::string("\r\n") + translate(kOfficeSummaryLabel) +
+                FormatStamp(officeStamp, translate);
     }
     return text;
 }
@@ -101,7 +104,8 @@ Sakuseibi ShowSakuseibiOpen(import::ImportView& view) {
     if (completeness.nationalIncomplete) stamps[0].clear();  // nothing to be older than
     if (completeness.officeIncomplete) stamps[1].clear();
     if (registered || completeness.nationalIncomplete || completeness.officeIncomplete) {
-        view.setSummaryCaption(import::CompletenessSummary(stamps[0], stamps[1], completeness));
+        view.setSummaryCaption(
+            import::CompletenessSummary(stamps[0], stamps[1], completeness, view.language()));
         view.setSummaryVisible(true);
     }
     return stamps;

@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/Translation.h"
 #include "import/ImportView.h"
 
 namespace yubin::import {
@@ -103,7 +104,7 @@ struct RunRequest {
 
 // Shown while a run waits for another program that holds the database.
 inline constexpr const char* kWaitingForOtherProgram =
-    "他のプログラムがデータベースを使用しています。待機中です…";
+    TrMark("他のプログラムがデータベースを使用しています。待機中です…");
 
 // The engines, called by InportRun.
 void InportKenAll(const EngineRequest& request, ImportProgress& progress);
@@ -146,14 +147,21 @@ void ClearResumePoint();
 Sakuseibi ShowSakuseibi(import::ImportView& view);
 // The same on the connection that is open (cnMdb), which keeps its import lock.
 Sakuseibi ShowSakuseibiOpen(import::ImportView& view);
+// The summary's heading and the labels of its dates.
+inline constexpr const char* kSummaryHeading =
+    TrMark("【現在、登録されている郵便番号データの作成日】");
+inline constexpr const char* kNationalSummaryLabel = TrMark("　全国版郵便番号データ　　　： ");
+inline constexpr const char* kOfficeSummaryLabel = TrMark("　事業所個別郵便番号データ　： ");
 // The summary text for the two stamps ("" when no national and no business-office stamp).
-std::string SummaryText(const std::string& nationalStamp, const std::string& officeStamp);
+// `translate` gives the language (Translation.h): the windows keep the Japanese.
+std::string SummaryText(const std::string& nationalStamp, const std::string& officeStamp,
+                        Translator translate = Untranslated);
 
 // Texts of the progress and result captions.
-std::string FormatPercent(std::uint64_t consumed, std::uint64_t length);  // "( 12.34% )"
-std::string FormatElapsed(double seconds);                                // "03分27秒"
-std::string FormatCount(long count);                                      // "123,456"
+std::string FormatPercent(std::uint64_t consumed, std::uint64_t length);         // "( 12.34% )"
+std::string FormatElapsed(double seconds, Translator translate = Untranslated);  // "03分27秒"
+std::string FormatCount(long count);                                             // "123,456"
 // "yyyymmdd" -> "yyyy年mm月dd日" ("" stays ""; a text that is no date is shown as it is).
-std::string FormatStamp(const std::string& stamp);
+std::string FormatStamp(const std::string& stamp, Translator translate = Untranslated);
 
 }  // namespace yubin::mdInport

@@ -30,7 +30,7 @@ void CheckConninfo(const std::string& conninfo) {
     const std::string reason = Trimmed(error);
     Pq().PQfreemem(error);
     throw YubinError(ErrorCode::PublishConnectionString,
-                     "PostgreSQL の接続文字列を読めません: " + reason);
+                     Message("PostgreSQL の接続文字列を読めません: {1}", reason));
 }
 
 }  // namespace
@@ -38,23 +38,24 @@ void CheckConninfo(const std::string& conninfo) {
 YubinError serverError(std::string_view sqlState, const std::string& what,
                        const std::string& serverMessage) {
     ErrorCode code = ErrorCode::PublishServerFault;
-    std::string reason;
+    const char* reason = "";
     if (sqlState == "42501") {
         code = ErrorCode::PublishNoRights;
-        reason = "権限がありません。";
+        reason = TrMark("権限がありません。");
     } else if (sqlState.substr(0, 2) == "28") {
         code = ErrorCode::PublishLoginRefused;
-        reason = "サーバーがログインを拒否しました。";
+        reason = TrMark("サーバーがログインを拒否しました。");
     } else if (sqlState == "55P03") {
         code = ErrorCode::PublishBusy;
-        reason = "ロックを待ちきれませんでした。";
+        reason = TrMark("ロックを待ちきれませんでした。");
     } else if (sqlState == "40P01") {
         // Another session and this one waited for each other's locks; the server cancelled
         // this side. Like a lock not granted in time, the work may be tried again.
         code = ErrorCode::PublishBusy;
-        reason = "別の接続とロックを待ち合ったため取り消されました（デッドロック）。";
+        reason = TrMark("別の接続とロックを待ち合ったため取り消されました（デッドロック）。");
     }
-    return YubinError(code, what + reason + " PostgreSQL: " + serverMessage);
+    return YubinError(code,
+                      Message("{1}{2} PostgreSQL: {3}", what, Message(reason), serverMessage));
 }
 
 PgConnection::PgConnection(const std::string& conninfo) {
@@ -76,26 +77,29 @@ PgConnection::PgConnection(const std::string& conninfo) {
     keys.push_back(nullptr);
     values.push_back(nullptr);
     conn_.reset(Pq().PQconnectdbParams(keys.data(), values.data(), 1));
-    if (!conn_) throw YubinError(ErrorCode::PublishServerFault, "libpq のメモリが足りません。");
+    if (!conn_) {
+        throw YubinError(ErrorCode::PublishServerFault, Message("libpq のメモリが足りません。"));
+    }
     if (Pq().PQstatus(conn_.get()) != CONNECTION_OK) {
         const std::string message = Trimmed(Pq().PQerrorMessage(conn_.get()));
         // Whether any server answered is libpq's own verdict, independent of the message.
         const PGPing ping = Pq().PQping(conninfo.c_str());
         if (ping == PQPING_NO_RESPONSE) {
             throw YubinError(ErrorCode::PublishUnreachable,
-                             "PostgreSQL サーバーに接続できません（サーバーが応答しません）。"
-                             " PostgreSQL: " +
-                                 message);
+                             Message("PostgreSQL サーバーに接続できません（サーバーが応答しませ"
+                                     "ん）。 PostgreSQL: {1}",
+                                     message));
         }
         throw YubinError(ErrorCode::PublishLoginRefused,
-                         "PostgreSQL サーバーがログインを拒否しました（パスワード、ユーザー、"
-                         "データベース名、pg_hba.conf を確かめてください）。 PostgreSQL: " +
-                             message);
+                         Message("PostgreSQL サーバーがログインを拒否しました（パスワード、ユー"
+                                 "ザー、データベース名、pg_hba.conf を確かめてください）。 "
+                                 "PostgreSQL: {1}",
+                                 message));
     }
     if (Pq().PQsetClientEncoding(conn_.get(), "UTF8") != 0) {
         throw YubinError(ErrorCode::PublishServerFault,
-                         "クライアントの文字コードを UTF-8 にできません。 PostgreSQL: " +
-                             Trimmed(Pq().PQerrorMessage(conn_.get())));
+                         Message("クライアントの文字コードを UTF-8 にできません。 PostgreSQL: {1}",
+                                 Trimmed(Pq().PQerrorMessage(conn_.get()))));
     }
 }
 
@@ -107,8 +111,8 @@ void PgConnection::raise(const PGresult* result, const std::string& what) const 
     if (state == nullptr) {
         // No answer of the server: the connection broke (server gone, network down).
         throw YubinError(ErrorCode::PublishServerFault,
-                         what + "サーバーとの接続が切れました。 PostgreSQL: " +
-                             Trimmed(Pq().PQerrorMessage(conn_.get())));
+                         Message("{1}サーバーとの接続が切れました。 PostgreSQL: {2}", what,
+                                 Trimmed(Pq().PQerrorMessage(conn_.get()))));
     }
     std::string message = Trimmed(Pq().PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY));
     for (const int field : {PG_DIAG_MESSAGE_DETAIL, PG_DIAG_MESSAGE_HINT}) {
@@ -196,7 +200,7 @@ std::string PgConnection::quoteIdentifier(std::string_view name) const {
     char* quoted = Pq().PQescapeIdentifier(conn_.get(), name.data(), name.size());
     if (quoted == nullptr) {
         throw YubinError(ErrorCode::InvalidArgument,
-                         "名前 " + std::string(name) + " を PostgreSQL の識別子にできません。");
+                         Message("名前 {1} を PostgreSQL の識別子にできません。", name));
     }
     std::string out = quoted;
     Pq().PQfreemem(quoted);

@@ -37,8 +37,8 @@ Names MakeNames(const PgConnection& pg, const std::string& schema) {
     if (schema.empty() || schema.size() + std::string_view(kStagingSuffix).size() > kMaxNameBytes ||
         schema.find('\0') != std::string::npos) {
         throw YubinError(ErrorCode::InvalidArgument,
-                         "スキーマ名 \"" + schema + "\" は使えません（1 から " +
-                             std::to_string(kMaxNameBytes - 8) + " バイト）。");
+                         Message("スキーマ名 \"{1}\" は使えません（1 から {2} バイト）。", schema,
+                                 kMaxNameBytes - 8));
     }
     Names n;
     n.liveText = schema;
@@ -60,8 +60,9 @@ void RequireUtf8(PgConnection& pg) {
     const std::string encoding = Pq().PQgetvalue(result.get(), 0, 0);
     if (encoding != "UTF8") {
         throw YubinError(ErrorCode::PublishServerFault,
-                         "データベースの文字コードが " + encoding +
-                             " です。日本語の名前をすべて保つには UTF8 のデータベースが必要です。");
+                         Message("データベースの文字コードが {1} です。日本語の名前をすべて保つに"
+                                 "は UTF8 のデータベースが必要です。",
+                                 encoding));
     }
 }
 
@@ -77,7 +78,7 @@ void TakePublishLock(PgConnection& pg, const PublishOptions& options, const Step
         if (std::string_view(Pq().PQgetvalue(got.get(), 0, 0)) == "t") return;
         if (Clock::now() >= deadline) {
             throw YubinError(ErrorCode::PublishBusy,
-                             "スキーマ " + options.schema + " には別の公開が実行中です。");
+                             Message("スキーマ {1} には別の公開が実行中です。", options.schema));
         }
         if (!told && observe) observe(PublishStep::Waiting, {});
         told = true;
@@ -100,15 +101,15 @@ bool RequireOurSchema(PgConnection& pg, const std::string& name) {
     if (Pq().PQntuples(found.get()) == 0) return false;
     if (std::string_view(Pq().PQgetvalue(found.get(), 0, 0)) != "t") {
         throw YubinError(ErrorCode::PublishNoRights,
-                         "スキーマ " + name +
-                             " の所有者ではないため置き換えられません。所有者のロールで公開して"
-                             "ください。");
+                         Message("スキーマ {1} の所有者ではないため置き換えられません。所有者の"
+                                 "ロールで公開してください。",
+                                 name));
     }
     if (std::string_view(Pq().PQgetvalue(found.get(), 0, 1)) != "t") {
         throw YubinError(ErrorCode::PublishForeignSchema,
-                         "スキーマ " + name +
-                             " は yubinbox が公開したものではないため、置き換えも削除もしません。"
-                             "別のスキーマ名を --schema で指定してください。");
+                         Message("スキーマ {1} は yubinbox が公開したものではないため、置き換えも"
+                                 "削除もしません。別のスキーマ名を --schema で指定してください。",
+                                 name));
     }
     return true;
 }
@@ -315,9 +316,9 @@ void Swap(PgConnection& pg, const Names& names, const PublishOptions& options,
     while (!TrySwap(pg, names, lockTimeout, observe)) {
         if (Clock::now() + backOff >= deadline) {
             throw YubinError(ErrorCode::PublishBusy,
-                             "読み取り中のプログラムがスキーマ " + names.liveText +
-                                 " のテーブルを使い続けているため、置き換えられません。" +
-                                 LockHolders(pg, names));
+                             Message("読み取り中のプログラムがスキーマ {1} のテーブルを使い続けて"
+                                     "いるため、置き換えられません。{2}",
+                                     names.liveText, LockHolders(pg, names)));
         }
         std::this_thread::sleep_for(backOff);
         backOff = std::min(backOff * 2, std::chrono::milliseconds(500));

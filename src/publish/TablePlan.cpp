@@ -86,14 +86,15 @@ std::vector<TablePlan> planTables(db::Connection& file) {
 void requireFinishedImport(db::Connection& file) {
     if (HasTable(file, "登録中") && HasRows(file, "登録中")) {
         throw YubinError(ErrorCode::PublishUnfinishedImport,
-                         "取り込みが中断されています。取り込みを最後まで実行してから公開して"
-                         "ください。");
+                         Message("取り込みが中断されています。取り込みを最後まで実行してから公開"
+                                 "してください。"));
     }
     if (HasTable(file, "ZIPALL") && HasRows(file, "ZIPALL") &&
         !(HasKey(file, "xRECNO") && HasKey(file, "x_郵便番号"))) {
         throw YubinError(ErrorCode::PublishUnfinishedImport,
-                         "ZIPALL に主キー xRECNO と索引 x_郵便番号 がありません（取り込みがエラー"
-                         "で終わっています）。取り込みをやり直してから公開してください。");
+                         Message("ZIPALL に主キー xRECNO と索引 x_郵便番号 がありません（取り込みが"
+                                 "エラーで終わっています）。取り込みをやり直してから公開してくださ"
+                                 "い。"));
     }
 }
 

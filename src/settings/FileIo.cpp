@@ -58,23 +58,27 @@ int ReadWholeFile(const std::string& path, std::string& bytes, std::size_t maxBy
 }
 
 void FailUnreadableSettingsFile(const std::string& path, int error) {
-    std::string why;
     switch (error) {
         case EISDIR:
-            why = "はフォルダです";
-            break;
+            throw YubinError(
+                ErrorCode::PathFileAccess,
+                Message("設定ファイル {1} はフォルダです。設定ファイルには書き込みません。", path));
         case EINVAL:
-            why = "は通常のファイルではありません（名前付きパイプ、デバイスなど）";
-            break;
+            throw YubinError(ErrorCode::PathFileAccess,
+                             Message("設定ファイル {1} は通常のファイルではありません（名前付きパイ"
+                                     "プ、デバイスなど）。設定ファイルには書き込みません。",
+                                     path));
         case EFBIG:
-            why = "は設定ファイルとしては大きすぎます（" + std::to_string(kMaxSettingsFileBytes) +
-                  " バイト超）";
-            break;
+            throw YubinError(ErrorCode::PathFileAccess,
+                             Message("設定ファイル {1} は設定ファイルとしては大きすぎます（{2} バイ"
+                                     "ト超）。設定ファイルには書き込みません。",
+                                     path, kMaxSettingsFileBytes));
         default:
-            why = "を読み取れません（" + std::string(std::strerror(error)) + "）";
+            throw YubinError(ErrorCode::PathFileAccess,
+                             Message("設定ファイル {1} を読み取れません（{2}）。設定ファイルには書"
+                                     "き込みません。",
+                                     path, std::strerror(error)));
     }
-    throw YubinError(ErrorCode::PathFileAccess,
-                     "設定ファイル " + path + " " + why + "。設定ファイルには書き込みません。");
 }
 
 void CheckReplaceableSettingsFile(const std::string& path) {
@@ -91,8 +95,9 @@ void CheckReplaceableSettingsFile(const std::string& path) {
 namespace {
 
 [[noreturn]] void Fail(const std::string& path, int error) {
-    throw YubinError(ErrorCode::PathFileAccess, "設定ファイル " + path + " に書き込めません（" +
-                                                    std::strerror(error) + "）。");
+    throw YubinError(
+        ErrorCode::PathFileAccess,
+        Message("設定ファイル {1} に書き込めません（{2}）。", path, std::strerror(error)));
 }
 
 // The file a write must replace: the target of a symbolic link, else the path itself.

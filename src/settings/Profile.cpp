@@ -115,9 +115,10 @@ std::string LineEndOf(std::string_view text) {
     return "\r\n";
 }
 
-[[noreturn]] void Refuse(const std::string& what) {
-    throw YubinError(ErrorCode::BadSettingsValue,
-                     "設定ファイルに書き込めません（何も書き込んでいません）: " + what + "。");
+[[noreturn]] void Refuse(const Message& what) {
+    throw YubinError(
+        ErrorCode::BadSettingsValue,
+        Message("設定ファイルに書き込めません（何も書き込んでいません）: {1}。", what));
 }
 
 bool HoldsLineBreakOrNul(std::string_view s) {
@@ -141,35 +142,37 @@ std::string CutToReadBuffer(const std::string& text) {
     return text.substr(0, cut);
 }
 
-std::string ValueProblem(const std::string& value) {
-    if (HoldsLineBreakOrNul(value)) return "改行または NUL 文字を含んでいます";
+std::optional<Message> ValueProblem(const std::string& value) {
+    if (HoldsLineBreakOrNul(value)) return Message("改行または NUL 文字を含んでいます");
     if (value.size() > static_cast<size_t>(kReadBufferSize - 1)) {
-        return std::to_string(value.size()) + " バイトあり、読み取れる " +
-               std::to_string(kReadBufferSize - 1) + " バイトを超えています";
+        return Message("{1} バイトあり、読み取れる {2} バイトを超えています", value.size(),
+                       kReadBufferSize - 1);
     }
     if (!value.empty() && (value.front() == ' ' || value.back() == ' ')) {
-        return "先頭または末尾の空白は読み取るときに失われます";
+        return Message("先頭または末尾の空白は読み取るときに失われます");
     }
-    return "";
+    return std::nullopt;
 }
 
 void CheckEntry(const std::string& section, const std::string& key, const std::string& value) {
-    if (HoldsLineBreakOrNul(section)) Refuse("セクション名が改行または NUL 文字を含んでいます");
-    if (HoldsLineBreakOrNul(key)) Refuse("キー名が改行または NUL 文字を含んでいます");
-    if (std::string problem = ValueProblem(value); !problem.empty()) {
-        Refuse("キー " + key + " の値は" + problem);
+    if (HoldsLineBreakOrNul(section)) {
+        Refuse(Message("セクション名が改行または NUL 文字を含んでいます"));
+    }
+    if (HoldsLineBreakOrNul(key)) Refuse(Message("キー名が改行または NUL 文字を含んでいます"));
+    if (const std::optional<Message> problem = ValueProblem(value)) {
+        Refuse(Message("キー {1} の値は{2}", key, *problem));
     }
     std::string_view sectionName = TrimBlanks(section);
     std::string_view keyName = TrimBlanks(key);
-    if (sectionName.empty()) Refuse("セクション名が空です");
+    if (sectionName.empty()) Refuse(Message("セクション名が空です"));
     if (sectionName.find(']') != std::string_view::npos) {
-        Refuse("セクション名 \"" + section + "\" が \"]\" を含んでいます");
+        Refuse(Message("セクション名 \"{1}\" が \"]\" を含んでいます", section));
     }
-    if (keyName.empty()) Refuse("キー名が空です");
+    if (keyName.empty()) Refuse(Message("キー名が空です"));
     if (keyName.find('=') != std::string_view::npos) {
-        Refuse("キー名 \"" + key + "\" が \"=\" を含んでいます");
+        Refuse(Message("キー名 \"{1}\" が \"=\" を含んでいます", key));
     }
-    if (keyName.front() == '[') Refuse("キー名 \"" + key + "\" が \"[\" で始まっています");
+    if (keyName.front() == '[') Refuse(Message("キー名 \"{1}\" が \"[\" で始まっています", key));
 }
 
 std::string GetPrivateProfileString(const std::string& section, const std::string& key,

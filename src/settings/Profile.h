@@ -24,7 +24,10 @@
 //   crash leaves the old or the new file, never a half-written one.
 #pragma once
 
+#include <optional>
 #include <string>
+
+#include "base/Message.h"
 
 namespace yubin::profile {
 
@@ -48,10 +51,10 @@ void WritePrivateProfileString(const std::string& section, const std::string& ke
 // exactly as written (ValueProblem).
 void CheckEntry(const std::string& section, const std::string& key, const std::string& value);
 
-// Why a value would not read back exactly as it is written, in Japanese; "" when it would. A
+// Why a value would not read back exactly as it is written; nothing when it would. A
 // value is refused when it holds a CR, LF or NUL, is longer than the read buffer takes
 // (kReadBufferSize - 1 bytes), or begins or ends with a space (the reader removes those).
-std::string ValueProblem(const std::string& value);
+std::optional<Message> ValueProblem(const std::string& value);
 
 // The first `kReadBufferSize - 1` bytes of the text, shortened to the last whole UTF-8
 // character when the cut would split one.

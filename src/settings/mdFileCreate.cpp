@@ -59,9 +59,10 @@ std::string IniFileCreatePath() {
     return mdGETUNC::GetMyDocumentsPath() + "/" + ExecutableBaseName() + ".ini";
 }
 
-[[noreturn]] void RefuseValue(const std::string& what, const std::string& problem) {
-    throw YubinError(ErrorCode::BadSettingsValue, what + "は設定ファイルに書けません（" + problem +
-                                                      "）。何も変更していません。");
+// `pattern` names the value ({1}) and the problem ({2}).
+[[noreturn]] void RefuseValue(const char* pattern, const std::string& value,
+                              const Message& problem) {
+    throw YubinError(ErrorCode::BadSettingsValue, Message(pattern, value, problem));
 }
 
 }  // namespace
@@ -69,11 +70,15 @@ std::string IniFileCreatePath() {
 std::string AuthorValue(const std::string& userName) { return userName + "\t0"; }
 
 void CheckIniFileValues(const std::string& databasePath, const std::string& userName) {
-    if (std::string problem = profile::ValueProblem(databasePath); !problem.empty()) {
-        RefuseValue("データベースのパス " + databasePath + " ", problem);
+    if (const std::optional<Message> problem = profile::ValueProblem(databasePath)) {
+        RefuseValue(TrMark("データベースのパス {1} は設定ファイルに書けません（{2}）。何も変更して"
+                           "いません。"),
+                    databasePath, *problem);
     }
-    if (std::string problem = profile::ValueProblem(AuthorValue(userName)); !problem.empty()) {
-        RefuseValue("ユーザー名 " + userName + " ", problem);
+    if (const std::optional<Message> problem = profile::ValueProblem(AuthorValue(userName))) {
+        RefuseValue(TrMark("ユーザー名 {1} は設定ファイルに書けません（{2}）。何も変更していませ"
+                           "ん。"),
+                    userName, *problem);
     }
     settings::CheckReplaceableSettingsFile(IniFileCreatePath());
 }
@@ -97,18 +102,20 @@ std::string ReadKey(const std::string& key) {
 }
 
 void CheckImportPath(const std::string& key, const std::string& path) {
-    if (std::string problem = profile::ValueProblem(path); !problem.empty()) {
+    if (const std::optional<Message> problem = profile::ValueProblem(path)) {
         throw YubinError(ErrorCode::BadSettingsValue,
-                         "データファイルのパス " + path + " は設定ファイル（キー " + key +
-                             "）に書けません（" + problem + "）。取り込みは始めていません。");
+                         Message("データファイルのパス {1} は設定ファイル（キー {2}）に書けません"
+                                 "（{3}）。取り込みは始めていません。",
+                                 path, key, *problem));
     }
     if (!strIniFile.empty()) settings::CheckReplaceableSettingsFile(strIniFile);
 }
 
 void StoreImportPath(const std::string& key, const std::string& path) {
     if (strIniFile.empty()) {
-        throw YubinError(ErrorCode::PathFileAccess,
-                         "設定ファイルの場所が決まっていないため、" + key + " を記録できません。");
+        throw YubinError(
+            ErrorCode::PathFileAccess,
+            Message("設定ファイルの場所が決まっていないため、{1} を記録できません。", key));
     }
     std::error_code ec;
     std::filesystem::create_directories(std::filesystem::path(strIniFile).parent_path(), ec);

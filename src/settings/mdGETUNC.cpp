@@ -180,8 +180,9 @@ std::string HomeFolder() {
         entry != nullptr && entry->pw_dir != nullptr && *entry->pw_dir != '\0') {
         return entry->pw_dir;
     }
-    throw YubinError(ErrorCode::PathNotFound,
-                     "利用者のホームフォルダがわかりません（HOME が設定されていません）。");
+    throw YubinError(
+        ErrorCode::PathNotFound,
+        Message("利用者のホームフォルダがわかりません（HOME が設定されていません）。"));
 }
 
 // The value of XDG_DOCUMENTS_DIR in a user-dirs.dirs text, "$HOME" expanded; "" when the
@@ -425,7 +426,7 @@ std::string GetMyDocumentsPath() {
     fs::create_directories(folder, ec);
     if (!fs::is_directory(folder, ec)) {
         throw YubinError(ErrorCode::PathFileAccess,
-                         "ドキュメントフォルダ " + folder + " を作成できません。");
+                         Message("ドキュメントフォルダ {1} を作成できません。", folder));
     }
     return folder;
 }

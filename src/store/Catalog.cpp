@@ -20,7 +20,7 @@ int TableDef::requireColumn(std::string_view columnName) const {
     const int index = findColumn(columnName);
     if (index < 0) {
         throw YubinError(ErrorCode::ItemNotFound,
-                         "列 " + name + "." + std::string(columnName) + " が見つかりません。");
+                         Message("列 {1}.{2} が見つかりません。", name, columnName));
     }
     return index;
 }
@@ -36,7 +36,7 @@ std::shared_ptr<const TableDef> Catalog::require(std::string_view table) const {
     auto t = find(table);
     if (!t) {
         throw YubinError(ErrorCode::TableNotFound,
-                         "テーブル " + std::string(table) + " が見つかりません。");
+                         Message("テーブル {1} が見つかりません。", table));
     }
     return t;
 }
@@ -79,7 +79,7 @@ bool hasBookkeeping(sqlite3* db) {
                              "'__yubinbox_keys')");
     const int rc = sqlite3_step(s.get());
     if (rc != SQLITE_ROW)
-        throwSqlite(db, sqlite3_extended_errcode(db), "データベースを読めません。");
+        throwSqlite(db, sqlite3_extended_errcode(db), Message("データベースを読めません。"));
     if (sqlite3_column_int(s.get(), 0) != 4) return false;
     StatementPtr info = prepare(db, "SELECT value FROM \"__yubinbox_info\" WHERE key = 'format'");
     if (sqlite3_step(info.get()) != SQLITE_ROW) return false;
@@ -117,7 +117,7 @@ std::shared_ptr<const Catalog> loadCatalog(sqlite3* db) {
             byName[foldName(t->name)] = t.get();
             tables.push_back(std::move(t));
         }
-        if (rc != SQLITE_DONE) throwSqlite(db, rc, "テーブルの一覧を読めません。");
+        if (rc != SQLITE_DONE) throwSqlite(db, rc, Message("テーブルの一覧を読めません。"));
     }
     {
         StatementPtr s = prepare(db,
@@ -134,7 +134,7 @@ std::shared_ptr<const Catalog> loadCatalog(sqlite3* db) {
             c.allowZeroLength = sqlite3_column_int(s.get(), 4) != 0;
             it->second->columns.push_back(std::move(c));
         }
-        if (rc != SQLITE_DONE) throwSqlite(db, rc, "列の一覧を読めません。");
+        if (rc != SQLITE_DONE) throwSqlite(db, rc, Message("列の一覧を読めません。"));
     }
     {
         StatementPtr s = prepare(db,
@@ -157,7 +157,7 @@ std::shared_ptr<const Catalog> loadCatalog(sqlite3* db) {
             }
             catalog->keys.push_back(std::move(k));
         }
-        if (rc != SQLITE_DONE) throwSqlite(db, rc, "キーの一覧を読めません。");
+        if (rc != SQLITE_DONE) throwSqlite(db, rc, Message("キーの一覧を読めません。"));
     }
     for (auto& t : tables) catalog->tables.push_back(std::move(t));
     return catalog;
@@ -257,14 +257,14 @@ void checkUserName(std::string_view name, std::string_view what) {
         return name.size() >= prefix.size() && namesEqual(name.substr(0, prefix.size()), prefix);
     };
     if (startsWith(kReservedPrefix) || startsWith("sqlite_")) {
-        throw YubinError(ErrorCode::InvalidArgument,
-                         std::string(what) + " " + std::string(name) + " は使えません（" +
-                             std::string(kReservedPrefix) +
-                             " と sqlite_ で始まる名前は予約済みです）。");
+        throw YubinError(
+            ErrorCode::InvalidArgument,
+            Message("{1} {2} は使えません（{3} と sqlite_ で始まる名前は予約済みです）。", what,
+                    name, kReservedPrefix));
     }
     if (namesEqual(name, "rowid") || namesEqual(name, "_rowid_") || namesEqual(name, "oid")) {
-        throw YubinError(ErrorCode::InvalidArgument, std::string(what) + " " + std::string(name) +
-                                                         " は使えません（予約済みです）。");
+        throw YubinError(ErrorCode::InvalidArgument,
+                         Message("{1} {2} は使えません（予約済みです）。", what, name));
     }
 }
 
@@ -277,9 +277,9 @@ BoundValue bindable(const TableDef& table, int column, const Value& value, std::
     BoundValue out;
     if (value.isNull()) {
         if (column == table.primaryKeyColumn) {
-            throw YubinError(ErrorCode::IndexNullValue, "列 " + columnLabel(table, column) +
-                                                            " は主キー " + table.primaryKeyName +
-                                                            " の列なので Null は入れられません。");
+            throw YubinError(ErrorCode::IndexNullValue,
+                             Message("列 {1} は主キー {2} の列なので Null は入れられません。",
+                                     columnLabel(table, column), table.primaryKeyName));
         }
         return out;
     }
@@ -294,14 +294,14 @@ BoundValue bindable(const TableDef& table, int column, const Value& value, std::
         if (text.empty() && !c.allowZeroLength) {
             throw YubinError(
                 ErrorCode::ZeroLengthNotAllowed,
-                "列 " + columnLabel(table, column) + " に長さ 0 の文字列は入れられません。");
+                Message("列 {1} に長さ 0 の文字列は入れられません。", columnLabel(table, column)));
         }
         // Characters never outnumber bytes, so short texts need no counting.
         if (c.type == sql::ColumnType::Text && text.size() > static_cast<size_t>(c.size) &&
             characterCount(text) > static_cast<size_t>(c.size)) {
-            throw YubinError(ErrorCode::FieldTooSmall, "列 " + columnLabel(table, column) +
-                                                           " の値が長すぎます（最大 " +
-                                                           std::to_string(c.size) + " 文字）。");
+            throw YubinError(ErrorCode::FieldTooSmall,
+                             Message("列 {1} の値が長すぎます（最大 {2} 文字）。",
+                                     columnLabel(table, column), std::to_string(c.size)));
         }
         out.kind = BoundValue::Text;
         out.text = text;
@@ -321,18 +321,18 @@ BoundValue bindable(const TableDef& table, int column, const Value& value, std::
                 break;
             case WholeNumber::NotANumber:
                 throw YubinError(ErrorCode::TypeMismatch,
-                                 "列 " + columnLabel(table, column) + " は数値の列です。値「" +
-                                     value.text() + "」は整数ではありません。");
+                                 Message("列 {1} は数値の列です。値「{2}」は整数ではありません。",
+                                         columnLabel(table, column), value.text()));
         }
     }
     const bool isByte = c.type == sql::ColumnType::Byte;
     const long long low = isByte ? 0 : -2147483648LL;
     const long long high = isByte ? 255 : 2147483647LL;
     if (number < low || number > high) {
-        throw YubinError(ErrorCode::NumericOverflow, "列 " + columnLabel(table, column) + " の値 " +
-                                                         value.toText() + " は範囲外です（" +
-                                                         std::to_string(low) + " ～ " +
-                                                         std::to_string(high) + "）。");
+        throw YubinError(
+            ErrorCode::NumericOverflow,
+            Message("列 {1} の値 {2} は範囲外です（{3} ～ {4}）。", columnLabel(table, column),
+                    value.toText(), std::to_string(low), std::to_string(high)));
     }
     out.kind = BoundValue::Number;
     out.number = number;
@@ -358,14 +358,14 @@ YubinError writeError(sqlite3* db, int rc, const TableDef& table) {
     const std::string detail = sqlite3_errmsg(db);
     if (rc == SQLITE_CONSTRAINT_UNIQUE || rc == SQLITE_CONSTRAINT_PRIMARYKEY) {
         if (table.primaryKeyColumn >= 0) {
-            return YubinError(ErrorCode::DuplicateKey,
-                              "主キー " + table.primaryKeyName + "（" +
-                                  columnLabel(table, table.primaryKeyColumn) +
-                                  "）に重複する値は入れられません。");
+            return YubinError(
+                ErrorCode::DuplicateKey,
+                Message("主キー {1}（{2}）に重複する値は入れられません。", table.primaryKeyName,
+                        columnLabel(table, table.primaryKeyColumn)));
         }
         return YubinError(
             ErrorCode::DuplicateKey,
-            "テーブル " + table.name + " に重複する値は入れられません（" + detail + "）。");
+            Message("テーブル {1} に重複する値は入れられません（{2}）。", table.name, detail));
     }
     if (rc == SQLITE_CONSTRAINT_TRIGGER) return YubinError(ErrorCode::IndexNullValue, detail);
     if (rc == SQLITE_CONSTRAINT_CHECK) {
@@ -380,22 +380,22 @@ YubinError writeError(sqlite3* db, int rc, const TableDef& table) {
         const std::string label = table.name + "." + column;
         if (rule == kNotEmptyRule) {
             return YubinError(ErrorCode::ZeroLengthNotAllowed,
-                              "列 " + label + " に長さ 0 の文字列は入れられません。");
+                              Message("列 {1} に長さ 0 の文字列は入れられません。", label));
         }
         if (rule.substr(0, 5) == "Text(") {
-            return YubinError(ErrorCode::FieldTooSmall,
-                              "列 " + label + " の値が長すぎるか文字列ではありません（" +
-                                  std::string(rule) + "）。");
+            return YubinError(
+                ErrorCode::FieldTooSmall,
+                Message("列 {1} の値が長すぎるか文字列ではありません（{2}）。", label, rule));
         }
         if (rule == "Byte" || rule == "Long") {
             return YubinError(
                 ErrorCode::NumericOverflow,
-                "列 " + label + " の値が範囲外か整数ではありません（" + std::string(rule) + "）。");
+                Message("列 {1} の値が範囲外か整数ではありません（{2}）。", label, rule));
         }
         return YubinError(ErrorCode::TypeMismatch,
-                          "列 " + label + " の値の型が正しくありません（" + detail + "）。");
+                          Message("列 {1} の値の型が正しくありません（{2}）。", label, detail));
     }
-    return sqliteError(db, rc, "テーブル " + table.name + " に書き込めません。");
+    return sqliteError(db, rc, Message("テーブル {1} に書き込めません。", table.name));
 }
 
 }  // namespace yubin::db::detail

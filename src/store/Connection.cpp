@@ -17,7 +17,7 @@ using detail::TableDef;
 void Connection::Impl::requireOpen() const {
     if (isOpen()) return;
     if (openFailure) throw *openFailure;  // the cause, not just "closed"
-    throw YubinError(ErrorCode::ObjectClosed, "データベースへの接続が開いていません。");
+    throw YubinError(ErrorCode::ObjectClosed, Message("データベースへの接続が開いていません。"));
 }
 
 std::shared_ptr<const detail::Catalog> Connection::Impl::currentCatalogShared() {
@@ -30,7 +30,7 @@ std::shared_ptr<const detail::Catalog> Connection::Impl::currentCatalogShared() 
         detail::StatementReset reset(s);
         const int rc = sqlite3_step(s);
         if (rc != SQLITE_ROW) {
-            detail::throwSqlite(db.get(), rc, "データベースの定義を読めません。");
+            detail::throwSqlite(db.get(), rc, Message("データベースの定義を読めません。"));
         }
         version = sqlite3_column_int64(s, 0);
     }
@@ -73,7 +73,7 @@ void Connection::Impl::beginBatch() {
     if (inBatch) return;
     const int rc = sqlite3_step(beginStatement.get());
     sqlite3_reset(beginStatement.get());
-    if (rc != SQLITE_DONE) detail::throwSqlite(db.get(), rc, "行の追加を始められません。");
+    if (rc != SQLITE_DONE) detail::throwSqlite(db.get(), rc, Message("行の追加を始められません。"));
     inBatch = true;
     batchStarted = std::chrono::steady_clock::now();
 }
@@ -88,11 +88,12 @@ void Connection::Impl::commitBatch() {
     }
     if (sqlite3_get_autocommit(db.get()) != 0) {
         inBatch = false;  // SQLite has rolled the batch back
-        detail::throwSqlite(db.get(), rc,
-                            "追加した行をデータベースに書き込めず、最後の追加分が失われました。");
+        detail::throwSqlite(
+            db.get(), rc,
+            Message("追加した行をデータベースに書き込めず、最後の追加分が失われました。"));
     }
     batchStarted = std::chrono::steady_clock::now();  // still open: tried again
-    detail::throwSqlite(db.get(), rc, "追加した行をデータベースに書き込めません。");
+    detail::throwSqlite(db.get(), rc, Message("追加した行をデータベースに書き込めません。"));
 }
 
 void Connection::Impl::commitBatchIfDue() {
@@ -119,7 +120,8 @@ void Connection::open(std::string_view connectionString) {
     {
         std::lock_guard lock(m.mutex);
         if (m.isOpen()) {
-            throw YubinError(ErrorCode::InvalidArgument, "接続は既に開いています: " + m.path);
+            throw YubinError(ErrorCode::InvalidArgument,
+                             Message("接続は既に開いています: {1}", m.path));
         }
     }
     const std::string& path = info.dataSource;
@@ -230,8 +232,8 @@ void Connection::setAllowZeroLength(std::string_view table, std::string_view col
     const int c = current->requireColumn(column);
     if (!current->columns[static_cast<size_t>(c)].isText()) {
         throw YubinError(ErrorCode::ItemNotFound,
-                         "列 " + detail::columnLabel(*current, c) +
-                             " には Jet OLEDB:Allow Zero Length の属性がありません。");
+                         Message("列 {1} には Jet OLEDB:Allow Zero Length の属性がありません。",
+                                 detail::columnLabel(*current, c)));
     }
     if (current->columns[static_cast<size_t>(c)].allowZeroLength == allow) return;
     TableDef changed = *current;
@@ -247,8 +249,8 @@ bool Connection::allowZeroLength(std::string_view table, std::string_view column
     const int c = t->requireColumn(column);
     if (!t->columns[static_cast<size_t>(c)].isText()) {
         throw YubinError(ErrorCode::ItemNotFound,
-                         "列 " + detail::columnLabel(*t, c) +
-                             " には Jet OLEDB:Allow Zero Length の属性がありません。");
+                         Message("列 {1} には Jet OLEDB:Allow Zero Length の属性がありません。",
+                                 detail::columnLabel(*t, c)));
     }
     return t->columns[static_cast<size_t>(c)].allowZeroLength;
 }
@@ -262,7 +264,7 @@ void Connection::setTableAttributes(std::string_view table, int attributes) {
     if (attributes < 0) {
         throw YubinError(
             ErrorCode::InvalidArgument,
-            "テーブル " + t->name + " の属性 " + std::to_string(attributes) + " は使えません。");
+            Message("テーブル {1} の属性 {2} は使えません。", t->name, std::to_string(attributes)));
     }
     StatementPtr s = detail::prepare(
         m.db.get(), "UPDATE \"__yubinbox_tables\" SET attributes = ? WHERE name = ?");
@@ -280,7 +282,8 @@ int Connection::tableAttributes(std::string_view table) const {
         detail::prepare(m.db.get(), "SELECT attributes FROM \"__yubinbox_tables\" WHERE name = ?");
     sqlite3_bind_text(s.get(), 1, t->name.c_str(), -1, SQLITE_STATIC);
     const int rc = sqlite3_step(s.get());
-    if (rc != SQLITE_ROW) detail::throwSqlite(m.db.get(), rc, "テーブルの属性を読めません。");
+    if (rc != SQLITE_ROW)
+        detail::throwSqlite(m.db.get(), rc, Message("テーブルの属性を読めません。"));
     return sqlite3_column_int(s.get(), 0);
 }
 
@@ -298,7 +301,8 @@ std::vector<TableInfo> Connection::tables(bool includeHidden) const {
         info.hidden = (sqlite3_column_int(s.get(), 1) & 1) != 0;
         if (includeHidden || !info.hidden) out.push_back(std::move(info));
     }
-    if (rc != SQLITE_DONE) detail::throwSqlite(m.db.get(), rc, "テーブルの一覧を読めません。");
+    if (rc != SQLITE_DONE)
+        detail::throwSqlite(m.db.get(), rc, Message("テーブルの一覧を読めません。"));
     return out;
 }
 
@@ -357,7 +361,7 @@ void Connection::lockImport() {
     if (m.importLocked) return;
     if (!m.lock.tryLockImport()) {
         throw YubinError(ErrorCode::LockedByOtherUser,
-                         "データベース " + m.path + " は他のユーザーが取込中です。");
+                         Message("データベース {1} は他のユーザーが取込中です。", m.path));
     }
     m.importLocked = true;
     // What readers derived from the tables the import is about to change goes first.

@@ -35,7 +35,7 @@ std::vector<std::string> Names(sqlite3* db, const char* type, std::string_view p
     while ((rc = sqlite3_step(list.get())) == SQLITE_ROW) {
         names.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(list.get(), 0)));
     }
-    if (rc != SQLITE_DONE) detail::throwSqlite(db, rc, "データベースの一覧を読めません。");
+    if (rc != SQLITE_DONE) detail::throwSqlite(db, rc, Message("データベースの一覧を読めません。"));
     return names;
 }
 
@@ -139,7 +139,7 @@ std::optional<std::string> DerivedRecords::read(long long key) {
     const int rc = sqlite3_step(s);
     if (rc == SQLITE_DONE) return std::nullopt;
     if (rc != SQLITE_ROW) {
-        detail::throwSqlite(connection_.db.get(), rc, "派生データを読めません。");
+        detail::throwSqlite(connection_.db.get(), rc, Message("派生データを読めません。"));
     }
     const auto* data = static_cast<const char*>(sqlite3_column_blob(s, 0));
     return std::string(data == nullptr ? "" : data,

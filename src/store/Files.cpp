@@ -29,7 +29,8 @@ std::string parentFolder(const std::string& path) {
 void syncPath(const std::string& path, bool folder) {
     UniqueFd fd(::open(path.c_str(), (folder ? O_RDONLY | O_DIRECTORY : O_RDWR) | O_CLOEXEC));
     if (!fd || ::fsync(fd.get()) != 0) {
-        if (!folder) throw FileSystemError(errno, "ファイルをディスクに書き込めません", path);
+        if (!folder)
+            throw FileSystemError(errno, Message("ファイルをディスクに書き込めません"), path);
     }
 }
 
@@ -67,13 +68,13 @@ void writeCompactedCopy(const std::string& source, const std::string& destinatio
     struct stat existing {};
     if (::stat(destination.c_str(), &existing) == 0 && existing.st_size > 0) {
         throw YubinError(ErrorCode::FileAlreadyExists,
-                         "最適化先のファイル " + destination + " は既にあります。");
+                         Message("最適化先のファイル {1} は既にあります。", destination));
     }
     StatementPtr vacuum = prepare(db.get(), "VACUUM INTO ?");
     sqlite3_bind_text(vacuum.get(), 1, destination.c_str(), -1, SQLITE_STATIC);
     const int rc = sqlite3_step(vacuum.get());
     if (rc == SQLITE_DONE) return;
-    throwSqlite(db.get(), rc, "データベース " + source + " を最適化できません。");
+    throwSqlite(db.get(), rc, Message("データベース {1} を最適化できません。", source));
 }
 
 // Claims the temporary file of a compaction: holds its lock file (so a second compaction
@@ -82,15 +83,16 @@ void writeCompactedCopy(const std::string& source, const std::string& destinatio
 LockFile claimTemporaryFile(const std::string& temporary) {
     const auto taken = [&] {
         return YubinError(ErrorCode::FileAlreadyExists,
-                          "最適化先のファイル " + temporary + " は既にあります。");
+                          Message("最適化先のファイル {1} は既にあります。", temporary));
     };
     LockFile lock;
     try {
         lock = LockFile(temporary, LockFile::Mode::Exclusive);
     } catch (const YubinError& error) {
         if (error.code() != ErrorCode::FileInUse) throw;
-        throw YubinError(ErrorCode::FileInUse,
-                         "最適化用の一時ファイル " + temporary + " は他の最適化が使用中です。");
+        throw YubinError(
+            ErrorCode::FileInUse,
+            Message("最適化用の一時ファイル {1} は他の最適化が使用中です。", temporary));
     }
     struct stat st {};
     if (::lstat(temporary.c_str(), &st) == 0) {
@@ -100,7 +102,8 @@ LockFile claimTemporaryFile(const std::string& temporary) {
             (tag == compactionTag(&st) || (tag == compactionTag(nullptr) && st.st_size == 0));
         if (!leftover) throw taken();
         if (::unlink(temporary.c_str()) != 0) {
-            throw FileSystemError(errno, "前回の最適化の一時ファイルを削除できません", temporary);
+            throw FileSystemError(errno, Message("前回の最適化の一時ファイルを削除できません"),
+                                  temporary);
         }
         ::unlink((temporary + "-journal").c_str());
     }
@@ -108,7 +111,7 @@ LockFile claimTemporaryFile(const std::string& temporary) {
     UniqueFd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
     if (!fd) {
         if (errno == EEXIST) throw taken();
-        throw FileSystemError(errno, "最適化用の一時ファイルを作れません", temporary);
+        throw FileSystemError(errno, Message("最適化用の一時ファイルを作れません"), temporary);
     }
     if (lock.isHeld() && ::fstat(fd.get(), &st) == 0) lock.writeTag(compactionTag(&st));
     return lock;
@@ -122,28 +125,29 @@ void checkDatabaseFile(const std::string& path) {
         const int error = errno;
         if (error == ENOENT || error == ENOTDIR) {
             throw YubinError(ErrorCode::DatabaseNotFound,
-                             "データベース ファイル " + path + " が見つかりません。");
+                             Message("データベース ファイル {1} が見つかりません。", path));
         }
         throw YubinError(
             ErrorCode::CannotOpenDatabase,
-            "データベース ファイル " + path + " を開けません（" + std::strerror(error) + "）。");
+            Message("データベース ファイル {1} を開けません（{2}）。", path, std::strerror(error)));
     }
     if (!S_ISREG(st.st_mode)) {
-        throw YubinError(ErrorCode::CannotOpenDatabase,
-                         path + " はファイルではないため、データベースとして開けません。");
+        throw YubinError(
+            ErrorCode::CannotOpenDatabase,
+            Message("{1} はファイルではないため、データベースとして開けません。", path));
     }
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd) {
         throw YubinError(
             ErrorCode::CannotOpenDatabase,
-            "データベース ファイル " + path + " を開けません（" + std::strerror(errno) + "）。");
+            Message("データベース ファイル {1} を開けません（{2}）。", path, std::strerror(errno)));
     }
     char header[sizeof kSqliteHeader] = {};
     const ssize_t n = ::pread(fd.get(), header, sizeof header, 0);
     if (n != static_cast<ssize_t>(sizeof header) ||
         std::memcmp(header, kSqliteHeader, sizeof header) != 0) {
         throw YubinError(ErrorCode::NotOurDatabase,
-                         path + " は yubinbox のデータベース ファイルではありません。");
+                         Message("{1} は yubinbox のデータベース ファイルではありません。", path));
     }
 }
 
@@ -155,8 +159,8 @@ DatabasePtr openDatabase(const std::string& path) {
     DatabasePtr db(raw);
     if (rc != SQLITE_OK) {
         throw YubinError(ErrorCode::CannotOpenDatabase,
-                         "データベース ファイル " + path + " を開けません（" +
-                             (raw != nullptr ? sqlite3_errmsg(raw) : sqlite3_errstr(rc)) + "）。");
+                         Message("データベース ファイル {1} を開けません（{2}）。", path,
+                                 raw != nullptr ? sqlite3_errmsg(raw) : sqlite3_errstr(rc)));
     }
     sqlite3_extended_result_codes(db.get(), 1);
     installWaitHandlers(db.get());
@@ -167,14 +171,14 @@ DatabasePtr openDatabase(const std::string& path) {
         // Held by another program for longer than the lock wait: the file is fine, only busy.
         if (error.code() == ErrorCode::LockedByOtherUser) throw;
         if (error.code() != ErrorCode::NotOurDatabase) {
-            throw YubinError(
-                ErrorCode::CannotOpenDatabase,
-                "データベース ファイル " + path + " を開けません: " + error.description());
+            throw YubinError(ErrorCode::CannotOpenDatabase,
+                             Message("データベース ファイル {1} を開けません: {2}", path,
+                                     error.detailMessage()));
         }
     }
     if (!ours) {
         throw YubinError(ErrorCode::NotOurDatabase,
-                         path + " は yubinbox のデータベース ファイルではありません。");
+                         Message("{1} は yubinbox のデータベース ファイルではありません。", path));
     }
     // A rollback journal (never WAL): the file may lie on a file-server share. Every commit
     // reaches the disk before it returns. A small page cache: a batch of appended rows that
@@ -207,9 +211,9 @@ void createDatabase(std::string_view connectionString) {
             const int error = errno;
             if (error == EEXIST) {
                 throw YubinError(ErrorCode::DatabaseExists,
-                                 "データベース ファイル " + path + " は既にあります。");
+                                 Message("データベース ファイル {1} は既にあります。", path));
             }
-            throw FileSystemError(error, "データベース ファイルを作れません", path);
+            throw FileSystemError(error, Message("データベース ファイルを作れません"), path);
         }
     }
     // A journal beside a file that did not exist belongs to no database: it must not be
@@ -222,7 +226,7 @@ void createDatabase(std::string_view connectionString) {
                                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
         detail::DatabasePtr db(raw);
         if (rc != SQLITE_OK)
-            detail::throwSqlite(raw, rc, "データベース ファイルを作れません: " + path);
+            detail::throwSqlite(raw, rc, Message("データベース ファイルを作れません: {1}", path));
         sqlite3_extended_result_codes(db.get(), 1);
         detail::installWaitHandlers(db.get());
         detail::run(db.get(),
@@ -248,12 +252,12 @@ void compactDatabase(std::string_view sourceConnectionString,
     struct stat st {};
     if (::lstat(destination.c_str(), &st) == 0) {
         throw YubinError(ErrorCode::FileAlreadyExists,
-                         "最適化先のファイル " + destination + " は既にあります。");
+                         Message("最適化先のファイル {1} は既にあります。", destination));
     }
     const std::string folder = detail::parentFolder(destination);
     if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
         throw YubinError(ErrorCode::PathNotFound,
-                         "最適化先のフォルダ " + folder + " がありません。");
+                         Message("最適化先のフォルダ {1} がありません。", folder));
     }
     // No connection of ours may hold the source, in this process or another.
     detail::LockFile lock(source, detail::LockFile::Mode::Exclusive);
@@ -277,25 +281,27 @@ void compactDatabaseInPlace(std::string_view connectionString,
     detail::checkDatabaseFile(path);
     if (detail::parentFolder(path) != detail::parentFolder(temporary) || temporary == path) {
         throw YubinError(ErrorCode::InvalidArgument,
-                         "最適化用の一時ファイル " + temporary + " はデータベース " + path +
-                             " と同じフォルダの別の名前でなければなりません。");
+                         Message("最適化用の一時ファイル {1} はデータベース {2} と同じフォルダの別"
+                                 "の名前でなければなりません。",
+                                 temporary, path));
     }
     if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) {
         throw YubinError(
             ErrorCode::PermissionDenied,
-            "データベース ファイル " + path + " に書き込む権限がないため、最適化できません。");
+            Message("データベース ファイル {1} に書き込む権限がないため、最適化できません。",
+                    path));
     }
     // No connection of ours may hold the database until its compacted copy has replaced it.
     detail::LockFile lock(path, detail::LockFile::Mode::Exclusive);
     struct stat original {};
     if (::stat(path.c_str(), &original) != 0) {
-        throw FileSystemError(errno, "データベース ファイルを読めません", path);
+        throw FileSystemError(errno, Message("データベース ファイルを読めません"), path);
     }
     detail::LockFile temporaryLock = detail::claimTemporaryFile(temporary);
     try {
         detail::writeCompactedCopy(path, temporary);
         UniqueFd fd(::open(temporary.c_str(), O_RDWR | O_CLOEXEC));
-        if (!fd) throw FileSystemError(errno, "最適化したファイルを開けません", temporary);
+        if (!fd) throw FileSystemError(errno, Message("最適化したファイルを開けません"), temporary);
         // The owner and group first (a change of owner clears the set-id bits), then the mode;
         // an owner the process may not give is kept as it is, the group where it may.
         if (::fchown(fd.get(), original.st_uid, original.st_gid) != 0 &&
@@ -303,15 +309,16 @@ void compactDatabaseInPlace(std::string_view connectionString,
             // Neither may be given: the copy keeps the process's own owner and group.
         }
         if (::fchmod(fd.get(), original.st_mode & 07777) != 0) {
-            throw FileSystemError(errno, "最適化したファイルの属性を設定できません", temporary);
+            throw FileSystemError(errno, Message("最適化したファイルの属性を設定できません"),
+                                  temporary);
         }
         if (::fsync(fd.get()) != 0) {
-            throw FileSystemError(errno, "ファイルをディスクに書き込めません", temporary);
+            throw FileSystemError(errno, Message("ファイルをディスクに書き込めません"), temporary);
         }
         // One rename: the path names the old database until it names the new one.
         if (::rename(temporary.c_str(), path.c_str()) != 0) {
-            throw FileSystemError(errno, "最適化したファイルでデータベースを置き換えられません",
-                                  path);
+            throw FileSystemError(
+                errno, Message("最適化したファイルでデータベースを置き換えられません"), path);
         }
     } catch (...) {
         ::unlink(temporary.c_str());
@@ -326,15 +333,16 @@ void moveDatabaseFile(std::string_view fromText, std::string_view toText) {
     const std::string to(toText);
     struct stat st {};
     if (::lstat(from.c_str(), &st) != 0) {
-        throw YubinError(ErrorCode::FileNotFound, "ファイル " + from + " が見つかりません。");
+        throw YubinError(ErrorCode::FileNotFound, Message("ファイル {1} が見つかりません。", from));
     }
     detail::LockFile lock(from, detail::LockFile::Mode::Exclusive);
     if (detail::renameNoReplace(from, to) != 0) {
         const int error = errno;
         if (error == EEXIST) {
-            throw YubinError(ErrorCode::FileAlreadyExists, "ファイル " + to + " は既にあります。");
+            throw YubinError(ErrorCode::FileAlreadyExists,
+                             Message("ファイル {1} は既にあります。", to));
         }
-        throw FileSystemError(error, "データベース " + from + " を移せません", to);
+        throw FileSystemError(error, Message("データベース {1} を移せません", from), to);
     }
     // A journal that a crash left belongs to the moved file.
     (void)detail::renameNoReplace(from + "-journal", to + "-journal");
@@ -345,11 +353,11 @@ void deleteDatabaseFile(std::string_view pathText) {
     const std::string path(pathText);
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0) {
-        throw YubinError(ErrorCode::FileNotFound, "ファイル " + path + " が見つかりません。");
+        throw YubinError(ErrorCode::FileNotFound, Message("ファイル {1} が見つかりません。", path));
     }
     detail::LockFile lock(path, detail::LockFile::Mode::Exclusive);
     if (::unlink(path.c_str()) != 0) {
-        throw FileSystemError(errno, "ファイルを削除できません", path);
+        throw FileSystemError(errno, Message("ファイルを削除できません"), path);
     }
     // A journal left by a crash belongs to the deleted file only.
     ::unlink((path + "-journal").c_str());

@@ -140,7 +140,7 @@ class Parser {
         if (detail::parseWholeNumber((negative ? "-" : "") + n.text, value) !=
             detail::WholeNumber::Ok) {
             throw YubinError(ErrorCode::NumericOverflow,
-                             "SQL 文の数値 " + n.text + " が大きすぎます: " + std::string(text_));
+                             Message("SQL 文の数値 {1} が大きすぎます: {2}", n.text, text_));
         }
         ++index_;
         return Value(value);
@@ -163,11 +163,11 @@ class Parser {
                     const size_t at = peek().offset;
                     column.size = number("文字数");
                     if (column.size < 1 || column.size > 255) {
-                        throw YubinError(ErrorCode::BadFieldDefinition,
-                                         "列 " + c.table + "." + column.name +
-                                             " の文字数は 1 ～ 255 で指定してください（" +
-                                             std::to_string(at + 1) +
-                                             " バイト目）: " + std::string(text_));
+                        throw YubinError(
+                            ErrorCode::BadFieldDefinition,
+                            Message("列 {1}.{2} の文字数は 1 ～ 255 で指定してください（{3} "
+                                    "バイト目）: {4}",
+                                    c.table, column.name, std::to_string(at + 1), text_));
                     }
                     expectSymbol(")");
                 }

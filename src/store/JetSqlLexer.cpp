@@ -176,13 +176,9 @@ bool isReserved(std::string_view word) {
 }
 
 [[noreturn]] void syntaxError(std::string_view text, size_t offset, std::string_view what) {
-    std::string message = "SQL 文の構文エラー: ";
-    message += what;
-    message += "（";
-    message += std::to_string(offset + 1);
-    message += " バイト目付近）: ";
-    message += text;
-    throw YubinError(ErrorCode::SyntaxError, message);
+    throw YubinError(
+        ErrorCode::SyntaxError,
+        Message("SQL 文の構文エラー: {1}（{2} バイト目付近）: {3}", what, offset + 1, text));
 }
 
 std::vector<Token> tokenize(std::string_view text) { return Lexer(text).tokens(); }

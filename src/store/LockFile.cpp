@@ -98,12 +98,13 @@ LockFile::LockFile(const std::string& databasePath, Mode mode) : path_(lockFileP
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
                 continue;
             }
-            throw YubinError(ErrorCode::FileInUse,
-                             mode == Mode::InUse
-                                 ? "データベース " + databasePath +
-                                       " は他の処理が排他的に使用中です（最適化中など）。"
-                                 : "データベース " + databasePath +
-                                       " は使用中です。すべての接続を閉じてください。");
+            throw YubinError(
+                ErrorCode::FileInUse,
+                mode == Mode::InUse
+                    ? Message("データベース {1} は他の処理が排他的に使用中です（最適化中など）。",
+                              databasePath)
+                    : Message("データベース {1} は使用中です。すべての接続を閉じてください。",
+                              databasePath));
         }
         if (!sameFile(fd, path_)) {
             // The last user removed the lock file while we opened it: start again.
@@ -138,7 +139,7 @@ bool LockFile::tryLockImport() {
     if (fd_ < 0 || !writable_) {
         throw YubinError(
             ErrorCode::PermissionDenied,
-            "ロック ファイル " + path_ + " に書き込めないため、取込用のロックを取れません。");
+            Message("ロック ファイル {1} に書き込めないため、取込用のロックを取れません。", path_));
     }
     return setLock(fd_, F_WRLCK, kImportByte);
 }
@@ -152,7 +153,7 @@ void LockFile::writeTag(const std::string& tag) {
     if (ftruncate(fd_, 0) != 0 ||
         pwrite(fd_, tag.data(), tag.size(), 0) != static_cast<ssize_t>(tag.size())) {
         throw YubinError(ErrorCode::PathFileAccess,
-                         "ロック ファイル " + path_ + " に書き込めません。");
+                         Message("ロック ファイル {1} に書き込めません。", path_));
     }
 }
 

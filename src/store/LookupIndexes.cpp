@@ -22,7 +22,7 @@ std::vector<std::string> lookupIndexNames(sqlite3* db) {
     while ((rc = sqlite3_step(list.get())) == SQLITE_ROW) {
         names.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(list.get(), 0)));
     }
-    if (rc != SQLITE_DONE) throwSqlite(db, rc, "データベースの索引を読めません。");
+    if (rc != SQLITE_DONE) throwSqlite(db, rc, Message("データベースの索引を読めません。"));
     return names;
 }
 
@@ -91,8 +91,9 @@ void Connection::Impl::provideLookupIndex(const detail::Catalog& current, const 
     if (rc == SQLITE_OK) return;
     if (inBatch && sqlite3_get_autocommit(db.get()) != 0) {
         inBatch = false;  // SQLite has rolled the batch back
-        detail::throwSqlite(db.get(), sqlite3_extended_errcode(db.get()),
-                            "追加した行をデータベースに書き込めず、最後の追加分が失われました。");
+        detail::throwSqlite(
+            db.get(), sqlite3_extended_errcode(db.get()),
+            Message("追加した行をデータベースに書き込めず、最後の追加分が失われました。"));
     }
     // Without the index the lookups read the whole table, as they would without it.
 }

@@ -13,7 +13,7 @@ struct NativeStatement::Handle {
 namespace {
 
 [[noreturn]] void Fail(Connection::Impl& connection, int rc, const std::string& sql) {
-    detail::throwSqlite(connection.db.get(), rc, "SQL 文（" + sql + "）を実行できません。");
+    detail::throwSqlite(connection.db.get(), rc, Message("SQL 文（{1}）を実行できません。", sql));
 }
 
 }  // namespace

@@ -55,14 +55,15 @@ class Borrowed {
 // ---- Recordset::Impl -----------------------------------------------------------------------
 
 void Recordset::Impl::requireOpen() const {
-    if (conn == nullptr) throw YubinError(ErrorCode::ObjectClosed, "行セットが開いていません。");
+    if (conn == nullptr)
+        throw YubinError(ErrorCode::ObjectClosed, Message("行セットが開いていません。"));
 }
 
 void Recordset::Impl::requireUpdatable() const {
     requireOpen();
     if (!updatable) {
         throw YubinError(ErrorCode::ReadOnly,
-                         "行セット（" + selectSql() + "）は読み取り専用です。");
+                         Message("行セット（{1}）は読み取り専用です。", selectSql()));
     }
 }
 
@@ -87,7 +88,8 @@ void Recordset::Impl::fetchLocked() {
     }
     cursorOnRow = false;
     if (rc != SQLITE_DONE) {
-        detail::throwSqlite(conn->db.get(), rc, "行セット（" + selectSql() + "）を読めません。");
+        detail::throwSqlite(conn->db.get(), rc,
+                            Message("行セット（{1}）を読めません。", selectSql()));
     }
 }
 
@@ -103,10 +105,11 @@ void Recordset::Impl::loadRowLocked() {
     const int rc = sqlite3_step(s.get());
     if (rc == SQLITE_DONE) {
         throw YubinError(ErrorCode::NoCurrentRecord,
-                         "テーブル " + table->name + " の現在の行は削除されています。");
+                         Message("テーブル {1} の現在の行は削除されています。", table->name));
     }
     if (rc != SQLITE_ROW) {
-        detail::throwSqlite(conn->db.get(), rc, "テーブル " + table->name + " の行を読めません。");
+        detail::throwSqlite(conn->db.get(), rc,
+                            Message("テーブル {1} の行を読めません。", table->name));
     }
     for (size_t i = 0; i < fields.size(); ++i) {
         readColumn(FieldAccess::value(fields[i]), s.get(), static_cast<int>(i));
@@ -127,7 +130,7 @@ void Recordset::Impl::ensureCurrent() {
             }
             if (!cursorOnRow) {
                 throw YubinError(ErrorCode::NoCurrentRecord,
-                                 "現在の行がありません（行セットの終わりです）。");
+                                 Message("現在の行がありません（行セットの終わりです）。"));
             }
             return;
         case Position::Row:
@@ -267,7 +270,8 @@ void Recordset::moveNext() {
     }
     if (!m.fetched) m.fetchLocked();
     if (!m.cursorOnRow) {
-        throw YubinError(ErrorCode::NoCurrentRecord, "行セットの終わりより先へは進めません。");
+        throw YubinError(ErrorCode::NoCurrentRecord,
+                         Message("行セットの終わりより先へは進めません。"));
     }
     m.fetchLocked();
 }
@@ -281,8 +285,9 @@ Field& Recordset::field(int index) {
     Impl& m = *impl_;
     m.requireOpen();
     if (index < 0 || index >= static_cast<int>(m.fields.size())) {
-        throw YubinError(ErrorCode::ItemNotFound,
-                         "行セットに " + std::to_string(index) + " 番のフィールドはありません。");
+        throw YubinError(
+            ErrorCode::ItemNotFound,
+            Message("行セットに {1} 番のフィールドはありません。", std::to_string(index)));
     }
     return m.fields[static_cast<size_t>(index)];
 }
@@ -293,18 +298,19 @@ Field& Recordset::field(std::string_view name) {
     for (Field& f : m.fields) {
         if (detail::namesEqual(f.Name(), name)) return f;
     }
-    throw YubinError(ErrorCode::ItemNotFound, "行セット（" + m.table->name + "）にフィールド " +
-                                                  std::string(name) + " はありません。");
+    throw YubinError(
+        ErrorCode::ItemNotFound,
+        Message("行セット（{1}）にフィールド {2} はありません。", m.table->name, name));
 }
 
 void Recordset::addNew(std::span<const std::string> names, std::span<const Value> values) {
     Impl& m = *impl_;
     m.requireUpdatable();
     if (names.size() != values.size()) {
-        throw YubinError(ErrorCode::InvalidArgument,
-                         "テーブル " + m.table->name + " への追加: 列名の数（" +
-                             std::to_string(names.size()) + "）と値の数（" +
-                             std::to_string(values.size()) + "）が違います。");
+        throw YubinError(
+            ErrorCode::InvalidArgument,
+            Message("テーブル {1} への追加: 列名の数（{2}）と値の数（{3}）が違います。",
+                    m.table->name, std::to_string(names.size()), std::to_string(values.size())));
     }
     if (m.position == Impl::Position::New || m.hasChanges()) update();
     const TableDef& table = *m.table;
@@ -316,9 +322,9 @@ void Recordset::addNew(std::span<const std::string> names, std::span<const Value
         for (const std::string& name : names) {
             const int column = table.requireColumn(name);
             if (std::find(columns.begin(), columns.end(), column) != columns.end()) {
-                throw YubinError(ErrorCode::DuplicateFieldName, "テーブル " + table.name +
-                                                                    " への追加で列 " + name +
-                                                                    " が二度指定されています。");
+                throw YubinError(ErrorCode::DuplicateFieldName,
+                                 Message("テーブル {1} への追加で列 {2} が二度指定されています。",
+                                         table.name, name));
             }
             columns.push_back(column);
         }
@@ -445,7 +451,7 @@ void Recordset::update() {
     }
     if (sqlite3_changes64(m.conn->db.get()) == 0) {
         throw YubinError(ErrorCode::NoCurrentRecord,
-                         "テーブル " + table.name + " の現在の行は削除されています。");
+                         Message("テーブル {1} の現在の行は削除されています。", table.name));
     }
     if (m.position == Impl::Position::Cursor) m.rowFromCursor = true;
     m.position = Impl::Position::Row;

@@ -39,7 +39,7 @@ void RequireOwnKey(std::string_view key) {
     for (const char* reserved : kReservedInfoKeys) {
         if (key == reserved) {
             throw YubinError(ErrorCode::InvalidArgument,
-                             "キー " + std::string(key) + " は変更できません。");
+                             Message("キー {1} は変更できません。", key));
         }
     }
 }
@@ -56,7 +56,7 @@ std::string bookkeepingValue(Connection& connection, std::string_view key) {
     const int rc = sqlite3_step(s.get());
     if (rc == SQLITE_DONE) return {};
     if (rc != SQLITE_ROW)
-        detail::throwSqlite(m.db.get(), rc, "データベースの管理情報を読めません。");
+        detail::throwSqlite(m.db.get(), rc, Message("データベースの管理情報を読めません。"));
     const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(s.get(), 0));
     return text == nullptr
                ? std::string()

@@ -92,7 +92,7 @@ std::shared_ptr<const detail::RowSourcePlan> Connection::Impl::rowSourcePlan(
     if (select == nullptr) {
         throw YubinError(
             ErrorCode::InvalidArgument,
-            "行セットには SELECT 文かテーブル名を指定してください: " + std::string(source));
+            Message("行セットには SELECT 文かテーブル名を指定してください: {1}", source));
     }
     auto plan = std::make_shared<detail::RowSourcePlan>();
     const auto table = current->require(select->table);

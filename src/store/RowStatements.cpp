@@ -38,8 +38,8 @@ BoundValue conditionValue(const TableDef& table, int column, const Value& litera
     if (def.isText()) {
         if (!literal.isText()) {
             throw YubinError(ErrorCode::TypeMismatch,
-                             "列 " + columnLabel(table, column) + " は文字列の列です。数値 " +
-                                 literal.toText() + " とは比べられません。");
+                             Message("列 {1} は文字列の列です。数値 {2} とは比べられません。",
+                                     columnLabel(table, column), literal.toText()));
         }
         v.kind = BoundValue::Text;
         v.text = literal.text();
@@ -49,9 +49,9 @@ BoundValue conditionValue(const TableDef& table, int column, const Value& litera
     if (literal.isNumber()) {
         v.number = literal.number();
     } else if (parseWholeNumber(literal.text(), v.number) != WholeNumber::Ok) {
-        throw YubinError(ErrorCode::TypeMismatch, "列 " + columnLabel(table, column) +
-                                                      " は数値の列です。値「" + literal.text() +
-                                                      "」とは比べられません。");
+        throw YubinError(ErrorCode::TypeMismatch,
+                         Message("列 {1} は数値の列です。値「{2}」とは比べられません。",
+                                 columnLabel(table, column), literal.text()));
     }
     return v;
 }
@@ -106,18 +106,18 @@ long long Connection::Impl::run(const sql::Insert& s) {
         for (const std::string& name : s.columns) {
             const int c = table->requireColumn(name);
             if (std::find(columns.begin(), columns.end(), c) != columns.end()) {
-                throw YubinError(
-                    ErrorCode::DuplicateFieldName,
-                    "INSERT INTO " + table->name + " で列 " + name + " が二度指定されています。");
+                throw YubinError(ErrorCode::DuplicateFieldName,
+                                 Message("INSERT INTO {1} で列 {2} が二度指定されています。",
+                                         table->name, name));
             }
             columns.push_back(c);
         }
     }
     if (s.values.size() != columns.size()) {
-        throw YubinError(ErrorCode::ValueCountMismatch,
-                         "INSERT INTO " + table->name + " の値の数（" +
-                             std::to_string(s.values.size()) + "）が列の数（" +
-                             std::to_string(columns.size()) + "）と合いません。");
+        throw YubinError(
+            ErrorCode::ValueCountMismatch,
+            Message("INSERT INTO {1} の値の数（{2}）が列の数（{3}）と合いません。", table->name,
+                    std::to_string(s.values.size()), std::to_string(columns.size())));
     }
     if (table->primaryKeyColumn >= 0 &&
         std::find(columns.begin(), columns.end(), table->primaryKeyColumn) == columns.end()) {
@@ -143,9 +143,9 @@ long long Connection::Impl::run(const sql::Update& s) {
     for (size_t i = 0; i < s.assignments.size(); ++i) {
         const int c = table->requireColumn(s.assignments[i].column);
         if (std::find(columns.begin(), columns.end(), c) != columns.end()) {
-            throw YubinError(ErrorCode::DuplicateFieldName, "UPDATE " + table->name + " で列 " +
-                                                                s.assignments[i].column +
-                                                                " が二度指定されています。");
+            throw YubinError(ErrorCode::DuplicateFieldName,
+                             Message("UPDATE {1} で列 {2} が二度指定されています。", table->name,
+                                     s.assignments[i].column));
         }
         columns.push_back(c);
         values.push_back(detail::bindable(*table, c, s.assignments[i].value, scratch[i]));
@@ -170,7 +170,7 @@ long long Connection::Impl::run(const sql::Delete& s) {
 long long Connection::Impl::run(const sql::Select&) {
     throw YubinError(
         ErrorCode::InvalidArgument,
-        "SELECT 文は execute では実行できません。行セット（Recordset）で開いてください。");
+        Message("SELECT 文は execute では実行できません。行セット（Recordset）で開いてください。"));
 }
 
 }  // namespace yubin::db

@@ -23,15 +23,16 @@ long long Connection::Impl::run(const sql::CreateTable& s) {
     commitBatch();
     detail::checkUserName(s.table, "テーブル名");
     if (currentCatalog().find(s.table) || nameInUse(s.table)) {
-        throw YubinError(ErrorCode::TableExists, "テーブル " + s.table + " は既にあります。");
+        throw YubinError(ErrorCode::TableExists, Message("テーブル {1} は既にあります。", s.table));
     }
     TableDef def;
     def.name = s.table;
     for (const sql::ColumnSpec& declared : s.columns) {
         detail::checkUserName(declared.name, "列名");
         if (def.findColumn(declared.name) >= 0) {
-            throw YubinError(ErrorCode::DuplicateFieldName,
-                             "列 " + s.table + "." + declared.name + " が二度定義されています。");
+            throw YubinError(
+                ErrorCode::DuplicateFieldName,
+                Message("列 {1}.{2} が二度定義されています。", s.table, declared.name));
         }
         detail::ColumnDef c;
         c.name = declared.name;
@@ -90,7 +91,7 @@ long long Connection::Impl::run(const sql::CreateIndex& s) {
     detail::checkUserName(s.name, "インデックス名");
     if (nameInUse(s.name)) {
         throw YubinError(ErrorCode::IndexExists,
-                         "インデックス名 " + s.name + " は既に使われています。");
+                         Message("インデックス名 {1} は既に使われています。", s.name));
     }
     detail::KeyDef key{s.name, table->name, table->columns[static_cast<size_t>(column)].name,
                        false};
@@ -130,7 +131,7 @@ long long Connection::Impl::run(const sql::DropIndex& s) {
     if (key == nullptr || !detail::namesEqual(key->table, table->name)) {
         throw YubinError(
             ErrorCode::ConstraintNotFound,
-            "テーブル " + table->name + " にインデックス " + s.name + " はありません。");
+            Message("テーブル {1} にインデックス {2} はありません。", table->name, s.name));
     }
     dropKey(detail::KeyDef(*key));
     return 0;
@@ -142,12 +143,13 @@ long long Connection::Impl::run(const sql::AddPrimaryKey& s) {
     const int column = table->requireColumn(s.column);
     detail::checkUserName(s.name, "制約名");
     if (table->primaryKeyColumn >= 0) {
-        throw YubinError(ErrorCode::PrimaryKeyExists, "テーブル " + table->name +
-                                                          " には既に主キー " +
-                                                          table->primaryKeyName + " があります。");
+        throw YubinError(ErrorCode::PrimaryKeyExists,
+                         Message("テーブル {1} には既に主キー {2} があります。", table->name,
+                                 table->primaryKeyName));
     }
     if (nameInUse(s.name)) {
-        throw YubinError(ErrorCode::IndexExists, "制約名 " + s.name + " は既に使われています。");
+        throw YubinError(ErrorCode::IndexExists,
+                         Message("制約名 {1} は既に使われています。", s.name));
     }
     const std::string label = detail::columnLabel(*table, column);
     detail::KeyDef key{s.name, table->name, table->columns[static_cast<size_t>(column)].name, true};
@@ -160,14 +162,14 @@ long long Connection::Impl::run(const sql::AddPrimaryKey& s) {
                           " WHERE " + quoteIdentifier(key.column) + " IS NULL LIMIT 1");
         const int rc = sqlite3_step(nulls.get());
         if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
-            detail::throwSqlite(db.get(), rc, "主キーを作れません。");
+            detail::throwSqlite(db.get(), rc, Message("主キーを作れません。"));
         }
         return rc == SQLITE_ROW;
     };
     const auto nullError = [&] {
         return YubinError(
             ErrorCode::IndexNullValue,
-            "列 " + label + " に Null の行があるため主キー " + s.name + " を作れません。");
+            Message("列 {1} に Null の行があるため主キー {2} を作れません。", label, s.name));
     };
     detail::Transaction tx(db.get());
     try {
@@ -180,7 +182,7 @@ long long Connection::Impl::run(const sql::AddPrimaryKey& s) {
             if (holdsNull(false)) throw nullError();
             throw YubinError(
                 ErrorCode::DuplicateKey,
-                "列 " + label + " に重複する値があるため主キー " + s.name + " を作れません。");
+                Message("列 {1} に重複する値があるため主キー {2} を作れません。", label, s.name));
         }
         throw;
     }
@@ -198,7 +200,7 @@ long long Connection::Impl::run(const sql::DropConstraint& s) {
     const detail::KeyDef* key = currentCatalog().findKey(s.name);
     if (key == nullptr || !key->primaryKey || !detail::namesEqual(key->table, table->name)) {
         throw YubinError(ErrorCode::ConstraintNotFound,
-                         "テーブル " + table->name + " に制約 " + s.name + " はありません。");
+                         Message("テーブル {1} に制約 {2} はありません。", table->name, s.name));
     }
     dropKey(detail::KeyDef(*key));
     return 0;

@@ -17,18 +17,20 @@ void initializeSqlite() {
 }
 
 YubinError sqliteError(sqlite3* db, int rc, std::string_view what) {
+    return sqliteError(db, rc, Message::Verbatim(std::string(what)));
+}
+
+YubinError sqliteError(sqlite3* db, int rc, const Message& what) {
     const int primary = rc & 0xff;
-    std::string message(what);
     const char* detail = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
-    if (primary == SQLITE_BUSY) {
-        message +=
-            "他のプログラムがデータベースを使用しているため、待ちましたが処理できませんでした。"
-            "そのプログラムを終了してから、もう一度実行してください。";
-    } else if (detail != nullptr && *detail != '\0') {
-        message += "（";
-        message += detail;
-        message += "）";
-    }
+    const Message message =
+        primary == SQLITE_BUSY
+            ? Message(
+                  "{1}他のプログラムがデータベースを使用しているため、待ちましたが処理できませ"
+                  "んでした。そのプログラムを終了してから、もう一度実行してください。",
+                  what)
+        : detail != nullptr && *detail != '\0' ? Message("{1}（{2}）", what, detail)
+                                               : what;
     ErrorCode code = ErrorCode::EngineFailure;
     switch (primary) {
         case SQLITE_READONLY:
@@ -66,13 +68,15 @@ YubinError sqliteError(sqlite3* db, int rc, std::string_view what) {
 
 void throwSqlite(sqlite3* db, int rc, std::string_view what) { throw sqliteError(db, rc, what); }
 
+void throwSqlite(sqlite3* db, int rc, const Message& what) { throw sqliteError(db, rc, what); }
+
 StatementPtr prepare(sqlite3* db, std::string_view sql, bool persistent) {
     sqlite3_stmt* statement = nullptr;
     const int rc =
         sqlite3_prepare_v3(db, sql.data(), static_cast<int>(sql.size()),
                            persistent ? SQLITE_PREPARE_PERSISTENT : 0, &statement, nullptr);
     StatementPtr owned(statement);
-    if (rc != SQLITE_OK) throwSqlite(db, rc, "SQL 文を準備できません。");
+    if (rc != SQLITE_OK) throwSqlite(db, rc, Message("SQL 文を準備できません。"));
     return owned;
 }
 
@@ -81,7 +85,8 @@ void run(sqlite3* db, const char* sql) {
     const int rc = sqlite3_exec(db, sql, nullptr, nullptr, &error);
     sqlite3_free(error);
     if (rc != SQLITE_OK)
-        throwSqlite(db, sqlite3_extended_errcode(db), "データベースの操作に失敗しました。");
+        throwSqlite(db, sqlite3_extended_errcode(db),
+                    Message("データベースの操作に失敗しました。"));
 }
 
 void runPrepared(sqlite3* db, sqlite3_stmt* statement, std::string_view what) {

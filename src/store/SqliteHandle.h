@@ -48,7 +48,9 @@ inline constexpr int kPageSize = 8192;
 
 // The error for an SQLite result code, described by `what` and SQLite's own message.
 YubinError sqliteError(sqlite3* db, int rc, std::string_view what);
+YubinError sqliteError(sqlite3* db, int rc, const Message& what);
 [[noreturn]] void throwSqlite(sqlite3* db, int rc, std::string_view what);
+[[noreturn]] void throwSqlite(sqlite3* db, int rc, const Message& what);
 
 // Prepares one statement; persistent statements are meant for the statement cache.
 StatementPtr prepare(sqlite3* db, std::string_view sql, bool persistent = false);

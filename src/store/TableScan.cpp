@@ -42,8 +42,8 @@ TableScan::TableScan(Connection& connection, std::string_view table,
     for (const std::string& column : columns) {
         const std::string stored = StoredName(tableColumns_, column);
         if (stored.empty()) {
-            throw YubinError(ErrorCode::ItemNotFound, "テーブル " + std::string(table) + " に列 " +
-                                                          column + " はありません。");
+            throw YubinError(ErrorCode::ItemNotFound,
+                             Message("テーブル {1} に列 {2} はありません。", table, column));
         }
         scan += ", " + detail::quoteIdentifier(stored);
     }
@@ -73,7 +73,7 @@ bool TableScan::next() {
     if (rc == SQLITE_ROW) return true;
     if (rc == SQLITE_DONE) return false;
     detail::throwSqlite(connection_.db.get(), rc,
-                        "行セット（" + statements_->scanSql + "）を読めません。");
+                        Message("行セット（{1}）を読めません。", statements_->scanSql));
 }
 
 void TableScan::restrict(long long first, long long last) {
@@ -114,7 +114,7 @@ std::vector<Value> TableScan::wholeRow() {
     const int rc = sqlite3_step(s);
     if (rc != SQLITE_ROW) {
         detail::throwSqlite(connection_.db.get(), rc,
-                            "行セット（" + statements_->wholeSql + "）を読めません。");
+                            Message("行セット（{1}）を読めません。", statements_->wholeSql));
     }
     std::vector<Value> row;
     row.reserve(tableColumns_.size());

@@ -22,13 +22,14 @@ long long Value::toNumber() const {
                 return result;
             case detail::WholeNumber::TooLarge:
                 throw YubinError(ErrorCode::NumericOverflow,
-                                 "値「" + text() + "」は大きすぎて数値にできません。");
+                                 Message("値「{1}」は大きすぎて数値にできません。", text()));
             case detail::WholeNumber::NotANumber:
                 break;
         }
-        throw YubinError(ErrorCode::TypeMismatch, "値「" + text() + "」は整数ではありません。");
+        throw YubinError(ErrorCode::TypeMismatch,
+                         Message("値「{1}」は整数ではありません。", text()));
     }
-    throw YubinError(ErrorCode::TypeMismatch, "Null は数値にできません。");
+    throw YubinError(ErrorCode::TypeMismatch, Message("Null は数値にできません。"));
 }
 
 void Value::assignText(std::string_view newText) {
@@ -81,7 +82,7 @@ ConnectionInfo parseConnectionString(std::string_view connectionString) {
             if (!trimSpaces(connectionString.substr(pos)).empty()) {
                 throw YubinError(
                     ErrorCode::InvalidArgument,
-                    "接続文字列の形式が正しくありません: " + std::string(connectionString));
+                    Message("接続文字列の形式が正しくありません: {1}", connectionString));
             }
             break;
         }
@@ -97,7 +98,7 @@ ConnectionInfo parseConnectionString(std::string_view connectionString) {
                 if (next >= connectionString.size()) {
                     throw YubinError(
                         ErrorCode::InvalidArgument,
-                        "接続文字列の引用符が閉じていません: " + std::string(connectionString));
+                        Message("接続文字列の引用符が閉じていません: {1}", connectionString));
                 }
                 if (connectionString[next] == quote) {
                     if (next + 1 < connectionString.size() && connectionString[next + 1] == quote) {
@@ -130,7 +131,7 @@ ConnectionInfo parseConnectionString(std::string_view connectionString) {
     }
     if (!haveSource || info.dataSource.empty()) {
         throw YubinError(ErrorCode::InvalidArgument,
-                         "接続文字列に Data Source がありません: " + std::string(connectionString));
+                         Message("接続文字列に Data Source がありません: {1}", connectionString));
     }
     return info;
 }

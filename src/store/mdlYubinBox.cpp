@@ -30,7 +30,7 @@ namespace {
 
 db::Connection& sharedConnection() {
     if (!cnMdb) {
-        throw YubinError(ErrorCode::ObjectClosed, "データベースへの接続がありません。");
+        throw YubinError(ErrorCode::ObjectClosed, Message("データベースへの接続がありません。"));
     }
     return *cnMdb;
 }
@@ -89,12 +89,12 @@ bool OpenMdb(const std::string& path) {
 std::string GetFileDate(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) {
-        throw YubinError(ErrorCode::FileNotFound, "ファイル " + path + " が見つかりません。");
+        throw YubinError(ErrorCode::FileNotFound, Message("ファイル {1} が見つかりません。", path));
     }
     std::tm local{};
     if (localtime_r(&st.st_mtime, &local) == nullptr) {
         throw YubinError(ErrorCode::InvalidArgument,
-                         "ファイル " + path + " の更新日時を読めません。");
+                         Message("ファイル {1} の更新日時を読めません。", path));
     }
     char stamp[16];
     std::strftime(stamp, sizeof stamp, "%Y%m%d", &local);

@@ -365,7 +365,7 @@ TEST_F(ChangeReportTest, PrintedReportsGiveCountsFirstThenTheCodes) {
     const std::vector<DataSet> both = {DataSet::National, DataSet::Office};
 
     const std::string text = printed(changes::ReportFormat::Text, both);
-    EXPECT_NE(text.find("作成日 / data date: 20241129 -> 20241227"), std::string::npos) << text;
+    EXPECT_NE(text.find("作成日: 20241129 -> 20241227"), std::string::npos) << text;
     EXPECT_NE(text.find("  追加 1  削除 1  変更 3\n"), std::string::npos) << text;
     EXPECT_NE(text.find("    01 北海道  追加 1  削除 1  変更 3\n"), std::string::npos) << text;
     EXPECT_NE(text.find("  0600003 変更\n    旧 01101 北海道 札幌市中央区 北三条西"),

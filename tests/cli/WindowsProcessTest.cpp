@@ -23,10 +23,15 @@ TEST(WindowsProcessTest, WithoutADisplayTheSubcommandsAreNamedAndTheExitIsTwo) {
         test::runYubinbox({}, {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"});
     EXPECT_EQ(result.exitCode, 2);
     EXPECT_NE(result.err.find("画面がありません"), std::string::npos) << result.err;
-    EXPECT_NE(result.err.find("no display"), std::string::npos);
     for (const char* subcommand : {"newdb", "use", "import", "settings"}) {
         EXPECT_NE(result.err.find(subcommand), std::string::npos) << subcommand;
     }
+    // Under an English locale, in English.
+    const test::ProcessResult english = test::runYubinbox(
+        {}, {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "LANG=en_US.UTF-8"});
+    EXPECT_EQ(english.exitCode, 2);
+    EXPECT_NE(english.err.find("there is no display"), std::string::npos) << english.err;
+    EXPECT_EQ(english.err.find("画面"), std::string::npos) << english.err;
 }
 
 // A copy of the program (the executable and its windows module) in a folder of its own: the

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "base/Message.h"
 #include "changes/ChangePrint.h"
 #include "changes/ChangeReport.h"
 #include "cli/CliSupport.h"
@@ -35,13 +36,12 @@ int RunChanges(const ChangesOptions& options) {
 CommandRun SetupChanges(CLI::App& command) {
     auto options = std::make_shared<ChangesOptions>();
     command.add_option("--db", options->database,
-                       "データベースファイル（省略時は設定ファイルの path） / database file");
-    command.add_option("--format", options->format, "text（既定）、tsv、csv、json / output format")
+                       Tr("データベースファイル（省略時は設定ファイルの path）"));
+    command.add_option("--format", options->format, Tr("text（既定）、tsv、csv、json"))
         ->check(CLI::IsMember({"text", "tsv", "csv", "json"}));
     command
         .add_option("--kind", options->kind,
-                    "national（全国版）または office（事業所個別版）。省略時は両方 / one data set "
-                    "only")
+                    Tr("national（全国版）または office（事業所個別版）。省略時は両方"))
         ->check(CLI::IsMember({"national", "office"}));
     return [options] { return RunChanges(*options); };
 }

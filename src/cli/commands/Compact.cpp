@@ -2,6 +2,7 @@
 #include <memory>
 #include <string>
 
+#include "base/Message.h"
 #include "cli/CliSupport.h"
 #include "cli/Command.h"
 #include "store/mdlYubinBox.h"
@@ -10,7 +11,7 @@ namespace yubin::cli {
 
 CommandRun SetupCompact(CLI::App& command) {
     auto file = std::make_shared<std::string>();
-    command.add_option("FILE", *file, "データベースファイル / database file")->required();
+    command.add_option("FILE", *file, Tr("データベースファイル"))->required();
     return [file] {
         RequireExistingFile(*file);
         mdlYubinBox::CompactMdb(*file);

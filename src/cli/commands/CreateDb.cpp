@@ -5,6 +5,7 @@
 #include <string>
 
 #include "base/Error.h"
+#include "base/Message.h"
 #include "cli/CliSupport.h"
 #include "cli/Command.h"
 #include "store/mdlYubinBox.h"
@@ -22,7 +23,7 @@ int RunCreateDb(const CreateDbOptions& options) {
     if (!options.force && std::filesystem::exists(options.file)) {
         throw YubinError(
             ErrorCode::DatabaseExists,
-            "ファイル " + options.file + " は既にあります（置き換えるには --force）。");
+            Message("ファイル {1} は既にあります（置き換えるには --force）。", options.file));
     }
     mdlYubinBox::strMdbFile = options.file;
     mdlYubinBox::CreateMdb();
@@ -34,9 +35,8 @@ int RunCreateDb(const CreateDbOptions& options) {
 
 CommandRun SetupCreateDb(CLI::App& command) {
     auto options = std::make_shared<CreateDbOptions>();
-    command.add_option("FILE", options->file, "データベースファイル / database file")->required();
-    command.add_flag("--force", options->force,
-                     "既存のファイルを置き換える / replace an existing file");
+    command.add_option("FILE", options->file, Tr("データベースファイル"))->required();
+    command.add_flag("--force", options->force, Tr("既存のファイルを置き換える"));
     return [options] { return RunCreateDb(*options); };
 }
 

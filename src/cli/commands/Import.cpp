@@ -9,6 +9,7 @@
 #include <string>
 
 #include "base/Error.h"
+#include "base/Message.h"
 #include "changes/ChangeReport.h"
 #include "cli/CliChanges.h"
 #include "cli/CliImportView.h"
@@ -51,7 +52,7 @@ std::optional<int> ChooseDatabase(const ImportOptions& options) {
         administration::PrepareImportFromSettings();
     } catch (const YubinError& error) {
         if (error.code() != ErrorCode::PermissionDenied) throw;
-        std::cerr << error.description() << std::endl;
+        std::cerr << error.translatedDescription() << std::endl;
         return kExitRefused;
     }
     return std::nullopt;
@@ -63,12 +64,11 @@ std::optional<int> ExitOfUnfinishedRun(const import::RunOutcome& run) {
         case import::RunResult::Declined:
             return kExitRefused;
         case import::RunResult::Aborted:
-            std::cerr << "取り込みを中止しました。次回の取り込みは途中から継続します。"
-                      << std::endl;
+            std::cerr << Tr(kAbortedMessage) << std::endl;
             return kExitAborted;
         case import::RunResult::Failed:
             if (run.error->code() == ErrorCode::LockedByOtherUser) {
-                std::cerr << run.error->description() << std::endl;
+                std::cerr << run.error->translatedDescription() << std::endl;
                 return kExitRefused;
             }
             throw *run.error;
@@ -85,11 +85,12 @@ std::optional<int> Exit(import::ImportSession& session) {
         session.exit(import::ExitReason::User);
     } catch (const YubinError& error) {
         if (error.code() != ErrorCode::FileInUse) throw;
-        std::cerr << "取り込みは完了しています（データはすべて登録されました）。"
-                     "他のプログラムがデータベースを使用中のため、最適化だけが行われていません。"
-                     "後で yubinbox compact "
-                  << Printable(mdlYubinBox::strMdbFile) << " を実行してください。\n（"
-                  << Printable(error.description()) << "）" << std::endl;
+        std::cerr << Format(Tr("取り込みは完了しています（データはすべて登録されました）。"
+                               "他のプログラムがデータベースを使用中のため、最適化だけが行われて"
+                               "いません。後で yubinbox compact {1} を実行してください。\n（{2}）"),
+                            Printable(mdlYubinBox::strMdbFile),
+                            Printable(error.translatedDescription()))
+                  << std::endl;
         return kExitCompactionPending;
     }
     return std::nullopt;
@@ -102,7 +103,7 @@ int RunImport(const ImportOptions& options) {
         options.nationalFile.empty() ? "" : Absolute(options.nationalFile),
         options.officeFile.empty() ? "" : Absolute(options.officeFile)};
     if (files[0].empty() && files[1].empty()) {
-        std::cerr << import::ImportSession::kNothingChosen << "（--ken-all / --jigyosyo）"
+        std::cerr << Tr(import::ImportSession::kNothingChosen) << "（--ken-all / --jigyosyo）"
                   << std::endl;
         return kExitUsage;
     }
@@ -114,14 +115,15 @@ int RunImport(const ImportOptions& options) {
     CliImportView view(isatty(STDERR_FILENO) != 0, options.yes);
     import::ImportSession session(view);
     view.attach(session);
-    std::cout << "データベース: " << mdlYubinBox::strMdbFile << std::endl;
+    std::cout << Format(Tr("データベース: {1}"), mdlYubinBox::strMdbFile) << std::endl;
     session.load();
     session.environment().pauseSeconds = options.pauseSeconds;
     if (!view.summary().empty()) std::cout << ForTerminal(view.summary()) << std::endl;
     if (!session.browseEnabled(0) && !files[0].empty()) {
-        std::cerr << "事業所個別郵便番号データの取り込みが途中で中止されています。"
-                     "全国版郵便番号データは選択できません（--jigyosyo だけで継続してください）。"
-                  << std::endl;
+        std::cerr
+            << Tr("事業所個別郵便番号データの取り込みが途中で中止されています。"
+                  "全国版郵便番号データは選択できません（--jigyosyo だけで継続してください）。")
+            << std::endl;
         return kExitRefused;
     }
 
@@ -141,7 +143,7 @@ int RunImport(const ImportOptions& options) {
     if (!view.summary().empty()) std::cout << ForTerminal(view.summary()) << std::endl;
     PrintReportCounts(mdlYubinBox::strMdbFile, runStarted, run.imported, std::cout);
     if (g_abortRequested)
-        std::cerr << "取り込みは終了しています。終了処理を行います。" << std::endl;
+        std::cerr << Tr("取り込みは終了しています。終了処理を行います。") << std::endl;
 
     const std::optional<int> compactionPending = Exit(session);
     if (compactionPending) return *compactionPending;
@@ -153,22 +155,17 @@ int RunImport(const ImportOptions& options) {
 CommandRun SetupImport(CLI::App& command) {
     auto options = std::make_shared<ImportOptions>();
     command.add_option("--db", options->database,
-                       "データベースファイル（省略時は設定ファイルの path） / database file");
-    command.add_option("--ken-all", options->nationalFile,
-                       "全国版郵便番号データのファイル / national data file");
-    command.add_option("--jigyosyo", options->officeFile,
-                       "事業所個別郵便番号データのファイル / business-office data file");
-    command.add_flag("--yes", options->yes,
-                     "新しい登録データを確認なしで置き換える / replace newer data without asking");
-    command
-        .add_option("--pause", options->pauseSeconds,
-                    "終了時の待ち時間（秒） / closing pause in seconds")
+                       Tr("データベースファイル（省略時は設定ファイルの path）"));
+    command.add_option("--ken-all", options->nationalFile, Tr("全国版郵便番号データのファイル"));
+    command.add_option("--jigyosyo", options->officeFile, Tr("事業所個別郵便番号データのファイル"));
+    command.add_flag("--yes", options->yes, Tr("新しい登録データを確認なしで置き換える"));
+    command.add_option("--pause", options->pauseSeconds, Tr("終了時の待ち時間（秒）"))
         ->check(CLI::NonNegativeNumber.description(""));
     // The monthly job in one command: after a successful import, the database is published.
     auto target = std::make_shared<PublishTarget>();
-    CLI::Option* publish = command.add_option(
-        "--publish", target->conninfo,
-        "取り込みの後で PostgreSQL に公開（libpq の接続文字列） / then publish to PostgreSQL");
+    CLI::Option* publish =
+        command.add_option("--publish", target->conninfo,
+                           Tr("取り込みの後で PostgreSQL に公開（libpq の接続文字列）"));
     AddPublishTargetOptions(command, *target);
     return [options, target, publish] {
         // A complete import whose compaction waits for another program is published too.

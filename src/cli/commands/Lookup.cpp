@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/Message.h"
 #include "cli/CliSupport.h"
 #include "cli/Command.h"
 #include "cli/QueryOptions.h"
@@ -47,8 +48,10 @@ FileState StateOf(const std::string& path) {
 }
 
 void PrintCodeError(const std::string& written) {
-    std::cerr << "yubinbox: 「" << Printable(written)
-              << "」は郵便番号ではありません。7 桁の数字で指定してください（例: 100-0001）。"
+    std::cerr << "yubinbox: "
+              << Format(Tr("「{1}」は郵便番号ではありません。7 桁の数字で指定してください（例: "
+                           "100-0001）。"),
+                        Printable(written))
               << std::endl;
 }
 
@@ -83,7 +86,8 @@ int RunLookup(const LookupOptions& options) {
         writer.write(rows);
         std::cout.flush();  // a program reading the answers line by line gets each at once
         if (rows.rows.empty()) {
-            std::cerr << "yubinbox: 該当する郵便番号はありません: " << Printable(written)
+            std::cerr << "yubinbox: "
+                      << Format(Tr("該当する郵便番号はありません: {1}"), Printable(written))
                       << std::endl;
             someNotFound = true;
         }
@@ -96,8 +100,11 @@ int RunLookup(const LookupOptions& options) {
             const InputLine read = ReadBoundedLine(std::cin, line, kMaxInputLineBytes);
             if (read == InputLine::End) break;
             if (read == InputLine::TooLong) {
-                std::cerr << "yubinbox: 標準入力の " << number << " 行目が " << kMaxInputLineBytes
-                          << " バイトを超えているため、読み飛ばしました。" << std::endl;
+                std::cerr << "yubinbox: "
+                          << Format(Tr("標準入力の {1} 行目が {2} バイトを超えているため、読み飛ば"
+                                       "しました。"),
+                                    number, kMaxInputLineBytes)
+                          << std::endl;
                 someMalformed = true;
                 continue;
             }
@@ -114,10 +121,9 @@ int RunLookup(const LookupOptions& options) {
 CommandRun SetupLookup(CLI::App& command) {
     auto options = std::make_shared<LookupOptions>();
     command.add_option("CODE", options->codes,
-                       "7 桁の郵便番号（100-0001、〒１００－０００１ も可） / seven digits");
+                       Tr("7 桁の郵便番号（100-0001、〒１００－０００１ も可）"));
     AddDatabaseOption(command, options->database);
-    AddFormatOption(command, options->format, "tsv（既定）、csv、json / output format",
-                    {"tsv", "csv", "json"});
+    AddFormatOption(command, options->format, Tr("tsv（既定）、csv、json"), {"tsv", "csv", "json"});
     return [options] { return RunLookup(*options); };
 }
 

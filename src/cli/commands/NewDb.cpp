@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "base/Message.h"
 #include "cli/CliSupport.h"
 #include "cli/Command.h"
 #include "import/Administration.h"
@@ -13,7 +14,7 @@ namespace yubin::cli {
 
 CommandRun SetupNewDb(CLI::App& command) {
     auto folder = std::make_shared<std::string>();
-    command.add_option("FOLDER", *folder, "フォルダー / folder")->required();
+    command.add_option("FOLDER", *folder, Tr("フォルダー"))->required();
     return [folder] {
         const std::string database = administration::MakeNewDatabase(Absolute(*folder));
         mdFileCreate::SetIniFilePath();

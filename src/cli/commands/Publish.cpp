@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/Message.h"
 #include "cli/CliSupport.h"
 #include "cli/Command.h"
 #include "cli/commands/Publish.h"
@@ -31,7 +32,8 @@ void PauseIfAsked(publish::PublishStep step, std::string_view table) {
 
 void Observe(publish::PublishStep step, std::string_view table) {
     if (step == publish::PublishStep::Waiting) {
-        std::cerr << "yubinbox: 同じスキーマへの別の公開が終わるのを待っています…" << std::endl;
+        std::cerr << "yubinbox: " << Tr("同じスキーマへの別の公開が終わるのを待っています…")
+                  << std::endl;
     }
     PauseIfAsked(step, table);
 }
@@ -40,10 +42,8 @@ void Observe(publish::PublishStep step, std::string_view table) {
 
 void AddPublishTargetOptions(CLI::App& command, PublishTarget& target) {
     target.schema = publish::kDefaultSchema;
-    command.add_option("--schema", target.schema,
-                       "公開先のスキーマ（既定 yubinbox） / the schema to publish to");
-    command.add_option("--reader-role", target.readerRoles,
-                       "読み取りを許すロール（複数可） / a role that may read the tables");
+    command.add_option("--schema", target.schema, Tr("公開先のスキーマ（既定 yubinbox）"));
+    command.add_option("--reader-role", target.readerRoles, Tr("読み取りを許すロール（複数可）"));
 }
 
 int PublishExitCode(const YubinError& error) {
@@ -76,8 +76,7 @@ int PublishDatabase(const std::string& database, const PublishTarget& target) {
         options.lockWait = db::lockWait();
         const publish::PublishReport report =
             publish::publishDatabase(*connection, options, Observe);
-        std::cout << "PostgreSQL のスキーマ " << report.schema
-                  << " に公開しました / published to schema " << report.schema << '\n';
+        std::cout << Format(Tr("PostgreSQL のスキーマ {1} に公開しました"), report.schema) << '\n';
         for (const publish::PublishedTable& table : report.tables) {
             std::cout << table.name << '\t' << table.rows << '\n';
         }
@@ -93,9 +92,8 @@ CommandRun SetupPublish(CLI::App& command) {
     auto database = std::make_shared<std::string>();
     auto target = std::make_shared<PublishTarget>();
     command.add_option("--db", *database,
-                       "データベースファイル（省略時は設定ファイルの path） / database file");
-    command.add_option("--to", target->conninfo,
-                       "libpq の接続文字列（省略時は PG* 環境変数） / libpq connection string");
+                       Tr("データベースファイル（省略時は設定ファイルの path）"));
+    command.add_option("--to", target->conninfo, Tr("libpq の接続文字列（省略時は PG* 環境変数）"));
     AddPublishTargetOptions(command, *target);
     return [database, target] {
         return PublishDatabase(DatabaseFromOptionOrSettings(*database), *target);

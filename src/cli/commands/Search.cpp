@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "base/Message.h"
 #include "cli/CliSupport.h"
 #include "cli/Command.h"
 #include "cli/QueryOptions.h"
@@ -33,7 +34,7 @@ int RunSearch(const SearchOptions& options) {
         if (!folded.empty()) words.push_back(std::move(folded));
     }
     if (words.empty()) {
-        std::cerr << "yubinbox: 検索する語を指定してください。" << std::endl;
+        std::cerr << "yubinbox: " << Tr("検索する語を指定してください。") << std::endl;
         return kExitUsage;
     }
     auto connection = Connect(DatabaseFromOptionOrSettings(options.database));
@@ -43,12 +44,14 @@ int RunSearch(const SearchOptions& options) {
     RowWriter(std::cout, FormatOf(options.format), masters).write(rows);
     std::cout.flush();
     if (rows.truncated) {
-        std::cerr << "yubinbox: 該当する行が " << options.limit
-                  << " 件を超えたため、ここまでを表示しました（すべて表示するには --limit 0）。"
+        std::cerr << "yubinbox: "
+                  << Format(Tr("該当する行が {1} 件を超えたため、ここまでを表示しました（すべて"
+                               "表示するには --limit 0）。"),
+                            options.limit)
                   << std::endl;
     }
     if (rows.rows.empty()) {
-        std::cerr << "yubinbox: 該当するデータはありません。" << std::endl;
+        std::cerr << "yubinbox: " << Tr("該当するデータはありません。") << std::endl;
         return kExitFailure;
     }
     return kExitOk;
@@ -60,14 +63,11 @@ CommandRun SetupSearch(CLI::App& command) {
     auto options = std::make_shared<SearchOptions>();
     command
         .add_option("WORDS", options->words,
-                    "都道府県・市町村・町域・事業所の名前（漢字またはかな） / words")
+                    Tr("都道府県・市町村・町域・事業所の名前（漢字またはかな）"))
         ->required();
     AddDatabaseOption(command, options->database);
-    AddFormatOption(command, options->format, "tsv（既定）、csv、json / output format",
-                    {"tsv", "csv", "json"});
-    command
-        .add_option("--limit", options->limit,
-                    "表示する最大件数（既定 100、0 で無制限） / most rows shown (0: all)")
+    AddFormatOption(command, options->format, Tr("tsv（既定）、csv、json"), {"tsv", "csv", "json"});
+    command.add_option("--limit", options->limit, Tr("表示する最大件数（既定 100、0 で無制限）"))
         ->check(CLI::NonNegativeNumber.description(""));
     return [options] { return RunSearch(*options); };
 }

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/Message.h"
 #include "base/Text.h"
 #include "cli/CliSupport.h"
 #include "cli/Command.h"
@@ -29,7 +30,7 @@ int RunSql(const SqlOptions& options) {
     auto connection = Connect(options.file);
     if (!IsSelect(options.statement)) {
         const long long changed = connection->execute(options.statement);
-        std::cout << changed << " 件" << std::endl;
+        std::cout << Format(Tr("{1} 件"), changed) << std::endl;
         return kExitOk;
     }
     db::Recordset rs;
@@ -52,8 +53,8 @@ int RunSql(const SqlOptions& options) {
 
 CommandRun SetupSql(CLI::App& command) {
     auto options = std::make_shared<SqlOptions>();
-    command.add_option("FILE", options->file, "データベースファイル / database file")->required();
-    command.add_option("STATEMENT", options->statement, "SQL 文 / the statement")->required();
+    command.add_option("FILE", options->file, Tr("データベースファイル"))->required();
+    command.add_option("STATEMENT", options->statement, Tr("SQL 文"))->required();
     return [options] { return RunSql(*options); };
 }
 

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "base/Message.h"
 #include "cli/CliSupport.h"
 #include "cli/Command.h"
 #include "cli/QueryOptions.h"
@@ -68,19 +69,20 @@ std::string SummaryJson(const SummaryFacts& facts) {
 }
 
 std::string SummaryText(const SummaryFacts& facts) {
-    std::string text = ForTerminal(
-        import::CompletenessSummary(facts.nationalStamp, facts.officeStamp, facts.completeness));
-    if (text.empty()) text = "登録されている郵便番号データはありません。";
+    std::string text = ForTerminal(import::CompletenessSummary(
+        facts.nationalStamp, facts.officeStamp, facts.completeness, Translated));
+    if (text.empty()) text = Tr("登録されている郵便番号データはありません。");
     if (facts.resumePending()) {
-        text += OfficeResume(facts)
-                    ? "\n事業所個別郵便番号データの取り込みが途中で中止されています。"
-                      "次の取り込みで続きから取り込みます。"
-                    : "\n全国版郵便番号データの取り込みが途中で中止されています。"
-                      "次の取り込みで続きから取り込みます。";
+        text += '\n';
+        text += OfficeResume(facts) ? Tr("事業所個別郵便番号データの取り込みが途中で中止されてい"
+                                         "ます。次の取り込みで続きから取り込みます。")
+                                    : Tr("全国版郵便番号データの取り込みが途中で中止されています。"
+                                         "次の取り込みで続きから取り込みます。");
     } else if (!facts.keys.empty() && !(facts.keys[0].present && facts.keys[1].present) &&
                facts.nationalRows + facts.officeRows > 0) {
         // No marker, yet the run's index is missing: a run that ended by an error or a kill.
-        text += "\n郵便番号の索引がありません。最後の取り込みは完了していません。";
+        text += '\n';
+        text += Tr("郵便番号の索引がありません。最後の取り込みは完了していません。");
     }
     return text;
 }
@@ -98,8 +100,7 @@ int RunSummary(const SummaryOptions& options) {
 CommandRun SetupSummary(CLI::App& command) {
     auto options = std::make_shared<SummaryOptions>();
     AddDatabaseOption(command, options->database);
-    AddFormatOption(command, options->format, "text（既定）または json / text or json",
-                    {"text", "json"});
+    AddFormatOption(command, options->format, Tr("text（既定）または json"), {"text", "json"});
     return [options] { return RunSummary(*options); };
 }
 

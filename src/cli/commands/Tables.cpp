@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "base/Message.h"
 #include "cli/CliSupport.h"
 #include "cli/Command.h"
 #include "store/Engine.h"
@@ -28,8 +29,8 @@ int RunTables(const TablesOptions& options) {
 
 CommandRun SetupTables(CLI::App& command) {
     auto options = std::make_shared<TablesOptions>();
-    command.add_option("FILE", options->file, "データベースファイル / database file")->required();
-    command.add_flag("--all", options->all, "隠しテーブルも表示 / also the hidden tables");
+    command.add_option("FILE", options->file, Tr("データベースファイル"))->required();
+    command.add_flag("--all", options->all, Tr("隠しテーブルも表示"));
     return [options] { return RunTables(*options); };
 }
 

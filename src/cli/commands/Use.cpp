@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "base/Message.h"
 #include "cli/CliSupport.h"
 #include "cli/Command.h"
 #include "import/Administration.h"
@@ -23,7 +24,7 @@ int RunUse(const std::string& file) {
 
 CommandRun SetupUse(CLI::App& command) {
     auto file = std::make_shared<std::string>();
-    command.add_option("DBFILE", *file, "データベースファイル / database file")->required();
+    command.add_option("DBFILE", *file, Tr("データベースファイル"))->required();
     return [file] { return RunUse(*file); };
 }
 
