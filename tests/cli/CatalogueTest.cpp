@@ -69,7 +69,7 @@ std::set<std::string> Places(const std::string& text) {
     return places;
 }
 
-std::string Run(const std::string& command, int& status) {
+std::string RunCommand(const std::string& command, int& status) {
     std::string output;
     FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
     if (pipe == nullptr) {
@@ -84,7 +84,7 @@ std::string Run(const std::string& command, int& status) {
 
 TEST(CatalogueTest, EveryMessageHasItsTranslationWithTheSamePlaces) {
     int status = 0;
-    Run("xgettext --version && msgcmp --version", status);
+    RunCommand("xgettext --version && msgcmp --version", status);
     if (status != 0) GTEST_SKIP() << "gettext's tools are not installed";
 
     // The messages of the sources, as the keywords mark them (Tr, TrMark, Message); the windows
@@ -92,12 +92,12 @@ TEST(CatalogueTest, EveryMessageHasItsTranslationWithTheSamePlaces) {
     TempDir dir;
     const std::string pot = dir.file("messages.pot");
     const std::string extracted =
-        Run("bash '" YUBIN_SOURCE_DIR "/tools/messages.sh' template '" + pot + "'", status);
+        RunCommand("bash '" YUBIN_SOURCE_DIR "/tools/messages.sh' template '" + pot + "'", status);
     ASSERT_EQ(status, 0) << extracted;
 
     // msgcmp counts an untranslated entry of the catalogue as missing.
     const std::string catalogue = std::string(YUBIN_SOURCE_DIR) + "/po/en.po";
-    const std::string compared = Run("msgcmp '" + catalogue + "' '" + pot + "'", status);
+    const std::string compared = RunCommand("msgcmp '" + catalogue + "' '" + pot + "'", status);
     EXPECT_EQ(status, 0) << "messages without a translation in po/en.po:\n" << compared;
 
     const std::map<std::string, std::string> messages = ReadCatalogue(pot);
