@@ -78,7 +78,7 @@ template <class Take>
 void UnpackRows(std::string_view packed, Take take) {
     const auto damaged = [] {
         return YubinError(ErrorCode::EngineFailure,
-                          "変更前のデータ（" + std::string(kKeptTable) + "）が壊れています。");
+                          Message("変更前のデータ（{1}）が壊れています。", kKeptTable));
     };
     PackedRow row;
     const char* p = packed.data();
