@@ -332,6 +332,16 @@ ExitOutcome ImportSession::finishExitAfterWait() {
     return endExit(outcome);
 }
 
+std::optional<ExitResult> ImportSession::answerAbort(ExitReason reason, bool checking) {
+    if (reason != ExitReason::User) return std::nullopt;
+    if (!askAbort()) return ExitResult::Cancelled;
+    if (checking) {
+        stopBeforeChange_ = true;
+        return ExitResult::Stopping;
+    }
+    return std::nullopt;
+}
+
 ExitOutcome ImportSession::exit(ExitReason reason) {
     ExitOutcome outcome;
     if (inExitWait_) {
@@ -346,13 +356,8 @@ ExitOutcome ImportSession::exit(ExitReason reason) {
     if (inWait_) {
         // A statement waits for another program inside the store, where nothing may use the
         // database: the wait gives up, and the run carries the exit out once it has returned.
-        if (reason == ExitReason::User && !askAbort()) {
-            outcome.result = ExitResult::Cancelled;
-            return outcome;
-        }
-        if (checking && reason == ExitReason::User) {
-            stopBeforeChange_ = true;
-            outcome.result = ExitResult::Stopping;
+        if (const std::optional<ExitResult> answer = answerAbort(reason, checking)) {
+            outcome.result = *answer;
             return outcome;
         }
         exitAfterWait_ = reason;
@@ -364,13 +369,8 @@ ExitOutcome ImportSession::exit(ExitReason reason) {
     // appended so far are stored before the question waits for the person, so that they
     // survive whatever happens while it is open.
     if (reason == ExitReason::User) mdlYubinBox::Flush();
-    if (reason == ExitReason::User && !askAbort()) {
-        outcome.result = ExitResult::Cancelled;
-        return outcome;
-    }
-    if (checking && reason == ExitReason::User) {
-        stopBeforeChange_ = true;
-        outcome.result = ExitResult::Stopping;
+    if (const std::optional<ExitResult> answer = answerAbort(reason, checking)) {
+        outcome.result = *answer;
         return outcome;
     }
     exiting_ = true;

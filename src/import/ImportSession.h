@@ -211,6 +211,10 @@ class ImportSession {
     mdInport::RunRequest runRequest();
     // The abort question of 終了 while an engine runs or waits; true on Yes.
     bool askAbort();
+    // The person's 終了 while an engine runs or waits: Cancelled on a No to the abort question;
+    // during the engine's check, Stopping on a Yes (the run stops with nothing changed);
+    // nothing when the exit is to go on (a Yes past the check, or the session's end).
+    std::optional<ExitResult> answerAbort(ExitReason reason, bool checking);
     ExitOutcome endExit(ExitOutcome outcome);
     void recoverFromFailure();
     // A run has been made from this window: the exit compacts the database.
