@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cassert>
 #include <cstdlib>
+#include <memory>
 #include <thread>
 
 #include "store/EngineImpl.h"
@@ -91,7 +92,9 @@ int waitForOtherProgram(void*, int attempt) {
 // another thread goes on untold).
 struct ProgressSettings {
     std::mutex mutex;
-    ProgressTick tick;
+    // Shared, so that a call takes it without copying the function (and allocating) at every
+    // few thousand steps of a statement; replaced, never changed in place.
+    std::shared_ptr<const ProgressTick> tick;
     std::thread::id thread;
 };
 
@@ -108,14 +111,14 @@ constexpr int kProgressSteps = 2000;
 // SQLite's progress handler: calls the tick; never interrupts the statement.
 int callProgressTick(void*) {
     ProgressSettings& p = progressSettings();
-    ProgressTick tick;
+    std::shared_ptr<const ProgressTick> tick;
     {
         std::lock_guard lock(p.mutex);
         if (!p.tick || p.thread != std::this_thread::get_id()) return 0;
         tick = p.tick;
     }
     try {
-        tick();
+        (*tick)();
     } catch (...) {
     }
     return 0;
@@ -189,10 +192,11 @@ WaitTick setWaitTick(WaitTick tick) {
 
 ProgressTick setProgressTick(ProgressTick tick) {
     ProgressSettings& p = progressSettings();
+    auto replacement = tick ? std::make_shared<const ProgressTick>(std::move(tick)) : nullptr;
     std::lock_guard lock(p.mutex);
-    std::swap(p.tick, tick);
+    std::swap(p.tick, replacement);
     p.thread = std::this_thread::get_id();
-    return tick;
+    return replacement ? *replacement : ProgressTick();
 }
 
 void flushConnections(bool onlyDue) {
