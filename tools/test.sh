@@ -12,4 +12,6 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DYUBIN_BUILD_TESTS=ON -DY
   -DYUBIN_BUILD_GUI=ON
 cmake --build build -j"$(nproc)"
 export QT_QPA_PLATFORM=offscreen
-ctest --test-dir build --output-on-failure --no-tests=error -j"$(nproc)" "$@"
+# Three processes per core: the quick ones mostly wait (see tests/CMakeLists.txt), and a slow one
+# takes three of the slots.
+ctest --test-dir build --output-on-failure --no-tests=error -j"$((3 * $(nproc)))" "$@"
