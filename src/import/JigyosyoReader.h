@@ -7,16 +7,22 @@
 #include <string_view>
 #include <vector>
 
+#include "import/ReadAhead.h"
+
 namespace yubin::import {
 
 // Streams one business-office data file:
 //   while (reader.readLine()) { progress(reader.bytesConsumed()); events();
 //       const auto& f = reader.splitFields(); ... }
+// The lines are read, decoded and split ahead of the consumer on a worker thread, as
+// KenAllReader's are: each line's counts and fields, and each failure, come to the consumer
+// as reading in one thread gives them, at the same calls. splitFields is to be called after
+// each readLine; after a failure every call raises it again.
 class JigyosyoReader {
   public:
     // The CSV file, or a ZIP archive holding JIGYOSYO.CSV; raises as DataFile does when it
     // cannot be opened.
-    explicit JigyosyoReader(const std::string& path);
+    explicit JigyosyoReader(const std::string& path, const ReadAheadOptions& options = {});
     ~JigyosyoReader();
     JigyosyoReader(const JigyosyoReader&) = delete;
     JigyosyoReader& operator=(const JigyosyoReader&) = delete;
@@ -32,6 +38,9 @@ class JigyosyoReader {
     // the file and line, when the line has fewer than 13 fields. The views stay valid until
     // the next readLine.
     const std::vector<std::string_view>& splitFields();
+
+    // Whether the lines are read on a worker thread (known from the first readLine on).
+    bool readsAhead() const;
 
   private:
     struct Impl;

@@ -1,5 +1,7 @@
 #include "import/KenAllReader.h"
 
+#include <algorithm>
+#include <cassert>
 #include <charconv>
 #include <string_view>
 #include <utility>
@@ -35,101 +37,199 @@ std::string_view leadingCharacters(std::string_view text, std::size_t count) {
 
 }  // namespace
 
-struct KenAllReader::Impl {
-    explicit Impl(const std::string& path) : lines(path, kBufferBytes, DataKind::National) {}
-
-    LineReader lines;
-    Cp932Decoder decoder;
-    std::string text;  // the line last read, decoded
-    std::vector<std::string_view> fields;
-    std::string key;  // the key of the line being merged
-    bool lineWaiting = false;
-
-    // The group being built and the one last handed over; swapped, never copied, so that
-    // their strings keep their capacity from group to group.
-    std::array<ZipGroup, 2> groups;
-    ZipGroup* building = &groups[0];
-    ZipGroup* completed = &groups[1];
-    // Kept apart from the key, so that a line whose postal code is empty still starts (and
-    // hands over) a group like any other.
-    bool started = false;
-
-    void startGroup() {
-        ZipGroup& g = *building;
-        g.key.swap(key);
-        for (std::size_t i = 0; i < kRowFields.size(); ++i) g.row[i].assign(fields[kRowFields[i]]);
-        g.prefCode.assign(leadingCharacters(fields[0], 2));
-        g.prefName.assign(fields[6]);
-        g.prefKana.assign(fields[3]);
-        g.cityCode.assign(fields[0]);
-        g.cityName.assign(fields[7]);
-        g.cityKana.assign(fields[4]);
-        started = true;
-    }
-
-    const ZipGroup* handOver() {
-        std::swap(building, completed);
-        return completed;
-    }
+// One batch of lines read ahead: each line's counts and the group it completed, if any.
+struct KenAllBatch {
+    struct Line {
+        std::uint64_t bytesConsumed = 0;
+        long long lineNumber = 0;
+        const ZipGroup* completed = nullptr;  // in `groups`
+    };
+    std::vector<Line> lines;
+    // The groups completed in the batch, at most one a line, and at the end of the file the
+    // group being built; sized once, their strings keep their capacity from round to round.
+    std::vector<ZipGroup> groups;
+    std::size_t groupCount = 0;
+    const ZipGroup* last = nullptr;  // EndOfFile: the group being built at the end
+    BatchEnding ending;
 };
 
-KenAllReader::KenAllReader(const std::string& path) : impl_(std::make_unique<Impl>(path)) {}
+namespace {
+
+// The reading itself, on the worker thread (or, without one, on the consumer's).
+class KenAllLines {
+  public:
+    KenAllLines(const std::string& path, std::size_t linesPerBatch)
+        : lines_(path, kBufferBytes, DataKind::National),
+          linesPerBatch_(std::max<std::size_t>(linesPerBatch, 1)) {}
+
+    std::uint64_t fileLength() const { return lines_.fileLength(); }
+
+    void prepare(KenAllBatch& batch) const {
+        batch.lines.reserve(linesPerBatch_);
+        batch.groups.resize(linesPerBatch_ + 1);
+    }
+
+    // The program-wide line count before the first line of this file.
+    void startCounting(long long lineCount) { lineCount_ = lineCount; }
+
+    bool fill(KenAllBatch& batch) {
+        batch.lines.clear();
+        batch.groupCount = 0;
+        batch.last = nullptr;
+        batch.ending.reset();
+        while (batch.lines.size() < linesPerBatch_) {
+            bool counted = false;
+            try {
+                std::string_view bytes;
+                if (!lines_.next(bytes)) {
+                    if (started_) batch.last = handOver(batch);
+                    started_ = false;
+                    batch.ending.kind = BatchEnding::Kind::EndOfFile;
+                    return false;
+                }
+                ++lineCount_;
+                counted = true;
+                if (std::size_t bad = decoder_.decode(bytes, text_, true);
+                    bad != Cp932Decoder::npos) {
+                    lines_.fail(ErrorCode::BadEncoding, describeBadByte(bytes, bad));
+                }
+            } catch (...) {
+                batch.ending.failReading(std::current_exception(), lines_.bytesConsumed(),
+                                         lines_.lineNumber(), counted);
+                return false;
+            }
+            KenAllBatch::Line& line = batch.lines.emplace_back();
+            line.bytesConsumed = lines_.bytesConsumed();
+            line.lineNumber = lines_.lineNumber();
+            try {
+                line.completed = merge(batch);
+            } catch (...) {
+                batch.ending.failLine(std::current_exception());
+                return false;
+            }
+        }
+        return true;
+    }
+
+  private:
+    // Splits the line just decoded and merges it; the group it completed, if any.
+    const ZipGroup* merge(KenAllBatch& batch) {
+        splitAtSeparators(text_, false, fields_);
+        if (fields_.size() != kFieldCount) {
+            lines_.fail(ErrorCode::BadInputLine, describeFieldCount(fields_.size(), kFieldCount));
+        }
+
+        // The key: the postal code, made unique by the line counter when field 12 says that
+        // the code serves several town areas, each on a line of its own.
+        key_.assign(fields_[2]);
+        if (fields_[12] == "1") {
+            char digits[24];
+            const auto end = std::to_chars(digits, digits + sizeof digits, lineCount_).ptr;
+            key_.append(digits, end);
+        }
+
+        if (started_ && key_ == building_.key) {
+            building_.row[kKanaTownRow].append(fields_[5]);
+            building_.row[kTownRow].append(fields_[8]);
+            return nullptr;
+        }
+        const ZipGroup* done = started_ ? handOver(batch) : nullptr;
+        startGroup();
+        return done;
+    }
+
+    void startGroup() {
+        ZipGroup& g = building_;
+        g.key.swap(key_);
+        for (std::size_t i = 0; i < kRowFields.size(); ++i) g.row[i].assign(fields_[kRowFields[i]]);
+        g.prefCode.assign(leadingCharacters(fields_[0], 2));
+        g.prefName.assign(fields_[6]);
+        g.prefKana.assign(fields_[3]);
+        g.cityCode.assign(fields_[0]);
+        g.cityName.assign(fields_[7]);
+        g.cityKana.assign(fields_[4]);
+        started_ = true;
+    }
+
+    // The group being built, copied into the batch (into strings that have their capacity).
+    const ZipGroup* handOver(KenAllBatch& batch) {
+        assert(batch.groupCount < batch.groups.size());
+        ZipGroup& slot = batch.groups[batch.groupCount++];
+        slot = building_;
+        return &slot;
+    }
+
+    LineReader lines_;
+    const std::size_t linesPerBatch_;
+    Cp932Decoder decoder_;
+    std::string text_;  // the line last read, decoded
+    std::vector<std::string_view> fields_;
+    std::string key_;  // the key of the line being merged
+    ZipGroup building_;
+    // Kept apart from the key, so that a line whose postal code is empty still starts (and
+    // hands over) a group like any other.
+    bool started_ = false;
+    long long lineCount_ = 0;  // the program-wide line count as this file's reading goes
+};
+
+}  // namespace
+
+struct KenAllReader::Impl {
+    Impl(const std::string& path, const ReadAheadOptions& options)
+        : options(options), source(path, options.linesPerBatch), fileLength(source.fileLength()) {}
+
+    const ReadAheadOptions options;
+    KenAllLines source;  // the worker's alone once reading has started
+    const std::uint64_t fileLength;
+    const KenAllBatch::Line* current = nullptr;  // the line last read, until merged
+    bool finished = false;
+    BatchedLines<KenAllBatch> batches;  // last: its worker stops before the source goes
+};
+
+KenAllReader::KenAllReader(const std::string& path, const ReadAheadOptions& options)
+    : impl_(std::make_unique<Impl>(path, options)) {}
 
 KenAllReader::~KenAllReader() = default;
 
-std::uint64_t KenAllReader::fileLength() const { return impl_->lines.fileLength(); }
+std::uint64_t KenAllReader::fileLength() const { return impl_->fileLength; }
 
-std::uint64_t KenAllReader::bytesConsumed() const { return impl_->lines.bytesConsumed(); }
+std::uint64_t KenAllReader::bytesConsumed() const { return impl_->batches.bytesConsumed(); }
 
-long long KenAllReader::lineNumber() const { return impl_->lines.lineNumber(); }
+long long KenAllReader::lineNumber() const { return impl_->batches.lineNumber(); }
+
+bool KenAllReader::readsAhead() const { return impl_->batches.threaded(); }
 
 bool KenAllReader::readLine() {
     Impl& m = *impl_;
-    m.lineWaiting = false;
-    std::string_view bytes;
-    if (!m.lines.next(bytes)) return false;
-    ++lngLineCount;
-    if (std::size_t bad = m.decoder.decode(bytes, m.text, true); bad != Cp932Decoder::npos) {
-        m.lines.fail(ErrorCode::BadEncoding, describeBadByte(bytes, bad));
+    m.current = nullptr;
+    if (!m.batches.started()) {
+        // The count goes on from where the program's earlier reading left it.
+        m.source.startCounting(lngLineCount);
+        m.batches.start(
+            m.options, m.fileLength, [&m](KenAllBatch& b) { return m.source.fill(b); },
+            [&m](KenAllBatch& b) { m.source.prepare(b); });
     }
-    m.lineWaiting = true;
+    m.current = m.batches.next([] { ++lngLineCount; });
+    if (m.current == nullptr) return false;
+    ++lngLineCount;
     return true;
 }
 
 const ZipGroup* KenAllReader::mergeLine() {
     Impl& m = *impl_;
-    if (!m.lineWaiting) return nullptr;
-    m.lineWaiting = false;
-    splitAtSeparators(m.text, false, m.fields);
-    if (m.fields.size() != kFieldCount) {
-        m.lines.fail(ErrorCode::BadInputLine, describeFieldCount(m.fields.size(), kFieldCount));
-    }
-
-    // The key: the postal code, made unique by the line counter when field 12 says that the
-    // code serves several town areas, each on a line of its own.
-    m.key.assign(m.fields[2]);
-    if (m.fields[12] == "1") {
-        char digits[24];
-        const auto end = std::to_chars(digits, digits + sizeof digits, lngLineCount).ptr;
-        m.key.append(digits, end);
-    }
-
-    if (m.started && m.key == m.building->key) {
-        m.building->row[kKanaTownRow].append(m.fields[5]);
-        m.building->row[kTownRow].append(m.fields[8]);
-        return nullptr;
-    }
-    const ZipGroup* done = m.started ? m.handOver() : nullptr;
-    m.startGroup();
-    return done;
+    const KenAllBatch::Line* line = std::exchange(m.current, nullptr);
+    if (line == nullptr) return nullptr;
+    m.batches.raiseIfLineFailed();
+    // In the batch, which the consumer holds until it has taken two more.
+    return line->completed;
 }
 
 const ZipGroup* KenAllReader::finish() {
     Impl& m = *impl_;
-    m.lineWaiting = false;
-    if (!m.started) return nullptr;
-    m.started = false;
-    return m.handOver();
+    m.current = nullptr;
+    if (m.finished || !m.batches.atEndOfFile()) return nullptr;
+    m.finished = true;
+    return m.batches.batch().last;
 }
 
 }  // namespace yubin::import

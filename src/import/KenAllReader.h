@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "import/ReadAhead.h"
+
 namespace yubin::import {
 
 // The program-wide count of lines read by the national import; never reset.
@@ -33,11 +35,18 @@ struct ZipGroup {
 //       if (const ZipGroup* g = reader.mergeLine()) write(*g); }
 //   if (const ZipGroup* g = reader.finish()) write(*g);
 // A returned group stays valid until the next call of mergeLine or finish.
+//
+// The reading, decoding, splitting and merging run ahead of the consumer on a worker thread
+// (ReadAheadOptions), from the first readLine on; what the consumer sees is what reading in
+// one thread gives, in the same order: the counts of each line, each group at the line that
+// completes it, each failure at the call that meets it. Every line is merged, so mergeLine is
+// to be called after each readLine; after a failure every call raises it again. The
+// destructor stops the worker, wherever the consumer stopped.
 class KenAllReader {
   public:
     // The CSV file, or a ZIP archive holding KEN_ALL.CSV; raises as DataFile does when it
     // cannot be opened.
-    explicit KenAllReader(const std::string& path);
+    explicit KenAllReader(const std::string& path, const ReadAheadOptions& options = {});
     ~KenAllReader();
     KenAllReader(const KenAllReader&) = delete;
     KenAllReader& operator=(const KenAllReader&) = delete;
@@ -57,6 +66,9 @@ class KenAllReader {
     const ZipGroup* mergeLine();
     // At the end of the file: the group being built, or nullptr when the file had no line.
     const ZipGroup* finish();
+
+    // Whether the lines are read on a worker thread (known from the first readLine on).
+    bool readsAhead() const;
 
   private:
     struct Impl;
