@@ -35,22 +35,62 @@ std::string_view leadingCharacters(std::string_view text, std::size_t count) {
     return text.substr(0, i);
 }
 
+// The texts of a group in one order, for packing it into a batch and out again.
+template <class Group, class Each>
+void ForEachText(Group& g, Each each) {
+    each(g.key);
+    for (auto& value : g.row) each(value);
+    each(g.prefCode);
+    each(g.prefName);
+    each(g.prefKana);
+    each(g.cityCode);
+    each(g.cityName);
+    each(g.cityKana);
+}
+constexpr std::size_t kGroupTexts = 18;
+
 }  // namespace
 
-// One batch of lines read ahead: each line's counts and the group it completed, if any.
+// One batch of lines read ahead: each line's counts and the group it completed, if any. The
+// groups' texts lie one after the other in one buffer that keeps its capacity from round to
+// round: compact, read by the consumer from start to end.
 struct KenAllBatch {
+    static constexpr std::size_t kNoGroup = static_cast<std::size_t>(-1);
     struct Line {
         std::uint64_t bytesConsumed = 0;
         long long lineNumber = 0;
-        const ZipGroup* completed = nullptr;  // in `groups`
+        std::size_t completed = kNoGroup;  // in `groups`
+    };
+    struct PackedGroup {
+        std::size_t begin = 0;  // in `texts`
+        std::array<std::uint32_t, kGroupTexts> lengths{};
     };
     std::vector<Line> lines;
-    // The groups completed in the batch, at most one a line, and at the end of the file the
-    // group being built; sized once, their strings keep their capacity from round to round.
-    std::vector<ZipGroup> groups;
-    std::size_t groupCount = 0;
-    const ZipGroup* last = nullptr;  // EndOfFile: the group being built at the end
+    // The groups completed in the batch, and at the end of the file the group being built.
+    std::vector<PackedGroup> groups;
+    std::string texts;
+    std::size_t last = kNoGroup;  // EndOfFile: the group being built at the end
     BatchEnding ending;
+
+    std::size_t pack(const ZipGroup& group) {
+        PackedGroup& packed = groups.emplace_back();
+        packed.begin = texts.size();
+        std::size_t i = 0;
+        ForEachText(group, [&](const std::string& text) {
+            packed.lengths[i++] = static_cast<std::uint32_t>(text.size());
+            texts.append(text);
+        });
+        return groups.size() - 1;
+    }
+    void unpack(std::size_t index, ZipGroup& group) const {
+        const PackedGroup& packed = groups[index];
+        const char* at = texts.data() + packed.begin;
+        std::size_t i = 0;
+        ForEachText(group, [&](std::string& text) {
+            text.assign(at, packed.lengths[i]);
+            at += packed.lengths[i++];
+        });
+    }
 };
 
 namespace {
@@ -66,7 +106,7 @@ class KenAllLines {
 
     void prepare(KenAllBatch& batch) const {
         batch.lines.reserve(linesPerBatch_);
-        batch.groups.resize(linesPerBatch_ + 1);
+        batch.groups.reserve(linesPerBatch_ + 1);
     }
 
     // The program-wide line count before the first line of this file.
@@ -74,15 +114,16 @@ class KenAllLines {
 
     bool fill(KenAllBatch& batch) {
         batch.lines.clear();
-        batch.groupCount = 0;
-        batch.last = nullptr;
+        batch.groups.clear();
+        batch.texts.clear();
+        batch.last = KenAllBatch::kNoGroup;
         batch.ending.reset();
         while (batch.lines.size() < linesPerBatch_) {
             bool counted = false;
             try {
                 std::string_view bytes;
                 if (!lines_.next(bytes)) {
-                    if (started_) batch.last = handOver(batch);
+                    if (started_) batch.last = batch.pack(building_);
                     started_ = false;
                     batch.ending.kind = BatchEnding::Kind::EndOfFile;
                     return false;
@@ -113,7 +154,7 @@ class KenAllLines {
 
   private:
     // Splits the line just decoded and merges it; the group it completed, if any.
-    const ZipGroup* merge(KenAllBatch& batch) {
+    std::size_t merge(KenAllBatch& batch) {
         splitAtSeparators(text_, false, fields_);
         if (fields_.size() != kFieldCount) {
             lines_.fail(ErrorCode::BadInputLine, describeFieldCount(fields_.size(), kFieldCount));
@@ -131,9 +172,9 @@ class KenAllLines {
         if (started_ && key_ == building_.key) {
             building_.row[kKanaTownRow].append(fields_[5]);
             building_.row[kTownRow].append(fields_[8]);
-            return nullptr;
+            return KenAllBatch::kNoGroup;
         }
-        const ZipGroup* done = started_ ? handOver(batch) : nullptr;
+        const std::size_t done = started_ ? batch.pack(building_) : KenAllBatch::kNoGroup;
         startGroup();
         return done;
     }
@@ -149,14 +190,6 @@ class KenAllLines {
         g.cityName.assign(fields_[7]);
         g.cityKana.assign(fields_[4]);
         started_ = true;
-    }
-
-    // The group being built, copied into the batch (into strings that have their capacity).
-    const ZipGroup* handOver(KenAllBatch& batch) {
-        assert(batch.groupCount < batch.groups.size());
-        ZipGroup& slot = batch.groups[batch.groupCount++];
-        slot = building_;
-        return &slot;
     }
 
     LineReader lines_;
@@ -182,6 +215,7 @@ struct KenAllReader::Impl {
     KenAllLines source;  // the worker's alone once reading has started
     const std::uint64_t fileLength;
     const KenAllBatch::Line* current = nullptr;  // the line last read, until merged
+    ZipGroup handed;  // the group last handed over, unpacked from its batch
     bool finished = false;
     BatchedLines<KenAllBatch> batches;  // last: its worker stops before the source goes
 };
@@ -220,8 +254,9 @@ const ZipGroup* KenAllReader::mergeLine() {
     const KenAllBatch::Line* line = std::exchange(m.current, nullptr);
     if (line == nullptr) return nullptr;
     m.batches.raiseIfLineFailed();
-    // In the batch, which the consumer holds until it has taken two more.
-    return line->completed;
+    if (line->completed == KenAllBatch::kNoGroup) return nullptr;
+    m.batches.batch().unpack(line->completed, m.handed);
+    return &m.handed;
 }
 
 const ZipGroup* KenAllReader::finish() {
@@ -229,7 +264,10 @@ const ZipGroup* KenAllReader::finish() {
     m.current = nullptr;
     if (m.finished || !m.batches.atEndOfFile()) return nullptr;
     m.finished = true;
-    return m.batches.batch().last;
+    const KenAllBatch& batch = m.batches.batch();
+    if (batch.last == KenAllBatch::kNoGroup) return nullptr;
+    batch.unpack(batch.last, m.handed);
+    return &m.handed;
 }
 
 }  // namespace yubin::import

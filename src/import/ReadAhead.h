@@ -33,7 +33,7 @@ struct ReadAheadOptions {
 
     Thread thread = Thread::Automatic;
     std::size_t linesPerBatch = 128;
-    // In the ring: two held by the consumer, the others filled by the worker ahead of it.
+    // In the ring: one held by the consumer, the others filled by the worker ahead of it.
     std::size_t batches = 6;
 
     bool threadFor(std::uint64_t fileLength) const {
@@ -72,17 +72,16 @@ struct BatchEnding {
 
 // The ring of batches and the worker that fills them. `Batch` is default-constructible and
 // reused from round to round, so its buffers keep their capacity. The consumer holds the batch
-// it takes and the one before it (what it was handed from a line stays valid into the next
-// batch); the worker fills the others. A worker that finds the ring full sleeps until a few
-// slots are free, and each side wakes the other only when it waits: a handover costs no
-// system call while both run.
+// it took last; the worker fills the others. A worker that finds the ring full sleeps until a
+// few slots are free, and each side wakes the other only when that one waits: a handover
+// costs no system call while both run.
 template <class Batch>
 class ReadAhead {
   public:
     // Fills one batch; false when no batch follows it (the end of the file, or a failure it
     // recorded in the batch). With a worker it runs on the worker's thread only.
     using Fill = std::function<bool(Batch&)>;
-    static constexpr std::uint64_t kHeld = 2;
+    static constexpr std::uint64_t kHeld = 1;
 
     // `prepare` is called once on each batch of the ring, before any filling.
     ReadAhead(std::size_t batches, bool threaded, Fill fill,
@@ -118,9 +117,9 @@ class ReadAhead {
 
     bool threaded() const { return worker_.joinable(); }
 
-    // The next batch in file order; the one taken two takes before goes back to be filled
-    // again. Called only while the batch taken before said that more follow. Rethrows what
-    // escaped the filling (in one thread it simply passes).
+    // The next batch in file order; the one taken before goes back to be filled again. Called
+    // only while the batch taken before said that more follow. Rethrows what escaped the
+    // filling (in one thread it simply passes).
     Batch& take() {
         assert(!ended_);
         if (!worker_.joinable()) {
