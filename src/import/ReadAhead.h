@@ -72,9 +72,9 @@ struct BatchEnding {
 
 // The ring of batches and the worker that fills them. `Batch` is default-constructible and
 // reused from round to round, so its buffers keep their capacity. The consumer holds the batch
-// it took last; the worker fills the others. A worker that finds the ring full sleeps until a
-// few slots are free, and each side wakes the other only when that one waits: a handover
-// costs no system call while both run.
+// it took last; the worker fills the others. A side that has to wait sleeps until a few
+// batches are ready for it (filled, or free to be filled), and each side wakes the other only
+// when that one waits: a handover costs no system call while both run.
 template <class Batch>
 class ReadAhead {
   public:
@@ -87,7 +87,7 @@ class ReadAhead {
     ReadAhead(std::size_t batches, bool threaded, Fill fill,
               const std::function<void(Batch&)>& prepare = {})
         : ring_(threaded ? std::max<std::size_t>(batches, kHeld + 1) : kHeld),
-          refillFrom_(std::max<std::uint64_t>(1, (ring_.size() - kHeld) / 2)),
+          batchesPerWake_(std::max<std::uint64_t>(1, (ring_.size() - kHeld) / 2)),
           fill_(std::move(fill)) {
         if (prepare) {
             for (Batch& batch : ring_) prepare(batch);
@@ -130,11 +130,11 @@ class ReadAhead {
         std::unique_lock lock(mutex_);
         if (taken_ - released_ == kHeld) {
             ++released_;
-            if (workerWaiting_ && free() >= refillFrom_) slotFree_.notify_one();
+            if (workerWaiting_ && free() >= batchesPerWake_) slotFree_.notify_one();
         }
         if (produced_ == taken_ && !workerDone_) {
             consumerWaiting_ = true;
-            filled_.wait(lock, [this] { return produced_ > taken_ || workerDone_; });
+            filled_.wait(lock, [this] { return ready() >= batchesPerWake_ || workerDone_; });
             consumerWaiting_ = false;
         }
         if (produced_ == taken_) {
@@ -148,8 +148,10 @@ class ReadAhead {
     }
 
   private:
-    // Slots the worker may fill (under the lock; the worker's next batch is produced_).
+    // Under the lock: the slots the worker may fill (its next batch is produced_), and the
+    // batches filled that the consumer has not taken.
     std::uint64_t free() const { return ring_.size() - (produced_ - released_); }
+    std::uint64_t ready() const { return produced_ - taken_; }
 
     void work() {
         for (;;) {
@@ -158,7 +160,7 @@ class ReadAhead {
                 std::unique_lock lock(mutex_);
                 if (free() == 0) {
                     workerWaiting_ = true;
-                    slotFree_.wait(lock, [&] { return stopping_ || free() >= refillFrom_; });
+                    slotFree_.wait(lock, [&] { return stopping_ || free() >= batchesPerWake_; });
                     workerWaiting_ = false;
                 }
                 if (stopping_) return;
@@ -180,7 +182,7 @@ class ReadAhead {
                     produced_ = n + 1;
                 }
                 workerDone_ = !more;
-                wake = consumerWaiting_;
+                wake = consumerWaiting_ && (ready() >= batchesPerWake_ || workerDone_);
             }
             if (wake) filled_.notify_one();
             if (!more) return;
@@ -188,7 +190,8 @@ class ReadAhead {
     }
 
     std::vector<Batch> ring_;
-    const std::uint64_t refillFrom_;  // free slots that wake a worker that found the ring full
+    // The batches filled, or the slots freed, that wake the side that waits for them.
+    const std::uint64_t batchesPerWake_;
     Fill fill_;
     bool ended_ = false;  // the consumer's: the last batch was taken
 
