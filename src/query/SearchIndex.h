@@ -9,6 +9,7 @@
 // the whole-table pass does, so both give the same rows in the same order.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -51,12 +52,23 @@ inline constexpr const char* kSearchedColumns[] = {"団体コード", "町域名
                                                    "事業所名かな"};
 
 // Reads every row of ZIPALL and stores the index beside it (replacing any earlier one).
-void BuildSearchIndex(db::Connection& connection);
+// `threads` read the rows, each a part of them and every one but this one on a connection of
+// its own to the same file, which it opens and closes (0: one for each processor of the
+// machine, when the table is large enough to gain by them); the index is the same however
+// many read it. Appended rows the connection holds are stored first.
+void BuildSearchIndex(db::Connection& connection, unsigned threads = 0);
 
 // The rowid ranges, in storage order, outside which no row holds every word; nothing when the
 // index is absent or out of date, or a word is one the index cannot answer for (the caller
 // then reads the whole table).
 std::optional<std::vector<std::pair<long long, long long>>> CandidateRanges(
     db::Connection& connection, const std::vector<std::string>& foldedWords);
+
+namespace detail {
+// The bucket of every letter and every pair of adjacent letters of folded names (as
+// RowNames::fold gives them), in order and repeated as they occur: what the index marks for
+// one row.
+std::vector<std::uint32_t> NameBuckets(std::string_view names);
+}  // namespace detail
 
 }  // namespace yubin::query

@@ -13,6 +13,7 @@ struct TableScan::Statements {
     sqlite3_stmt* current = nullptr;
     detail::StatementPtr whole;  // every column of one rowid
     std::string scanSql;
+    std::string order;  // the ORDER BY of the reversed scan
     std::string wholeSql;
 };
 
@@ -29,7 +30,7 @@ std::string StoredName(const std::vector<std::string>& names, std::string_view n
 }  // namespace
 
 TableScan::TableScan(Connection& connection, std::string_view table,
-                     std::vector<std::string> columns)
+                     std::vector<std::string> columns, Order order)
     : connection_(connection.impl()),
       tableColumns_(connection.columnNames(table)),
       statements_(std::make_unique<Statements>()) {
@@ -48,6 +49,8 @@ TableScan::TableScan(Connection& connection, std::string_view table,
         scan += ", " + detail::quoteIdentifier(stored);
     }
     scan += from;
+    // Storage order is rowid order: the reversed scan reads the table's tree backwards.
+    if (order == Order::Reversed) statements_->order = " ORDER BY rowid DESC";
     std::string& whole = statements_->wholeSql;
     whole = "SELECT ";
     for (size_t i = 0; i < tableColumns_.size(); ++i) {
@@ -57,7 +60,7 @@ TableScan::TableScan(Connection& connection, std::string_view table,
 
     std::lock_guard lock(connection_.mutex);
     connection_.requireOpen();
-    statements_->scan = detail::prepare(connection_.db.get(), scan);
+    statements_->scan = detail::prepare(connection_.db.get(), scan + statements_->order);
     statements_->current = statements_->scan.get();
     statements_->whole = detail::prepare(connection_.db.get(), whole);
 }
@@ -80,7 +83,8 @@ void TableScan::restrict(long long first, long long last) {
     std::lock_guard lock(connection_.mutex);
     Statements& s = *statements_;
     if (!s.range) {
-        s.range = detail::prepare(connection_.db.get(), s.scanSql + " WHERE rowid BETWEEN ? AND ?");
+        s.range = detail::prepare(connection_.db.get(),
+                                  s.scanSql + " WHERE rowid BETWEEN ? AND ?" + s.order);
     }
     sqlite3_reset(s.current);
     sqlite3_reset(s.range.get());

@@ -14,17 +14,21 @@ namespace yubin::db {
 
 class TableScan {
   public:
-    // The rows of `table` in storage order, reading the named columns (names match without
-    // regard to ASCII letter case). TableNotFound, or ItemNotFound for a column it lacks.
-    TableScan(Connection& connection, std::string_view table, std::vector<std::string> columns);
+    enum class Order { Storage, Reversed };
+
+    // The rows of `table` in storage order (or the reverse of it), reading the named columns
+    // (names match without regard to ASCII letter case). TableNotFound, or ItemNotFound for a
+    // column it lacks.
+    TableScan(Connection& connection, std::string_view table, std::vector<std::string> columns,
+              Order order = Order::Storage);
     ~TableScan();
     TableScan(const TableScan&) = delete;
     TableScan& operator=(const TableScan&) = delete;
 
     // Moves to the next row (the first one at the first call); false at the end.
     bool next();
-    // From here on only the rows whose rowid lies in [first, last], in storage order: the next
-    // call of next() moves to the first of them.
+    // From here on only the rows whose rowid lies in [first, last], in the scan's order: the
+    // next call of next() moves to the first of them.
     void restrict(long long first, long long last);
     // The current row's rowid (its place in storage order).
     long long rowid() const;
