@@ -12,7 +12,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,12 +40,10 @@ std::pair<std::uint64_t, int> IndexDigest(yubin::db::Connection& connection) {
         hash *= 1099511628211ULL;
     };
     int records = 0;
-    for (long long key = -1; key < (1 << 16); ++key) {
-        const std::optional<std::string> data = index.read(key);
-        if (!data) continue;
+    for (const auto& [key, data] : index.readAll()) {
         ++records;
         for (int i = 0; i < 8; ++i) mix(static_cast<unsigned char>(key >> (8 * i)));
-        for (char c : *data) mix(static_cast<unsigned char>(c));
+        for (char c : data) mix(static_cast<unsigned char>(c));
     }
     return {hash, records};
 }

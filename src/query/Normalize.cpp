@@ -86,10 +86,10 @@ constexpr std::array<char16_t, 63> kHalfWidthKana = {
 constexpr char32_t kVoicedMark = U'゛';
 constexpr char32_t kSemiVoicedMark = U'゜';
 
-bool IsBlank(char32_t cp) { return cp == U' ' || cp == U'\t' || cp == U'　'; }
+constexpr bool IsBlank(char32_t cp) { return cp == U' ' || cp == U'\t' || cp == U'　'; }
 
 // One code point in the folded alphabet, before voiced marks are joined and small kana grown.
-char32_t MapCodePoint(char32_t cp) {
+constexpr char32_t MapCodePoint(char32_t cp) {
     if (cp < 0x80) return (cp >= U'A' && cp <= U'Z') ? cp + 0x20 : cp;
     if (cp >= 0xFF01 && cp <= 0xFF5E) return MapCodePoint(cp - 0xFEE0);  // full-width ASCII
     if (cp >= 0xFF61 && cp <= 0xFF9F) return kHalfWidthKana[cp - 0xFF61];
@@ -116,7 +116,7 @@ char32_t Join(char32_t base, char32_t mark) {
     return 0;
 }
 
-char32_t FullSize(char32_t cp) {
+constexpr char32_t FullSize(char32_t cp) {
     switch (cp) {
         case U'ァ':
         case U'ィ':
@@ -137,6 +137,24 @@ char32_t FullSize(char32_t cp) {
             return cp;
     }
 }
+
+// The folded letter of every code point of three bytes that begins with 0xE3 (U+3000 to
+// U+3FFF: the kana) or 0xEF (U+F000 to U+FFFF: the full- and half-width forms), before a
+// voiced mark is joined; 0 for a blank. Most letters of the readings are such.
+struct ThreeByteFolding {
+    std::array<char16_t, 0x1000> kana{}, forms{};
+};
+constexpr ThreeByteFolding kThreeByteFolding = [] {
+    ThreeByteFolding table;
+    for (char32_t i = 0; i < 0x1000; ++i) {
+        for (auto [cp, folded] : {std::pair{0x3000 + i, &table.kana[i]},
+                                  std::pair{0xF000 + i, &table.forms[i]}}) {
+            const char32_t letter = IsBlank(cp) ? 0 : FullSize(MapCodePoint(cp));
+            *folded = static_cast<char16_t>(letter);
+        }
+    }
+    return table;
+}();
 
 bool IsHyphen(char32_t cp) {
     switch (cp) {
@@ -205,6 +223,31 @@ void AppendFolded(std::string_view text, std::string& out) {
             at += 3;
             last = 0;
             continue;
+        }
+        if ((lead == 0xE3 || lead == 0xEF) && at + 3 <= text.size()) {
+            const auto second = static_cast<unsigned char>(text[at + 1]);
+            const auto third = static_cast<unsigned char>(text[at + 2]);
+            if ((second & 0xC0) == 0x80 && (third & 0xC0) == 0x80) {
+                at += 3;
+                const std::size_t index = ((second & 0x3Fu) << 6) | (third & 0x3Fu);
+                const char32_t folded = lead == 0xE3 ? kThreeByteFolding.kana[index]
+                                                     : kThreeByteFolding.forms[index];
+                if (folded == 0) {  // a blank
+                    last = 0;
+                    continue;
+                }
+                if ((folded == kVoicedMark || folded == kSemiVoicedMark) && last != 0) {
+                    if (const char32_t joined = Join(last, folded)) {
+                        w = EncodeTo(joined, lastAt);
+                        last = 0;
+                        continue;
+                    }
+                }
+                lastAt = w;
+                last = folded;
+                w = EncodeTo(folded, w);
+                continue;
+            }
         }
         const size_t from = at;
         const char32_t cp = Decode(text, at);

@@ -292,9 +292,6 @@ class PartBuilder {
             place_.append(kPadding, '\0');
             *last = ForEachGramAfter(place_.data(), place_.data() + place->size(), Previous{}, add);
         }
-        std::sort(placeBuckets_.begin(), placeBuckets_.end());
-        placeBuckets_.erase(std::unique(placeBuckets_.begin(), placeBuckets_.end()),
-                            placeBuckets_.end());
     }
 
     RowNames names_;
@@ -390,13 +387,14 @@ void ReadFromBack(db::Connection& connection, std::uint64_t rowCount, BlockClaim
 bool PartsJoin(const Part& front, const Part& back, std::uint64_t rowCount) {
     if (front.rows + back.rows != rowCount) return false;
     if (front.rows % kBlockRows != 0 && back.rows != 0) return false;
-    const auto firstRowid = [](const Part& part, bool first) -> std::optional<long long> {
-        const auto& bounds = part.builder.bounds();
+    // The row each stopped at is the other's nearest one: the first row of the back reader's
+    // first block, the last row of the front reader's last.
+    const auto nearest = [](const Part& part, bool first) -> std::optional<long long> {
+        const std::vector<std::pair<long long, long long>>& bounds = part.builder.bounds();
         if (bounds.empty()) return std::nullopt;
         return first ? bounds.back().first : bounds.back().second;
     };
-    // The row each stopped at is the other's nearest one.
-    return front.stoppedAt == firstRowid(back, true) && back.stoppedAt == firstRowid(front, false);
+    return front.stoppedAt == nearest(back, true) && back.stoppedAt == nearest(front, false);
 }
 
 }  // namespace
@@ -483,6 +481,7 @@ void BuildSearchIndex(db::Connection& connection, unsigned threads) {
         if (!PartsJoin(*front, *back, rowCount)) {
             back.reset();
             front.emplace(masters);
+            front->builder.reserve(static_cast<std::size_t>(rowCount));
         }
     }
     if (!back) {

@@ -52,10 +52,11 @@ inline constexpr const char* kSearchedColumns[] = {"団体コード", "町域名
                                                    "事業所名かな"};
 
 // Reads every row of ZIPALL and stores the index beside it (replacing any earlier one).
-// `threads` read the rows, each a part of them and every one but this one on a connection of
-// its own to the same file, which it opens and closes (0: one for each processor of the
-// machine, when the table is large enough to gain by them); the index is the same however
-// many read it. Appended rows the connection holds are stored first.
+// `threads`: 1 reads the rows on this thread; 2 (or more) reads them from both ends at once,
+// the second half on a thread and a connection of its own to the same file, which it opens and
+// closes; 0 leaves it to the build (two on a machine of two processors or more, for a table
+// large enough to gain by it). The index is the same either way. Appended rows the connection
+// holds are stored first.
 void BuildSearchIndex(db::Connection& connection, unsigned threads = 0);
 
 // The rowid ranges, in storage order, outside which no row holds every word; nothing when the

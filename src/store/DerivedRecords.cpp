@@ -146,4 +146,22 @@ std::optional<std::string> DerivedRecords::read(long long key) {
                        static_cast<size_t>(sqlite3_column_bytes(s, 0)));
 }
 
+std::vector<std::pair<long long, std::string>> DerivedRecords::readAll() {
+    std::vector<std::pair<long long, std::string>> records;
+    if (!present_) return records;
+    std::lock_guard lock(connection_.mutex);
+    sqlite3* db = connection_.db.get();
+    StatementPtr all =
+        prepare(db, "SELECT key, data FROM " + quoteIdentifier(table_) + " ORDER BY key");
+    int rc;
+    while ((rc = sqlite3_step(all.get())) == SQLITE_ROW) {
+        const auto* data = static_cast<const char*>(sqlite3_column_blob(all.get(), 1));
+        records.emplace_back(sqlite3_column_int64(all.get(), 0),
+                             std::string(data == nullptr ? "" : data,
+                                         static_cast<size_t>(sqlite3_column_bytes(all.get(), 1))));
+    }
+    if (rc != SQLITE_DONE) detail::throwSqlite(db, rc, Message("派生データを読めません。"));
+    return records;
+}
+
 }  // namespace yubin::db

@@ -12,6 +12,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "store/Engine.h"
 
@@ -36,6 +38,9 @@ class DerivedRecords {
     bool present() const { return present_; }
     // The record of that number; nothing when there is none (or the records are absent).
     std::optional<std::string> read(long long key);
+    // Every record (number and data) in the order of their numbers, in one read; none when
+    // the records are absent.
+    std::vector<std::pair<long long, std::string>> readAll();
 
   private:
     Connection::Impl& connection_;

@@ -103,11 +103,11 @@ std::string_view TableScan::text(int column) const {
 }
 
 bool TableScan::isNull(int column) const {
-    return sqlite3_column_type(statements_->scan.get(), column + 1) == SQLITE_NULL;
+    return sqlite3_column_type(statements_->current, column + 1) == SQLITE_NULL;
 }
 
 long long TableScan::number(int column) const {
-    return sqlite3_column_int64(statements_->scan.get(), column + 1);
+    return sqlite3_column_int64(statements_->current, column + 1);
 }
 
 std::vector<Value> TableScan::wholeRow() {

@@ -28,7 +28,8 @@ TEST(NormalizeTest, FoldingMakesTheWaysOfWritingANameMeet) {
     EXPECT_EQ(Folded("ハ゜ン"), "パン");      // a separate mark joins its letter
     EXPECT_EQ(Folded("は\u309aん"), "パン");  // so does a combining one
     EXPECT_EQ(Folded("ｳﾞｨ"), Folded("ゔぃ"));
-    EXPECT_EQ(Folded("ﾞｱ"), "゛ア");  // a mark with nothing to join stays
+    EXPECT_EQ(Folded("ﾞｱ"), "゛ア");    // a mark with nothing to join stays
+    EXPECT_EQ(Folded("ｶ　ﾞ"), "カ゛");  // nor does one after a blank
     // Small and full-size kana meet (business-office readings use only full-size ones).
     EXPECT_EQ(Folded("ｼｬｼｮｯﾌﾟ"), Folded("ｼﾔｼﾖﾂﾌﾟ"));
     EXPECT_EQ(Folded("旭ヶ丘"), Folded("旭ケ丘"));
@@ -42,6 +43,7 @@ TEST(NormalizeTest, FoldingMakesTheWaysOfWritingANameMeet) {
                      "b"),
               "a\xff"
               "b");
+    EXPECT_EQ(Folded("ｱ\xef\xbd"), "ア\xef\xbd");  // a letter cut short
 }
 
 // The search passes over a text when one of a word's letters is written in none of its

@@ -1,0 +1,150 @@
+// The search's index as the build stores it, against a plain build made here from its
+// definition: every row's folded names marked whole, block by block of 256 rows in storage
+// order. Municipalities that span blocks, names that the build cannot split at the place's end,
+// rowids with gaps and tables of a few blocks, on one thread and on two.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "cli/CliFixtures.h"
+#include "query/QueryData.h"
+#include "query/SearchIndex.h"
+#include "store/DerivedRecords.h"
+#include "store/Engine.h"
+#include "store/TableScan.h"
+#include "store/mdlYubinBox.h"
+
+namespace yubin::test {
+namespace {
+
+using Records = std::map<long long, std::string>;
+
+constexpr std::size_t kBlockRows = 256;
+constexpr int kBucketBits = 14;
+
+void PutLittleEndian(std::string& out, std::uint64_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
+}
+
+// The records of the index by its definition: the header (format 1, the bucket bits, the
+// number of blocks, the first and last rowid of each), then for every bucket some block has
+// one bit per block.
+Records PlainIndex(db::Connection& connection) {
+    query::Masters masters(connection);
+    query::RowNames names(masters);
+    db::TableScan scan(connection, "ZIPALL",
+                       std::vector<std::string>(std::begin(query::kSearchedColumns),
+                                                std::end(query::kSearchedColumns)));
+    std::vector<std::pair<long long, long long>> bounds;
+    std::vector<std::set<std::uint32_t>> blocks;
+    for (std::size_t row = 0; scan.next(); ++row) {
+        if (row % kBlockRows == 0) {
+            bounds.emplace_back(scan.rowid(), scan.rowid());
+            blocks.emplace_back();
+        }
+        bounds.back().second = scan.rowid();
+        names.setCity(scan.text(0));
+        for (std::uint32_t bucket : query::detail::NameBuckets(
+                 names.fold(scan.text(1), scan.text(2), scan.text(3), scan.text(4)))) {
+            blocks.back().insert(bucket);
+        }
+    }
+    Records records;
+    std::string& header = records[-1];
+    PutLittleEndian(header, 1, 4);
+    PutLittleEndian(header, kBucketBits, 4);
+    PutLittleEndian(header, blocks.size(), 4);
+    for (const auto& [first, last] : bounds) {
+        PutLittleEndian(header, static_cast<std::uint64_t>(first), 8);
+        PutLittleEndian(header, static_cast<std::uint64_t>(last), 8);
+    }
+    for (std::size_t block = 0; block < blocks.size(); ++block) {
+        for (std::uint32_t bucket : blocks[block]) {
+            std::string& bitmap = records[bucket];
+            if (bitmap.empty()) bitmap.assign((blocks.size() + 7) / 8, '\0');
+            bitmap[block / 8] = static_cast<char>(bitmap[block / 8] | (1 << (block % 8)));
+        }
+    }
+    return records;
+}
+
+Records StoredIndex(db::Connection& connection) {
+    db::DerivedRecords index(connection, "search");
+    Records records;
+    for (auto& [key, data] : index.readAll()) records[key] = std::move(data);
+    return records;
+}
+
+class SearchIndexBuildTest : public CliFixture {
+  protected:
+    void SetUp() override {
+        // 47 municipalities of 30 rows each, and 600 offices of one.
+        writeCp932Lines(dir.file("KEN_ALL.CSV"), KenLines(30));
+        writeCp932Lines(dir.file("JIGYOSYO.CSV"), OfficeLines(600));
+        ASSERT_EQ(yubinbox({"createdb", db()}).exitCode, 0);
+        ASSERT_EQ(yubinbox({"import", "--db", db(), "--ken-all", dir.file("KEN_ALL.CSV"),
+                            "--jigyosyo", dir.file("JIGYOSYO.CSV"), "--yes"})
+                      .exitCode,
+                  0);
+    }
+
+    // One statement with SQLite itself, as another program would write.
+    void Change(const std::string& sql) {
+        sqlite3* handle = nullptr;
+        ASSERT_EQ(sqlite3_open_v2(db().c_str(), &handle, SQLITE_OPEN_READWRITE, nullptr),
+                  SQLITE_OK);
+        const int rc = sqlite3_exec(handle, sql.c_str(), nullptr, nullptr, nullptr);
+        sqlite3_close(handle);
+        ASSERT_EQ(rc, SQLITE_OK) << sql;
+    }
+
+    // The index built on one thread and on two is that of the plain build.
+    void ExpectThePlainIndex(const std::string& shape) {
+        db::Connection connection;
+        connection.open(mdlYubinBox::ConnectionString(db()));
+        const Records plain = PlainIndex(connection);
+        for (unsigned threads : {1u, 2u, 0u}) {
+            query::BuildSearchIndex(connection, threads);
+            EXPECT_EQ(StoredIndex(connection), plain) << shape << ", threads " << threads;
+        }
+        EXPECT_TRUE(query::CandidateRanges(connection, {"町"}).has_value()) << shape;
+    }
+};
+
+TEST_F(SearchIndexBuildTest, TheBuildStoresWhatThePlainBuildMakesOnOneThreadAndOnTwo) {
+    ExpectThePlainIndex("as imported");
+
+    // Names a walk over place and town together reads otherwise than over each apart: a place
+    // name and a reading that end in a cut character (the town's first bytes complete one), no
+    // reading, no municipality; a town that begins with a voiced mark or holds the separator,
+    // and no town.
+    Change("UPDATE 市町村 SET 市町村名 = 市町村名 || CAST(x'E3' AS TEXT) WHERE JISX0402 = '05101'");
+    Change("UPDATE ZIPALL SET 町域名 = CAST(x'8182' AS TEXT) || 町域名 WHERE 団体コード = '05101'");
+    Change(
+        "UPDATE 市町村 SET 住所かな2 = 住所かな2 || CAST(x'F09F' AS TEXT) "
+        "WHERE JISX0402 = '06101'");
+    Change("UPDATE 市町村 SET 住所かな2 = NULL WHERE JISX0402 = '07101'");
+    Change("UPDATE ZIPALL SET 団体コード = '99999' WHERE rowid BETWEEN 250 AND 262");
+    Change("UPDATE ZIPALL SET 町域名 = 'ﾞ町' || char(31) || 'ｶﾞ' WHERE rowid = 300");
+    Change("UPDATE ZIPALL SET 町域名 = NULL, 住所かな3 = NULL WHERE rowid = 301");
+    ExpectThePlainIndex("odd names");
+
+    // Rowids with a gap, then tables of a few blocks, of one and of none.
+    Change("DELETE FROM ZIPALL WHERE rowid BETWEEN 400 AND 650");
+    ExpectThePlainIndex("a gap");
+    for (int rows : {513, 512, 257, 256, 1, 0}) {
+        Change(
+            "DELETE FROM ZIPALL WHERE rowid NOT IN (SELECT rowid FROM ZIPALL ORDER BY rowid "
+            "LIMIT " +
+            std::to_string(rows) + ")");
+        ExpectThePlainIndex(std::to_string(rows) + " rows");
+    }
+}
+
+}  // namespace
+}  // namespace yubin::test
