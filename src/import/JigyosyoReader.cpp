@@ -77,11 +77,11 @@ class JigyosyoLines {
                     lines_.fail(ErrorCode::BadInputLine,
                                 describeFieldCount(fields_.size(), kFieldCount));
                 }
+                batch.fields.insert(batch.fields.end(), fields_.begin(), fields_.end());
             } catch (...) {
                 batch.ending.failLine(std::current_exception());
                 return false;
             }
-            batch.fields.insert(batch.fields.end(), fields_.begin(), fields_.end());
         }
         return true;
     }

@@ -258,7 +258,12 @@ class BatchedLines {
                         std::rethrow_exception(failure_);
                 }
             }
-            batch_ = &ahead_->take();
+            try {
+                batch_ = &ahead_->take();
+            } catch (...) {
+                failure_ = std::current_exception();  // escaped the filling: it stays too
+                throw;
+            }
             index_ = 0;
         }
     }
