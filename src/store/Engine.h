@@ -72,17 +72,18 @@ std::string quoteConnectionValue(std::string_view value);
 
 // Waiting for another program: a statement that finds the database held by another program
 // (its transaction, a lock of SQLite's) waits up to the lock wait, then fails with
-// LockedByOtherUser. The reporter (when set) is told on the waiting thread when a wait begins
-// (true) and, at the next flushDue, flush or close after it, that it has ended (false).
+// LockedByOtherUser. The reporter (when set) is told when a wait of the thread that set it
+// begins (true) and, at the next flushDue, flush or close of that thread after it, that it has
+// ended (false); the waits of other threads (readers of their own) are told to nobody.
 void setLockWait(std::chrono::milliseconds wait);
 std::chrono::milliseconds lockWait();
 using WaitReporter = std::function<void(bool waiting)>;
 // Returns the reporter it replaces.
 WaitReporter setWaitReporter(WaitReporter reporter);
-// Told on the waiting thread at every step of a wait (a few to 100 ms apart): false gives the
-// wait up, and the statement fails with LockedByOtherUser at once. It runs inside SQLite: it
-// must not use the database, and an exception it throws is taken as giving up. Returns the
-// tick it replaces.
+// Told at every step of a wait of the thread that set it (a few to 100 ms apart; the waits of
+// other threads go on untold up to the lock wait): false gives the wait up, and the statement fails
+// with LockedByOtherUser at once. It runs inside SQLite: it must not use the database, and an
+// exception it throws is taken as giving up. Returns the tick it replaces.
 using WaitTick = std::function<bool()>;
 WaitTick setWaitTick(WaitTick tick);
 // Called during a long statement of the thread that set it, every few thousand steps of

@@ -28,12 +28,16 @@ Registry& registry() {
     return *instance;
 }
 
-// The wait for other programs and whom to tell of it.
+// The wait for other programs and whom to tell of it. The reporter and the tick belong to the
+// thread that set them (a window's, which they may use): a wait of another thread (a reader of
+// its own) waits untold, up to the lock wait.
 struct WaitSettings {
     std::mutex mutex;
     std::chrono::milliseconds wait{30000};
     WaitReporter reporter;
+    std::thread::id reporterThread;
     WaitTick tick;
+    std::thread::id tickThread;
     bool reported = false;  // a wait was reported and its end not yet
 };
 
@@ -64,10 +68,11 @@ int waitForOtherProgram(void*, int attempt) {
     std::chrono::milliseconds limit;
     {
         std::lock_guard lock(w.mutex);
+        const bool own = std::this_thread::get_id() == w.reporterThread;
         limit = w.wait;
-        tick = w.tick;
+        if (std::this_thread::get_id() == w.tickThread) tick = w.tick;
         if (now - started >= limit) return 0;
-        if (!w.reported && w.reporter) {
+        if (own && !w.reported && w.reporter) {
             w.reported = true;
             reporter = w.reporter;
         }
@@ -152,7 +157,7 @@ void endReportedWait() {
     WaitReporter reporter;
     {
         std::lock_guard lock(w.mutex);
-        if (!w.reported) return;
+        if (!w.reported || std::this_thread::get_id() != w.reporterThread) return;
         w.reported = false;
         reporter = w.reporter;
     }
@@ -180,6 +185,7 @@ WaitReporter setWaitReporter(WaitReporter reporter) {
     std::lock_guard lock(w.mutex);
     w.reported = false;
     std::swap(w.reporter, reporter);
+    w.reporterThread = std::this_thread::get_id();
     return reporter;
 }
 
@@ -187,6 +193,7 @@ WaitTick setWaitTick(WaitTick tick) {
     WaitSettings& w = waitSettings();
     std::lock_guard lock(w.mutex);
     std::swap(w.tick, tick);
+    w.tickThread = std::this_thread::get_id();
     return tick;
 }
 

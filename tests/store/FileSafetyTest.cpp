@@ -239,5 +239,30 @@ TEST_F(FailedCommitTest, WaitIsReportedWhenItBeginsAndWhenItEnds) {
     db::setWaitReporter(std::move(previous));
 }
 
+// The reporter and the tick belong to the thread that set them (a window's): a connection of
+// another thread waits as long, told to neither.
+TEST_F(FailedCommitTest, AWaitOfAnotherThreadIsToldToNeitherReporterNorTick) {
+    std::vector<bool> reports;
+    int ticks = 0;
+    db::WaitReporter previous =
+        db::setWaitReporter([&](bool waiting) { reports.push_back(waiting); });
+    db::WaitTick previousTick = db::setWaitTick([&] {
+        ++ticks;
+        return true;
+    });
+    std::thread([&] {
+        Connection own;
+        own.open(fresh.connectionString());
+        Recordset rs;
+        rs.open("ZIPALL", own, CursorType::Keyset, LockType::Pessimistic);
+        rs.addNew(std::vector<std::string>{"RECNO"}, std::vector<Value>{Value(1)});
+        EXPECT_EQ(errorNumber([&] { own.flush(); }), errorOf(ErrorCode::LockedByOtherUser));
+    }).join();
+    EXPECT_TRUE(reports.empty());
+    EXPECT_EQ(ticks, 0);
+    db::setWaitTick(std::move(previousTick));
+    db::setWaitReporter(std::move(previous));
+}
+
 }  // namespace
 }  // namespace yubin::test
