@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <charconv>
 #include <ctime>
+#include <exception>
+#include <thread>
 #include <unordered_map>
 
 #include "store/NativeSql.h"
+#include "store/mdlYubinBox.h"
 
 namespace yubin::changes {
 
@@ -295,13 +298,47 @@ void DropKeptForm(db::Connection& connection, DataSet set) {
     }
 }
 
-// `expectedRows`: room made first, so that the array is not copied as it grows.
-CodeDigests Digests(db::Connection& connection, const Side& side, size_t expectedRows) {
+// The published national data has about 124,000 rows: room for them made first, so that the
+// array is not copied as it grows.
+constexpr size_t kExpectedRows = size_t{1} << 17;
+
+CodeDigests Digests(db::Connection& connection, const Side& side) {
     CodeDigests digests;
-    digests.reserve(expectedRows);
+    digests.reserve(kExpectedRows);
     side.addDigests(connection, digests);
     digests.finish();
     return digests;
+}
+
+// The digests of the kept form and of the rows now. Reading and digesting the two sides is
+// most of a report's work, and they share nothing: the kept form is read on a connection of
+// its own on another thread while this one reads the rows now. The caller's transaction has
+// written nothing yet that either reads, and the kept form was committed when it was kept.
+std::pair<CodeDigests, CodeDigests> BothDigests(db::Connection& connection, DataSet set,
+                                                ReportThreads threads) {
+    if (threads == ReportThreads::One || std::thread::hardware_concurrency() < 2) {
+        const Side old(connection, set, true);
+        const Side now(connection, set, false);
+        CodeDigests before = Digests(connection, old);
+        return {std::move(before), Digests(connection, now)};
+    }
+    CodeDigests before, after;
+    std::exception_ptr failure;
+    {
+        const std::string connectionString = mdlYubinBox::ConnectionString(connection.path());
+        std::jthread reader([&] {
+            try {
+                db::Connection own;
+                own.open(connectionString);
+                before = Digests(own, Side(own, set, true));
+            } catch (...) {
+                failure = std::current_exception();
+            }
+        });
+        after = Digests(connection, Side(connection, set, false));
+    }  // joined here, and when this thread's reading fails
+    if (failure) std::rethrow_exception(failure);
+    return {std::move(before), std::move(after)};
 }
 
 bool KeptRowsExist(db::Connection& connection, DataSet set) {
@@ -358,7 +395,7 @@ bool KeepOldData(db::Connection& connection, DataSet set, OldRows rows) {
 }
 
 std::optional<ReportSummary> MakeReport(db::Connection& connection, DataSet set,
-                                        std::string importedAt) {
+                                        std::string importedAt, ReportThreads threads) {
     if (!HasReportTables(connection)) return std::nullopt;
     EnsureTables(connection);
     db::NativeTransaction transaction(connection);
@@ -383,13 +420,9 @@ std::optional<ReportSummary> MakeReport(db::Connection& connection, DataSet set,
         // are not listed.
         summary.counts.added = CountCodesNow(connection, set);
     } else {
+        const auto [before, after] = BothDigests(connection, set, threads);
         const Side old(connection, set, true);
         const Side now(connection, set, false);
-        // The published national data has about 124,000 rows; the new data about as many
-        // rows as the old.
-        const CodeDigests before = Digests(connection, old, size_t{1} << 17);
-        const CodeDigests after =
-            Digests(connection, now, before.rowCount() + before.rowCount() / 8);
         const std::vector<CodeChange> changes = CompareDigests(before, after, summary.counts);
         // The rows of the codes that changed.
         if (!changes.empty()) {

@@ -38,12 +38,17 @@ enum class OldRows { Whole, CutShort };
 // copied.
 bool KeepOldData(db::Connection& connection, DataSet set, OldRows rows);
 
+// Whether the report may read the kept form on a second thread, with a connection of its own
+// (Two, on a machine with more than one processor), or reads everything on the caller's.
+enum class ReportThreads { One, Two };
+
 // After the engine has written every row and recorded the new date: compares the kept form
 // with the data set's rows now, replaces the data set's report with the result and drops the
 // kept form, in one transaction. Nothing happens (nullopt) when no kept form waits: the
 // import continued one that began before reports were kept. `importedAt` empty: now.
 std::optional<ReportSummary> MakeReport(db::Connection& connection, DataSet set,
-                                        std::string importedAt = {});
+                                        std::string importedAt = {},
+                                        ReportThreads threads = ReportThreads::Two);
 
 // Takes the data set's report away (when making a new one failed, so that the older one is
 // not read as the last import's), in one transaction.

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <filesystem>
 #include <sstream>
 
 #include "changes/ChangePrint.h"
@@ -321,6 +322,50 @@ TEST_F(ChangeReportTest, RowByRowKeptFormOfAnEarlierVersionIsReportedAlike) {
     }
     runAgain(national(true), office(true));
     EXPECT_EQ(everything(), expected);
+    EXPECT_EQ(Count(database, changes::kKeptTable), 0);
+}
+
+// The kept form is read on a second thread beside the rows now: the report is the one read on
+// one thread, for both data sets, with every kind of change.
+TEST_F(ChangeReportTest, ReportReadOnTwoThreadsIsTheReportReadOnOne) {
+    run(national(false), office(false));
+    {
+        db::Connection connection;
+        connection.open(mdlYubinBox::ConnectionString(database));
+        for (DataSet set : {DataSet::National, DataSet::Office}) {
+            ASSERT_TRUE(changes::KeepOldData(connection, set, changes::OldRows::Whole));
+        }
+        for (const char* statement :
+             {"UPDATE ZIPALL SET 町域名 = '北一条東' WHERE 郵便番号 = '0600001'",
+              "DELETE FROM ZIPALL WHERE 郵便番号 = '0600002'",
+              "UPDATE ZIPALL SET 団体コード = '01102' WHERE 郵便番号 = '0600003'",
+              "UPDATE 市町村 SET 市町村名 = '札幌市北区' WHERE JISX0402 = '01101'",
+              "UPDATE ZIPALL SET 丁目番地等 = '９丁目' WHERE 郵便番号 = '0608621'",
+              "DELETE FROM ZIPALL WHERE 郵便番号 = '0608622'"}) {
+            db::NativeStatement(connection, statement).run();
+        }
+    }
+    const std::string kept = database + ".kept";
+    std::filesystem::copy_file(database, kept);
+    Table reports[2];
+    for (const changes::ReportThreads threads :
+         {changes::ReportThreads::One, changes::ReportThreads::Two}) {
+        std::filesystem::copy_file(kept, database,
+                                   std::filesystem::copy_options::overwrite_existing);
+        {
+            db::Connection connection;
+            connection.open(mdlYubinBox::ConnectionString(database));
+            for (DataSet set : {DataSet::National, DataSet::Office}) {
+                ASSERT_TRUE(changes::MakeReport(connection, set, "2024-12-27 09:00:00", threads));
+            }
+        }
+        reports[threads == changes::ReportThreads::Two] = everything();
+    }
+    EXPECT_EQ(reports[1], reports[0]);
+    // The renamed municipality changes each of its four codes, one code moved, one removed; an
+    // office moved, one removed.
+    EXPECT_EQ(report(), (Table{{"ZIPALL", "20241129", "20241129", "0", "1", "5"},
+                               {"JIGYOSYO", "20241129", "20241129", "0", "1", "1"}}));
     EXPECT_EQ(Count(database, changes::kKeptTable), 0);
 }
 
