@@ -20,11 +20,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// SQLite's own verdict on the file, read without our layer.
+// SQLite's own verdict on the file, read without our layer. Opened for writing as any program
+// opens it: the transaction a killed process left in its journal is rolled back first (a
+// read-only connection cannot, and reports the file busy).
 std::string IntegrityCheck(const std::string& path) {
     sqlite3* db = nullptr;
     std::string verdict = "cannot open";
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
         sqlite3_stmt* statement = nullptr;
         if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &statement, nullptr) ==
                 SQLITE_OK &&
