@@ -414,13 +414,20 @@ std::optional<ReportSummary> MakeReport(db::Connection& connection, DataSet set,
         if (after.step()) summary.stampAfter = after.text(0);
     }
 
-    Run(connection, "DELETE FROM " + Quote(kDetailTable) + kWhereSet, set);
+    const auto dropOlderDetails = [&] {
+        Run(connection, "DELETE FROM " + Quote(kDetailTable) + kWhereSet, set);
+    };
     if (!KeptRowsExist(connection, set)) {
+        dropOlderDetails();
         // An import into an empty table replaced nothing: its codes are all added, and they
         // are not listed.
         summary.counts.added = CountCodesNow(connection, set);
     } else {
         const auto [before, after] = BothDigests(connection, set, threads);
+        // Only after the second thread has read: an older report of many rows, deleted, fills
+        // the page cache, which then spills into the file under an exclusive lock that keeps
+        // the other connection from reading (until the lock wait fails it).
+        dropOlderDetails();
         const Side old(connection, set, true);
         const Side now(connection, set, false);
         const std::vector<CodeChange> changes = CompareDigests(before, after, summary.counts);

@@ -369,6 +369,38 @@ TEST_F(ChangeReportTest, ReportReadOnTwoThreadsIsTheReportReadOnOne) {
     EXPECT_EQ(Count(database, changes::kKeptTable), 0);
 }
 
+// The older report's rows, deleted, outgrow the page cache, which spills into the file under an
+// exclusive lock: by then the second thread has read the kept form (it would wait for the lock
+// and fail).
+TEST_F(ChangeReportTest, AnOlderReportOfManyRowsIsDeletedAfterTheSecondThreadHasRead) {
+    run(national(false), office(false));
+    db::Connection connection;
+    connection.open(mdlYubinBox::ConnectionString(database));
+    {
+        db::NativeTransaction transaction(connection);
+        db::NativeStatement insert(connection,
+                                   "INSERT INTO 変更明細 (データ, 郵便番号, 区分, 新旧, 町域名) "
+                                   "VALUES ('ZIPALL', ?1, '変更', '旧', ?2)");
+        const std::string town(300, 'x');
+        for (int i = 0; i < 20000; ++i) insert.bind(1, Pad(i, 7)).bind(2, town).run();
+        transaction.commit();
+    }
+    ASSERT_TRUE(changes::KeepOldData(connection, DataSet::National, changes::OldRows::Whole));
+    db::NativeStatement(connection,
+                        "UPDATE ZIPALL SET 町域名 = '北一条東' WHERE 郵便番号 = '0600001'")
+        .run();
+    const std::chrono::milliseconds wait = db::lockWait();
+    db::setLockWait(std::chrono::milliseconds(200));  // a wait would fail soon
+    std::optional<changes::ReportSummary> summary;
+    EXPECT_NO_THROW(summary =
+                        changes::MakeReport(connection, DataSet::National, "2024-12-27 09:00:00",
+                                            changes::ReportThreads::Two));
+    db::setLockWait(wait);
+    ASSERT_TRUE(summary);
+    EXPECT_EQ(summary->counts.changed, 1);
+    EXPECT_EQ(details("ZIPALL").size(), 2u);
+}
+
 TEST_F(ChangeReportTest, ReportTablesAreListedTheKeptOnesHiddenAndAllSurviveCompaction) {
     run(national(false), "");
     runAgain(national(true), "");
