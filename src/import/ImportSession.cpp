@@ -1,5 +1,6 @@
 #include "import/ImportSession.h"
 
+#include "base/Memory.h"
 #include "settings/mdFileCreate.h"
 #include "store/mdlYubinBox.h"
 
@@ -309,6 +310,8 @@ ExitOutcome ImportSession::endExit(ExitOutcome outcome) {
     recorded_.setStatusMessage(state_.exitToolTip);
     view_.showPending();
     if (state_.blnCompact) {
+        // What the run freed is given back before the compaction fills its caches.
+        ReleaseFreeMemory();
         mdlYubinBox::CompactMdb(mdlYubinBox::strMdbFile);
         outcome.compacted = true;
     }

@@ -1,5 +1,6 @@
 // The run control: one run of both engines with the index and key dropped, and the resume
 // marker of an aborted import.
+#include "base/Memory.h"
 #include "import/EngineSupport.h"
 #include "query/SearchIndex.h"
 #include "settings/mdFileCreate.h"
@@ -79,9 +80,14 @@ bool OpenForRun(import::ImportView& view) {
     }
 }
 
+// The memory freed before and by the sorts of the index and key is given back at once: the
+// engines' buffers and the read-ahead worker's arena before the sorts, the sorts' own memory
+// before what follows (the search index's readers), which would otherwise come on top of it.
 void CreateIndexAndKey() {
+    ReleaseFreeMemory();
     ExecuteKeyStatement("CREATE INDEX x_郵便番号 ON ZIPALL(郵便番号)");
     ExecuteKeyStatement("ALTER TABLE ZIPALL ADD CONSTRAINT xRECNO PRIMARY KEY(RECNO)");
+    ReleaseFreeMemory();
 }
 
 // The engines, each when its file is chosen; the index and key re-created unless the
