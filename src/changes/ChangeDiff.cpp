@@ -124,7 +124,9 @@ void CodeDigests::finish() {
         }
     }
     entries_.resize(out);
-    entries_.shrink_to_fit();
+    // A copy that fits is made only where it frees more than it takes: for nearly full room
+    // (the national data's codes) it would briefly double the array, the report's peak.
+    if (out < entries_.capacity() / 2) entries_.shrink_to_fit();
 }
 
 std::vector<CodeChange> CompareDigests(const CodeDigests& before, const CodeDigests& after,
