@@ -1,10 +1,9 @@
 #include "import/EngineSupport.h"
 
-#include <malloc.h>
-
 #include <chrono>
 #include <thread>
 
+#include "base/Memory.h"
 #include "base/Message.h"
 #include "base/Text.h"
 #include "changes/ChangeReport.h"
@@ -136,7 +135,7 @@ void ReportChanges(import::DataKind kind) {
         changes::MakeReport(connection(), ReportedSet(kind));
         // The comparison's arrays, freed, go back to the system now: the sorts of the index
         // builds that follow take memory of their own.
-        ::malloc_trim(0);
+        ReleaseFreeMemory();
     } catch (const YubinError&) {
         try {
             changes::ForgetReport(connection(), ReportedSet(kind));
