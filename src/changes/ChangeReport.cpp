@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <ctime>
-#include <exception>
+#include <system_error>
 #include <thread>
 #include <unordered_map>
 
@@ -323,21 +323,32 @@ std::pair<CodeDigests, CodeDigests> BothDigests(db::Connection& connection, Data
         return {std::move(before), Digests(connection, now)};
     }
     CodeDigests before, after;
-    std::exception_ptr failure;
+    bool otherFailed = false;
+    bool bothRead = false;
     {
         const std::string connectionString = mdlYubinBox::ConnectionString(connection.path());
-        std::jthread reader([&] {
-            try {
-                db::Connection own;
-                own.open(connectionString);
-                before = Digests(own, Side(own, set, true));
-            } catch (...) {
-                failure = std::current_exception();
-            }
-        });
-        after = Digests(connection, Side(connection, set, false));
+        std::jthread reader;
+        try {
+            reader = std::jthread([&] {
+                try {
+                    db::Connection own;
+                    own.open(connectionString);
+                    before = Digests(own, Side(own, set, true));
+                } catch (...) {
+                    otherFailed = true;
+                }
+            });
+        } catch (const std::system_error&) {
+            // No thread to be had: both sides are read below.
+        }
+        if (reader.joinable()) {
+            after = Digests(connection, Side(connection, set, false));
+            bothRead = true;
+        }
     }  // joined here, and when this thread's reading fails
-    if (failure) std::rethrow_exception(failure);
+    // What the other thread could not read (its connection refused, say) is read here: a fault
+    // of the kept form itself is met again, and reported from this thread.
+    if (!bothRead || otherFailed) return BothDigests(connection, set, ReportThreads::One);
     return {std::move(before), std::move(after)};
 }
 

@@ -6,11 +6,11 @@
 #include <cassert>
 #include <cstdint>
 #include <cstring>
-#include <exception>
 #include <limits>
 #include <memory>
 #include <mutex>
 #include <stop_token>
+#include <system_error>
 #include <thread>
 
 #include "query/Normalize.h"
@@ -463,22 +463,32 @@ void BuildSearchIndex(db::Connection& connection, unsigned threads) {
         back.emplace(masters);
         back->builder.reserve(static_cast<std::size_t>(rowCount / 2));
         BlockClaims claims(blockCount);
-        std::exception_ptr failure;
+        bool otherFailed = false;
+        bool bothRead = false;
         {
             const std::string connectionString = mdlYubinBox::ConnectionString(connection.path());
-            std::jthread reader([&](std::stop_token stop) {
-                try {
-                    db::Connection own;
-                    own.open(connectionString);
-                    ReadFromBack(own, rowCount, claims, stop, *back);
-                } catch (...) {
-                    failure = std::current_exception();
-                }
-            });
-            ReadFromFront(connection, claims, *front);
+            std::jthread reader;
+            try {
+                reader = std::jthread([&](std::stop_token stop) {
+                    try {
+                        db::Connection own;
+                        own.open(connectionString);
+                        ReadFromBack(own, rowCount, claims, stop, *back);
+                    } catch (...) {
+                        otherFailed = true;
+                    }
+                });
+            } catch (const std::system_error&) {
+                // No thread to be had: this thread reads every block below.
+            }
+            if (reader.joinable()) {
+                ReadFromFront(connection, claims, *front);
+                bothRead = true;
+            }
         }  // joined here, and when this thread's reading fails
-        if (failure) std::rethrow_exception(failure);
-        if (!PartsJoin(*front, *back, rowCount)) {
+        // What the other reader could not read (its connection refused, say) this thread
+        // reads again alone: a fault of the table itself is met there, and reported from here.
+        if (!bothRead || otherFailed || !PartsJoin(*front, *back, rowCount)) {
             back.reset();
             front.emplace(masters);
             front->builder.reserve(static_cast<std::size_t>(rowCount));
