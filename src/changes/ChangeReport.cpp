@@ -359,6 +359,11 @@ bool KeptRowsExist(db::Connection& connection, DataSet set) {
     return row.step();
 }
 
+long long DistinctCount(std::vector<std::uint64_t>& keys) {
+    std::sort(keys.begin(), keys.end());
+    return std::unique(keys.begin(), keys.end()) - keys.begin();
+}
+
 // The number of distinct postal codes of the data set's rows now: what the comparison with an
 // empty kept form counts as added.
 long long CountCodesNow(db::Connection& connection, DataSet set) {
@@ -367,8 +372,7 @@ long long CountCodesNow(db::Connection& connection, DataSet set) {
     db::NativeStatement rows(connection, sql);
     std::vector<std::uint64_t> keys;
     while (rows.step()) keys.push_back(CodeKey(rows.text(0)));
-    std::sort(keys.begin(), keys.end());
-    return std::unique(keys.begin(), keys.end()) - keys.begin();
+    return DistinctCount(keys);
 }
 
 }  // namespace
@@ -406,7 +410,8 @@ bool KeepOldData(db::Connection& connection, DataSet set, OldRows rows) {
 }
 
 std::optional<ReportSummary> MakeReport(db::Connection& connection, DataSet set,
-                                        std::string importedAt, ReportThreads threads) {
+                                        std::string importedAt, ReportThreads threads,
+                                        std::vector<std::uint64_t>* rowCodes) {
     if (!HasReportTables(connection)) return std::nullopt;
     EnsureTables(connection);
     db::NativeTransaction transaction(connection);
@@ -432,7 +437,7 @@ std::optional<ReportSummary> MakeReport(db::Connection& connection, DataSet set,
         dropOlderDetails();
         // An import into an empty table replaced nothing: its codes are all added, and they
         // are not listed.
-        summary.counts.added = CountCodesNow(connection, set);
+        summary.counts.added = rowCodes ? DistinctCount(*rowCodes) : CountCodesNow(connection, set);
     } else {
         const auto [before, after] = BothDigests(connection, set, threads);
         // Only after the second thread has read: an older report of many rows, deleted, fills

@@ -7,8 +7,10 @@
 // as it was before its first attempt.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "changes/ChangeDiff.h"
 #include "changes/ChangeTables.h"
@@ -46,9 +48,13 @@ enum class ReportThreads { One, Two };
 // with the data set's rows now, replaces the data set's report with the result and drops the
 // kept form, in one transaction. Nothing happens (nullopt) when no kept form waits: the
 // import continued one that began before reports were kept. `importedAt` empty: now.
+// `rowCodes`: the keys (CodeKey) of the postal codes of the data set's rows now, when the
+// caller knows them (its import appended every one of them), in any order and reordered here;
+// nullptr: read from the table. Only a report of an import that replaced nothing needs them.
 std::optional<ReportSummary> MakeReport(db::Connection& connection, DataSet set,
                                         std::string importedAt = {},
-                                        ReportThreads threads = ReportThreads::Two);
+                                        ReportThreads threads = ReportThreads::Two,
+                                        std::vector<std::uint64_t>* rowCodes = nullptr);
 
 // Takes the data set's report away (when making a new one failed, so that the older one is
 // not read as the last import's), in one transaction.

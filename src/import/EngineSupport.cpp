@@ -126,13 +126,14 @@ void KeepForReport(import::DataKind kind) {
                          cutShort ? changes::OldRows::CutShort : changes::OldRows::Whole);
 }
 
-void ReportChanges(import::DataKind kind) {
+void ReportChanges(import::DataKind kind, std::vector<std::uint64_t>* rowCodes) {
     // The report comes after the data is whole and must not undo that: a failure to make it (a
     // full disk, damaged report tables) leaves the import finished, its keys and index made
     // again by the run control. The data set's older report is taken away so that nobody reads
     // it as this import's; the kept rows, now out of date, are replaced by the next import.
     try {
-        changes::MakeReport(connection(), ReportedSet(kind));
+        changes::MakeReport(connection(), ReportedSet(kind), {}, changes::ReportThreads::Two,
+                            rowCodes);
         // The comparison's arrays, freed, go back to the system now: the sorts of the index
         // builds that follow take memory of their own.
         ReleaseFreeMemory();
@@ -186,7 +187,12 @@ void EngineFrame::showLine(std::uint64_t consumed) {
     DoEvents(view_);
 }
 
+bool EngineFrame::replacesWholeSet() const {
+    return index_ == kNational ? threshold() == 0 : threshold() <= kOfficeRecNoBase;
+}
+
 void EngineFrame::closeTable() {
+    if (row_) appendedCodes_ = row_->takeAppendedCodes();
     row_.reset();
     if (zipall_) zipall_->close();
     zipall_.reset();
@@ -207,7 +213,10 @@ void EngineFrame::finish(const char* column, import::DataKind kind, const char* 
         rs.close();
     }
     import::MarkComplete(connection(), kind);
-    ReportChanges(kind);
+    // The codes of the rows appended are all the set's codes when the run replaced it whole: a
+    // first import counts them without reading the table back.
+    ReportChanges(kind, replacesWholeSet() ? &appendedCodes_ : nullptr);
+    appendedCodes_ = {};
     view_.setStatusMessage(finishedMessage);
     if (beep) view_.beep();
     pause();

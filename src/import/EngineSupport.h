@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "changes/ChangeDiff.h"
 #include "import/DataFile.h"
 #include "import/mdInport.h"
 #include "store/Engine.h"
@@ -61,12 +62,18 @@ class ZipallRowBuilder {
     explicit ZipallRowBuilder(db::Recordset& table);
 
     void setText(ZipallColumn column, std::string_view text) {
+        if (column == ZipallColumn::Code) code_.assign(text);
         if (db::Value* value = slot(column)) value->assignText(text);
     }
     void setNumber(ZipallColumn column, long long number) {
         if (db::Value* value = slot(column)) *value = db::Value(number);
     }
-    void append() { table_.addNew(names_, values_); }
+    void append() {
+        table_.addNew(names_, values_);
+        appendedCodes_.push_back(changes::CodeKey(code_));
+    }
+    // The keys (changes::CodeKey) of the postal codes of the rows appended, taken away.
+    std::vector<std::uint64_t> takeAppendedCodes() { return std::move(appendedCodes_); }
 
   private:
     static constexpr size_t kAbsent = static_cast<size_t>(-1);
@@ -80,13 +87,17 @@ class ZipallRowBuilder {
     std::vector<std::string> names_;
     std::vector<db::Value> values_;
     std::array<size_t, kZipallColumnCount> position_{};
+    std::string code_;  // the postal code of the row being built
+    std::vector<std::uint64_t> appendedCodes_;
 };
 
 // The change report around an engine's replacement of the data of `kind`: its old rows kept
 // before the engine deletes them (a fresh import only), the report made after the engine has
 // marked the new data complete.
 void KeepForReport(import::DataKind kind);
-void ReportChanges(import::DataKind kind);
+// `rowCodes`: the keys of the postal codes of the data set's rows, when the run appended every
+// one of them (see changes::MakeReport); nullptr otherwise.
+void ReportChanges(import::DataKind kind, std::vector<std::uint64_t>* rowCodes = nullptr);
 
 // Event processing of the engines: the appended rows that have waited long enough are stored
 // first, so they reach the disk whatever the event handlers do (a message box, an abort).
@@ -105,6 +116,9 @@ class EngineFrame {
     yubin::import::ImportView& view() const { return view_; }
     long& count() { return progress_.lngRecCount; }
     long threshold() const { return request_.lngResumeRecNo; }
+    // Whether this run replaces the engine's data set whole: it continues no interrupted import
+    // of it, so the old rows are deleted and every row of the set is one this run appends.
+    bool replacesWholeSet() const;
     const std::string& file() const { return request_.file; }
 
     // The whole file read through and checked before anything changes
@@ -134,6 +148,7 @@ class EngineFrame {
     std::uint64_t fileLength_ = 0;
     std::optional<db::Recordset> zipall_;
     std::optional<ZipallRowBuilder> row_;
+    std::vector<std::uint64_t> appendedCodes_;  // those of the builder, once the table is closed
 };
 
 }  // namespace yubin::mdInport::detail

@@ -61,14 +61,14 @@ void InportKenAll(const EngineRequest& request, ImportProgress& progress) {
     // deleted, so a file that cannot be imported, or an abort during the check, leaves the
     // database as it was.
     import::KenAllReader reader(strCsvZPath);
-    frame.checkFile(import::DataKind::National, frame.threshold() != 0);
+    frame.checkFile(import::DataKind::National, !frame.replacesWholeSet());
 
     // A deletion that fails stops the run before any row is appended: the new rows must never
     // stand beside the old ones. The replaced data is kept for the change report while its
     // date is still registered.
-    if (frame.threshold() == 0) detail::KeepForReport(import::DataKind::National);
+    if (frame.replacesWholeSet()) detail::KeepForReport(import::DataKind::National);
     import::PrepareToReplace(connection(), import::DataKind::National, strCsvZPath);
-    if (frame.threshold() == 0) {
+    if (frame.replacesWholeSet()) {
         Execute("DELETE FROM 都道府県");
         Execute("DELETE FROM 市町村 WHERE 抹消FLAG = 0");
         Execute("DELETE FROM ZIPALL WHERE データ識別 <> '1'");

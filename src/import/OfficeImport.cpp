@@ -85,7 +85,7 @@ void InportJigyosyo(const EngineRequest& request, ImportProgress& progress) {
 
     import::JigyosyoReader reader(strCsvJPath);
 
-    const bool resuming = frame.threshold() > kOfficeRecNoBase;
+    const bool resuming = !frame.replacesWholeSet();
     frame.checkFile(import::DataKind::Office, resuming);
     if (!resuming) detail::KeepForReport(import::DataKind::Office);
     import::PrepareToReplace(detail::connection(), import::DataKind::Office, strCsvJPath);

@@ -262,6 +262,28 @@ TEST_F(InterruptedRefreshTest, AbortedRefreshContinuedReportsAgainstTheDataBefor
     EXPECT_EQ(everything(), expected);
 }
 
+// A first import counts the codes it appended; one that continues an interrupted first import
+// counts those of the whole table, the rows of the earlier attempt included.
+TEST_F(InterruptedRefreshTest, FirstImportContinuedCountsEveryCodeOnceAsAnUninterruptedOneDoes) {
+    run(national(true), office(true));
+    const Table expected = Sorted(report());
+    ASSERT_EQ(expected, (Table{{"JIGYOSYO", "<NULL>", "20241227", "4", "0", "0"},
+                               {"ZIPALL", "<NULL>", "20241227", "53", "0", "0"}}));
+    const long long officePart =
+        static_cast<long long>(Hokkaido(true).size() + Prefectures().size()) + 10 + 2;
+    for (const long long event : {20LL, officePart}) {
+        SCOPED_TRACE("aborted at event " + std::to_string(event));
+        mdlYubinBox::CreateMdb();
+        resetState();
+        view = FakeImportView();
+        abortAt(event);
+        const bool inNationalPart = reopen().threshold < mdInport::kOfficeRecNoBase;
+        EXPECT_EQ(inNationalPart, event == 20);
+        continueImport(inNationalPart);
+        EXPECT_EQ(Sorted(report()), expected);
+    }
+}
+
 TEST_F(InterruptedRefreshTest, RefreshThatFailedIsRunAgainFreshAndReportsAgainstTheFirstData) {
     const Table expected = uninterrupted();
     // A refresh that stops at a bad line leaves no resume marker: the next run starts afresh
