@@ -439,6 +439,9 @@ std::optional<ReportSummary> MakeReport(db::Connection& connection, DataSet set,
         // are not listed.
         summary.counts.added = rowCodes ? DistinctCount(*rowCodes) : CountCodesNow(connection, set);
     } else {
+        // The caller's codes are not needed here: their memory goes before the digests take
+        // theirs.
+        if (rowCodes) std::vector<std::uint64_t>().swap(*rowCodes);
         const auto [before, after] = BothDigests(connection, set, threads);
         // Only after the second thread has read: an older report of many rows, deleted, fills
         // the page cache, which then spills into the file under an exclusive lock that keeps

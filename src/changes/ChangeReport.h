@@ -49,8 +49,9 @@ enum class ReportThreads { One, Two };
 // kept form, in one transaction. Nothing happens (nullopt) when no kept form waits: the
 // import continued one that began before reports were kept. `importedAt` empty: now.
 // `rowCodes`: the keys (CodeKey) of the postal codes of the data set's rows now, when the
-// caller knows them (its import appended every one of them), in any order and reordered here;
-// nullptr: read from the table. Only a report of an import that replaced nothing needs them.
+// caller knows them (its import appended every one of them), in any order; reordered here, or
+// emptied when not needed. nullptr: read from the table. Only a report of an import that
+// replaced nothing needs them.
 std::optional<ReportSummary> MakeReport(db::Connection& connection, DataSet set,
                                         std::string importedAt = {},
                                         ReportThreads threads = ReportThreads::Two,
