@@ -1,105 +1,20 @@
 #include "changes/ChangeReport.h"
 
 #include <algorithm>
-#include <charconv>
 #include <ctime>
 #include <system_error>
 #include <thread>
 #include <unordered_map>
 
+#include "changes/ReportRows.h"
 #include "store/NativeSql.h"
 #include "store/mdlYubinBox.h"
 
 namespace yubin::changes {
 
+using namespace detail;
+
 namespace {
-
-std::string Quote(std::string_view name) {
-    std::string text = "\"";
-    for (char c : name) {
-        if (c == '"') text += '"';
-        text += c;
-    }
-    return text + '"';
-}
-
-const std::string kWhereSet = " WHERE \"データ\" = ?1";
-
-// The ZIPALL columns a row is made of, in this order after the postal code; the prefecture and
-// municipality names of a national row come from the masters.
-constexpr std::array<const char*, 7> kZipallColumns = {
-    "団体コード", "町域名", "住所かな3", "事業所名", "事業所名かな", "丁目番地等", "取扱郵便局"};
-constexpr std::array<RowField, 7> kZipallFields = {
-    kMunicipalityCode, kTownName, kTownKana, kOfficeName, kOfficeKana, kStreetAddress, kPostOffice};
-// Which of them each data set carries.
-bool Carries(DataSet set, size_t column) {
-    return set == DataSet::National ? column <= 2 : column != 2;
-}
-
-// "SELECT 郵便番号, <the columns> FROM ZIPALL WHERE <the data set's rows>"; the columns the
-// data set does not carry are Null, each column wrapped as `wrap` says ("%" stands for it).
-std::string ZipallRows(DataSet set, const std::string& wrap) {
-    const auto wrapped = [&wrap](const std::string& column) {
-        std::string text = wrap;
-        return text.replace(text.find('%'), 1, column);
-    };
-    std::string text = "SELECT " + wrapped("\"郵便番号\"");
-    for (size_t i = 0; i < kZipallColumns.size(); ++i) {
-        text += ", " + (Carries(set, i) ? wrapped(Quote(kZipallColumns[i])) : std::string("NULL"));
-    }
-    return text + " FROM \"ZIPALL\" WHERE \"データ識別\"" +
-           (set == DataSet::National ? " <> '1'" : " = '1'");
-}
-
-std::string KeptColumns() {
-    std::string text;
-    for (const char* column : kZipallColumns) text += ", " + Quote(column);
-    return text;
-}
-
-// The kept form of the rows: packed, many rows to a row of 変更前データ whose 町域名 holds them
-// and whose 都道府県名 holds kPackedTag (a kept row of one row to a row never has a name
-// there). Each row is its postal code and the columns of kZipallColumns, each field its length
-// in decimal, ':' and its text; an empty field stands for Null as well.
-constexpr std::string_view kPackedTag = "#packed1";
-constexpr size_t kPackedFields = 1 + kZipallColumns.size();
-using PackedRow = std::array<std::string_view, kPackedFields>;
-// The size a packed row of 変更前データ grows to before it is written.
-constexpr size_t kPackedSize = 60 * 1024;
-
-void PackField(std::string& packed, std::string_view field) {
-    char digits[24];
-    const auto end = std::to_chars(digits, digits + sizeof digits, field.size()).ptr;
-    packed.append(digits, end);
-    packed += ':';
-    packed.append(field);
-}
-
-// Reads the rows of one packed text in order; `take(row)` for each. A text that does not
-// parse (damaged by another program) ends the reading with EngineFailure.
-template <class Take>
-void UnpackRows(std::string_view packed, Take take) {
-    const auto damaged = [] {
-        return YubinError(ErrorCode::EngineFailure,
-                          Message("変更前のデータ（{1}）が壊れています。", kKeptTable));
-    };
-    PackedRow row;
-    const char* p = packed.data();
-    const char* const end = p + packed.size();
-    while (p < end) {
-        for (std::string_view& field : row) {
-            size_t length = 0;
-            const auto [digitsEnd, error] = std::from_chars(p, end, length);
-            if (error != std::errc() || digitsEnd == end || *digitsEnd != ':' ||
-                static_cast<size_t>(end - digitsEnd - 1) < length) {
-                throw damaged();
-            }
-            field = std::string_view(digitsEnd + 1, length);
-            p = digitsEnd + 1 + length;
-        }
-        take(row);
-    }
-}
 
 // Lets a map with text keys be searched with a string_view.
 struct TextHash {
@@ -233,27 +148,6 @@ class Side {
     bool kept_;
     Masters masters_;
 };
-
-// Packs the data set's rows into the kept form (see kPackedTag).
-void KeepRows(db::Connection& connection, DataSet set) {
-    db::NativeStatement insert(connection, "INSERT INTO " + Quote(kKeptTable) +
-                                               " (\"データ\", \"都道府県名\", \"町域名\") "
-                                               "VALUES (?1, ?2, ?3)");
-    insert.bind(1, DataSetName(set)).bind(2, kPackedTag);
-    std::string packed;
-    packed.reserve(kPackedSize + 4096);
-    const auto write = [&] {
-        insert.bind(3, packed).run();
-        packed.clear();
-    };
-    db::NativeStatement rows(connection, ZipallRows(set, "%"));
-    while (rows.step()) {
-        for (size_t i = 0; i < kPackedFields; ++i)
-            PackField(packed, rows.text(static_cast<int>(i)));
-        if (packed.size() >= kPackedSize) write();
-    }
-    if (!packed.empty()) write();
-}
 
 // Writes the rows of the codes the comparison names into 変更明細.
 class DetailWriter {
