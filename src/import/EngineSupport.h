@@ -62,15 +62,18 @@ class ZipallRowBuilder {
     explicit ZipallRowBuilder(db::Recordset& table);
 
     void setText(ZipallColumn column, std::string_view text) {
-        if (column == ZipallColumn::Code) code_.assign(text);
         if (db::Value* value = slot(column)) value->assignText(text);
     }
     void setNumber(ZipallColumn column, long long number) {
         if (db::Value* value = slot(column)) *value = db::Value(number);
     }
     void append() {
+        const db::Value* code = slot(ZipallColumn::Code);
+        const std::uint64_t key =
+            changes::CodeKey(code != nullptr && code->isText() ? std::string_view(code->text())
+                                                               : std::string_view());
         table_.addNew(names_, values_);
-        appendedCodes_.push_back(changes::CodeKey(code_));
+        appendedCodes_.push_back(key);
     }
     // The keys (changes::CodeKey) of the postal codes of the rows appended, taken away.
     std::vector<std::uint64_t> takeAppendedCodes() { return std::move(appendedCodes_); }
@@ -87,7 +90,6 @@ class ZipallRowBuilder {
     std::vector<std::string> names_;
     std::vector<db::Value> values_;
     std::array<size_t, kZipallColumnCount> position_{};
-    std::string code_;  // the postal code of the row being built
     std::vector<std::uint64_t> appendedCodes_;
 };
 

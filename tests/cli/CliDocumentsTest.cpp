@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cli/CliMessages.h"
+#include "cli/HelpColumns.h"
 #include "support/TestSupport.h"
 
 namespace yubin::test {
@@ -118,15 +119,7 @@ TEST(CliDocumentsTest, HelpDescriptionsStartInOneColumnWhateverTheLabels) {
          {std::vector<std::string>{"--help"}, std::vector<std::string>{"lookup", "--help"},
           std::vector<std::string>{"import", "--help"}}) {
         const ProcessResult help = runYubinbox(arguments);
-        std::istringstream lines(help.out);
-        std::string line;
-        std::set<size_t> columns;
-        const std::regex entry(R"(^(  \S.*?\S)  +(\S.*)$)");
-        while (std::getline(lines, line)) {
-            std::smatch match;
-            if (!std::regex_match(line, match, entry)) continue;
-            columns.insert(cli::DisplayWidth(line.substr(0, match.position(2))));
-        }
+        const std::set<size_t> columns = DescriptionColumns(help.out);
         EXPECT_EQ(columns.size(), 1u) << arguments[0] << ":\n" << help.out;
     }
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cli/CliMessages.h"
+#include "cli/HelpColumns.h"
 #include "support/TestSupport.h"
 
 namespace yubin::test {
@@ -20,20 +21,6 @@ bool HoldsWideCharacter(const std::string& text) {
     size_t characters = 0;
     for (char c : text) characters += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
     return cli::DisplayWidth(text) > characters;
-}
-
-// The terminal columns where the help's descriptions start.
-std::set<size_t> DescriptionColumns(const std::string& help) {
-    std::istringstream lines(help);
-    std::string line;
-    std::set<size_t> columns;
-    const std::regex entry(R"(^(  \S.*?\S)  +(\S.*)$)");
-    while (std::getline(lines, line)) {
-        std::smatch match;
-        if (!std::regex_match(line, match, entry)) continue;
-        columns.insert(cli::DisplayWidth(line.substr(0, match.position(2))));
-    }
-    return columns;
 }
 
 class CliLanguageTest : public ::testing::Test {
