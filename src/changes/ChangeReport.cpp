@@ -280,14 +280,17 @@ std::string LocalTimestamp() {
     return text;
 }
 
-bool KeepOldData(db::Connection& connection, DataSet set, OldRows rows) {
+bool KeepOldData(db::Connection& connection, DataSet set, OldRows rows, const KeepHooks& hooks) {
     EnsureTables(connection);
     db::NativeTransaction transaction(connection);
     if (KeptFormWaits(connection, set)) {
-        if (rows == OldRows::CutShort) return false;
+        if (rows == OldRows::CutShort) {
+            if (hooks.beforeCommit) hooks.beforeCommit();
+            return false;
+        }
         DropKeptForm(connection, set);
     }
-    KeepRows(connection, set);
+    KeepRows(connection, set, hooks.tick);
     if (set == DataSet::National) {
         Run(connection,
             "INSERT INTO " + Quote(kKeptMastersTable) +
@@ -299,6 +302,7 @@ bool KeepOldData(db::Connection& connection, DataSet set, OldRows rows) {
         "INSERT INTO " + Quote(kKeptStampTable) + " VALUES (?1, (SELECT nullif(" +
             Quote(DataSetName(set)) + ", '') FROM \"作成日\" LIMIT 1))",
         set);
+    if (hooks.beforeCommit) hooks.beforeCommit();
     transaction.commit();
     return true;
 }

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -38,7 +39,16 @@ enum class OldRows { Whole, CutShort };
 // Over `Whole` rows a waiting kept form is out of date (the import that kept it finished but
 // its report was not made) and is replaced. Makes the tables when missing. Returns whether it
 // copied.
-bool KeepOldData(db::Connection& connection, DataSet set, OldRows rows);
+//
+// `hooks.tick` (when set) is called every few hundred rows copied, as the engines process
+// events; `hooks.beforeCommit` just before the transaction commits, whether it copied or not.
+// What either throws rolls the transaction back: nothing is kept.
+struct KeepHooks {
+    std::function<void()> tick;
+    std::function<void()> beforeCommit;
+};
+bool KeepOldData(db::Connection& connection, DataSet set, OldRows rows,
+                 const KeepHooks& hooks = {});
 
 // Whether the report may read the kept form on a second thread, with a connection of its own
 // (Two, on a machine with more than one processor), or reads everything on the caller's.

@@ -5,6 +5,7 @@
 #include <array>
 #include <charconv>
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -79,7 +80,9 @@ void UnpackRows(std::string_view packed, Take take) {
     }
 }
 
-// Packs the data set's rows into the kept form (see kPackedTag).
-void KeepRows(db::Connection& connection, DataSet set);
+// Packs the data set's rows into the kept form (see kPackedTag), calling `tick` (when set)
+// every kTickRows rows.
+inline constexpr std::size_t kTickRows = 256;
+void KeepRows(db::Connection& connection, DataSet set, const std::function<void()>& tick = {});
 
 }  // namespace yubin::changes::detail

@@ -1,9 +1,12 @@
 #include "import/DataFileCheck.h"
 
 #include <array>
+#include <cassert>
+#include <memory>
 #include <span>
 #include <string_view>
 #include <unordered_set>
+#include <variant>
 
 #include "import/DataLineError.h"
 #include "import/JigyosyoReader.h"
@@ -66,21 +69,33 @@ const std::array<std::string, 11> kNationalColumns = {
 const std::array<std::string, 3> kPrefectureColumns = {"JISX0401", "都道府県名", "住所かな1"};
 const std::array<std::string, 3> kCityColumns = {"JISX0402", "市町村名", "住所かな2"};
 
-CheckedFile CheckNational(const std::string& path, db::Connection& connection, bool resuming,
-                          const CheckTick& tick) {
-    // The fresh import deletes the prefectures and the municipalities of national data; the
-    // placeholders of the business-office data stay, and a resumed import deletes nothing.
-    CodeSet prefectures =
-        resuming ? ReadCodes(connection, "SELECT * FROM 都道府県", "JISX0401") : CodeSet();
-    CodeSet cities = ReadCodes(
-        connection, resuming ? "SELECT * FROM 市町村" : "SELECT * FROM 市町村 WHERE 抹消FLAG = 1",
-        "JISX0402");
-    RowCheck row(connection, "ZIPALL", kNationalColumns);
-    RowCheck prefecture(connection, "都道府県", kPrefectureColumns);
-    RowCheck city(connection, "市町村", kCityColumns);
+// What the national check holds against: read from the database when it is made.
+struct NationalCheck {
+    NationalCheck(db::Connection& connection, bool resuming)
+        // The fresh import deletes the prefectures and the municipalities of national data;
+        // the placeholders of the business-office data stay, and a resumed import deletes
+        // nothing.
+        : prefectures(resuming ? ReadCodes(connection, "SELECT * FROM 都道府県", "JISX0401")
+                               : CodeSet()),
+          cities(ReadCodes(connection,
+                           resuming ? "SELECT * FROM 市町村"
+                                    : "SELECT * FROM 市町村 WHERE 抹消FLAG = 1",
+                           "JISX0402")),
+          row(connection, "ZIPALL", kNationalColumns),
+          prefecture(connection, "都道府県", kPrefectureColumns),
+          city(connection, "市町村", kCityColumns) {}
 
+    CodeSet prefectures;
+    CodeSet cities;
+    RowCheck row;
+    RowCheck prefecture;
+    RowCheck city;
+};
+
+CheckedFile CheckNational(const std::string& path, NationalCheck& check, const CheckTick& tick) {
+    auto& [prefectures, cities, row, prefecture, city] = check;
     // The check reads the lines the import will read again: the program-wide line count stays
-    // the import's own.
+    // the import's own. (Only the check's thread counts meanwhile.)
     struct LineCountKept {
         long long saved = lngLineCount;
         ~LineCountKept() { lngLineCount = saved; }
@@ -136,16 +151,26 @@ std::string_view WithoutSpaces(std::string_view text) {
     return text;
 }
 
-CheckedFile CheckOffice(const std::string& path, db::Connection& connection, bool resuming,
-                        const CheckTick& tick) {
-    // A fresh import deletes the placeholders of earlier business-office imports; a record
-    // whose municipality is then missing adds one with the record's municipality name.
-    CodeSet cities = ReadCodes(
-        connection, resuming ? "SELECT * FROM 市町村" : "SELECT * FROM 市町村 WHERE 抹消FLAG = 0",
-        "JISX0402");
-    RowCheck row(connection, "ZIPALL", kOfficeColumns);
-    RowCheck placeholder(connection, "市町村", kPlaceholderColumns);
+// What the business-office check holds against: read from the database when it is made.
+struct OfficeCheck {
+    OfficeCheck(db::Connection& connection, bool resuming)
+        // A fresh import deletes the placeholders of earlier business-office imports; a
+        // record whose municipality is then missing adds one with the record's municipality
+        // name.
+        : cities(ReadCodes(connection,
+                           resuming ? "SELECT * FROM 市町村"
+                                    : "SELECT * FROM 市町村 WHERE 抹消FLAG = 0",
+                           "JISX0402")),
+          row(connection, "ZIPALL", kOfficeColumns),
+          placeholder(connection, "市町村", kPlaceholderColumns) {}
 
+    CodeSet cities;
+    RowCheck row;
+    RowCheck placeholder;
+};
+
+CheckedFile CheckOffice(const std::string& path, OfficeCheck& check, const CheckTick& tick) {
+    auto& [cities, row, placeholder] = check;
     CheckedFile checked;
     JigyosyoReader reader(path);
     while (reader.readLine()) {
@@ -173,11 +198,37 @@ CheckedFile CheckOffice(const std::string& path, db::Connection& connection, boo
 
 }  // namespace
 
+struct DataFileCheck::Rules {
+    Rules(DataKind kind, db::Connection& connection, bool resuming) {
+        if (kind == DataKind::Office) {
+            checks.emplace<OfficeCheck>(connection, resuming);
+        } else {
+            checks.emplace<NationalCheck>(connection, resuming);
+        }
+    }
+    std::variant<std::monostate, NationalCheck, OfficeCheck> checks;
+};
+
+DataFileCheck::DataFileCheck(std::string path, DataKind kind, db::Connection& connection,
+                             bool resuming)
+    : path_(std::move(path)), rules_(std::make_unique<Rules>(kind, connection, resuming)) {}
+
+DataFileCheck::DataFileCheck(DataFileCheck&&) noexcept = default;
+DataFileCheck::~DataFileCheck() = default;
+
+CheckedFile DataFileCheck::run(const CheckTick& tick) {
+    assert(rules_ && "a check runs once");
+    const std::unique_ptr<Rules> rules = std::move(rules_);
+    if (auto* national = std::get_if<NationalCheck>(&rules->checks)) {
+        return CheckNational(path_, *national, tick);
+    }
+    return CheckOffice(path_, std::get<OfficeCheck>(rules->checks), tick);
+}
+
 CheckedFile CheckDataFileForImport(const std::string& path, DataKind kind,
                                    db::Connection& connection, bool resuming,
                                    const CheckTick& tick) {
-    if (kind == DataKind::Office) return CheckOffice(path, connection, resuming, tick);
-    return CheckNational(path, connection, resuming, tick);
+    return DataFileCheck(path, kind, connection, resuming).run(tick);
 }
 
 }  // namespace yubin::import

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "import/DataFile.h"
@@ -35,6 +36,24 @@ struct CheckedFile {
 // rule's error with the file and line as fields; BadArchive, DataFileChanged or PathFileAccess
 // for a file that cannot be read to its end. Changes nothing.
 using CheckTick = std::function<void()>;
+
+// The same check in two steps: what it holds the file against (the master codes, the column
+// rules) read from the database on the caller's thread when it is made; the reading of the
+// file, which touches no connection, then on any one thread, once.
+class DataFileCheck {
+  public:
+    DataFileCheck(std::string path, DataKind kind, db::Connection& connection, bool resuming);
+    DataFileCheck(DataFileCheck&&) noexcept;
+    ~DataFileCheck();
+
+    CheckedFile run(const CheckTick& tick = {});
+
+  private:
+    struct Rules;
+    std::string path_;
+    std::unique_ptr<Rules> rules_;
+};
+
 CheckedFile CheckDataFileForImport(const std::string& path, DataKind kind,
                                    db::Connection& connection, bool resuming,
                                    const CheckTick& tick = {});

@@ -7,6 +7,7 @@
 #include "base/Message.h"
 #include "base/Text.h"
 #include "changes/ChangeReport.h"
+#include "import/BackgroundCheck.h"
 #include "import/DataCompleteness.h"
 #include "import/DataFileCheck.h"
 #include "store/mdlYubinBox.h"
@@ -116,14 +117,22 @@ changes::DataSet ReportedSet(import::DataKind kind) {
 
 }  // namespace
 
-void KeepForReport(import::DataKind kind) {
+void KeepForReport(import::DataKind kind, const changes::KeepHooks& hooks) {
     // Rows an import left incomplete are partly its work: the kept form of its first attempt
     // stays the one to report against.
     const import::Completeness completeness = import::ReadCompleteness(connection());
     const bool cutShort = kind == import::DataKind::National ? completeness.nationalIncomplete
                                                              : completeness.officeIncomplete;
     changes::KeepOldData(connection(), ReportedSet(kind),
-                         cutShort ? changes::OldRows::CutShort : changes::OldRows::Whole);
+                         cutShort ? changes::OldRows::CutShort : changes::OldRows::Whole, hooks);
+}
+
+std::function<void(const std::function<void()>&)> KeepWhileChecking(EngineFrame& frame,
+                                                                    import::DataKind kind) {
+    if (!frame.replacesWholeSet()) return {};
+    return [&frame, kind](const std::function<void()>& waitForCheck) {
+        KeepForReport(kind, {[&frame] { DoEvents(frame.view()); }, waitForCheck});
+    };
 }
 
 void ReportChanges(import::DataKind kind, std::vector<std::uint64_t>* rowCodes) {
@@ -162,10 +171,28 @@ EngineFrame::EngineFrame(const EngineRequest& request, ImportProgress& progress,
     progress_.intInportMode = static_cast<short>(index + 1);
 }
 
-void EngineFrame::checkFile(import::DataKind kind, bool resuming) {
+void EngineFrame::checkFile(import::DataKind kind, bool resuming,
+                            const WhileChecking& meanwhile) {
     progress_.checking = true;
-    yubin::import::CheckDataFileForImport(request_.file, kind, connection(), resuming,
-                                          [this] { DoEvents(view_); });
+    {
+        const auto events = [this] { DoEvents(view_); };
+        yubin::import::BackgroundCheck check(
+            yubin::import::DataFileCheck(request_.file, kind, connection(), resuming));
+        const auto waitForCheck = [&] { check.wait(events); };
+        if (meanwhile) {
+            try {
+                meanwhile(waitForCheck);
+            } catch (const YubinError& error) {
+                // A bad file is met first, as when the check ran alone: its fault is the one
+                // reported. An abort stops at once.
+                if (error.code() != ErrorCode::ImportAborted) waitForCheck();
+                throw;
+            }
+        }
+        waitForCheck();
+    }
+    // What the check's threads held goes back to the system before the engine takes its own.
+    ReleaseFreeMemory();
     progress_.checking = false;
 }
 

@@ -4,12 +4,14 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "changes/ChangeDiff.h"
+#include "changes/ChangeReport.h"
 #include "import/DataFile.h"
 #include "import/mdInport.h"
 #include "store/Engine.h"
@@ -96,7 +98,14 @@ class ZipallRowBuilder {
 // The change report around an engine's replacement of the data of `kind`: its old rows kept
 // before the engine deletes them (a fresh import only), the report made after the engine has
 // marked the new data complete.
-void KeepForReport(import::DataKind kind);
+// `hooks`: see changes::KeepOldData.
+void KeepForReport(import::DataKind kind, const changes::KeepHooks& hooks = {});
+
+class EngineFrame;
+// For EngineFrame::checkFile: the old rows kept (when the run replaces the data set whole)
+// while the file is checked, with events processed, committed once it has passed.
+std::function<void(const std::function<void()>&)> KeepWhileChecking(EngineFrame& frame,
+                                                                    import::DataKind kind);
 // `rowCodes`: the keys of the postal codes of the data set's rows, when the run appended every
 // one of them (see changes::MakeReport); nullptr otherwise.
 void ReportChanges(import::DataKind kind, std::vector<std::uint64_t>* rowCodes = nullptr);
@@ -124,10 +133,14 @@ class EngineFrame {
     const std::string& file() const { return request_.file; }
 
     // The whole file read through and checked before anything changes
-    // (CheckDataFileForImport), with pending events processed after every line as the engine's
-    // own loop does, so that a click waits no longer during the check than during the import.
-    // Meanwhile the progress says `checking`.
-    void checkFile(import::DataKind kind, bool resuming);
+    // (CheckDataFileForImport), on a worker thread where one can be had. Meanwhile this thread
+    // runs `meanwhile` (when set), which may only do what it can undo, and must call the
+    // function it is given (the wait for the check's end, which raises the check's fault)
+    // before it commits anything. Pending events are processed every few milliseconds while
+    // this thread waits, so that a click waits no longer during the check than during the
+    // import. Meanwhile the progress says `checking`.
+    using WhileChecking = std::function<void(const std::function<void()>& waitForCheck)>;
+    void checkFile(import::DataKind kind, bool resuming, const WhileChecking& meanwhile = {});
     // The engine's message, its progress bar and count label shown over the file's length;
     // ZIPALL opened for appending.
     ZipallRowBuilder& begin(std::uint64_t fileLength);

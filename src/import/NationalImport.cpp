@@ -57,16 +57,16 @@ void InportKenAll(const EngineRequest& request, ImportProgress& progress) {
     detail::EngineFrame frame(request, progress, kNational);
     const std::string& strCsvZPath = request.file;
 
-    // The file is opened and then read to its end and checked before anything is kept or
-    // deleted, so a file that cannot be imported, or an abort during the check, leaves the
-    // database as it was.
+    // The file is opened and then read to its end and checked before anything is deleted, so
+    // a file that cannot be imported, or an abort during the check, leaves the database as it
+    // was. The replaced data is kept for the change report while its date is still registered:
+    // meanwhile, committed only once the file has passed.
     import::KenAllReader reader(strCsvZPath);
-    frame.checkFile(import::DataKind::National, !frame.replacesWholeSet());
+    frame.checkFile(import::DataKind::National, !frame.replacesWholeSet(),
+                    detail::KeepWhileChecking(frame, import::DataKind::National));
 
     // A deletion that fails stops the run before any row is appended: the new rows must never
-    // stand beside the old ones. The replaced data is kept for the change report while its
-    // date is still registered.
-    if (frame.replacesWholeSet()) detail::KeepForReport(import::DataKind::National);
+    // stand beside the old ones.
     import::PrepareToReplace(connection(), import::DataKind::National, strCsvZPath);
     if (frame.replacesWholeSet()) {
         Execute("DELETE FROM 都道府県");

@@ -86,8 +86,8 @@ void InportJigyosyo(const EngineRequest& request, ImportProgress& progress) {
     import::JigyosyoReader reader(strCsvJPath);
 
     const bool resuming = !frame.replacesWholeSet();
-    frame.checkFile(import::DataKind::Office, resuming);
-    if (!resuming) detail::KeepForReport(import::DataKind::Office);
+    frame.checkFile(import::DataKind::Office, resuming,
+                    detail::KeepWhileChecking(frame, import::DataKind::Office));
     import::PrepareToReplace(detail::connection(), import::DataKind::Office, strCsvJPath);
     if (!resuming) {
         detail::Execute("DELETE FROM 市町村 WHERE 抹消FLAG = 1");

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "import/BackgroundCheck.h"
 #include "import/DataCompleteness.h"
 #include "import/DataFileCheck.h"
 #include "import/ImportSession.h"
@@ -54,9 +55,19 @@ class ReplaceSafetyTest : public ImportFixture {
         }
         return all;
     }
+    // What the change report keeps and has reported; a refused run, whose kept form was made
+    // while its file was checked, leaves it as it was.
+    Table reportTables() {
+        Table all;
+        for (const char* t : {"変更報告", "変更明細", "変更前データ", "変更前マスタ", "変更前作成日"}) {
+            for (auto& row : Rows(database, std::string("SELECT * FROM ") + t)) all.push_back(row);
+        }
+        return all;
+    }
     // A run that must be refused: its error, the tables unchanged.
     YubinError refused(const std::string& national, const std::string& officeFile) {
         const Table before = everything();
+        const Table reportBefore = reportTables();
         resetState();
         view.captions = {};
         std::optional<YubinError> error;
@@ -67,6 +78,7 @@ class ReplaceSafetyTest : public ImportFixture {
         }
         progress.intInportMode = 0;
         EXPECT_EQ(everything(), before);
+        EXPECT_EQ(reportTables(), reportBefore);
         if (!error) {
             ADD_FAILURE() << "the run was not refused";
             return YubinError(ErrorCode::InvalidArgument, "not refused");
@@ -295,6 +307,47 @@ TEST_F(ReplaceSafetyTest, AWindowWhoseRunFailedAfterTheDeletionShowsTheDataIncom
         << view.summary;
     EXPECT_EQ(session.state().strSakuseibi[0], "");  // nothing to be older than: no question
     EXPECT_NE(session.state().strSakuseibi[1], "");
+}
+
+// Read on a worker, the check gives what it gives on the caller's thread: the counts, or the
+// fault at its line, again at every wait; and it can be left before it has read to the end.
+TEST_F(ReplaceSafetyTest, ACheckOnAWorkerGivesWhatTheCheckOnThisThreadGives) {
+    run(ken, office);
+    db::Connection connection;
+    connection.open(mdlYubinBox::ConnectionString(database));
+    const auto same = [&](const std::string& file, import::DataKind kind) {
+        const import::CheckedFile here =
+            import::CheckDataFileForImport(file, kind, connection, false);
+        import::BackgroundCheck check(import::DataFileCheck(file, kind, connection, false));
+        int ticks = 0;
+        const import::CheckedFile there = check.wait([&] { ++ticks; });
+        EXPECT_GE(ticks, 1);
+        EXPECT_EQ(there.records, here.records);
+        EXPECT_EQ(there.lines, here.lines);
+        EXPECT_EQ(there.length, here.length);
+    };
+    same(ken, import::DataKind::National);
+    same(office, import::DataKind::Office);
+
+    std::vector<std::string> lines = nationalLines(3);
+    lines[100] = KenLine("35101", "100  ", "10000011", "町", "ﾏﾁ");
+    const std::string bad = writeKen(lines, "bad.csv");
+    import::BackgroundCheck check(
+        import::DataFileCheck(bad, import::DataKind::National, connection, false));
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        try {
+            check.wait({});
+            ADD_FAILURE() << "the bad file passed";
+        } catch (const YubinError& error) {
+            EXPECT_EQ(error.code(), ErrorCode::FieldTooSmall);
+            EXPECT_EQ(error.file(), bad);
+            EXPECT_EQ(error.line(), 101);
+        }
+    }
+    // Left at once: the destructor stops the reading wherever it is.
+    import::BackgroundCheck left(
+        import::DataFileCheck(writeKen(nationalLines(200), "long.csv"),
+                              import::DataKind::National, connection, false));
 }
 
 // The check's verdict on the published files, and that it leaves the line count alone.

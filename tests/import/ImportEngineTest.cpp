@@ -326,11 +326,11 @@ TEST_F(ResumeTest, AbortedNationalAndBusinessOfficeImportsContinueToTheSameTable
     EXPECT_EQ(everything(), expected);
 }
 
-// Each engine reads its file through and checks it before it changes anything, processing
-// events after every line as its own loop does.
-TEST_F(ResumeTest, EachFileCheckProcessesAnEventPerLine) {
+// Each engine reads its file through and checks it before it changes anything; meanwhile its
+// thread processes events (every few milliseconds, and once at least however short the check).
+TEST_F(ResumeTest, EachFileCheckProcessesEvents) {
     run(ken, office);
-    EXPECT_EQ(view.checkEvents, 47 * 4 + 30);
+    EXPECT_GE(view.checkEvents, 2);
     EXPECT_EQ(view.events, kNationalEvents + 30 + 10);
     EXPECT_FALSE(progress.checking);
 }
