@@ -280,17 +280,18 @@ std::string LocalTimestamp() {
     return text;
 }
 
-bool KeepOldData(db::Connection& connection, DataSet set, OldRows rows, const KeepHooks& hooks) {
+bool KeepOldData(db::Connection& connection, DataSet set, OldRows rows,
+                 const std::function<void()>& beforeCommit) {
     EnsureTables(connection);
     db::NativeTransaction transaction(connection);
     if (KeptFormWaits(connection, set)) {
         if (rows == OldRows::CutShort) {
-            if (hooks.beforeCommit) hooks.beforeCommit();
+            if (beforeCommit) beforeCommit();
             return false;
         }
         DropKeptForm(connection, set);
     }
-    KeepRows(connection, set, hooks.tick);
+    KeepRows(connection, set);
     if (set == DataSet::National) {
         Run(connection,
             "INSERT INTO " + Quote(kKeptMastersTable) +
@@ -302,7 +303,7 @@ bool KeepOldData(db::Connection& connection, DataSet set, OldRows rows, const Ke
         "INSERT INTO " + Quote(kKeptStampTable) + " VALUES (?1, (SELECT nullif(" +
             Quote(DataSetName(set)) + ", '') FROM \"作成日\" LIMIT 1))",
         set);
-    if (hooks.beforeCommit) hooks.beforeCommit();
+    if (beforeCommit) beforeCommit();
     transaction.commit();
     return true;
 }

@@ -40,15 +40,10 @@ enum class OldRows { Whole, CutShort };
 // its report was not made) and is replaced. Makes the tables when missing. Returns whether it
 // copied.
 //
-// `hooks.tick` (when set) is called every few hundred rows copied, as the engines process
-// events; `hooks.beforeCommit` just before the transaction commits, whether it copied or not.
-// What either throws rolls the transaction back: nothing is kept.
-struct KeepHooks {
-    std::function<void()> tick;
-    std::function<void()> beforeCommit;
-};
+// `beforeCommit` (when set) is called just before the transaction commits, whether it copied
+// or not; what it throws rolls the transaction back: nothing is kept.
 bool KeepOldData(db::Connection& connection, DataSet set, OldRows rows,
-                 const KeepHooks& hooks = {});
+                 const std::function<void()>& beforeCommit = {});
 
 // Whether the report may read the kept form on a second thread, with a connection of its own
 // (Two, on a machine with more than one processor), or reads everything on the caller's.

@@ -42,7 +42,7 @@ void PackField(std::string& packed, std::string_view field) {
     packed.append(field);
 }
 
-void KeepRows(db::Connection& connection, DataSet set, const std::function<void()>& tick) {
+void KeepRows(db::Connection& connection, DataSet set) {
     db::NativeStatement insert(connection, "INSERT INTO " + Quote(kKeptTable) +
                                                " (\"データ\", \"都道府県名\", \"町域名\") "
                                                "VALUES (?1, ?2, ?3)");
@@ -54,9 +54,7 @@ void KeepRows(db::Connection& connection, DataSet set, const std::function<void(
         packed.clear();
     };
     db::NativeStatement rows(connection, ZipallRows(set, "%"));
-    std::size_t count = 0;
     while (rows.step()) {
-        if (tick && ++count % kTickRows == 0) tick();
         for (size_t i = 0; i < kPackedFields; ++i)
             PackField(packed, rows.text(static_cast<int>(i)));
         if (packed.size() >= kPackedSize) write();

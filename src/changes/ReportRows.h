@@ -5,7 +5,6 @@
 #include <array>
 #include <charconv>
 #include <cstddef>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -80,9 +79,7 @@ void UnpackRows(std::string_view packed, Take take) {
     }
 }
 
-// Packs the data set's rows into the kept form (see kPackedTag), calling `tick` (when set)
-// every kTickRows rows.
-inline constexpr std::size_t kTickRows = 256;
-void KeepRows(db::Connection& connection, DataSet set, const std::function<void()>& tick = {});
+// Packs the data set's rows into the kept form (see kPackedTag).
+void KeepRows(db::Connection& connection, DataSet set);
 
 }  // namespace yubin::changes::detail

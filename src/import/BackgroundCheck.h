@@ -29,6 +29,10 @@ class BackgroundCheck {
     // until the destructor stops it). Raises the check's fault; called again, gives the same.
     CheckedFile wait(const CheckTick& tick);
 
+    // Waits at most `longest`, processing nothing: whether the check has ended (then `wait`
+    // gives its result at once).
+    bool waitFor(std::chrono::steady_clock::duration longest);
+
     // Whether the file is read on a worker thread.
     bool threaded() const { return worker_.joinable(); }
 

@@ -1,5 +1,6 @@
 #include "import/EngineSupport.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -22,6 +23,17 @@ double SteadySeconds() {
 void Environment::IdleBriefly() { std::this_thread::sleep_for(std::chrono::milliseconds(10)); }
 
 namespace detail {
+
+namespace {
+
+// Undoes the work beside the check when the check needs longer than the work may wait.
+struct CheckStillReading {};
+
+// The longest the work beside the check waits for it inside its transaction, without event
+// processing: a few frames' time.
+constexpr std::chrono::milliseconds kLongestWaitInsideWork{40};
+
+}  // namespace
 
 using db::CursorType;
 using db::LockType;
@@ -117,21 +129,22 @@ changes::DataSet ReportedSet(import::DataKind kind) {
 
 }  // namespace
 
-void KeepForReport(import::DataKind kind, const changes::KeepHooks& hooks) {
+void KeepForReport(import::DataKind kind, const std::function<void()>& beforeCommit) {
     // Rows an import left incomplete are partly its work: the kept form of its first attempt
     // stays the one to report against.
     const import::Completeness completeness = import::ReadCompleteness(connection());
     const bool cutShort = kind == import::DataKind::National ? completeness.nationalIncomplete
                                                              : completeness.officeIncomplete;
     changes::KeepOldData(connection(), ReportedSet(kind),
-                         cutShort ? changes::OldRows::CutShort : changes::OldRows::Whole, hooks);
+                         cutShort ? changes::OldRows::CutShort : changes::OldRows::Whole,
+                         beforeCommit);
 }
 
-std::function<void(const std::function<void()>&)> KeepWhileChecking(EngineFrame& frame,
+std::function<void(const std::function<void()>&)> KeepWhileChecking(const EngineFrame& frame,
                                                                     import::DataKind kind) {
     if (!frame.replacesWholeSet()) return {};
-    return [&frame, kind](const std::function<void()>& waitForCheck) {
-        KeepForReport(kind, {[&frame] { DoEvents(frame.view()); }, waitForCheck});
+    return [kind](const std::function<void()>& beforeCommit) {
+        KeepForReport(kind, beforeCommit);
     };
 }
 
@@ -179,17 +192,34 @@ void EngineFrame::checkFile(import::DataKind kind, bool resuming,
         yubin::import::BackgroundCheck check(
             yubin::import::DataFileCheck(request_.file, kind, connection(), resuming));
         const auto waitForCheck = [&] { check.wait(events); };
-        if (meanwhile) {
+        bool again = false;
+        if (meanwhile && check.threaded()) {
+            const auto started = std::chrono::steady_clock::now();
             try {
-                meanwhile(waitForCheck);
-            } catch (const YubinError& error) {
+                // Inside the work no event is processed (what a click leads to, a question, an
+                // exit that closes the connection, must not happen inside its transaction):
+                // the wait there is short, no longer than the work took so far.
+                meanwhile([&] {
+                    const auto worked = std::chrono::steady_clock::now() - started;
+                    if (!check.waitFor(std::min<std::chrono::steady_clock::duration>(
+                            worked, kLongestWaitInsideWork))) {
+                        throw CheckStillReading();
+                    }
+                    check.wait({});  // its fault, if any
+                });
+            } catch (const CheckStillReading&) {
+                again = true;
+            } catch (const YubinError&) {
                 // A bad file is met first, as when the check ran alone: its fault is the one
-                // reported. An abort stops at once.
-                if (error.code() != ErrorCode::ImportAborted) waitForCheck();
+                // reported.
+                waitForCheck();
                 throw;
             }
+        } else {
+            again = static_cast<bool>(meanwhile);
         }
         waitForCheck();
+        if (again) meanwhile([] {});
     }
     // What the check's threads held goes back to the system before the engine takes its own.
     ReleaseFreeMemory();

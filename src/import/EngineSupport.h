@@ -98,13 +98,13 @@ class ZipallRowBuilder {
 // The change report around an engine's replacement of the data of `kind`: its old rows kept
 // before the engine deletes them (a fresh import only), the report made after the engine has
 // marked the new data complete.
-// `hooks`: see changes::KeepOldData.
-void KeepForReport(import::DataKind kind, const changes::KeepHooks& hooks = {});
+// `beforeCommit`: see changes::KeepOldData.
+void KeepForReport(import::DataKind kind, const std::function<void()>& beforeCommit = {});
 
 class EngineFrame;
 // For EngineFrame::checkFile: the old rows kept (when the run replaces the data set whole)
-// while the file is checked, with events processed, committed once it has passed.
-std::function<void(const std::function<void()>&)> KeepWhileChecking(EngineFrame& frame,
+// while the file is checked, committed once it has passed.
+std::function<void(const std::function<void()>&)> KeepWhileChecking(const EngineFrame& frame,
                                                                     import::DataKind kind);
 // `rowCodes`: the keys of the postal codes of the data set's rows, when the run appended every
 // one of them (see changes::MakeReport); nullptr otherwise.
@@ -134,12 +134,14 @@ class EngineFrame {
 
     // The whole file read through and checked before anything changes
     // (CheckDataFileForImport), on a worker thread where one can be had. Meanwhile this thread
-    // runs `meanwhile` (when set), which may only do what it can undo, and must call the
-    // function it is given (the wait for the check's end, which raises the check's fault)
-    // before it commits anything. Pending events are processed every few milliseconds while
-    // this thread waits, so that a click waits no longer during the check than during the
-    // import. Meanwhile the progress says `checking`.
-    using WhileChecking = std::function<void(const std::function<void()>& waitForCheck)>;
+    // runs `meanwhile` (when set): work in one transaction that it can still undo, with no
+    // event processing inside, which calls the function it is given before it commits. That
+    // function raises the check's fault; or, when the check needs longer than a moment,
+    // throws to undo the work, which then runs again once the check has passed. Pending
+    // events are processed every few milliseconds while this thread waits outside the work,
+    // so that a click waits no longer during the check than during the import. Meanwhile the
+    // progress says `checking`.
+    using WhileChecking = std::function<void(const std::function<void()>& beforeCommit)>;
     void checkFile(import::DataKind kind, bool resuming, const WhileChecking& meanwhile = {});
     // The engine's message, its progress bar and count label shown over the file's length;
     // ZIPALL opened for appending.

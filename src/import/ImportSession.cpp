@@ -356,12 +356,9 @@ ExitOutcome ImportSession::exit(ExitReason reason) {
     // During an engine's check nothing has been changed yet: the person's Yes stops the run
     // and the window stays; the session's end ends the program with the database as it was.
     const bool checking = state_.progress.intInportMode != 0 && state_.progress.checking;
-    if (inWait_ || checking) {
+    if (inWait_) {
         // A statement waits for another program inside the store, where nothing may use the
         // database: the wait gives up, and the run carries the exit out once it has returned.
-        // So too during a check, while the engine may hold a transaction it is still to
-        // commit or undo (the replaced data kept for the report): the connection is not
-        // closed under it.
         if (const std::optional<ExitResult> answer = answerAbort(reason, checking)) {
             outcome.result = *answer;
             return outcome;
