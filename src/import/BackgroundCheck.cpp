@@ -39,18 +39,14 @@ bool BackgroundCheck::waitFor(std::chrono::steady_clock::duration longest) {
 }
 
 CheckedFile BackgroundCheck::wait(const CheckTick& tick) {
-    if (threaded() && tick) {
-        // Events are processed once at least, however soon the check ended: a click that came
-        // before is handled as it would have been during a check on this thread. What the
-        // tick throws (an abort) leaves here; the check's own fault is kept.
-        tick();
-    }
     if (result_) return *result_;
     if (failure_) std::rethrow_exception(failure_);
     if (threaded()) {
-        while (future_.wait_for(kTickInterval) != std::future_status::ready) {
+        // Events are processed once at least, however soon the check ends. What the tick
+        // throws (an abort) leaves here; the check's own fault is kept.
+        do {
             if (tick) tick();
-        }
+        } while (future_.wait_for(kTickInterval) != std::future_status::ready);
         try {
             result_ = future_.get();
         } catch (...) {

@@ -189,6 +189,9 @@ void EngineFrame::checkFile(import::DataKind kind, bool resuming,
     progress_.checking = true;
     {
         const auto events = [this] { DoEvents(view_); };
+        // Events once before anything, however short the check: a click that came before is
+        // handled while nothing has changed.
+        events();
         yubin::import::BackgroundCheck check(
             yubin::import::DataFileCheck(request_.file, kind, connection(), resuming));
         const auto waitForCheck = [&] { check.wait(events); };
