@@ -77,10 +77,10 @@ struct NationalCheck {
         // nothing.
         : prefectures(resuming ? ReadCodes(connection, "SELECT * FROM 都道府県", "JISX0401")
                                : CodeSet()),
-          cities(ReadCodes(connection,
-                           resuming ? "SELECT * FROM 市町村"
-                                    : "SELECT * FROM 市町村 WHERE 抹消FLAG = 1",
-                           "JISX0402")),
+          cities(ReadCodes(
+              connection,
+              resuming ? "SELECT * FROM 市町村" : "SELECT * FROM 市町村 WHERE 抹消FLAG = 1",
+              "JISX0402")),
           row(connection, "ZIPALL", kNationalColumns),
           prefecture(connection, "都道府県", kPrefectureColumns),
           city(connection, "市町村", kCityColumns) {}
@@ -157,10 +157,10 @@ struct OfficeCheck {
         // A fresh import deletes the placeholders of earlier business-office imports; a
         // record whose municipality is then missing adds one with the record's municipality
         // name.
-        : cities(ReadCodes(connection,
-                           resuming ? "SELECT * FROM 市町村"
-                                    : "SELECT * FROM 市町村 WHERE 抹消FLAG = 0",
-                           "JISX0402")),
+        : cities(ReadCodes(
+              connection,
+              resuming ? "SELECT * FROM 市町村" : "SELECT * FROM 市町村 WHERE 抹消FLAG = 0",
+              "JISX0402")),
           row(connection, "ZIPALL", kOfficeColumns),
           placeholder(connection, "市町村", kPlaceholderColumns) {}
 

@@ -143,9 +143,7 @@ void KeepForReport(import::DataKind kind, const std::function<void()>& beforeCom
 std::function<void(const std::function<void()>&)> KeepWhileChecking(const EngineFrame& frame,
                                                                     import::DataKind kind) {
     if (!frame.replacesWholeSet()) return {};
-    return [kind](const std::function<void()>& beforeCommit) {
-        KeepForReport(kind, beforeCommit);
-    };
+    return [kind](const std::function<void()>& beforeCommit) { KeepForReport(kind, beforeCommit); };
 }
 
 void ReportChanges(import::DataKind kind, std::vector<std::uint64_t>* rowCodes) {
@@ -184,8 +182,7 @@ EngineFrame::EngineFrame(const EngineRequest& request, ImportProgress& progress,
     progress_.intInportMode = static_cast<short>(index + 1);
 }
 
-void EngineFrame::checkFile(import::DataKind kind, bool resuming,
-                            const WhileChecking& meanwhile) {
+void EngineFrame::checkFile(import::DataKind kind, bool resuming, const WhileChecking& meanwhile) {
     progress_.checking = true;
     {
         const auto events = [this] { DoEvents(view_); };

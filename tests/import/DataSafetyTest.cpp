@@ -59,7 +59,8 @@ class ReplaceSafetyTest : public ImportFixture {
     // while its file was checked, leaves it as it was.
     Table reportTables() {
         Table all;
-        for (const char* t : {"変更報告", "変更明細", "変更前データ", "変更前マスタ", "変更前作成日"}) {
+        for (const char* t :
+             {"変更報告", "変更明細", "変更前データ", "変更前マスタ", "変更前作成日"}) {
             for (auto& row : Rows(database, std::string("SELECT * FROM ") + t)) all.push_back(row);
         }
         return all;
@@ -345,9 +346,8 @@ TEST_F(ReplaceSafetyTest, ACheckOnAWorkerGivesWhatTheCheckOnThisThreadGives) {
         }
     }
     // Left at once: the destructor stops the reading wherever it is.
-    import::BackgroundCheck left(
-        import::DataFileCheck(writeKen(nationalLines(200), "long.csv"),
-                              import::DataKind::National, connection, false));
+    import::BackgroundCheck left(import::DataFileCheck(
+        writeKen(nationalLines(200), "long.csv"), import::DataKind::National, connection, false));
 }
 
 // The check's verdict on the published files, and that it leaves the line count alone.
