@@ -286,7 +286,9 @@ bool KeepOldData(db::Connection& connection, DataSet set, OldRows rows,
     db::NativeTransaction transaction(connection);
     if (KeptFormWaits(connection, set)) {
         if (rows == OldRows::CutShort) {
+            // Nothing kept; what the hook wrote commits.
             if (beforeCommit) beforeCommit();
+            transaction.commit();
             return false;
         }
         DropKeptForm(connection, set);

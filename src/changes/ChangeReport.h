@@ -41,7 +41,8 @@ enum class OldRows { Whole, CutShort };
 // copied.
 //
 // `beforeCommit` (when set) is called just before the transaction commits, whether it copied
-// or not; what it throws rolls the transaction back: nothing is kept.
+// or not: what it writes commits with the kept form, and what it throws rolls the transaction
+// back: nothing is kept.
 bool KeepOldData(db::Connection& connection, DataSet set, OldRows rows,
                  const std::function<void()>& beforeCommit = {});
 

@@ -140,10 +140,15 @@ void KeepForReport(import::DataKind kind, const std::function<void()>& beforeCom
                          beforeCommit);
 }
 
-std::function<void(const std::function<void()>&)> KeepWhileChecking(const EngineFrame& frame,
-                                                                    import::DataKind kind) {
+std::function<void(const std::function<void()>&)> ReplaceWhileChecking(
+    const EngineFrame& frame, import::DataKind kind, std::function<void()> replace) {
     if (!frame.replacesWholeSet()) return {};
-    return [kind](const std::function<void()>& beforeCommit) { KeepForReport(kind, beforeCommit); };
+    return [kind, replace = std::move(replace)](const std::function<void()>& beforeCommit) {
+        KeepForReport(kind, [&] {
+            replace();
+            beforeCommit();
+        });
+    };
 }
 
 void ReportChanges(import::DataKind kind, std::vector<std::uint64_t>* rowCodes) {

@@ -102,10 +102,11 @@ class ZipallRowBuilder {
 void KeepForReport(import::DataKind kind, const std::function<void()>& beforeCommit = {});
 
 class EngineFrame;
-// For EngineFrame::checkFile: the old rows kept (when the run replaces the data set whole)
-// while the file is checked, committed once it has passed.
-std::function<void(const std::function<void()>&)> KeepWhileChecking(const EngineFrame& frame,
-                                                                    import::DataKind kind);
+// For EngineFrame::checkFile, when the run replaces the data set whole: while the file is
+// checked, the old rows kept for the report and then `replace` (the old data deleted), in one
+// transaction that commits once the file has passed. Nothing otherwise.
+std::function<void(const std::function<void()>&)> ReplaceWhileChecking(
+    const EngineFrame& frame, import::DataKind kind, std::function<void()> replace);
 // `rowCodes`: the keys of the postal codes of the data set's rows, when the run appended every
 // one of them (see changes::MakeReport); nullptr otherwise.
 void ReportChanges(import::DataKind kind, std::vector<std::uint64_t>* rowCodes = nullptr);

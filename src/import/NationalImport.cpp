@@ -57,21 +57,22 @@ void InportKenAll(const EngineRequest& request, ImportProgress& progress) {
     detail::EngineFrame frame(request, progress, kNational);
     const std::string& strCsvZPath = request.file;
 
-    // The file is opened and then read to its end and checked before anything is deleted, so
+    // The file is opened and then read to its end and checked before any deletion commits, so
     // a file that cannot be imported, or an abort during the check, leaves the database as it
-    // was. The replaced data is kept for the change report while its date is still registered:
-    // meanwhile, committed only once the file has passed.
+    // was. Meanwhile the replaced data is kept for the change report, while its date is still
+    // registered, and deleted. A deletion that fails stops the run before any row is appended:
+    // the new rows must never stand beside the old ones.
     import::KenAllReader reader(strCsvZPath);
     frame.checkFile(import::DataKind::National, !frame.replacesWholeSet(),
-                    detail::KeepWhileChecking(frame, import::DataKind::National));
-
-    // A deletion that fails stops the run before any row is appended: the new rows must never
-    // stand beside the old ones.
-    import::PrepareToReplace(connection(), import::DataKind::National, strCsvZPath);
-    if (frame.replacesWholeSet()) {
-        Execute("DELETE FROM 都道府県");
-        Execute("DELETE FROM 市町村 WHERE 抹消FLAG = 0");
-        Execute("DELETE FROM ZIPALL WHERE データ識別 <> '1'");
+                    detail::ReplaceWhileChecking(frame, import::DataKind::National, [&] {
+                        import::PrepareToReplace(connection(), import::DataKind::National,
+                                                 strCsvZPath);
+                        Execute("DELETE FROM 都道府県");
+                        Execute("DELETE FROM 市町村 WHERE 抹消FLAG = 0");
+                        Execute("DELETE FROM ZIPALL WHERE データ識別 <> '1'");
+                    }));
+    if (!frame.replacesWholeSet()) {
+        import::PrepareToReplace(connection(), import::DataKind::National, strCsvZPath);
     }
     detail::ExecuteKeyStatement("ALTER TABLE 都道府県 DROP CONSTRAINT xJISX0401");
     detail::ExecuteKeyStatement("ALTER TABLE 市町村 DROP CONSTRAINT xJISX0402");

@@ -86,12 +86,16 @@ void InportJigyosyo(const EngineRequest& request, ImportProgress& progress) {
     import::JigyosyoReader reader(strCsvJPath);
 
     const bool resuming = !frame.replacesWholeSet();
+    // As the national engine: the check, and meanwhile the replaced data kept and deleted.
     frame.checkFile(import::DataKind::Office, resuming,
-                    detail::KeepWhileChecking(frame, import::DataKind::Office));
-    import::PrepareToReplace(detail::connection(), import::DataKind::Office, strCsvJPath);
-    if (!resuming) {
-        detail::Execute("DELETE FROM 市町村 WHERE 抹消FLAG = 1");
-        detail::Execute("DELETE FROM ZIPALL WHERE データ識別 = '1'");
+                    detail::ReplaceWhileChecking(frame, import::DataKind::Office, [&] {
+                        import::PrepareToReplace(detail::connection(), import::DataKind::Office,
+                                                 strCsvJPath);
+                        detail::Execute("DELETE FROM 市町村 WHERE 抹消FLAG = 1");
+                        detail::Execute("DELETE FROM ZIPALL WHERE データ識別 = '1'");
+                    }));
+    if (resuming) {
+        import::PrepareToReplace(detail::connection(), import::DataKind::Office, strCsvJPath);
     }
     detail::ZipallRowBuilder& row = frame.begin(reader.fileLength());
     PlaceholderCities cities;
