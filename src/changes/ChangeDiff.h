@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace yubin::changes {
@@ -45,6 +46,15 @@ std::uint64_t CombineDigest(std::uint64_t own, std::uint64_t names);
 // The codes of one side, added row by row in any order.
 class CodeDigests {
   public:
+    struct Entry {
+        std::uint64_t key;     // CodeKey
+        std::uint64_t digest;  // RowDigest; once finished, the code's
+    };
+
+    CodeDigests() = default;
+    // Rows already reduced to entries, in any order.
+    explicit CodeDigests(std::vector<Entry> rows) : entries_(std::move(rows)) {}
+
     void reserve(size_t rows) { entries_.reserve(rows); }
     void add(std::string_view code, const RowView& row);
     void add(std::string_view code, const RowValues& row);
@@ -57,10 +67,6 @@ class CodeDigests {
     // The rows it was given, a repeated row each time (known once finished).
     size_t rowCount() const { return rows_; }
 
-    struct Entry {
-        std::uint64_t key;
-        std::uint64_t digest;
-    };
     const std::vector<Entry>& entries() const { return entries_; }
 
   private:

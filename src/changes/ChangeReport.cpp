@@ -1,6 +1,7 @@
 #include "changes/ChangeReport.h"
 
 #include <algorithm>
+#include <cassert>
 #include <ctime>
 #include <system_error>
 #include <thread>
@@ -97,28 +98,40 @@ class Side {
         });
     }
 
+    // The digest of the names a national row of the municipality takes.
+    std::uint64_t namesDigest(std::string_view municipality) const {
+        return masters_.namesDigest(municipality);
+    }
+
     // Calls `visit(code, row)` for every row whose code `wanted(code)` accepts; the texts are
-    // valid during the call.
+    // valid during the call. `rowids` (rows now only): the rows to read, in storage order;
+    // nullptr: every row.
     template <class Wanted, class Visit>
-    void forEachRow(db::Connection& connection, Wanted wanted, Visit visit) const {
+    void forEachRow(db::Connection& connection, Wanted wanted, Visit visit,
+                    const std::vector<long long>* rowids = nullptr) const {
         RowView row;
-        scan(connection, [&](const PackedRow& fields) {
-            if (!wanted(fields[0])) return;
-            row = {};
-            for (size_t i = 0; i < kZipallFields.size(); ++i) row[kZipallFields[i]] = fields[i + 1];
-            if (set_ == DataSet::National) masters_.fill(row);
-            visit(fields[0], row);
-        });
+        scan(
+            connection,
+            [&](const PackedRow& fields) {
+                if (!wanted(fields[0])) return;
+                row = {};
+                for (size_t i = 0; i < kZipallFields.size(); ++i) {
+                    row[kZipallFields[i]] = fields[i + 1];
+                }
+                if (set_ == DataSet::National) masters_.fill(row);
+                visit(fields[0], row);
+            },
+            rowids);
     }
 
   private:
-    // Calls `take(fields)` for every row in order: the postal code and the columns.
+    // Calls `take(fields)` for every row in order (of `rowids` only, when given): the postal
+    // code and the columns.
     template <class Take>
-    void scan(db::Connection& connection, Take take) const {
+    void scan(db::Connection& connection, Take take,
+              const std::vector<long long>* rowids = nullptr) const {
         PackedRow fields;
-        const auto rowsOf = [&](const std::string& sql) {
-            db::NativeStatement rows(connection, sql);
-            if (kept_) rows.bind(1, DataSetName(set_));
+        const auto takeRows = [&](db::NativeStatement& rows) {
             while (rows.step()) {
                 for (size_t i = 0; i < kPackedFields; ++i) {
                     fields[i] = rows.text(static_cast<int>(i));
@@ -126,6 +139,16 @@ class Side {
                 take(fields);
             }
         };
+        const auto rowsOf = [&](const std::string& sql) {
+            db::NativeStatement rows(connection, sql);
+            if (kept_) rows.bind(1, DataSetName(set_));
+            takeRows(rows);
+        };
+        if (!kept_ && rowids != nullptr) {
+            db::NativeStatement row(connection, ZipallRows(set_, "%") + " AND rowid = ?1");
+            for (const long long rowid : *rowids) takeRows(row.bind(1, rowid));
+            return;
+        }
         if (!kept_) {
             rowsOf(ZipallRows(set_, "%"));
             return;
@@ -204,17 +227,18 @@ CodeDigests Digests(db::Connection& connection, const Side& side) {
     return digests;
 }
 
-// The digests of the kept form and of the rows now. Reading and digesting the two sides is
-// most of a report's work, and they share nothing: the kept form is read on a connection of
-// its own on another thread while this one reads the rows now. The caller's transaction has
-// written nothing yet that either reads, and the kept form was committed when it was kept.
+// The digests of the kept form and of the rows now (`digestsNow()`, on this thread). Reading
+// and digesting the two sides is most of a report's work, and they share nothing: the kept
+// form is read on a connection of its own on another thread while this one makes the rows
+// now. The caller's transaction has written nothing yet that either reads, and the kept form
+// was committed when it was kept.
+template <class DigestsNow>
 std::pair<CodeDigests, CodeDigests> BothDigests(db::Connection& connection, DataSet set,
-                                                ReportThreads threads) {
+                                                ReportThreads threads, DigestsNow digestsNow) {
+    const auto keptDigests = [set](db::Connection& on) { return Digests(on, Side(on, set, true)); };
     if (threads == ReportThreads::One || std::thread::hardware_concurrency() < 2) {
-        const Side old(connection, set, true);
-        const Side now(connection, set, false);
-        CodeDigests before = Digests(connection, old);
-        return {std::move(before), Digests(connection, now)};
+        CodeDigests before = keptDigests(connection);
+        return {std::move(before), digestsNow()};
     }
     CodeDigests before, after;
     bool otherFailed = false;
@@ -227,7 +251,7 @@ std::pair<CodeDigests, CodeDigests> BothDigests(db::Connection& connection, Data
                 try {
                     db::Connection own;
                     own.open(connectionString);
-                    before = Digests(own, Side(own, set, true));
+                    before = keptDigests(own);
                 } catch (...) {
                     otherFailed = true;
                 }
@@ -236,13 +260,14 @@ std::pair<CodeDigests, CodeDigests> BothDigests(db::Connection& connection, Data
             // No thread to be had: both sides are read below.
         }
         if (reader.joinable()) {
-            after = Digests(connection, Side(connection, set, false));
+            after = digestsNow();
             bothRead = true;
         }
     }  // joined here, and when this thread's reading fails
+    if (!bothRead) return BothDigests(connection, set, ReportThreads::One, digestsNow);
     // What the other thread could not read (its connection refused, say) is read here: a fault
     // of the kept form itself is met again, and reported from this thread.
-    if (!bothRead || otherFailed) return BothDigests(connection, set, ReportThreads::One);
+    if (otherFailed) before = keptDigests(connection);
     return {std::move(before), std::move(after)};
 }
 
@@ -253,11 +278,6 @@ bool KeptRowsExist(db::Connection& connection, DataSet set) {
     return row.step();
 }
 
-long long DistinctCount(std::vector<std::uint64_t>& keys) {
-    std::sort(keys.begin(), keys.end());
-    return std::unique(keys.begin(), keys.end()) - keys.begin();
-}
-
 // The number of distinct postal codes of the data set's rows now: what the comparison with an
 // empty kept form counts as added.
 long long CountCodesNow(db::Connection& connection, DataSet set) {
@@ -266,7 +286,8 @@ long long CountCodesNow(db::Connection& connection, DataSet set) {
     db::NativeStatement rows(connection, sql);
     std::vector<std::uint64_t> keys;
     while (rows.step()) keys.push_back(CodeKey(rows.text(0)));
-    return DistinctCount(keys);
+    std::sort(keys.begin(), keys.end());
+    return std::unique(keys.begin(), keys.end()) - keys.begin();
 }
 
 }  // namespace
@@ -312,7 +333,15 @@ bool KeepOldData(db::Connection& connection, DataSet set, OldRows rows,
 
 std::optional<ReportSummary> MakeReport(db::Connection& connection, DataSet set,
                                         std::string importedAt, ReportThreads threads,
-                                        std::vector<std::uint64_t>* rowCodes) {
+                                        AppendedRows* appended) {
+    // The appended rows' memory goes back as soon as the report is made, or fails.
+    struct Clear {
+        AppendedRows* rows;
+        ~Clear() {
+            if (rows) rows->clear();
+        }
+    } clear{appended};
+    assert(appended == nullptr || appended->set() == set);
     if (!HasReportTables(connection)) return std::nullopt;
     EnsureTables(connection);
     db::NativeTransaction transaction(connection);
@@ -338,18 +367,25 @@ std::optional<ReportSummary> MakeReport(db::Connection& connection, DataSet set,
         dropOlderDetails();
         // An import into an empty table replaced nothing: its codes are all added, and they
         // are not listed.
-        summary.counts.added = rowCodes ? DistinctCount(*rowCodes) : CountCodesNow(connection, set);
+        summary.counts.added =
+            appended ? appended->takeCodeCount() : CountCodesNow(connection, set);
     } else {
-        // The caller's codes are not needed here: their memory goes before the digests take
-        // theirs.
-        if (rowCodes) std::vector<std::uint64_t>().swap(*rowCodes);
-        const auto [before, after] = BothDigests(connection, set, threads);
+        const Side now(connection, set, false);
+        // The rows now as they were appended, or read back.
+        const auto digestsNow = [&] {
+            if (!appended) return Digests(connection, now);
+            return appended->takeDigests(
+                [&now](std::string_view municipality) { return now.namesDigest(municipality); });
+        };
+        // Rows taken as appended cost this thread little: the kept form is read here too, as a
+        // second connection and its page cache would cost more memory than the time it saves.
+        const auto [before, after] =
+            BothDigests(connection, set, appended ? ReportThreads::One : threads, digestsNow);
         // Only after the second thread has read: an older report of many rows, deleted, fills
         // the page cache, which then spills into the file under an exclusive lock that keeps
         // the other connection from reading (until the lock wait fails it).
         dropOlderDetails();
         const Side old(connection, set, true);
-        const Side now(connection, set, false);
         const std::vector<CodeChange> changes = CompareDigests(before, after, summary.counts);
         // The rows of the codes that changed.
         if (!changes.empty()) {
@@ -359,11 +395,16 @@ std::optional<ReportSummary> MakeReport(db::Connection& connection, DataSet set,
                 change = FindChange(changes, CodeKey(code));
                 return change != nullptr;
             };
+            // The rows now of those codes: the appended ones read back by their rowids.
+            std::optional<std::vector<long long>> rowidsNow;
+            if (appended) rowidsNow = appended->rowidsOf(changes);
             for (const auto& [side, word] : {std::pair{&old, kBeforeWord}, {&now, kAfterWord}}) {
-                side->forEachRow(connection, changed,
-                                 [&](std::string_view code, const RowView& row) {
-                                     details.write(change->change, word, code, row);
-                                 });
+                side->forEachRow(
+                    connection, changed,
+                    [&](std::string_view code, const RowView& row) {
+                        details.write(change->change, word, code, row);
+                    },
+                    side == &now && rowidsNow ? &*rowidsNow : nullptr);
             }
         }
     }

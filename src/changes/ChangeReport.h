@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "changes/AppendedRows.h"
 #include "changes/ChangeDiff.h"
 #include "changes/ChangeTables.h"
 #include "store/Engine.h"
@@ -54,14 +55,14 @@ enum class ReportThreads { One, Two };
 // with the data set's rows now, replaces the data set's report with the result and drops the
 // kept form, in one transaction. Nothing happens (nullopt) when no kept form waits: the
 // import continued one that began before reports were kept. `importedAt` empty: now.
-// `rowCodes`: the keys (CodeKey) of the postal codes of the data set's rows now, when the
-// caller knows them (its import appended every one of them), in any order; reordered here, or
-// emptied when not needed. nullptr: read from the table. Only a report of an import that
-// replaced nothing needs them.
+// `appended`: the data set's rows now, as the import appended every one of them (it replaced
+// the data set whole; of the same data set), taken away and cleared here: the table is read
+// back only for the rows of the codes that changed, and the kept form is read on this thread
+// whatever `threads` says. nullptr: the rows are read from the table.
 std::optional<ReportSummary> MakeReport(db::Connection& connection, DataSet set,
                                         std::string importedAt = {},
                                         ReportThreads threads = ReportThreads::Two,
-                                        std::vector<std::uint64_t>* rowCodes = nullptr);
+                                        AppendedRows* appended = nullptr);
 
 // Takes the data set's report away (when making a new one failed, so that the older one is
 // not read as the last import's), in one transaction.

@@ -120,6 +120,44 @@ ZipallRowBuilder::ZipallRowBuilder(Recordset& table) : table_(table) {
     }
 }
 
+bool ZipallRowBuilder::addAppendedTo(changes::AppendedRows& rows,
+                                     const std::vector<db::ColumnInfo>& columns) {
+    // A text column's position in the values; kAbsent for a column of numbers (which would
+    // store the text's number, read back otherwise) or one the table lacks.
+    const auto textColumn = [&](std::string_view name) {
+        for (size_t i = 0; i < names_.size() && i < columns.size(); ++i) {
+            if (!EqualsIgnoringAsciiCase(names_[i], name)) continue;
+            const db::ColumnKind kind = columns[i].kind;
+            return kind == db::ColumnKind::Text || kind == db::ColumnKind::Memo ? i : kAbsent;
+        }
+        return kAbsent;
+    };
+    if (textColumn(kZipallColumnNames[static_cast<size_t>(ZipallColumn::DataKind)]) == kAbsent) {
+        return false;
+    }
+    for (size_t c = 0; c < appendedPosition_.size(); ++c) {
+        appendedPosition_[c] = textColumn(changes::AppendedRows::Columns()[c]);
+        if (appendedPosition_[c] == kAbsent) return false;
+    }
+    appended_ = &rows;
+    return true;
+}
+
+void ZipallRowBuilder::addAppended() {
+    changes::AppendedRows::Texts texts;
+    for (size_t c = 0; c < texts.size(); ++c) {
+        // As a text column stores the value: a number as its decimal text, Null read back as
+        // the empty text.
+        const Value& value = values_[appendedPosition_[c]];
+        if (value.isText()) {
+            texts[c] = value.text();
+        } else if (value.isNumber()) {
+            texts[c] = numberTexts_[c] = std::to_string(value.number());
+        }
+    }
+    appended_->add(texts, table_.rowid());
+}
+
 namespace {
 
 changes::DataSet ReportedSet(import::DataKind kind) {
@@ -151,14 +189,14 @@ std::function<void(const std::function<void()>&)> ReplaceWhileChecking(
     };
 }
 
-void ReportChanges(import::DataKind kind, std::vector<std::uint64_t>* rowCodes) {
+void ReportChanges(import::DataKind kind, changes::AppendedRows* appended) {
     // The report comes after the data is whole and must not undo that: a failure to make it (a
     // full disk, damaged report tables) leaves the import finished, its keys and index made
     // again by the run control. The data set's older report is taken away so that nobody reads
     // it as this import's; the kept rows, now out of date, are replaced by the next import.
     try {
         changes::MakeReport(connection(), ReportedSet(kind), {}, changes::ReportThreads::Two,
-                            rowCodes);
+                            appended);
         // The comparison's arrays, freed, go back to the system now: the sorts of the index
         // builds that follow take memory of their own.
         ReleaseFreeMemory();
@@ -240,7 +278,15 @@ ZipallRowBuilder& EngineFrame::begin(std::uint64_t fileLength) {
     view_.setCountBorderStyle(index_, 1);
     zipall_.emplace();
     zipall_->open("ZIPALL", connection(), CursorType::Keyset, LockType::Pessimistic);
-    return row_.emplace(*zipall_);
+    ZipallRowBuilder& row = row_.emplace(*zipall_);
+    // The rows this run appends are the data set's every row when it replaces the set whole:
+    // the report takes them as appended instead of reading the table back.
+    if (replacesWholeSet()) {
+        appended_.emplace(ReportedSet(index_ == kNational ? import::DataKind::National
+                                                          : import::DataKind::Office));
+        if (!row.addAppendedTo(*appended_, connection().columns("ZIPALL"))) appended_.reset();
+    }
+    return row;
 }
 
 void EngineFrame::showLine(std::uint64_t consumed) {
@@ -254,7 +300,6 @@ bool EngineFrame::replacesWholeSet() const {
 }
 
 void EngineFrame::closeTable() {
-    if (row_) appendedCodes_ = row_->takeAppendedCodes();
     row_.reset();
     if (zipall_) zipall_->close();
     zipall_.reset();
@@ -275,10 +320,8 @@ void EngineFrame::finish(const char* column, import::DataKind kind, const char* 
         rs.close();
     }
     import::MarkComplete(connection(), kind);
-    // The codes of the rows appended are all the set's codes when the run replaced it whole: a
-    // first import counts them without reading the table back.
-    ReportChanges(kind, replacesWholeSet() ? &appendedCodes_ : nullptr);
-    appendedCodes_ = {};
+    ReportChanges(kind, appended_ ? &*appended_ : nullptr);
+    appended_.reset();
     view_.setStatusMessage(finishedMessage);
     if (beep) view_.beep();
     pause();

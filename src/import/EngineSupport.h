@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "changes/ChangeDiff.h"
+#include "changes/AppendedRows.h"
 #include "changes/ChangeReport.h"
 #include "import/DataFile.h"
 #include "import/mdInport.h"
@@ -63,6 +63,12 @@ class ZipallRowBuilder {
   public:
     explicit ZipallRowBuilder(db::Recordset& table);
 
+    // From here on every row appended is also added to `rows`, with its values as the table
+    // stores them. Only where each column the report reads, and データ識別, is one of text
+    // (`columns`: the table's, in table order), whose texts are stored as given; returns
+    // whether the rows are added.
+    bool addAppendedTo(changes::AppendedRows& rows, const std::vector<db::ColumnInfo>& columns);
+
     void setText(ZipallColumn column, std::string_view text) {
         if (db::Value* value = slot(column)) value->assignText(text);
     }
@@ -70,15 +76,9 @@ class ZipallRowBuilder {
         if (db::Value* value = slot(column)) *value = db::Value(number);
     }
     void append() {
-        const db::Value* code = slot(ZipallColumn::Code);
-        const std::uint64_t key =
-            changes::CodeKey(code != nullptr && code->isText() ? std::string_view(code->text())
-                                                               : std::string_view());
         table_.addNew(names_, values_);
-        appendedCodes_.push_back(key);
+        if (appended_ != nullptr) addAppended();
     }
-    // The keys (changes::CodeKey) of the postal codes of the rows appended, taken away.
-    std::vector<std::uint64_t> takeAppendedCodes() { return std::move(appendedCodes_); }
 
   private:
     static constexpr size_t kAbsent = static_cast<size_t>(-1);
@@ -87,12 +87,16 @@ class ZipallRowBuilder {
         const size_t position = position_[static_cast<size_t>(column)];
         return position == kAbsent ? nullptr : &values_[position];
     }
+    void addAppended();
 
     db::Recordset& table_;
     std::vector<std::string> names_;
     std::vector<db::Value> values_;
     std::array<size_t, kZipallColumnCount> position_{};
-    std::vector<std::uint64_t> appendedCodes_;
+    changes::AppendedRows* appended_ = nullptr;
+    // The positions of the columns of changes::AppendedRows::Columns() in the values.
+    std::array<size_t, changes::AppendedRows::kColumnCount> appendedPosition_{};
+    std::array<std::string, changes::AppendedRows::kColumnCount> numberTexts_;
 };
 
 // The change report around an engine's replacement of the data of `kind`: its old rows kept
@@ -107,9 +111,9 @@ class EngineFrame;
 // transaction that commits once the file has passed. Nothing otherwise.
 std::function<void(const std::function<void()>&)> ReplaceWhileChecking(
     const EngineFrame& frame, import::DataKind kind, std::function<void()> replace);
-// `rowCodes`: the keys of the postal codes of the data set's rows, when the run appended every
-// one of them (see changes::MakeReport); nullptr otherwise.
-void ReportChanges(import::DataKind kind, std::vector<std::uint64_t>* rowCodes = nullptr);
+// `appended`: the data set's rows, when the run appended every one of them (see
+// changes::MakeReport); nullptr otherwise.
+void ReportChanges(import::DataKind kind, changes::AppendedRows* appended = nullptr);
 
 // Event processing of the engines: the appended rows that have waited long enough are stored
 // first, so they reach the disk whatever the event handlers do (a message box, an abort).
@@ -166,7 +170,8 @@ class EngineFrame {
     std::uint64_t fileLength_ = 0;
     std::optional<db::Recordset> zipall_;
     std::optional<ZipallRowBuilder> row_;
-    std::vector<std::uint64_t> appendedCodes_;  // those of the builder, once the table is closed
+    // The rows the builder appended, when they are the data set's every row.
+    std::optional<changes::AppendedRows> appended_;
 };
 
 }  // namespace yubin::mdInport::detail

@@ -265,6 +265,11 @@ class Recordset {
     void addNew();
     // Stores the new row, or the changes to the current row.
     void update();
+    // The current row's rowid: its place in storage order, by which native statements
+    // (NativeSql.h) find it; after an append, that of the row appended. NoCurrentRecord
+    // without a stored current row (a new row not yet stored, the end of the rows, a row set
+    // of an aggregate).
+    long long rowid();
 
     struct Impl;
 

@@ -303,6 +303,14 @@ Field& Recordset::field(std::string_view name) {
         Message("行セット（{1}）にフィールド {2} はありません。", m.table->name, name));
 }
 
+long long Recordset::rowid() {
+    Impl& m = *impl_;
+    m.requireOpen();
+    if (m.position == Impl::Position::Row) return m.rowid;
+    if (m.position == Impl::Position::Cursor && m.hasRowid && !eof()) return m.rowid;
+    throw YubinError(ErrorCode::NoCurrentRecord, Message("行セットに現在の行がありません。"));
+}
+
 void Recordset::addNew(std::span<const std::string> names, std::span<const Value> values) {
     Impl& m = *impl_;
     m.requireUpdatable();

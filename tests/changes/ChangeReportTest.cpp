@@ -8,9 +8,11 @@
 
 #include "changes/ChangePrint.h"
 #include "changes/ChangeReport.h"
+#include "import/EngineSupport.h"
 #include "import/ImportTestSupport.h"
 #include "query/Summary.h"
 #include "store/NativeSql.h"
+#include "store/PostalSchema.h"
 #include "store/RowRules.h"
 
 namespace yubin::test {
@@ -389,6 +391,132 @@ TEST_F(ChangeReportTest, ReportReadOnTwoThreadsIsTheReportReadOnOne) {
     EXPECT_EQ(report(), (Table{{"ZIPALL", "20241129", "20241129", "0", "1", "5"},
                                {"JIGYOSYO", "20241129", "20241129", "0", "1", "1"}}));
     EXPECT_EQ(Count(database, changes::kKeptTable), 0);
+}
+
+// The data set's rows deleted and appended again by the engines' row builder, which takes
+// them as appended, as a run that replaces the data set does.
+changes::AppendedRows AppendAgain(db::Connection& connection, DataSet set) {
+    const std::string where =
+        set == DataSet::National ? " WHERE データ識別 <> '1'" : " WHERE データ識別 = '1'";
+    std::vector<std::vector<db::Value>> rows;
+    {
+        db::Recordset read;
+        read.open("SELECT * FROM ZIPALL" + where, connection, db::CursorType::ForwardOnly,
+                  db::LockType::ReadOnly);
+        for (; !read.eof(); read.moveNext()) {
+            rows.emplace_back();
+            for (int i = 0; i < read.fieldCount(); ++i)
+                rows.back().push_back(read.field(i).value());
+        }
+    }
+    connection.execute("DELETE FROM ZIPALL" + where);
+    changes::AppendedRows appended(set);
+    db::Recordset zipall;
+    zipall.open("ZIPALL", connection, db::CursorType::Keyset, db::LockType::Pessimistic);
+    mdInport::detail::ZipallRowBuilder builder(zipall);
+    EXPECT_TRUE(builder.addAppendedTo(appended, connection.columns("ZIPALL")));
+    for (const auto& row : rows) {
+        // The table's columns are in the builder's order.
+        for (size_t c = 0; c < row.size(); ++c) {
+            const auto column = static_cast<mdInport::detail::ZipallColumn>(c);
+            if (row[c].isNumber()) {
+                builder.setNumber(column, row[c].number());
+            } else {
+                builder.setText(column, row[c].toText());
+            }
+        }
+        builder.append();
+    }
+    EXPECT_EQ(appended.rowCount(), rows.size());
+    return appended;
+}
+
+// A refresh's report takes the rows now as appended: it is the report of the rows read back,
+// for both data sets and every kind of change, names of the masters included.
+TEST_F(ChangeReportTest, ReportOfTheRowsAsAppendedIsTheReportOfTheRowsReadBack) {
+    run(national(false), office(false));
+    std::optional<changes::AppendedRows> appended[2];
+    {
+        db::Connection connection;
+        connection.open(mdlYubinBox::ConnectionString(database));
+        for (DataSet set : {DataSet::National, DataSet::Office}) {
+            ASSERT_TRUE(changes::KeepOldData(connection, set, changes::OldRows::Whole));
+        }
+        const std::string copyRow =
+            "INSERT INTO ZIPALL SELECT 団体コード, 旧郵便番号, ?1, 住所かな3, 町域名, flag1, "
+            "flag2, flag3, ダブり, flag4, flag5, 事業所名かな, 事業所名, 取扱郵便局, 種別, "
+            "丁目番地等, データ識別, RECNO + 100 FROM ZIPALL WHERE 郵便番号 = ?2";
+        db::NativeStatement(connection, copyRow).bind(1, "0600099").bind(2, "0600005").run();
+        db::NativeStatement(connection, copyRow).bind(1, "0608699").bind(2, "0608623").run();
+        for (const char* statement :
+             {"UPDATE ZIPALL SET 町域名 = '北一条東' WHERE 郵便番号 = '0600001'",
+              "DELETE FROM ZIPALL WHERE 郵便番号 = '0600002'",
+              "UPDATE ZIPALL SET 団体コード = '01102' WHERE 郵便番号 = '0600003'",
+              "UPDATE 市町村 SET 市町村名 = '札幌市北区' WHERE JISX0402 = '01101'",
+              "UPDATE ZIPALL SET 丁目番地等 = '９丁目' WHERE 郵便番号 = '0608621'",
+              "DELETE FROM ZIPALL WHERE 郵便番号 = '0608622'"}) {
+            db::NativeStatement(connection, statement).run();
+        }
+        for (DataSet set : {DataSet::National, DataSet::Office}) {
+            appended[set == DataSet::Office].emplace(AppendAgain(connection, set));
+        }
+    }
+    const std::string readBack = database + ".read-back";
+    std::filesystem::copy_file(database, readBack);
+    Table reports[2];
+    for (const bool asAppended : {true, false}) {
+        if (!asAppended) {
+            std::filesystem::copy_file(readBack, database,
+                                       std::filesystem::copy_options::overwrite_existing);
+        }
+        {
+            db::Connection connection;
+            connection.open(mdlYubinBox::ConnectionString(database));
+            for (DataSet set : {DataSet::National, DataSet::Office}) {
+                changes::AppendedRows* rows = &*appended[set == DataSet::Office];
+                ASSERT_TRUE(changes::MakeReport(connection, set, "2024-12-27 09:00:00",
+                                                changes::ReportThreads::Two,
+                                                asAppended ? rows : nullptr));
+                EXPECT_EQ(rows->rowCount(), 0u);  // taken away
+            }
+        }
+        reports[asAppended] = everything();
+    }
+    EXPECT_EQ(reports[true], reports[false]);
+    // The renamed municipality changes each of its four codes, one code moved, one added, one
+    // removed; an office moved, one added, one removed.
+    EXPECT_EQ(report(), (Table{{"ZIPALL", "20241129", "20241129", "1", "1", "5"},
+                               {"JIGYOSYO", "20241129", "20241129", "1", "1", "1"}}));
+    EXPECT_EQ(details("ZIPALL").size(), 1u + 1u + 2u * 5u);
+    EXPECT_EQ(details("JIGYOSYO").size(), 1u + 1u + 2u);
+}
+
+// A table whose municipality code is a column of numbers stores the code's number: the rows
+// appended are read back as the report reads the kept ones.
+TEST_F(ChangeReportTest, MunicipalityCodeStoredAsANumberIsReportedAsItReadsBack) {
+    {
+        db::deleteDatabaseFile(database);
+        db::createDatabase(mdlYubinBox::ConnectionString(database));
+        db::Connection connection;
+        connection.open(mdlYubinBox::ConnectionString(database));
+        const std::string textCode = "団体コード Text(5)";
+        for (std::string statement : mdlYubinBox::kSchemaStatements) {
+            if (statement.find("CREATE TABLE ZIPALL") == 0) {
+                statement.replace(statement.find(textCode), textCode.size(), "団体コード Long");
+            }
+            connection.execute(statement);
+        }
+        for (const char* column : mdlYubinBox::kZeroLengthColumns) {
+            connection.setAllowZeroLength("ZIPALL", column, true);
+        }
+        ASSERT_EQ(connection.columns("ZIPALL")[0].kind, db::ColumnKind::Long);
+    }
+    run(national(false), "");
+    runAgain(national(true), "");
+    EXPECT_EQ(report(), (Table{{"ZIPALL", "20241129", "20241227", "1", "1", "3"}}));
+    const Table rows = details("ZIPALL");
+    ASSERT_EQ(rows.size(), 9u);
+    for (const auto& row : rows) EXPECT_TRUE(row[3] == "1101" || row[3] == "1102") << row[3];
 }
 
 // The older report's rows, deleted, outgrow the page cache, which spills into the file under an

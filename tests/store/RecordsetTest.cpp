@@ -5,6 +5,7 @@
 
 #include "StoreTestHelpers.h"
 #include "store/EngineImpl.h"
+#include "store/NativeSql.h"
 
 namespace yubin::test {
 namespace {
@@ -90,6 +91,41 @@ TEST_F(RecordsetTest, AppendingByNameListsStoresEachRowAtOnce) {
     EXPECT_EQ(errorNumber([&] { zip.addNew(unknown, std::vector<Value>{Value(5)}); }),
               errorOf(ErrorCode::ItemNotFound));
     EXPECT_EQ(count(cn, "ZIPALL"), 4);
+}
+
+// The rowid of an appended row, or of a row read, is the one native statements find it by.
+TEST_F(RecordsetTest, RowidOfTheCurrentRowFindsItInNativeStatements) {
+    Recordset zip;
+    zip.open("ZIPALL", cn, CursorType::Keyset, LockType::Pessimistic);
+    const std::vector<std::string> names = {"RECNO", "郵便番号"};
+    std::vector<long long> rowids;
+    for (int recno = 1; recno <= 3; ++recno) {
+        zip.addNew(names,
+                   std::vector<Value>{Value(recno), Value("060000" + std::to_string(recno))});
+        rowids.push_back(zip.rowid());
+    }
+    cn.execute("DELETE FROM ZIPALL WHERE RECNO = 2");
+    zip.addNew(names, std::vector<Value>{Value(4), Value("0600004")});
+    rowids.push_back(zip.rowid());
+    db::NativeStatement byRowid(cn, "SELECT \"RECNO\" FROM \"ZIPALL\" WHERE rowid = ?1");
+    for (const long long recno : {1, 3, 4}) {
+        ASSERT_TRUE(byRowid.bind(1, rowids[static_cast<size_t>(recno - 1)]).step());
+        EXPECT_EQ(byRowid.number(0), recno);
+        EXPECT_FALSE(byRowid.step());
+    }
+    EXPECT_FALSE(byRowid.bind(1, rowids[1]).step());  // deleted
+
+    Recordset rs;
+    rs.open("SELECT 郵便番号 FROM ZIPALL WHERE RECNO = 3", cn, CursorType::Keyset,
+            LockType::Optimistic);
+    EXPECT_EQ(rs.rowid(), rowids[2]);
+    rs.moveNext();
+    EXPECT_EQ(errorNumber([&] { rs.rowid(); }), errorOf(ErrorCode::NoCurrentRecord));
+    zip.addNew();
+    EXPECT_EQ(errorNumber([&] { zip.rowid(); }), errorOf(ErrorCode::NoCurrentRecord));
+    Recordset counted;
+    counted.open("SELECT COUNT(*) FROM ZIPALL", cn, CursorType::ForwardOnly, LockType::ReadOnly);
+    EXPECT_EQ(errorNumber([&] { counted.rowid(); }), errorOf(ErrorCode::NoCurrentRecord));
 }
 
 TEST_F(RecordsetTest, AppendedRowsReachOtherConnectionsWithoutFlush) {
