@@ -22,6 +22,7 @@
 #include "changes/ChangeReport.h"
 #include "store/NativeSql.h"
 #include "store/mdlYubinBox.h"
+#include "support/AppendAgain.h"
 #include "support/DerivedMonth.h"
 
 namespace fs = std::filesystem;
@@ -45,8 +46,9 @@ long PeakKilobytes() {
 }
 
 // The report's steps on a database that holds a whole import: both data sets kept, a town
-// name in every 2000th row changed (untimed, so that the report also reads both sides again
-// for the rows of the codes that changed, as a real refresh's does), then reported.
+// name in every 2000th row changed and the rows appended again as a refresh appends them
+// (untimed, so that the report also reads both sides again for the rows of the codes that
+// changed, as a real refresh's does), then reported.
 double ReportSteps(const std::string& database) {
     yubin::db::Connection connection;
     connection.open(yubin::mdlYubinBox::ConnectionString(database));
@@ -59,8 +61,10 @@ double ReportSteps(const std::string& database) {
                                    "UPDATE \"ZIPALL\" SET \"町域名\" = \"町域名\" || '２' "
                                    "WHERE \"RECNO\" % 2000 = 0")
             .run();
+        yubin::changes::AppendedRows appended = yubin::test::AppendAgain(connection, set);
         const double b = ProcessSeconds();
-        yubin::changes::MakeReport(connection, set);
+        yubin::changes::MakeReport(connection, set, {}, yubin::changes::ReportThreads::Two,
+                                   &appended);
         const double reported = ProcessSeconds() - b;
         std::printf("  %s: keep %.3f s, report %.3f s\n",
                     std::string(yubin::changes::DataSetName(set)).c_str(), kept, reported);
