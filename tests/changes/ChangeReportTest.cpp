@@ -349,6 +349,16 @@ TEST_F(ChangeReportTest, RowByRowKeptFormOfAnEarlierVersionIsReportedAlike) {
     EXPECT_EQ(Count(database, changes::kKeptTable), 0);
 }
 
+// A month's edits: a town renamed, a code removed, one moved to another municipality, a
+// municipality renamed in the masters, an office moved, one removed.
+constexpr const char* kEditsOfAMonth[] = {
+    "UPDATE ZIPALL SET 町域名 = '北一条東' WHERE 郵便番号 = '0600001'",
+    "DELETE FROM ZIPALL WHERE 郵便番号 = '0600002'",
+    "UPDATE ZIPALL SET 団体コード = '01102' WHERE 郵便番号 = '0600003'",
+    "UPDATE 市町村 SET 市町村名 = '札幌市北区' WHERE JISX0402 = '01101'",
+    "UPDATE ZIPALL SET 丁目番地等 = '９丁目' WHERE 郵便番号 = '0608621'",
+    "DELETE FROM ZIPALL WHERE 郵便番号 = '0608622'"};
+
 // The kept form is read on a second thread beside the rows now: the report is the one read on
 // one thread, for both data sets, with every kind of change.
 TEST_F(ChangeReportTest, ReportReadOnTwoThreadsIsTheReportReadOnOne) {
@@ -359,13 +369,7 @@ TEST_F(ChangeReportTest, ReportReadOnTwoThreadsIsTheReportReadOnOne) {
         for (DataSet set : {DataSet::National, DataSet::Office}) {
             ASSERT_TRUE(changes::KeepOldData(connection, set, changes::OldRows::Whole));
         }
-        for (const char* statement :
-             {"UPDATE ZIPALL SET 町域名 = '北一条東' WHERE 郵便番号 = '0600001'",
-              "DELETE FROM ZIPALL WHERE 郵便番号 = '0600002'",
-              "UPDATE ZIPALL SET 団体コード = '01102' WHERE 郵便番号 = '0600003'",
-              "UPDATE 市町村 SET 市町村名 = '札幌市北区' WHERE JISX0402 = '01101'",
-              "UPDATE ZIPALL SET 丁目番地等 = '９丁目' WHERE 郵便番号 = '0608621'",
-              "DELETE FROM ZIPALL WHERE 郵便番号 = '0608622'"}) {
+        for (const char* statement : kEditsOfAMonth) {
             db::NativeStatement(connection, statement).run();
         }
     }
@@ -410,13 +414,7 @@ TEST_F(ChangeReportTest, ReportOfTheRowsAsAppendedIsTheReportOfTheRowsReadBack) 
             "丁目番地等, データ識別, RECNO + 100 FROM ZIPALL WHERE 郵便番号 = ?2";
         db::NativeStatement(connection, copyRow).bind(1, "0600099").bind(2, "0600005").run();
         db::NativeStatement(connection, copyRow).bind(1, "0608699").bind(2, "0608623").run();
-        for (const char* statement :
-             {"UPDATE ZIPALL SET 町域名 = '北一条東' WHERE 郵便番号 = '0600001'",
-              "DELETE FROM ZIPALL WHERE 郵便番号 = '0600002'",
-              "UPDATE ZIPALL SET 団体コード = '01102' WHERE 郵便番号 = '0600003'",
-              "UPDATE 市町村 SET 市町村名 = '札幌市北区' WHERE JISX0402 = '01101'",
-              "UPDATE ZIPALL SET 丁目番地等 = '９丁目' WHERE 郵便番号 = '0608621'",
-              "DELETE FROM ZIPALL WHERE 郵便番号 = '0608622'"}) {
+        for (const char* statement : kEditsOfAMonth) {
             db::NativeStatement(connection, statement).run();
         }
         for (DataSet set : {DataSet::National, DataSet::Office}) {
