@@ -25,9 +25,9 @@ class BackgroundCheck {
     BackgroundCheck& operator=(const BackgroundCheck&) = delete;
 
     // Waits for the check to read the file to its end, calling `tick` first (unless it has
-    // ended already) and then every few milliseconds meanwhile (as the engines process events; what
-    // `tick` throws leaves the check running until the destructor stops it). Raises the check's
-    // fault; called again, gives the same.
+    // ended already) and then every few milliseconds meanwhile, as the engines process events;
+    // what `tick` throws leaves the check running until the destructor stops it. Raises the
+    // check's fault; called again, gives the same.
     CheckedFile wait(const CheckTick& tick);
 
     // Waits at most `longest`, processing nothing: whether the check has ended (then `wait`
