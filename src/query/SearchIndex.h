@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -58,6 +59,34 @@ inline constexpr const char* kSearchedColumns[] = {"団体コード", "町域名
 // large enough to gain by it). The index is the same either way. Appended rows the connection
 // holds are stored first.
 void BuildSearchIndex(db::Connection& connection, unsigned threads = 0);
+
+// The same build in two halves, around other work of the caller's thread on `connection` that
+// leaves ZIPALL's rows as they are (an import making the table's keys). The constructor begins
+// to read the rows from the first block on, on a thread and a connection of its own that reads
+// a few blocks at a time and leaves the file between two reads; meanwhile a commit of the
+// caller waits for the end of such a read, untold (db::OwnReaders). finish() reads what is left
+// on the caller's thread, from the last block back, and stores the index. `threads` as for
+// BuildSearchIndex: with 1, or where no thread or connection can be had, finish() reads every
+// row itself; the index is the same either way. Destroyed without finish(), it stops the other
+// reader, waits for it and stores nothing.
+class SearchIndexBuild {
+  public:
+    // `share` (0 to 1): the part of the blocks the other reader reads before readOn() (the
+    // memory of the blocks read grows as it reads); it waits for readOn() between two reads.
+    explicit SearchIndexBuild(db::Connection& connection, unsigned threads = 0, double share = 1.0);
+    ~SearchIndexBuild();
+    SearchIndexBuild(const SearchIndexBuild&) = delete;
+    SearchIndexBuild& operator=(const SearchIndexBuild&) = delete;
+
+    // The other reader reads on past its share.
+    void readOn();
+    // Once: reads the rest (the other reader reads on as well) and stores the index.
+    void finish();
+
+  private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
 
 // The rowid ranges, in storage order, outside which no row holds every word; nothing when the
 // index is absent or out of date, or a word is one the index cannot answer for (the caller

@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <cassert>
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -17,6 +18,7 @@
 #include "query/SearchGrams.h"
 #include "query/SearchIndex.h"
 #include "store/DerivedRecords.h"
+#include "store/NativeSql.h"
 #include "store/TableScan.h"
 #include "store/mdlYubinBox.h"
 
@@ -27,7 +29,8 @@ using namespace detail;
 namespace {
 
 // The table's size from which the build reads it on two threads when the caller leaves it to
-// the build (and the machine has two processors).
+// the build (and the machine has two processors): the other reader's connection costs the
+// caller's thread a few tenths of a millisecond.
 constexpr std::uint64_t kLeastBlocksForTwo = 64;
 
 // The buckets of every block while the index is built: one bitmap over the buckets per block,
@@ -245,18 +248,57 @@ db::TableScan SearchedRows(db::Connection& connection, db::TableScan::Order orde
         std::vector<std::string>(std::begin(kSearchedColumns), std::end(kSearchedColumns)), order);
 }
 
-// Reads blocks from the first on, while it can claim them.
-void ReadFromFront(db::Connection& connection, BlockClaims& claims, Part& part) {
+// Where a reader waits, between two of its reads, until the caller lets it read on past a
+// block.
+class ReadGate {
+  public:
+    explicit ReadGate(std::uint64_t heldAt) : heldAt_(heldAt) {}
+    void open() {
+        {
+            std::lock_guard lock(mutex_);
+            open_ = true;
+        }
+        opened_.notify_all();
+    }
+    // Whether the reader may read the block; false when a stop was asked while it waited.
+    bool pass(std::uint64_t block, const std::stop_token& stop) {
+        if (block < heldAt_) return true;
+        std::unique_lock lock(mutex_);
+        return opened_.wait(lock, stop, [this] { return open_; });
+    }
+
+  private:
+    const std::uint64_t heldAt_;
+    std::mutex mutex_;
+    std::condition_variable_any opened_;
+    bool open_ = false;
+};
+
+// Reads blocks from the first on, while it can claim them and no stop is asked. After every
+// `blocksPerRead` blocks (0: never) the scan starts again after the last row read, so that the
+// connection leaves the file between two reads; there (and only there, out of the file) it
+// passes the gate, when there is one.
+void ReadFromFront(db::Connection& connection, BlockClaims& claims, const std::stop_token& stop,
+                   std::uint64_t blocksPerRead, ReadGate* gate, Part& part) {
+    constexpr long long kLastRowid = std::numeric_limits<long long>::max();
     db::TableScan scan = SearchedRows(connection, db::TableScan::Order::Storage);
-    while (scan.next()) {
+    long long last = 0;
+    for (;;) {
+        if (blocksPerRead != 0 && part.rows != 0 && part.rows % (blocksPerRead * kBlockRows) == 0) {
+            if (last == kLastRowid) return;
+            scan.restrict(last + 1, kLastRowid);
+            if (gate != nullptr && !gate->pass(part.rows / kBlockRows, stop)) return;
+        }
+        if (!scan.next()) return;
         if (part.rows % kBlockRows == 0) {
-            if (!claims.claimFromFront(part.rows / kBlockRows)) {
+            if (stop.stop_requested() || !claims.claimFromFront(part.rows / kBlockRows)) {
                 part.stoppedAt = scan.rowid();
                 return;
             }
             part.builder.startBlock();
         }
         part.builder.add(scan);
+        last = scan.rowid();
         ++part.rows;
     }
 }
@@ -298,79 +340,18 @@ bool PartsJoin(const Part& front, const Part& back, std::uint64_t rowCount) {
     return front.stoppedAt == nearest(back, true) && back.stoppedAt == nearest(front, false);
 }
 
-}  // namespace
+// The blocks a reader on a connection of its own reads at once: about half a millisecond, the
+// longest a commit of the caller's connection waits for it (SearchIndexBuild).
+constexpr std::uint64_t kBlocksPerOwnRead = 4;
 
-void BuildSearchIndex(db::Connection& connection, unsigned threads) {
-    // The other reader's connection reads what is on disk, as this one does.
-    connection.flush();
-    Masters masters(connection);
-    masters.loadAll();  // only read from here on, by either reader
-    std::uint64_t rowCount = 0;
-    {
-        db::Recordset rs;
-        rs.open("SELECT COUNT(*) As DCOUNT FROM ZIPALL", connection, db::CursorType::ForwardOnly,
-                db::LockType::ReadOnly);
-        rowCount = static_cast<std::uint64_t>(rs.field("DCOUNT").value().toNumber());
-    }
-    const std::uint64_t blockCount = (rowCount + kBlockRows - 1) / kBlockRows;
-    if (threads == 0) {
-        // A connection of its own costs a millisecond or two: worth it only for many blocks.
-        threads =
-            std::thread::hardware_concurrency() >= 2 && blockCount >= kLeastBlocksForTwo ? 2 : 1;
-    }
+// The page cache of a reader's own connection: a scan reads each page once, so a few pages of
+// the tree's upper levels are all it keeps; its memory comes on top of the caller's work.
+constexpr const char* kOwnReaderCache = "PRAGMA cache_size = -128";
 
-    std::optional<Part> front(std::in_place, masters), back;
-    front->builder.reserve(static_cast<std::size_t>(rowCount));
-    if (threads >= 2 && blockCount >= 2) {
-        // This thread reads from the first block on, another from the last back on a
-        // connection of its own, until they meet.
-        back.emplace(masters);
-        back->builder.reserve(static_cast<std::size_t>(rowCount / 2));
-        BlockClaims claims(blockCount);
-        bool otherFailed = false;
-        bool bothRead = false;
-        {
-            const std::string connectionString = mdlYubinBox::ConnectionString(connection.path());
-            std::jthread reader;
-            try {
-                reader = std::jthread([&](std::stop_token stop) {
-                    try {
-                        db::Connection own;
-                        own.open(connectionString);
-                        ReadFromBack(own, rowCount, claims, stop, *back);
-                    } catch (...) {
-                        otherFailed = true;
-                    }
-                });
-            } catch (const std::system_error&) {
-                // No thread to be had: this thread reads every block below.
-            }
-            if (reader.joinable()) {
-                ReadFromFront(connection, claims, *front);
-                bothRead = true;
-            }
-        }  // joined here, and when this thread's reading fails
-        // What the other reader could not read (its connection refused, say) this thread
-        // reads again alone: a fault of the table itself is met there, and reported from here.
-        if (!bothRead || otherFailed || !PartsJoin(*front, *back, rowCount)) {
-            back.reset();
-            front.emplace(masters);
-            front->builder.reserve(static_cast<std::size_t>(rowCount));
-        }
-    }
-    if (!back) {
-        BlockClaims all(std::numeric_limits<std::uint64_t>::max());
-        ReadFromFront(connection, all, *front);
-    }
-
-    // The back reader's blocks follow the front reader's, in reverse order of reading.
-    BlockBuckets& blocks = front->builder.blocks();
-    std::vector<std::pair<long long, long long>> bounds = front->builder.bounds();
-    if (back) {
-        blocks.appendReversed(back->builder.blocks());
-        bounds.insert(bounds.end(), back->builder.bounds().rbegin(), back->builder.bounds().rend());
-    }
-
+// The bucket bitmaps of the blocks, after the header with the first and last rowid of each, as
+// the index's records.
+void StoreIndex(db::Connection& connection, BlockBuckets& blocks,
+                const std::vector<std::pair<long long, long long>>& bounds) {
     std::string header;  // the format, then the first and last rowid of every block
     PutU32(header, kFormat);
     PutU32(header, kBucketBits);
@@ -401,6 +382,125 @@ void BuildSearchIndex(db::Connection& connection, unsigned threads) {
                                   }
                                   return false;
                               });
+}
+
+std::uint64_t CountRows(db::Connection& connection) {
+    db::Recordset rs;
+    rs.open("SELECT COUNT(*) As DCOUNT FROM ZIPALL", connection, db::CursorType::ForwardOnly,
+            db::LockType::ReadOnly);
+    return static_cast<std::uint64_t>(rs.field("DCOUNT").value().toNumber());
+}
+
+}  // namespace
+
+// What the build has read and who reads on. The other reader's part is that of the front: it
+// reads from the first block on while the caller's thread works, which reads from the last back
+// when it finishes.
+struct SearchIndexBuild::State {
+    explicit State(db::Connection& connection) : connection(connection), masters(connection) {}
+
+    db::Connection& connection;
+    Masters masters;  // loaded whole, then only read, by either reader
+    std::uint64_t rowCount = 0;
+    std::optional<BlockClaims> claims;
+    std::optional<Part> front;
+    bool otherFailed = false;  // the other reader's verdict, read once it is joined
+    std::optional<ReadGate> gate;
+    std::optional<db::OwnReaders> ownReaders;
+    std::jthread reader;  // the last member: asked to stop and joined before the rest go
+};
+
+SearchIndexBuild::SearchIndexBuild(db::Connection& connection, unsigned threads, double share)
+    : state_(std::make_unique<State>(connection)) {
+    State& s = *state_;
+    // The other reader's connection reads what is on disk.
+    connection.flush();
+    s.masters.loadAll();
+    s.rowCount = CountRows(connection);
+    s.front.emplace(s.masters);
+    if (threads == 0) {
+        const std::uint64_t blocks = (s.rowCount + kBlockRows - 1) / kBlockRows;
+        threads = std::thread::hardware_concurrency() >= 2 && blocks >= kLeastBlocksForTwo ? 2 : 1;
+    }
+    if (threads < 2 || s.rowCount == 0) return;
+
+    // The other reader's connection is opened here, so that one that cannot be had leaves the
+    // whole read to finish() at once (it costs a few tenths of a millisecond).
+    auto own = std::make_unique<db::Connection>();
+    try {
+        own->open(mdlYubinBox::ConnectionString(connection.path()));
+        db::NativeStatement(*own, kOwnReaderCache).run();
+    } catch (const YubinError&) {
+        return;
+    }
+    const std::uint64_t blocks = (s.rowCount + kBlockRows - 1) / kBlockRows;
+    s.claims.emplace(blocks);
+    // The reader waits between two reads: at the first read that begins at or past its share.
+    s.gate.emplace(share >= 1.0 ? blocks
+                                : static_cast<std::uint64_t>(static_cast<double>(blocks) *
+                                                             std::max(share, 0.0)));
+    s.front->builder.reserve(static_cast<std::size_t>(s.rowCount));
+    s.ownReaders.emplace();
+    try {
+        s.reader = std::jthread([&s, own = std::move(own)](std::stop_token stop) mutable {
+            try {
+                ReadFromFront(*own, *s.claims, stop, kBlocksPerOwnRead, &*s.gate, *s.front);
+                own.reset();
+            } catch (...) {
+                s.otherFailed = true;
+            }
+        });
+    } catch (const std::system_error&) {
+        // No thread to be had: finish() reads every block.
+        s.ownReaders.reset();
+        s.claims.reset();
+    }
+}
+
+SearchIndexBuild::~SearchIndexBuild() = default;
+
+void SearchIndexBuild::readOn() {
+    if (state_->gate) state_->gate->open();
+}
+
+void SearchIndexBuild::finish() {
+    State& s = *state_;
+    readOn();
+    std::optional<Part> back;
+    if (s.reader.joinable()) {
+        // This thread reads from the last block back until it meets the other reader.
+        back.emplace(s.masters);
+        back->builder.reserve(static_cast<std::size_t>(s.rowCount / 2));
+        ReadFromBack(s.connection, s.rowCount, *s.claims, std::stop_token(), *back);
+        s.reader.join();
+        s.ownReaders.reset();
+        // What the other reader could not read (its connection failed, say) this thread reads
+        // again alone: a fault of the table itself is met there, and reported from here.
+        if (s.otherFailed || !PartsJoin(*s.front, *back, s.rowCount)) {
+            back.reset();
+            s.front.emplace(s.masters);
+        }
+    }
+    if (!back) {
+        s.front->builder.reserve(static_cast<std::size_t>(s.rowCount));
+        BlockClaims all(std::numeric_limits<std::uint64_t>::max());
+        ReadFromFront(s.connection, all, std::stop_token(), 0, nullptr, *s.front);
+    }
+
+    // The back reader's blocks follow the front reader's, in reverse order of reading.
+    BlockBuckets& blocks = s.front->builder.blocks();
+    std::vector<std::pair<long long, long long>> bounds = s.front->builder.bounds();
+    if (back) {
+        blocks.appendReversed(back->builder.blocks());
+        bounds.insert(bounds.end(), back->builder.bounds().rbegin(), back->builder.bounds().rend());
+        back.reset();
+    }
+    StoreIndex(s.connection, blocks, bounds);
+}
+
+void BuildSearchIndex(db::Connection& connection, unsigned threads) {
+    SearchIndexBuild build(connection, threads);
+    build.finish();
 }
 
 }  // namespace yubin::query

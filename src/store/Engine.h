@@ -94,6 +94,21 @@ WaitTick setWaitTick(WaitTick tick);
 using ProgressTick = std::function<void()>;
 ProgressTick setProgressTick(ProgressTick tick);
 
+// Readers of this process, on connections of their own, that read the file while another of
+// its connections writes (the search's index read while an import makes the keys), for the life
+// of the object. They read in short pieces and leave the file between two, so the writer's
+// commit waits for them a piece at most: while one lives, a wait of any thread steps finely and
+// is told to no reporter and no tick for its first kOwnReadersGrace. A wait that lasts longer
+// is another program's, and is told and ticked as any other from then on.
+inline constexpr std::chrono::milliseconds kOwnReadersGrace{200};
+class OwnReaders {
+  public:
+    OwnReaders();
+    ~OwnReaders();
+    OwnReaders(const OwnReaders&) = delete;
+    OwnReaders& operator=(const OwnReaders&) = delete;
+};
+
 enum class CursorType { ForwardOnly, Keyset, Static };
 enum class LockType { ReadOnly, Pessimistic, Optimistic };
 

@@ -39,6 +39,7 @@ struct WaitSettings {
     WaitTick tick;
     std::thread::id tickThread;
     bool reported = false;  // a wait was reported and its end not yet
+    int ownReaders = 0;     // OwnReaders alive
 };
 
 // The tick's verdict; nothing crosses SQLite.
@@ -56,6 +57,9 @@ WaitSettings& waitSettings() {
     return *instance;
 }
 
+// The step of a wait that our own readers may cause (OwnReaders).
+constexpr auto kOwnReadersStep = std::chrono::microseconds(250);
+
 // SQLite's busy handler: waits in growing steps up to the lock wait, reporting its start.
 int waitForOtherProgram(void*, int attempt) {
     using Clock = std::chrono::steady_clock;
@@ -66,13 +70,17 @@ int waitForOtherProgram(void*, int attempt) {
     WaitReporter reporter;
     WaitTick tick;
     std::chrono::milliseconds limit;
+    bool quiet = false;
     {
         std::lock_guard lock(w.mutex);
         const bool own = std::this_thread::get_id() == w.reporterThread;
         limit = w.wait;
-        if (std::this_thread::get_id() == w.tickThread) tick = w.tick;
         if (now - started >= limit) return 0;
-        if (own && !w.reported && w.reporter) {
+        // Most likely a piece that a reader of this process is reading, or a commit of its
+        // writer: over within a millisecond or so, and nothing to tell the user of.
+        quiet = w.ownReaders > 0 && now - started < kOwnReadersGrace;
+        if (std::this_thread::get_id() == w.tickThread && !quiet) tick = w.tick;
+        if (own && !quiet && !w.reported && w.reporter) {
             w.reported = true;
             reporter = w.reporter;
         }
@@ -83,6 +91,10 @@ int waitForOtherProgram(void*, int attempt) {
             reporter(true);
         } catch (...) {
         }
+    }
+    if (quiet) {
+        std::this_thread::sleep_for(kOwnReadersStep);
+        return 1;
     }
     if (!KeepWaiting(tick)) return 0;
     static constexpr int kSteps[] = {1, 2, 5, 10, 15, 20, 25, 25, 25, 50, 50, 100};
@@ -195,6 +207,19 @@ WaitTick setWaitTick(WaitTick tick) {
     std::swap(w.tick, tick);
     w.tickThread = std::this_thread::get_id();
     return tick;
+}
+
+OwnReaders::OwnReaders() {
+    WaitSettings& w = waitSettings();
+    std::lock_guard lock(w.mutex);
+    ++w.ownReaders;
+}
+
+OwnReaders::~OwnReaders() {
+    WaitSettings& w = waitSettings();
+    std::lock_guard lock(w.mutex);
+    assert(w.ownReaders > 0);
+    --w.ownReaders;
 }
 
 ProgressTick setProgressTick(ProgressTick tick) {

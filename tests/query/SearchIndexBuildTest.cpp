@@ -1,12 +1,17 @@
 // The search's index as the build stores it, against a plain build made here from its
 // definition: every row's folded names marked whole, block by block of 256 rows in storage
 // order. Municipalities that span blocks, names that the build cannot split at the place's end,
-// rowids with gaps and tables of a few blocks, on one thread and on two.
+// rowids with gaps and tables of a few blocks, on one thread and on two; the build read beside
+// the commits of the table's keys, with its other reader's connection refused, and stopped.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -144,6 +149,125 @@ TEST_F(SearchIndexBuildTest, TheBuildStoresWhatThePlainBuildMakesOnOneThreadAndO
             std::to_string(rows) + ")");
         ExpectThePlainIndex(std::to_string(rows) + " rows");
     }
+}
+
+// The statements of an import's end, beside which the build reads: ZIPALL's index and key
+// dropped, then made again, each in a transaction of its own.
+void DropKeys(db::Connection& connection) {
+    connection.execute("DROP INDEX x_郵便番号 ON ZIPALL");
+    connection.execute("ALTER TABLE ZIPALL DROP CONSTRAINT xRECNO");
+}
+
+TEST_F(SearchIndexBuildTest, TheBuildBesideTheKeysCommitsStoresThePlainIndex) {
+    db::Connection connection;
+    connection.open(mdlYubinBox::ConnectionString(db()));
+    const Records plain = PlainIndex(connection);
+    for (double share : {0.0, 0.5, 1.0}) {
+        DropKeys(connection);
+        query::SearchIndexBuild build(connection, 2, share);
+        connection.execute("CREATE INDEX x_郵便番号 ON ZIPALL(郵便番号)");
+        build.readOn();
+        connection.execute("ALTER TABLE ZIPALL ADD CONSTRAINT xRECNO PRIMARY KEY(RECNO)");
+        build.finish();
+        EXPECT_EQ(StoredIndex(connection), plain) << "share " << share;
+    }
+    // One on its own thread too (the caller's reads everything in finish()).
+    query::SearchIndexBuild alone(connection, 1);
+    alone.finish();
+    EXPECT_EQ(StoredIndex(connection), plain);
+}
+
+TEST_F(SearchIndexBuildTest, ABuildLeftUnfinishedStopsItsReaderAndStoresNothing) {
+    db::Connection connection;
+    connection.open(mdlYubinBox::ConnectionString(db()));
+    const Records before = StoredIndex(connection);
+    ASSERT_FALSE(before.empty());
+    for (double share : {0.0, 1.0}) {
+        // Held at its share, or reading: either way it is stopped and waited for.
+        query::SearchIndexBuild build(connection, 2, share);
+    }
+    EXPECT_EQ(StoredIndex(connection), before);
+}
+
+// The other reader's connection cannot be had (no file can be opened when the build begins):
+// finish() reads every row itself.
+TEST_F(SearchIndexBuildTest, WithoutTheOtherReadersConnectionFinishReadsEveryRow) {
+    db::Connection connection;
+    connection.open(mdlYubinBox::ConnectionString(db()));
+    const Records plain = PlainIndex(connection);
+    Change("DELETE FROM __yubinbox_derived_search");
+    rlimit usual{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &usual), 0);
+    const int lowestFree = dup(0);
+    ASSERT_GE(lowestFree, 0);
+    close(lowestFree);
+    rlimit none = usual;
+    none.rlim_cur = static_cast<rlim_t>(lowestFree);
+    std::optional<query::SearchIndexBuild> build;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &none), 0);
+    bool refused = false;
+    try {
+        db::Connection other;
+        other.open(mdlYubinBox::ConnectionString(db()));
+    } catch (const YubinError&) {
+        refused = true;
+    }
+    build.emplace(connection, 2);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &usual), 0);
+    ASSERT_TRUE(refused);
+    build->finish();
+    EXPECT_EQ(StoredIndex(connection), plain);
+}
+
+// A table of some hundred blocks, read while the caller's connection commits again and again:
+// no commit waits long, none is shown as a wait for another program, and the index is the
+// plain one.
+class SearchIndexBesideCommitsTest : public CliFixture {
+  protected:
+    void SetUp() override {
+        writeCp932Lines(dir.file("KEN_ALL.CSV"), KenLines(1000));
+        ASSERT_EQ(yubinbox({"createdb", db()}).exitCode, 0);
+        ASSERT_EQ(yubinbox({"import", "--db", db(), "--ken-all", dir.file("KEN_ALL.CSV"), "--yes"})
+                      .exitCode,
+                  0);
+    }
+};
+
+TEST_F(SearchIndexBesideCommitsTest, CommitsWhileTheOtherReaderReadsNeitherLockNorShowAWait) {
+    db::Connection connection;
+    connection.open(mdlYubinBox::ConnectionString(db()));
+    const Records plain = PlainIndex(connection);
+    std::vector<bool> reports;
+    int ticks = 0;
+    db::WaitReporter previous =
+        db::setWaitReporter([&](bool waiting) { reports.push_back(waiting); });
+    db::WaitTick previousTick = db::setWaitTick([&] {
+        ++ticks;
+        return true;
+    });
+    // A commit that waited for the reader for good would fail here, not hang the test.
+    const std::chrono::milliseconds usualWait = db::lockWait();
+    db::setLockWait(std::chrono::seconds(5));
+
+    DropKeys(connection);
+    {
+        query::SearchIndexBuild build(connection, 2);
+        for (int i = 0; i < 8; ++i) {
+            connection.execute("CREATE INDEX x_町域名 ON ZIPALL(町域名)");
+            connection.execute("DROP INDEX x_町域名 ON ZIPALL");
+        }
+        connection.execute("CREATE INDEX x_郵便番号 ON ZIPALL(郵便番号)");
+        connection.execute("ALTER TABLE ZIPALL ADD CONSTRAINT xRECNO PRIMARY KEY(RECNO)");
+        build.finish();
+    }
+    connection.flush();
+    EXPECT_TRUE(reports.empty());
+    EXPECT_EQ(ticks, 0);
+    EXPECT_EQ(StoredIndex(connection), plain);
+
+    db::setLockWait(usualWait);
+    db::setWaitTick(std::move(previousTick));
+    db::setWaitReporter(std::move(previous));
 }
 
 }  // namespace

@@ -264,5 +264,46 @@ TEST_F(FailedCommitTest, AWaitOfAnotherThreadIsToldToNeitherReporterNorTick) {
     db::setWaitReporter(std::move(previous));
 }
 
+// While readers of this process share the file, a wait is most likely one of their short
+// reads: untold for its first moments; one that lasts longer is another program's, told and
+// ticked as any other.
+TEST_F(FailedCommitTest, AWaitBesideOurOwnReadersIsToldOnlyOnceItOutlastsTheirReads) {
+    using Clock = std::chrono::steady_clock;
+    std::vector<bool> reports;
+    Clock::time_point waitFrom{}, toldAt{};
+    int ticks = 0;
+    db::WaitReporter previous = db::setWaitReporter([&](bool waiting) {
+        if (waiting) toldAt = Clock::now();
+        reports.push_back(waiting);
+    });
+    db::WaitTick previousTick = db::setWaitTick([&] {
+        ++ticks;
+        return true;
+    });
+    {
+        const db::OwnReaders readers;
+        appendRows();
+        // The lock wait (100 ms) ends within the quiet moments.
+        EXPECT_EQ(errorNumber([&] { Flush(); }), errorOf(ErrorCode::LockedByOtherUser));
+        EXPECT_TRUE(reports.empty());
+        EXPECT_EQ(ticks, 0);
+
+        db::setLockWait(db::kOwnReadersGrace * 3);
+        waitFrom = Clock::now();
+        EXPECT_EQ(errorNumber([&] { Flush(); }), errorOf(ErrorCode::LockedByOtherUser));
+        EXPECT_EQ(reports, (std::vector<bool>{true, false}));
+        EXPECT_GE(toldAt - waitFrom, db::kOwnReadersGrace);
+        EXPECT_GT(ticks, 0);
+    }
+    // Once they are gone, a wait is told at once.
+    reports.clear();
+    waitFrom = Clock::now();
+    EXPECT_EQ(errorNumber([&] { Flush(); }), errorOf(ErrorCode::LockedByOtherUser));
+    EXPECT_EQ(reports, (std::vector<bool>{true, false}));
+    EXPECT_LT(toldAt - waitFrom, db::kOwnReadersGrace);
+    db::setWaitTick(std::move(previousTick));
+    db::setWaitReporter(std::move(previous));
+}
+
 }  // namespace
 }  // namespace yubin::test
