@@ -116,23 +116,36 @@ class NarrowPageCache {
     std::optional<long long> usual_;
 };
 
-// The share of ZIPALL that the search index's reader reads beside the sort of the index, the
-// run's peak of memory: the bitmaps of the blocks it reads (1.2 MB for the whole published
-// data) and its connection come on top of that peak; it reads the rest beside the key's sort,
-// which needs less.
-constexpr double kSearchIndexShareBesideIndex = 0.5;
+// The search's index over the rows as they now are, begun between the index and the key: its
+// rows are read on the other processor while this thread makes the key, which changes no row,
+// and the index is stored after it (finish()). Not beside the index: that sort is the run's
+// peak of memory, and the reader's connection and bitmaps (1.7 MB for the published data)
+// would come on top of it; the key's sort needs less. Without the index a search reads every
+// row, so a failure to begin it costs only time: nothing is begun, and the index is built
+// after the key as a whole.
+//
+// Neither thread can wait for the other in turn. The reader holds the file only while it reads
+// a few blocks (half a millisecond) and never waits for this thread but for the file. The key's
+// commit, or a spill of its pages into the file, waits for the end of such a read, a wait the
+// window does not show (db::OwnReaders); after a spill this thread holds the file until its
+// commit, and the reader waits for that, untold as well.
+void BeginSearchIndex(std::optional<query::SearchIndexBuild>& searchIndex) {
+    try {
+        searchIndex.emplace(connection());
+    } catch (const YubinError&) {
+    }
+}
 
 // The memory freed before and by the sorts of the index and key is given back at once: the
 // engines' buffers, the read-ahead worker's arena and the cache's pages before the sorts, the
-// sorts' own memory before what follows, which would otherwise come on top of it.
-// `searchIndex`: the search index's build reading beside them, let past its share between the
-// two.
-void CreateIndexAndKey(query::SearchIndexBuild* searchIndex = nullptr) {
+// sorts' own memory before what follows, which would otherwise come on top of it. With
+// `searchIndex`, the search's index is begun between the two (BeginSearchIndex).
+void CreateIndexAndKey(std::optional<query::SearchIndexBuild>* searchIndex = nullptr) {
     {
         const NarrowPageCache narrow(connection());
         ReleaseFreeMemory();
         ExecuteKeyStatement("CREATE INDEX x_郵便番号 ON ZIPALL(郵便番号)");
-        if (searchIndex != nullptr) searchIndex->readOn();
+        if (searchIndex != nullptr) BeginSearchIndex(*searchIndex);
         ExecuteKeyStatement("ALTER TABLE ZIPALL ADD CONSTRAINT xRECNO PRIMARY KEY(RECNO)");
     }
     ReleaseFreeMemory();
@@ -164,26 +177,11 @@ void ImportChosenFiles(const RunRequest& request, const DecisionBasis& now,
         InportJigyosyo(office, progress);
         report.imported[kOffice] = true;
     }
-    // The search's index over the rows as they now are: read on the other processor while this
-    // thread makes the index and key, which change no row, and stored after them. The rows are
-    // on disk first, so that their commit reports its own failure; without the index a search
-    // reads every row, so a failure to make it costs only time. Where no thread or connection
-    // can be had, finish() reads every row, as the build alone would.
-    //
-    // Neither thread can wait for the other in turn. The reader holds the file only while it
-    // reads a few blocks (half a millisecond), and waits for this thread (its share read) only
-    // between two reads, out of the file. A commit of the index or key, or a spill of the new
-    // pages into the file, waits for the end of such a read, a wait the window does not show
-    // (db::OwnReaders); after a spill this thread holds the file until its commit, and the
-    // reader waits for it, untold as well. The stored index is that of the rows the index and
-    // key are over.
-    mdlYubinBox::Flush();
+    // The index's statement stores the appended rows first, so that their commit reports its
+    // own failure; the search's index is read from the file. Its build failing costs only
+    // time; where no thread or connection could be had, finish() reads every row itself.
     std::optional<query::SearchIndexBuild> searchIndex;
-    try {
-        searchIndex.emplace(connection(), 0, kSearchIndexShareBesideIndex);
-    } catch (const YubinError&) {
-    }
-    CreateIndexAndKey(searchIndex ? &*searchIndex : nullptr);
+    CreateIndexAndKey(&searchIndex);
     mdlYubinBox::Flush();
     try {
         if (searchIndex) {

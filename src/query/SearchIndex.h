@@ -71,16 +71,12 @@ void BuildSearchIndex(db::Connection& connection, unsigned threads = 0);
 // reader, waits for it and stores nothing.
 class SearchIndexBuild {
   public:
-    // `share` (0 to 1): the part of the blocks the other reader reads before readOn() (the
-    // memory of the blocks read grows as it reads); it waits for readOn() between two reads.
-    explicit SearchIndexBuild(db::Connection& connection, unsigned threads = 0, double share = 1.0);
+    explicit SearchIndexBuild(db::Connection& connection, unsigned threads = 0);
     ~SearchIndexBuild();
     SearchIndexBuild(const SearchIndexBuild&) = delete;
     SearchIndexBuild& operator=(const SearchIndexBuild&) = delete;
 
-    // The other reader reads on past its share.
-    void readOn();
-    // Once: reads the rest (the other reader reads on as well) and stores the index.
+    // Once: reads what is left (the other reader reads on as well) and stores the index.
     void finish();
 
   private:

@@ -4,7 +4,6 @@
 #include <array>
 #include <bit>
 #include <cassert>
-#include <condition_variable>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -248,38 +247,11 @@ db::TableScan SearchedRows(db::Connection& connection, db::TableScan::Order orde
         std::vector<std::string>(std::begin(kSearchedColumns), std::end(kSearchedColumns)), order);
 }
 
-// Where a reader waits, between two of its reads, until the caller lets it read on past a
-// block.
-class ReadGate {
-  public:
-    explicit ReadGate(std::uint64_t heldAt) : heldAt_(heldAt) {}
-    void open() {
-        {
-            std::lock_guard lock(mutex_);
-            open_ = true;
-        }
-        opened_.notify_all();
-    }
-    // Whether the reader may read the block; false when a stop was asked while it waited.
-    bool pass(std::uint64_t block, const std::stop_token& stop) {
-        if (block < heldAt_) return true;
-        std::unique_lock lock(mutex_);
-        return opened_.wait(lock, stop, [this] { return open_; });
-    }
-
-  private:
-    const std::uint64_t heldAt_;
-    std::mutex mutex_;
-    std::condition_variable_any opened_;
-    bool open_ = false;
-};
-
 // Reads blocks from the first on, while it can claim them and no stop is asked. After every
 // `blocksPerRead` blocks (0: never) the scan starts again after the last row read, so that the
-// connection leaves the file between two reads; there (and only there, out of the file) it
-// passes the gate, when there is one.
+// connection leaves the file between two reads.
 void ReadFromFront(db::Connection& connection, BlockClaims& claims, const std::stop_token& stop,
-                   std::uint64_t blocksPerRead, ReadGate* gate, Part& part) {
+                   std::uint64_t blocksPerRead, Part& part) {
     constexpr long long kLastRowid = std::numeric_limits<long long>::max();
     db::TableScan scan = SearchedRows(connection, db::TableScan::Order::Storage);
     long long last = 0;
@@ -287,7 +259,6 @@ void ReadFromFront(db::Connection& connection, BlockClaims& claims, const std::s
         if (blocksPerRead != 0 && part.rows != 0 && part.rows % (blocksPerRead * kBlockRows) == 0) {
             if (last == kLastRowid) return;
             scan.restrict(last + 1, kLastRowid);
-            if (gate != nullptr && !gate->pass(part.rows / kBlockRows, stop)) return;
         }
         if (!scan.next()) return;
         if (part.rows % kBlockRows == 0) {
@@ -405,12 +376,11 @@ struct SearchIndexBuild::State {
     std::optional<BlockClaims> claims;
     std::optional<Part> front;
     bool otherFailed = false;  // the other reader's verdict, read once it is joined
-    std::optional<ReadGate> gate;
     std::optional<db::OwnReaders> ownReaders;
     std::jthread reader;  // the last member: asked to stop and joined before the rest go
 };
 
-SearchIndexBuild::SearchIndexBuild(db::Connection& connection, unsigned threads, double share)
+SearchIndexBuild::SearchIndexBuild(db::Connection& connection, unsigned threads)
     : state_(std::make_unique<State>(connection)) {
     State& s = *state_;
     // The other reader's connection reads what is on disk.
@@ -435,16 +405,12 @@ SearchIndexBuild::SearchIndexBuild(db::Connection& connection, unsigned threads,
     }
     const std::uint64_t blocks = (s.rowCount + kBlockRows - 1) / kBlockRows;
     s.claims.emplace(blocks);
-    // The reader waits between two reads: at the first read that begins at or past its share.
-    s.gate.emplace(share >= 1.0 ? blocks
-                                : static_cast<std::uint64_t>(static_cast<double>(blocks) *
-                                                             std::max(share, 0.0)));
     s.front->builder.reserve(static_cast<std::size_t>(s.rowCount));
     s.ownReaders.emplace();
     try {
         s.reader = std::jthread([&s, own = std::move(own)](std::stop_token stop) mutable {
             try {
-                ReadFromFront(*own, *s.claims, stop, kBlocksPerOwnRead, &*s.gate, *s.front);
+                ReadFromFront(*own, *s.claims, stop, kBlocksPerOwnRead, *s.front);
                 own.reset();
             } catch (...) {
                 s.otherFailed = true;
@@ -459,13 +425,8 @@ SearchIndexBuild::SearchIndexBuild(db::Connection& connection, unsigned threads,
 
 SearchIndexBuild::~SearchIndexBuild() = default;
 
-void SearchIndexBuild::readOn() {
-    if (state_->gate) state_->gate->open();
-}
-
 void SearchIndexBuild::finish() {
     State& s = *state_;
-    readOn();
     std::optional<Part> back;
     if (s.reader.joinable()) {
         // This thread reads from the last block back until it meets the other reader.
@@ -484,7 +445,7 @@ void SearchIndexBuild::finish() {
     if (!back) {
         s.front->builder.reserve(static_cast<std::size_t>(s.rowCount));
         BlockClaims all(std::numeric_limits<std::uint64_t>::max());
-        ReadFromFront(s.connection, all, std::stop_token(), 0, nullptr, *s.front);
+        ReadFromFront(s.connection, all, std::stop_token(), 0, *s.front);
     }
 
     // The back reader's blocks follow the front reader's, in reverse order of reading.
