@@ -90,7 +90,10 @@ void ExecuteIgnoringErrors(const std::string& sql) {
 }
 
 void ExecuteKeyStatement(const std::string& sql) {
-    mdlYubinBox::Flush();
+    // The run's own connection only: a reader of the search index may be reading beside it on a
+    // connection of its own, which a flush of every connection would wait for while another
+    // program holds the file (untold, as the reader's wait is).
+    connection().flush();
     try {
         Execute(sql);
     } catch (const YubinError& error) {

@@ -186,7 +186,7 @@ void ImportChosenFiles(const RunRequest& request, const DecisionBasis& now,
     // time; where no thread or connection could be had, finish() reads every row itself.
     std::optional<query::SearchIndexBuild> searchIndex;
     CreateIndexAndKey(&searchIndex);
-    mdlYubinBox::Flush();
+    connection().flush();  // not every connection's: see ExecuteKeyStatement
     try {
         if (searchIndex) {
             searchIndex->finish();
