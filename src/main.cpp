@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "base/Memory.h"
 #include "cli/Cli.h"
 #ifdef YUBIN_WITH_WINDOWS
 #include <dlfcn.h>
@@ -62,6 +63,7 @@ int RunInWindowsModule(const char* symbol, int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    yubin::ReturnLargeBlocksWhenFreed();
     if (argc <= 1) {
         if (!IsSet("DISPLAY") && !IsSet("WAYLAND_DISPLAY") && !IsSet("QT_QPA_PLATFORM")) {
             return NoDisplay();

@@ -15,4 +15,11 @@ void ReleaseFreeMemory() noexcept {
 #endif
 }
 
+void ReturnLargeBlocksWhenFreed() noexcept {
+#if defined(__GLIBC__)
+    // A fixed limit also ends the C library's moving of it. Refused, the default stays.
+    static_cast<void>(::mallopt(M_MMAP_THRESHOLD, 1024 * 1024));
+#endif
+}
+
 }  // namespace yubin
