@@ -110,13 +110,13 @@ CheckedFile CheckNational(const std::string& path, NationalCheck& check, const C
                 prefecture.text(0, group.prefCode);
                 prefecture.text(1, group.prefName);
                 prefecture.text(2, group.prefKana);
-                prefectures.insert(group.prefCode);
+                prefectures.emplace(group.prefCode);
             }
             if (cities.find(group.cityCode) == cities.end()) {
                 city.text(0, group.cityCode);
                 city.text(1, group.cityName);
                 city.text(2, group.cityKana);
-                cities.insert(group.cityCode);
+                cities.emplace(group.cityCode);
             }
             for (std::size_t c = 0; c < group.row.size(); ++c) row.text(c, group.row[c]);
         } catch (const YubinError& error) {

@@ -20,7 +20,7 @@ namespace {
 constexpr std::size_t kFieldCount = 15;
 constexpr std::size_t kBufferBytes = 64 * 1024;
 
-// The fields of a line that fill ZipGroup::row, in that order.
+// The fields of a line that fill the group's row, in that order.
 constexpr std::array<std::size_t, 11> kRowFields = {0, 1, 2, 5, 8, 9, 10, 11, 12, 13, 14};
 constexpr std::size_t kKanaTownRow = 3;  // 住所かな3 (field 5)
 constexpr std::size_t kTownRow = 4;      // 町域名 (field 8)
@@ -72,7 +72,7 @@ struct KenAllBatch {
     std::size_t last = kNoGroup;  // EndOfFile: the group being built at the end
     BatchEnding ending;
 
-    std::size_t pack(const ZipGroup& group) {
+    std::size_t pack(const ZipRecord& group) {
         PackedGroup& packed = groups.emplace_back();
         packed.begin = texts.size();
         std::size_t i = 0;
@@ -86,8 +86,9 @@ struct KenAllBatch {
         const PackedGroup& packed = groups[index];
         const char* at = texts.data() + packed.begin;
         std::size_t i = 0;
-        ForEachText(group, [&](std::string& text) {
-            text.assign(at, packed.lengths[i]);
+        // Views into the buffer: no copy.
+        ForEachText(group, [&](std::string_view& text) {
+            text = std::string_view(at, packed.lengths[i]);
             at += packed.lengths[i++];
         });
     }
@@ -180,7 +181,7 @@ class KenAllLines {
     }
 
     void startGroup() {
-        ZipGroup& g = building_;
+        ZipRecord& g = building_;
         g.key.swap(key_);
         for (std::size_t i = 0; i < kRowFields.size(); ++i) g.row[i].assign(fields_[kRowFields[i]]);
         g.prefCode.assign(leadingCharacters(fields_[0], 2));
@@ -198,7 +199,7 @@ class KenAllLines {
     std::string text_;  // the line last read, decoded
     std::vector<std::string_view> fields_;
     std::string key_;  // the key of the line being merged
-    ZipGroup building_;
+    ZipRecord building_;
     // Kept apart from the key, so that a line whose postal code is empty still starts (and
     // hands over) a group like any other.
     bool started_ = false;
@@ -215,7 +216,7 @@ struct KenAllReader::Impl {
     KenAllLines source;  // the worker's alone once reading has started
     const std::uint64_t fileLength;
     const KenAllBatch::Line* current = nullptr;  // the line last read, until merged
-    ZipGroup handed;  // the group last handed over, unpacked from its batch
+    ZipGroup handed;                             // the group last handed over: views into its batch
     bool finished = false;
     BatchedLines<KenAllBatch> batches;  // last: its worker stops before the source goes
 };
@@ -247,6 +248,19 @@ bool KenAllReader::readLine() {
     if (m.current == nullptr) return false;
     ++lngLineCount;
     return true;
+}
+
+ZipRecord ZipGroup::owned() const {
+    ZipRecord record;
+    record.key = key;
+    for (std::size_t i = 0; i < row.size(); ++i) record.row[i] = row[i];
+    record.prefCode = prefCode;
+    record.prefName = prefName;
+    record.prefKana = prefKana;
+    record.cityCode = cityCode;
+    record.cityName = cityName;
+    record.cityKana = cityKana;
+    return record;
 }
 
 const ZipGroup* KenAllReader::mergeLine() {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "import/ReadAhead.h"
 
@@ -14,27 +15,38 @@ namespace yubin::import {
 // The program-wide count of lines read by the national import; never reset.
 extern long long lngLineCount;
 
-// One national postal-code record, formed from one or more consecutive lines.
-struct ZipGroup {
-    std::string key;
+// One national postal-code record, formed from one or more consecutive lines: with texts of
+// its own (`Text` std::string) or as the reader hands it over, viewing the reader's buffer
+// (`Text` std::string_view).
+template <class Text>
+struct BasicZipGroup {
+    Text key;
     // Row values in ZIPALL order: fields 0, 1, 2, 5, 8, 9, 10, 11, 12, 13, 14
     // (団体コード, 旧郵便番号, 郵便番号, 住所かな3, 町域名, flag1, flag2, flag3, ダブり, flag4,
     // flag5).
-    std::array<std::string, 11> row;
+    std::array<Text, 11> row;
     // Master values from the first line.
-    std::string prefCode;  // first 2 characters of field 0
-    std::string prefName;  // field 6
-    std::string prefKana;  // field 3
-    std::string cityCode;  // field 0
-    std::string cityName;  // field 7
-    std::string cityKana;  // field 4
+    Text prefCode;  // first 2 characters of field 0
+    Text prefName;  // field 6
+    Text prefKana;  // field 3
+    Text cityCode;  // field 0
+    Text cityName;  // field 7
+    Text cityKana;  // field 4
+};
+using ZipRecord = BasicZipGroup<std::string>;
+
+// A record as handed over: valid until the reader reads on.
+struct ZipGroup : BasicZipGroup<std::string_view> {
+    // A copy with texts of its own.
+    ZipRecord owned() const;
 };
 
 // Streams one national data file. Usage per line, in this order:
 //   while (reader.readLine()) { progress(reader.bytesConsumed()); events();
 //       if (const ZipGroup* g = reader.mergeLine()) write(*g); }
 //   if (const ZipGroup* g = reader.finish()) write(*g);
-// A returned group stays valid until the next call of mergeLine or finish.
+// A returned group views the reader's buffer and stays valid until the next call of readLine,
+// mergeLine or finish (ZipGroup::owned copies it).
 //
 // The reading, decoding, splitting and merging run ahead of the consumer on a worker thread
 // (ReadAheadOptions), from the first readLine on; what the consumer sees is what reading in

@@ -22,7 +22,7 @@ std::string ken(const std::string& zip, const std::string& kana, const std::stri
 }
 
 struct Result {
-    std::vector<ZipGroup> groups;  // copies of the groups handed over, in order
+    std::vector<ZipRecord> groups;  // copies of the groups handed over, in order
     std::optional<YubinError> error;
 };
 
@@ -32,9 +32,9 @@ Result readFile(const std::string& path) {
     try {
         KenAllReader reader(path);
         while (reader.readLine()) {
-            if (const ZipGroup* g = reader.mergeLine()) r.groups.push_back(*g);
+            if (const ZipGroup* g = reader.mergeLine()) r.groups.push_back(g->owned());
         }
-        if (const ZipGroup* g = reader.finish()) r.groups.push_back(*g);
+        if (const ZipGroup* g = reader.finish()) r.groups.push_back(g->owned());
         EXPECT_EQ(reader.finish(), nullptr);
     } catch (const YubinError& e) {
         r.error = e;
@@ -63,7 +63,7 @@ TEST(KenAllGrouping, ContinuationLinesJoinTownNamesInOrderAndKeepTheFirstLinesVa
                                 ken("0640820", "ｲ", "乙")});
     ASSERT_FALSE(r.error);
     ASSERT_EQ(r.groups.size(), 3u);  // equal codes that are not adjacent never merge
-    const ZipGroup& g = r.groups[0];
+    const ZipRecord& g = r.groups[0];
     EXPECT_EQ(g.key, "0640820");
     EXPECT_EQ(g.row, (std::array<std::string, 11>{"01101", "060  ", "0640820",
                                                   "ｵｵﾄﾞｵﾘﾆｼ(20-28ﾁｮｳﾒ)", "大通西（２０～２８丁目）",
@@ -152,8 +152,8 @@ TEST(KenAllPublishedSlow, ReadsAndGroupsTheWholeFile) {
     const auto take = [&](const ZipGroup* g) {
         if (!g) return;
         ++groups;
-        prefectures.insert(g->prefCode);
-        cities.insert(g->cityCode);
+        prefectures.emplace(g->prefCode);
+        cities.emplace(g->cityCode);
     };
     while (reader.readLine()) take(reader.mergeLine());
     take(reader.finish());

@@ -72,12 +72,12 @@ std::vector<std::string> traceNational(const std::string& path, const ReadAheadO
     constexpr long long kLineCount = 1000;
     lngLineCount = kLineCount;
     std::vector<std::string> trace;
-    const auto group = [&](const ZipGroup* g) {
-        if (g == nullptr) return;
-        std::string text = "group " + g->key;
-        for (const std::string& value : g->row) text += "|" + value;
-        text +=
-            "|" + g->prefCode + g->prefName + g->prefKana + g->cityCode + g->cityName + g->cityKana;
+    const auto group = [&](const ZipGroup* handed) {
+        if (handed == nullptr) return;
+        const ZipRecord g = handed->owned();
+        std::string text = "group " + g.key;
+        for (const std::string& value : g.row) text += "|" + value;
+        text += "|" + g.prefCode + g.prefName + g.prefKana + g.cityCode + g.cityName + g.cityKana;
         trace.push_back(text);
     };
     KenAllReader reader(path, options);
@@ -206,7 +206,7 @@ TEST_F(ReadAheadNational, AFileCutShortWhileItIsReadFailsAfterTheLinesBeforeTheC
         try {
             while (reader.readLine()) {
                 trace.push_back(std::to_string(reader.lineNumber()));
-                if (const ZipGroup* g = reader.mergeLine()) trace.push_back(g->key);
+                if (const ZipGroup* g = reader.mergeLine()) trace.emplace_back(g->key);
             }
         } catch (const YubinError& e) {
             trace.push_back(describe(e));
