@@ -274,6 +274,7 @@ void EngineFrame::checkFile(import::DataKind kind, bool resuming, const WhileChe
 
 ZipallRowBuilder& EngineFrame::begin(std::uint64_t fileLength) {
     fileLength_ = fileLength;
+    shownHundredths_ = ~std::uint64_t{0};
     view_.setStatusMessage(kRunningMessage[static_cast<size_t>(index_ + 1)]);
     view_.setProgressVisible(index_, true);
     view_.setCountVisible(index_, true);
@@ -293,7 +294,12 @@ ZipallRowBuilder& EngineFrame::begin(std::uint64_t fileLength) {
 }
 
 void EngineFrame::showLine(std::uint64_t consumed) {
-    view_.setCountCaption(index_, FormatPercent(consumed, fileLength_));
+    // The caption changes every few dozen lines: set again only then (a window copies it).
+    const std::uint64_t hundredths = PercentHundredths(consumed, fileLength_);
+    if (hundredths != shownHundredths_) {
+        shownHundredths_ = hundredths;
+        view_.setCountCaption(index_, FormatPercentHundredths(hundredths));
+    }
     view_.setProgressValue(index_, consumed);
     DoEvents(view_);
 }

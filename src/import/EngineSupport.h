@@ -168,6 +168,8 @@ class EngineFrame {
     const int index_;
     const double startTime_;
     std::uint64_t fileLength_ = 0;
+    // The percentage the count label shows (none yet: the first line always sets it).
+    std::uint64_t shownHundredths_ = ~std::uint64_t{0};
     std::optional<db::Recordset> zipall_;
     std::optional<ZipallRowBuilder> row_;
     // The rows the builder appended, when they are the data set's every row.

@@ -10,8 +10,6 @@
 
 namespace yubin::mdInport {
 
-namespace {
-
 // "( 12.34% )" from hundredths of a percent.
 std::string FormatPercentHundredths(std::uint64_t hundredths) {
     char buffer[64] = "( ";
@@ -23,14 +21,16 @@ std::string FormatPercentHundredths(std::uint64_t hundredths) {
     return buffer;
 }
 
-}  // namespace
-
-std::string FormatPercent(std::uint64_t consumed, std::uint64_t length) {
-    if (length == 0) return FormatPercentHundredths(0);
+std::uint64_t PercentHundredths(std::uint64_t consumed, std::uint64_t length) {
+    if (length == 0) return 0;
     // The pattern "0.00" rounds the decimal value half away from zero; the exact quotient in
     // integers does that where the binary double would round 2.675 down.
     const unsigned __int128 twice = static_cast<unsigned __int128>(consumed) * 20000u + length;
-    return FormatPercentHundredths(static_cast<std::uint64_t>(twice / (2u * length)));
+    return static_cast<std::uint64_t>(twice / (2u * length));
+}
+
+std::string FormatPercent(std::uint64_t consumed, std::uint64_t length) {
+    return FormatPercentHundredths(PercentHundredths(consumed, length));
 }
 
 std::string FormatElapsed(double seconds, Translator translate) {

@@ -158,7 +158,10 @@ std::string SummaryText(const std::string& nationalStamp, const std::string& off
                         Translator translate = Untranslated);
 
 // Texts of the progress and result captions.
-std::string FormatPercent(std::uint64_t consumed, std::uint64_t length);         // "( 12.34% )"
+std::string FormatPercent(std::uint64_t consumed, std::uint64_t length);  // "( 12.34% )"
+// FormatPercent in two steps: the hundredths of a percent it shows, and their text.
+std::uint64_t PercentHundredths(std::uint64_t consumed, std::uint64_t length);
+std::string FormatPercentHundredths(std::uint64_t hundredths);
 std::string FormatElapsed(double seconds, Translator translate = Untranslated);  // "03分27秒"
 std::string FormatCount(long count);                                             // "123,456"
 // "yyyymmdd" -> "yyyy年mm月dd日" ("" stays ""; a text that is no date is shown as it is).
