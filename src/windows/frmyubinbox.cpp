@@ -25,6 +25,12 @@ namespace yubin::app {
 
 namespace {
 
+// The milliseconds of a clock started once (it starts at its first reading).
+qint64 Now(QElapsedTimer& clock) {
+    if (!clock.isValid()) clock.start();
+    return clock.elapsed();
+}
+
 const QColor kLightCyan(192, 255, 255);
 
 // The eight lines of Label3, each ended by CR LF.
@@ -327,7 +333,7 @@ void frmyubinbox::setProgressRange(int index, std::uint64_t minimum, std::uint64
     int shift = 0;
     while ((maximum >> shift) > static_cast<std::uint64_t>(INT_MAX)) ++shift;
     showProgress();
-    frameClock_.invalidate();  // the engine's first line shows at once
+    frameShownAt_ = -1;  // the engine's first line shows at once
     progressShift_[At(index)] = shift;
     progressBar_[At(index)]->setRange(static_cast<int>(minimum >> shift),
                                       static_cast<int>(maximum >> shift));
@@ -400,15 +406,15 @@ int frmyubinbox::messageBox(const std::string& text, int style, const std::strin
 // more than a frame behind, and the window is not repainted per line. Asking the clock costs
 // tens of nanoseconds; processing events costs about a microsecond even when none is pending.
 void frmyubinbox::doEvents() {
-    if (progressPending_ &&
-        (!frameClock_.isValid() || frameClock_.elapsed() >= kFrameMilliseconds)) {
+    const qint64 now = Now(clock_);
+    if (progressPending_ && (frameShownAt_ < 0 || now - frameShownAt_ >= kFrameMilliseconds)) {
         showProgress();
         eventsDue_ = true;
     }
-    if (eventsDue_ || !eventClock_.isValid() || eventClock_.elapsed() >= eventInterval_) {
+    if (eventsDue_ || eventsRunAt_ < 0 || now - eventsRunAt_ >= eventInterval_) {
         eventsDue_ = false;
         DoEvents();
-        eventClock_.start();
+        eventsRunAt_ = Now(clock_);
     }
     if (ended_ || session_->engineMustStop()) {
         // The exit has run inside (or runs once the statement that waited has returned), or
@@ -425,7 +431,7 @@ int frmyubinbox::SetEventInterval(int milliseconds) {
 void frmyubinbox::showProgress() {
     if (!progressPending_) return;
     progressPending_ = false;
-    frameClock_.start();
+    frameShownAt_ = Now(clock_);
     for (size_t i = 0; i < 2; ++i) {
         if (shownCountCaption_[i] != countCaption_[i]) {
             shownCountCaption_[i] = countCaption_[i];

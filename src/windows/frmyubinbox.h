@@ -138,8 +138,11 @@ class frmyubinbox : public WindowBase, public yubin::import::SessionView {
     std::array<std::string, 2> shownCountCaption_;  // what the count labels were last given
     std::array<std::uint64_t, 2> progressValue_{};
     bool progressPending_ = false;
-    QElapsedTimer frameClock_;
-    QElapsedTimer eventClock_;
+    // One clock read once a line serves both: when the bars were last shown and when events
+    // last ran, in its milliseconds (-1: not yet).
+    QElapsedTimer clock_;
+    qint64 frameShownAt_ = -1;
+    qint64 eventsRunAt_ = -1;
     static inline int eventInterval_ = kEventMilliseconds;
     bool eventsDue_ = true;
     // The exit has run: the program ends (a test's end hook returns, and the engine must
