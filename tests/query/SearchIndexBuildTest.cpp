@@ -23,6 +23,7 @@
 #include "store/Engine.h"
 #include "store/TableScan.h"
 #include "store/mdlYubinBox.h"
+#include "support/WaitsTold.h"
 
 namespace yubin::test {
 namespace {
@@ -240,14 +241,7 @@ TEST_F(SearchIndexBesideCommitsTest, CommitsWhileTheOtherReaderReadsNeitherLockN
     db::Connection connection;
     connection.open(mdlYubinBox::ConnectionString(db()));
     const Records plain = PlainIndex(connection);
-    std::vector<bool> reports;
-    int ticks = 0;
-    db::WaitReporter previous =
-        db::setWaitReporter([&](bool waiting) { reports.push_back(waiting); });
-    db::WaitTick previousTick = db::setWaitTick([&] {
-        ++ticks;
-        return true;
-    });
+    const WaitsTold told;
     // A commit that waited for the reader for good would fail here, not hang the test.
     const std::chrono::milliseconds usualWait = db::lockWait();
     db::setLockWait(std::chrono::seconds(5));
@@ -264,13 +258,11 @@ TEST_F(SearchIndexBesideCommitsTest, CommitsWhileTheOtherReaderReadsNeitherLockN
         build.finish();
     }
     connection.flush();
-    EXPECT_TRUE(reports.empty());
-    EXPECT_EQ(ticks, 0);
+    EXPECT_TRUE(told.reports.empty());
+    EXPECT_EQ(told.ticks, 0);
     EXPECT_EQ(StoredIndex(connection), plain);
 
     db::setLockWait(usualWait);
-    db::setWaitTick(std::move(previousTick));
-    db::setWaitReporter(std::move(previous));
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include "StoreTestHelpers.h"
 #include "store/EngineImpl.h"
+#include "support/WaitsTold.h"
 
 namespace yubin::test {
 namespace {
@@ -242,14 +243,7 @@ TEST_F(FailedCommitTest, WaitIsReportedWhenItBeginsAndWhenItEnds) {
 // The reporter and the tick belong to the thread that set them (a window's): a connection of
 // another thread waits as long, told to neither.
 TEST_F(FailedCommitTest, AWaitOfAnotherThreadIsToldToNeitherReporterNorTick) {
-    std::vector<bool> reports;
-    int ticks = 0;
-    db::WaitReporter previous =
-        db::setWaitReporter([&](bool waiting) { reports.push_back(waiting); });
-    db::WaitTick previousTick = db::setWaitTick([&] {
-        ++ticks;
-        return true;
-    });
+    const WaitsTold told;
     std::thread([&] {
         Connection own;
         own.open(fresh.connectionString());
@@ -258,10 +252,8 @@ TEST_F(FailedCommitTest, AWaitOfAnotherThreadIsToldToNeitherReporterNorTick) {
         rs.addNew(std::vector<std::string>{"RECNO"}, std::vector<Value>{Value(1)});
         EXPECT_EQ(errorNumber([&] { own.flush(); }), errorOf(ErrorCode::LockedByOtherUser));
     }).join();
-    EXPECT_TRUE(reports.empty());
-    EXPECT_EQ(ticks, 0);
-    db::setWaitTick(std::move(previousTick));
-    db::setWaitReporter(std::move(previous));
+    EXPECT_TRUE(told.reports.empty());
+    EXPECT_EQ(told.ticks, 0);
 }
 
 // While readers of this process share the file, a wait is most likely one of their short
