@@ -302,7 +302,8 @@ std::string LocalTimestamp() {
 }
 
 bool KeepOldData(db::Connection& connection, DataSet set, OldRows rows,
-                 const std::function<void()>& beforeCommit) {
+                 const std::function<void()>& beforeCommit,
+                 const std::function<std::optional<long long>()>& highestRowid) {
     EnsureTables(connection);
     db::NativeTransaction transaction(connection);
     if (KeptFormWaits(connection, set)) {
@@ -314,7 +315,7 @@ bool KeepOldData(db::Connection& connection, DataSet set, OldRows rows,
         }
         DropKeptForm(connection, set);
     }
-    KeepRows(connection, set);
+    KeepRows(connection, set, highestRowid ? highestRowid() : std::nullopt);
     if (set == DataSet::National) {
         Run(connection,
             "INSERT INTO " + Quote(kKeptMastersTable) +

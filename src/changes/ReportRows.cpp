@@ -42,7 +42,7 @@ void PackField(std::string& packed, std::string_view field) {
     packed.append(field);
 }
 
-void KeepRows(db::Connection& connection, DataSet set) {
+void KeepRows(db::Connection& connection, DataSet set, std::optional<long long> highestRowid) {
     db::NativeStatement insert(connection, "INSERT INTO " + Quote(kKeptTable) +
                                                " (\"データ\", \"都道府県名\", \"町域名\") "
                                                "VALUES (?1, ?2, ?3)");
@@ -53,7 +53,9 @@ void KeepRows(db::Connection& connection, DataSet set) {
         insert.bind(3, packed).run();
         packed.clear();
     };
-    db::NativeStatement rows(connection, ZipallRows(set, "%"));
+    db::NativeStatement rows(
+        connection, ZipallRows(set, "%") +
+                        (highestRowid ? " AND rowid <= " + std::to_string(*highestRowid) : ""));
     while (rows.step()) {
         for (size_t i = 0; i < kPackedFields; ++i)
             PackField(packed, rows.text(static_cast<int>(i)));

@@ -5,6 +5,7 @@
 #include <array>
 #include <charconv>
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -80,6 +81,9 @@ void UnpackRows(std::string_view packed, Take take) {
 }
 
 // Packs the data set's rows into the kept form (see kPackedTag).
-void KeepRows(db::Connection& connection, DataSet set);
+// `highestRowid`: when set, the data set's rows are known to lie at or below it (the rows above
+// are not read).
+void KeepRows(db::Connection& connection, DataSet set,
+              std::optional<long long> highestRowid = std::nullopt);
 
 }  // namespace yubin::changes::detail

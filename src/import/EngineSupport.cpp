@@ -11,6 +11,7 @@
 #include "import/BackgroundCheck.h"
 #include "import/DataCompleteness.h"
 #include "import/DataFileCheck.h"
+#include "store/NativeSql.h"
 #include "store/mdlYubinBox.h"
 
 namespace yubin::mdInport {
@@ -170,7 +171,8 @@ changes::DataSet ReportedSet(import::DataKind kind) {
 
 }  // namespace
 
-void KeepForReport(import::DataKind kind, const std::function<void()>& beforeCommit) {
+void KeepForReport(import::DataKind kind, const std::function<void()>& beforeCommit,
+                   const std::function<std::optional<long long>()>& highestRowid) {
     // Rows an import left incomplete are partly its work: the kept form of its first attempt
     // stays the one to report against.
     const import::Completeness completeness = import::ReadCompleteness(connection());
@@ -178,18 +180,48 @@ void KeepForReport(import::DataKind kind, const std::function<void()>& beforeCom
                                                              : completeness.officeIncomplete;
     changes::KeepOldData(connection(), ReportedSet(kind),
                          cutShort ? changes::OldRows::CutShort : changes::OldRows::Whole,
-                         beforeCommit);
+                         beforeCommit, highestRowid);
 }
 
 std::function<void(const std::function<void()>&)> ReplaceWhileChecking(
-    const EngineFrame& frame, import::DataKind kind, std::function<void()> replace) {
+    const EngineFrame& frame, import::DataKind kind, std::function<void()> replace,
+    std::function<std::optional<long long>()> highestRowid) {
     if (!frame.replacesWholeSet()) return {};
-    return [kind, replace = std::move(replace)](const std::function<void()>& beforeCommit) {
-        KeepForReport(kind, [&] {
-            replace();
-            beforeCommit();
-        });
+    return [kind, replace = std::move(replace),
+            highestRowid = std::move(highestRowid)](const std::function<void()>& beforeCommit) {
+        KeepForReport(
+            kind,
+            [&] {
+                replace();
+                beforeCommit();
+            },
+            highestRowid);
     };
+}
+
+namespace {
+
+long long DataVersion() {
+    db::NativeStatement version(connection(), "PRAGMA data_version");
+    return version.step() ? version.number(0) : -1;
+}
+
+}  // namespace
+
+void NoteOfficeRowsBound(ImportProgress& progress) {
+    // The version first: a commit of another connection after it is seen by the comparison,
+    // one before it by the maximum.
+    const long long version = DataVersion();
+    db::NativeStatement highest(connection(), "SELECT ifnull(max(rowid), 0) FROM \"ZIPALL\"");
+    if (!highest.step()) return;
+    progress.officeRowsBound = ImportProgress::OfficeRowsBound{highest.number(0), version};
+}
+
+std::optional<long long> OfficeRowsBound(const ImportProgress& progress) {
+    if (!progress.officeRowsBound || DataVersion() != progress.officeRowsBound->dataVersion) {
+        return std::nullopt;
+    }
+    return progress.officeRowsBound->rowid;
 }
 
 void ReportChanges(import::DataKind kind, changes::AppendedRows* appended) {

@@ -103,14 +103,24 @@ class ZipallRowBuilder {
 // before the engine deletes them (a fresh import only), the report made after the engine has
 // marked the new data complete.
 // `beforeCommit`: see changes::KeepOldData.
-void KeepForReport(import::DataKind kind, const std::function<void()>& beforeCommit = {});
+void KeepForReport(import::DataKind kind, const std::function<void()>& beforeCommit = {},
+                   const std::function<std::optional<long long>()>& highestRowid = {});
 
 class EngineFrame;
 // For EngineFrame::checkFile, when the run replaces the data set whole: while the file is
 // checked, the old rows kept for the report and then `replace` (the old data deleted), in one
-// transaction that commits once the file has passed. Nothing otherwise.
+// transaction that commits once the file has passed. Nothing otherwise. `highestRowid`: see
+// changes::KeepOldData.
 std::function<void(const std::function<void()>&)> ReplaceWhileChecking(
-    const EngineFrame& frame, import::DataKind kind, std::function<void()> replace);
+    const EngineFrame& frame, import::DataKind kind, std::function<void()> replace,
+    std::function<std::optional<long long>()> highestRowid = {});
+
+// The national engine, once its old rows are deleted and before it appends: the highest rowid
+// of ZIPALL now, under which every business-office row lies (the rows it appends come above).
+void NoteOfficeRowsBound(ImportProgress& progress);
+// The business-office engine, inside its transaction: that bound, when the same connection has
+// seen no other connection's commit since it was noted.
+std::optional<long long> OfficeRowsBound(const ImportProgress& progress);
 // `appended`: the data set's rows, when the run appended every one of them (see
 // changes::MakeReport); nullptr otherwise.
 void ReportChanges(import::DataKind kind, changes::AppendedRows* appended = nullptr);

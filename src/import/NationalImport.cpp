@@ -76,6 +76,8 @@ void InportKenAll(const EngineRequest& request, ImportProgress& progress) {
     }
     detail::ExecuteKeyStatement("ALTER TABLE 都道府県 DROP CONSTRAINT xJISX0401");
     detail::ExecuteKeyStatement("ALTER TABLE 市町村 DROP CONSTRAINT xJISX0402");
+    // What is left of ZIPALL now is the business-office data: the rows appended come above it.
+    if (frame.replacesWholeSet()) detail::NoteOfficeRowsBound(progress);
 
     LastMasterCodes last;
     detail::ZipallRowBuilder& row = frame.begin(reader.fileLength());

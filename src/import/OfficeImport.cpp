@@ -7,6 +7,7 @@
 #include "import/EngineSupport.h"
 #include "import/JigyosyoReader.h"
 #include "settings/mdFileCreate.h"
+#include "store/NativeSql.h"
 #include "store/mdlYubinBox.h"
 
 namespace yubin::mdInport {
@@ -76,6 +77,21 @@ class PlaceholderCities {
     std::unordered_set<std::string, TextHash, std::equal_to<>> known_;
 };
 
+// "DELETE FROM ZIPALL WHERE データ識別 = '1'", reading only the rows at or below
+// `highestRowid` when one is known.
+void DeleteOfficeRows(std::optional<long long> highestRowid) {
+    static const std::string kDelete = "DELETE FROM ZIPALL WHERE データ識別 = '1'";
+    if (!highestRowid) {
+        detail::Execute(kDelete);
+        return;
+    }
+    mdlYubinBox::strSQL = kDelete;
+    db::NativeStatement(detail::connection(),
+                        "DELETE FROM \"ZIPALL\" WHERE rowid <= ?1 AND \"データ識別\" = '1'")
+        .bind(1, *highestRowid)
+        .run();
+}
+
 }  // namespace
 
 void InportJigyosyo(const EngineRequest& request, ImportProgress& progress) {
@@ -87,13 +103,20 @@ void InportJigyosyo(const EngineRequest& request, ImportProgress& progress) {
 
     const bool resuming = !frame.replacesWholeSet();
     // As the national engine: the check, and meanwhile the replaced data kept and deleted.
+    // After a national engine of this run, the rows to keep and delete lie at or below the
+    // bound it left: only that part of the table is read.
+    const auto bound = [&progress] { return detail::OfficeRowsBound(progress); };
     frame.checkFile(import::DataKind::Office, resuming,
-                    detail::ReplaceWhileChecking(frame, import::DataKind::Office, [&] {
-                        import::PrepareToReplace(detail::connection(), import::DataKind::Office,
-                                                 strCsvJPath);
-                        detail::Execute("DELETE FROM 市町村 WHERE 抹消FLAG = 1");
-                        detail::Execute("DELETE FROM ZIPALL WHERE データ識別 = '1'");
-                    }));
+                    detail::ReplaceWhileChecking(
+                        frame, import::DataKind::Office,
+                        [&] {
+                            import::PrepareToReplace(detail::connection(), import::DataKind::Office,
+                                                     strCsvJPath);
+                            detail::Execute("DELETE FROM 市町村 WHERE 抹消FLAG = 1");
+                            DeleteOfficeRows(bound());
+                        },
+                        bound));
+    progress.officeRowsBound.reset();
     if (resuming) {
         import::PrepareToReplace(detail::connection(), import::DataKind::Office, strCsvJPath);
     }

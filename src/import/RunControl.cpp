@@ -244,6 +244,7 @@ RunReport InportRun(const RunRequest& request, ImportProgress& progress) {
     }
 
     RunReport report;
+    progress.officeRowsBound.reset();  // a bound holds within the run that noted it
     RunScope scope(view, progress, request.keepWaiting);
     if (OpenForRun(view)) RunEngines(request, progress, report);
     report.strSakuseibi = ShowSakuseibi(view);

@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -57,6 +58,15 @@ struct ImportProgress {
     // The engines that have finished (their count labels show the result): a later run does
     // not import that data again.
     std::array<bool, 2> finished{};
+    // Left by a national engine that replaced its data set, for the business-office engine of
+    // the same run: every row that engine deletes lies at or below `rowid` of ZIPALL, while the
+    // connection's data version (which another connection's commit changes) is still
+    // `dataVersion`. Each run starts without it.
+    struct OfficeRowsBound {
+        long long rowid = 0;
+        long long dataVersion = 0;
+    };
+    std::optional<OfficeRowsBound> officeRowsBound;
 };
 
 // One engine's job.

@@ -1,6 +1,7 @@
 // A data file that cannot be imported to its end never costs the data it was meant to replace,
 // and data that a run left unfinished is never shown with a registered date.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <filesystem>
 
@@ -308,6 +309,35 @@ TEST_F(ReplaceSafetyTest, AWindowWhoseRunFailedAfterTheDeletionShowsTheDataIncom
         << view.summary;
     EXPECT_EQ(session.state().strSakuseibi[0], "");  // nothing to be older than: no question
     EXPECT_NE(session.state().strSakuseibi[1], "");
+}
+
+// The business-office engine reads only the part of ZIPALL below the bound the national engine
+// of the run left; a row that another program adds meanwhile is still found and replaced.
+TEST_F(ReplaceSafetyTest, AnOfficeRowAnotherProgramAddsDuringTheNationalImportIsReplacedToo) {
+    run(ken, office);
+    const long long officeRows = Count(database, "ZIPALL", "データ識別 = '1'");
+    ASSERT_GT(officeRows, 0);
+    resetState();
+    view.captions = {};
+    bool added = false;
+    view.onEvent = [&](long long) {
+        if (added || progress.intInportMode != 1 || progress.lngRecCount < 50) return;
+        added = true;
+        mdlYubinBox::Flush();  // the batch stored: the other program may write
+        sqlite3* other = nullptr;
+        ASSERT_EQ(sqlite3_open(database.c_str(), &other), SQLITE_OK);
+        EXPECT_EQ(sqlite3_exec(other,
+                               "INSERT INTO ZIPALL (団体コード, 郵便番号, データ識別, RECNO) "
+                               "VALUES ('13101', '9999999', '1', 1999999)",
+                               nullptr, nullptr, nullptr),
+                  SQLITE_OK)
+            << sqlite3_errmsg(other);
+        sqlite3_close(other);
+    };
+    run(ken, office);
+    EXPECT_TRUE(added);
+    EXPECT_EQ(Count(database, "ZIPALL", "RECNO = 1999999"), 0);
+    EXPECT_EQ(Count(database, "ZIPALL", "データ識別 = '1'"), officeRows);
 }
 
 // Read on a worker, the check gives what it gives on the caller's thread: the counts, or the
