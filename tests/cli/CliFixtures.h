@@ -23,6 +23,18 @@ class CliFixture : public ::testing::Test {
         return runYubinbox(args, env());
     }
     std::string db() const { return dir.file("yubinbox.mdb"); }
+    // The two data files written into the folder (KEN_ALL.CSV, JIGYOSYO.CSV) and imported into a
+    // new database.
+    void importIntoNewDatabase(const std::vector<std::string>& national,
+                               const std::vector<std::string>& offices) {
+        writeCp932Lines(dir.file("KEN_ALL.CSV"), national);
+        writeCp932Lines(dir.file("JIGYOSYO.CSV"), offices);
+        ASSERT_EQ(yubinbox({"createdb", db()}).exitCode, 0);
+        ASSERT_EQ(yubinbox({"import", "--db", db(), "--ken-all", dir.file("KEN_ALL.CSV"),
+                            "--jigyosyo", dir.file("JIGYOSYO.CSV"), "--yes"})
+                      .exitCode,
+                  0);
+    }
 };
 
 inline std::string KenLine(const std::string& code, const std::string& zip,

@@ -90,13 +90,7 @@ class SearchIndexBuildTest : public CliFixture {
   protected:
     void SetUp() override {
         // 47 municipalities of 30 rows each, and 600 offices of one.
-        writeCp932Lines(dir.file("KEN_ALL.CSV"), KenLines(30));
-        writeCp932Lines(dir.file("JIGYOSYO.CSV"), OfficeLines(600));
-        ASSERT_EQ(yubinbox({"createdb", db()}).exitCode, 0);
-        ASSERT_EQ(yubinbox({"import", "--db", db(), "--ken-all", dir.file("KEN_ALL.CSV"),
-                            "--jigyosyo", dir.file("JIGYOSYO.CSV"), "--yes"})
-                      .exitCode,
-                  0);
+        importIntoNewDatabase(KenLines(30), OfficeLines(600));
     }
 
     // One statement with SQLite itself, as another program would write.

@@ -34,13 +34,7 @@ class SearchIndexTest : public CliFixture {
         lines.push_back(
             "13101,\"100  \",\"1000099\",\"ﾄｳｷｮｳﾄ\",\"ﾁﾖﾀﾞｸ\",\"ｶﾞｯｺｳﾏｴ\",\"東京都\","
             "\"千代田区\",\"学校前\",0,0,0,0,0,0");
-        writeCp932Lines(dir.file("KEN_ALL.CSV"), lines);
-        writeCp932Lines(dir.file("JIGYOSYO.CSV"), OfficeLines(600));
-        ASSERT_EQ(yubinbox({"createdb", db()}).exitCode, 0);
-        ASSERT_EQ(yubinbox({"import", "--db", db(), "--ken-all", dir.file("KEN_ALL.CSV"),
-                            "--jigyosyo", dir.file("JIGYOSYO.CSV"), "--yes"})
-                      .exitCode,
-                  0);
+        importIntoNewDatabase(lines, OfficeLines(600));
     }
 
     void open() { connection.open(mdlYubinBox::ConnectionString(db())); }
