@@ -312,7 +312,7 @@ ExitOutcome ImportSession::endExit(ExitOutcome outcome) {
     if (state_.blnCompact) {
         // What the run freed is given back before the compaction fills its caches.
         ReleaseFreeMemory();
-        mdlYubinBox::CompactMdb(mdlYubinBox::strMdbFile);
+        mdlYubinBox::CompactMdb(mdlYubinBox::strMdbFile, db::CompactionNeed::OnlyToReclaimSpace);
         outcome.compacted = true;
     }
     outcome.result = ExitResult::Ended;

@@ -209,8 +209,14 @@ void compactDatabase(std::string_view sourceConnectionString,
 // the database, and (PermissionDenied) when the user may not write it; nothing is changed
 // then. A temporary file that a compaction which no longer runs left behind is removed first;
 // any other file of that name is refused (FileAlreadyExists).
-void compactDatabaseInPlace(std::string_view connectionString,
-                            std::string_view temporaryConnectionString);
+//
+// With OnlyToReclaimSpace, the copy is written only when it would give back space: a database
+// with next to no free pages (the one an import filled from empty) is left as it is, after the
+// same checks and refusals. Returns whether the copy replaced the database.
+enum class CompactionNeed { Always, OnlyToReclaimSpace };
+bool compactDatabaseInPlace(std::string_view connectionString,
+                            std::string_view temporaryConnectionString,
+                            CompactionNeed need = CompactionNeed::Always);
 
 // Deletes a database file (and a journal SQLite left beside it). FileInUse while a connection
 // holds the file; FileNotFound when it is missing.

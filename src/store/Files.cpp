@@ -79,6 +79,29 @@ void writeCompactedCopy(const std::string& source, const std::string& destinatio
     throwSqlite(db.get(), rc, Message("データベース {1} を最適化できません。", source));
 }
 
+// Whether a compacted copy would be worth writing: more than one page in a hundred free, or a
+// page size other than ours (the copy takes ours). Rows appended in order and indexes built
+// after them fill their pages as the copy would, so a database that an import filled from
+// empty leaves a handful of free pages, and the copy of all its megabytes gives back nothing.
+// Read in one read transaction, which waits for another program's write as the copy would.
+bool compactionReclaimsSpace(const std::string& path) {
+    DatabasePtr db = openDatabase(path);
+    const auto number = [&](const char* pragma) {
+        StatementPtr statement = prepare(db.get(), pragma);
+        const int rc = sqlite3_step(statement.get());
+        if (rc != SQLITE_ROW) {
+            throwSqlite(db.get(), rc, Message("データベース {1} を最適化できません。", path));
+        }
+        return sqlite3_column_int64(statement.get(), 0);
+    };
+    run(db.get(), "BEGIN");
+    const long long pageSize = number("PRAGMA page_size");
+    const long long pages = number("PRAGMA page_count");
+    const long long freePages = number("PRAGMA freelist_count");
+    run(db.get(), "COMMIT");
+    return pageSize != kPageSize || freePages * 100 > pages;
+}
+
 // Claims the temporary file of a compaction: holds its lock file (so a second compaction
 // sees this one running), removes what a compaction that died left there, refuses anything
 // else, and leaves an empty file marked as ours (VACUUM INTO writes into an empty file).
@@ -276,8 +299,8 @@ void compactDatabase(std::string_view sourceConnectionString,
     detail::syncPath(folder, true);
 }
 
-void compactDatabaseInPlace(std::string_view connectionString,
-                            std::string_view temporaryConnectionString) {
+bool compactDatabaseInPlace(std::string_view connectionString,
+                            std::string_view temporaryConnectionString, CompactionNeed need) {
     const std::string path = parseConnectionString(connectionString).dataSource;
     const std::string temporary = parseConnectionString(temporaryConnectionString).dataSource;
     detail::checkDatabaseFile(path);
@@ -301,6 +324,10 @@ void compactDatabaseInPlace(std::string_view connectionString,
     }
     detail::LockFile temporaryLock = detail::claimTemporaryFile(temporary);
     try {
+        if (need == CompactionNeed::OnlyToReclaimSpace && !detail::compactionReclaimsSpace(path)) {
+            ::unlink(temporary.c_str());
+            return false;
+        }
         detail::writeCompactedCopy(path, temporary);
         UniqueFd fd(::open(temporary.c_str(), O_RDWR | O_CLOEXEC));
         if (!fd) throw FileSystemError(errno, Message("最適化したファイルを開けません"), temporary);
@@ -328,6 +355,7 @@ void compactDatabaseInPlace(std::string_view connectionString,
         throw;
     }
     detail::syncPath(detail::parentFolder(path), true);
+    return true;
 }
 
 void moveDatabaseFile(std::string_view fromText, std::string_view toText) {

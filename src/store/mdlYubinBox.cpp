@@ -101,13 +101,13 @@ std::string GetFileDate(const std::string& path) {
     return stamp;
 }
 
-void CompactMdb(const std::string& path) {
+void CompactMdb(const std::string& path, db::CompactionNeed need) {
     // Copy, deletion and rename in one: the compacted copy replaces the file by one rename.
     // Reached through a symbolic link, the real file is compacted in its own folder and the
     // link stays a link: replacing the link by a file would cut every other user off.
     const std::string real = db::detail::resolvedDatabasePath(path);
     const std::string temporary = InsertBeforeMdbExtension(real, "JRO");
-    db::compactDatabaseInPlace(ConnectionString(real), ConnectionString(temporary));
+    db::compactDatabaseInPlace(ConnectionString(real), ConnectionString(temporary), need);
 }
 
 void FlushDue() { db::flushConnections(true); }

@@ -77,6 +77,50 @@ TEST_F(InPlaceCompactionTest, CompactedCopyTakesThePlaceByOneRename) {
     EXPECT_FALSE(fs::exists(temporary()));
 }
 
+TEST_F(InPlaceCompactionTest, ImportsCompactionCopiesOnlyWhenItGivesSpaceBack) {
+    const auto inode = [&] {
+        struct stat st {};
+        EXPECT_EQ(stat(fresh.path().c_str(), &st), 0);
+        return st.st_ino;
+    };
+    const auto freePages = [&] {
+        RawSqlite raw(fresh.path());
+        return std::stoll(raw.scalar("PRAGMA freelist_count"));
+    };
+    // Nothing to give back (the file just compacted): the file stays as it is, and no
+    // temporary file is left.
+    CompactMdb(fresh.path());
+    ASSERT_EQ(freePages(), 0);
+    const std::string original = readBytes(fresh.path());
+    const ino_t before = inode();
+    CompactMdb(fresh.path(), db::CompactionNeed::OnlyToReclaimSpace);
+    EXPECT_EQ(inode(), before);
+    EXPECT_TRUE(readBytes(fresh.path()) == original);
+    EXPECT_FALSE(fs::exists(temporary()));
+
+    // The checks before the copy still refuse: a foreign file where the copy would go.
+    writeBytes(temporary(), "not ours");
+    EXPECT_EQ(
+        errorNumber([&] { CompactMdb(fresh.path(), db::CompactionNeed::OnlyToReclaimSpace); }),
+        errorOf(ErrorCode::FileAlreadyExists));
+    EXPECT_EQ(readBytes(temporary()), "not ours");
+    fs::remove(temporary());
+
+    // Rows written and deleted leave free pages: the copy is made and gives them back.
+    {
+        RawSqlite raw(fresh.path());
+        ASSERT_EQ(raw.exec("CREATE TABLE scratch(x); WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL "
+                           "SELECT i + 1 FROM n WHERE i < 400) INSERT INTO scratch SELECT "
+                           "randomblob(1000) FROM n; DROP TABLE scratch;"),
+                  SQLITE_OK);
+    }
+    ASSERT_GT(freePages(), 40);
+    CompactMdb(fresh.path(), db::CompactionNeed::OnlyToReclaimSpace);
+    EXPECT_NE(inode(), before);
+    EXPECT_EQ(freePages(), 0);
+    EXPECT_FALSE(fs::exists(temporary()));
+}
+
 TEST_F(InPlaceCompactionTest, CompactedFileKeepsModeOwnerAndGroup) {
     const bool root = geteuid() == 0;
     if (root) {
