@@ -76,6 +76,7 @@ void Connection::Impl::beginBatch() {
     if (rc != SQLITE_DONE) detail::throwSqlite(db.get(), rc, Message("行の追加を始められません。"));
     inBatch = true;
     batchStarted = std::chrono::steady_clock::now();
+    detail::noteBatchDue(batchStarted + detail::kFlushDelay);
 }
 
 void Connection::Impl::commitBatch() {
@@ -93,6 +94,7 @@ void Connection::Impl::commitBatch() {
             Message("追加した行をデータベースに書き込めず、最後の追加分が失われました。"));
     }
     batchStarted = std::chrono::steady_clock::now();  // still open: tried again
+    detail::noteBatchDue(batchStarted + detail::kFlushDelay);
     detail::throwSqlite(db.get(), rc, Message("追加した行をデータベースに書き込めません。"));
 }
 

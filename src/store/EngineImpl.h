@@ -30,6 +30,9 @@ inline constexpr auto kFlushDelay = std::chrono::milliseconds(150);
 void installWaitHandlers(sqlite3* db);
 // Tells the wait reporter that a reported wait has ended.
 void endReportedWait();
+// A batch of some connection falls due at `due` (flushConnections skips its pass before the
+// earliest such moment).
+void noteBatchDue(std::chrono::steady_clock::time_point due);
 
 // The open connections of the process, whose batches flushConnections and the exit paths
 // store: registered by a successful open, unregistered by close.

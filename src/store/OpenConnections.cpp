@@ -1,6 +1,7 @@
 // The process's open connections, whose pending rows the exit paths store, and the wait for
 // other programs' locks that every connection of the layer shares.
 #include <algorithm>
+#include <atomic>
 #include <cassert>
 #include <cstdlib>
 #include <memory>
@@ -17,6 +18,12 @@ struct Registry {
     std::mutex mutex;
     std::vector<Connection::Impl*> open;
 };
+
+// The earliest moment at which an open batch of any connection falls due, or later: every
+// batch begun lowers it (noteBatchDue), and each pass over the connections sets it anew. A
+// flush of due batches before it has nothing to commit, and returns without taking a lock.
+using BatchClock = std::chrono::steady_clock;
+std::atomic<BatchClock::rep> nextBatchDue{BatchClock::time_point::max().time_since_epoch().count()};
 
 Registry& registry() {
     static auto* instance = new Registry;
@@ -39,7 +46,10 @@ struct WaitSettings {
     WaitTick tick;
     std::thread::id tickThread;
     bool reported = false;  // a wait was reported and its end not yet
-    int ownReaders = 0;     // OwnReaders alive
+    // `reported`, readable without the mutex: the end of a wait is asked after every append
+    // and every event processing, and almost always finds nothing to tell.
+    std::atomic<bool> anyReported{false};
+    int ownReaders = 0;  // OwnReaders alive
 };
 
 // The tick's verdict; nothing crosses SQLite.
@@ -82,6 +92,7 @@ int waitForOtherProgram(void*, int attempt) {
         if (std::this_thread::get_id() == w.tickThread && !quiet) tick = w.tick;
         if (own && !quiet && !w.reported && w.reporter) {
             w.reported = true;
+            w.anyReported.store(true, std::memory_order_release);
             reporter = w.reporter;
         }
     }
@@ -166,11 +177,13 @@ void installWaitHandlers(sqlite3* db) {
 
 void endReportedWait() {
     WaitSettings& w = waitSettings();
+    if (!w.anyReported.load(std::memory_order_acquire)) return;
     WaitReporter reporter;
     {
         std::lock_guard lock(w.mutex);
         if (!w.reported || std::this_thread::get_id() != w.reporterThread) return;
         w.reported = false;
+        w.anyReported.store(false, std::memory_order_release);
         reporter = w.reporter;
     }
     if (reporter) reporter(false);
@@ -196,6 +209,7 @@ WaitReporter setWaitReporter(WaitReporter reporter) {
     WaitSettings& w = waitSettings();
     std::lock_guard lock(w.mutex);
     w.reported = false;
+    w.anyReported.store(false, std::memory_order_release);
     std::swap(w.reporter, reporter);
     w.reporterThread = std::this_thread::get_id();
     return reporter;
@@ -231,11 +245,31 @@ ProgressTick setProgressTick(ProgressTick tick) {
     return replacement ? *replacement : ProgressTick();
 }
 
+namespace detail {
+
+void noteBatchDue(std::chrono::steady_clock::time_point due) {
+    const BatchClock::rep at = due.time_since_epoch().count();
+    BatchClock::rep current = nextBatchDue.load(std::memory_order_relaxed);
+    while (at < current &&
+           !nextBatchDue.compare_exchange_weak(current, at, std::memory_order_acq_rel)) {
+    }
+}
+
+}  // namespace detail
+
 void flushConnections(bool onlyDue) {
+    if (onlyDue && BatchClock::now().time_since_epoch().count() <
+                       nextBatchDue.load(std::memory_order_acquire)) {
+        detail::endReportedWait();
+        return;
+    }
     Registry& r = registry();
     std::optional<YubinError> failure;
     {
         std::lock_guard lock(r.mutex);
+        // Set anew before the pass: a batch begun meanwhile lowers it again.
+        nextBatchDue.store(BatchClock::time_point::max().time_since_epoch().count(),
+                           std::memory_order_release);
         for (Connection::Impl* impl : r.open) {
             std::lock_guard connectionLock(impl->mutex);
             try {
@@ -248,6 +282,7 @@ void flushConnections(bool onlyDue) {
             } catch (const YubinError& error) {
                 if (!failure) failure = error;
             }
+            if (impl->inBatch) detail::noteBatchDue(impl->batchStarted + detail::kFlushDelay);
         }
     }
     detail::endReportedWait();
