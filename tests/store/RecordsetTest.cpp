@@ -148,6 +148,49 @@ TEST_F(RecordsetTest, AppendedRowsReachOtherConnectionsWithoutFlush) {
     EXPECT_EQ(count(other, "ZIPALL"), 2);
 }
 
+// The process-wide flush of due batches skips its pass before the earliest batch falls due:
+// a batch begun after a pass, on another connection, and the next batch after a commit are
+// each stored once due.
+TEST_F(RecordsetTest, EveryDueBatchOfEveryConnectionIsStoredByTheProcessWideFlush) {
+    FreshDatabase second;
+    Connection cn2;
+    cn2.open(second.connectionString());
+    Connection other;
+    other.open(fresh.connectionString());
+    Connection other2;
+    other2.open(second.connectionString());
+    const std::vector<std::string> names = {"RECNO"};
+    Recordset zip;
+    zip.open("ZIPALL", cn, CursorType::Keyset, LockType::Pessimistic);
+    Recordset zip2;
+    zip2.open("ZIPALL", cn2, CursorType::Keyset, LockType::Pessimistic);
+
+    // A pass that stores the older batch while the younger one stays open.
+    const auto half = db::detail::kFlushDelay / 2 + std::chrono::milliseconds(5);
+    zip2.addNew(names, std::vector<Value>{Value(1)});
+    std::this_thread::sleep_for(half);
+    zip.addNew(names, std::vector<Value>{Value(1)});
+    std::this_thread::sleep_for(half);
+    db::flushConnections(true);
+    EXPECT_EQ(count(other2, "ZIPALL"), 1);
+    std::this_thread::sleep_for(half);
+    db::flushConnections(true);
+    EXPECT_EQ(count(other, "ZIPALL"), 1);
+
+    // A batch begun after a pass that found none open.
+    zip2.addNew(names, std::vector<Value>{Value(2)});
+    std::this_thread::sleep_for(db::detail::kFlushDelay);
+    db::flushConnections(true);
+    EXPECT_EQ(count(other2, "ZIPALL"), 2);
+
+    zip.addNew(names, std::vector<Value>{Value(2)});
+    zip2.addNew(names, std::vector<Value>{Value(3)});
+    std::this_thread::sleep_for(db::detail::kFlushDelay);
+    db::flushConnections(true);
+    EXPECT_EQ(count(other, "ZIPALL"), 2);
+    EXPECT_EQ(count(other2, "ZIPALL"), 3);
+}
+
 TEST_F(RecordsetTest, FieldsByNameAndPositionAndTheEndOfTheRows) {
     cn.execute("INSERT INTO 都道府県 VALUES('01', '北海道', 'ﾎｯｶｲﾄﾞｳ')");
     cn.execute("INSERT INTO 都道府県 VALUES('02', '青森県', 'ｱｵﾓﾘｹﾝ')");
