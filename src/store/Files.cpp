@@ -102,6 +102,59 @@ bool compactionReclaimsSpace(const std::string& path) {
     return pageSize != kPageSize || freePages * 100 > pages;
 }
 
+// SQLite's own write lock on a database, held across a compaction in place by a second
+// connection of ours in a write transaction that writes nothing: the lock every SQLite program
+// honours, where our lock file binds only our own. From BEGIN IMMEDIATE (RESERVED) until the
+// compacted copy has replaced the file, no other program can be inside a write transaction,
+// so none can commit into the file after the copy has read it. The copy's own connection
+// reads beside it (VACUUM INTO needs only a shared lock, which SQLite's unix VFS grants in one
+// process beside a RESERVED lock of another connection on the same file), and other programs
+// may go on reading.
+//
+// What happens to another program after the rename rests on SQLite too: a connection that
+// holds the old file open (idle, reading, or waiting for this lock) and then writes is refused
+// with SQLITE_READONLY_DBMOVED when it opens its rollback journal, the first write of every
+// transaction: SQLite sees that the path no longer names its file. Nothing then goes into the
+// unlinked file. This holds for the rollback-journal modes that keep the journal in a file
+// (DELETE, TRUNCATE, PERSIST). A program that has set journal_mode MEMORY or OFF on its own
+// connection opens no journal file, is never told, and writes into the unlinked file: SQLite
+// offers no way to reach it. A database left in WAL mode by another program that still has it
+// open is refused here, for openDatabase cannot bring it back to a rollback journal.
+class DatabaseWriteLock {
+  public:
+    // FileInUse when another program holds the database, within the lock wait.
+    explicit DatabaseWriteLock(const std::string& path) {
+        const auto inUse = [&](sqlite3* db, int rc) {
+            return YubinError(
+                ErrorCode::FileInUse,
+                sqliteError(db, rc, Message("データベース {1} を最適化できません。", path))
+                    .detailMessage());
+        };
+        try {
+            db_ = openDatabase(path);
+        } catch (const YubinError& error) {
+            endReportedWait();
+            if (error.code() != ErrorCode::LockedByOtherUser) throw;
+            throw inUse(nullptr, SQLITE_BUSY);
+        }
+        const int rc = sqlite3_exec(db_.get(), "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+        endReportedWait();
+        if (rc == SQLITE_OK) return;
+        const int extended = sqlite3_extended_errcode(db_.get());
+        if ((extended & 0xff) == SQLITE_BUSY || (extended & 0xff) == SQLITE_LOCKED) {
+            throw inUse(db_.get(), extended);
+        }
+        throwSqlite(db_.get(), extended, Message("データベース {1} を最適化できません。", path));
+    }
+    // Nothing was written: the rollback only ends the transaction and gives the lock back.
+    ~DatabaseWriteLock() { (void)sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr); }
+    DatabaseWriteLock(const DatabaseWriteLock&) = delete;
+    DatabaseWriteLock& operator=(const DatabaseWriteLock&) = delete;
+
+  private:
+    DatabasePtr db_;
+};
+
 // Claims the temporary file of a compaction: holds its lock file (so a second compaction
 // sees this one running), removes what a compaction that died left there, refuses anything
 // else, and leaves an empty file marked as ours (VACUUM INTO writes into an empty file).
@@ -324,6 +377,9 @@ bool compactDatabaseInPlace(std::string_view connectionString,
     }
     detail::LockFile temporaryLock = detail::claimTemporaryFile(temporary);
     try {
+        // Held from the reading of the free pages until the copy has replaced the database: no
+        // other program commits in between.
+        const detail::DatabaseWriteLock writeLock(path);
         if (need == CompactionNeed::OnlyToReclaimSpace && !detail::compactionReclaimsSpace(path)) {
             ::unlink(temporary.c_str());
             return false;
