@@ -124,7 +124,8 @@ int ExitCodeOf(int status) {
 }  // namespace
 
 YubinboxProcess::YubinboxProcess(const std::vector<std::string>& args,
-                                 const std::vector<std::string>& environment, Input input) {
+                                 const std::vector<std::string>& environment, Input input,
+                                 Output output) {
     int errPipe[2];
     if (pipe(errPipe) != 0) throw std::runtime_error("pipe");
     std::string terminalName;
@@ -145,7 +146,7 @@ YubinboxProcess::YubinboxProcess(const std::vector<std::string>& args,
             const int terminal = open(terminalName.c_str(), O_RDWR);
             if (terminal >= 0) dup2(terminal, 0);
         }
-        dup2(devnull, 1);
+        dup2(output == Output::WithError ? errPipe[1] : devnull, 1);
         dup2(errPipe[1], 2);
         close(errPipe[0]);
         close(errPipe[1]);

@@ -82,13 +82,15 @@ ProcessResult runYubinbox(const std::vector<std::string>& args,
 std::string yubinboxExecutable();
 
 // A yubinbox process that runs on while the test reads its standard error line by line
-// (standard output is /dev/null; standard input too, or a terminal the test types into).
-// Killed when the object goes.
+// (standard output is /dev/null, or read with standard error; standard input is /dev/null, or a
+// terminal the test types into). Killed when the object goes.
 class YubinboxProcess {
   public:
     enum class Input { None, Terminal };
+    enum class Output { None, WithError };
     YubinboxProcess(const std::vector<std::string>& args,
-                    const std::vector<std::string>& environment, Input input = Input::None);
+                    const std::vector<std::string>& environment, Input input = Input::None,
+                    Output output = Output::None);
     ~YubinboxProcess();
 
     // Reads standard error until `text` has come, a question without its line end too; false
