@@ -109,7 +109,9 @@ bool compactionReclaimsSpace(const std::string& path) {
 // so none can commit into the file after the copy has read it. The copy's own connection
 // reads beside it (VACUUM INTO needs only a shared lock, which SQLite's unix VFS grants in one
 // process beside a RESERVED lock of another connection on the same file), and other programs
-// may go on reading.
+// may go on reading. SQLite's locks are POSIX locks, which the process loses on closing any
+// descriptor of the file: while this lock is held, the database file is opened only through
+// SQLite (the temporary file and the folder are other files).
 //
 // What happens to another program after the rename rests on SQLite too: a connection that
 // holds the old file open (idle, reading, or waiting for this lock) and then writes is refused
