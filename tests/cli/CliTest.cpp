@@ -278,6 +278,12 @@ TEST_F(InterruptedImportSlowTest, KilledOrAbortedImportsEndWithTheTablesOfOneUni
                 ASSERT_TRUE(process.waitForProgressLines(point));
                 process.signal(sig);
                 const int code = process.wait();
+                // The last point leaves a few milliseconds of work: on a busy machine the
+                // run may end before the signal reaches it, and must then have done it all.
+                if (code == 0 && point == 19) {
+                    EXPECT_EQ(dump(), expected);
+                    continue;
+                }
                 EXPECT_EQ(code, sig == SIGKILL ? 128 + SIGKILL : 130);
             }
             EXPECT_EQ(IntegrityCheck(db()), "ok");
