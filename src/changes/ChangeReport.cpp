@@ -304,8 +304,10 @@ std::string LocalTimestamp() {
 bool KeepOldData(db::Connection& connection, DataSet set, OldRows rows,
                  const std::function<void()>& beforeCommit,
                  const std::function<std::optional<long long>()>& highestRowid) {
-    EnsureTables(connection);
     db::NativeTransaction transaction(connection);
+    // Made in the kept form's transaction: the first import of a database creates the tables
+    // with one commit instead of one per table.
+    EnsureTables(connection);
     if (KeptFormWaits(connection, set)) {
         if (rows == OldRows::CutShort) {
             // Nothing kept; what the hook wrote commits.

@@ -109,6 +109,16 @@ void ExecuteKeyStatement(const std::string& sql) {
     }
 }
 
+void InOneCommit(const std::function<void()>& steps) {
+    if (!cnMdb || !cnMdb->isOpen()) {
+        steps();
+        return;
+    }
+    db::NativeTransaction together(*cnMdb);
+    steps();
+    together.commit();
+}
+
 ZipallRowBuilder::ZipallRowBuilder(Recordset& table) : table_(table) {
     names_.reserve(static_cast<size_t>(table.fieldCount()));
     for (int i = 0; i < table.fieldCount(); ++i) names_.push_back(table.field(i).Name());
@@ -351,7 +361,8 @@ void EngineFrame::finish(const char* column, import::DataKind kind, const char* 
     closeTable();
     // The one row of 作成日 (added when the table is empty) gets the file's stamp.
     const std::string stamp = import::DataFileStamp(request_.file, kind);
-    {
+    // The stamp and the mark of a whole data set reach other programs together.
+    InOneCommit([&] {
         Recordset rs;
         strSQL = "SELECT * FROM 作成日";
         rs.open(strSQL, connection(), CursorType::Static, LockType::Optimistic);
@@ -359,8 +370,8 @@ void EngineFrame::finish(const char* column, import::DataKind kind, const char* 
         rs.field(column).setValue(Value(stamp));
         rs.update();
         rs.close();
-    }
-    import::MarkComplete(connection(), kind);
+        import::MarkComplete(connection(), kind);
+    });
     ReportChanges(kind, appended_ ? &*appended_ : nullptr);
     appended_.reset();
     view_.setStatusMessage(finishedMessage);

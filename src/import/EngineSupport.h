@@ -31,6 +31,11 @@ void ExecuteIgnoringErrors(const std::string& sql);
 // are ignored. Any other failure (the database busy, the disk full, duplicate record numbers)
 // is raised, so that a run never reports success over a table left without its key.
 void ExecuteKeyStatement(const std::string& sql);
+// Runs steps that nobody needs to see one by one in one transaction of cnMdb, committed once
+// (one set of syncs instead of one per step); each step that fails is undone alone, as it
+// would have been. With cnMdb not open, the steps run as they are and raise what they raise.
+// No events may be processed inside.
+void InOneCommit(const std::function<void()>& steps);
 
 // ZIPALL's columns, in the order of the data files' records (the table's own order when it is
 // the one this program creates).
@@ -165,8 +170,9 @@ class EngineFrame {
     void showLine(std::uint64_t consumed);
     // After the last line: ZIPALL closed.
     void closeTable();
-    // The table closed, the creation date recorded in `column` of 作成日, the finished
-    // message shown, the pause and the result caption; the engine counts as finished.
+    // The table closed, the creation date recorded in `column` of 作成日 and the data set
+    // marked whole (in one commit), the finished message shown, the pause and the result
+    // caption; the engine counts as finished.
     void finish(const char* column, import::DataKind kind, const char* finishedMessage, bool beep);
 
   private:

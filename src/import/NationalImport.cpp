@@ -74,8 +74,10 @@ void InportKenAll(const EngineRequest& request, ImportProgress& progress) {
     if (!frame.replacesWholeSet()) {
         import::PrepareToReplace(connection(), import::DataKind::National, strCsvZPath);
     }
-    detail::ExecuteKeyStatement("ALTER TABLE 都道府県 DROP CONSTRAINT xJISX0401");
-    detail::ExecuteKeyStatement("ALTER TABLE 市町村 DROP CONSTRAINT xJISX0402");
+    detail::InOneCommit([] {
+        detail::ExecuteKeyStatement("ALTER TABLE 都道府県 DROP CONSTRAINT xJISX0401");
+        detail::ExecuteKeyStatement("ALTER TABLE 市町村 DROP CONSTRAINT xJISX0402");
+    });
     // What is left of ZIPALL now is the business-office data: the rows appended come above it.
     if (frame.replacesWholeSet()) detail::NoteOfficeRowsBound(progress);
 
@@ -110,8 +112,10 @@ void InportKenAll(const EngineRequest& request, ImportProgress& progress) {
     if (const import::ZipGroup* group = reader.finish()) writeGroup(*group, groupStartLine);
     frame.closeTable();
 
-    Execute("ALTER TABLE 都道府県 ADD CONSTRAINT xJISX0401 PRIMARY KEY(JISX0401)");
-    Execute("ALTER TABLE 市町村 ADD CONSTRAINT xJISX0402 PRIMARY KEY(JISX0402)");
+    detail::InOneCommit([] {
+        Execute("ALTER TABLE 都道府県 ADD CONSTRAINT xJISX0401 PRIMARY KEY(JISX0401)");
+        Execute("ALTER TABLE 市町村 ADD CONSTRAINT xJISX0402 PRIMARY KEY(JISX0402)");
+    });
 
     frame.finish("ZIPALL", import::DataKind::National,
                  TrMark("全国版郵便番号データの取込が終了しました。"), false);

@@ -211,8 +211,10 @@ void RunEngines(const RunRequest& request, ImportProgress& progress, RunReport& 
         return;
     }
 
-    ExecuteKeyStatement("DROP INDEX x_郵便番号 ON ZIPALL");
-    ExecuteKeyStatement("ALTER TABLE ZIPALL DROP CONSTRAINT xRECNO");
+    detail::InOneCommit([] {
+        ExecuteKeyStatement("DROP INDEX x_郵便番号 ON ZIPALL");
+        ExecuteKeyStatement("ALTER TABLE ZIPALL DROP CONSTRAINT xRECNO");
+    });
     try {
         ImportChosenFiles(request, now, progress, report);
     } catch (const YubinError& error) {

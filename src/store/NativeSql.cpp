@@ -82,21 +82,26 @@ NativeTransaction::NativeTransaction(Connection& connection) : connection_(conne
     std::lock_guard lock(connection_.mutex);
     connection_.requireOpen();
     connection_.commitBatch();
-    detail::run(connection_.db.get(), "BEGIN IMMEDIATE");
+    nested_ = sqlite3_get_autocommit(connection_.db.get()) == 0;
+    detail::run(connection_.db.get(), nested_ ? detail::kBeginNested : "BEGIN IMMEDIATE");
 }
 
 NativeTransaction::~NativeTransaction() {
     if (done_) return;
     std::lock_guard lock(connection_.mutex);
     if (connection_.isOpen()) {
-        sqlite3_exec(connection_.db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+        sqlite3_exec(connection_.db.get(), nested_ ? detail::kRollbackNested : "ROLLBACK", nullptr,
+                     nullptr, nullptr);
+        // A schema change undone with it takes the schema version back to a number that the
+        // next change reaches again: the catalog read inside is not trusted by that number.
+        connection_.invalidateCatalog();
     }
 }
 
 void NativeTransaction::commit() {
     std::lock_guard lock(connection_.mutex);
     connection_.requireOpen();
-    detail::run(connection_.db.get(), "COMMIT");
+    detail::run(connection_.db.get(), nested_ ? detail::kCommitNested : "COMMIT");
     done_ = true;
 }
 

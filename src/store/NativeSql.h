@@ -46,8 +46,10 @@ class NativeStatement {
     std::string sql_;
 };
 
-// A transaction of native statements: rolled back unless committed. The connection is used
-// only through native statements while it is open.
+// A transaction: rolled back unless committed. Begun inside another one, it is a savepoint
+// of that one. Schema changes, statements and appended rows of the connection made while it
+// is open become part of it (each schema change a savepoint of its own), so that several
+// steps reach the file, and other programs, in one commit.
 class NativeTransaction {
   public:
     explicit NativeTransaction(Connection& connection);
@@ -58,6 +60,7 @@ class NativeTransaction {
 
   private:
     Connection::Impl& connection_;
+    bool nested_ = false;
     bool done_ = false;
 };
 

@@ -109,14 +109,17 @@ std::string quoteIdentifier(std::string_view name) {
     return out;
 }
 
-Transaction::Transaction(sqlite3* db) : db_(db) { run(db_, "BEGIN IMMEDIATE"); }
+Transaction::Transaction(sqlite3* db) : db_(db), nested_(sqlite3_get_autocommit(db) == 0) {
+    run(db_, nested_ ? kBeginNested : "BEGIN IMMEDIATE");
+}
 
 Transaction::~Transaction() {
-    if (!done_) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    if (done_) return;
+    sqlite3_exec(db_, nested_ ? kRollbackNested : "ROLLBACK", nullptr, nullptr, nullptr);
 }
 
 void Transaction::commit() {
-    run(db_, "COMMIT");
+    run(db_, nested_ ? kCommitNested : "COMMIT");
     done_ = true;
 }
 

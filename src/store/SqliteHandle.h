@@ -59,7 +59,15 @@ void run(sqlite3* db, const char* sql);
 // Steps a prepared statement that produces no rows (reset afterwards).
 void runPrepared(sqlite3* db, sqlite3_stmt* statement, std::string_view what);
 
-// An explicit transaction for schema changes: rolled back unless committed.
+// A transaction begun inside an open one is a savepoint of it.
+inline constexpr const char* kBeginNested = "SAVEPOINT yubinbox_nested";
+inline constexpr const char* kCommitNested = "RELEASE yubinbox_nested";
+inline constexpr const char* kRollbackNested =
+    "ROLLBACK TO yubinbox_nested; RELEASE yubinbox_nested";
+
+// An explicit transaction for schema changes: rolled back unless committed. Begun inside an
+// open transaction (a NativeTransaction that groups several steps), it is a savepoint of
+// that one: its commit releases the savepoint and its rollback undoes only its own changes.
 class Transaction {
   public:
     explicit Transaction(sqlite3* db);
@@ -70,6 +78,7 @@ class Transaction {
 
   private:
     sqlite3* db_;
+    bool nested_;
     bool done_ = false;
 };
 

@@ -1,6 +1,7 @@
 // Connecting, creating, compacting and locking database files, in this process and others.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <stdexcept>
 #include <thread>
@@ -236,6 +237,62 @@ TEST(ProgressTickTest, ALongStatementCallsTheTickAndIsNeverCutShort) {
     cn.execute("CREATE INDEX x ON t (a)");
     EXPECT_EQ(ticks, 0);
     db::setProgressTick(outer);
+}
+
+// Steps grouped in one transaction: schema changes, statements and appended rows reach other
+// programs with its one commit; a step that fails is undone alone; a rollback undoes them all,
+// and the connection's catalog follows the file, not what was undone.
+TEST(GroupedStepsTest, ReachOthersTogetherAndAreUndoneTogether) {
+    TempDir dir;
+    db::createDatabase(cs(dir.file("a.mdb")));
+    Connection cn;
+    cn.open(cs(dir.file("a.mdb")));
+    RawSqlite other(dir.file("a.mdb"));
+    const auto tablesOfOther = [&] {
+        return other.column("SELECT name FROM sqlite_schema WHERE name IN ('t', 'u') ORDER BY 1");
+    };
+    {
+        db::NativeTransaction together(cn);
+        cn.execute("CREATE TABLE t (a TEXT(20))");
+        cn.execute("INSERT INTO t VALUES ('x')");
+        Recordset rs;
+        rs.open("t", cn, CursorType::Keyset, LockType::Pessimistic);
+        rs.addNew(std::vector<std::string>{"a"}, std::vector<Value>{Value("y")});
+        rs.close();
+        // A step that fails is undone alone; the others stand.
+        EXPECT_EQ(errorNumber([&] { cn.execute("DROP INDEX missing ON t"); }),
+                  errorOf(ErrorCode::ConstraintNotFound));
+        cn.execute("CREATE INDEX x ON t (a)");
+        EXPECT_TRUE(tablesOfOther().empty());  // nothing reached the file yet
+        together.commit();
+    }
+    EXPECT_EQ(tablesOfOther(), std::vector<std::string>{"t"});
+    EXPECT_EQ(other.scalar("SELECT count(*) FROM t"), "2");
+    EXPECT_EQ(other.scalar("SELECT count(*) FROM sqlite_schema WHERE name = 'x'"), "1");
+
+    {
+        db::NativeTransaction undone(cn);
+        cn.execute("CREATE TABLE u (b TEXT(5))");
+        cn.execute("CREATE INDEX y ON t (a)");
+        EXPECT_EQ(cn.tables(false).size(), 2u);
+    }
+    EXPECT_EQ(tablesOfOther(), std::vector<std::string>{"t"});
+    // What was made inside is gone from the catalog too, also after another program's
+    // changes have brought the schema's version number back to what it was inside.
+    ASSERT_EQ(other.exec("CREATE TABLE v (c TEXT); CREATE TABLE w (d TEXT)"), SQLITE_OK);
+    const std::vector<db::TableInfo> tables = cn.tables(false);
+    EXPECT_TRUE(std::none_of(tables.begin(), tables.end(),
+                             [](const db::TableInfo& table) { return table.name == "u"; }));
+    EXPECT_EQ(errorNumber([&] {
+                  Recordset gone;
+                  gone.open("u", cn, CursorType::ForwardOnly, LockType::ReadOnly);
+              }),
+              errorOf(ErrorCode::TableNotFound));
+    EXPECT_EQ(errorNumber([&] { cn.execute("DROP INDEX y ON t"); }),
+              errorOf(ErrorCode::ConstraintNotFound));
+    Recordset rows;
+    rows.open("SELECT * FROM t", cn, CursorType::ForwardOnly, LockType::ReadOnly);
+    EXPECT_FALSE(rows.eof());
 }
 
 }  // namespace
