@@ -13,6 +13,10 @@
 
 namespace yubin::test {
 
+// What the command line says while another program holds the database.
+inline const char* const kWaitingForOtherProgram =
+    "他のプログラムがデータベースを使用しています。待機中です…";
+
 class CliFixture : public ::testing::Test {
   public:
     TempDir dir;
@@ -23,6 +27,13 @@ class CliFixture : public ::testing::Test {
         return runYubinbox(args, env());
     }
     std::string db() const { return dir.file("yubinbox.mdb"); }
+    // The rows of `select` on `database` through `yubinbox sql`, without the header line, or
+    // "<error text>" when it failed.
+    std::string queryRows(const std::string& database, const std::string& select) {
+        ProcessResult r = yubinbox({"sql", database, select});
+        const size_t header = r.out.find('\n');
+        return header == std::string::npos ? "<" + r.err + ">" : r.out.substr(header + 1);
+    }
     // The two data files written into the folder (KEN_ALL.CSV, JIGYOSYO.CSV) and imported into a
     // new database.
     void importIntoNewDatabase(const std::vector<std::string>& national,

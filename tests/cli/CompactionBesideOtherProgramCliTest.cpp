@@ -19,15 +19,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const char* const kWaiting = "他のプログラムがデータベースを使用しています。待機中です…";
-
 class CompactionBesideOtherProgramCliTest : public CliFixture {
   protected:
-    std::string column(const std::string& select) {
-        ProcessResult r = yubinbox({"sql", db(), select});
-        const size_t header = r.out.find('\n');
-        return header == std::string::npos ? "<" + r.err + ">" : r.out.substr(header + 1);
-    }
     ino_t inode() const {
         struct stat st {};
         return ::stat(db().c_str(), &st) == 0 ? st.st_ino : 0;
@@ -41,11 +34,11 @@ TEST_F(CompactionBesideOtherProgramCliTest, CompactWaitsForTheOtherProgramsCommi
     ASSERT_TRUE(other.ready());
     const ino_t before = inode();
     YubinboxProcess compaction({"--lock-wait", "60", "compact", db()}, env());
-    ASSERT_TRUE(compaction.waitForLine(kWaiting));
+    ASSERT_TRUE(compaction.waitForLine(kWaitingForOtherProgram));
     EXPECT_EQ(other.run("COMMIT", 5000), SQLITE_OK);
     EXPECT_EQ(compaction.wait(), 0);
     EXPECT_NE(inode(), before);
-    EXPECT_EQ(column("SELECT * FROM 登録中"), "8\n");
+    EXPECT_EQ(queryRows(db(), "SELECT * FROM 登録中"), "8\n");
     EXPECT_FALSE(fs::exists(temporary()));
 }
 
@@ -64,7 +57,7 @@ TEST_F(CompactionBesideOtherProgramCliTest,
     EXPECT_FALSE(fs::exists(temporary()));
     EXPECT_EQ(other.run("COMMIT", 5000), SQLITE_OK);
     other.end();
-    EXPECT_EQ(column("SELECT * FROM 登録中"), "7\n8\n");
+    EXPECT_EQ(queryRows(db(), "SELECT * FROM 登録中"), "7\n8\n");
 }
 
 // The other program takes its write lock as the import's exit begins (the import stopped there
@@ -99,15 +92,15 @@ TEST_F(CompactionBesideOtherProgramCliTest, Slow_ImportEndsWithOnlyTheCompaction
         // Its journal was opened in the file the path named: the compaction did not replace it.
         EXPECT_EQ(exitCode, 5);
         EXPECT_EQ(other.run("COMMIT", 5000), SQLITE_OK);
-        EXPECT_EQ(column("SELECT COUNT(*) As N FROM DUMMY WHERE DKEY = 'x'"), "1\n");
+        EXPECT_EQ(queryRows(db(), "SELECT COUNT(*) As N FROM DUMMY WHERE DKEY = 'x'"), "1\n");
         EXPECT_EQ(yubinbox({"compact", db()}).exitCode, 0);  // later, once it has finished
-        EXPECT_EQ(column("SELECT COUNT(*) As N FROM DUMMY WHERE DKEY = 'x'"), "1\n");
+        EXPECT_EQ(queryRows(db(), "SELECT COUNT(*) As N FROM DUMMY WHERE DKEY = 'x'"), "1\n");
     } else {
         EXPECT_EQ(wrote, SQLITE_READONLY_DBMOVED);
         EXPECT_EQ(exitCode, 0);
-        EXPECT_EQ(column("SELECT COUNT(*) As N FROM DUMMY WHERE DKEY = 'x'"), "0\n");
+        EXPECT_EQ(queryRows(db(), "SELECT COUNT(*) As N FROM DUMMY WHERE DKEY = 'x'"), "0\n");
     }
-    EXPECT_EQ(column("SELECT COUNT(*) As N FROM ZIPALL"), "94\n");
+    EXPECT_EQ(queryRows(db(), "SELECT COUNT(*) As N FROM ZIPALL"), "94\n");
     EXPECT_FALSE(fs::exists(temporary()));
 }
 

@@ -19,15 +19,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const char* const kWaiting = "他のプログラムがデータベースを使用しています。待機中です…";
-
 class DatabaseSafetyCliTest : public CliFixture {
   protected:
-    std::string scalar(const std::string& database, const std::string& select) {
-        ProcessResult r = yubinbox({"sql", database, select});
-        const size_t header = r.out.find('\n');
-        return header == std::string::npos ? "<" + r.err + ">" : r.out.substr(header + 1);
-    }
     std::vector<std::string> filesInDir() const {
         std::vector<std::string> names;
         for (const auto& entry : fs::directory_iterator(dir.path())) {
@@ -50,18 +43,19 @@ TEST_F(DatabaseSafetyCliTest, ImportStopsBeforeAppendingWhileAnotherProgramReads
     ProcessResult held = yubinbox({"--lock-wait", "0.3", "import", "--db", db(), "--ken-all",
                                    dir.file("ken_all.csv"), "--yes"});
     EXPECT_EQ(held.exitCode, 3) << held.out << held.err;  // refused, nothing changed
-    EXPECT_NE((held.out + held.err).find(kWaiting), std::string::npos) << held.out << held.err;
+    EXPECT_NE((held.out + held.err).find(kWaitingForOtherProgram), std::string::npos)
+        << held.out << held.err;
     EXPECT_NE(held.err.find("他のプログラムがデータベースを使用しているため"), std::string::npos)
         << held.err;
     reader.end();
 
     // Nothing was deleted, nothing doubled.
-    EXPECT_EQ(scalar(db(), "SELECT COUNT(*) As N FROM ZIPALL"), "94\n");
-    EXPECT_EQ(scalar(db(), "SELECT COUNT(*) As N FROM 都道府県"), "47\n");
+    EXPECT_EQ(queryRows(db(), "SELECT COUNT(*) As N FROM ZIPALL"), "94\n");
+    EXPECT_EQ(queryRows(db(), "SELECT COUNT(*) As N FROM 都道府県"), "47\n");
     ProcessResult again =
         yubinbox({"import", "--db", db(), "--ken-all", dir.file("ken_all.csv"), "--yes"});
     EXPECT_EQ(again.exitCode, 0) << again.err;
-    EXPECT_EQ(scalar(db(), "SELECT COUNT(*) As N FROM ZIPALL"), "94\n");
+    EXPECT_EQ(queryRows(db(), "SELECT COUNT(*) As N FROM ZIPALL"), "94\n");
 }
 
 TEST_F(DatabaseSafetyCliTest, DatabaseOfARunningImportIsNeitherMovedReplacedNorCompacted) {
@@ -84,7 +78,7 @@ TEST_F(DatabaseSafetyCliTest, DatabaseOfARunningImportIsNeitherMovedReplacedNorC
 
     import.signal(SIGINT);
     EXPECT_EQ(import.wait(), 130);
-    EXPECT_EQ(scalar(db(), "SELECT COUNT(*) As N FROM ZIPALL"), "4700\n");
+    EXPECT_EQ(queryRows(db(), "SELECT COUNT(*) As N FROM ZIPALL"), "4700\n");
 }
 
 TEST_F(DatabaseSafetyCliTest, KilledCompactionLeavesNothingThatBlocksTheNextOne) {
@@ -96,7 +90,7 @@ TEST_F(DatabaseSafetyCliTest, KilledCompactionLeavesNothingThatBlocksTheNextOne)
         OtherProgram writer(db(), "BEGIN EXCLUSIVE;");
         ASSERT_TRUE(writer.ready());
         YubinboxProcess compaction({"--lock-wait", "60", "compact", db()}, env());
-        ASSERT_TRUE(compaction.waitForLine(kWaiting));
+        ASSERT_TRUE(compaction.waitForLine(kWaitingForOtherProgram));
         EXPECT_TRUE(fs::exists(temporary));
         // A second compaction meanwhile is refused.
         EXPECT_EQ(yubinbox({"--lock-wait", "0", "compact", db()}).exitCode, 1);
@@ -108,7 +102,7 @@ TEST_F(DatabaseSafetyCliTest, KilledCompactionLeavesNothingThatBlocksTheNextOne)
     ProcessResult next = yubinbox({"compact", db()});
     EXPECT_EQ(next.exitCode, 0) << next.err;
     EXPECT_EQ(filesInDir(), std::vector<std::string>{"yubinbox.mdb"});
-    EXPECT_EQ(scalar(db(), "SELECT * FROM 登録中"), "5\n");
+    EXPECT_EQ(queryRows(db(), "SELECT * FROM 登録中"), "5\n");
 
     // A file of that name that is not ours is kept, and the compaction refused.
     writeBytes(temporary, "someone's own file");
@@ -126,9 +120,9 @@ TEST_F(DatabaseSafetyCliTest, EveryCommandWorksOnPathsWithSemicolonsAndQuotes) {
     ASSERT_EQ(created.exitCode, 0) << created.err;
     EXPECT_TRUE(fs::is_regular_file(odd));
     EXPECT_FALSE(fs::exists(dir.file("a")));
-    EXPECT_EQ(scalar(odd, "SELECT COUNT(*) As N FROM DUMMY"), "1\n");
+    EXPECT_EQ(queryRows(odd, "SELECT COUNT(*) As N FROM DUMMY"), "1\n");
     EXPECT_EQ(yubinbox({"compact", odd}).exitCode, 0);
-    EXPECT_EQ(scalar(odd, "SELECT COUNT(*) As N FROM DUMMY"), "1\n");
+    EXPECT_EQ(queryRows(odd, "SELECT COUNT(*) As N FROM DUMMY"), "1\n");
 
     writeCp932Lines(dir.file("ken_all.csv"), KenLines(1));
     ProcessResult made = yubinbox({"newdb", folder.string()});
@@ -137,7 +131,7 @@ TEST_F(DatabaseSafetyCliTest, EveryCommandWorksOnPathsWithSemicolonsAndQuotes) {
     EXPECT_NE(yubinbox({"settings"}).out.find("path=" + database + "\n"), std::string::npos);
     ProcessResult run = yubinbox({"import", "--ken-all", dir.file("ken_all.csv")});
     EXPECT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(scalar(database, "SELECT COUNT(*) As N FROM ZIPALL"), "47\n");
+    EXPECT_EQ(queryRows(database, "SELECT COUNT(*) As N FROM ZIPALL"), "47\n");
 }
 
 TEST_F(DatabaseSafetyCliTest, ImportNamesWhyTheDatabaseCannotBeOpened) {

@@ -42,6 +42,15 @@ class CompactionBesideOtherProgramTest : public ::testing::Test {
         }
     }
 
+    // The compaction beside the other program: refused as in use, with nothing changed.
+    void expectRefusedAsInUse() {
+        const ino_t before = inode();
+        EXPECT_EQ(errorNumber([&] { mdlYubinBox::CompactMdb(fresh.path()); }),
+                  errorOf(ErrorCode::FileInUse));
+        EXPECT_EQ(inode(), before);
+        EXPECT_FALSE(fs::exists(temporary()));
+    }
+
     FreshDatabase fresh;
     std::chrono::milliseconds previousWait{};
 };
@@ -51,11 +60,7 @@ TEST_F(CompactionBesideOtherProgramTest, OpenWriteTransactionIsWaitedForThenGive
         fresh.path(),
         "INSERT INTO 登録中 VALUES(7); BEGIN IMMEDIATE; INSERT INTO 登録中 VALUES(8);");
     ASSERT_TRUE(other.ready());
-    const ino_t before = inode();
-    EXPECT_EQ(errorNumber([&] { mdlYubinBox::CompactMdb(fresh.path()); }),
-              errorOf(ErrorCode::FileInUse));
-    EXPECT_EQ(inode(), before);
-    EXPECT_FALSE(fs::exists(temporary()));
+    expectRefusedAsInUse();
     // The transaction held across the attempt ends in the database that is still there.
     EXPECT_EQ(other.run("COMMIT", 5000), SQLITE_OK);
     EXPECT_EQ(marks(), (std::vector<std::string>{"7", "8"}));
@@ -82,11 +87,7 @@ TEST_F(CompactionBesideOtherProgramTest, WriteOfAProgramThatHadTheOldFileOpenIsR
 TEST_F(CompactionBesideOtherProgramTest, DatabaseHeldInWalModeIsInUse) {
     OtherProgram other(fresh.path(), "PRAGMA journal_mode = WAL; SELECT COUNT(*) FROM 登録中;");
     ASSERT_TRUE(other.ready());
-    const ino_t before = inode();
-    EXPECT_EQ(errorNumber([&] { mdlYubinBox::CompactMdb(fresh.path()); }),
-              errorOf(ErrorCode::FileInUse));
-    EXPECT_EQ(inode(), before);
-    EXPECT_FALSE(fs::exists(temporary()));
+    expectRefusedAsInUse();
     EXPECT_EQ(other.run("INSERT INTO 登録中 VALUES(9)", 5000), SQLITE_OK);
     other.end();
     EXPECT_EQ(marks(), std::vector<std::string>{"9"});
