@@ -210,8 +210,9 @@ void compactDatabase(std::string_view sourceConnectionString,
 // then. A temporary file that a compaction which no longer runs left behind is removed first;
 // any other file of that name is refused (FileAlreadyExists).
 //
-// With OnlyToReclaimSpace, the copy is written only when it would give back space: a database
-// with next to no free pages (the one an import filled from empty) is left as it is, after the
+// With OnlyToReclaimSpace, a database in incremental auto-vacuum (every one made or compacted
+// here) first gives its free pages back in place, and the copy is written only when it would
+// still give back space: a database with next to no free pages is left as it is, after the
 // same checks and refusals. Returns whether the copy replaced the database.
 enum class CompactionNeed { Always, OnlyToReclaimSpace };
 bool compactDatabaseInPlace(std::string_view connectionString,

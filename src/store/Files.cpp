@@ -66,6 +66,17 @@ void writeCompactedCopy(const std::string& source, const std::string& destinatio
     run(db.get(), ("PRAGMA synchronous = OFF; PRAGMA cache_size = -256; PRAGMA page_size = " +
                    std::to_string(kPageSize) + ";")
                       .c_str());
+    // The copy of a database without auto-vacuum (one made before we kept them in incremental
+    // auto-vacuum) in incremental auto-vacuum: from then on an import gives back what it freed
+    // without a copy (compactDatabaseInPlace). On such a database the setting only waits for
+    // the copy; on one with auto-vacuum it would write (and wait for the write lock that the
+    // compaction in place holds), so a database that has it keeps its own.
+    {
+        StatementPtr mode = prepare(db.get(), "PRAGMA auto_vacuum");
+        if (sqlite3_step(mode.get()) == SQLITE_ROW && sqlite3_column_int(mode.get(), 0) == 0) {
+            run(db.get(), "PRAGMA auto_vacuum = INCREMENTAL");
+        }
+    }
     // VACUUM INTO writes only into a missing or empty file.
     struct stat existing {};
     if (::stat(destination.c_str(), &existing) == 0 && existing.st_size > 0) {
@@ -81,9 +92,9 @@ void writeCompactedCopy(const std::string& source, const std::string& destinatio
 
 // Whether a compacted copy would be worth writing: more than one page in a hundred free, or a
 // page size other than ours (the copy takes ours). Rows appended in order and indexes built
-// after them fill their pages as the copy would, so a database that an import filled from
-// empty leaves a handful of free pages, and the copy of all its megabytes gives back nothing.
-// Read in one read transaction, which waits for another program's write as the copy would.
+// after them fill their pages as the copy would, so a database whose free pages went back in
+// place, or that an import filled from empty, has next to none, and the copy of all its
+// megabytes gives back nothing. Read in one read transaction.
 bool compactionReclaimsSpace(const std::string& path) {
     DatabasePtr db = openDatabase(path);
     const auto number = [&](const char* pragma) {
@@ -150,6 +161,29 @@ class DatabaseWriteLock {
     }
     // Nothing was written: the rollback only ends the transaction and gives the lock back.
     ~DatabaseWriteLock() { (void)sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr); }
+
+    // A database kept in incremental auto-vacuum (every one we make or compact) gives its free
+    // pages back to the file system without a copy: pages from the file's end move into the
+    // free ones and the file is cut short, in this transaction, committed. The lock is then
+    // taken again; a program that commits in between is read by whatever follows. No-op for a
+    // database without auto-vacuum.
+    void giveBackFreePages(const std::string& path) {
+        int rc = sqlite3_exec(db_.get(), "PRAGMA incremental_vacuum", nullptr, nullptr, nullptr);
+        if (rc == SQLITE_OK) rc = sqlite3_exec(db_.get(), "COMMIT", nullptr, nullptr, nullptr);
+        if (rc == SQLITE_OK) {
+            rc = sqlite3_exec(db_.get(), "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+        }
+        endReportedWait();
+        if (rc == SQLITE_OK) return;
+        const int extended = sqlite3_extended_errcode(db_.get());
+        if ((extended & 0xff) == SQLITE_BUSY || (extended & 0xff) == SQLITE_LOCKED) {
+            throw YubinError(ErrorCode::FileInUse,
+                             sqliteError(db_.get(), extended,
+                                         Message("データベース {1} を最適化できません。", path))
+                                 .detailMessage());
+        }
+        throwSqlite(db_.get(), extended, Message("データベース {1} を最適化できません。", path));
+    }
     DatabaseWriteLock(const DatabaseWriteLock&) = delete;
     DatabaseWriteLock& operator=(const DatabaseWriteLock&) = delete;
 
@@ -309,11 +343,11 @@ void createDatabase(std::string_view connectionString) {
             detail::throwSqlite(raw, rc, Message("データベース ファイルを作れません: {1}", path));
         sqlite3_extended_result_codes(db.get(), 1);
         detail::installWaitHandlers(db.get());
-        detail::run(db.get(),
-                    ("PRAGMA page_size = " + std::to_string(detail::kPageSize) +
-                     "; PRAGMA application_id = " + std::to_string(detail::kApplicationId) +
-                     "; PRAGMA journal_mode = DELETE; PRAGMA synchronous = FULL;")
-                        .c_str());
+        detail::run(db.get(), ("PRAGMA page_size = " + std::to_string(detail::kPageSize) +
+                               "; PRAGMA auto_vacuum = INCREMENTAL; PRAGMA application_id = " +
+                               std::to_string(detail::kApplicationId) +
+                               "; PRAGMA journal_mode = DELETE; PRAGMA synchronous = FULL;")
+                                  .c_str());
         detail::run(db.get(), "BEGIN IMMEDIATE");
         detail::run(db.get(), detail::bookkeepingSchema());
         detail::run(db.get(), "COMMIT");
@@ -381,10 +415,13 @@ bool compactDatabaseInPlace(std::string_view connectionString,
     try {
         // Held from the reading of the free pages until the copy has replaced the database: no
         // other program commits in between.
-        const detail::DatabaseWriteLock writeLock(path);
-        if (need == CompactionNeed::OnlyToReclaimSpace && !detail::compactionReclaimsSpace(path)) {
-            ::unlink(temporary.c_str());
-            return false;
+        detail::DatabaseWriteLock writeLock(path);
+        if (need == CompactionNeed::OnlyToReclaimSpace) {
+            writeLock.giveBackFreePages(path);
+            if (!detail::compactionReclaimsSpace(path)) {
+                ::unlink(temporary.c_str());
+                return false;
+            }
         }
         detail::writeCompactedCopy(path, temporary);
         UniqueFd fd(::open(temporary.c_str(), O_RDWR | O_CLOEXEC));

@@ -27,8 +27,9 @@ bool OpenMdb(const std::string& path);
 // The file's last-modified local date as "yyyymmdd"; FileNotFound when it is missing.
 std::string GetFileDate(const std::string& path);
 // Compacts the file in place through yubinboxJRO.mdb beside it. cnMdb must be closed first.
-// The import's compaction asks for OnlyToReclaimSpace: a database with next to no free pages
-// is then left as it is (db::compactDatabaseInPlace).
+// The import's compaction asks for OnlyToReclaimSpace: free pages are given back in place
+// where the database allows it, and one with next to no free pages is not copied
+// (db::compactDatabaseInPlace).
 void CompactMdb(const std::string& path, db::CompactionNeed need = db::CompactionNeed::Always);
 
 // Closes and releases cnMdb (nothing when it is empty); raises a failure to store its rows.

@@ -77,7 +77,7 @@ TEST_F(InPlaceCompactionTest, CompactedCopyTakesThePlaceByOneRename) {
     EXPECT_FALSE(fs::exists(temporary()));
 }
 
-TEST_F(InPlaceCompactionTest, ImportsCompactionCopiesOnlyWhenItGivesSpaceBack) {
+TEST_F(InPlaceCompactionTest, ImportsCompactionGivesBackFreePagesInPlaceOrByACopy) {
     const auto inode = [&] {
         struct stat st {};
         EXPECT_EQ(stat(fresh.path().c_str(), &st), 0);
@@ -106,18 +106,38 @@ TEST_F(InPlaceCompactionTest, ImportsCompactionCopiesOnlyWhenItGivesSpaceBack) {
     EXPECT_EQ(readBytes(temporary()), "not ours");
     fs::remove(temporary());
 
-    // Rows written and deleted leave free pages: the copy is made and gives them back.
-    {
-        RawSqlite raw(fresh.path());
-        ASSERT_EQ(raw.exec("CREATE TABLE scratch(x); WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL "
-                           "SELECT i + 1 FROM n WHERE i < 400) INSERT INTO scratch SELECT "
-                           "randomblob(1000) FROM n; DROP TABLE scratch;"),
+    // Rows written and deleted leave free pages. A database made here is kept in incremental
+    // auto-vacuum: it gives them back in place, without a copy.
+    const auto pragma = [&](const std::string& name) {
+        return RawSqlite(fresh.path()).scalar("PRAGMA " + name);
+    };
+    const auto leaveFreePages = [&] {
+        ASSERT_EQ(RawSqlite(fresh.path())
+                      .exec("CREATE TABLE scratch(x); WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL "
+                            "SELECT i + 1 FROM n WHERE i < 400) INSERT INTO scratch SELECT "
+                            "randomblob(1000) FROM n; DROP TABLE scratch;"),
                   SQLITE_OK);
-    }
-    ASSERT_GT(freePages(), 40);
+        ASSERT_GT(freePages(), 40);
+    };
+    ASSERT_EQ(pragma("auto_vacuum"), "2");
+    leaveFreePages();
+    const long long pagesWithFreeOnes = std::stoll(pragma("page_count"));
+    CompactMdb(fresh.path(), db::CompactionNeed::OnlyToReclaimSpace);
+    EXPECT_EQ(inode(), before);
+    EXPECT_EQ(freePages(), 0);
+    EXPECT_LT(std::stoll(pragma("page_count")), pagesWithFreeOnes - 40);
+    EXPECT_EQ(pragma("integrity_check"), "ok");
+    EXPECT_FALSE(fs::exists(temporary()));
+
+    // A database without auto-vacuum (one made by an earlier version): the copy gives them
+    // back, and the copy is kept in incremental auto-vacuum from then on.
+    ASSERT_EQ(RawSqlite(fresh.path()).exec("PRAGMA auto_vacuum = NONE; VACUUM;"), SQLITE_OK);
+    ASSERT_EQ(pragma("auto_vacuum"), "0");
+    leaveFreePages();
     CompactMdb(fresh.path(), db::CompactionNeed::OnlyToReclaimSpace);
     EXPECT_NE(inode(), before);
     EXPECT_EQ(freePages(), 0);
+    EXPECT_EQ(pragma("auto_vacuum"), "2");
     EXPECT_FALSE(fs::exists(temporary()));
 }
 
