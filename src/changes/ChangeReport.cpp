@@ -7,6 +7,7 @@
 #include <thread>
 #include <unordered_map>
 
+#include "base/VectorState.h"
 #include "changes/ReportRows.h"
 #include "store/NativeSql.h"
 #include "store/mdlYubinBox.h"
@@ -248,6 +249,8 @@ std::pair<CodeDigests, CodeDigests> BothDigests(db::Connection& connection, Data
         std::jthread reader;
         try {
             reader = std::jthread([&] {
+                // Started from a thread the toolkit may have left in the slow vector state.
+                ClearUpperVectorState();
                 try {
                     db::Connection own;
                     own.open(connectionString);

@@ -3,6 +3,8 @@
 #include <system_error>
 #include <utility>
 
+#include "base/VectorState.h"
+
 namespace yubin::import {
 
 namespace {
@@ -15,6 +17,8 @@ struct CheckStopped {};
 BackgroundCheck::BackgroundCheck(DataFileCheck check) : check_(std::move(check)) {
     try {
         worker_ = std::thread([this] {
+            // Started from a thread the toolkit may have left in the slow vector state.
+            ClearUpperVectorState();
             try {
                 promise_.set_value(check_.run([this] {
                     if (stop_.load(std::memory_order_relaxed)) throw CheckStopped();

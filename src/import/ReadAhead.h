@@ -20,6 +20,8 @@
 #include <utility>
 #include <vector>
 
+#include "base/VectorState.h"
+
 namespace yubin::import {
 
 // How the readers of the data files read ahead.
@@ -154,6 +156,8 @@ class ReadAhead {
     std::uint64_t ready() const { return produced_ - taken_; }
 
     void work() {
+        // Started from a thread the toolkit may have left in the slow vector state.
+        ClearUpperVectorState();
         for (;;) {
             std::uint64_t n;
             {

@@ -13,6 +13,7 @@
 #include <system_error>
 #include <thread>
 
+#include "base/VectorState.h"
 #include "query/Normalize.h"
 #include "query/SearchGrams.h"
 #include "query/SearchIndex.h"
@@ -409,6 +410,8 @@ SearchIndexBuild::SearchIndexBuild(db::Connection& connection, unsigned threads)
     s.ownReaders.emplace();
     try {
         s.reader = std::jthread([&s, own = std::move(own)](std::stop_token stop) mutable {
+            // Started from a thread the toolkit may have left in the slow vector state.
+            ClearUpperVectorState();
             try {
                 ReadFromFront(*own, *s.claims, stop, kBlocksPerOwnRead, *s.front);
                 own.reset();

@@ -15,6 +15,7 @@
 #include <QWidget>
 
 #include "base/Program.h"
+#include "base/VectorState.h"
 
 namespace yubin::app {
 
@@ -110,7 +111,12 @@ void SetDefaultPointer() {
 
 bool IsDefaultPointer() { return QGuiApplication::overrideCursor() == nullptr; }
 
-void DoEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+void DoEvents() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    // The painting may leave the slow vector state set; the caller's own code follows (an
+    // engine's next line, and the threads it starts).
+    ClearUpperVectorState();
+}
 
 void Beep() {
     if (BeepHook()) {

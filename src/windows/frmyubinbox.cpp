@@ -14,6 +14,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 
+#include "base/VectorState.h"
 #include "windows/ErrorGuard.h"
 #include "windows/Fonts.h"
 #include "windows/MessageBox.h"
@@ -320,6 +321,7 @@ void frmyubinbox::setStatusMessage(const std::string& text) {
     statusBar1().panel(QStringLiteral("msg")).setText(QString::fromStdString(text));
     // Also told while the database waits for another program, when no events run: painted now.
     statusBar1().repaint();
+    ClearUpperVectorState();  // the engine's code follows
 }
 
 void frmyubinbox::setProgressVisible(int index, bool visible) {
