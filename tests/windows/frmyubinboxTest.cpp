@@ -24,10 +24,12 @@
 
 #include <sqlite3.h>
 
+#include "base/VectorState.h"
 #include "import/DataFile.h"
 #include "import/ImportTestSupport.h"
 #include "store/Engine.h"
 #include "support/OtherProgram.h"
+#include "support/VectorStateMark.h"
 #include "windows/ErrorGuard.h"
 #include "windows/MessageBox.h"
 #include "windows/Startup.h"
@@ -443,6 +445,55 @@ TEST_F(frmyubinboxTest, RunShowsTheStatesOfTheWindowAndTheExitCompacts) {
     EXPECT_EQ(end.exitCode(), 0);
     EXPECT_FALSE(w.isLoaded());
     EXPECT_EQ(test::Count(database, "ZIPALL"), 97);
+}
+
+// The toolkit's painting may leave the AVX mark set (base/VectorState.h), under which the
+// engines' SSE code, and every thread they start, runs several times slower. Here every paint
+// leaves it: the engines' own code, each time it runs after the window's event processing and
+// painting (the clock it reads, the idle steps of the closing pause), finds it cleared.
+TEST_F(frmyubinboxTest, TheEnginesGoOnWithoutTheVectorMarkThatPaintingLeaves) {
+    if (!test::MarkUpperVectorStateInUse()) GTEST_SKIP() << "the processor does not tell the mark";
+    ClearUpperVectorState();
+    struct MarkWhenPainted : QObject {
+        int paints = 0;
+        bool eventFilter(QObject*, QEvent* event) override {
+            if (event->type() == QEvent::Paint) {
+                ++paints;
+                test::MarkUpperVectorStateInUse();
+            }
+            return false;
+        }
+    } painting;
+    qApp->installEventFilter(&painting);
+
+    const std::string ken = write("ken_all.csv", KenLines(2));
+    const std::string office = write("jigyosyo.csv", OfficeLines(3));
+    frmyubinbox& w = open();
+    choose(0, ken);
+    choose(1, office);
+    int engineSteps = 0, markedSteps = 0;
+    const auto engineStep = [&] {
+        ++engineSteps;
+        if (UpperVectorStateInUse().value_or(false)) ++markedSteps;
+    };
+    mdInport::Environment& env = w.session().environment();
+    env.monotonicSeconds = [this, engineStep] {
+        engineStep();
+        return seconds;
+    };
+    env.idle = [this, engineStep] {
+        engineStep();
+        seconds += 0.5;
+    };
+    const int paintsBefore = painting.paints;
+    w.cmdBTN(0).click();
+    qApp->removeEventFilter(&painting);
+    ClearUpperVectorState();
+
+    EXPECT_EQ(w.lastRun().result, import::RunResult::Finished);
+    EXPECT_GT(painting.paints, paintsBefore);
+    EXPECT_GE(engineSteps, 20);  // two closing pauses of ten idle steps, and their clock
+    EXPECT_EQ(markedSteps, 0);
 }
 
 TEST_F(frmyubinboxTest, ExitWithoutARunGivesUpThePendingResumeWithoutCompacting) {
