@@ -14,6 +14,7 @@
 #include "windowrules/ChooserRules.h"
 #include "windows/ErrorGuard.h"
 #include "windows/MessageBox.h"
+#include "windows/Pictures.h"
 
 namespace yubin::app {
 
@@ -123,8 +124,8 @@ void DirList::setPath(const QString& folder) {
 
     const QScopedValueRollback quiet(populating_, true);
     clear();
-    const QIcon openIcon = style()->standardIcon(QStyle::SP_DirOpenIcon);
-    const QIcon closedIcon = style()->standardIcon(QStyle::SP_DirClosedIcon);
+    const QIcon openIcon = pictures::Folder(true);
+    const QIcon closedIcon = pictures::Folder(false);
     // The ancestors from the root down, each the child of the one before.
     QStringList parts = target.split(QLatin1Char('/'), Qt::SkipEmptyParts);
     const auto entry = [](QTreeWidgetItem* item, const QString& path, const QIcon& icon) {

@@ -19,6 +19,9 @@ const QColor kGridGround(246, 250, 255);
 const QColor kGridLine(222, 232, 244);
 const QColor kLand(206, 230, 200);
 const QColor kCoast(96, 140, 96);
+const QColor kFolderBack(226, 176, 48);
+const QColor kFolderFront(250, 212, 96);
+const QColor kFolderEdge(150, 108, 20);
 
 QPixmap Transparent(const QSize& size) {
     QPixmap pixmap(size);
@@ -137,6 +140,38 @@ QPixmap GridTile() {
     painter.drawLine(kStep / 2, 0, kStep / 2, kStep - 1);
     painter.drawLine(0, kStep / 2, kStep - 1, kStep / 2);
     return tile;
+}
+
+QIcon Folder(bool open) {
+    QIcon icon;
+    for (const int side : {16, 32}) {
+        QPixmap pixmap = Transparent(QSize(side, side));
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.scale(side / 16.0, side / 16.0);
+        painter.setPen(QPen(kFolderEdge, 0.8));
+        // The back with its tab, then the front: straight when closed, tilted open.
+        QPainterPath back;
+        back.moveTo(1.5, 3.5);
+        back.lineTo(6, 3.5);
+        back.lineTo(7.5, 5);
+        back.lineTo(14.5, 5);
+        back.lineTo(14.5, 13.5);
+        back.lineTo(1.5, 13.5);
+        back.closeSubpath();
+        painter.setBrush(kFolderBack);
+        painter.drawPath(back);
+        painter.setBrush(kFolderFront);
+        if (open) {
+            painter.drawPolygon(QPolygonF(
+                {QPointF(3.5, 7), QPointF(15.5, 7), QPointF(13.5, 13.5), QPointF(1.5, 13.5)}));
+        } else {
+            painter.drawRect(QRectF(1.5, 6.5, 13, 7));
+        }
+        painter.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
 }
 
 QPixmap LightGrid(const QSize& size) {

@@ -1,7 +1,9 @@
 // The program's own pictures, drawn at the size asked for: the postal mark, an outline of
-// Japan, a light grid, and the background that puts the first two on the grid.
+// Japan, a light grid, the background that puts the first two on the grid, and the folders of
+// the file chooser's folder list.
 #pragma once
 
+#include <QIcon>
 #include <QPixmap>
 #include <QRect>
 #include <QSize>
@@ -24,5 +26,11 @@ QPixmap LightGrid(const QSize& size);
 // One cell of that grid: tiled from a picture's origin (as a widget's background brush, say),
 // it draws the same grid without a picture of the whole size.
 QPixmap GridTile();
+
+// A folder, closed or open (the one whose contents are listed), at the sizes of a list's
+// entries. Drawn here, not taken from the system's icon theme: the theme's first lookup in a
+// process reads and parses the theme's whole index, some milliseconds each time the program
+// first opens the file chooser.
+QIcon Folder(bool open);
 
 }  // namespace yubin::app::pictures
