@@ -8,6 +8,8 @@
 #include <filesystem>
 
 #include <QButtonGroup>
+#include <QIcon>
+#include <QImage>
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
@@ -354,6 +356,27 @@ TEST(DirListTest, AncestorsCurrentFolderAndSubfoldersClickAndOpen) {
     // A folder that does not exist is an error; the list stays where it was.
     EXPECT_THROW(list.setPath(top + QStringLiteral("/missing")), YubinError);
     EXPECT_EQ(list.path(), top + QStringLiteral("/b"));
+}
+
+// The current folder and its ancestors show an open folder, its subfolders a closed one: the
+// program's own pictures, so that the chooser's first opening does not wait for the system's
+// icon theme to be read (an icon from the theme carries the theme's name for it).
+TEST(DirListTest, FoldersOpenAlongThePathClosedBelowItAndNoneFromTheIconTheme) {
+    yubin::test::TempDir root;
+    fs::create_directories(root.path() / "sub");
+    DirList list;
+    list.setPath(QString::fromStdString(root.path().string()));
+    QTreeWidgetItem* current = list.currentItem();
+    ASSERT_NE(current, nullptr);
+    ASSERT_EQ(current->childCount(), 1);
+    const auto image = [](const QIcon& icon) { return icon.pixmap(16, 16).toImage(); };
+    const QIcon open = current->icon(0), closed = current->child(0)->icon(0);
+    EXPECT_FALSE(open.isNull());
+    EXPECT_FALSE(closed.isNull());
+    EXPECT_NE(image(open), image(closed));
+    EXPECT_EQ(image(current->parent()->icon(0)), image(open));
+    for (const QIcon& icon : {open, closed})
+        EXPECT_TRUE(icon.name().isEmpty()) << icon.name().toStdString();
 }
 
 TEST_F(frmFilenameTest, AFolderGoneFromTheListIsToldAndTheChooserGoesOn) {
