@@ -8,7 +8,6 @@
 #include <QHeaderView>
 #include <QPalette>
 #include <QScopedValueRollback>
-#include <QStyle>
 
 #include "base/Error.h"
 #include "windowrules/ChooserRules.h"
