@@ -134,6 +134,9 @@ bool compactionReclaimsSpace(const std::string& path) {
 // offers no way to reach it. A database left in WAL mode by another program that still has it
 // open is refused here, for openDatabase cannot bring it back to a rollback journal.
 class DatabaseWriteLock {
+    // How long the giving back of free pages waits for other programs' readers.
+    static constexpr int kReadersGrace = 250;  // milliseconds
+
   public:
     // FileInUse when another program holds the database, within the lock wait.
     explicit DatabaseWriteLock(const std::string& path) {
@@ -164,19 +167,32 @@ class DatabaseWriteLock {
 
     // A database kept in incremental auto-vacuum (every one we make or compact) gives its free
     // pages back to the file system without a copy: pages from the file's end move into the
-    // free ones and the file is cut short, in this transaction, committed. The lock is then
-    // taken again; a program that commits in between is read by whatever follows. No-op for a
-    // database without auto-vacuum.
+    // free ones and the file is cut short, in this transaction, committed. Another program
+    // reading keeps that commit waiting (nobody may read a file being cut): after a short wait
+    // the pages stay free, and the copy, which needs only to read, gives them back instead.
+    // The lock is then taken again; a program that commits in between is read by whatever
+    // follows. No-op for a database without auto-vacuum.
     void giveBackFreePages(const std::string& path) {
+        const auto busy = [](int extended) {
+            return (extended & 0xff) == SQLITE_BUSY || (extended & 0xff) == SQLITE_LOCKED;
+        };
+        sqlite3_busy_timeout(db_.get(), kReadersGrace);  // in place of the wait handler
         int rc = sqlite3_exec(db_.get(), "PRAGMA incremental_vacuum", nullptr, nullptr, nullptr);
         if (rc == SQLITE_OK) rc = sqlite3_exec(db_.get(), "COMMIT", nullptr, nullptr, nullptr);
-        if (rc == SQLITE_OK) {
-            rc = sqlite3_exec(db_.get(), "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+        installWaitHandlers(db_.get());
+        if (rc != SQLITE_OK) {
+            const int extended = sqlite3_extended_errcode(db_.get());
+            if (!busy(extended)) {
+                throwSqlite(db_.get(), extended,
+                            Message("データベース {1} を最適化できません。", path));
+            }
+            (void)sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
         }
+        rc = sqlite3_exec(db_.get(), "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
         endReportedWait();
         if (rc == SQLITE_OK) return;
         const int extended = sqlite3_extended_errcode(db_.get());
-        if ((extended & 0xff) == SQLITE_BUSY || (extended & 0xff) == SQLITE_LOCKED) {
+        if (busy(extended)) {
             throw YubinError(ErrorCode::FileInUse,
                              sqliteError(db_.get(), extended,
                                          Message("データベース {1} を最適化できません。", path))

@@ -82,6 +82,21 @@ TEST_F(CompactionBesideOtherProgramTest, WriteOfAProgramThatHadTheOldFileOpenIsR
     }
 }
 
+// A reader of another program keeps the file from being cut short: the import's compaction
+// gives the free pages back through the copy instead, after a short wait.
+TEST_F(CompactionBesideOtherProgramTest, AReaderMakesTheImportsCompactionCopyInstead) {
+    ASSERT_EQ(RawSqlite(fresh.path()).exec("INSERT INTO 登録中 VALUES(7)"), SQLITE_OK);
+    LeaveFreePages(fresh.path());
+    OtherProgram other(fresh.path(), "BEGIN; SELECT COUNT(*) FROM 登録中;");
+    ASSERT_TRUE(other.ready());
+    const ino_t before = inode();
+    mdlYubinBox::CompactMdb(fresh.path(), db::CompactionNeed::OnlyToReclaimSpace);
+    EXPECT_NE(inode(), before);
+    EXPECT_EQ(RawSqlite(fresh.path()).scalar("PRAGMA freelist_count"), "0");
+    EXPECT_FALSE(fs::exists(temporary()));
+    expectWriteRefusedOrKept(other, "INSERT INTO 登録中 VALUES(9); COMMIT;");
+}
+
 // A program that keeps the database in WAL mode: the compaction cannot bring it back to a
 // rollback journal while it is open, and leaves it alone.
 TEST_F(CompactionBesideOtherProgramTest, DatabaseHeldInWalModeIsInUse) {

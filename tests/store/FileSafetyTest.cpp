@@ -111,16 +111,8 @@ TEST_F(InPlaceCompactionTest, ImportsCompactionGivesBackFreePagesInPlaceOrByACop
     const auto pragma = [&](const std::string& name) {
         return RawSqlite(fresh.path()).scalar("PRAGMA " + name);
     };
-    const auto leaveFreePages = [&] {
-        ASSERT_EQ(RawSqlite(fresh.path())
-                      .exec("CREATE TABLE scratch(x); WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL "
-                            "SELECT i + 1 FROM n WHERE i < 400) INSERT INTO scratch SELECT "
-                            "randomblob(1000) FROM n; DROP TABLE scratch;"),
-                  SQLITE_OK);
-        ASSERT_GT(freePages(), 40);
-    };
     ASSERT_EQ(pragma("auto_vacuum"), "2");
-    leaveFreePages();
+    LeaveFreePages(fresh.path());
     const long long pagesWithFreeOnes = std::stoll(pragma("page_count"));
     CompactMdb(fresh.path(), db::CompactionNeed::OnlyToReclaimSpace);
     EXPECT_EQ(inode(), before);
@@ -133,7 +125,7 @@ TEST_F(InPlaceCompactionTest, ImportsCompactionGivesBackFreePagesInPlaceOrByACop
     // back, and the copy is kept in incremental auto-vacuum from then on.
     ASSERT_EQ(RawSqlite(fresh.path()).exec("PRAGMA auto_vacuum = NONE; VACUUM;"), SQLITE_OK);
     ASSERT_EQ(pragma("auto_vacuum"), "0");
-    leaveFreePages();
+    LeaveFreePages(fresh.path());
     CompactMdb(fresh.path(), db::CompactionNeed::OnlyToReclaimSpace);
     EXPECT_NE(inode(), before);
     EXPECT_EQ(freePages(), 0);
