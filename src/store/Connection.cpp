@@ -72,7 +72,7 @@ void Connection::Impl::beginBatch() {
     assert(isOpen());
     if (inBatch) return;
     // Inside a transaction the caller opened, the rows are part of it.
-    if (sqlite3_get_autocommit(db.get()) == 0) return;
+    if (openTransactions > 0) return;
     const int rc = sqlite3_step(beginStatement.get());
     sqlite3_reset(beginStatement.get());
     if (rc != SQLITE_DONE) detail::throwSqlite(db.get(), rc, Message("行の追加を始められません。"));

@@ -106,6 +106,9 @@ struct Connection::Impl {
     // the first append or flushDue that finds it older than kFlushDelay, or before any
     // statement that is not an append or a read. A failed commit is raised there.
     bool inBatch = false;
+    // NativeTransactions open on the connection: appended rows join the outermost instead of
+    // beginning a batch.
+    int openTransactions = 0;
     std::chrono::steady_clock::time_point batchStarted;
     detail::StatementPtr beginStatement;
     detail::StatementPtr commitStatement;

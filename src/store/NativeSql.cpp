@@ -84,11 +84,13 @@ NativeTransaction::NativeTransaction(Connection& connection) : connection_(conne
     connection_.commitBatch();
     nested_ = sqlite3_get_autocommit(connection_.db.get()) == 0;
     detail::run(connection_.db.get(), nested_ ? detail::kBeginNested : "BEGIN IMMEDIATE");
+    ++connection_.openTransactions;
 }
 
 NativeTransaction::~NativeTransaction() {
     if (done_) return;
     std::lock_guard lock(connection_.mutex);
+    --connection_.openTransactions;
     if (connection_.isOpen()) {
         sqlite3_exec(connection_.db.get(), nested_ ? detail::kRollbackNested : "ROLLBACK", nullptr,
                      nullptr, nullptr);
@@ -103,6 +105,7 @@ void NativeTransaction::commit() {
     connection_.requireOpen();
     detail::run(connection_.db.get(), nested_ ? detail::kCommitNested : "COMMIT");
     done_ = true;
+    --connection_.openTransactions;
 }
 
 }  // namespace yubin::db
