@@ -123,6 +123,7 @@ ZipallRowBuilder::ZipallRowBuilder(Recordset& table) : table_(table) {
     names_.reserve(static_cast<size_t>(table.fieldCount()));
     for (int i = 0; i < table.fieldCount(); ++i) names_.push_back(table.field(i).Name());
     values_.assign(names_.size(), Value(""));
+    columnList_ = std::make_shared<const std::vector<std::string>>(names_);
     for (size_t c = 0; c < kZipallColumnNames.size(); ++c) {
         position_[c] = kAbsent;
         for (size_t i = 0; i < names_.size(); ++i) {

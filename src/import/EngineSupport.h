@@ -81,7 +81,7 @@ class ZipallRowBuilder {
         if (db::Value* value = slot(column)) *value = db::Value(number);
     }
     void append() {
-        table_.addNew(names_, values_);
+        table_.addNew(columnList_, values_);
         if (appended_ != nullptr) addAppended();
     }
 
@@ -96,6 +96,7 @@ class ZipallRowBuilder {
 
     db::Recordset& table_;
     std::vector<std::string> names_;
+    db::Recordset::ColumnList columnList_;  // names_, fixed: the appends compare it by identity
     std::vector<db::Value> values_;
     std::array<size_t, kZipallColumnCount> position_{};
     changes::AppendedRows* appended_ = nullptr;

@@ -283,6 +283,10 @@ class Recordset {
     // Appends one row with the given columns (others Null) and stores it at once. The name
     // list may be reused from call to call; it is resolved once.
     void addNew(std::span<const std::string> names, std::span<const Value> values);
+    // The same with a name list that never changes (an import's row builder gives the same one
+    // for every row): compared by identity, not name by name.
+    using ColumnList = std::shared_ptr<const std::vector<std::string>>;
+    void addNew(const ColumnList& names, std::span<const Value> values);
     // Starts a new row whose fields are set one by one and then stored by update().
     void addNew();
     // Stores the new row, or the changes to the current row.
@@ -297,6 +301,8 @@ class Recordset {
 
   private:
     friend class Field;
+    void append(std::span<const std::string> names, std::span<const Value> values,
+                const ColumnList& list);
     std::unique_ptr<Impl> impl_;
 };
 

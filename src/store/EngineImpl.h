@@ -195,8 +195,10 @@ struct Recordset::Impl {
     bool loaded = false;
     long long rowid = 0;
 
-    // The prepared INSERT of the last name list given to addNew.
+    // The prepared INSERT of the last name list given to addNew (and that list when it came as
+    // a ColumnList, which never changes).
     std::vector<std::string> appendNames;
+    Recordset::ColumnList appendList;
     std::vector<int> appendColumns;
     std::string appendSql;
     detail::StatementPtr appendStatement;

@@ -152,6 +152,7 @@ void Recordset::Impl::releaseStatements(bool finalize) {
     }
     plan.reset();
     appendNames.clear();
+    appendList.reset();
     appendColumns.clear();
     appendParameters.clear();
     appendSql.clear();
@@ -312,6 +313,19 @@ long long Recordset::rowid() {
 }
 
 void Recordset::addNew(std::span<const std::string> names, std::span<const Value> values) {
+    impl_->appendList.reset();
+    append(names, values, nullptr);
+}
+
+void Recordset::addNew(const ColumnList& names, std::span<const Value> values) {
+    if (!names) {
+        throw YubinError(ErrorCode::InvalidArgument, Message("追加する列の一覧がありません。"));
+    }
+    append(*names, values, names);
+}
+
+void Recordset::append(std::span<const std::string> names, std::span<const Value> values,
+                       const ColumnList& list) {
     Impl& m = *impl_;
     m.requireUpdatable();
     if (names.size() != values.size()) {
@@ -324,8 +338,10 @@ void Recordset::addNew(std::span<const std::string> names, std::span<const Value
     const TableDef& table = *m.table;
 
     std::lock_guard guard(m.conn->mutex);
-    if (!m.appendStatement ||
-        !std::equal(names.begin(), names.end(), m.appendNames.begin(), m.appendNames.end())) {
+    const bool sameList = list && m.appendStatement && m.appendList == list;
+    if (!sameList &&
+        (!m.appendStatement ||
+         !std::equal(names.begin(), names.end(), m.appendNames.begin(), m.appendNames.end()))) {
         std::vector<int> columns;
         for (const std::string& name : names) {
             const int column = table.requireColumn(name);
@@ -345,6 +361,7 @@ void Recordset::addNew(std::span<const std::string> names, std::span<const Value
         m.appendNames.assign(names.begin(), names.end());
         m.appendParameters.assign(m.appendColumns.size(), Impl::AppendParameter{});
     }
+    m.appendList = list;
     if (table.primaryKeyColumn >= 0 && std::find(m.appendColumns.begin(), m.appendColumns.end(),
                                                  table.primaryKeyColumn) == m.appendColumns.end()) {
         std::string unused;

@@ -191,6 +191,31 @@ TEST_F(RecordsetTest, EveryDueBatchOfEveryConnectionIsStoredByTheProcessWideFlus
     EXPECT_EQ(count(other2, "ZIPALL"), 3);
 }
 
+// A fixed column list is compared by identity; any other list, or names given as a span in
+// between, prepares the columns again, so every row lands in the columns it names.
+TEST_F(RecordsetTest, AppendsWithAFixedColumnListAndOtherListsBetween) {
+    Recordset zip;
+    zip.open("ZIPALL", cn, CursorType::Keyset, LockType::Pessimistic);
+    const auto codeAndNumber = std::make_shared<const std::vector<std::string>>(
+        std::vector<std::string>{"郵便番号", "RECNO"});
+    const auto numberAndCode = std::make_shared<const std::vector<std::string>>(
+        std::vector<std::string>{"RECNO", "郵便番号"});
+    zip.addNew(codeAndNumber, std::vector<Value>{Value("1000001"), Value(1)});
+    zip.addNew(codeAndNumber, std::vector<Value>{Value("1000002"), Value(2)});
+    zip.addNew(numberAndCode, std::vector<Value>{Value(3), Value("1000003")});
+    zip.addNew(std::vector<std::string>{"郵便番号", "RECNO"},
+               std::vector<Value>{Value("1000004"), Value(4)});
+    zip.addNew(numberAndCode, std::vector<Value>{Value(5), Value("1000005")});
+    zip.addNew(codeAndNumber, std::vector<Value>{Value("1000006"), Value(6)});
+    EXPECT_EQ(errorNumber([&] { zip.addNew(Recordset::ColumnList(), std::vector<Value>{}); }),
+              errorOf(ErrorCode::InvalidArgument));
+    cn.flush();
+    RawSqlite raw(fresh.path());
+    EXPECT_EQ(raw.column("SELECT RECNO || ':' || 郵便番号 FROM ZIPALL ORDER BY rowid"),
+              (std::vector<std::string>{"1:1000001", "2:1000002", "3:1000003", "4:1000004",
+                                        "5:1000005", "6:1000006"}));
+}
+
 TEST_F(RecordsetTest, FieldsByNameAndPositionAndTheEndOfTheRows) {
     cn.execute("INSERT INTO 都道府県 VALUES('01', '北海道', 'ﾎｯｶｲﾄﾞｳ')");
     cn.execute("INSERT INTO 都道府県 VALUES('02', '青森県', 'ｱｵﾓﾘｹﾝ')");
