@@ -238,6 +238,11 @@ struct FieldAccess {
 
 namespace yubin::db::detail {
 
+// The folder of a path ("." for a bare name).
+std::string parentFolder(const std::string& path);
+// fsync of a file, or of a folder (`folder`: its entries, best effort); FileSystemError when a
+// file cannot be written to the disk.
+void syncPath(const std::string& path, bool folder);
 // Raises DatabaseNotFound, CannotOpenDatabase or NotOurDatabase unless the path names a
 // readable SQLite file.
 void checkDatabaseFile(const std::string& path);
