@@ -120,14 +120,15 @@ void InOneCommit(const std::function<void()>& steps) {
 }
 
 ZipallRowBuilder::ZipallRowBuilder(Recordset& table) : table_(table) {
-    names_.reserve(static_cast<size_t>(table.fieldCount()));
-    for (int i = 0; i < table.fieldCount(); ++i) names_.push_back(table.field(i).Name());
-    values_.assign(names_.size(), Value(""));
-    columnList_ = std::make_shared<const std::vector<std::string>>(names_);
+    std::vector<std::string> names;
+    names.reserve(static_cast<size_t>(table.fieldCount()));
+    for (int i = 0; i < table.fieldCount(); ++i) names.push_back(table.field(i).Name());
+    names_ = std::make_shared<const std::vector<std::string>>(std::move(names));
+    values_.assign(names_->size(), Value(""));
     for (size_t c = 0; c < kZipallColumnNames.size(); ++c) {
         position_[c] = kAbsent;
-        for (size_t i = 0; i < names_.size(); ++i) {
-            if (EqualsIgnoringAsciiCase(names_[i], kZipallColumnNames[c])) {
+        for (size_t i = 0; i < names_->size(); ++i) {
+            if (EqualsIgnoringAsciiCase((*names_)[i], kZipallColumnNames[c])) {
                 position_[c] = i;
                 break;
             }
@@ -140,8 +141,8 @@ bool ZipallRowBuilder::addAppendedTo(changes::AppendedRows& rows,
     // A text column's position in the values; kAbsent for a column of numbers (which would
     // store the text's number, read back otherwise) or one the table lacks.
     const auto textColumn = [&](std::string_view name) {
-        for (size_t i = 0; i < names_.size() && i < columns.size(); ++i) {
-            if (!EqualsIgnoringAsciiCase(names_[i], name)) continue;
+        for (size_t i = 0; i < names_->size() && i < columns.size(); ++i) {
+            if (!EqualsIgnoringAsciiCase((*names_)[i], name)) continue;
             const db::ColumnKind kind = columns[i].kind;
             return kind == db::ColumnKind::Text || kind == db::ColumnKind::Memo ? i : kAbsent;
         }
@@ -180,8 +181,8 @@ changes::DataSet ReportedSet(import::DataKind kind) {
                                               : changes::DataSet::Office;
 }
 
-}  // namespace
-
+// The old rows of `kind` kept for the change report before the engine deletes them;
+// `beforeCommit` and `highestRowid`: see changes::KeepOldData.
 void KeepForReport(import::DataKind kind, const std::function<void()>& beforeCommit,
                    const std::function<std::optional<long long>()>& highestRowid) {
     // Rows an import left incomplete are partly its work: the kept form of its first attempt
@@ -193,24 +194,6 @@ void KeepForReport(import::DataKind kind, const std::function<void()>& beforeCom
                          cutShort ? changes::OldRows::CutShort : changes::OldRows::Whole,
                          beforeCommit, highestRowid);
 }
-
-std::function<void(const std::function<void()>&)> ReplaceWhileChecking(
-    const EngineFrame& frame, import::DataKind kind, std::function<void()> replace,
-    std::function<std::optional<long long>()> highestRowid) {
-    if (!frame.replacesWholeSet()) return {};
-    return [kind, replace = std::move(replace),
-            highestRowid = std::move(highestRowid)](const std::function<void()>& beforeCommit) {
-        KeepForReport(
-            kind,
-            [&] {
-                replace();
-                beforeCommit();
-            },
-            highestRowid);
-    };
-}
-
-namespace {
 
 long long DataVersion() {
     db::NativeStatement version(connection(), "PRAGMA data_version");
@@ -313,6 +296,26 @@ void EngineFrame::checkFile(import::DataKind kind, bool resuming, const WhileChe
     // What the check's threads held goes back to the system before the engine takes its own.
     ReleaseFreeMemory();
     progress_.checking = false;
+}
+
+void EngineFrame::checkAndPrepare(import::DataKind kind, const std::function<void()>& deleteOld,
+                                  const std::function<std::optional<long long>()>& highestRowid) {
+    const auto prepare = [&] { import::PrepareToReplace(connection(), kind, request_.file); };
+    if (!replacesWholeSet()) {
+        checkFile(kind, true);
+        prepare();
+        return;
+    }
+    checkFile(kind, false, [&](const std::function<void()>& beforeCommit) {
+        KeepForReport(
+            kind,
+            [&] {
+                prepare();
+                deleteOld();
+                beforeCommit();
+            },
+            highestRowid);
+    });
 }
 
 ZipallRowBuilder& EngineFrame::begin(std::uint64_t fileLength) {

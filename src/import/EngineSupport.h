@@ -81,7 +81,7 @@ class ZipallRowBuilder {
         if (db::Value* value = slot(column)) *value = db::Value(number);
     }
     void append() {
-        table_.addNew(columnList_, values_);
+        table_.addNew(names_, values_);
         if (appended_ != nullptr) addAppended();
     }
 
@@ -95,8 +95,8 @@ class ZipallRowBuilder {
     void addAppended();
 
     db::Recordset& table_;
-    std::vector<std::string> names_;
-    db::Recordset::ColumnList columnList_;  // names_, fixed: the appends compare it by identity
+    // The table's column names, fixed: the appends compare the list by identity.
+    db::Recordset::ColumnList names_;
     std::vector<db::Value> values_;
     std::array<size_t, kZipallColumnCount> position_{};
     changes::AppendedRows* appended_ = nullptr;
@@ -105,28 +105,14 @@ class ZipallRowBuilder {
     std::array<std::string, changes::AppendedRows::kColumnCount> numberTexts_;
 };
 
-// The change report around an engine's replacement of the data of `kind`: its old rows kept
-// before the engine deletes them (a fresh import only), the report made after the engine has
-// marked the new data complete.
-// `beforeCommit`: see changes::KeepOldData.
-void KeepForReport(import::DataKind kind, const std::function<void()>& beforeCommit = {},
-                   const std::function<std::optional<long long>()>& highestRowid = {});
-
-class EngineFrame;
-// For EngineFrame::checkFile, when the run replaces the data set whole: while the file is
-// checked, the old rows kept for the report and then `replace` (the old data deleted), in one
-// transaction that commits once the file has passed. Nothing otherwise. `highestRowid`: see
-// changes::KeepOldData.
-std::function<void(const std::function<void()>&)> ReplaceWhileChecking(
-    const EngineFrame& frame, import::DataKind kind, std::function<void()> replace,
-    std::function<std::optional<long long>()> highestRowid = {});
-
 // The national engine, once its old rows are deleted and before it appends: the highest rowid
 // of ZIPALL now, under which every business-office row lies (the rows it appends come above).
 void NoteOfficeRowsBound(ImportProgress& progress);
 // The business-office engine, inside its transaction: that bound, when the same connection has
 // seen no other connection's commit since it was noted.
 std::optional<long long> OfficeRowsBound(const ImportProgress& progress);
+// The change report of an engine that replaced the data of `kind`, made after the engine has
+// marked the new data complete (its old rows were kept by EngineFrame::checkAndPrepare).
 // `appended`: the data set's rows, when the run appended every one of them (see
 // changes::MakeReport); nullptr otherwise.
 void ReportChanges(import::DataKind kind, changes::AppendedRows* appended = nullptr);
@@ -164,6 +150,13 @@ class EngineFrame {
     // progress says `checking`.
     using WhileChecking = std::function<void(const std::function<void()>& beforeCommit)>;
     void checkFile(import::DataKind kind, bool resuming, const WhileChecking& meanwhile = {});
+    // The file checked and the data set made ready to be replaced (import::PrepareToReplace).
+    // When the run replaces the set whole, that and `deleteOld` run while the file is checked,
+    // after the old rows are kept for the report, in one transaction that commits once the
+    // file has passed (`highestRowid`: see changes::KeepOldData); when it continues an
+    // interrupted run, nothing is deleted, and the set is made ready after the check.
+    void checkAndPrepare(import::DataKind kind, const std::function<void()>& deleteOld,
+                         const std::function<std::optional<long long>()>& highestRowid = {});
     // The engine's message, its progress bar and count label shown over the file's length;
     // ZIPALL opened for appending.
     ZipallRowBuilder& begin(std::uint64_t fileLength);

@@ -63,17 +63,11 @@ void InportKenAll(const EngineRequest& request, ImportProgress& progress) {
     // registered, and deleted. A deletion that fails stops the run before any row is appended:
     // the new rows must never stand beside the old ones.
     import::KenAllReader reader(strCsvZPath);
-    frame.checkFile(import::DataKind::National, !frame.replacesWholeSet(),
-                    detail::ReplaceWhileChecking(frame, import::DataKind::National, [&] {
-                        import::PrepareToReplace(connection(), import::DataKind::National,
-                                                 strCsvZPath);
-                        Execute("DELETE FROM 都道府県");
-                        Execute("DELETE FROM 市町村 WHERE 抹消FLAG = 0");
-                        Execute("DELETE FROM ZIPALL WHERE データ識別 <> '1'");
-                    }));
-    if (!frame.replacesWholeSet()) {
-        import::PrepareToReplace(connection(), import::DataKind::National, strCsvZPath);
-    }
+    frame.checkAndPrepare(import::DataKind::National, [] {
+        Execute("DELETE FROM 都道府県");
+        Execute("DELETE FROM 市町村 WHERE 抹消FLAG = 0");
+        Execute("DELETE FROM ZIPALL WHERE データ識別 <> '1'");
+    });
     detail::InOneCommit([] {
         detail::ExecuteKeyStatement("ALTER TABLE 都道府県 DROP CONSTRAINT xJISX0401");
         detail::ExecuteKeyStatement("ALTER TABLE 市町村 DROP CONSTRAINT xJISX0402");

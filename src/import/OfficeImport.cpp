@@ -101,25 +101,19 @@ void InportJigyosyo(const EngineRequest& request, ImportProgress& progress) {
 
     import::JigyosyoReader reader(strCsvJPath);
 
-    const bool resuming = !frame.replacesWholeSet();
     // As the national engine: the check, and meanwhile the replaced data kept and deleted.
     // After a national engine of this run, the rows to keep and delete lie at or below the
     // bound it left: only that part of the table is read.
     const auto bound = [&progress] { return detail::OfficeRowsBound(progress); };
-    frame.checkFile(import::DataKind::Office, resuming,
-                    detail::ReplaceWhileChecking(
-                        frame, import::DataKind::Office,
-                        [&] {
-                            import::PrepareToReplace(detail::connection(), import::DataKind::Office,
-                                                     strCsvJPath);
-                            detail::Execute("DELETE FROM 市町村 WHERE 抹消FLAG = 1");
-                            DeleteOfficeRows(bound());
-                        },
-                        bound));
+    frame.checkAndPrepare(
+        import::DataKind::Office,
+        [&] {
+            detail::Execute("DELETE FROM 市町村 WHERE 抹消FLAG = 1");
+            DeleteOfficeRows(bound());
+        },
+        bound);
     progress.officeRowsBound.reset();
-    if (resuming) {
-        import::PrepareToReplace(detail::connection(), import::DataKind::Office, strCsvJPath);
-    }
+    const bool resuming = !frame.replacesWholeSet();
     detail::ZipallRowBuilder& row = frame.begin(reader.fileLength());
     PlaceholderCities cities;
     while (reader.readLine()) {

@@ -29,6 +29,23 @@ std::string compactionTag(const struct stat* temporary) {
     return tag + "\n";
 }
 
+Message cannotCompact(const std::string& path) {
+    return Message("データベース {1} を最適化できません。", path);
+}
+
+// Another program holds the lock (the extended code's primary part).
+bool isBusy(int extended) {
+    return (extended & 0xff) == SQLITE_BUSY || (extended & 0xff) == SQLITE_LOCKED;
+}
+
+// The number a PRAGMA that reads a setting answers.
+long long pragmaNumber(sqlite3* db, const char* pragma, const std::string& path) {
+    StatementPtr statement = prepare(db, pragma);
+    const int rc = sqlite3_step(statement.get());
+    if (rc != SQLITE_ROW) throwSqlite(db, rc, cannotCompact(path));
+    return sqlite3_column_int64(statement.get(), 0);
+}
+
 // VACUUM INTO a destination that is missing or empty. The copy is written without waiting
 // for the disk: the callers make it durable before anyone may use it, and a copy cut short is
 // never used. A small cache serves a copy that reads every page once and writes each once;
@@ -45,11 +62,8 @@ void writeCompactedCopy(const std::string& source, const std::string& destinatio
     // without a copy (compactDatabaseInPlace). On such a database the setting only waits for
     // the copy; on one with auto-vacuum it would write (and wait for the write lock that the
     // compaction in place holds), so a database that has it keeps its own.
-    {
-        StatementPtr mode = prepare(db.get(), "PRAGMA auto_vacuum");
-        if (sqlite3_step(mode.get()) == SQLITE_ROW && sqlite3_column_int(mode.get(), 0) == 0) {
-            run(db.get(), "PRAGMA auto_vacuum = INCREMENTAL");
-        }
+    if (pragmaNumber(db.get(), "PRAGMA auto_vacuum", source) == 0) {
+        run(db.get(), "PRAGMA auto_vacuum = INCREMENTAL");
     }
     // VACUUM INTO writes only into a missing or empty file.
     struct stat existing {};
@@ -61,7 +75,7 @@ void writeCompactedCopy(const std::string& source, const std::string& destinatio
     sqlite3_bind_text(vacuum.get(), 1, destination.c_str(), -1, SQLITE_STATIC);
     const int rc = sqlite3_step(vacuum.get());
     if (rc == SQLITE_DONE) return;
-    throwSqlite(db.get(), rc, Message("データベース {1} を最適化できません。", source));
+    throwSqlite(db.get(), rc, cannotCompact(source));
 }
 
 // Whether a compacted copy would be worth writing: more than one page in a hundred free, or a
@@ -71,18 +85,10 @@ void writeCompactedCopy(const std::string& source, const std::string& destinatio
 // megabytes gives back nothing. Read in one read transaction.
 bool compactionReclaimsSpace(const std::string& path) {
     DatabasePtr db = openDatabase(path);
-    const auto number = [&](const char* pragma) {
-        StatementPtr statement = prepare(db.get(), pragma);
-        const int rc = sqlite3_step(statement.get());
-        if (rc != SQLITE_ROW) {
-            throwSqlite(db.get(), rc, Message("データベース {1} を最適化できません。", path));
-        }
-        return sqlite3_column_int64(statement.get(), 0);
-    };
     run(db.get(), "BEGIN");
-    const long long pageSize = number("PRAGMA page_size");
-    const long long pages = number("PRAGMA page_count");
-    const long long freePages = number("PRAGMA freelist_count");
+    const long long pageSize = pragmaNumber(db.get(), "PRAGMA page_size", path);
+    const long long pages = pragmaNumber(db.get(), "PRAGMA page_count", path);
+    const long long freePages = pragmaNumber(db.get(), "PRAGMA freelist_count", path);
     run(db.get(), "COMMIT");
     return pageSize != kPageSize || freePages * 100 > pages;
 }
@@ -113,28 +119,15 @@ class DatabaseWriteLock {
 
   public:
     // FileInUse when another program holds the database, within the lock wait.
-    explicit DatabaseWriteLock(const std::string& path) {
-        const auto inUse = [&](sqlite3* db, int rc) {
-            return YubinError(
-                ErrorCode::FileInUse,
-                sqliteError(db, rc, Message("データベース {1} を最適化できません。", path))
-                    .detailMessage());
-        };
+    explicit DatabaseWriteLock(const std::string& path) : path_(path) {
         try {
             db_ = openDatabase(path);
         } catch (const YubinError& error) {
             endReportedWait();
             if (error.code() != ErrorCode::LockedByOtherUser) throw;
-            throw inUse(nullptr, SQLITE_BUSY);
+            throw inUse(SQLITE_BUSY);
         }
-        const int rc = sqlite3_exec(db_.get(), "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
-        endReportedWait();
-        if (rc == SQLITE_OK) return;
-        const int extended = sqlite3_extended_errcode(db_.get());
-        if ((extended & 0xff) == SQLITE_BUSY || (extended & 0xff) == SQLITE_LOCKED) {
-            throw inUse(db_.get(), extended);
-        }
-        throwSqlite(db_.get(), extended, Message("データベース {1} を最適化できません。", path));
+        lock();
     }
     // Nothing was written: the rollback only ends the transaction and gives the lock back.
     ~DatabaseWriteLock() { (void)sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr); }
@@ -146,38 +139,37 @@ class DatabaseWriteLock {
     // the pages stay free, and the copy, which needs only to read, gives them back instead.
     // The lock is then taken again; a program that commits in between is read by whatever
     // follows. No-op for a database without auto-vacuum.
-    void giveBackFreePages(const std::string& path) {
-        const auto busy = [](int extended) {
-            return (extended & 0xff) == SQLITE_BUSY || (extended & 0xff) == SQLITE_LOCKED;
-        };
+    void giveBackFreePages() {
         sqlite3_busy_timeout(db_.get(), kReadersGrace);  // in place of the wait handler
         int rc = sqlite3_exec(db_.get(), "PRAGMA incremental_vacuum", nullptr, nullptr, nullptr);
         if (rc == SQLITE_OK) rc = sqlite3_exec(db_.get(), "COMMIT", nullptr, nullptr, nullptr);
         installWaitHandlers(db_.get());
         if (rc != SQLITE_OK) {
             const int extended = sqlite3_extended_errcode(db_.get());
-            if (!busy(extended)) {
-                throwSqlite(db_.get(), extended,
-                            Message("データベース {1} を最適化できません。", path));
-            }
+            if (!isBusy(extended)) throwSqlite(db_.get(), extended, cannotCompact(path_));
             (void)sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
         }
-        rc = sqlite3_exec(db_.get(), "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
-        endReportedWait();
-        if (rc == SQLITE_OK) return;
-        const int extended = sqlite3_extended_errcode(db_.get());
-        if (busy(extended)) {
-            throw YubinError(ErrorCode::FileInUse,
-                             sqliteError(db_.get(), extended,
-                                         Message("データベース {1} を最適化できません。", path))
-                                 .detailMessage());
-        }
-        throwSqlite(db_.get(), extended, Message("データベース {1} を最適化できません。", path));
+        lock();
     }
     DatabaseWriteLock(const DatabaseWriteLock&) = delete;
     DatabaseWriteLock& operator=(const DatabaseWriteLock&) = delete;
 
   private:
+    // BEGIN IMMEDIATE, waiting as every statement does; FileInUse when it cannot be had.
+    void lock() {
+        const int rc = sqlite3_exec(db_.get(), "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+        endReportedWait();
+        if (rc == SQLITE_OK) return;
+        const int extended = sqlite3_extended_errcode(db_.get());
+        if (isBusy(extended)) throw inUse(extended);
+        throwSqlite(db_.get(), extended, cannotCompact(path_));
+    }
+    YubinError inUse(int rc) const {
+        return YubinError(ErrorCode::FileInUse,
+                          sqliteError(db_.get(), rc, cannotCompact(path_)).detailMessage());
+    }
+
+    std::string path_;
     DatabasePtr db_;
 };
 
@@ -284,7 +276,7 @@ bool compactDatabaseInPlace(std::string_view connectionString,
         // other program commits in between.
         detail::DatabaseWriteLock writeLock(path);
         if (need == CompactionNeed::OnlyToReclaimSpace) {
-            writeLock.giveBackFreePages(path);
+            writeLock.giveBackFreePages();
             if (!detail::compactionReclaimsSpace(path)) {
                 ::unlink(temporary.c_str());
                 return false;

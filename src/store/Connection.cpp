@@ -77,8 +77,12 @@ void Connection::Impl::beginBatch() {
     sqlite3_reset(beginStatement.get());
     if (rc != SQLITE_DONE) detail::throwSqlite(db.get(), rc, Message("行の追加を始められません。"));
     inBatch = true;
+    restartBatchClock();
+}
+
+void Connection::Impl::restartBatchClock() {
     batchStarted = std::chrono::steady_clock::now();
-    detail::noteBatchDue(batchStarted + detail::kFlushDelay);
+    detail::noteBatchDue(batchDue());
 }
 
 void Connection::Impl::commitBatch() {
@@ -95,13 +99,12 @@ void Connection::Impl::commitBatch() {
             db.get(), rc,
             Message("追加した行をデータベースに書き込めず、最後の追加分が失われました。"));
     }
-    batchStarted = std::chrono::steady_clock::now();  // still open: tried again
-    detail::noteBatchDue(batchStarted + detail::kFlushDelay);
+    restartBatchClock();  // still open: tried again
     detail::throwSqlite(db.get(), rc, Message("追加した行をデータベースに書き込めません。"));
 }
 
 void Connection::Impl::commitBatchIfDue() {
-    if (inBatch && std::chrono::steady_clock::now() - batchStarted >= detail::kFlushDelay) {
+    if (inBatch && std::chrono::steady_clock::now() >= batchDue()) {
         commitBatch();
     }
 }

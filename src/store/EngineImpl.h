@@ -149,6 +149,11 @@ struct Connection::Impl {
     void commitBatch();
     // Commits the batch when it is older than kFlushDelay.
     void commitBatchIfDue();
+    // The batch's age counted from now; the moment it falls due told to flushConnections.
+    void restartBatchClock();
+    std::chrono::steady_clock::time_point batchDue() const {
+        return batchStarted + detail::kFlushDelay;
+    }
 
     // The statement handlers of execute().
     long long run(const sql::CreateTable& s);

@@ -23,7 +23,8 @@ struct Registry {
 // batch begun lowers it (noteBatchDue), and each pass over the connections sets it anew. A
 // flush of due batches before it has nothing to commit, and returns without taking a lock.
 using BatchClock = std::chrono::steady_clock;
-std::atomic<BatchClock::rep> nextBatchDue{BatchClock::time_point::max().time_since_epoch().count()};
+constexpr BatchClock::rep kNoBatchDue = BatchClock::time_point::max().time_since_epoch().count();
+std::atomic<BatchClock::rep> nextBatchDue{kNoBatchDue};
 
 Registry& registry() {
     static auto* instance = new Registry;
@@ -268,8 +269,7 @@ void flushConnections(bool onlyDue) {
     {
         std::lock_guard lock(r.mutex);
         // Set anew before the pass: a batch begun meanwhile lowers it again.
-        nextBatchDue.store(BatchClock::time_point::max().time_since_epoch().count(),
-                           std::memory_order_release);
+        nextBatchDue.store(kNoBatchDue, std::memory_order_release);
         for (Connection::Impl* impl : r.open) {
             std::lock_guard connectionLock(impl->mutex);
             try {
@@ -282,7 +282,7 @@ void flushConnections(bool onlyDue) {
             } catch (const YubinError& error) {
                 if (!failure) failure = error;
             }
-            if (impl->inBatch) detail::noteBatchDue(impl->batchStarted + detail::kFlushDelay);
+            if (impl->inBatch) detail::noteBatchDue(impl->batchDue());
         }
     }
     detail::endReportedWait();

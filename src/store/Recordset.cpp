@@ -313,7 +313,6 @@ long long Recordset::rowid() {
 }
 
 void Recordset::addNew(std::span<const std::string> names, std::span<const Value> values) {
-    impl_->appendList.reset();
     append(names, values, nullptr);
 }
 

@@ -92,7 +92,7 @@ TEST_F(CompactionBesideOtherProgramTest, AReaderMakesTheImportsCompactionCopyIns
     const ino_t before = inode();
     mdlYubinBox::CompactMdb(fresh.path(), db::CompactionNeed::OnlyToReclaimSpace);
     EXPECT_NE(inode(), before);
-    EXPECT_EQ(RawSqlite(fresh.path()).scalar("PRAGMA freelist_count"), "0");
+    EXPECT_EQ(FreePages(fresh.path()), 0);
     EXPECT_FALSE(fs::exists(temporary()));
     expectWriteRefusedOrKept(other, "INSERT INTO 登録中 VALUES(9); COMMIT;");
 }

@@ -83,14 +83,10 @@ TEST_F(InPlaceCompactionTest, ImportsCompactionGivesBackFreePagesInPlaceOrByACop
         EXPECT_EQ(stat(fresh.path().c_str(), &st), 0);
         return st.st_ino;
     };
-    const auto freePages = [&] {
-        RawSqlite raw(fresh.path());
-        return std::stoll(raw.scalar("PRAGMA freelist_count"));
-    };
     // Nothing to give back (the file just compacted): the file stays as it is, and no
     // temporary file is left.
     CompactMdb(fresh.path());
-    ASSERT_EQ(freePages(), 0);
+    ASSERT_EQ(FreePages(fresh.path()), 0);
     const std::string original = readBytes(fresh.path());
     const ino_t before = inode();
     CompactMdb(fresh.path(), db::CompactionNeed::OnlyToReclaimSpace);
@@ -116,7 +112,7 @@ TEST_F(InPlaceCompactionTest, ImportsCompactionGivesBackFreePagesInPlaceOrByACop
     const long long pagesWithFreeOnes = std::stoll(pragma("page_count"));
     CompactMdb(fresh.path(), db::CompactionNeed::OnlyToReclaimSpace);
     EXPECT_EQ(inode(), before);
-    EXPECT_EQ(freePages(), 0);
+    EXPECT_EQ(FreePages(fresh.path()), 0);
     EXPECT_LT(std::stoll(pragma("page_count")), pagesWithFreeOnes - 40);
     EXPECT_EQ(pragma("integrity_check"), "ok");
     EXPECT_FALSE(fs::exists(temporary()));
@@ -128,7 +124,7 @@ TEST_F(InPlaceCompactionTest, ImportsCompactionGivesBackFreePagesInPlaceOrByACop
     LeaveFreePages(fresh.path());
     CompactMdb(fresh.path(), db::CompactionNeed::OnlyToReclaimSpace);
     EXPECT_NE(inode(), before);
-    EXPECT_EQ(freePages(), 0);
+    EXPECT_EQ(FreePages(fresh.path()), 0);
     EXPECT_EQ(pragma("auto_vacuum"), "2");
     EXPECT_FALSE(fs::exists(temporary()));
 }

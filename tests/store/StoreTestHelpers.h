@@ -86,16 +86,6 @@ class RawSqlite {
     sqlite3* db_ = nullptr;
 };
 
-// Rows written and removed by another program: free pages in the file (more than 40).
-inline void LeaveFreePages(const std::string& path) {
-    RawSqlite raw(path);
-    ASSERT_EQ(raw.exec("CREATE TABLE scratch(x); WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL "
-                       "SELECT i + 1 FROM n WHERE i < 400) INSERT INTO scratch SELECT "
-                       "randomblob(1000) FROM n; DROP TABLE scratch;"),
-              SQLITE_OK);
-    ASSERT_GT(std::stoll(raw.scalar("PRAGMA freelist_count")), 40);
-}
-
 }  // namespace yubin::test
 
 #include <signal.h>

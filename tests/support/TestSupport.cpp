@@ -1,5 +1,7 @@
 #include "support/TestSupport.h"
 
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
 #include <iconv.h>
 #include <poll.h>
@@ -31,6 +33,37 @@ void DropTableBehindTheLayer(const std::string& databasePath, const std::string&
     const int rc = sqlite3_exec(handle, sql.c_str(), nullptr, nullptr, nullptr);
     sqlite3_close(handle);
     if (rc != SQLITE_OK) throw std::runtime_error("cannot drop " + table);
+}
+
+long long FreePages(const std::string& databasePath) {
+    sqlite3* handle = nullptr;
+    long long pages = -1;
+    if (sqlite3_open_v2(databasePath.c_str(), &handle, SQLITE_OPEN_READWRITE, nullptr) ==
+        SQLITE_OK) {
+        sqlite3_stmt* statement = nullptr;
+        if (sqlite3_prepare_v2(handle, "PRAGMA freelist_count", -1, &statement, nullptr) ==
+                SQLITE_OK &&
+            sqlite3_step(statement) == SQLITE_ROW) {
+            pages = sqlite3_column_int64(statement, 0);
+        }
+        sqlite3_finalize(statement);
+    }
+    sqlite3_close(handle);
+    return pages;
+}
+
+void LeaveFreePages(const std::string& databasePath) {
+    sqlite3* handle = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(databasePath.c_str(), &handle, SQLITE_OPEN_READWRITE, nullptr),
+              SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(handle,
+                           "CREATE TABLE scratch(x); WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL "
+                           "SELECT i + 1 FROM n WHERE i < 400) INSERT INTO scratch SELECT "
+                           "randomblob(1000) FROM n; DROP TABLE scratch;",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(handle);
+    ASSERT_GT(FreePages(databasePath), 40);
 }
 
 namespace fs = std::filesystem;

@@ -64,6 +64,12 @@ std::string readBytes(const std::string& path);
 // write to that table fails, even for root (who may write any file).
 void DropTableBehindTheLayer(const std::string& databasePath, const std::string& table);
 
+// The free pages of a database, read by SQLite itself (-1 when it cannot be read).
+long long FreePages(const std::string& databasePath);
+// Rows written and removed behind the layer, as another program would: more than 40 free
+// pages in the file (a test failure otherwise).
+void LeaveFreePages(const std::string& databasePath);
+
 // The published data files (../shared/data beside the checkout, or the folder named by
 // YUBIN_SHARED_DATA_DIR), or an empty string when they are absent (tests then skip).
 std::string sharedDataFile(const std::string& name);

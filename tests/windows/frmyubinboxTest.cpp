@@ -75,35 +75,6 @@ ino_t Inode(const std::string& path) {
     return st.st_ino;
 }
 
-// Free pages that rows written and removed by another program leave in the file: an exit that
-// compacts gives them back (in place or through a copy), one that does not leaves them.
-long long FreePages(const std::string& path) {
-    sqlite3* db = nullptr;
-    long long pages = -1;
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
-        sqlite3_stmt* s = nullptr;
-        if (sqlite3_prepare_v2(db, "PRAGMA freelist_count", -1, &s, nullptr) == SQLITE_OK &&
-            sqlite3_step(s) == SQLITE_ROW) {
-            pages = sqlite3_column_int64(s, 0);
-        }
-        sqlite3_finalize(s);
-    }
-    sqlite3_close(db);
-    return pages;
-}
-void LeaveFreePages(const std::string& path) {
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
-    EXPECT_EQ(sqlite3_exec(db,
-                           "CREATE TABLE scratch(x); WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL "
-                           "SELECT i + 1 FROM n WHERE i < 400) INSERT INTO scratch SELECT "
-                           "randomblob(1000) FROM n; DROP TABLE scratch;",
-                           nullptr, nullptr, nullptr),
-              SQLITE_OK);
-    sqlite3_close(db);
-    EXPECT_GT(FreePages(path), 40);
-}
-
 // What the database file holds, read by SQLite itself: the schema without its page numbers and
 // every table's rows, sorted; or only the rows of the tables other programs read. The search's
 // derived records, a cache that any change of its table removes, are left out.
@@ -435,10 +406,10 @@ TEST_F(frmyubinboxTest, RunShowsTheStatesOfTheWindowAndTheExitCompacts) {
 
     // 終了: the status text, the marker cleared, the database compacted, the program ended.
     sql("INSERT INTO 登録中 VALUES(7)");
-    LeaveFreePages(database);
+    test::LeaveFreePages(database);
     w.cmdBTN(1).click();
     EXPECT_EQ(status(), QStringLiteral("データベースを最適化して終了します。"));
-    EXPECT_EQ(FreePages(database), 0);
+    EXPECT_EQ(test::FreePages(database), 0);
     EXPECT_EQ(rows("SELECT * FROM 登録中").size(), 0u);
     EXPECT_FALSE(fs::exists(marker()));
     EXPECT_EQ(end.calls(), 1);
@@ -501,12 +472,12 @@ TEST_F(frmyubinboxTest, ExitWithoutARunGivesUpThePendingResumeWithoutCompacting)
     sql("INSERT INTO 登録中 VALUES(5)");
     frmyubinbox& w = open();
     EXPECT_EQ(w.cmdBTN(0).toolTip(), QStringLiteral("継続スタートです。"));
-    LeaveFreePages(database);
+    test::LeaveFreePages(database);
     const ino_t before = Inode(database);
     w.cmdBTN(1).click();
     EXPECT_EQ(status(), QStringLiteral("プログラムを終了します。"));
     EXPECT_EQ(Inode(database), before);
-    EXPECT_GT(FreePages(database), 40);
+    EXPECT_GT(test::FreePages(database), 40);
     EXPECT_EQ(rows("SELECT * FROM 登録中").size(), 0u);
     EXPECT_FALSE(fs::exists(marker()));
     EXPECT_EQ(end.calls(), 1);
@@ -968,7 +939,7 @@ TEST_F(LockWaitTest, ExitWaitingForAnotherProgramLetsTheWindowLiveAndMayBeGivenU
     choose(0, ken);
     after.cmdBTN(0).click();
     ASSERT_EQ(after.lastRun().result, import::RunResult::Finished);
-    LeaveFreePages(database);
+    test::LeaveFreePages(database);
     other = std::make_unique<test::OtherProgram>(database, "BEGIN EXCLUSIVE;");
     ASSERT_TRUE(other->ready());
     int waited = 0;
@@ -984,7 +955,7 @@ TEST_F(LockWaitTest, ExitWaitingForAnotherProgramLetsTheWindowLiveAndMayBeGivenU
     EXPECT_EQ(end.calls(), 2);
     EXPECT_EQ(end.exitCode(), 0);
     EXPECT_TRUE(rows("SELECT * FROM 登録中").empty());
-    EXPECT_EQ(FreePages(database), 0);  // compacted
+    EXPECT_EQ(test::FreePages(database), 0);  // compacted
     EXPECT_EQ(test::Count(database, "ZIPALL"), 47);
     EXPECT_EQ(after.statusBar1().panel(QStringLiteral("msg")).text(),
               QString::fromUtf8(ImportSession::kCompactExitToolTip));
