@@ -41,47 +41,79 @@ Cp932Decoder::Cp932Decoder() : cd_(nullptr) {
                          Message("文字コード CP932 から UTF-8 への変換を用意できません。"));
     }
     cd_ = cd;
+    for (unsigned b = 0xA1; b <= 0xDF; ++b) ask(single_[b], static_cast<unsigned char>(b), 0);
 }
 
 Cp932Decoder::~Cp932Decoder() { iconv_close(handle(cd_)); }
 
 std::size_t Cp932Decoder::decode(std::string_view bytes, std::string& out, bool dropQuotes) {
+    if (buffer_.size() < roomFor(bytes.size())) buffer_.resize(roomFor(bytes.size()));
+    std::size_t length = 0;
+    const std::size_t bad = dropQuotes ? run<true, 0>(bytes, buffer_.data(), length, nullptr)
+                                       : run<false, 0>(bytes, buffer_.data(), length, nullptr);
+    if (bad == npos) out.assign(buffer_.data(), length);
+    return bad;
+}
+
+std::size_t Cp932Decoder::decodeLine(std::string_view bytes, char* out, std::size_t& length,
+                                     Separators separators, SeparatorMarks& marks) {
+    marks.count = 0;
+    return separators == Separators::Commas ? run<true, 1>(bytes, out, length, &marks)
+                                            : run<true, 2>(bytes, out, length, &marks);
+}
+
+template <bool kDropQuotes, int kMarks>
+std::size_t Cp932Decoder::run(std::string_view bytes, char* o, std::size_t& length,
+                              SeparatorMarks* marks) {
     // Every character of the code page takes at most three bytes of UTF-8: one byte becomes
-    // at most three (half-width katakana), two bytes become at most three.
-    if (buffer_.size() < bytes.size() * 3) buffer_.resize(bytes.size() * 3);
+    // at most three (half-width katakana), two bytes become at most three; and a character
+    // is copied as four bytes (roomFor).
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
     const std::size_t n = bytes.size();
-    const int quote = dropQuotes ? '"' : -1;
-    char* o = buffer_.data();
     std::size_t w = 0;
     for (std::size_t i = 0; i < n;) {
         const unsigned char b = p[i];
         if (b < 0x80) {
+            o[w] = static_cast<char>(b);
+            // NUL, tab, quote and comma all lie at or below the comma: digits and letters
+            // pass with one comparison.
+            if (b > ',') {
+                ++w;
+                ++i;
+                continue;
+            }
             if (b == 0) return i;  // a NUL would end the text for other programs
+            ++i;
             // A quote is never part of a double-byte character (no trail byte is below 0x40),
             // so leaving it out here is leaving it out of the decoded text.
-            o[w] = static_cast<char>(b);
-            w += b != quote;
-            ++i;
+            if (kDropQuotes && b == '"') continue;
+            if (kMarks > 0 && (b == ',' || (kMarks == 2 && b == '\t'))) {
+                if (marks->count < SeparatorMarks::kKept) {
+                    marks->at[marks->count] = static_cast<std::uint32_t>(w);
+                }
+                ++marks->count;
+            }
+            ++w;
             continue;
         }
-        Character* c = nullptr;
-        unsigned char trail = 0;
+        const Character* c = nullptr;
+        std::size_t step = 1;
         if (isHalfWidthKatakana(b)) {
             c = &single_[b];
         } else if (isLeadByte(b) && i + 1 < n && isTrailByte(p[i + 1])) {
-            trail = p[i + 1];
-            c = &double_[leadSlot(b) * 256 + trail];
+            Character& pair = double_[leadSlot(b) * 256 + p[i + 1]];
+            if (pair.length == 0) ask(pair, b, p[i + 1]);
+            c = &pair;
+            step = 2;
         } else {
             return i;
         }
-        if (c->length == 0) ask(*c, b, trail);
         if (c->length == kRefused) return i;
-        std::memcpy(o + w, c->utf8, 3);
+        std::memcpy(o + w, c, sizeof(Character));
         w += c->length;
-        i += trail == 0 ? 1 : 2;
+        i += step;
     }
-    out.assign(o, w);
+    length = w;
     return npos;
 }
 

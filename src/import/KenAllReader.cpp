@@ -10,6 +10,7 @@
 #include "import/Cp932Decoder.h"
 #include "import/FieldSplitter.h"
 #include "import/LineReader.h"
+#include "import/TextArena.h"
 
 namespace yubin::import {
 
@@ -49,11 +50,20 @@ void ForEachText(Group& g, Each each) {
 }
 constexpr std::size_t kGroupTexts = 18;
 
+// The places of a group's texts in a batch's buffer, in the order of ForEachText.
+using GroupSpans = std::array<TextSpan, kGroupTexts>;
+constexpr std::size_t kKeyText = 0;
+constexpr std::size_t kRowText = 1;  // the row's values follow the key
+constexpr std::size_t kKanaTownText = kRowText + kKanaTownRow;
+constexpr std::size_t kTownText = kRowText + kTownRow;
+constexpr std::size_t kMasterText = kRowText + kRowFields.size();  // prefCode and the others
+
 }  // namespace
 
 // One batch of lines read ahead: each line's counts and the group it completed, if any. The
-// groups' texts lie one after the other in one buffer that keeps its capacity from round to
-// round: compact, read by the consumer from start to end.
+// lines are decoded into one buffer that keeps its capacity from round to round, and a group
+// names its texts there: most are a line's fields as decoded, only joined town names and keys
+// made unique are written apart.
 struct KenAllBatch {
     static constexpr std::size_t kNoGroup = static_cast<std::size_t>(-1);
     struct Line {
@@ -61,36 +71,18 @@ struct KenAllBatch {
         long long lineNumber = 0;
         std::size_t completed = kNoGroup;  // in `groups`
     };
-    struct PackedGroup {
-        std::size_t begin = 0;  // in `texts`
-        std::array<std::uint32_t, kGroupTexts> lengths{};
-    };
     std::vector<Line> lines;
     // The groups completed in the batch, and at the end of the file the group being built.
-    std::vector<PackedGroup> groups;
-    std::string texts;
+    std::vector<GroupSpans> groups;
+    TextArena texts;
     std::size_t last = kNoGroup;  // EndOfFile: the group being built at the end
     BatchEnding ending;
 
-    std::size_t pack(const ZipRecord& group) {
-        PackedGroup& packed = groups.emplace_back();
-        packed.begin = texts.size();
-        std::size_t i = 0;
-        ForEachText(group, [&](const std::string& text) {
-            packed.lengths[i++] = static_cast<std::uint32_t>(text.size());
-            texts.append(text);
-        });
-        return groups.size() - 1;
-    }
     void unpack(std::size_t index, ZipGroup& group) const {
-        const PackedGroup& packed = groups[index];
-        const char* at = texts.data() + packed.begin;
+        const GroupSpans& spans = groups[index];
         std::size_t i = 0;
         // Views into the buffer: no copy.
-        ForEachText(group, [&](std::string_view& text) {
-            text = std::string_view(at, packed.lengths[i]);
-            at += packed.lengths[i++];
-        });
+        ForEachText(group, [&](std::string_view& text) { text = texts.view(spans[i++]); });
     }
 };
 
@@ -119,22 +111,33 @@ class KenAllLines {
         batch.texts.clear();
         batch.last = KenAllBatch::kNoGroup;
         batch.ending.reset();
-        while (batch.lines.size() < linesPerBatch_) {
+        // The group being built when the batch before ended goes on in this one.
+        if (started_) {
+            for (std::size_t i = 0; i < kGroupTexts; ++i)
+                building_[i] = batch.texts.append(carried_[i]);
+        }
+        while (batch.lines.empty() || (batch.lines.size() < linesPerBatch_ &&
+                                       batch.texts.size() < TextArena::kBatchBytes)) {
             bool counted = false;
+            TextSpan text;
             try {
                 std::string_view bytes;
                 if (!lines_.next(bytes)) {
-                    if (started_) batch.last = batch.pack(building_);
+                    if (started_) batch.last = pack(batch);
                     started_ = false;
                     batch.ending.kind = BatchEnding::Kind::EndOfFile;
                     return false;
                 }
                 ++lineCount_;
                 counted = true;
-                if (std::size_t bad = decoder_.decode(bytes, text_, true);
+                char* out = batch.texts.room(Cp932Decoder::roomFor(bytes.size()));
+                std::size_t length = 0;
+                if (std::size_t bad = decoder_.decodeLine(
+                        bytes, out, length, Cp932Decoder::Separators::Commas, separators_);
                     bad != Cp932Decoder::npos) {
                     lines_.fail(ErrorCode::BadEncoding, describeBadByte(bytes, bad));
                 }
+                text = batch.texts.commit(length);
             } catch (...) {
                 batch.ending.failReading(std::current_exception(), lines_.bytesConsumed(),
                                          lines_.lineNumber(), counted);
@@ -144,62 +147,106 @@ class KenAllLines {
             line.bytesConsumed = lines_.bytesConsumed();
             line.lineNumber = lines_.lineNumber();
             try {
-                line.completed = merge(batch);
+                line.completed = merge(batch, text);
             } catch (...) {
                 batch.ending.failLine(std::current_exception());
                 return false;
             }
         }
+        if (started_) {
+            for (std::size_t i = 0; i < kGroupTexts; ++i)
+                carried_[i].assign(batch.texts.view(building_[i]));
+        }
         return true;
     }
 
   private:
-    // Splits the line just decoded and merges it; the group it completed, if any.
-    std::size_t merge(KenAllBatch& batch) {
-        splitAtSeparators(text_, false, fields_);
-        if (fields_.size() != kFieldCount) {
-            lines_.fail(ErrorCode::BadInputLine, describeFieldCount(fields_.size(), kFieldCount));
+    // Splits the line just decoded (`text` in the batch's buffer) and merges it; the group it
+    // completed, if any.
+    std::size_t merge(KenAllBatch& batch, TextSpan text) {
+        const std::size_t fieldCount = separators_.count + 1;
+        if (fieldCount != kFieldCount) {
+            lines_.fail(ErrorCode::BadInputLine, describeFieldCount(fieldCount, kFieldCount));
         }
+        std::array<TextSpan, kFieldCount> fields;
+        std::uint32_t begin = 0;
+        for (std::size_t i = 0; i + 1 < kFieldCount; ++i) {
+            const std::uint32_t end = separators_.at[i];
+            fields[i] = {text.begin + begin, end - begin};
+            begin = end + 1;
+        }
+        fields[kFieldCount - 1] = {text.begin + begin, text.length - begin};
+        const TextArena& texts = batch.texts;
 
         // The key: the postal code, made unique by the line counter when field 12 says that
         // the code serves several town areas, each on a line of its own.
-        key_.assign(fields_[2]);
-        if (fields_[12] == "1") {
-            char digits[24];
+        const std::string_view code = texts.view(fields[2]);
+        std::string_view counter;
+        char digits[24];
+        if (texts.view(fields[12]) == "1") {
             const auto end = std::to_chars(digits, digits + sizeof digits, lineCount_).ptr;
-            key_.append(digits, end);
+            counter = std::string_view(digits, static_cast<std::size_t>(end - digits));
         }
 
-        if (started_ && key_ == building_.key) {
-            building_.row[kKanaTownRow].append(fields_[5]);
-            building_.row[kTownRow].append(fields_[8]);
+        if (started_ && isBuildingKey(texts, code, counter)) {
+            join(batch, kKanaTownText, fields[5]);
+            join(batch, kTownText, fields[8]);
             return KenAllBatch::kNoGroup;
         }
-        const std::size_t done = started_ ? batch.pack(building_) : KenAllBatch::kNoGroup;
-        startGroup();
+        const std::size_t done = started_ ? pack(batch) : KenAllBatch::kNoGroup;
+        startGroup(batch, fields, counter);
         return done;
     }
 
-    void startGroup() {
-        ZipRecord& g = building_;
-        g.key.swap(key_);
-        for (std::size_t i = 0; i < kRowFields.size(); ++i) g.row[i].assign(fields_[kRowFields[i]]);
-        g.prefCode.assign(leadingCharacters(fields_[0], 2));
-        g.prefName.assign(fields_[6]);
-        g.prefKana.assign(fields_[3]);
-        g.cityCode.assign(fields_[0]);
-        g.cityName.assign(fields_[7]);
-        g.cityKana.assign(fields_[4]);
+    bool isBuildingKey(const TextArena& texts, std::string_view code,
+                       std::string_view counter) const {
+        const std::string_view key = texts.view(building_[kKeyText]);
+        return key.size() == code.size() + counter.size() && key.starts_with(code) &&
+               key.ends_with(counter);
+    }
+
+    // A continuation line's town name after that of the group.
+    void join(KenAllBatch& batch, std::size_t which, TextSpan more) {
+        const TextSpan joined = building_[which];
+        if (std::size_t{joined.length} + more.length > TextArena::kBatchBytes) {
+            lines_.fail(ErrorCode::BadInputLine,
+                        Message("町域名が {1} バイトを超えています。", TextArena::kBatchBytes));
+        }
+        building_[which] = batch.texts.join(joined, more);
+    }
+
+    std::size_t pack(KenAllBatch& batch) const {
+        batch.groups.push_back(building_);
+        return batch.groups.size() - 1;
+    }
+
+    void startGroup(KenAllBatch& batch, const std::array<TextSpan, kFieldCount>& fields,
+                    std::string_view counter) {
+        GroupSpans& g = building_;
+        g[kKeyText] = fields[2];
+        if (!counter.empty()) {
+            g[kKeyText] = batch.texts.join(fields[2], counter);
+        }
+        for (std::size_t i = 0; i < kRowFields.size(); ++i) g[kRowText + i] = fields[kRowFields[i]];
+        const TextSpan cityCode = fields[0];
+        g[kMasterText + 0] = {
+            cityCode.begin,
+            static_cast<std::uint32_t>(leadingCharacters(batch.texts.view(cityCode), 2).size())};
+        g[kMasterText + 1] = fields[6];
+        g[kMasterText + 2] = fields[3];
+        g[kMasterText + 3] = cityCode;
+        g[kMasterText + 4] = fields[7];
+        g[kMasterText + 5] = fields[4];
         started_ = true;
     }
 
     LineReader lines_;
     const std::size_t linesPerBatch_;
     Cp932Decoder decoder_;
-    std::string text_;  // the line last read, decoded
-    std::vector<std::string_view> fields_;
-    std::string key_;  // the key of the line being merged
-    ZipRecord building_;
+    SeparatorMarks separators_;  // those of the line last decoded
+    GroupSpans building_;        // the group being built, in the batch being filled
+    // The texts of the group being built when the batch before ended.
+    std::array<std::string, kGroupTexts> carried_;
     // Kept apart from the key, so that a line whose postal code is empty still starts (and
     // hands over) a group like any other.
     bool started_ = false;
