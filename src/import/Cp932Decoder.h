@@ -8,16 +8,9 @@
 #include <string_view>
 
 #include "base/Message.h"
+#include "import/FieldSplitter.h"
 
 namespace yubin::import {
-
-// Where the separators of a decoded line stand: the offsets in the decoded text of the first
-// kKept of them, and how many the line has in all.
-struct SeparatorMarks {
-    static constexpr std::size_t kKept = 16;
-    std::size_t count = 0;
-    std::array<std::uint32_t, kKept> at{};
-};
 
 class Cp932Decoder {
   public:

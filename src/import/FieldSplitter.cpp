@@ -1,29 +1,18 @@
 #include "import/FieldSplitter.h"
 
-#include <cstring>
+#include <cassert>
 
 namespace yubin::import {
 
-void splitAtSeparators(std::string_view text, bool atTabs, std::vector<std::string_view>& fields) {
-    fields.clear();
-    const char* d = text.data();
-    const std::size_t n = text.size();
-    std::size_t start = 0;
-    if (atTabs) {
-        for (std::size_t i = 0; i < n; ++i) {
-            if (d[i] == ',' || d[i] == '\t') {
-                fields.emplace_back(d + start, i - start);
-                start = i + 1;
-            }
-        }
-    } else {
-        while (const void* comma = std::memchr(d + start, ',', n - start)) {
-            const auto at = static_cast<std::size_t>(static_cast<const char*>(comma) - d);
-            fields.emplace_back(d + start, at - start);
-            start = at + 1;
-        }
+void splitAtMarks(TextSpan line, const SeparatorMarks& marks, std::span<TextSpan> fields) {
+    assert(fields.size() == marks.fieldCount() && fields.size() <= SeparatorMarks::kKept + 1);
+    std::uint32_t begin = 0;
+    for (std::size_t i = 0; i + 1 < fields.size(); ++i) {
+        const std::uint32_t end = marks.at[i];
+        fields[i] = {line.begin + begin, end - begin};
+        begin = end + 1;
     }
-    fields.emplace_back(d + start, n - start);
+    fields.back() = {line.begin + begin, line.length - begin};
 }
 
 Message describeFieldCount(std::size_t found, std::size_t expected) {

@@ -1,20 +1,32 @@
 // Splitting a decoded data-file line into its fields.
 #pragma once
 
+#include <array>
 #include <cstddef>
-#include <string>
-#include <string_view>
-#include <vector>
+#include <cstdint>
+#include <span>
 
 #include "base/Message.h"
+#include "import/TextArena.h"
 
 namespace yubin::import {
 
-// Splits `text` at every comma (and, with `atTabs`, at every tab) into `fields`, empty fields
-// kept: a line always has at least one field. There is no quoting: the quotes of a line are
-// gone before it is split (Cp932Decoder), so a comma that stood between quotes separates
-// fields as well. The views point into `text`.
-void splitAtSeparators(std::string_view text, bool atTabs, std::vector<std::string_view>& fields);
+// Where the separators of a decoded line stand, as the decoder marks them on its way through
+// the line (Cp932Decoder::decodeLine): the offsets in the decoded text of the first kKept of
+// them, and how many the line has in all. There is no quoting: the quotes of a line are gone
+// before it is split, so a comma that stood between quotes separates fields as well.
+struct SeparatorMarks {
+    static constexpr std::size_t kKept = 16;
+    std::size_t count = 0;
+    std::array<std::uint32_t, kKept> at{};
+
+    // A line always has at least one field; empty fields count.
+    std::size_t fieldCount() const { return count + 1; }
+};
+
+// The fields of `line` (a text in a batch's buffer) between its separators: fields.size() of
+// them, which is the line's field count and at most kKept + 1.
+void splitAtMarks(TextSpan line, const SeparatorMarks& marks, std::span<TextSpan> fields);
 
 // The description of a line that has `found` fields where its kind of file has `expected`:
 // too few would leave columns unfilled, too many would be cut off unseen (a file of the other

@@ -5,6 +5,7 @@
 #include "import/Cp932Decoder.h"
 #include "import/FieldSplitter.h"
 #include "import/LineReader.h"
+#include "import/TextArena.h"
 
 namespace yubin::import {
 
@@ -15,7 +16,8 @@ constexpr std::size_t kBufferBytes = 64 * 1024;
 
 }  // namespace
 
-// One batch of lines read ahead: each line's counts, its decoded text and its fields.
+// One batch of lines read ahead: each line's counts and its fields, decoded into one buffer
+// that keeps its capacity from round to round.
 struct JigyosyoBatch {
     struct Line {
         std::uint64_t bytesConsumed = 0;
@@ -23,9 +25,8 @@ struct JigyosyoBatch {
         std::size_t firstField = 0;  // kFieldCount fields in `fields` from here
     };
     std::vector<Line> lines;
-    // One text a line, sized once and never moved, since the fields point into them.
-    std::vector<std::string> texts;
-    std::vector<std::string_view> fields;
+    TextArena texts;
+    std::vector<TextSpan> fields;
     BatchEnding ending;
 };
 
@@ -42,26 +43,31 @@ class JigyosyoLines {
 
     void prepare(JigyosyoBatch& batch) const {
         batch.lines.reserve(linesPerBatch_);
-        batch.texts.resize(linesPerBatch_);
         batch.fields.reserve(linesPerBatch_ * kFieldCount);
     }
 
     bool fill(JigyosyoBatch& batch) {
         batch.lines.clear();
+        batch.texts.clear();
         batch.fields.clear();
         batch.ending.reset();
-        while (batch.lines.size() < linesPerBatch_) {
-            std::string& text = batch.texts[batch.lines.size()];
+        while (batch.lines.empty() || (batch.lines.size() < linesPerBatch_ &&
+                                       batch.texts.size() < TextArena::kBatchBytes)) {
+            TextSpan text;
             try {
                 std::string_view bytes;
                 if (!lines_.next(bytes)) {
                     batch.ending.kind = BatchEnding::Kind::EndOfFile;
                     return false;
                 }
-                if (std::size_t bad = decoder_.decode(bytes, text, true);
+                char* out = batch.texts.room(Cp932Decoder::roomFor(bytes.size()));
+                std::size_t length = 0;
+                if (std::size_t bad = decoder_.decodeLine(
+                        bytes, out, length, Cp932Decoder::Separators::CommasAndTabs, separators_);
                     bad != Cp932Decoder::npos) {
                     lines_.fail(ErrorCode::BadEncoding, describeBadByte(bytes, bad));
                 }
+                text = batch.texts.commit(length);
             } catch (...) {
                 batch.ending.failReading(std::current_exception(), lines_.bytesConsumed(),
                                          lines_.lineNumber(), false);
@@ -72,12 +78,13 @@ class JigyosyoLines {
             line.lineNumber = lines_.lineNumber();
             line.firstField = batch.fields.size();
             try {
-                splitAtSeparators(text, true, fields_);
-                if (fields_.size() != kFieldCount) {
+                if (separators_.fieldCount() != kFieldCount) {
                     lines_.fail(ErrorCode::BadInputLine,
-                                describeFieldCount(fields_.size(), kFieldCount));
+                                describeFieldCount(separators_.fieldCount(), kFieldCount));
                 }
-                batch.fields.insert(batch.fields.end(), fields_.begin(), fields_.end());
+                batch.fields.resize(line.firstField + kFieldCount);
+                splitAtMarks(text, separators_,
+                             std::span(batch.fields).subspan(line.firstField, kFieldCount));
             } catch (...) {
                 batch.ending.failLine(std::current_exception());
                 return false;
@@ -90,7 +97,7 @@ class JigyosyoLines {
     LineReader lines_;
     const std::size_t linesPerBatch_;
     Cp932Decoder decoder_;
-    std::vector<std::string_view> fields_;
+    SeparatorMarks separators_;  // those of the line last decoded
 };
 
 }  // namespace
@@ -142,7 +149,10 @@ const std::vector<std::string_view>& JigyosyoReader::splitFields() {
     m.batches.raiseIfLineFailed();
     const auto first =
         m.batches.batch().fields.begin() + static_cast<std::ptrdiff_t>(m.current->firstField);
-    m.fields.assign(first, first + kFieldCount);
+    m.fields.clear();
+    for (auto field = first; field != first + kFieldCount; ++field) {
+        m.fields.push_back(m.batches.batch().texts.view(*field));
+    }
     return m.fields;
 }
 

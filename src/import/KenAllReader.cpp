@@ -164,18 +164,12 @@ class KenAllLines {
     // Splits the line just decoded (`text` in the batch's buffer) and merges it; the group it
     // completed, if any.
     std::size_t merge(KenAllBatch& batch, TextSpan text) {
-        const std::size_t fieldCount = separators_.count + 1;
-        if (fieldCount != kFieldCount) {
-            lines_.fail(ErrorCode::BadInputLine, describeFieldCount(fieldCount, kFieldCount));
+        if (separators_.fieldCount() != kFieldCount) {
+            lines_.fail(ErrorCode::BadInputLine,
+                        describeFieldCount(separators_.fieldCount(), kFieldCount));
         }
         std::array<TextSpan, kFieldCount> fields;
-        std::uint32_t begin = 0;
-        for (std::size_t i = 0; i + 1 < kFieldCount; ++i) {
-            const std::uint32_t end = separators_.at[i];
-            fields[i] = {text.begin + begin, end - begin};
-            begin = end + 1;
-        }
-        fields[kFieldCount - 1] = {text.begin + begin, text.length - begin};
+        splitAtMarks(text, separators_, fields);
         const TextArena& texts = batch.texts;
 
         // The key: the postal code, made unique by the line counter when field 12 says that
