@@ -71,6 +71,12 @@ TEST(JigyosyoErrors, AShortLineNamesFileAndLine) {
     std::string error;
     EXPECT_EQ(readAll(path, &error).size(), 1u);
     EXPECT_EQ(error, "20001 ファイル " + path + " の 2 行目: 項目が 13 個に足りません（12 個）。");
+
+    // Commas and tabs both count, however many there are.
+    test::writeCp932Lines(path, {join(kRecord) + "\t\t,a,b\tc,d,e,f\tg,h,i,j,k,l"});
+    EXPECT_TRUE(readAll(path, &error).empty());
+    EXPECT_EQ(error,
+              "20001 ファイル " + path + " の 1 行目: 項目が 13 個より多くあります（27 個）。");
 }
 
 TEST(JigyosyoPublishedSlow, ReadsTheWholeFile) {

@@ -88,6 +88,28 @@ TEST(KenAllGrouping, AFieldTwelveOfOneKeepsTheLineApartByTheProgramWideLineCount
     EXPECT_EQ(again.groups[0].key, "0600001" + std::to_string(before + 5));
 }
 
+// The key of a line kept apart is its postal code and the counter as one text: a line whose
+// postal code reads as that text continues the group, whichever of the two came first.
+TEST(KenAllGrouping, AKeyMadeUniqueComparesAsOneText) {
+    const long long before = lngLineCount;
+    lngLineCount = 0;
+    const Result r = readLines({ken("06000011", "ｱ", "甲", "1"), ken("060000111", "ｲ", "乙"),
+                                ken("06000014", "ｳ", "丙"), ken("0600001", "ｴ", "丁", "1"),
+                                ken("0600001", "ｵ", "戊", "1"), ken("0600001", "ｶ", "己")});
+    lngLineCount = before + 6;
+    ASSERT_FALSE(r.error);
+    EXPECT_EQ(towns(r), (Towns{"甲乙", "丙丁", "戊", "己"}));
+    ASSERT_EQ(r.groups.size(), 4u);
+    EXPECT_EQ(r.groups[0].key, "060000111");
+    EXPECT_EQ(r.groups[0].row[3], "ｱｲ");
+    EXPECT_EQ(r.groups[0].row[8], "1");  // the first line's field 12
+    EXPECT_EQ(r.groups[1].key, "06000014");
+    EXPECT_EQ(r.groups[1].row[3], "ｳｴ");
+    EXPECT_EQ(r.groups[1].row[2], "06000014");
+    EXPECT_EQ(r.groups[2].key, "06000015");
+    EXPECT_EQ(r.groups[3].key, "0600001");
+}
+
 TEST(KenAllFields, QuotesGoCommasAlwaysSplitSpacesStayAndExtraFieldsAreAnError) {
     Result r = readLines(
         {ken("0600001", "", "大\"通\"西", "0", "0,0,1", "06   "), ken("0600002", "", "大通西")});
@@ -106,6 +128,11 @@ TEST(KenAllFields, QuotesGoCommasAlwaysSplitSpacesStayAndExtraFieldsAreAnError) 
     r = readLines({ken("0600003", "", "") + ",9,x"});
     ASSERT_TRUE(r.error);
     EXPECT_EQ(r.error->line(), 1);
+    // However many there are, the count is told right.
+    r = readLines({ken("0600003", "", "", "0", "0,0,1,2,3,4,5,6,7,8,9,0,1")});
+    ASSERT_TRUE(r.error);
+    EXPECT_NE(r.error->description().find("（25 個）"), std::string::npos)
+        << r.error->description();
 }
 
 TEST(KenAllFile, AnEmptyFileGivesNoGroup) {

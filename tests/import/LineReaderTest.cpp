@@ -112,6 +112,68 @@ TEST(Cp932Decoding, RefusesBytesOutsideTheCodePageAtTheirOffsetInTheFile) {
     EXPECT_EQ(decoder.decode("\"\"a\",\"\x85\x40", out, true), 6u);
     EXPECT_EQ(decoder.decode("\x82\xA0", out), Cp932Decoder::npos);
     EXPECT_EQ(out, "あ");
+
+    // Decoding a data-file line refuses the same bytes at the same offsets.
+    std::vector<char> room(Cp932Decoder::roomFor(64));
+    std::size_t length = 0;
+    SeparatorMarks marks;
+    for (const auto& [bytes, offset] : cases) {
+        EXPECT_EQ(
+            decoder.decodeLine(bytes, room.data(), length, Cp932Decoder::Separators::Commas, marks),
+            offset)
+            << testing::PrintToString(bytes);
+    }
+    EXPECT_EQ(decoder.decodeLine(std::string_view("ab\0,", 4), room.data(), length,
+                                 Cp932Decoder::Separators::Commas, marks),
+              2u);
+}
+
+// What decodeLine marks: the separators' offsets in the decoded text, after the quotes left
+// out and the characters that grew; tabs only where they separate; every separator counted.
+struct DecodedLine {
+    std::string text;
+    std::vector<std::uint32_t> marks;
+    std::size_t count = 0;
+    bool operator==(const DecodedLine&) const = default;
+};
+
+DecodedLine decodeLine(Cp932Decoder& decoder, const std::string& utf8,
+                       Cp932Decoder::Separators separators) {
+    const std::string bytes = test::toCp932(utf8);
+    std::vector<char> room(Cp932Decoder::roomFor(bytes.size()));
+    std::size_t length = 0;
+    SeparatorMarks marks;
+    marks.count = 99;  // left from another line
+    EXPECT_EQ(decoder.decodeLine(bytes, room.data(), length, separators, marks),
+              Cp932Decoder::npos);
+    DecodedLine line{std::string(room.data(), length), {}, marks.count};
+    for (std::size_t i = 0; i < std::min(marks.count, SeparatorMarks::kKept); ++i) {
+        line.marks.push_back(marks.at[i]);
+    }
+    return line;
+}
+
+TEST(Cp932Decoding, ALineIsDecodedWithItsSeparatorsMarkedInTheDecodedText) {
+    using S = Cp932Decoder::Separators;
+    Cp932Decoder decoder;
+    EXPECT_EQ(decodeLine(decoder, "\"ｱ\",\"北海道\"\t,,x\t\"", S::Commas),
+              (DecodedLine{"ｱ,北海道\t,,x\t", {3, 14, 15}, 3}));
+    EXPECT_EQ(decodeLine(decoder, "\"ｱ\",\"北海道\"\t,,x\t\"", S::CommasAndTabs),
+              (DecodedLine{"ｱ,北海道\t,,x\t", {3, 13, 14, 15, 17}, 5}));
+    EXPECT_EQ(decodeLine(decoder, "", S::Commas), (DecodedLine{"", {}, 0}));
+    EXPECT_EQ(decodeLine(decoder, "\"\"", S::Commas), (DecodedLine{"", {}, 0}));
+
+    // A line of far more fields than any file has: the first marks kept, all counted.
+    std::string many;
+    std::vector<std::uint32_t> kept;
+    for (std::uint32_t i = 0; i < 40; ++i) {
+        many += "ﾎ,";
+        if (i < SeparatorMarks::kKept) kept.push_back(i * 4 + 3);
+    }
+    const DecodedLine decoded = decodeLine(decoder, many, S::Commas);
+    EXPECT_EQ(decoded.count, 40u);
+    EXPECT_EQ(decoded.marks, kept);
+    EXPECT_EQ(decoded.text.size(), 160u);
 }
 
 }  // namespace

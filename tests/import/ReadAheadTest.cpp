@@ -160,6 +160,45 @@ TEST_F(ReadAheadNational, GroupsCountsAndKeysAcrossBatchBoundariesAreThoseOfOneT
     expectSameAsOneThread("");
 }
 
+// Town names of thousands of characters, joined over up to five lines: the texts of a group
+// that goes on from batch to batch, and that grows while the batch's buffer moves, come out
+// whole and in order.
+TEST_F(ReadAheadNational, LongTownNamesJoinOverBatchesWhole) {
+    std::vector<std::string> lines;
+    std::vector<std::string> expected;  // each group's town name
+    for (int zip = 1; lines.size() < 60; ++zip) {
+        std::string town;
+        for (int i = 0; i < 1 + zip % 5; ++i) {
+            std::string part = std::to_string(lines.size()) + "丁";
+            for (int k = 0; k < 300 * (1 + (zip + i) % 7); ++k) part += "町";
+            lines.push_back(ken(zip, part));
+            town += part;
+        }
+        expected.push_back(town);
+    }
+    test::writeBytes(path, cp932File(lines));
+    for (const ReadAheadOptions& options :
+         {oneThread(), worker(1), worker(2), worker(3, 2), worker(7), worker(64)}) {
+        SCOPED_TRACE("lines per batch " + std::to_string(options.linesPerBatch));
+        KenAllReader reader(path, options);
+        std::vector<std::string> towns, kana;
+        const auto take = [&](const ZipGroup* g) {
+            if (g == nullptr) return;
+            towns.emplace_back(g->row[4]);
+            kana.emplace_back(g->row[3]);
+        };
+        while (reader.readLine()) take(reader.mergeLine());
+        take(reader.finish());
+        EXPECT_TRUE(towns == expected);
+        ASSERT_EQ(kana.size(), expected.size());
+        for (std::size_t g = 0; g < kana.size(); ++g) {
+            std::string joined;
+            for (int i = 0; i < 1 + static_cast<int>(g + 1) % 5; ++i) joined += "ｶﾅ";
+            EXPECT_EQ(kana[g], joined) << "group " << g;
+        }
+    }
+}
+
 TEST_F(ReadAheadNational, AFailureComesAtTheLineWhereOneThreadMeetsIt) {
     const std::vector<std::string> lines = nationalLines();
     const auto upTo = [&](std::size_t end) {
