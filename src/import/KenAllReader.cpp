@@ -113,8 +113,9 @@ class KenAllLines {
         batch.ending.reset();
         // The group being built when the batch before ended goes on in this one.
         if (started_) {
-            for (std::size_t i = 0; i < kGroupTexts; ++i)
+            for (std::size_t i = 0; i < kGroupTexts; ++i) {
                 building_[i] = batch.texts.append(carried_[i]);
+            }
         }
         while (batch.lines.empty() || (batch.lines.size() < linesPerBatch_ &&
                                        batch.texts.size() < TextArena::kBatchBytes)) {
@@ -154,8 +155,9 @@ class KenAllLines {
             }
         }
         if (started_) {
-            for (std::size_t i = 0; i < kGroupTexts; ++i)
+            for (std::size_t i = 0; i < kGroupTexts; ++i) {
                 carried_[i].assign(batch.texts.view(building_[i]));
+            }
         }
         return true;
     }
@@ -199,7 +201,7 @@ class KenAllLines {
                key.ends_with(counter);
     }
 
-    // A continuation line's town name after that of the group.
+    // A continuation line's town name (kana or kanji) after that of the group.
     void join(KenAllBatch& batch, std::size_t which, TextSpan more) {
         const TextSpan joined = building_[which];
         if (std::size_t{joined.length} + more.length > TextArena::kBatchBytes) {
@@ -217,20 +219,16 @@ class KenAllLines {
     void startGroup(KenAllBatch& batch, const std::array<TextSpan, kFieldCount>& fields,
                     std::string_view counter) {
         GroupSpans& g = building_;
-        g[kKeyText] = fields[2];
-        if (!counter.empty()) {
-            g[kKeyText] = batch.texts.join(fields[2], counter);
-        }
+        g[kKeyText] = counter.empty() ? fields[2] : batch.texts.join(fields[2], counter);
         for (std::size_t i = 0; i < kRowFields.size(); ++i) g[kRowText + i] = fields[kRowFields[i]];
         const TextSpan cityCode = fields[0];
-        g[kMasterText + 0] = {
-            cityCode.begin,
-            static_cast<std::uint32_t>(leadingCharacters(batch.texts.view(cityCode), 2).size())};
-        g[kMasterText + 1] = fields[6];
-        g[kMasterText + 2] = fields[3];
+        const std::size_t prefCodeLength = leadingCharacters(batch.texts.view(cityCode), 2).size();
+        g[kMasterText + 0] = {cityCode.begin, static_cast<std::uint32_t>(prefCodeLength)};
+        g[kMasterText + 1] = fields[6];  // prefName
+        g[kMasterText + 2] = fields[3];  // prefKana
         g[kMasterText + 3] = cityCode;
-        g[kMasterText + 4] = fields[7];
-        g[kMasterText + 5] = fields[4];
+        g[kMasterText + 4] = fields[7];  // cityName
+        g[kMasterText + 5] = fields[4];  // cityKana
         started_ = true;
     }
 
