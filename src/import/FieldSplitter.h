@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -26,7 +27,16 @@ struct SeparatorMarks {
 
 // The fields of `line` (a text in a batch's buffer) between its separators: fields.size() of
 // them, which is the line's field count and at most kKept + 1.
-void splitAtMarks(TextSpan line, const SeparatorMarks& marks, std::span<TextSpan> fields);
+inline void splitAtMarks(TextSpan line, const SeparatorMarks& marks, std::span<TextSpan> fields) {
+    assert(fields.size() == marks.fieldCount() && fields.size() <= SeparatorMarks::kKept + 1);
+    std::uint32_t begin = 0;
+    for (std::size_t i = 0; i + 1 < fields.size(); ++i) {
+        const std::uint32_t end = marks.at[i];
+        fields[i] = {line.begin + begin, end - begin};
+        begin = end + 1;
+    }
+    fields.back() = {line.begin + begin, line.length - begin};
+}
 
 // The description of a line that has `found` fields where its kind of file has `expected`:
 // too few would leave columns unfilled, too many would be cut off unseen (a file of the other

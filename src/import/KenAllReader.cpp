@@ -170,7 +170,7 @@ class KenAllLines {
             lines_.fail(ErrorCode::BadInputLine,
                         describeFieldCount(separators_.fieldCount(), kFieldCount));
         }
-        std::array<TextSpan, kFieldCount> fields;
+        std::array<TextSpan, kFieldCount>& fields = fields_;
         splitAtMarks(text, separators_, fields);
         const TextArena& texts = batch.texts;
 
@@ -236,7 +236,9 @@ class KenAllLines {
     const std::size_t linesPerBatch_;
     Cp932Decoder decoder_;
     SeparatorMarks separators_;  // those of the line last decoded
-    GroupSpans building_;        // the group being built, in the batch being filled
+    // Its fields: a member, not cleared for every line.
+    std::array<TextSpan, kFieldCount> fields_;
+    GroupSpans building_;  // the group being built, in the batch being filled
     // The texts of the group being built when the batch before ended.
     std::array<std::string, kGroupTexts> carried_;
     // Kept apart from the key, so that a line whose postal code is empty still starts (and
