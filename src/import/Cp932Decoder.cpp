@@ -41,7 +41,13 @@ Cp932Decoder::Cp932Decoder() : cd_(nullptr) {
                          Message("文字コード CP932 から UTF-8 への変換を用意できません。"));
     }
     cd_ = cd;
-    for (unsigned b = 0xA1; b <= 0xDF; ++b) ask(single_[b], static_cast<unsigned char>(b), 0);
+    for (unsigned b = 0xA1; b <= 0xDF; ++b) {
+        ask(single_[b], static_cast<unsigned char>(b), 0);
+        if (single_[b].length != 3) {
+            throw YubinError(ErrorCode::BadEncoding,
+                             Message("文字コード CP932 から UTF-8 への変換を用意できません。"));
+        }
+    }
 }
 
 Cp932Decoder::~Cp932Decoder() { iconv_close(handle(cd_)); }
@@ -96,22 +102,20 @@ std::size_t Cp932Decoder::run(std::string_view bytes, char* o, std::size_t& leng
             ++w;
             continue;
         }
-        const Character* c = nullptr;
-        std::size_t step = 1;
         if (isHalfWidthKatakana(b)) {
-            c = &single_[b];
-        } else if (isLeadByte(b) && i + 1 < n && isTrailByte(p[i + 1])) {
-            Character& pair = double_[leadSlot(b) * 256 + p[i + 1]];
-            if (pair.length == 0) ask(pair, b, p[i + 1]);
-            c = &pair;
-            step = 2;
-        } else {
-            return i;
+            // Three bytes each, all asked at the start.
+            std::memcpy(o + w, &single_[b], sizeof(Character));
+            w += 3;
+            ++i;
+            continue;
         }
-        if (c->length == kRefused) return i;
-        std::memcpy(o + w, c, sizeof(Character));
-        w += c->length;
-        i += step;
+        if (!isLeadByte(b) || i + 1 == n || !isTrailByte(p[i + 1])) return i;
+        Character& c = double_[leadSlot(b) * 256 + p[i + 1]];
+        if (c.length == 0) ask(c, b, p[i + 1]);
+        if (c.length == kRefused) return i;
+        std::memcpy(o + w, &c, sizeof(Character));
+        w += c.length;
+        i += 2;
     }
     length = w;
     return npos;
