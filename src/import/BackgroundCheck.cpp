@@ -26,6 +26,7 @@ BackgroundCheck::BackgroundCheck(DataFileCheck check) : check_(std::move(check))
             } catch (...) {
                 promise_.set_exception(std::current_exception());
             }
+            ended_.store(true, std::memory_order_release);
         });
     } catch (const std::system_error&) {
         // No thread: the caller's own reads the file when it waits.
@@ -37,11 +38,6 @@ BackgroundCheck::~BackgroundCheck() {
     if (worker_.joinable()) worker_.join();
 }
 
-bool BackgroundCheck::waitFor(std::chrono::steady_clock::duration longest) {
-    if (result_ || failure_ || !threaded()) return result_ || failure_;
-    return future_.wait_for(longest) == std::future_status::ready;
-}
-
 CheckedFile BackgroundCheck::wait(const CheckTick& tick) {
     if (result_) return *result_;
     if (failure_) std::rethrow_exception(failure_);
@@ -50,13 +46,18 @@ CheckedFile BackgroundCheck::wait(const CheckTick& tick) {
         // throws (an abort) leaves here; the check's own fault is kept.
         do {
             if (tick) tick();
-        } while (future_.wait_for(kTickInterval) != std::future_status::ready);
-        try {
-            result_ = future_.get();
-        } catch (...) {
-            failure_ = std::current_exception();
-            throw;
+            // A wait called inside the tick (an exit that settles the check) may have taken
+            // the outcome already.
+        } while (!result_ && !failure_ &&
+                 future_.wait_for(kTickInterval) != std::future_status::ready);
+        if (!result_ && !failure_) {
+            try {
+                result_ = future_.get();
+            } catch (...) {
+                failure_ = std::current_exception();
+            }
         }
+        if (failure_) std::rethrow_exception(failure_);
     } else {
         result_ = check_.run(tick);
     }

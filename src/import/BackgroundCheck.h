@@ -30,9 +30,13 @@ class BackgroundCheck {
     // check's fault; called again, gives the same.
     CheckedFile wait(const CheckTick& tick);
 
-    // Waits at most `longest`, processing nothing: whether the check has ended (then `wait`
-    // gives its result at once).
-    bool waitFor(std::chrono::steady_clock::duration longest);
+    // Whether the check has ended (then `wait` gives its result at once): one atomic load,
+    // cheap enough to ask after every line. Without a worker, false until `wait` has read.
+    bool ended() const {
+        return ended_.load(std::memory_order_acquire) || result_.has_value() || failure_;
+    }
+    // Whether `raised`, which `wait` raised, is the check's own fault (not what the tick threw).
+    bool isFault(const std::exception_ptr& raised) const { return failure_ && raised == failure_; }
 
     // Whether the file is read on a worker thread.
     bool threaded() const { return worker_.joinable(); }
@@ -42,6 +46,7 @@ class BackgroundCheck {
 
     DataFileCheck check_;
     std::atomic<bool> stop_{false};
+    std::atomic<bool> ended_{false};  // set by the worker once the promise holds the outcome
     std::promise<CheckedFile> promise_;
     std::future<CheckedFile> future_ = promise_.get_future();
     std::optional<CheckedFile> result_;

@@ -1,7 +1,10 @@
 #include "import/EngineSupport.h"
 
 #include <algorithm>
+#include <cassert>
 #include <chrono>
+#include <filesystem>
+#include <system_error>
 #include <thread>
 
 #include "base/Memory.h"
@@ -11,6 +14,7 @@
 #include "import/BackgroundCheck.h"
 #include "import/DataCompleteness.h"
 #include "import/DataFileCheck.h"
+#include "import/ReadAhead.h"
 #include "store/NativeSql.h"
 #include "store/mdlYubinBox.h"
 
@@ -27,12 +31,13 @@ namespace detail {
 
 namespace {
 
-// Undoes the work beside the check when the check needs longer than the work may wait.
-struct CheckStillReading {};
+// The engine's frame whose check may still be running (engines run one at a time, on the
+// thread that processes events).
+EngineFrame* g_checkingFrame = nullptr;
 
-// The longest the work beside the check waits for it inside its transaction, without event
-// processing: a few frames' time.
-constexpr std::chrono::milliseconds kLongestWaitInsideWork{40};
+// The size of a data file from which the engine appends beside its check (as the readers read
+// ahead on a worker from it).
+constexpr std::uintmax_t kAppendBesideCheckFrom = yubin::import::ReadAheadOptions::kThreadFromBytes;
 
 }  // namespace
 
@@ -254,68 +259,110 @@ EngineFrame::EngineFrame(const EngineRequest& request, ImportProgress& progress,
     progress_.intInportMode = static_cast<short>(index + 1);
 }
 
-void EngineFrame::checkFile(import::DataKind kind, bool resuming, const WhileChecking& meanwhile) {
+EngineFrame::~EngineFrame() {
+    if (g_checkingFrame == this) g_checkingFrame = nullptr;
+}
+
+void EngineFrame::startCheck(import::DataKind kind, bool resuming) {
     progress_.checking = true;
-    {
-        const auto events = [this] { DoEvents(view_); };
-        // Events once before anything, however short the check: a click that came before is
-        // handled while nothing has changed.
-        events();
-        yubin::import::BackgroundCheck check(
-            yubin::import::DataFileCheck(request_.file, kind, connection(), resuming));
-        const auto waitForCheck = [&] { check.wait(events); };
-        bool again = false;
-        if (meanwhile && check.threaded()) {
-            const auto started = std::chrono::steady_clock::now();
-            try {
-                // Inside the work no event is processed (what a click leads to, a question, an
-                // exit that closes the connection, must not happen inside its transaction):
-                // the wait there is short, no longer than the work took so far.
-                meanwhile([&] {
-                    const auto worked = std::chrono::steady_clock::now() - started;
-                    if (!check.waitFor(std::min<std::chrono::steady_clock::duration>(
-                            worked, kLongestWaitInsideWork))) {
-                        throw CheckStillReading();
-                    }
-                    check.wait({});  // its fault, if any
-                });
-            } catch (const CheckStillReading&) {
-                again = true;
-            } catch (const YubinError&) {
-                // A bad file is met first, as when the check ran alone: its fault is the one
-                // reported.
-                waitForCheck();
-                throw;
-            }
-        } else {
-            again = static_cast<bool>(meanwhile);
+    // Events once before anything, however short the check: a click that came before is
+    // handled while nothing has changed.
+    DoEvents(view_);
+    check_.emplace(yubin::import::DataFileCheck(request_.file, kind, connection(), resuming));
+    checkState_ = CheckState::Running;
+    g_checkingFrame = this;
+}
+
+void EngineFrame::settleCheck(const yubin::import::CheckTick& tick) {
+    if (checkState_ == CheckState::Running) {
+        std::exception_ptr fault;
+        try {
+            check_->wait(tick);
+        } catch (...) {
+            fault = std::current_exception();
+            if (!check_->isFault(fault)) throw;  // the tick's: an abort
         }
-        waitForCheck();
-        if (again) meanwhile([] {});
+        // An exit inside the tick may have settled it already.
+        if (checkState_ == CheckState::Running) conclude(fault);
     }
-    // What the check's threads held goes back to the system before the engine takes its own.
-    ReleaseFreeMemory();
+    if (checkFault_) std::rethrow_exception(checkFault_);
+}
+
+void EngineFrame::conclude(std::exception_ptr fault) {
+    assert(checkState_ == CheckState::Running);
+    checkState_ = CheckState::Settled;
+    g_checkingFrame = nullptr;
+    if (!fault && held_) {
+        try {
+            held_->commit();
+        } catch (...) {
+            fault = std::current_exception();
+        }
+    }
+    held_.reset();  // undone unless committed
+    if (fault) {
+        checkFault_ = fault;
+        return;  // still `checking`: nothing was changed
+    }
+    if (heldUndone_) return;  // the work beside the check was undone: nothing was changed
     progress_.checking = false;
+    // What the check's threads held goes back to the system.
+    ReleaseFreeMemory();
+}
+
+void EngineFrame::settleForExit() {
+    if (checkState_ != CheckState::Running) return;
+    try {
+        settleCheck({});
+    } catch (const YubinError&) {
+        // Kept in checkFault_: the engine raises it at its next line.
+    }
+}
+
+void EngineFrame::raiseCheckFaultFirst() {
+    if (checkState_ != CheckState::Running) return;
+    // The run fails either way: the work beside the check is undone before the wait, which
+    // processes events.
+    held_.reset();
+    heldUndone_ = true;
+    settleCheck([this] { DoEvents(view_); });
 }
 
 void EngineFrame::checkAndPrepare(import::DataKind kind, const std::function<void()>& deleteOld,
                                   const std::function<std::optional<long long>()>& highestRowid) {
     const auto prepare = [&] { import::PrepareToReplace(connection(), kind, request_.file); };
+    const auto events = [this] { DoEvents(view_); };
     if (!replacesWholeSet()) {
-        checkFile(kind, true);
+        startCheck(kind, true);
+        settleCheck(events);
         prepare();
         return;
     }
-    checkFile(kind, false, [&](const std::function<void()>& beforeCommit) {
+    startCheck(kind, false);
+    // Inside the work no event is processed: it is one step, as each statement is.
+    const auto work = [&] {
         KeepForReport(
             kind,
             [&] {
                 prepare();
                 deleteOld();
-                beforeCommit();
             },
             highestRowid);
-    });
+    };
+    // Without a worker the check reads here, first, with its events. A small file's check
+    // takes less than a millisecond: it is waited for, and the work commits on its own.
+    std::error_code noSize;
+    const std::uintmax_t size = std::filesystem::file_size(request_.file, noSize);
+    if (!check_->threaded() || noSize || size < kAppendBesideCheckFrom) {
+        settleCheck(events);
+        work();
+        return;
+    }
+    held_.emplace(connection());
+    work();
+    if (check_->ended()) settleCheck({});
+    // Whatever is held is settled before an exit closes the connection (SettleFileCheck).
+    assert(!held_ || checkState_ == CheckState::Running);
 }
 
 ZipallRowBuilder& EngineFrame::begin(std::uint64_t fileLength) {
@@ -348,6 +395,9 @@ void EngineFrame::showLine(std::uint64_t consumed) {
     }
     view_.setProgressValue(index_, consumed);
     DoEvents(view_);
+    if (checkState_ == CheckState::Running ? check_->ended() : checkFault_ != nullptr) {
+        settleCheck({});
+    }
 }
 
 bool EngineFrame::replacesWholeSet() const {
@@ -355,6 +405,8 @@ bool EngineFrame::replacesWholeSet() const {
 }
 
 void EngineFrame::closeTable() {
+    // The appended rows wait for the check, if it still reads, before the table closes.
+    settleCheck([this] { DoEvents(view_); });
     row_.reset();
     if (zipall_) zipall_->close();
     zipall_.reset();
@@ -398,4 +450,9 @@ void EngineFrame::pause() {
 }
 
 }  // namespace detail
+
+void SettleFileCheck() {
+    if (detail::g_checkingFrame != nullptr) detail::g_checkingFrame->settleForExit();
+}
+
 }  // namespace yubin::mdInport

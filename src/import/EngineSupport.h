@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <optional>
 #include <string>
@@ -12,9 +13,11 @@
 
 #include "changes/AppendedRows.h"
 #include "changes/ChangeReport.h"
+#include "import/BackgroundCheck.h"
 #include "import/DataFile.h"
 #include "import/mdInport.h"
 #include "store/Engine.h"
+#include "store/NativeSql.h"
 
 namespace yubin::mdInport::detail {
 
@@ -128,6 +131,9 @@ class EngineFrame {
   public:
     // index: kNational or kOffice (the mode becomes index + 1).
     EngineFrame(const EngineRequest& request, ImportProgress& progress, int index);
+    ~EngineFrame();
+    EngineFrame(const EngineFrame&) = delete;
+    EngineFrame& operator=(const EngineFrame&) = delete;
 
     // (Qualified in full: a line that begins with "import" reads to the formatter as C++20's
     // module import.)
@@ -139,24 +145,27 @@ class EngineFrame {
     bool replacesWholeSet() const;
     const std::string& file() const { return request_.file; }
 
-    // The whole file read through and checked before anything changes
-    // (CheckDataFileForImport), on a worker thread where one can be had. Meanwhile this thread
-    // runs `meanwhile` (when set): work in one transaction that it can still undo, with no
-    // event processing inside, which calls the function it is given before it commits. That
-    // function raises the check's fault; or, when the check needs longer than a moment,
-    // throws to undo the work, which then runs again once the check has passed. Pending
-    // events are processed every few milliseconds while this thread waits outside the work,
-    // so that a click waits no longer during the check than during the import. Meanwhile the
-    // progress says `checking`.
-    using WhileChecking = std::function<void(const std::function<void()>& beforeCommit)>;
-    void checkFile(import::DataKind kind, bool resuming, const WhileChecking& meanwhile = {});
-    // The file checked and the data set made ready to be replaced (import::PrepareToReplace).
-    // When the run replaces the set whole, that and `deleteOld` run while the file is checked,
-    // after the old rows are kept for the report, in one transaction that commits once the
-    // file has passed (`highestRowid`: see changes::KeepOldData); when it continues an
-    // interrupted run, nothing is deleted, and the set is made ready after the check.
+    // The whole file read through and checked (CheckDataFileForImport) before anything that
+    // changes reaches the file, on a worker thread where one can be had, and the data set made
+    // ready to be replaced (import::PrepareToReplace).
+    //
+    // When the run replaces the set whole, this thread does not wait for the check: it opens
+    // one transaction, keeps the old rows for the report (`highestRowid`: see
+    // changes::KeepOldData), makes the set ready, runs `deleteOld`, and goes on to append
+    // inside that transaction, processing events per line as ever. Nothing of it reaches the
+    // file before the check has passed: at the first line after the check ended, the
+    // transaction commits; a fault of the file undoes all of it and is raised as the run's
+    // error. Until then the progress says `checking`: an exit meanwhile settles the check
+    // first (SettleFileCheck), so that it never finds the connection inside that transaction.
+    //
+    // When the run continues an interrupted import, nothing is deleted: the check is waited
+    // for, with events every few milliseconds, and the set is made ready after it.
     void checkAndPrepare(import::DataKind kind, const std::function<void()>& deleteOld,
                          const std::function<std::optional<long long>()>& highestRowid = {});
+    // The engine met an error while the check may still be reading: what it did is undone,
+    // and the check's own fault, when it finds one, is raised in its place (a bad file is
+    // reported as the check meets it first). Returns when the check passes.
+    void raiseCheckFaultFirst();
     // The engine's message, its progress bar and count label shown over the file's length;
     // ZIPALL opened for appending.
     ZipallRowBuilder& begin(std::uint64_t fileLength);
@@ -169,7 +178,18 @@ class EngineFrame {
     // caption; the engine counts as finished.
     void finish(const char* column, import::DataKind kind, const char* finishedMessage, bool beep);
 
+    // Ends the check's wait for an exit (see SettleFileCheck): the check read to its end
+    // without event processing, then the work beside it committed, or undone on a fault
+    // (which the engine then raises at its next line).
+    void settleForExit();
+
   private:
+    enum class CheckState { None, Running, Settled };
+    void startCheck(import::DataKind kind, bool resuming);
+    // Waits for the check's end (calling `tick` meanwhile) and concludes it; raises the fault
+    // it ended with.
+    void settleCheck(const yubin::import::CheckTick& tick);
+    void conclude(std::exception_ptr fault);
     void pause();
 
     const EngineRequest& request_;
@@ -180,6 +200,13 @@ class EngineFrame {
     std::uint64_t fileLength_ = 0;
     // The percentage the count label shows (none yet: the first line always sets it).
     std::uint64_t shownHundredths_ = ~std::uint64_t{0};
+    // The check and, beside it, the work it must pass before it commits (declared before the
+    // table, so that the table closes first and the work is undone after it).
+    std::optional<yubin::import::BackgroundCheck> check_;
+    CheckState checkState_ = CheckState::None;
+    std::optional<db::NativeTransaction> held_;
+    bool heldUndone_ = false;
+    std::exception_ptr checkFault_;
     std::optional<db::Recordset> zipall_;
     std::optional<ZipallRowBuilder> row_;
     // The rows the builder appended, when they are the data set's every row.

@@ -355,11 +355,13 @@ ExitOutcome ImportSession::exit(ExitReason reason) {
     if (exiting_ || exitAfterWait_ || stopBeforeChange_) return outcome;  // Ignored
     // During an engine's check nothing has been changed yet: the person's Yes stops the run
     // and the window stays; the session's end ends the program with the database as it was.
-    const bool checking = state_.progress.intInportMode != 0 && state_.progress.checking;
+    const auto checking = [this] {
+        return state_.progress.intInportMode != 0 && state_.progress.checking;
+    };
     if (inWait_) {
         // A statement waits for another program inside the store, where nothing may use the
         // database: the wait gives up, and the run carries the exit out once it has returned.
-        if (const std::optional<ExitResult> answer = answerAbort(reason, checking)) {
+        if (const std::optional<ExitResult> answer = answerAbort(reason, checking())) {
             outcome.result = *answer;
             return outcome;
         }
@@ -368,16 +370,20 @@ ExitOutcome ImportSession::exit(ExitReason reason) {
         return outcome;
     }
     if (state_.progress.intInportMode == 0) return idleExit();
-    // The click arrived in an engine's event processing: abort, or go back to it. The rows
-    // appended so far are stored before the question waits for the person, so that they
-    // survive whatever happens while it is open.
+    // The click arrived in an engine's event processing: abort, or go back to it. An engine
+    // still checking its file beside uncommitted work has the check end first (a moment): the
+    // work is then committed, or undone, and `checking` says which. The rows appended so far
+    // are stored before the question waits for the person, so that they survive whatever
+    // happens while it is open, and no lock of ours outlasts the question.
+    mdInport::SettleFileCheck();
+    const bool checkingNow = checking();
     if (reason == ExitReason::User) mdlYubinBox::Flush();
-    if (const std::optional<ExitResult> answer = answerAbort(reason, checking)) {
+    if (const std::optional<ExitResult> answer = answerAbort(reason, checkingNow)) {
         outcome.result = *answer;
         return outcome;
     }
     exiting_ = true;
-    if (!checking) {
+    if (!checkingNow) {
         mdInport::SaveResumePoint(state_.progress);
         outcome.aborted = true;
     }

@@ -57,11 +57,12 @@ void InportKenAll(const EngineRequest& request, ImportProgress& progress) {
     detail::EngineFrame frame(request, progress, kNational);
     const std::string& strCsvZPath = request.file;
 
-    // The file is opened and then read to its end and checked before any deletion commits, so
-    // a file that cannot be imported, or an abort during the check, leaves the database as it
-    // was. Meanwhile the replaced data is kept for the change report, while its date is still
-    // registered, and deleted. A deletion that fails stops the run before any row is appended:
-    // the new rows must never stand beside the old ones.
+    // The file is opened and then read to its end and checked before any deletion or row
+    // commits, so a file that cannot be imported, or an abort during the check, leaves the
+    // database as it was. Meanwhile the replaced data is kept for the change report, while its
+    // date is still registered, and deleted, and the rows are appended. A deletion that fails
+    // stops the run before any row is appended: the new rows must never stand beside the old
+    // ones.
     import::KenAllReader reader(strCsvZPath);
     frame.checkAndPrepare(import::DataKind::National, [] {
         Execute("DELETE FROM 都道府県");
@@ -96,14 +97,19 @@ void InportKenAll(const EngineRequest& request, ImportProgress& progress) {
         }
     };
 
-    while (reader.readLine()) {
-        frame.showLine(reader.bytesConsumed());
-        if (const import::ZipGroup* group = reader.mergeLine()) {
-            writeGroup(*group, groupStartLine);
-            groupStartLine = reader.lineNumber();  // this line began the next group
+    try {
+        while (reader.readLine()) {
+            frame.showLine(reader.bytesConsumed());
+            if (const import::ZipGroup* group = reader.mergeLine()) {
+                writeGroup(*group, groupStartLine);
+                groupStartLine = reader.lineNumber();  // this line began the next group
+            }
         }
+        if (const import::ZipGroup* group = reader.finish()) writeGroup(*group, groupStartLine);
+    } catch (const YubinError& error) {
+        if (error.code() != ErrorCode::ImportAborted) frame.raiseCheckFaultFirst();
+        throw;
     }
-    if (const import::ZipGroup* group = reader.finish()) writeGroup(*group, groupStartLine);
     frame.closeTable();
 
     detail::InOneCommit([] {

@@ -116,20 +116,25 @@ void InportJigyosyo(const EngineRequest& request, ImportProgress& progress) {
     const bool resuming = !frame.replacesWholeSet();
     detail::ZipallRowBuilder& row = frame.begin(reader.fileLength());
     PlaceholderCities cities;
-    while (reader.readLine()) {
-        frame.showLine(reader.bytesConsumed());
-        try {
-            const std::vector<std::string_view>& f = reader.splitFields();
-            FillOfficeRow(row, f);
-            long& count = frame.count();
-            ++count;
-            row.setNumber(ZipallColumn::RecNo, kOfficeRecNoBase + count);
-            const bool written = resuming && count <= frame.threshold() - kOfficeRecNoBase;
-            if (!written) row.append();
-            cities.ensure(f[0], f[4]);
-        } catch (const YubinError& error) {
-            import::RethrowForDataLine(error, strCsvJPath, reader.lineNumber());
+    try {
+        while (reader.readLine()) {
+            frame.showLine(reader.bytesConsumed());
+            try {
+                const std::vector<std::string_view>& f = reader.splitFields();
+                FillOfficeRow(row, f);
+                long& count = frame.count();
+                ++count;
+                row.setNumber(ZipallColumn::RecNo, kOfficeRecNoBase + count);
+                const bool written = resuming && count <= frame.threshold() - kOfficeRecNoBase;
+                if (!written) row.append();
+                cities.ensure(f[0], f[4]);
+            } catch (const YubinError& error) {
+                import::RethrowForDataLine(error, strCsvJPath, reader.lineNumber());
+            }
         }
+    } catch (const YubinError& error) {
+        if (error.code() != ErrorCode::ImportAborted) frame.raiseCheckFaultFirst();
+        throw;
     }
     frame.finish("JIGYOSYO", import::DataKind::Office,
                  TrMark("事業所対応個別郵便番号データの取込が終了しました。"), true);

@@ -147,6 +147,13 @@ RunReport InportRun(const RunRequest& request, ImportProgress& progress);
 // Writes the resume marker for the engine that runs now (the abort).
 void SaveResumePoint(const ImportProgress& progress);
 
+// For an exit that comes while an engine runs, before it looks at `checking` or flushes: a
+// running engine whose file is still being checked, beside work it holds uncommitted, has the
+// check read to its end (without event processing) and the work committed, or undone when the
+// file is at fault. The exit then finds no transaction of the engine open, and `checking`
+// says whether anything was kept. Nothing to do otherwise.
+void SettleFileCheck();
+
 // Reads 登録中 and the highest RECNO of the interrupted kind (cnMdb must be open).
 ResumeState ReadResumePoint();
 // Deletes the resume marker, ignoring any error (cnMdb must be open).

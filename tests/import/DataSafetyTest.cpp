@@ -138,6 +138,63 @@ TEST_F(ReplaceSafetyTest, AFileThatWouldFailAtItsLastLineIsRefusedWithThatLine) 
     EXPECT_EQ(error.line(), 141);
 }
 
+// A long file is appended while it is still being checked, inside one transaction that
+// commits only once the check has passed: a fault near its end undoes every row appended
+// before it, and the deletion of the old data, in a first import as in a refresh.
+TEST_F(ReplaceSafetyTest, ALongFileAtFaultNearItsEndUndoesEveryRowAppendedBesideTheCheck) {
+    std::vector<std::string> lines = nationalLines(70);
+    ASSERT_GE(lines.size() * lines.front().size(), 256u * 1024);  // long enough to overlap
+    const std::string good = writeKen(lines, "good.csv");
+    lines[lines.size() - 5] = KenLine("47101", "100  ", "10000011", "町", "ﾏﾁ");
+    const std::string bad = writeKen(lines, "bad.csv");
+    const auto expectFault = [&](const YubinError& error) {
+        EXPECT_EQ(error.code(), ErrorCode::FieldTooSmall);
+        EXPECT_EQ(error.file(), bad);
+        EXPECT_EQ(error.line(), static_cast<long>(lines.size() - 4));
+    };
+
+    // Into the new database (no report tables yet).
+    std::optional<YubinError> first;
+    try {
+        run(bad, "");
+    } catch (const YubinError& error) {
+        first = error;
+    }
+    progress.intInportMode = 0;
+    ASSERT_TRUE(first.has_value());
+    expectFault(*first);
+    for (const char* table : {"ZIPALL", "都道府県", "市町村", "登録中"}) {
+        EXPECT_EQ(Count(database, table), 0) << table;
+    }
+
+    resetState();
+    run(good, office);
+    ASSERT_EQ(Count(database, "ZIPALL"), static_cast<long long>(lines.size()) + 20);
+    expectFault(refused(bad, ""));  // the refresh keeps the data it would have replaced
+}
+
+// An exit while the long file is still being checked beside the rows appended so far waits
+// for the check's end: the rows are then committed, and the exit finds nothing held open.
+TEST_F(ReplaceSafetyTest, AnExitBesideTheCheckCommitsTheRowsOnceTheCheckHasPassed) {
+    const std::string good = writeKen(nationalLines(200), "good.csv");
+    std::optional<long> settledAt;
+    long long committed = -1;
+    view.onCheckEvent = [&] {
+        if (settledAt || progress.lngRecCount == 0) return;  // not yet appending
+        settledAt = progress.lngRecCount;
+        mdInport::SettleFileCheck();
+        EXPECT_FALSE(progress.checking);
+        committed = Count(database, "ZIPALL");  // another connection's view
+    };
+    run(good, "");
+    view.onCheckEvent = nullptr;
+    EXPECT_EQ(Count(database, "ZIPALL"), 47 * 200);
+    // The check may have ended before the first row on a busy machine: nothing to settle then.
+    if (settledAt) {
+        EXPECT_EQ(committed, *settledAt);
+    }
+}
+
 TEST_F(ReplaceSafetyTest, APlaceholderMunicipalityWithoutANameIsRefusedOnlyWhereOneIsAdded) {
     run(ken, office);
     // 01101 is a national municipality: its name is not needed. 88888 is missing: the

@@ -41,6 +41,8 @@ class FakeImportView : public import::ImportView {
     // engine changes anything, are counted apart, so that `events` counts the import's lines.
     const mdInport::ImportProgress* progress = nullptr;
     long long checkEvents = 0;
+    // Runs inside doEvents while the engine's file is being checked.
+    std::function<void()> onCheckEvent;
 
     void setStatusMessage(const std::string& t) override { statusMessages.push_back(t); }
     void setProgressVisible(int, bool) override {}
@@ -69,6 +71,7 @@ class FakeImportView : public import::ImportView {
     void doEvents() override {
         if (progress != nullptr && progress->checking) {
             ++checkEvents;
+            if (onCheckEvent) onCheckEvent();
             return;
         }
         ++events;
