@@ -34,9 +34,9 @@ struct ReadAheadOptions {
     static constexpr std::uint64_t kThreadFromBytes = 256 * 1024;
 
     Thread thread = Thread::Automatic;
-    // Large enough that the side that waits is woken once every thousand lines or so: a wake
-    // costs about as much as decoding a few dozen lines.
-    std::size_t linesPerBatch = 512;
+    // Small, for the memory in flight (a batch holds its lines decoded); the wakes stay few
+    // because a side that waits sleeps until most of the ring is ready for it.
+    std::size_t linesPerBatch = 128;
     // In the ring: one held by the consumer, the others filled by the worker ahead of it.
     std::size_t batches = 6;
 
@@ -76,9 +76,11 @@ struct BatchEnding {
 
 // The ring of batches and the worker that fills them. `Batch` is default-constructible and
 // reused from round to round, so its buffers keep their capacity. The consumer holds the batch
-// it took last; the worker fills the others. A side that has to wait sleeps until a few
-// batches are ready for it (filled, or free to be filled), and each side wakes the other only
-// when that one waits: a handover costs no system call while both run.
+// it took last; the worker fills the others. A side that has to wait sleeps until all the
+// batches of the ring but two are ready for it (filled, or free to be filled): a wake costs
+// about as much as decoding a few dozen lines, and the batch left over keeps the other side
+// going while the woken one starts. Each side wakes the other only when that one waits: a
+// handover costs no system call while both run.
 template <class Batch>
 class ReadAhead {
   public:
@@ -91,7 +93,7 @@ class ReadAhead {
     ReadAhead(std::size_t batches, bool threaded, Fill fill,
               const std::function<void(Batch&)>& prepare = {})
         : ring_(threaded ? std::max<std::size_t>(batches, kHeld + 1) : kHeld),
-          batchesPerWake_(std::max<std::uint64_t>(1, (ring_.size() - kHeld) / 2)),
+          batchesPerWake_(std::max<std::uint64_t>(1, ring_.size() - kHeld - 1)),
           fill_(std::move(fill)) {
         if (prepare) {
             for (Batch& batch : ring_) prepare(batch);

@@ -66,7 +66,9 @@ class TextArena {
 
   private:
     void grow(std::size_t needed) {
-        const std::size_t capacity = std::max({needed, capacity_ * 2, std::size_t{64} << 10});
+        // From 16 KiB: a batch of the national file's lines takes about 20 KiB, and every
+        // batch of the ring keeps what it took.
+        const std::size_t capacity = std::max({needed, capacity_ * 2, std::size_t{16} << 10});
         assert(capacity <= UINT32_MAX);
         auto data = std::make_unique_for_overwrite<char[]>(capacity);
         if (size_ > 0) std::memcpy(data.get(), data_.get(), size_);
