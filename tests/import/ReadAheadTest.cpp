@@ -139,6 +139,11 @@ class ReadAheadNational : public ::testing::Test {
             SCOPED_TRACE("lines per batch " + std::to_string(lines));
             EXPECT_EQ(traceNational(path, worker(lines)), expected);
         }
+        // Rings in which a side that waits sleeps until several batches are ready for it.
+        for (std::size_t batches : {2, 4, 6, 9}) {
+            SCOPED_TRACE("batches " + std::to_string(batches));
+            EXPECT_EQ(traceNational(path, worker(3, batches)), expected);
+        }
     }
 
     test::TempDir dir;
