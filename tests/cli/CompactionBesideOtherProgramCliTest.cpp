@@ -89,8 +89,10 @@ TEST_F(CompactionBesideOtherProgramCliTest, Slow_ImportEndsWithOnlyTheCompaction
     const int wrote = other.run("INSERT INTO DUMMY VALUES('x')");
     const int exitCode = import.wait();
     if (wrote == SQLITE_OK) {
-        // Its journal was opened in the file the path named: the compaction did not replace it.
-        EXPECT_EQ(exitCode, 5);
+        // Its journal was opened in the file the path named: the compaction did not replace it
+        // and is left pending. On a busy machine the stop can come only after the compaction
+        // had ended; the import then ends as usual. Either way the row is kept.
+        EXPECT_TRUE(exitCode == 5 || exitCode == 0) << exitCode;
         EXPECT_EQ(other.run("COMMIT", 5000), SQLITE_OK);
         EXPECT_EQ(queryRows(db(), "SELECT COUNT(*) As N FROM DUMMY WHERE DKEY = 'x'"), "1\n");
         EXPECT_EQ(yubinbox({"compact", db()}).exitCode, 0);  // later, once it has finished
