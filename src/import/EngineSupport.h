@@ -149,7 +149,8 @@ class EngineFrame {
     // changes reaches the file, on a worker thread where one can be had, and the data set made
     // ready to be replaced (import::PrepareToReplace).
     //
-    // When the run replaces the set whole, this thread does not wait for the check: it opens
+    // When the run replaces the set whole from a long file (one the readers read ahead on a
+    // worker; a shorter one is checked first), this thread does not wait for the check: it opens
     // one transaction, keeps the old rows for the report (`highestRowid`: see
     // changes::KeepOldData), makes the set ready, runs `deleteOld`, and goes on to append
     // inside that transaction, processing events per line as ever. Nothing of it reaches the
