@@ -155,6 +155,24 @@ void CreateIndexAndKey(std::optional<query::SearchIndexBuild>* searchIndex = nul
     ReleaseFreeMemory();
 }
 
+// The index and key of ZIPALL made again, and the search's index over the rows as they now
+// are. The index's statement stores the appended rows first, so that their commit reports its
+// own failure; the search's index is read from the file. Its build failing costs only time;
+// where no thread or connection could be had, finish() reads every row itself.
+void MakeIndexKeyAndSearchIndex() {
+    std::optional<query::SearchIndexBuild> searchIndex;
+    CreateIndexAndKey(&searchIndex);
+    connection().flush();  // not every connection's: see ExecuteKeyStatement
+    try {
+        if (searchIndex) {
+            searchIndex->finish();
+        } else {
+            query::BuildSearchIndex(connection());
+        }
+    } catch (const YubinError&) {
+    }
+}
+
 // The engines, each when its file is chosen; the index and key re-created unless the
 // business-office import was refused.
 void ImportChosenFiles(const RunRequest& request, const DecisionBasis& now,
@@ -181,20 +199,7 @@ void ImportChosenFiles(const RunRequest& request, const DecisionBasis& now,
         InportJigyosyo(office, progress);
         report.imported[kOffice] = true;
     }
-    // The index's statement stores the appended rows first, so that their commit reports its
-    // own failure; the search's index is read from the file. Its build failing costs only
-    // time; where no thread or connection could be had, finish() reads every row itself.
-    std::optional<query::SearchIndexBuild> searchIndex;
-    CreateIndexAndKey(&searchIndex);
-    connection().flush();  // not every connection's: see ExecuteKeyStatement
-    try {
-        if (searchIndex) {
-            searchIndex->finish();
-        } else {
-            query::BuildSearchIndex(connection());
-        }
-    } catch (const YubinError&) {
-    }
+    MakeIndexKeyAndSearchIndex();
 }
 
 // The run under the import lock: what was decided from read again, the index and key of
@@ -219,11 +224,12 @@ void RunEngines(const RunRequest& request, ImportProgress& progress, RunReport& 
         ImportChosenFiles(request, now, progress, report);
     } catch (const YubinError& error) {
         // Aborted while an engine checked its file: the run leaves ZIPALL as that engine found
-        // it, its index and key included (when the connection is still there to make them).
+        // it, its index and key included, and the search's index, which the import removed as
+        // it took the database (when the connection is still there to make them).
         if (error.code() == ErrorCode::ImportAborted && progress.checking && cnMdb &&
             cnMdb->isOpen()) {
             try {
-                CreateIndexAndKey();
+                MakeIndexKeyAndSearchIndex();
             } catch (const YubinError&) {
                 // They stay dropped until a later run completes, as after any failed run.
             }

@@ -78,6 +78,24 @@ ino_t Inode(const std::string& path) {
 // What the database file holds, read by SQLite itself: the schema without its page numbers and
 // every table's rows, sorted; or only the rows of the tables other programs read. The search's
 // derived records, a cache that any change of its table removes, are left out.
+// The tables of derived records (the search's index) in the file, read by SQLite itself.
+long long DerivedTables(const std::string& path) {
+    sqlite3* db = nullptr;
+    sqlite3_stmt* count = nullptr;
+    long long tables = -1;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK &&
+        sqlite3_prepare_v2(db,
+                           "SELECT count(*) FROM sqlite_schema WHERE type = 'table' AND name "
+                           "LIKE '\\_\\_yubinbox\\_derived\\_%' ESCAPE '\\'",
+                           -1, &count, nullptr) == SQLITE_OK &&
+        sqlite3_step(count) == SQLITE_ROW) {
+        tables = sqlite3_column_int64(count, 0);
+    }
+    sqlite3_finalize(count);
+    sqlite3_close(db);
+    return tables;
+}
+
 enum class Held { Everything, PostalRows };
 std::vector<std::string> Snapshot(const std::string& path, Held held = Held::Everything) {
     sqlite3* db = nullptr;
@@ -710,6 +728,8 @@ TEST_F(frmyubinboxTest, TheFileCheckRunsEventsAndAnAbortThereChangesNothing) {
     EXPECT_EQ(end.calls(), 1);  // the window stays
     EXPECT_TRUE(w.isLoaded());
     EXPECT_EQ(Snapshot(database), before);
+    // The search's index, removed as the run took the database, is there again.
+    EXPECT_GT(DerivedTables(database), 0);
     EXPECT_TRUE(IsDefaultPointer());
     EXPECT_EQ(progress().intInportMode, 0);
     EXPECT_TRUE(status().isEmpty()) << status().toStdString();
