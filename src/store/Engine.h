@@ -8,6 +8,7 @@
 // Every failure raises yubin::YubinError with a number from Error.h.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -107,6 +108,20 @@ class OwnReaders {
     ~OwnReaders();
     OwnReaders(const OwnReaders&) = delete;
     OwnReaders& operator=(const OwnReaders&) = delete;
+};
+
+// The waits of the calling thread give up once `stop` is set, for the life of the object: a
+// reader of its own that is asked to stop (the program ends, say) fails at once with
+// LockedByOtherUser instead of waiting out the lock wait. Objects of one thread nest.
+class WaitsStopWhen {
+  public:
+    explicit WaitsStopWhen(const std::atomic<bool>& stop);
+    ~WaitsStopWhen();
+    WaitsStopWhen(const WaitsStopWhen&) = delete;
+    WaitsStopWhen& operator=(const WaitsStopWhen&) = delete;
+
+  private:
+    const std::atomic<bool>* outer_;
 };
 
 enum class CursorType { ForwardOnly, Keyset, Static };

@@ -68,6 +68,9 @@ WaitSettings& waitSettings() {
     return *instance;
 }
 
+// What ends the waits of this thread early (WaitsStopWhen); nullptr: nothing.
+thread_local const std::atomic<bool>* waitStop = nullptr;
+
 // The step of a wait that our own readers may cause (OwnReaders).
 constexpr auto kOwnReadersStep = std::chrono::microseconds(250);
 
@@ -77,6 +80,7 @@ int waitForOtherProgram(void*, int attempt) {
     thread_local Clock::time_point started;
     const Clock::time_point now = Clock::now();
     if (attempt == 0) started = now;
+    if (waitStop != nullptr && waitStop->load(std::memory_order_relaxed)) return 0;
     WaitSettings& w = waitSettings();
     WaitReporter reporter;
     WaitTick tick;
@@ -236,6 +240,10 @@ OwnReaders::~OwnReaders() {
     assert(w.ownReaders > 0);
     --w.ownReaders;
 }
+
+WaitsStopWhen::WaitsStopWhen(const std::atomic<bool>& stop) : outer_(waitStop) { waitStop = &stop; }
+
+WaitsStopWhen::~WaitsStopWhen() { waitStop = outer_; }
 
 ProgressTick setProgressTick(ProgressTick tick) {
     ProgressSettings& p = progressSettings();

@@ -4,7 +4,9 @@
 #include <sys/inotify.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <filesystem>
+#include <thread>
 
 #include "StoreTestHelpers.h"
 #include "store/EngineImpl.h"
@@ -347,6 +349,33 @@ TEST_F(FailedCommitTest, AWaitBesideOurOwnReadersIsToldOnlyOnceItOutlastsTheirRe
     EXPECT_LT(toldAt - waitFrom, db::kOwnReadersGrace);
     db::setWaitTick(std::move(previousTick));
     db::setWaitReporter(std::move(previous));
+}
+
+// A reader of its own that is asked to stop (the program ends) does not wait out the lock
+// wait: its wait gives up at the next step, and only on its own thread.
+TEST_F(FailedCommitTest, AWaitGivesUpOnceItsThreadIsAskedToStop) {
+    using Clock = std::chrono::steady_clock;
+    appendRows();
+    const std::chrono::milliseconds wait = db::lockWait();
+    db::setLockWait(std::chrono::seconds(20));
+    std::atomic<bool> stop{false};
+    const Clock::time_point started = Clock::now();
+    {
+        const db::WaitsStopWhen stopWaits(stop);
+        std::thread asker([&stop] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            stop = true;
+        });
+        EXPECT_EQ(errorNumber([&] { Flush(); }), errorOf(ErrorCode::LockedByOtherUser));
+        asker.join();
+    }
+    EXPECT_LT(Clock::now() - started, std::chrono::seconds(10));
+    // Past the object the thread waits as before: up to the lock wait.
+    db::setLockWait(std::chrono::milliseconds(150));
+    const Clock::time_point again = Clock::now();
+    EXPECT_EQ(errorNumber([&] { Flush(); }), errorOf(ErrorCode::LockedByOtherUser));
+    EXPECT_GE(Clock::now() - again, std::chrono::milliseconds(150));
+    db::setLockWait(wait);
 }
 
 }  // namespace
