@@ -1,10 +1,16 @@
 #include "changes/ChangeReport.h"
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <cassert>
+#include <cstdlib>
 #include <ctime>
+#include <limits>
+#include <mutex>
 #include <system_error>
 #include <thread>
+#include <tuple>
 #include <unordered_map>
 
 #include "base/VectorState.h"
@@ -24,6 +30,47 @@ struct TextHash {
     size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
 };
 
+// Ends a reading in pieces that was asked to stop; never leaves the reader's thread.
+struct ReadingStopped {};
+
+// The rows of a reading in pieces (KeptDigestsAhead): a few hundred short rows, or one packed
+// row of the kept form, a read of its own each: a few tens of microseconds, the longest a
+// commit of the connection that writes meanwhile waits for one.
+constexpr int kPieceRows = 256;
+
+// Steps `rows` piece by piece: its first column the rowid, its parameter `afterParameter` the
+// rowid the piece begins after, ordered by rowid and limited to `pieceRows`. `take(rows)` for
+// each row; the statement is reset at the end of each piece, so that the read ends there, and
+// `afterPiece()` follows.
+template <class Take, class AfterPiece>
+void ReadInPieces(db::NativeStatement& rows, int afterParameter, int pieceRows,
+                  const std::atomic<bool>& stop, Take take, AfterPiece afterPiece) {
+    long long after = std::numeric_limits<long long>::min();
+    for (;;) {
+        if (stop.load(std::memory_order_relaxed)) throw ReadingStopped();
+        rows.bind(afterParameter, after);
+        int count = 0;
+        while (rows.step()) {
+            after = rows.number(0);
+            take(rows);
+            ++count;
+        }
+        afterPiece();
+        if (count < pieceRows) return;
+    }
+}
+
+template <class Take>
+void ReadInPieces(db::NativeStatement& rows, int afterParameter, int pieceRows,
+                  const std::atomic<bool>& stop, Take take) {
+    ReadInPieces(rows, afterParameter, pieceRows, stop, take, [] {});
+}
+
+std::string InPieces(const std::string& sql, int afterParameter, int pieceRows) {
+    return sql + " AND rowid > ?" + std::to_string(afterParameter) + " ORDER BY rowid LIMIT " +
+           std::to_string(pieceRows);
+}
+
 // The prefecture and municipality names by code, as national rows take them.
 struct Masters {
     using Names = std::pair<std::string, std::string>;  // the name and its reading
@@ -33,10 +80,21 @@ struct Masters {
     void read(db::Connection& connection, const std::string& sql, DataSet set, bool kept) {
         db::NativeStatement rows(connection, sql);
         if (kept) rows.bind(1, DataSetName(set));
-        while (rows.step()) {
-            auto& map = rows.text(0) == "都道府県" ? prefectures : municipalities;
-            map.try_emplace(std::string(rows.text(1)), rows.text(2), rows.text(3));
-        }
+        while (rows.step()) take(rows, 0);
+    }
+    // The kept masters (`sql` selects them after the rowid), read in pieces.
+    void readInPieces(db::Connection& connection, const std::string& sql, DataSet set,
+                      const std::atomic<bool>& stop) {
+        db::NativeStatement rows(connection, InPieces(sql, 2, kPieceRows));
+        rows.bind(1, DataSetName(set));
+        ReadInPieces(rows, 2, kPieceRows, stop,
+                     [this](const db::NativeStatement& row) { take(row, 1); });
+    }
+    // A row of (表, コード, 名前, かな) from its column `first` on; the first of a code counts.
+    void take(const db::NativeStatement& rows, int first) {
+        auto& map = rows.text(first) == "都道府県" ? prefectures : municipalities;
+        map.try_emplace(std::string(rows.text(first + 1)), rows.text(first + 2),
+                        rows.text(first + 3));
     }
     // The digest of the names a row of the municipality takes (NamesDigest).
     std::uint64_t namesDigest(std::string_view code) const {
@@ -69,14 +127,20 @@ const char* kMastersNow =
 // from ZIPALL or from the kept form) and the masters the national rows take their names from.
 class Side {
   public:
-    Side(db::Connection& connection, DataSet set, bool kept) : set_(set), kept_(kept) {
-        if (set == DataSet::National) {
-            masters_.read(connection,
-                          kept ? "SELECT \"表\", \"コード\", ifnull(\"名前\", ''), "
-                                 "ifnull(\"かな\", '') FROM " +
-                                     Quote(kKeptMastersTable) + kWhereSet
-                               : kMastersNow,
-                          set, kept);
+    // `inPieces` (the kept form only): read in pieces (ReadInPieces), ended between two when it
+    // is set; nullptr: each kind of row in one statement.
+    Side(db::Connection& connection, DataSet set, bool kept,
+         const std::atomic<bool>* inPieces = nullptr)
+        : set_(set), kept_(kept), inPieces_(inPieces) {
+        assert(kept || inPieces == nullptr);
+        if (set != DataSet::National) return;
+        const std::string keptMasters =
+            "\"表\", \"コード\", ifnull(\"名前\", ''), ifnull(\"かな\", '') FROM " +
+            Quote(kKeptMastersTable) + kWhereSet;
+        if (inPieces_ != nullptr) {
+            masters_.readInPieces(connection, "SELECT rowid, " + keptMasters, set, *inPieces_);
+        } else {
+            masters_.read(connection, kept ? "SELECT " + keptMasters : kMastersNow, set, kept);
         }
     }
 
@@ -154,6 +218,10 @@ class Side {
             rowsOf(ZipallRows(set_, "%"));
             return;
         }
+        if (inPieces_ != nullptr) {
+            scanInPieces(connection, take);
+            return;
+        }
         // A kept form of one row to a row (made by an earlier version of this program), or
         // the packed one; a kept form is all of one kind.
         rowsOf("SELECT \"郵便番号\"" + KeptColumns() + " FROM " + Quote(kKeptTable) + kWhereSet +
@@ -163,6 +231,43 @@ class Side {
         while (packed.step()) UnpackRows(packed.text(0), take);
     }
 
+    // The kept form as scan() reads it, in pieces: the packed rows one at a time, each copied
+    // so that its read ends before its rows are taken.
+    template <class Take>
+    void scanInPieces(db::Connection& connection, Take take) const {
+        const std::atomic<bool>& stop = *inPieces_;
+        db::NativeStatement rowByRow(
+            connection, InPieces("SELECT rowid, \"郵便番号\"" + KeptColumns() + " FROM " +
+                                     Quote(kKeptTable) + kWhereSet + " AND \"都道府県名\" IS NULL",
+                                 2, kPieceRows));
+        rowByRow.bind(1, DataSetName(set_));
+        PackedRow fields;
+        ReadInPieces(rowByRow, 2, kPieceRows, stop, [&](const db::NativeStatement& rows) {
+            for (size_t i = 0; i < kPackedFields; ++i) {
+                fields[i] = rows.text(static_cast<int>(i) + 1);
+            }
+            take(fields);
+        });
+        db::NativeStatement packed(
+            connection, InPieces("SELECT rowid, ifnull(\"町域名\", '') FROM " + Quote(kKeptTable) +
+                                     kWhereSet + " AND \"都道府県名\" = ?3",
+                                 2, 1));
+        packed.bind(1, DataSetName(set_)).bind(3, kPackedTag);
+        std::string text;
+        text.reserve(kPackedSize + 4096);
+        bool copied = false;
+        ReadInPieces(
+            packed, 2, 1, stop,
+            [&](const db::NativeStatement& row) {
+                text.assign(row.text(1));
+                copied = true;
+            },
+            [&] {
+                if (copied) UnpackRows(text, take);
+                copied = false;
+            });
+    }
+
     static std::string PackedRowsSql() {
         return "SELECT ifnull(\"町域名\", '') FROM " + Quote(kKeptTable) + kWhereSet +
                " AND \"都道府県名\" = ?2 ORDER BY rowid";
@@ -170,6 +275,7 @@ class Side {
 
     DataSet set_;
     bool kept_;
+    const std::atomic<bool>* inPieces_;
     Masters masters_;
 };
 
@@ -210,7 +316,16 @@ void Run(db::Connection& connection, const std::string& sql, DataSet set) {
     db::NativeStatement(connection, sql).bind(1, DataSetName(set)).run();
 }
 
+// How often this process has begun to change each data set's kept form (kept it, or dropped
+// it): a reading ahead begun before a change is out of date.
+std::array<std::atomic<std::uint64_t>, 2> keptFormChanges{};
+
+std::atomic<std::uint64_t>& KeptFormChanges(DataSet set) {
+    return keptFormChanges[set == DataSet::Office];
+}
+
 void DropKeptForm(db::Connection& connection, DataSet set) {
+    ++KeptFormChanges(set);
     for (const char* table : {kKeptTable, kKeptMastersTable, kKeptStampTable}) {
         Run(connection, "DELETE FROM " + Quote(table) + kWhereSet, set);
     }
@@ -293,7 +408,142 @@ long long CountCodesNow(db::Connection& connection, DataSet set) {
     return std::unique(keys.begin(), keys.end()) - keys.begin();
 }
 
+long long DataVersion(db::Connection& connection) {
+    db::NativeStatement version(connection, "PRAGMA data_version");
+    return version.step() ? version.number(0) : -1;
+}
+
+// The page cache of the reading's own connection: it reads each page once, so a few pages of
+// the tables' upper levels are all it keeps; its memory comes on top of the appending's.
+constexpr const char* kOwnReaderCache = "PRAGMA cache_size = -128";
+
 }  // namespace
+
+struct KeptDigestsAhead::State {
+    DataSet set = DataSet::National;
+    db::Connection* connection = nullptr;  // the caller's
+    long long dataVersion = -1;            // the caller's connection's when the reading began
+    std::uint64_t keptFormChanges = 0;     // KeptFormChanges(set) then
+    std::atomic<bool> stop{false};
+    // The reader's results, read once it is joined.
+    bool read = false;
+    CodeDigests digests;
+    bool started = false;
+    bool taken = false;
+    std::thread reader;
+};
+
+namespace {
+
+// The readings whose thread may still run, so that the program's ways out can stop them.
+// Never destroyed: the exit handler may find it after static destructors.
+struct ReadingsAhead {
+    std::mutex mutex;
+    std::vector<KeptDigestsAhead::State*> live;
+};
+
+ReadingsAhead& readingsAhead() {
+    static auto* instance = new ReadingsAhead;
+    static std::once_flag exitHook;
+    std::call_once(exitHook, [] { std::atexit(StopReadingAhead); });
+    return *instance;
+}
+
+// Joins the reader (asked to stop first when `stop`); the reading is no longer live.
+void EndReading(KeptDigestsAhead::State& state, bool stop) {
+    ReadingsAhead& readings = readingsAhead();
+    std::lock_guard lock(readings.mutex);
+    if (stop) state.stop.store(true, std::memory_order_relaxed);
+    if (state.reader.joinable()) state.reader.join();
+    std::erase(readings.live, &state);
+}
+
+// The reader's thread: the kept form's digests on a connection of its own.
+void ReadKeptDigests(KeptDigestsAhead::State& state, const std::string& connectionString) {
+    // Started from a thread the toolkit may have left in the slow vector state.
+    ClearUpperVectorState();
+    try {
+        CodeDigests digests;
+        digests.reserve(kExpectedRows);
+        {
+            // The caller's commits wait for a piece of this reading without telling anybody.
+            const db::OwnReaders ownReaders;
+            const db::WaitsStopWhen stopWaits(state.stop);
+            db::Connection own;
+            own.open(connectionString);
+            db::NativeStatement(own, kOwnReaderCache).run();
+            Side(own, state.set, true, &state.stop).addDigests(own, digests);
+        }  // the connection closed before the sort: its memory goes first
+        digests.finish();
+        state.digests = std::move(digests);
+        state.read = true;
+    } catch (...) {
+        // Stopped, or the reading failed: the report reads the kept form itself.
+    }
+}
+
+}  // namespace
+
+KeptDigestsAhead::KeptDigestsAhead(db::Connection& connection, DataSet set)
+    : state_(std::make_unique<State>()) {
+    State& s = *state_;
+    s.set = set;
+    s.connection = &connection;
+    if (std::thread::hardware_concurrency() < 2) return;
+    // Noted before the reading begins: a commit of another connection after it changes it.
+    s.keptFormChanges = KeptFormChanges(set).load();
+    try {
+        s.dataVersion = DataVersion(connection);
+    } catch (const YubinError&) {
+        return;  // the file busy, say: the report meets what it meets itself
+    }
+    ReadingsAhead& readings = readingsAhead();
+    std::lock_guard lock(readings.mutex);
+    try {
+        s.reader = std::thread(ReadKeptDigests, std::ref(s),
+                               mdlYubinBox::ConnectionString(connection.path()));
+    } catch (const std::system_error&) {
+        return;  // no thread: the report reads the kept form
+    }
+    s.started = true;
+    readings.live.push_back(&s);
+}
+
+KeptDigestsAhead::~KeptDigestsAhead() { EndReading(*state_, true); }
+
+DataSet KeptDigestsAhead::set() const { return state_->set; }
+
+bool KeptDigestsAhead::reading() const { return state_->started; }
+
+bool KeptDigestsAhead::waitForReading() {
+    EndReading(*state_, false);
+    return state_->read;
+}
+
+std::optional<CodeDigests> KeptDigestsAhead::take(db::Connection& connection) {
+    State& s = *state_;
+    EndReading(s, false);
+    if (!s.read || s.taken || &connection != s.connection) return std::nullopt;
+    s.taken = true;
+    if (KeptFormChanges(s.set).load() != s.keptFormChanges ||
+        DataVersion(connection) != s.dataVersion) {
+        s.digests = CodeDigests();  // its memory goes back now
+        return std::nullopt;
+    }
+    return std::move(s.digests);
+}
+
+void StopReadingAhead() {
+    ReadingsAhead& readings = readingsAhead();
+    std::lock_guard lock(readings.mutex);
+    for (KeptDigestsAhead::State* state : readings.live) {
+        state->stop.store(true, std::memory_order_relaxed);
+    }
+    for (KeptDigestsAhead::State* state : readings.live) {
+        if (state->reader.joinable()) state->reader.join();
+    }
+    readings.live.clear();
+}
 
 std::string LocalTimestamp() {
     const std::time_t now = std::time(nullptr);
@@ -320,6 +570,7 @@ bool KeepOldData(db::Connection& connection, DataSet set, OldRows rows,
         }
         DropKeptForm(connection, set);
     }
+    ++KeptFormChanges(set);
     KeepRows(connection, set, highestRowid ? highestRowid() : std::nullopt);
     if (set == DataSet::National) {
         Run(connection,
@@ -339,7 +590,7 @@ bool KeepOldData(db::Connection& connection, DataSet set, OldRows rows,
 
 std::optional<ReportSummary> MakeReport(db::Connection& connection, DataSet set,
                                         std::string importedAt, ReportThreads threads,
-                                        AppendedRows* appended) {
+                                        AppendedRows* appended, KeptDigestsAhead* ahead) {
     // The appended rows' memory goes back as soon as the report is made, or fails.
     struct Clear {
         AppendedRows* rows;
@@ -348,6 +599,7 @@ std::optional<ReportSummary> MakeReport(db::Connection& connection, DataSet set,
         }
     } clear{appended};
     assert(appended == nullptr || appended->set() == set);
+    assert(ahead == nullptr || ahead->set() == set);
     if (!HasReportTables(connection)) return std::nullopt;
     EnsureTables(connection);
     db::NativeTransaction transaction(connection);
@@ -383,18 +635,27 @@ std::optional<ReportSummary> MakeReport(db::Connection& connection, DataSet set,
             return appended->takeDigests(
                 [&now](std::string_view municipality) { return now.namesDigest(municipality); });
         };
-        // Rows taken as appended cost this thread little: the kept form is read here too, as a
-        // second connection and its page cache would cost more memory than the time it saves.
-        const auto [before, after] =
-            BothDigests(connection, set, appended ? ReportThreads::One : threads, digestsNow);
+        CodeDigests before, after;
+        if (ahead != nullptr && ahead->reading()) {
+            // The rows now first: meanwhile the reading ahead ends, if it has not yet.
+            after = digestsNow();
+            std::optional<CodeDigests> read = ahead->take(connection);
+            before = read ? std::move(*read) : Digests(connection, Side(connection, set, true));
+        } else {
+            // Rows taken as appended cost this thread little: the kept form is read here too,
+            // as a second connection and its page cache would cost more memory than the time
+            // it saves at this point.
+            std::tie(before, after) =
+                BothDigests(connection, set, appended ? ReportThreads::One : threads, digestsNow);
+        }
         // Only after the second thread has read: an older report of many rows, deleted, fills
         // the page cache, which then spills into the file under an exclusive lock that keeps
         // the other connection from reading (until the lock wait fails it).
         dropOlderDetails();
-        const Side old(connection, set, true);
         const std::vector<CodeChange> changes = CompareDigests(before, after, summary.counts);
         // The rows of the codes that changed.
         if (!changes.empty()) {
+            const Side old(connection, set, true);
             DetailWriter details(connection, set);
             const CodeChange* change = nullptr;
             const auto changed = [&](std::string_view code) {

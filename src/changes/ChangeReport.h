@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -55,6 +56,44 @@ bool KeepOldData(db::Connection& connection, DataSet set, OldRows rows,
 // (Two, on a machine with more than one processor), or reads everything on the caller's.
 enum class ReportThreads { One, Two };
 
+// The digests of a data set's kept form, read on a thread and a connection of their own while
+// the caller's connection appends the new rows, so that the report only has the rows now to
+// read. Begun once the kept form is committed (KeepOldData). The reading goes in short pieces,
+// each a read of its own: a commit or a spill of the caller's connection waits for one piece
+// at most (db::OwnReaders), and the reader waits for the caller's writes, never the other way.
+// Nothing is read where the machine has one processor, or no thread can be had.
+class KeptDigestsAhead {
+  public:
+    KeptDigestsAhead(db::Connection& connection, DataSet set);
+    // The reading stopped and its thread joined.
+    ~KeptDigestsAhead();
+    KeptDigestsAhead(const KeptDigestsAhead&) = delete;
+    KeptDigestsAhead& operator=(const KeptDigestsAhead&) = delete;
+
+    DataSet set() const;
+    // Whether a thread was started to read.
+    bool reading() const;
+    // Waits for the end of the reading; whether it read the digests (take may still refuse
+    // them).
+    bool waitForReading();
+    // Waits for the end of the reading. The digests, once: when the reading succeeded, on
+    // `connection` (the one it was begun on), no other connection has written to the file
+    // since it began, and this process has neither kept nor dropped a kept form of the data
+    // set since; nullopt otherwise (the caller reads the kept form itself). Called inside the
+    // report's transaction, after it has read, so that nothing can write in between.
+    std::optional<CodeDigests> take(db::Connection& connection);
+
+    struct State;
+
+  private:
+    std::unique_ptr<State> state_;
+};
+
+// Stops every reading of KeptDigestsAhead in the process and joins its thread: the program's
+// ways out, which may end it from inside an engine's event processing where no destructor
+// runs (also run at exit). The reports read the kept forms themselves.
+void StopReadingAhead();
+
 // After the engine has written every row and recorded the new date: compares the kept form
 // with the data set's rows now, replaces the data set's report with the result and drops the
 // kept form, in one transaction. Nothing happens (nullopt) when no kept form waits: the
@@ -62,11 +101,14 @@ enum class ReportThreads { One, Two };
 // `appended`: the data set's rows now, as the import appended every one of them (it replaced
 // the data set whole; of the same data set), taken away and cleared here: the table is read
 // back only for the rows of the codes that changed, and the kept form is read on this thread
-// whatever `threads` says. nullptr: the rows are read from the table.
+// whatever `threads` says. nullptr: the rows are read from the table. `ahead`: the kept form's
+// digests as read while the rows were appended (of the same data set, on this connection),
+// when they are still those of the kept form (KeptDigestsAhead::take).
 std::optional<ReportSummary> MakeReport(db::Connection& connection, DataSet set,
                                         std::string importedAt = {},
                                         ReportThreads threads = ReportThreads::Two,
-                                        AppendedRows* appended = nullptr);
+                                        AppendedRows* appended = nullptr,
+                                        KeptDigestsAhead* ahead = nullptr);
 
 // Takes the data set's report away (when making a new one failed, so that the older one is
 // not read as the last import's), in one transaction.

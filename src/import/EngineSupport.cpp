@@ -223,14 +223,15 @@ std::optional<long long> OfficeRowsBound(const ImportProgress& progress) {
     return progress.officeRowsBound->rowid;
 }
 
-void ReportChanges(import::DataKind kind, changes::AppendedRows* appended) {
+void ReportChanges(import::DataKind kind, changes::AppendedRows* appended,
+                   changes::KeptDigestsAhead* ahead) {
     // The report comes after the data is whole and must not undo that: a failure to make it (a
     // full disk, damaged report tables) leaves the import finished, its keys and index made
     // again by the run control. The data set's older report is taken away so that nobody reads
     // it as this import's; the kept rows, now out of date, are replaced by the next import.
     try {
         changes::MakeReport(connection(), ReportedSet(kind), {}, changes::ReportThreads::Two,
-                            appended);
+                            appended, ahead);
         // The comparison's arrays, freed, go back to the system now: the sorts of the index
         // builds that follow take memory of their own.
         ReleaseFreeMemory();
@@ -383,6 +384,10 @@ ZipallRowBuilder& EngineFrame::begin(std::uint64_t fileLength) {
                                                           : import::DataKind::Office));
         if (!row.addAppendedTo(*appended_, connection().columns("ZIPALL"))) appended_.reset();
     }
+    // The kept form waiting for this engine's report was committed before its check ended:
+    // its digests are read beside the appending, which leaves the other processor mostly idle.
+    keptAhead_.emplace(connection(), ReportedSet(index_ == kNational ? import::DataKind::National
+                                                                     : import::DataKind::Office));
     return row;
 }
 
@@ -428,7 +433,8 @@ void EngineFrame::finish(const char* column, import::DataKind kind, const char* 
         rs.close();
         import::MarkComplete(connection(), kind);
     });
-    ReportChanges(kind, appended_ ? &*appended_ : nullptr);
+    ReportChanges(kind, appended_ ? &*appended_ : nullptr, keptAhead_ ? &*keptAhead_ : nullptr);
+    keptAhead_.reset();
     appended_.reset();
     view_.setStatusMessage(finishedMessage);
     if (beep) view_.beep();

@@ -118,7 +118,9 @@ std::optional<long long> OfficeRowsBound(const ImportProgress& progress);
 // marked the new data complete (its old rows were kept by EngineFrame::checkAndPrepare).
 // `appended`: the data set's rows, when the run appended every one of them (see
 // changes::MakeReport); nullptr otherwise.
-void ReportChanges(import::DataKind kind, changes::AppendedRows* appended = nullptr);
+// `ahead`: the kept form's digests read while the engine appended (see changes::MakeReport).
+void ReportChanges(import::DataKind kind, changes::AppendedRows* appended = nullptr,
+                   changes::KeptDigestsAhead* ahead = nullptr);
 
 // Event processing of the engines: the appended rows that have waited long enough are stored
 // first, so they reach the disk whatever the event handlers do (a message box, an abort).
@@ -212,6 +214,8 @@ class EngineFrame {
     std::optional<ZipallRowBuilder> row_;
     // The rows the builder appended, when they are the data set's every row.
     std::optional<changes::AppendedRows> appended_;
+    // The kept form's digests, read on the other processor while the rows are appended.
+    std::optional<changes::KeptDigestsAhead> keptAhead_;
 };
 
 }  // namespace yubin::mdInport::detail

@@ -1,6 +1,7 @@
 #include "import/ImportSession.h"
 
 #include "base/Memory.h"
+#include "changes/ChangeReport.h"
 #include "settings/mdFileCreate.h"
 #include "store/mdlYubinBox.h"
 
@@ -306,6 +307,9 @@ bool ImportSession::askAbort() {
 // The end of every exit: the connection released, the exit's text shown, the database
 // compacted after a run.
 ExitOutcome ImportSession::endExit(ExitOutcome outcome) {
+    // An exit from inside an engine ends the program there: what reads beside the engine stops
+    // before the connection closes and the compaction looks for other readers of the file.
+    changes::StopReadingAhead();
     mdlYubinBox::CloseMdb();
     recorded_.setStatusMessage(state_.exitToolTip);
     view_.showPending();

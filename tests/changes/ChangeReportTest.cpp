@@ -4,7 +4,10 @@
 #include <algorithm>
 #include <ctime>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <sstream>
+#include <thread>
 
 #include "changes/ChangePrint.h"
 #include "changes/ChangeReport.h"
@@ -617,6 +620,213 @@ TEST_F(ChangeReportTest, ReportThatCannotBeMadeLeavesTheImportWholeAndTheNextRep
     runAgain(national(true), office(true));
     EXPECT_EQ(Sorted(report()), (Table{{"JIGYOSYO", "20241227", "20241227", "0", "0", "0"},
                                        {"ZIPALL", "20241227", "20241227", "0", "0", "0"}}));
+}
+
+// The kept forms' digests read ahead, on a thread and a connection of their own, while the rows
+// now are written: the report takes them only while they are still those of the kept form.
+class ReadAheadTest : public ChangeReportTest {
+  protected:
+    // The first month imported, both data sets kept, then the month's edits: a copy of the file
+    // as a report would find it.
+    std::string keptWithEdits() {
+        run(national(false), office(false));
+        {
+            db::Connection connection;
+            connection.open(mdlYubinBox::ConnectionString(database));
+            for (DataSet set : {DataSet::National, DataSet::Office}) {
+                EXPECT_TRUE(changes::KeepOldData(connection, set, changes::OldRows::Whole));
+            }
+            for (const char* statement : kEditsOfAMonth) {
+                db::NativeStatement(connection, statement).run();
+            }
+        }
+        const std::string kept = database + ".kept";
+        std::filesystem::copy_file(database, kept);
+        return kept;
+    }
+    void restore(const std::string& copy) {
+        std::filesystem::copy_file(copy, database,
+                                   std::filesystem::copy_options::overwrite_existing);
+    }
+    // The reports made from `copy`: `between(connection, set)` runs after the reading ahead (if
+    // any) has begun and before the report is made.
+    using Between = std::function<void(db::Connection&, DataSet)>;
+    Table reports(const std::string& copy, bool readAhead, const Between& between = {}) {
+        restore(copy);
+        {
+            db::Connection connection;
+            connection.open(mdlYubinBox::ConnectionString(database));
+            for (DataSet set : {DataSet::National, DataSet::Office}) {
+                std::optional<changes::KeptDigestsAhead> ahead;
+                if (readAhead) {
+                    ahead.emplace(connection, set);
+                    EXPECT_TRUE(ahead->reading());
+                    EXPECT_TRUE(ahead->waitForReading());
+                }
+                if (between) between(connection, set);
+                EXPECT_TRUE(changes::MakeReport(connection, set, "2024-12-27 09:00:00",
+                                                changes::ReportThreads::One, nullptr,
+                                                ahead ? &*ahead : nullptr));
+            }
+        }
+        return everything();
+    }
+    // The digests the reading ahead gives inside a report's transaction (nullopt: refused).
+    static std::optional<changes::CodeDigests> taken(changes::KeptDigestsAhead& ahead,
+                                                     db::Connection& connection) {
+        db::NativeTransaction transaction(connection);
+        db::NativeStatement waiting(connection, "SELECT count(*) FROM 変更前作成日");
+        EXPECT_TRUE(waiting.step());
+        return ahead.take(connection);
+    }
+};
+
+TEST_F(ReadAheadTest, ReportOfDigestsReadAheadIsTheReportReadAfterwards) {
+    const std::string kept = keptWithEdits();
+    const Table afterwards = reports(kept, false);
+    EXPECT_EQ(reports(kept, true), afterwards);
+    EXPECT_EQ(report(), (Table{{"ZIPALL", "20241129", "20241129", "0", "1", "5"},
+                               {"JIGYOSYO", "20241129", "20241129", "0", "1", "1"}}));
+}
+
+// Kept forms of many packed rows and of one row to a row, read in pieces: every row is read,
+// each once.
+TEST_F(ReadAheadTest, KeptFormsOfManyPiecesAreReadWhole) {
+    std::vector<std::string> lines = Prefectures();
+    for (int i = 0; i < 3000; ++i) {
+        lines.push_back(KenLine("01101", "060  ", "06" + Pad(i, 5), "町" + std::string(40, 'x'),
+                                "ﾏﾁ" + std::to_string(i)));
+    }
+    run(writeKen(lines, "many.csv"), "");
+    db::Connection connection;
+    connection.open(mdlYubinBox::ConnectionString(database));
+    ASSERT_TRUE(changes::KeepOldData(connection, DataSet::National, changes::OldRows::Whole));
+    ASSERT_GT(Count(database, changes::kKeptTable), 2);
+    // A second kept form, one row to a row, as an earlier version kept it.
+    db::NativeStatement(connection,
+                        "INSERT INTO 変更前データ (データ, 郵便番号, 団体コード, 町域名) SELECT "
+                        "'JIGYOSYO', 郵便番号, 団体コード, 町域名 FROM ZIPALL")
+        .run();
+    db::NativeStatement(connection, "INSERT INTO 変更前作成日 VALUES ('JIGYOSYO', '20241129')")
+        .run();
+    for (DataSet set : {DataSet::National, DataSet::Office}) {
+        changes::KeptDigestsAhead ahead(connection, set);
+        ASSERT_TRUE(ahead.waitForReading());
+        const std::optional<changes::CodeDigests> digests = taken(ahead, connection);
+        ASSERT_TRUE(digests);
+        EXPECT_EQ(digests->rowCount(), 3000u + Prefectures().size());
+        EXPECT_EQ(digests->codeCount(), 3000u + Prefectures().size());
+    }
+}
+
+// Digests read before anything changed the kept form are refused: after another connection's
+// commit, after this process kept the data set again, on another connection. A new kept form of
+// the other data set leaves them as they are.
+TEST_F(ReadAheadTest, DigestsAreRefusedOnceTheKeptFormMayHaveChanged) {
+    keptWithEdits();
+    db::Connection connection, other;
+    connection.open(mdlYubinBox::ConnectionString(database));
+    other.open(mdlYubinBox::ConnectionString(database));
+    const auto readAhead = [&](DataSet set) {
+        auto ahead = std::make_unique<changes::KeptDigestsAhead>(connection, set);
+        EXPECT_TRUE(ahead->waitForReading());
+        return ahead;
+    };
+    {
+        auto ahead = readAhead(DataSet::National);
+        EXPECT_TRUE(taken(*ahead, connection));
+        EXPECT_FALSE(taken(*ahead, connection)) << "taken once";
+    }
+    {
+        auto ahead = readAhead(DataSet::National);
+        db::NativeStatement(other, "UPDATE 変更前マスタ SET 名前 = '札幌市' WHERE コード = '01101'")
+            .run();
+        EXPECT_FALSE(taken(*ahead, connection));
+    }
+    {
+        auto ahead = readAhead(DataSet::National);
+        EXPECT_FALSE(taken(*ahead, other));
+    }
+    {
+        auto national = readAhead(DataSet::National);
+        auto office = readAhead(DataSet::Office);
+        ASSERT_TRUE(changes::KeepOldData(connection, DataSet::Office, changes::OldRows::Whole));
+        EXPECT_TRUE(taken(*national, connection));
+        EXPECT_FALSE(taken(*office, connection));
+    }
+}
+
+// Kept forms changed or replaced after their digests were read: the report compares what the
+// kept form holds when it is made, as one made without reading ahead.
+TEST_F(ReadAheadTest, KeptFormChangedAfterItsDigestsWereReadIsReadAgainForTheReport) {
+    const std::string kept = keptWithEdits();
+    const std::vector<std::pair<const char*, Between>> changes = {
+        {"another connection renames a kept municipality that is otherwise unchanged",
+         [this](db::Connection&, DataSet) {
+             db::Connection other;
+             other.open(mdlYubinBox::ConnectionString(database));
+             db::NativeStatement(other,
+                                 "UPDATE 変更前マスタ SET 名前 = '旧北区' WHERE コード = '01102'")
+                 .run();
+         }},
+        {"another connection keeps the rows now in place of the kept ones",
+         [this](db::Connection&, DataSet set) {
+             db::Connection other;
+             other.open(mdlYubinBox::ConnectionString(database));
+             db::NativeStatement(other,
+                                 "UPDATE ZIPALL SET 取扱郵便局 = '札幌北' WHERE "
+                                 "郵便番号 = '0608623'")
+                 .run();
+             ASSERT_TRUE(changes::KeepOldData(other, set, changes::OldRows::Whole));
+         }},
+        {"the same connection keeps the rows now in place of the kept ones",
+         [](db::Connection& connection, DataSet set) {
+             ASSERT_TRUE(changes::KeepOldData(connection, set, changes::OldRows::Whole));
+             db::NativeStatement(connection,
+                                 "UPDATE ZIPALL SET 町域名 = '北五条東' WHERE 郵便番号 = '0600005'")
+                 .run();
+         }},
+    };
+    for (const auto& [what, between] : changes) {
+        SCOPED_TRACE(what);
+        const Table afterwards = reports(kept, false, between);
+        EXPECT_EQ(reports(kept, true, between), afterwards);
+        EXPECT_NE(afterwards, reports(kept, false)) << "the change shows in the report";
+    }
+}
+
+// The report's connection holds the file for itself, as an appending one does once its pages
+// spill into the file: a reading ahead begun then waits. When it fails (it waited longer than
+// the lock wait), or the program's ways out stop it (at once, not after the lock wait, its
+// thread joined), the report's own thread reads the kept form and makes the same report.
+TEST_F(ReadAheadTest, ReadingThatFailedOrWasStoppedLeavesTheKeptFormToTheReport) {
+    const std::string kept = keptWithEdits();
+    const Table afterwards = reports(kept, false);
+    restore(kept);
+    const std::chrono::milliseconds wait = db::lockWait();
+    {
+        db::Connection connection;
+        connection.open(mdlYubinBox::ConnectionString(database));
+        for (DataSet set : {DataSet::National, DataSet::Office}) {
+            const bool stopped = set == DataSet::Office;
+            db::setLockWait(stopped ? std::chrono::seconds(20) : std::chrono::milliseconds(100));
+            db::NativeStatement(connection, "BEGIN EXCLUSIVE").run();
+            changes::KeptDigestsAhead ahead(connection, set);
+            EXPECT_TRUE(ahead.reading());
+            if (stopped) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));  // it waits by now
+                const auto started = std::chrono::steady_clock::now();
+                changes::StopReadingAhead();
+                EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+            }
+            EXPECT_FALSE(ahead.waitForReading());
+            db::NativeStatement(connection, "ROLLBACK").run();
+            db::setLockWait(wait);
+            EXPECT_TRUE(changes::MakeReport(connection, set, "2024-12-27 09:00:00",
+                                            changes::ReportThreads::One, nullptr, &ahead));
+        }
+    }
+    EXPECT_EQ(everything(), afterwards);
 }
 
 TEST_F(ChangeReportTest, DatabaseWithoutAReportPrintsThatThereIsNone) {
