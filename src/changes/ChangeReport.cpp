@@ -13,6 +13,7 @@
 #include <tuple>
 #include <unordered_map>
 
+#include "base/Memory.h"
 #include "base/VectorState.h"
 #include "changes/ReportRows.h"
 #include "store/NativeSql.h"
@@ -474,6 +475,7 @@ void ReadKeptDigests(KeptDigestsAhead::State& state, const std::string& connecti
             db::NativeStatement(own, kOwnReaderCache).run();
             Side(own, state.set, true, &state.stop).addDigests(own, digests);
         }  // the connection closed before the sort: its memory goes first
+        ReleaseFreeMemory();
         digests.finish();
         state.digests = std::move(digests);
         state.read = true;
