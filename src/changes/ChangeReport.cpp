@@ -499,6 +499,9 @@ KeptDigestsAhead::KeptDigestsAhead(db::Connection& connection, DataSet set)
     } catch (const YubinError&) {
         return;  // the file busy, say: the report meets what it meets itself
     }
+    // The kept form this connection sees may not be in the file yet: another connection would
+    // read what was there before.
+    if (connection.inTransaction()) return;
     ReadingsAhead& readings = readingsAhead();
     std::lock_guard lock(readings.mutex);
     try {

@@ -61,7 +61,8 @@ enum class ReportThreads { One, Two };
 // read. Begun once the kept form is committed (KeepOldData). The reading goes in short pieces,
 // each a read of its own: a commit or a spill of the caller's connection waits for one piece
 // at most (db::OwnReaders), and the reader waits for the caller's writes, never the other way.
-// Nothing is read where the machine has one processor, or no thread can be had.
+// Nothing is read where the machine has one processor, or no thread can be had, or while the
+// caller's connection is inside a transaction (the kept form may not be committed yet).
 class KeptDigestsAhead {
   public:
     KeptDigestsAhead(db::Connection& connection, DataSet set);

@@ -384,11 +384,19 @@ ZipallRowBuilder& EngineFrame::begin(std::uint64_t fileLength) {
                                                           : import::DataKind::Office));
         if (!row.addAppendedTo(*appended_, connection().columns("ZIPALL"))) appended_.reset();
     }
-    // The kept form waiting for this engine's report was committed before its check ended:
-    // its digests are read beside the appending, which leaves the other processor mostly idle.
+    // The kept form's digests are read beside the appending, which leaves the other processor
+    // mostly idle, once the kept form is committed: at once, or when the work held beside the
+    // check commits.
+    readAheadDue_ = true;
+    if (checkState_ != CheckState::Running) beginReadingAhead();
+    return row;
+}
+
+void EngineFrame::beginReadingAhead() {
+    assert(checkState_ != CheckState::Running && !held_);
+    readAheadDue_ = false;
     keptAhead_.emplace(connection(), ReportedSet(index_ == kNational ? import::DataKind::National
                                                                      : import::DataKind::Office));
-    return row;
 }
 
 void EngineFrame::showLine(std::uint64_t consumed) {
@@ -403,6 +411,7 @@ void EngineFrame::showLine(std::uint64_t consumed) {
     if (checkState_ == CheckState::Running ? check_->ended() : checkFault_ != nullptr) {
         settleCheck({});
     }
+    if (readAheadDue_ && checkState_ != CheckState::Running) beginReadingAhead();
 }
 
 bool EngineFrame::replacesWholeSet() const {
@@ -412,6 +421,7 @@ bool EngineFrame::replacesWholeSet() const {
 void EngineFrame::closeTable() {
     // The appended rows wait for the check, if it still reads, before the table closes.
     settleCheck([this] { DoEvents(view_); });
+    if (readAheadDue_) beginReadingAhead();
     row_.reset();
     if (zipall_) zipall_->close();
     zipall_.reset();

@@ -193,6 +193,8 @@ class EngineFrame {
     // it ended with.
     void settleCheck(const yubin::import::CheckTick& tick);
     void conclude(std::exception_ptr fault);
+    // The kept form's digests begin to be read (changes::KeptDigestsAhead); nothing is held.
+    void beginReadingAhead();
     void pause();
 
     const EngineRequest& request_;
@@ -214,8 +216,10 @@ class EngineFrame {
     std::optional<ZipallRowBuilder> row_;
     // The rows the builder appended, when they are the data set's every row.
     std::optional<changes::AppendedRows> appended_;
-    // The kept form's digests, read on the other processor while the rows are appended.
+    // The kept form's digests, read on the other processor while the rows are appended; due
+    // from the begin on, begun once nothing is held beside the check.
     std::optional<changes::KeptDigestsAhead> keptAhead_;
+    bool readAheadDue_ = false;
 };
 
 }  // namespace yubin::mdInport::detail

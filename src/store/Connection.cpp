@@ -200,6 +200,11 @@ bool Connection::isOpen() const {
     return impl_->isOpen();
 }
 
+bool Connection::inTransaction() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->isOpen() && impl_->openTransactions > 0;
+}
+
 const std::string& Connection::path() const { return impl_->path; }
 
 long long Connection::execute(std::string_view sqlText) {

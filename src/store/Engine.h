@@ -167,6 +167,9 @@ class Connection {
     void open(std::string_view connectionString);
     void close();
     bool isOpen() const;
+    // Whether a transaction the program opened (db::NativeTransaction) is open: what it wrote
+    // is not in the file yet, and other connections do not see it.
+    bool inTransaction() const;
     const std::string& path() const;
 
     // One SQL statement; returns the number of rows it changed (0 for schema statements).

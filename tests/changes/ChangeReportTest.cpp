@@ -622,6 +622,24 @@ TEST_F(ChangeReportTest, ReportThatCannotBeMadeLeavesTheImportWholeAndTheNextRep
                                        {"ZIPALL", "20241227", "20241227", "0", "0", "0"}}));
 }
 
+// A long file is appended inside the transaction that keeps the old rows, which commits once
+// the file's check has passed: the kept form's digests are read from then on, never from the
+// file as it was before (it held no kept form at all).
+TEST_F(ChangeReportTest, RefreshOfALongFileReportsAgainstTheRowsItReplaced) {
+    run(national(false), "");
+    std::vector<std::string> lines = Hokkaido(true);
+    for (const std::string& line : Prefectures()) lines.push_back(line);
+    for (int i = 0; i < 3000; ++i) {
+        lines.push_back(KenLine("01102", "001  ", "002" + Pad(i, 4), "町" + std::string(100, 'x'),
+                                "ﾏﾁ", "0", "北海道", "札幌市北区"));
+    }
+    const std::string path = writeKen(lines, "long.csv");
+    ASSERT_GE(std::filesystem::file_size(path), 256u * 1024u);
+    SetFileDate(path, 2024, 12, 27);
+    runAgain(path, "");
+    EXPECT_EQ(report(), (Table{{"ZIPALL", "20241129", "20241227", "3001", "1", "3"}}));
+}
+
 // The kept forms' digests read ahead, on a thread and a connection of their own, while the rows
 // now are written: the report takes them only while they are still those of the kept form.
 class ReadAheadTest : public ChangeReportTest {
@@ -754,6 +772,9 @@ TEST_F(ReadAheadTest, DigestsAreRefusedOnceTheKeptFormMayHaveChanged) {
         EXPECT_TRUE(taken(*national, connection));
         EXPECT_FALSE(taken(*office, connection));
     }
+    // Inside a transaction the kept form the connection sees may not be in the file yet.
+    db::NativeTransaction transaction(connection);
+    EXPECT_FALSE(changes::KeptDigestsAhead(connection, DataSet::National).reading());
 }
 
 // Kept forms changed or replaced after their digests were read: the report compares what the
