@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "import/Cp932Decoder.h"
 #include "support/TestSupport.h"
 
@@ -174,6 +176,68 @@ TEST(Cp932Decoding, ALineIsDecodedWithItsSeparatorsMarkedInTheDecodedText) {
     EXPECT_EQ(decoded.count, 40u);
     EXPECT_EQ(decoded.marks, kept);
     EXPECT_EQ(decoded.text.size(), 160u);
+}
+
+// Lines of every mix held against the line as written: its text without the quotes, the
+// separators where that text has them, and a NUL refused at its offset wherever it stands.
+TEST(Cp932Decoding, LinesOfEveryMixDecodeToTheirTextWithTheirSeparators) {
+    const std::vector<std::string> pieces = {
+        "0",       "12345", "060  ",  "\"", "\",\"",      ",", "\t", "(", "abcdefghijklmnopqrstu",
+        "ﾎｯｶｲﾄﾞｳ", "ｱ",     "北海道", "～", "0,0,0,0,0,0"};
+    std::mt19937 random(932);
+    Cp932Decoder decoder;
+    for (int round = 0; round < 3000; ++round) {
+        std::string line;
+        const std::size_t count = random() % 40;
+        for (std::size_t i = 0; i < count; ++i) line += pieces[random() % pieces.size()];
+        SCOPED_TRACE(line);
+        std::string bytes = test::toCp932(line);
+        const bool tabs = round % 2 == 1;
+        std::string text;
+        std::vector<std::uint32_t> separators;
+        for (const char c : line) {
+            if (c == '"') continue;
+            if (c == ',' || (tabs && c == '\t')) {
+                separators.push_back(static_cast<std::uint32_t>(text.size()));
+            }
+            text += c;
+        }
+        std::size_t refusedAt = Cp932Decoder::npos;
+        if (round % 7 == 3 && !bytes.empty()) {
+            // A NUL in place of an ASCII byte.
+            for (std::size_t at = random() % bytes.size(); at < bytes.size(); ++at) {
+                if (static_cast<unsigned char>(bytes[at]) < 0x80 && bytes[at] != '"' &&
+                    bytes[at] != ',' && bytes[at] != '\t') {
+                    bytes[at] = '\0';
+                    refusedAt = at;
+                    break;
+                }
+            }
+        }
+        std::vector<char> room(Cp932Decoder::roomFor(bytes.size()));
+        std::size_t length = 0;
+        SeparatorMarks marks;
+        const std::size_t result = decoder.decodeLine(
+            bytes, room.data(), length,
+            tabs ? Cp932Decoder::Separators::CommasAndTabs : Cp932Decoder::Separators::Commas,
+            marks);
+        if (refusedAt != Cp932Decoder::npos) {
+            // Or before it, when the byte was the trail byte of a two-byte character.
+            EXPECT_NE(result, Cp932Decoder::npos);
+            EXPECT_LE(result, refusedAt);
+            continue;
+        }
+        ASSERT_EQ(result, Cp932Decoder::npos);
+        EXPECT_EQ(std::string(room.data(), length), text);
+        EXPECT_EQ(marks.count, separators.size());
+        separators.resize(std::min(separators.size(), SeparatorMarks::kKept));
+        EXPECT_EQ(
+            std::vector<std::uint32_t>(marks.at.begin(), marks.at.begin() + separators.size()),
+            separators);
+        std::string decoded;
+        ASSERT_EQ(decoder.decode(bytes, decoded, true), Cp932Decoder::npos);
+        EXPECT_EQ(decoded, text);
+    }
 }
 
 }  // namespace
