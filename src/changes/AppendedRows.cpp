@@ -32,9 +32,16 @@ const std::array<const char*, AppendedRows::kColumnCount>& AppendedRows::Columns
     return columns;
 }
 
-AppendedRows::AppendedRows(DataSet set) : set_(set) { rows_.reserve(kExpectedRows); }
+AppendedRows::AppendedRows(DataSet set, Reduction reduction) : set_(set), reduction_(reduction) {
+    rows_.reserve(kExpectedRows);
+}
 
 void AppendedRows::add(const Texts& texts, long long rowid) {
+    if (reduction_ == Reduction::CodesOnly) {
+        rows_.push_back({CodeKey(texts[0]), 0});
+        ++rowCount_;
+        return;
+    }
     // The row as the report's reading of the table makes it: the columns the data set does
     // not carry read as Null, the names are in the names' part.
     RowView row{};
@@ -65,6 +72,7 @@ long long AppendedRows::takeCodeCount() {
 
 CodeDigests AppendedRows::takeDigests(
     const std::function<std::uint64_t(std::string_view)>& namesDigest) {
+    assert(comparable());
     assert(rows_.size() == rowCount_);
     std::vector<CodeDigests::Entry> rows = std::move(rows_);
     rows_ = {};

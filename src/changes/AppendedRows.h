@@ -26,8 +26,14 @@ class AppendedRows {
     using Texts = std::array<std::string_view, kColumnCount>;
     static const std::array<const char*, kColumnCount>& Columns();
 
-    explicit AppendedRows(DataSet set);
+    // What a row is reduced to: its code and digests, for a comparison with kept rows; or
+    // only its code, when no rows are kept (the report then counts the codes, and compares
+    // nothing).
+    enum class Reduction { ForComparison, CodesOnly };
+
+    explicit AppendedRows(DataSet set, Reduction reduction = Reduction::ForComparison);
     DataSet set() const { return set_; }
+    bool comparable() const { return reduction_ == Reduction::ForComparison; }
     size_t rowCount() const { return rowCount_; }
 
     // One row as it reads back from the table (Null as the empty text), and its rowid.
@@ -35,8 +41,8 @@ class AppendedRows {
 
     // The number of distinct postal codes; the rows are taken away.
     long long takeCodeCount();
-    // The rows' digests, taken away and finished; a national row's names' part is
-    // `namesDigest(its municipality code)` (one call for each run of rows of one municipality).
+    // The rows' digests (when comparable()), taken away and finished; a national row's names' part
+    // is `namesDigest(its municipality code)` (one call for each run of rows of one municipality).
     // A short hash of each row's code stays, in the rows' order, for rowidsOf.
     CodeDigests takeDigests(const std::function<std::uint64_t(std::string_view)>& namesDigest);
     // After takeDigests: the rowids of the rows of the codes `changes` names, in storage
@@ -57,6 +63,7 @@ class AppendedRows {
     };
 
     DataSet set_;
+    Reduction reduction_;
     size_t rowCount_ = 0;
     std::vector<CodeDigests::Entry> rows_;  // key and the digest of the row's own fields
     std::vector<Run> municipalities_;       // national rows: the municipality codes

@@ -390,13 +390,6 @@ std::pair<CodeDigests, CodeDigests> BothDigests(db::Connection& connection, Data
     return {std::move(before), std::move(after)};
 }
 
-bool KeptRowsExist(db::Connection& connection, DataSet set) {
-    db::NativeStatement row(connection,
-                            "SELECT 1 FROM " + Quote(kKeptTable) + kWhereSet + " LIMIT 1");
-    row.bind(1, DataSetName(set));
-    return row.step();
-}
-
 // The number of distinct postal codes of the data set's rows now: what the comparison with an
 // empty kept form counts as added.
 long long CountCodesNow(db::Connection& connection, DataSet set) {
@@ -419,6 +412,13 @@ long long DataVersion(db::Connection& connection) {
 constexpr const char* kOwnReaderCache = "PRAGMA cache_size = -128";
 
 }  // namespace
+
+bool HasKeptRows(db::Connection& connection, DataSet set) {
+    db::NativeStatement row(connection,
+                            "SELECT 1 FROM " + Quote(kKeptTable) + kWhereSet + " LIMIT 1");
+    row.bind(1, DataSetName(set));
+    return row.step();
+}
 
 struct KeptDigestsAhead::State {
     DataSet set = DataSet::National;
@@ -626,13 +626,16 @@ std::optional<ReportSummary> MakeReport(db::Connection& connection, DataSet set,
     const auto dropOlderDetails = [&] {
         Run(connection, "DELETE FROM " + Quote(kDetailTable) + kWhereSet, set);
     };
-    if (!KeptRowsExist(connection, set)) {
+    if (!HasKeptRows(connection, set)) {
         dropOlderDetails();
         // An import into an empty table replaced nothing: its codes are all added, and they
         // are not listed.
         summary.counts.added =
             appended ? appended->takeCodeCount() : CountCodesNow(connection, set);
     } else {
+        // Rows reduced to their codes, as the import found nothing kept, cannot be compared:
+        // they are read back.
+        if (appended != nullptr && !appended->comparable()) appended = nullptr;
         const Side now(connection, set, false);
         // The rows now as they were appended, or read back.
         const auto digestsNow = [&] {

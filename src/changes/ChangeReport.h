@@ -95,6 +95,10 @@ class KeptDigestsAhead {
 // runs (also run at exit). The reports read the kept forms themselves.
 void StopReadingAhead();
 
+// Whether the kept form of `set` holds rows: the report compares the rows now with them;
+// without, it counts the codes now and compares nothing.
+bool HasKeptRows(db::Connection& connection, DataSet set);
+
 // After the engine has written every row and recorded the new date: compares the kept form
 // with the data set's rows now, replaces the data set's report with the result and drops the
 // kept form, in one transaction. Nothing happens (nullopt) when no kept form waits: the

@@ -379,9 +379,18 @@ ZipallRowBuilder& EngineFrame::begin(std::uint64_t fileLength) {
     ZipallRowBuilder& row = row_.emplace(*zipall_);
     // The rows this run appends are the data set's every row when it replaces the set whole:
     // the report takes them as appended instead of reading the table back.
+    // Where nothing was kept (a first import) the report only counts their codes.
     if (replacesWholeSet()) {
-        appended_.emplace(ReportedSet(index_ == kNational ? import::DataKind::National
-                                                          : import::DataKind::Office));
+        const changes::DataSet set = ReportedSet(index_ == kNational ? import::DataKind::National
+                                                                     : import::DataKind::Office);
+        bool kept = true;
+        try {
+            kept = changes::HasKeptRows(connection(), set);
+        } catch (const YubinError&) {
+            // No report tables to read: the report is not made either.
+        }
+        appended_.emplace(set, kept ? changes::AppendedRows::Reduction::ForComparison
+                                    : changes::AppendedRows::Reduction::CodesOnly);
         if (!row.addAppendedTo(*appended_, connection().columns("ZIPALL"))) appended_.reset();
     }
     // The kept form's digests are read beside the appending, which leaves the other processor

@@ -456,6 +456,40 @@ TEST_F(ChangeReportTest, ReportOfTheRowsAsAppendedIsTheReportOfTheRowsReadBack) 
     EXPECT_EQ(details("JIGYOSYO").size(), 1u + 1u + 2u);
 }
 
+// Rows reduced to their codes (as an import that found nothing kept appends them) cannot be
+// compared with kept rows: the report reads the rows back, and is the same.
+TEST_F(ChangeReportTest, RowsReducedToTheirCodesAreReadBackWhereRowsWereKept) {
+    run(national(false), "");
+    std::optional<changes::AppendedRows> codesOnly;
+    {
+        db::Connection connection;
+        connection.open(mdlYubinBox::ConnectionString(database));
+        ASSERT_TRUE(changes::KeepOldData(connection, DataSet::National, changes::OldRows::Whole));
+        for (const char* statement : kEditsOfAMonth) {
+            db::NativeStatement(connection, statement).run();
+        }
+        codesOnly.emplace(AppendAgain(connection, DataSet::National,
+                                      changes::AppendedRows::Reduction::CodesOnly));
+        EXPECT_FALSE(codesOnly->comparable());
+    }
+    const std::string before = database + ".before";
+    std::filesystem::copy_file(database, before);
+    Table reports[2];
+    for (const bool reduced : {true, false}) {
+        std::filesystem::copy_file(before, database,
+                                   std::filesystem::copy_options::overwrite_existing);
+        db::Connection connection;
+        connection.open(mdlYubinBox::ConnectionString(database));
+        ASSERT_TRUE(changes::MakeReport(connection, DataSet::National, "2024-12-27 09:00:00",
+                                        changes::ReportThreads::Two,
+                                        reduced ? &*codesOnly : nullptr));
+        connection.close();
+        reports[reduced] = everything();
+    }
+    EXPECT_EQ(reports[true], reports[false]);
+    EXPECT_EQ(report(), (Table{{"ZIPALL", "20241129", "20241129", "0", "1", "5"}}));
+}
+
 // A table whose municipality code is a column of numbers stores the code's number: the rows
 // appended are read back as the report reads the kept ones.
 TEST_F(ChangeReportTest, MunicipalityCodeStoredAsANumberIsReportedAsItReadsBack) {

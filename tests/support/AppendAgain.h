@@ -14,7 +14,9 @@
 
 namespace yubin::test {
 
-inline changes::AppendedRows AppendAgain(db::Connection& connection, changes::DataSet set) {
+inline changes::AppendedRows AppendAgain(
+    db::Connection& connection, changes::DataSet set,
+    changes::AppendedRows::Reduction reduction = changes::AppendedRows::Reduction::ForComparison) {
     const std::string where =
         set == changes::DataSet::National ? " WHERE データ識別 <> '1'" : " WHERE データ識別 = '1'";
     // The old rows moved aside, in their order, so that the new ones never meet them (the
@@ -24,7 +26,7 @@ inline changes::AppendedRows AppendAgain(db::Connection& connection, changes::Da
     run("CREATE TEMP TABLE again AS SELECT * FROM ZIPALL" + where + " ORDER BY rowid");
     run("DELETE FROM ZIPALL" + where);
     const std::vector<db::ColumnInfo> columns = connection.columns("ZIPALL");
-    changes::AppendedRows appended(set);
+    changes::AppendedRows appended(set, reduction);
     {
         db::Recordset zipall;
         zipall.open("ZIPALL", connection, db::CursorType::Keyset, db::LockType::Pessimistic);
