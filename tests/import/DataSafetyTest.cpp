@@ -383,6 +383,8 @@ TEST_F(ReplaceSafetyTest, AnOfficeRowAnotherProgramAddsDuringTheNationalImportIs
         mdlYubinBox::Flush();  // the batch stored: the other program may write
         sqlite3* other = nullptr;
         ASSERT_EQ(sqlite3_open(database.c_str(), &other), SQLITE_OK);
+        // As programs do: a moment's read of the import's own reader ahead is waited for.
+        sqlite3_busy_timeout(other, 5000);
         EXPECT_EQ(sqlite3_exec(other,
                                "INSERT INTO ZIPALL (団体コード, 郵便番号, データ識別, RECNO) "
                                "VALUES ('13101', '9999999', '1', 1999999)",
