@@ -15,12 +15,6 @@ namespace {
 // array is never copied as it grows; pages not written take no memory.
 constexpr size_t kExpectedRows = size_t{1} << 17;
 
-// 32 bits of a code key: half the memory of the key, and among a few hundred changed codes
-// another code's hash is rare.
-std::uint32_t KeyHash(std::uint64_t key) {
-    return static_cast<std::uint32_t>((key * 0x9e3779b97f4a7c15ull) >> 32);
-}
-
 }  // namespace
 
 const std::array<const char*, AppendedRows::kColumnCount>& AppendedRows::Columns() {
@@ -82,7 +76,7 @@ CodeDigests AppendedRows::takeDigests(
     std::uint64_t names = noNames;
     for (size_t i = 0; i < rows.size(); ++i) {
         if (run != municipalities_.end() && run->first == i) names = namesDigest((run++)->value);
-        keyHashes_[i] = KeyHash(rows[i].key);
+        keyHashes_[i] = ShortKeyHash(rows[i].key);
         rows[i].digest = CombineDigest(rows[i].digest, names);
     }
     std::vector<Run>().swap(municipalities_);
@@ -93,16 +87,13 @@ CodeDigests AppendedRows::takeDigests(
 
 std::vector<long long> AppendedRows::rowidsOf(const std::vector<CodeChange>& changes) const {
     assert(keyHashes_.size() == rowCount_);
-    std::vector<std::uint32_t> wanted;
-    wanted.reserve(changes.size());
-    for (const CodeChange& change : changes) wanted.push_back(KeyHash(change.key));
-    std::sort(wanted.begin(), wanted.end());
+    const ShortKeyHashes wanted(changes);
     std::vector<long long> rowids;
     if (wanted.empty()) return rowids;
     for (size_t r = 0; r < rowids_.size(); ++r) {
         const size_t end = r + 1 < rowids_.size() ? rowids_[r + 1].first : keyHashes_.size();
         for (size_t i = rowids_[r].first; i < end; ++i) {
-            if (std::binary_search(wanted.begin(), wanted.end(), keyHashes_[i])) {
+            if (wanted.contains(keyHashes_[i])) {
                 rowids.push_back(rowids_[r].rowid + static_cast<long long>(i - rowids_[r].first));
             }
         }

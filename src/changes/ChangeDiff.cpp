@@ -162,4 +162,18 @@ const CodeChange* FindChange(const std::vector<CodeChange>& changes, std::uint64
     return at != changes.end() && at->key == key ? &*at : nullptr;
 }
 
+std::uint32_t ShortKeyHash(std::uint64_t key) {
+    return static_cast<std::uint32_t>((key * 0x9e3779b97f4a7c15ull) >> 32);
+}
+
+ShortKeyHashes::ShortKeyHashes(const std::vector<CodeChange>& changes) {
+    hashes_.reserve(changes.size());
+    for (const CodeChange& change : changes) {
+        const std::uint32_t hash = ShortKeyHash(change.key);
+        hashes_.push_back(hash);
+        filter_[(hash >> 16) / 64] |= std::uint64_t{1} << ((hash >> 16) % 64);
+    }
+    std::sort(hashes_.begin(), hashes_.end());
+}
+
 }  // namespace yubin::changes

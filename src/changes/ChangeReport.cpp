@@ -15,6 +15,7 @@
 
 #include "base/Memory.h"
 #include "base/VectorState.h"
+#include "changes/KeptRowIndex.h"
 #include "changes/ReportRows.h"
 #include "store/NativeSql.h"
 #include "store/mdlYubinBox.h"
@@ -146,8 +147,11 @@ class Side {
     }
 
     // Adds the digest of every row to `digests`. The names' part of a national row's digest is
-    // taken once for each run of rows of one municipality.
-    void addDigests(db::Connection& connection, CodeDigests& digests) const {
+    // taken once for each run of rows of one municipality. `index` (when set; the kept form read
+    // in pieces only): notes where each row lies.
+    void addDigests(db::Connection& connection, CodeDigests& digests,
+                    KeptRowIndex* index = nullptr) const {
+        assert(index == nullptr || inPieces_ != nullptr);
         const bool national = set_ == DataSet::National;
         std::uint64_t names = NamesDigest({}, {}, {}, {});
         std::string city;
@@ -161,12 +165,44 @@ class Side {
                 names = masters_.namesDigest(city);
             }
             digests.add(fields[0], CombineDigest(OwnFieldsDigest(row), names));
-        });
+        }, nullptr, index);
     }
 
     // The digest of the names a national row of the municipality takes.
     std::uint64_t namesDigest(std::string_view municipality) const {
         return masters_.namesDigest(municipality);
+    }
+
+    // forEachRow of the kept form, reading back only the rows `at` names (KeptRowIndex), in
+    // the same order.
+    template <class Wanted, class Visit>
+    void forEachKeptRowAt(db::Connection& connection,
+                          const std::vector<KeptRowIndex::Wanted>& at, Wanted wanted,
+                          Visit visit) const {
+        assert(kept_);
+        db::NativeStatement packed(connection, "SELECT ifnull(\"町域名\", '') FROM " +
+                                                   Quote(kKeptTable) + kWhereSet +
+                                                   " AND \"都道府県名\" = ?2 AND rowid = ?3");
+        packed.bind(1, DataSetName(set_)).bind(2, kPackedTag);
+        RowView row;
+        for (const KeptRowIndex::Wanted& rows : at) {
+            assert(!rows.places.empty());
+            bool found = false;
+            packed.bind(3, rows.rowid);
+            while (packed.step()) {
+                found = true;
+                std::uint32_t place = 0;
+                auto next = rows.places.begin();
+                UnpackRows(packed.text(0), [&](const PackedRow& fields) {
+                    if (place++ != *next) return true;
+                    if (wanted(fields[0])) visit(fields[0], fill(row, fields));
+                    return ++next != rows.places.end();
+                });
+                if (next != rows.places.end()) throw KeptFormDamaged();
+            }
+            // The index was read from this kept form, in this transaction.
+            if (!found) throw KeptFormDamaged();
+        }
     }
 
     // Calls `visit(code, row)` for every row whose code `wanted(code)` accepts; the texts are
@@ -179,23 +215,25 @@ class Side {
         scan(
             connection,
             [&](const PackedRow& fields) {
-                if (!wanted(fields[0])) return;
-                row = {};
-                for (size_t i = 0; i < kZipallFields.size(); ++i) {
-                    row[kZipallFields[i]] = fields[i + 1];
-                }
-                if (set_ == DataSet::National) masters_.fill(row);
-                visit(fields[0], row);
+                if (wanted(fields[0])) visit(fields[0], fill(row, fields));
             },
             rowids);
     }
 
   private:
+    // `row` made of the code's and the columns' `fields`, with the names of the masters.
+    const RowView& fill(RowView& row, const PackedRow& fields) const {
+        row = {};
+        for (size_t i = 0; i < kZipallFields.size(); ++i) row[kZipallFields[i]] = fields[i + 1];
+        if (set_ == DataSet::National) masters_.fill(row);
+        return row;
+    }
+
     // Calls `take(fields)` for every row in order (of `rowids` only, when given): the postal
-    // code and the columns.
+    // code and the columns. `index`: see addDigests.
     template <class Take>
-    void scan(db::Connection& connection, Take take,
-              const std::vector<long long>* rowids = nullptr) const {
+    void scan(db::Connection& connection, Take take, const std::vector<long long>* rowids = nullptr,
+              KeptRowIndex* index = nullptr) const {
         PackedRow fields;
         const auto takeRows = [&](db::NativeStatement& rows) {
             while (rows.step()) {
@@ -220,7 +258,7 @@ class Side {
             return;
         }
         if (inPieces_ != nullptr) {
-            scanInPieces(connection, take);
+            scanInPieces(connection, take, index);
             return;
         }
         // A kept form of one row to a row (made by an earlier version of this program), or
@@ -233,9 +271,9 @@ class Side {
     }
 
     // The kept form as scan() reads it, in pieces: the packed rows one at a time, each copied
-    // so that its read ends before its rows are taken.
+    // so that its read ends before its rows are taken. `index`: see addDigests.
     template <class Take>
-    void scanInPieces(db::Connection& connection, Take take) const {
+    void scanInPieces(db::Connection& connection, Take take, KeptRowIndex* index) const {
         const std::atomic<bool>& stop = *inPieces_;
         db::NativeStatement rowByRow(
             connection, InPieces("SELECT rowid, \"郵便番号\"" + KeptColumns() + " FROM " +
@@ -247,6 +285,7 @@ class Side {
             for (size_t i = 0; i < kPackedFields; ++i) {
                 fields[i] = rows.text(static_cast<int>(i) + 1);
             }
+            if (index != nullptr) index->addUnplaced();
             take(fields);
         });
         db::NativeStatement packed(
@@ -257,14 +296,25 @@ class Side {
         std::string text;
         text.reserve(kPackedSize + 4096);
         bool copied = false;
+        long long copiedRowid = 0;
         ReadInPieces(
             packed, 2, 1, stop,
             [&](const db::NativeStatement& row) {
                 text.assign(row.text(1));
                 copied = true;
+                copiedRowid = row.number(0);
             },
             [&] {
-                if (copied) UnpackRows(text, take);
+                if (!copied) return;
+                if (index == nullptr) {
+                    UnpackRows(text, take);
+                } else {
+                    index->beginPackedRow(copiedRowid);
+                    UnpackRows(text, [&](const PackedRow& fields) {
+                        index->add(CodeKey(fields[0]));
+                        take(fields);
+                    });
+                }
                 copied = false;
             });
     }
@@ -429,6 +479,8 @@ struct KeptDigestsAhead::State {
     // The reader's results, read once it is joined.
     bool read = false;
     CodeDigests digests;
+    KeptRowIndex rowIndex;
+    bool digestsGiven = false;  // by take
     bool started = false;
     bool taken = false;
     std::thread reader;
@@ -466,6 +518,8 @@ void ReadKeptDigests(KeptDigestsAhead::State& state, const std::string& connecti
     try {
         CodeDigests digests;
         digests.reserve(kExpectedRows);
+        KeptRowIndex rowIndex;
+        rowIndex.reserve(kExpectedRows);
         {
             // The caller's commits wait for a piece of this reading without telling anybody.
             const db::OwnReaders ownReaders;
@@ -473,11 +527,12 @@ void ReadKeptDigests(KeptDigestsAhead::State& state, const std::string& connecti
             db::Connection own;
             own.open(connectionString);
             db::NativeStatement(own, kOwnReaderCache).run();
-            Side(own, state.set, true, &state.stop).addDigests(own, digests);
+            Side(own, state.set, true, &state.stop).addDigests(own, digests, &rowIndex);
         }  // the connection closed before the sort: its memory goes first
         ReleaseFreeMemory();
         digests.finish();
         state.digests = std::move(digests);
+        state.rowIndex = std::move(rowIndex);
         state.read = true;
     } catch (...) {
         // Stopped, or the reading failed: the report reads the kept form itself.
@@ -532,10 +587,21 @@ std::optional<CodeDigests> KeptDigestsAhead::take(db::Connection& connection) {
     s.taken = true;
     if (KeptFormChanges(s.set).load() != s.keptFormChanges ||
         DataVersion(connection) != s.dataVersion) {
-        s.digests = CodeDigests();  // its memory goes back now
+        // Their memory goes back now.
+        s.digests = CodeDigests();
+        s.rowIndex = KeptRowIndex();
         return std::nullopt;
     }
+    s.digestsGiven = true;
     return std::move(s.digests);
+}
+
+std::optional<KeptRowIndex> KeptDigestsAhead::takeRowIndex() {
+    State& s = *state_;
+    KeptRowIndex index = std::move(s.rowIndex);
+    s.rowIndex = KeptRowIndex();
+    if (!s.digestsGiven || !index.whole()) return std::nullopt;
+    return index;
 }
 
 void StopReadingAhead() {
@@ -644,11 +710,14 @@ std::optional<ReportSummary> MakeReport(db::Connection& connection, DataSet set,
                 [&now](std::string_view municipality) { return now.namesDigest(municipality); });
         };
         CodeDigests before, after;
+        // Where the kept rows lie, when they were read ahead.
+        std::optional<KeptRowIndex> keptRows;
         if (ahead != nullptr && ahead->reading()) {
             // The rows now first: meanwhile the reading ahead ends, if it has not yet.
             after = digestsNow();
             std::optional<CodeDigests> read = ahead->take(connection);
             before = read ? std::move(*read) : Digests(connection, Side(connection, set, true));
+            keptRows = ahead->takeRowIndex();
         } else {
             // Rows taken as appended cost this thread little: the kept form is read here too,
             // as a second connection and its page cache would cost more memory than the time
@@ -670,17 +739,27 @@ std::optional<ReportSummary> MakeReport(db::Connection& connection, DataSet set,
                 change = FindChange(changes, CodeKey(code));
                 return change != nullptr;
             };
+            // The kept rows of those codes: only the packed rows that hold them, when the
+            // reading ahead noted where they lie.
+            const auto writeOld = [&](std::string_view code, const RowView& row) {
+                details.write(change->change, kBeforeWord, code, row);
+            };
+            if (keptRows) {
+                const std::vector<KeptRowIndex::Wanted> at = keptRows->rowsOf(changes);
+                keptRows.reset();
+                old.forEachKeptRowAt(connection, at, changed, writeOld);
+            } else {
+                old.forEachRow(connection, changed, writeOld);
+            }
             // The rows now of those codes: the appended ones read back by their rowids.
             std::optional<std::vector<long long>> rowidsNow;
             if (appended) rowidsNow = appended->rowidsOf(changes);
-            for (const auto& [side, word] : {std::pair{&old, kBeforeWord}, {&now, kAfterWord}}) {
-                side->forEachRow(
-                    connection, changed,
-                    [&](std::string_view code, const RowView& row) {
-                        details.write(change->change, word, code, row);
-                    },
-                    side == &now && rowidsNow ? &*rowidsNow : nullptr);
-            }
+            now.forEachRow(
+                connection, changed,
+                [&](std::string_view code, const RowView& row) {
+                    details.write(change->change, kAfterWord, code, row);
+                },
+                rowidsNow ? &*rowidsNow : nullptr);
         }
     }
 

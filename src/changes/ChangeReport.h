@@ -17,6 +17,7 @@
 #include "changes/AppendedRows.h"
 #include "changes/ChangeDiff.h"
 #include "changes/ChangeTables.h"
+#include "changes/KeptRowIndex.h"
 #include "store/Engine.h"
 
 namespace yubin::changes {
@@ -83,6 +84,10 @@ class KeptDigestsAhead {
     // set since; nullopt otherwise (the caller reads the kept form itself). Called inside the
     // report's transaction, after it has read, so that nothing can write in between.
     std::optional<CodeDigests> take(db::Connection& connection);
+    // After take: where the rows of the kept form lie, once, when take gave its digests and
+    // the kept form is packed whole (an earlier version's kept form of one row to a row is not
+    // indexed); nullopt otherwise.
+    std::optional<KeptRowIndex> takeRowIndex();
 
     struct State;
 

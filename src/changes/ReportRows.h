@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <type_traits>
 
 #include "base/Error.h"
 #include "base/Message.h"
@@ -54,14 +55,17 @@ inline constexpr size_t kPackedSize = 60 * 1024;
 // Appends one field of a packed row.
 void PackField(std::string& packed, std::string_view field);
 
-// Reads the rows of one packed text in order; `take(row)` for each. A text that does not
-// parse (damaged by another program) ends the reading with EngineFailure.
+// The error of a kept form that does not read as it was written (damaged by another program).
+inline YubinError KeptFormDamaged() {
+    return YubinError(ErrorCode::EngineFailure,
+                      Message("変更前のデータ（{1}）が壊れています。", kKeptTable));
+}
+
+// Reads the rows of one packed text in order; `take(row)` for each, until one returns false
+// (when it returns a bool). A text that does not parse ends the reading with KeptFormDamaged.
 template <class Take>
 void UnpackRows(std::string_view packed, Take take) {
-    const auto damaged = [] {
-        return YubinError(ErrorCode::EngineFailure,
-                          Message("変更前のデータ（{1}）が壊れています。", kKeptTable));
-    };
+    const auto damaged = [] { return KeptFormDamaged(); };
     PackedRow row;
     const char* p = packed.data();
     const char* const end = p + packed.size();
@@ -76,7 +80,11 @@ void UnpackRows(std::string_view packed, Take take) {
             field = std::string_view(digitsEnd + 1, length);
             p = digitsEnd + 1 + length;
         }
-        take(row);
+        if constexpr (std::is_same_v<std::invoke_result_t<Take&, const PackedRow&>, bool>) {
+            if (!take(row)) return;
+        } else {
+            take(row);
+        }
     }
 }
 
