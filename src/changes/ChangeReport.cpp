@@ -12,6 +12,7 @@
 #include <thread>
 #include <tuple>
 #include <unordered_map>
+#include <utility>
 
 #include "base/Memory.h"
 #include "base/VectorState.h"
@@ -600,7 +601,7 @@ std::optional<KeptRowIndex> KeptDigestsAhead::takeRowIndex() {
     State& s = *state_;
     KeptRowIndex index = std::move(s.rowIndex);
     s.rowIndex = KeptRowIndex();
-    if (!s.digestsGiven || !index.whole()) return std::nullopt;
+    if (!std::exchange(s.digestsGiven, false) || !index.whole()) return std::nullopt;
     return index;
 }
 

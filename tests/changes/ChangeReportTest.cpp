@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -769,6 +770,75 @@ TEST_F(ReadAheadTest, KeptFormsOfManyPiecesAreReadWhole) {
         EXPECT_EQ(digests->rowCount(), 3000u + Prefectures().size());
         EXPECT_EQ(digests->codeCount(), 3000u + Prefectures().size());
     }
+}
+
+// A kept form of many packed rows, read ahead: the report reads back only the packed rows that
+// hold the changed codes, and it is the report read whole: codes changed in rows far apart, one
+// whose rows span two packed rows, one removed, one added, and a changed code whose short hash
+// an unchanged code in another packed row shares.
+TEST_F(ReadAheadTest, OldRowsOfCodesInManyPackedRowsAreReportedAsWhenTheKeptFormIsReadWhole) {
+    constexpr const char* kSameHashA = "BQV3C8R";
+    constexpr const char* kSameHashB = "T8O7QNW";
+    ASSERT_EQ(changes::ShortKeyHash(changes::CodeKey(kSameHashA)),
+              changes::ShortKeyHash(changes::CodeKey(kSameHashB)));
+    std::vector<std::string> lines = Prefectures();
+    for (int i = 0; i < 3000; ++i) {
+        lines.push_back(KenLine("01101", "060  ", "06" + Pad(i, 5), "町" + std::string(40, 'x'),
+                                "ﾏﾁ" + std::to_string(i)));
+    }
+    run(writeKen(lines, "many.csv"), office(false));
+    std::string kept;
+    {
+        db::Connection connection;
+        connection.open(mdlYubinBox::ConnectionString(database));
+        const auto sql = [&](const std::string& statement) {
+            db::NativeStatement(connection, statement).run();
+        };
+        // 800 rows of one code, over two packed rows; the two codes of one hash far apart.
+        sql("UPDATE ZIPALL SET 郵便番号 = '0700000' WHERE 郵便番号 BETWEEN '0601000' AND "
+            "'0601799'");
+        sql(std::string("UPDATE ZIPALL SET 郵便番号 = '") + kSameHashA +
+            "' WHERE 郵便番号 = '0600010'");
+        sql(std::string("UPDATE ZIPALL SET 郵便番号 = '") + kSameHashB +
+            "' WHERE 郵便番号 = '0602990'");
+        for (DataSet set : {DataSet::National, DataSet::Office}) {
+            ASSERT_TRUE(changes::KeepOldData(connection, set, changes::OldRows::Whole));
+        }
+        {
+            changes::KeptDigestsAhead ahead(connection, DataSet::National);
+            ASSERT_TRUE(ahead.waitForReading());
+            ASSERT_TRUE(taken(ahead, connection));
+            const std::optional<changes::KeptRowIndex> index = ahead.takeRowIndex();
+            ASSERT_TRUE(index);
+            EXPECT_TRUE(index->whole());
+            EXPECT_EQ(index->rowCount(), 3000u + Prefectures().size());
+            EXPECT_GE(index->packedRowCount(), 4u);
+            EXPECT_FALSE(ahead.takeRowIndex()) << "taken once";
+        }
+        for (const char* statement : {
+                 "UPDATE ZIPALL SET 町域名 = '本町' WHERE 郵便番号 IN ('0600005', '0601900', "
+                 "'0602900')",
+                 "UPDATE ZIPALL SET 住所かな3 = 'ﾎﾝﾏﾁ' WHERE rowid = (SELECT max(rowid) FROM "
+                 "ZIPALL WHERE 郵便番号 = '0700000')",
+                 "DELETE FROM ZIPALL WHERE 郵便番号 = '0602000'",
+                 "UPDATE ZIPALL SET 郵便番号 = '0609999' WHERE 郵便番号 = '0602500'",
+                 "UPDATE ZIPALL SET 町域名 = '本町' WHERE 郵便番号 = 'BQV3C8R'",
+             }) {
+            sql(statement);
+        }
+        kept = database + ".kept";
+        std::filesystem::copy_file(database, kept);
+    }
+    const Table whole = reports(kept, false);
+    EXPECT_EQ(reports(kept, true), whole);
+    EXPECT_EQ(Rows(database, "SELECT 追加, 削除, 変更 FROM 変更報告 WHERE データ = 'ZIPALL'"),
+              (Table{{"1", "2", "5"}}));
+    std::set<std::string> codes;
+    for (const auto& row : details("ZIPALL")) codes.insert(row[0]);
+    EXPECT_EQ(codes, (std::set<std::string>{"0600005", "0601900", "0602900", "0700000",
+                                            "0602000", "0602500", "0609999", kSameHashA}));
+    // Every row of 0700000 before and after.
+    EXPECT_EQ(details("ZIPALL").size(), 2u * 4u + 2u * 800u + 2u + 1u);
 }
 
 // Digests read before anything changed the kept form are refused: after another connection's
