@@ -158,15 +158,20 @@ class Side {
         std::string city;
         bool cityRead = false;
         RowView row{};  // the names stay empty: they are in `names`
-        scan(connection, [&](const PackedRow& fields) {
-            for (size_t i = 0; i < kZipallFields.size(); ++i) row[kZipallFields[i]] = fields[i + 1];
-            if (national && (!cityRead || row[kMunicipalityCode] != city)) {
-                city.assign(row[kMunicipalityCode]);
-                cityRead = true;
-                names = masters_.namesDigest(city);
-            }
-            digests.add(fields[0], CombineDigest(OwnFieldsDigest(row), names));
-        }, nullptr, index);
+        scan(
+            connection,
+            [&](const PackedRow& fields) {
+                for (size_t i = 0; i < kZipallFields.size(); ++i) {
+                    row[kZipallFields[i]] = fields[i + 1];
+                }
+                if (national && (!cityRead || row[kMunicipalityCode] != city)) {
+                    city.assign(row[kMunicipalityCode]);
+                    cityRead = true;
+                    names = masters_.namesDigest(city);
+                }
+                digests.add(fields[0], CombineDigest(OwnFieldsDigest(row), names));
+            },
+            nullptr, index);
     }
 
     // The digest of the names a national row of the municipality takes.
@@ -177,9 +182,8 @@ class Side {
     // forEachRow of the kept form, reading back only the rows `at` names (KeptRowIndex), in
     // the same order.
     template <class Wanted, class Visit>
-    void forEachKeptRowAt(db::Connection& connection,
-                          const std::vector<KeptRowIndex::Wanted>& at, Wanted wanted,
-                          Visit visit) const {
+    void forEachKeptRowAt(db::Connection& connection, const std::vector<KeptRowIndex::Wanted>& at,
+                          Wanted wanted, Visit visit) const {
         assert(kept_);
         db::NativeStatement packed(connection, "SELECT ifnull(\"町域名\", '') FROM " +
                                                    Quote(kKeptTable) + kWhereSet +

@@ -17,7 +17,8 @@ std::vector<KeptRowIndex::Wanted> KeptRowIndex::rowsOf(
     assert(packedRows_.empty() || packedRows_.front().first == 0);
     for (size_t p = 0; p < packedRows_.size(); ++p) {
         const size_t first = packedRows_[p].first;
-        const size_t end = p + 1 < packedRows_.size() ? packedRows_[p + 1].first : keyHashes_.size();
+        const size_t end =
+            p + 1 < packedRows_.size() ? packedRows_[p + 1].first : keyHashes_.size();
         for (size_t i = first; i < end; ++i) {
             if (!hashes.contains(keyHashes_[i])) continue;
             if (wanted.empty() || wanted.back().rowid != packedRows_[p].rowid) {

@@ -835,8 +835,8 @@ TEST_F(ReadAheadTest, OldRowsOfCodesInManyPackedRowsAreReportedAsWhenTheKeptForm
               (Table{{"1", "2", "5"}}));
     std::set<std::string> codes;
     for (const auto& row : details("ZIPALL")) codes.insert(row[0]);
-    EXPECT_EQ(codes, (std::set<std::string>{"0600005", "0601900", "0602900", "0700000",
-                                            "0602000", "0602500", "0609999", kSameHashA}));
+    EXPECT_EQ(codes, (std::set<std::string>{"0600005", "0601900", "0602900", "0700000", "0602000",
+                                            "0602500", "0609999", kSameHashA}));
     // Every row of 0700000 before and after.
     EXPECT_EQ(details("ZIPALL").size(), 2u * 4u + 2u * 800u + 2u + 1u);
 }
