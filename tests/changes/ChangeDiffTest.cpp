@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+
 #include "changes/ChangeDiff.h"
 
 namespace yubin::changes {
@@ -79,6 +82,40 @@ TEST(ChangeDiffTest, RowsOfACodeAreASetOrderAndRepeatsDoNotCount) {
     EXPECT_EQ(Compare({}, {{"1", Row("a", "b")}, {"2", Row("a", "c")}}).size(), 2u);
     Compare({{"1", Row("a", "b")}}, {}, &counts);
     EXPECT_EQ(counts, (ChangeCounts{0, 1, 0}));
+}
+
+// Repeats far apart among the rows of their code and of other codes: each code's rows count
+// once each, as the distinct rows in another order do.
+TEST(ChangeDiffTest, RepeatsAnywhereAmongTheRowsCountOnce) {
+    EXPECT_TRUE(Compare({{"1000001", Row("13101", "a")},
+                         {"1000001", Row("13101", "b")},
+                         {"1000001", Row("13101", "c")},
+                         {"1000001", Row("13101", "a")},
+                         {"1000001", Row("13101", "b")},
+                         {"1000001", Row("13101", "c")}},
+                        {{"1000001", Row("13101", "c")},
+                         {"1000001", Row("13101", "b")},
+                         {"1000001", Row("13101", "a")}})
+                    .empty());
+    std::mt19937 random(3);
+    Rows rows, distinct;
+    for (int code = 0; code < 60; ++code) {
+        const int kinds = 1 + code % 7;
+        for (int kind = 0; kind < kinds; ++kind) {
+            const RowValues row = Row("13101", "町" + std::to_string(kind));
+            distinct.emplace_back("1" + std::to_string(100000 + code), row);
+            for (int repeat = 0; repeat <= kind % 3; ++repeat) {
+                rows.emplace_back("1" + std::to_string(100000 + code), row);
+            }
+        }
+    }
+    std::shuffle(rows.begin(), rows.end(), random);
+    std::shuffle(distinct.begin(), distinct.end(), random);
+    EXPECT_TRUE(Compare(rows, distinct).empty());
+    // One row more of one code changes that code only.
+    distinct.emplace_back("1100007", Row("13101", "新町"));
+    EXPECT_EQ(Compare(rows, distinct),
+              (std::vector<std::pair<std::string, Change>>{{"1100007", Change::Changed}}));
 }
 
 TEST(ChangeDiffTest, FieldBordersAndCodeKeysKeepDifferentTextsApart) {
