@@ -196,14 +196,25 @@ class Side {
             packed.bind(3, rows.rowid);
             while (packed.step()) {
                 found = true;
-                std::uint32_t place = 0;
-                auto next = rows.places.begin();
-                UnpackRows(packed.text(0), [&](const PackedRow& fields) {
-                    if (place++ != *next) return true;
-                    if (wanted(fields[0])) visit(fields[0], fill(row, fields));
-                    return ++next != rows.places.end();
-                });
-                if (next != rows.places.end()) throw KeptFormDamaged();
+                const std::string_view text = packed.text(0);
+                size_t from = 0;         // where the next row to unpack begins
+                std::uint32_t next = 0;  // its place
+                for (const std::uint32_t place : rows.places) {
+                    // From the last mark before the row, when it lies beyond the next row.
+                    const size_t mark = place / KeptRowIndex::kMarkEvery;
+                    if (mark < rows.marks.size() && mark * KeptRowIndex::kMarkEvery > next) {
+                        next = static_cast<std::uint32_t>(mark * KeptRowIndex::kMarkEvery);
+                        from = rows.marks[mark];
+                    }
+                    if (from > text.size()) throw KeptFormDamaged();
+                    UnpackRows(text.substr(from), [&](const PackedRow& fields) {
+                        from = EndOf(text, fields);
+                        if (next++ != place) return true;
+                        if (wanted(fields[0])) visit(fields[0], fill(row, fields));
+                        return false;
+                    });
+                    if (next != place + 1) throw KeptFormDamaged();
+                }
             }
             // The index was read from this kept form, in this transaction.
             if (!found) throw KeptFormDamaged();
@@ -315,8 +326,10 @@ class Side {
                     UnpackRows(text, take);
                 } else {
                     index->beginPackedRow(copiedRowid);
+                    std::uint32_t offset = 0;  // where the row begins
                     UnpackRows(text, [&](const PackedRow& fields) {
-                        index->add(CodeKey(fields[0]));
+                        index->add(CodeKey(fields[0]), offset);
+                        offset = static_cast<std::uint32_t>(EndOf(text, fields));
                         take(fields);
                     });
                 }

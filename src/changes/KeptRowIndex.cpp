@@ -1,12 +1,13 @@
 #include "changes/KeptRowIndex.h"
 
 #include <cassert>
+#include <cstddef>
 
 namespace yubin::changes {
 
 void KeptRowIndex::beginPackedRow(long long rowid) {
     assert(packedRows_.empty() || packedRows_.back().rowid < rowid);
-    packedRows_.push_back({rowid, keyHashes_.size()});
+    packedRows_.push_back({rowid, keyHashes_.size(), marks_.size()});
 }
 
 std::vector<KeptRowIndex::Wanted> KeptRowIndex::rowsOf(
@@ -22,7 +23,13 @@ std::vector<KeptRowIndex::Wanted> KeptRowIndex::rowsOf(
         for (size_t i = first; i < end; ++i) {
             if (!hashes.contains(keyHashes_[i])) continue;
             if (wanted.empty() || wanted.back().rowid != packedRows_[p].rowid) {
-                wanted.push_back({packedRows_[p].rowid, {}});
+                const size_t endMark =
+                    p + 1 < packedRows_.size() ? packedRows_[p + 1].firstMark : marks_.size();
+                wanted.push_back(
+                    {packedRows_[p].rowid,
+                     {},
+                     {marks_.begin() + static_cast<std::ptrdiff_t>(packedRows_[p].firstMark),
+                      marks_.begin() + static_cast<std::ptrdiff_t>(endMark)}});
             }
             wanted.back().places.push_back(static_cast<std::uint32_t>(i - first));
         }

@@ -88,6 +88,11 @@ void UnpackRows(std::string_view packed, Take take) {
     }
 }
 
+// Where the text of a row that UnpackRows gave from `packed` ends in it.
+inline size_t EndOf(std::string_view packed, const PackedRow& row) {
+    return static_cast<size_t>(row.back().data() + row.back().size() - packed.data());
+}
+
 // Packs the data set's rows into the kept form (see kPackedTag).
 // `highestRowid`: when set, the data set's rows are known to lie at or below it (the rows above
 // are not read).

@@ -25,7 +25,8 @@ using Places = std::vector<std::pair<long long, std::vector<std::uint32_t>>>;
 
 Places Wanted(const KeptRowIndex& index, const std::vector<std::string>& codes) {
     Places places;
-    for (const auto& [rowid, at] : index.rowsOf(Changes(codes))) places.emplace_back(rowid, at);
+    for (const auto& rows : index.rowsOf(Changes(codes)))
+        places.emplace_back(rows.rowid, rows.places);
     return places;
 }
 
@@ -37,7 +38,8 @@ TEST(KeptRowIndexTest, PackedRowsHoldingTheCodesWithThePlacesOfTheirRowsInOrder)
              {7, {"0000003", "0000004"}},
              {8, {"0000001", "0000005", "0000005"}}}) {
         index.beginPackedRow(rowid);
-        for (const std::string& code : codes) index.add(CodeKey(code));
+        std::uint32_t offset = 0;
+        for (const std::string& code : codes) index.add(CodeKey(code), offset += 9);
     }
     EXPECT_EQ(index.rowCount(), 8u);
     EXPECT_EQ(index.packedRowCount(), 3u);
@@ -51,6 +53,31 @@ TEST(KeptRowIndexTest, PackedRowsHoldingTheCodesWithThePlacesOfTheirRowsInOrder)
     EXPECT_FALSE(index.whole());
 }
 
+// The places where the rows of every kMarkEvery-th place begin, for each packed row read back.
+TEST(KeptRowIndexTest, MarksOfEachPackedRowGoWithIt) {
+    constexpr std::uint32_t every = KeptRowIndex::kMarkEvery;
+    KeptRowIndex index;
+    index.beginPackedRow(1);
+    for (std::uint32_t place = 0; place < 2 * every + 1; ++place) {
+        index.add(CodeKey("0000" + std::to_string(100 + place % 3)), place * 10);
+    }
+    index.beginPackedRow(2);
+    for (std::uint32_t place = 0; place < every; ++place) {
+        index.add(CodeKey("0000200"), 7 + place * 10);
+    }
+    index.beginPackedRow(4);
+    index.add(CodeKey("0000300"), 0);
+    const std::vector<KeptRowIndex::Wanted> wanted = index.rowsOf(Changes({"0000101", "0000200"}));
+    ASSERT_EQ(wanted.size(), 2u);
+    EXPECT_EQ(wanted[0].rowid, 1);
+    EXPECT_EQ(wanted[0].marks, (std::vector<std::uint32_t>{0, every * 10, 2 * every * 10}));
+    EXPECT_EQ(wanted[0].places.size(), 22u);  // 1, 4, ... 64
+    EXPECT_EQ(wanted[1].rowid, 2);
+    EXPECT_EQ(wanted[1].marks, std::vector<std::uint32_t>{7});
+    EXPECT_EQ(wanted[1].places.size(), every);
+    EXPECT_EQ(index.rowsOf(Changes({"0000300"}))[0].marks, std::vector<std::uint32_t>{0});
+}
+
 // A code whose short hash another code shares points to that code's rows as well: the reader
 // checks the codes.
 TEST(KeptRowIndexTest, CodeOfTheSameShortHashIsPointedToAsWell) {
@@ -58,10 +85,10 @@ TEST(KeptRowIndexTest, CodeOfTheSameShortHashIsPointedToAsWell) {
     ASSERT_EQ(ShortKeyHash(CodeKey(kSameHashA)), ShortKeyHash(CodeKey(kSameHashB)));
     KeptRowIndex index;
     index.beginPackedRow(1);
-    index.add(CodeKey("0000001"));
-    index.add(CodeKey(kSameHashB));
+    index.add(CodeKey("0000001"), 0);
+    index.add(CodeKey(kSameHashB), 40);
     index.beginPackedRow(2);
-    index.add(CodeKey(kSameHashA));
+    index.add(CodeKey(kSameHashA), 0);
     EXPECT_EQ(Wanted(index, {kSameHashA}), (Places{{1, {1}}, {2, {0}}}));
 }
 
