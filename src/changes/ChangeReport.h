@@ -113,7 +113,8 @@ bool HasKeptRows(db::Connection& connection, DataSet set);
 // back only for the rows of the codes that changed, and the kept form is read on this thread
 // whatever `threads` says. nullptr: the rows are read from the table. `ahead`: the kept form's
 // digests as read while the rows were appended (of the same data set, on this connection),
-// when they are still those of the kept form (KeptDigestsAhead::take).
+// when they are still those of the kept form (KeptDigestsAhead::take), and where its rows lie:
+// of a packed kept form only the packed rows that hold the changed codes are read back.
 std::optional<ReportSummary> MakeReport(db::Connection& connection, DataSet set,
                                         std::string importedAt = {},
                                         ReportThreads threads = ReportThreads::Two,

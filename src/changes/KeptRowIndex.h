@@ -6,6 +6,7 @@
 // 4 more every 32 rows and 24 a packed row.
 #pragma once
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -24,6 +25,7 @@ class KeptRowIndex {
     static constexpr std::uint32_t kMarkEvery = 32;
     // The next row, by its code key (CodeKey) and the place its text begins in the packed row.
     void add(std::uint64_t key, std::uint32_t offset) {
+        assert(!packedRows_.empty());
         if ((keyHashes_.size() - packedRows_.back().first) % kMarkEvery == 0) {
             marks_.push_back(offset);
         }
