@@ -312,7 +312,9 @@ void EngineFrame::conclude(std::exception_ptr fault) {
 }
 
 void EngineFrame::settleForExit() {
-    if (checkState_ != CheckState::Running) return;
+    // Only work held beside the check needs it: a check that is merely waited for (a short
+    // file, a continued import) has changed nothing, and the exit treats it so.
+    if (checkState_ != CheckState::Running || !held_) return;
     try {
         settleCheck({});
     } catch (const YubinError&) {

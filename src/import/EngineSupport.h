@@ -181,9 +181,9 @@ class EngineFrame {
     // caption; the engine counts as finished.
     void finish(const char* column, import::DataKind kind, const char* finishedMessage, bool beep);
 
-    // Ends the check's wait for an exit (see SettleFileCheck): the check read to its end
-    // without event processing, then the work beside it committed, or undone on a fault
-    // (which the engine then raises at its next line).
+    // Ends the check's wait for an exit (see SettleFileCheck) when work is held beside it: the
+    // check read to its end without event processing, then the work committed, or undone on a
+    // fault (which the engine then raises at its next line).
     void settleForExit();
 
   private:

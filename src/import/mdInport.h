@@ -151,7 +151,8 @@ void SaveResumePoint(const ImportProgress& progress);
 // running engine whose file is still being checked, beside work it holds uncommitted, has the
 // check read to its end (without event processing) and the work committed, or undone when the
 // file is at fault. The exit then finds no transaction of the engine open, and `checking`
-// says whether anything was kept. Nothing to do otherwise.
+// says whether anything was kept. Nothing to do otherwise (a check merely waited for has
+// changed nothing).
 void SettleFileCheck();
 
 // Reads 登録中 and the highest RECNO of the interrupted kind (cnMdb must be open).

@@ -348,6 +348,30 @@ TEST_F(ImportSessionTest, SessionEndDuringTheFileCheckChangesNothing) {
     EXPECT_EQ(Count(database, "都道府県"), 0);
 }
 
+// The same inside the wait for the check of a short file, which holds nothing beside it: the
+// exit does not wait for the check's end, and keeps nothing.
+TEST_F(ImportSessionTest, SessionEndWhileAShortFileIsCheckedKeepsNothing) {
+    const std::string ken = write("ken_all.csv", KenLines(2));
+    sql("INSERT INTO 登録中 VALUES(5)");
+    session.load();
+    ASSERT_TRUE(choose(0, ken));
+    std::optional<import::ExitOutcome> ended;
+    int checkEvents = 0;
+    shown.onEvent = [&] {
+        // The first event comes before the check begins, the second while it is waited for.
+        if (progress().checking && ++checkEvents == 2 && !ended) {
+            ended = session.exit(ExitReason::SessionEnd);
+            shown.ended = true;
+        }
+    };
+    EXPECT_EQ(session.run().result, RunResult::Aborted);
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(ended->result, ExitResult::Ended);
+    EXPECT_FALSE(ended->aborted);
+    EXPECT_EQ(Rows(database, "SELECT * FROM 登録中"), (Table{{"5"}}));
+    EXPECT_EQ(Count(database, "ZIPALL"), 0);
+}
+
 TEST_F(ImportSessionTest, SessionEndDuringTheBusinessOfficePartAbortsWithoutAQuestion) {
     const std::string ken = write("ken_all.csv", KenLines(1));
     const std::string office = write("jigyosyo.csv", OfficeLines(40));
