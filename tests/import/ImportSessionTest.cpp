@@ -325,52 +325,39 @@ TEST_F(ImportSessionTest, CloseRequestDuringARunAnsweredNoGoesOnAndYesAbortsWith
 
 // While an engine checks its file nothing has been changed yet: the session's end then asks
 // nothing and keeps nothing for a resume, the marker found stays as it was. (The person's Yes
-// there, which stops the run and keeps the window, is tested with the window.)
-TEST_F(ImportSessionTest, SessionEndDuringTheFileCheckChangesNothing) {
-    const std::string ken = write("ken_all.csv", KenLines(2));
-    sql("INSERT INTO 登録中 VALUES(5)");  // a marker without rows behind it: a fresh start
-    session.load();
-    ASSERT_TRUE(choose(0, ken));
-    std::optional<import::ExitOutcome> ended;
-    shown.onEvent = [&] {
-        if (progress().checking && !ended) {
-            ended = session.exit(ExitReason::SessionEnd);
-            shown.ended = true;
-        }
-    };
-    EXPECT_EQ(session.run().result, RunResult::Aborted);
-    ASSERT_TRUE(ended);
-    EXPECT_EQ(ended->result, ExitResult::Ended);
-    EXPECT_FALSE(ended->aborted);
-    EXPECT_TRUE(shown.asked.empty());
-    EXPECT_EQ(Rows(database, "SELECT * FROM 登録中"), (Table{{"5"}}));
-    EXPECT_EQ(Count(database, "ZIPALL"), 0);
-    EXPECT_EQ(Count(database, "都道府県"), 0);
-}
+// there, which stops the run and keeps the window, is tested with the window.) The session
+// ends at the `atCheckEvent`th event of the check of a short file: the first comes before the
+// check begins, the second while it is waited for.
+class SessionEndDuringTheCheckTest : public ImportSessionTest {
+  protected:
+    void endAtCheckEvent(int atCheckEvent) {
+        const std::string ken = write("ken_all.csv", KenLines(2));
+        sql("INSERT INTO 登録中 VALUES(5)");  // a marker without rows behind it: a fresh start
+        session.load();
+        ASSERT_TRUE(choose(0, ken));
+        std::optional<import::ExitOutcome> ended;
+        int checkEvents = 0;
+        shown.onEvent = [&] {
+            if (progress().checking && ++checkEvents == atCheckEvent && !ended) {
+                ended = session.exit(ExitReason::SessionEnd);
+                shown.ended = true;
+            }
+        };
+        EXPECT_EQ(session.run().result, RunResult::Aborted);
+        ASSERT_TRUE(ended);
+        EXPECT_EQ(ended->result, ExitResult::Ended);
+        EXPECT_FALSE(ended->aborted);
+        EXPECT_TRUE(shown.asked.empty());
+        EXPECT_EQ(Rows(database, "SELECT * FROM 登録中"), (Table{{"5"}}));
+        EXPECT_EQ(Count(database, "ZIPALL"), 0);
+        EXPECT_EQ(Count(database, "都道府県"), 0);
+    }
+};
 
-// The same inside the wait for the check of a short file, which holds nothing beside it: the
-// exit does not wait for the check's end, and keeps nothing.
-TEST_F(ImportSessionTest, SessionEndWhileAShortFileIsCheckedKeepsNothing) {
-    const std::string ken = write("ken_all.csv", KenLines(2));
-    sql("INSERT INTO 登録中 VALUES(5)");
-    session.load();
-    ASSERT_TRUE(choose(0, ken));
-    std::optional<import::ExitOutcome> ended;
-    int checkEvents = 0;
-    shown.onEvent = [&] {
-        // The first event comes before the check begins, the second while it is waited for.
-        if (progress().checking && ++checkEvents == 2 && !ended) {
-            ended = session.exit(ExitReason::SessionEnd);
-            shown.ended = true;
-        }
-    };
-    EXPECT_EQ(session.run().result, RunResult::Aborted);
-    ASSERT_TRUE(ended);
-    EXPECT_EQ(ended->result, ExitResult::Ended);
-    EXPECT_FALSE(ended->aborted);
-    EXPECT_EQ(Rows(database, "SELECT * FROM 登録中"), (Table{{"5"}}));
-    EXPECT_EQ(Count(database, "ZIPALL"), 0);
-}
+TEST_F(SessionEndDuringTheCheckTest, BeforeItBeginsChangesNothing) { endAtCheckEvent(1); }
+
+// Nothing is held beside the check of a short file: the exit does not wait for its end.
+TEST_F(SessionEndDuringTheCheckTest, WhileItIsWaitedForChangesNothing) { endAtCheckEvent(2); }
 
 TEST_F(ImportSessionTest, SessionEndDuringTheBusinessOfficePartAbortsWithoutAQuestion) {
     const std::string ken = write("ken_all.csv", KenLines(1));
