@@ -44,6 +44,16 @@ class Cp932Decoder {
     // unspecified).
     std::size_t decodeLine(std::string_view bytes, char* out, std::size_t& length,
                            Separators separators, SeparatorMarks& marks);
+    // decodeLine at the end of `texts`, the room it needs taken there: `text` names the
+    // decoded text (only when npos is returned).
+    std::size_t decodeLineInto(std::string_view bytes, TextArena& texts, Separators separators,
+                               SeparatorMarks& marks, TextSpan& text) {
+        std::size_t length = 0;
+        const std::size_t bad =
+            decodeLine(bytes, texts.room(roomFor(bytes.size())), length, separators, marks);
+        if (bad == npos) text = texts.commit(length);
+        return bad;
+    }
 
   private:
     // The UTF-8 of one character of the code page, as iconv gives it for the character alone

@@ -131,14 +131,11 @@ class KenAllLines {
                 }
                 ++lineCount_;
                 counted = true;
-                char* out = batch.texts.room(Cp932Decoder::roomFor(bytes.size()));
-                std::size_t length = 0;
-                if (std::size_t bad = decoder_.decodeLine(
-                        bytes, out, length, Cp932Decoder::Separators::Commas, separators_);
+                if (std::size_t bad = decoder_.decodeLineInto(
+                        bytes, batch.texts, Cp932Decoder::Separators::Commas, separators_, text);
                     bad != Cp932Decoder::npos) {
                     lines_.fail(ErrorCode::BadEncoding, describeBadByte(bytes, bad));
                 }
-                text = batch.texts.commit(length);
             } catch (...) {
                 batch.ending.failReading(std::current_exception(), lines_.bytesConsumed(),
                                          lines_.lineNumber(), counted);
