@@ -166,7 +166,7 @@ std::string LocalTimestamp() {
 }
 
 bool KeepOldData(db::Connection& connection, DataSet set, OldRows rows,
-                 const std::function<void()>& beforeCommit,
+                 const std::function<void(const KeptRowids*)>& beforeCommit,
                  const std::function<std::optional<long long>()>& highestRowid) {
     db::NativeTransaction transaction(connection);
     // Made in the kept form's transaction: the first import of a database creates the tables
@@ -175,14 +175,14 @@ bool KeepOldData(db::Connection& connection, DataSet set, OldRows rows,
     if (KeptFormWaits(connection, set)) {
         if (rows == OldRows::CutShort) {
             // Nothing kept; what the hook wrote commits.
-            if (beforeCommit) beforeCommit();
+            if (beforeCommit) beforeCommit(nullptr);
             transaction.commit();
             return false;
         }
         DropKeptForm(connection, set);
     }
     ++KeptFormChanges(set);
-    KeepRows(connection, set, highestRowid ? highestRowid() : std::nullopt);
+    const KeptRowids kept = KeepRows(connection, set, highestRowid ? highestRowid() : std::nullopt);
     if (set == DataSet::National) {
         Run(connection,
             "INSERT INTO " + Quote(kKeptMastersTable) +
@@ -194,7 +194,7 @@ bool KeepOldData(db::Connection& connection, DataSet set, OldRows rows,
         "INSERT INTO " + Quote(kKeptStampTable) + " VALUES (?1, (SELECT nullif(" +
             Quote(DataSetName(set)) + ", '') FROM \"作成日\" LIMIT 1))",
         set);
-    if (beforeCommit) beforeCommit();
+    if (beforeCommit) beforeCommit(&kept);
     transaction.commit();
     return true;
 }

@@ -45,12 +45,13 @@ enum class OldRows { Whole, CutShort };
 //
 // `beforeCommit` (when set) is called just before the transaction commits, whether it copied
 // or not: what it writes commits with the kept form, and what it throws rolls the transaction
-// back: nothing is kept.
+// back: nothing is kept. It is given the rowids of the rows copied, or null when none were:
+// inside the transaction they are exactly the data set's rows (within `highestRowid`).
 //
 // `highestRowid` (when set) is asked inside the transaction, before the rows are read: the
 // highest rowid the data set's rows can have then, if the caller knows one.
 bool KeepOldData(db::Connection& connection, DataSet set, OldRows rows,
-                 const std::function<void()>& beforeCommit = {},
+                 const std::function<void(const KeptRowids*)>& beforeCommit = {},
                  const std::function<std::optional<long long>()>& highestRowid = {});
 
 // Whether the report may read the kept form on a second thread, with a connection of its own

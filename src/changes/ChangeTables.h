@@ -17,6 +17,7 @@
 
 #include <array>
 #include <string_view>
+#include <vector>
 
 #include "changes/ChangeDiff.h"
 #include "store/Engine.h"
@@ -33,6 +34,14 @@ inline constexpr const char* kKeptStampTable = "変更前作成日";
 // that 作成日 gives the data set's date: "ZIPALL" (national) or "JIGYOSYO" (business office).
 enum class DataSet { National, Office };
 std::string_view DataSetName(DataSet set);
+
+// The rowids of the ZIPALL rows copied into the kept form: runs of consecutive rowids, in
+// ascending order.
+struct RowidRun {
+    long long first = 0;
+    long long last = 0;
+};
+using KeptRowids = std::vector<RowidRun>;
 
 // The compared columns of a row, in the order of RowValues: the national data uses the first
 // seven, the business-office data 団体コード, 町域名 and the last four.

@@ -35,14 +35,14 @@ std::string KeptColumns() {
 }
 
 void PackField(std::string& packed, std::string_view field) {
-    char digits[24];
-    const auto end = std::to_chars(digits, digits + sizeof digits, field.size()).ptr;
-    packed.append(digits, end);
-    packed += ':';
-    packed.append(field);
+    char head[24];
+    char* end = std::to_chars(head, head + sizeof head - 1, field.size()).ptr;
+    *end++ = ':';
+    packed.append(head, end).append(field);
 }
 
-void KeepRows(db::Connection& connection, DataSet set, std::optional<long long> highestRowid) {
+KeptRowids KeepRows(db::Connection& connection, DataSet set,
+                    std::optional<long long> highestRowid) {
     db::NativeStatement insert(connection, "INSERT INTO " + Quote(kKeptTable) +
                                                " (\"データ\", \"都道府県名\", \"町域名\") "
                                                "VALUES (?1, ?2, ?3)");
@@ -53,15 +53,39 @@ void KeepRows(db::Connection& connection, DataSet set, std::optional<long long> 
         insert.bind(3, packed).run();
         packed.clear();
     };
+    // Only the columns the set carries are read; the others pack as the empty field.
+    std::string columns = "rowid, \"郵便番号\"";
+    std::array<bool, kZipallColumns.size()> carried{};
+    for (size_t i = 0; i < kZipallColumns.size(); ++i) {
+        carried[i] = Carries(set, i);
+        if (carried[i]) columns += ", " + Quote(kZipallColumns[i]);
+    }
     db::NativeStatement rows(
-        connection, ZipallRows(set, "%") +
-                        (highestRowid ? " AND rowid <= " + std::to_string(*highestRowid) : ""));
+        connection, "SELECT " + columns + " FROM \"ZIPALL\" WHERE \"データ識別\"" +
+                        (set == DataSet::National ? " <> '1'" : " = '1'") +
+                        (highestRowid ? " AND rowid <= " + std::to_string(*highestRowid) : "") +
+                        " ORDER BY rowid");
+    KeptRowids kept;
     while (rows.step()) {
-        for (size_t i = 0; i < kPackedFields; ++i)
-            PackField(packed, rows.text(static_cast<int>(i)));
+        const long long rowid = rows.number(0);
+        if (!kept.empty() && kept.back().last + 1 == rowid) {
+            kept.back().last = rowid;
+        } else {
+            kept.push_back({rowid, rowid});
+        }
+        PackField(packed, rows.text(1));
+        int column = 2;
+        for (bool isCarried : carried) {
+            if (isCarried) {
+                PackField(packed, rows.text(column++));
+            } else {
+                packed += "0:";
+            }
+        }
         if (packed.size() >= kPackedSize) write();
     }
     if (!packed.empty()) write();
+    return kept;
 }
 
 }  // namespace yubin::changes::detail

@@ -93,10 +93,10 @@ inline size_t EndOf(std::string_view packed, const PackedRow& row) {
     return static_cast<size_t>(row.back().data() + row.back().size() - packed.data());
 }
 
-// Packs the data set's rows into the kept form (see kPackedTag).
+// Packs the data set's rows into the kept form (see kPackedTag); returns their rowids.
 // `highestRowid`: when set, the data set's rows are known to lie at or below it (the rows above
 // are not read).
-void KeepRows(db::Connection& connection, DataSet set,
+KeptRowids KeepRows(db::Connection& connection, DataSet set,
               std::optional<long long> highestRowid = std::nullopt);
 
 }  // namespace yubin::changes::detail

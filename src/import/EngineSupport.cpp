@@ -87,6 +87,18 @@ void Execute(const std::string& sql) {
     connection().execute(strSQL);
 }
 
+bool DeleteKeptRows(const std::string& statement, const changes::KeptRowids* kept) {
+    // The rows of a set lie in one run after an import; a table whose sets are interleaved
+    // (rows written by other programs) is better read once by the statement.
+    constexpr size_t kMostRuns = 16;
+    if (kept == nullptr || kept->size() > kMostRuns) return false;
+    strSQL = statement;
+    db::NativeStatement deletion(connection(),
+                                 "DELETE FROM \"ZIPALL\" WHERE rowid BETWEEN ?1 AND ?2");
+    for (const changes::RowidRun& run : *kept) deletion.bind(1, run.first).bind(2, run.last).run();
+    return true;
+}
+
 void ExecuteIgnoringErrors(const std::string& sql) {
     mdlYubinBox::Flush();
     try {
@@ -188,7 +200,8 @@ changes::DataSet ReportedSet(import::DataKind kind) {
 
 // The old rows of `kind` kept for the change report before the engine deletes them;
 // `beforeCommit` and `highestRowid`: see changes::KeepOldData.
-void KeepForReport(import::DataKind kind, const std::function<void()>& beforeCommit,
+void KeepForReport(import::DataKind kind,
+                   const std::function<void(const changes::KeptRowids*)>& beforeCommit,
                    const std::function<std::optional<long long>()>& highestRowid) {
     // Rows an import left incomplete are partly its work: the kept form of its first attempt
     // stays the one to report against.
@@ -331,7 +344,8 @@ void EngineFrame::raiseCheckFaultFirst() {
     settleCheck([this] { DoEvents(view_); });
 }
 
-void EngineFrame::checkAndPrepare(import::DataKind kind, const std::function<void()>& deleteOld,
+void EngineFrame::checkAndPrepare(import::DataKind kind,
+                                  const std::function<void(const changes::KeptRowids*)>& deleteOld,
                                   const std::function<std::optional<long long>()>& highestRowid) {
     const auto prepare = [&] { import::PrepareToReplace(connection(), kind, request_.file); };
     const auto events = [this] { DoEvents(view_); };
@@ -346,9 +360,9 @@ void EngineFrame::checkAndPrepare(import::DataKind kind, const std::function<voi
     const auto work = [&] {
         KeepForReport(
             kind,
-            [&] {
+            [&](const changes::KeptRowids* kept) {
                 prepare();
-                deleteOld();
+                deleteOld(kept);
             },
             highestRowid);
     };

@@ -30,6 +30,11 @@ void Execute(const std::string& sql);
 // The statements that run with errors ignored (the resume marker). Appended rows still
 // waiting are stored first, outside the trap: their loss is never ignored.
 void ExecuteIgnoringErrors(const std::string& sql);
+// A data set's deletion from ZIPALL, `statement`, done by the rowids its keeping found for
+// exactly those rows (`kept`, inside the same transaction): the rows are not read again to
+// test their data identifier. Returns false, having done nothing, where that does not pay or
+// nothing was kept: the caller runs the statement itself.
+bool DeleteKeptRows(const std::string& statement, const changes::KeptRowids* kept);
 // The drops and re-creations of the keys and the index: only "already there" and "not there"
 // are ignored. Any other failure (the database busy, the disk full, duplicate record numbers)
 // is raised, so that a run never reports success over a table left without its key.
@@ -154,16 +159,17 @@ class EngineFrame {
     // When the run replaces the set whole from a long file (one the readers read ahead on a
     // worker; a shorter one is checked first), this thread does not wait for the check: it opens
     // one transaction, keeps the old rows for the report (`highestRowid`: see
-    // changes::KeepOldData), makes the set ready, runs `deleteOld`, and goes on to append
-    // inside that transaction, processing events per line as ever. Nothing of it reaches the
-    // file before the check has passed: at the first line after the check ended, the
-    // transaction commits; a fault of the file undoes all of it and is raised as the run's
-    // error. Until then the progress says `checking`: an exit meanwhile settles the check
+    // changes::KeepOldData), makes the set ready, runs `deleteOld` (given the rowids kept, see
+    // DeleteKeptRows), and goes on to append inside that transaction, processing events per line as
+    // ever. Nothing of it reaches the file before the check has passed: at the first line after the
+    // check ended, the transaction commits; a fault of the file undoes all of it and is raised as
+    // the run's error. Until then the progress says `checking`: an exit meanwhile settles the check
     // first (SettleFileCheck), so that it never finds the connection inside that transaction.
     //
     // When the run continues an interrupted import, nothing is deleted: the check is waited
     // for, with events every few milliseconds, and the set is made ready after it.
-    void checkAndPrepare(import::DataKind kind, const std::function<void()>& deleteOld,
+    void checkAndPrepare(import::DataKind kind,
+                         const std::function<void(const changes::KeptRowids*)>& deleteOld,
                          const std::function<std::optional<long long>()>& highestRowid = {});
     // The engine met an error while the check may still be reading: what it did is undone,
     // and the check's own fault, when it finds one, is raised in its place (a bad file is

@@ -64,10 +64,11 @@ void InportKenAll(const EngineRequest& request, ImportProgress& progress) {
     // stops the run before any row is appended: the new rows must never stand beside the old
     // ones.
     import::KenAllReader reader(strCsvZPath);
-    frame.checkAndPrepare(import::DataKind::National, [] {
+    frame.checkAndPrepare(import::DataKind::National, [](const changes::KeptRowids* kept) {
         Execute("DELETE FROM 都道府県");
         Execute("DELETE FROM 市町村 WHERE 抹消FLAG = 0");
-        Execute("DELETE FROM ZIPALL WHERE データ識別 <> '1'");
+        static const std::string kDelete = "DELETE FROM ZIPALL WHERE データ識別 <> '1'";
+        if (!detail::DeleteKeptRows(kDelete, kept)) Execute(kDelete);
     });
     detail::InOneCommit([] {
         detail::ExecuteKeyStatement("ALTER TABLE 都道府県 DROP CONSTRAINT xJISX0401");

@@ -77,10 +77,11 @@ class PlaceholderCities {
     std::unordered_set<std::string, TextHash, std::equal_to<>> known_;
 };
 
-// "DELETE FROM ZIPALL WHERE データ識別 = '1'", reading only the rows at or below
-// `highestRowid` when one is known.
-void DeleteOfficeRows(std::optional<long long> highestRowid) {
+// "DELETE FROM ZIPALL WHERE データ識別 = '1'": by the rowids kept, or reading only the rows
+// at or below `highestRowid` when one is known.
+void DeleteOfficeRows(const changes::KeptRowids* kept, std::optional<long long> highestRowid) {
     static const std::string kDelete = "DELETE FROM ZIPALL WHERE データ識別 = '1'";
+    if (detail::DeleteKeptRows(kDelete, kept)) return;
     if (!highestRowid) {
         detail::Execute(kDelete);
         return;
@@ -107,9 +108,9 @@ void InportJigyosyo(const EngineRequest& request, ImportProgress& progress) {
     const auto bound = [&progress] { return detail::OfficeRowsBound(progress); };
     frame.checkAndPrepare(
         import::DataKind::Office,
-        [&] {
+        [&](const changes::KeptRowids* kept) {
             detail::Execute("DELETE FROM 市町村 WHERE 抹消FLAG = 1");
-            DeleteOfficeRows(bound());
+            DeleteOfficeRows(kept, bound());
         },
         bound);
     progress.officeRowsBound.reset();

@@ -184,6 +184,49 @@ class OfficeImportTest : public ImportFixture {
     }
 };
 
+// Rows of both sets written by another program in turn, and rows of no data identifier among
+// them: each import replaces exactly its own set's rows, whether they lie in a few runs of
+// rowids or in many.
+class InterleavedSetsTest : public OfficeImportTest {
+  protected:
+    void replaceBothSets(int turns) {
+        importNational();
+        mdlYubinBox::OpenMdb(database);
+        const auto insert = [](const std::string& code, const std::string& kind, int recno) {
+            mdlYubinBox::cnMdb->execute("INSERT INTO ZIPALL (団体コード, 郵便番号" +
+                                        std::string(kind.empty() ? "" : ", データ識別") +
+                                        ", RECNO) VALUES('01101', '" + code + "'" +
+                                        (kind.empty() ? "" : ", '" + kind + "'") + ", " +
+                                        std::to_string(recno) + ")");
+        };
+        for (int i = 0; i < turns; ++i) {
+            insert("0600001", "1", 1000001 + i);
+            insert("0600002", "0", 100 + i);
+            if (i % 2 == 0) insert("0600003", "", 5000 + i);
+        }
+        mdlYubinBox::CloseMdb();
+        const long long withoutKind = (turns + 1) / 2;
+
+        importNational();
+        EXPECT_EQ(Count(database, "ZIPALL", "データ識別 <> '1'"), 47);
+        EXPECT_EQ(Count(database, "ZIPALL", "データ識別 = '1'"), turns);
+        EXPECT_EQ(Count(database, "ZIPALL", "郵便番号 = '0600003'"), withoutKind);
+
+        const std::string office = dir.file("jigyosyo.csv");
+        writeCp932Lines(office, {"01101,ｲﾁ,一,北海道,札幌市中央区,町,１,0608621,060  ,局,0,0,0"});
+        run("", office);
+        EXPECT_EQ(Rows(database, "SELECT 郵便番号 FROM ZIPALL WHERE データ識別 = '1'"),
+                  (Table{{"0608621"}}));
+        EXPECT_EQ(Count(database, "ZIPALL", "データ識別 <> '1'"), 47);
+        EXPECT_EQ(Count(database, "ZIPALL", "郵便番号 = '0600002'"), 0);
+        EXPECT_EQ(Count(database, "ZIPALL", "郵便番号 = '0600003'"), withoutKind);
+        EXPECT_EQ(Count(database, "ZIPALL"), 48 + withoutKind);
+    }
+};
+
+TEST_F(InterleavedSetsTest, FewRunsOfRowids) { replaceBothSets(3); }
+TEST_F(InterleavedSetsTest, ManyRunsOfRowids) { replaceBothSets(40); }
+
 TEST_F(OfficeImportTest, RecordBecomesBusinessOfficeRowAndPlaceholderIsAddedOnce) {
     importNational();
     const std::string office = dir.file("jigyosyo.csv");
