@@ -5,13 +5,20 @@
 #include <bit>
 #include <cassert>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <new>
+#include <optional>
 #include <stop_token>
+#include <string>
+#include <string_view>
 #include <system_error>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "base/VectorState.h"
 #include "query/Normalize.h"
@@ -33,47 +40,95 @@ namespace {
 // caller's thread a few tenths of a millisecond.
 constexpr std::uint64_t kLeastBlocksForTwo = 64;
 
-// The buckets of every block while the index is built: one bitmap over the buckets per block,
-// so that the bits of the block being read lie together.
-class BlockBuckets {
+// The buckets of every block while the index is built, and the first and last rowid of each,
+// for a number of blocks fixed when it is made (room for more is made only while one reader
+// alone reads, makeRoom). The bits lie in tiles of 64 blocks by 64 buckets (one word of the
+// buckets): a block's bits are one word in each of its group's 256 tiles, a few cache lines that
+// it shares with its neighbours, and readers of different blocks write different words. Once
+// every block is read, each tile turns in place into the bitmaps of its 64 buckets over its 64
+// blocks, and a bucket's bitmap over all blocks is its words of the tiles of every group.
+class IndexBlocks {
   public:
-    void reserve(std::size_t rows) { bits_.reserve((rows / kBlockRows + 1) * kWords); }
-    void addBlock() {
-        bits_.resize(bits_.size() + kWords, 0);
-        last_ = bits_.data() + bits_.size() - kWords;
-    }
-    // Marks the bucket in the last block.
-    void set(std::uint32_t bucket) { last_[bucket / 64] |= std::uint64_t{1} << (bucket % 64); }
-    // The blocks of another reader, last first, which follow these.
-    void appendReversed(const BlockBuckets& other) {
-        for (std::size_t end = other.bits_.size(); end > 0; end -= kWords) {
-            bits_.insert(bits_.end(),
-                         other.bits_.begin() + static_cast<std::ptrdiff_t>(end - kWords),
-                         other.bits_.begin() + static_cast<std::ptrdiff_t>(end));
+    static constexpr std::size_t kGroupBlocks = 64;
+    static constexpr std::size_t kTileWords = kGroupBlocks;
+    static constexpr std::size_t kWords = kBuckets / 64;  // tiles per group
+
+    explicit IndexBlocks(std::size_t blocks) { makeRoom(blocks); }
+
+    std::size_t capacity() const { return groups_ * kGroupBlocks; }
+
+    // Room for at least `blocks` blocks; the blocks marked so far are kept. Never while another
+    // reader marks blocks.
+    void makeRoom(std::size_t blocks) {
+        const std::size_t groups = (blocks + kGroupBlocks - 1) / kGroupBlocks;
+        if (groups <= groups_) return;
+        // Zeroed pages from the system, taken up only as their blocks are read.
+        constexpr std::size_t kGroupWords = kWords * kTileWords;
+        Bits grown(
+            static_cast<std::uint64_t*>(std::calloc(groups * kGroupWords, sizeof(std::uint64_t))));
+        if (!grown) throw std::bad_alloc();
+        if (groups_ != 0) {
+            std::memcpy(grown.get(), bits_.get(), groups_ * kGroupWords * sizeof(std::uint64_t));
         }
-        last_ = bits_.empty() ? nullptr : bits_.data() + bits_.size() - kWords;
+        bits_ = std::move(grown);
+        groups_ = groups;
+        bounds_.resize(capacity());
     }
-    // The bitmaps over the blocks of the 64 buckets that share one word of the per-block
-    // bitmaps (buckets word * 64 to word * 64 + 63), as bytes; empty for a bucket no block has.
-    // One strided read per block and word: reading bucket by bucket would read the whole
-    // table once per bucket, and all the bitmaps at once would double the memory.
-    void wordBitmaps(std::size_t word, std::array<std::string, 64>& maps) const {
-        const std::size_t blocks = bits_.size() / kWords;
-        for (std::string& map : maps) map.clear();
-        for (std::size_t block = 0; block < blocks; ++block) {
-            const char blockBit = static_cast<char>(1 << (block % 8));
-            for (std::uint64_t set = bits_[block * kWords + word]; set != 0; set &= set - 1) {
-                std::string& map = maps[static_cast<std::size_t>(std::countr_zero(set))];
-                if (map.empty()) map.assign((blocks + 7) / 8, '\0');
-                map[block / 8] = static_cast<char>(map[block / 8] | blockBit);
+
+    // The first word of the block's bits; bucket b lies in word (b / 64) * kTileWords of it.
+    std::uint64_t* block(std::size_t block) {
+        assert(block < capacity());
+        return bits_.get() + (block / kGroupBlocks) * kWords * kTileWords + block % kGroupBlocks;
+    }
+    std::pair<long long, long long>& bounds(std::size_t block) {
+        assert(block < capacity());
+        return bounds_[block];
+    }
+
+    // Turns the tiles of the first `blocks` blocks into the bitmaps of their buckets. Once.
+    void transpose(std::size_t blocks) {
+        const std::size_t groups = (blocks + kGroupBlocks - 1) / kGroupBlocks;
+        for (std::size_t tile = 0; tile < groups * kWords; ++tile) {
+            TransposeTile(bits_.get() + tile * kTileWords);
+        }
+    }
+    // After transpose(): the bitmap of the bucket over the first `blocks` blocks, one bit per
+    // block (blocks 8i to 8i + 7 in byte i, the first in its lowest bit), in `out`; false when
+    // no block has the bucket.
+    bool bitmap(std::uint32_t bucket, std::size_t blocks, std::string& out) const {
+        const std::size_t groups = (blocks + kGroupBlocks - 1) / kGroupBlocks;
+        out.resize(groups * sizeof(std::uint64_t));
+        std::uint64_t any = 0;
+        const std::uint64_t* word = bits_.get() + (bucket / 64) * kTileWords + bucket % 64;
+        for (std::size_t group = 0; group < groups; ++group, word += kWords * kTileWords) {
+            any |= *word;
+            // Little-endian (asserted at kPadding): the word's bytes are the bitmap's.
+            std::memcpy(out.data() + group * sizeof(std::uint64_t), word, sizeof(std::uint64_t));
+        }
+        out.resize((blocks + 7) / 8);
+        return any != 0;
+    }
+
+  private:
+    // The 64 x 64 bits of a tile mirrored: bit i of word k becomes bit k of word i.
+    static void TransposeTile(std::uint64_t* a) {
+        std::uint64_t mask = 0x00000000FFFFFFFFULL;
+        for (int j = 32; j != 0; j >>= 1, mask ^= mask << j) {
+            for (int k = 0; k < 64; k = ((k | j) + 1) & ~j) {
+                const std::uint64_t t = ((a[k] >> j) ^ a[k | j]) & mask;
+                a[k] ^= t << j;
+                a[k | j] ^= t;
             }
         }
     }
 
-  private:
-    static constexpr std::size_t kWords = kBuckets / 64;
-    std::vector<std::uint64_t> bits_;
-    std::uint64_t* last_ = nullptr;  // the words of the last block (kept out of the gram loop)
+    struct Free {
+        void operator()(std::uint64_t* p) const { std::free(p); }
+    };
+    using Bits = std::unique_ptr<std::uint64_t[], Free>;
+    Bits bits_;
+    std::size_t groups_ = 0;
+    std::vector<std::pair<long long, long long>> bounds_;
 };
 
 // The gram loop of the build, on texts followed by at least kPadding bytes of their buffer, so
@@ -129,38 +184,42 @@ bool EndsWhole(std::string_view text) {
     return true;
 }
 
-// The grams of the blocks one reader reads.
+// The grams of the blocks one reader reads, marked in the blocks they share with the other.
 //
 // Every row of a municipality begins its name and its reading with the same place name and
 // place reading, so their own letters and pairs are marked once per block and municipality;
 // each row marks the pair that joins the place to its town area, and its own names.
 class PartBuilder {
   public:
-    explicit PartBuilder(const Masters& masters) : names_(masters) {}
+    PartBuilder(const Masters& masters, IndexBlocks& blocks) : names_(masters), blocks_(blocks) {}
 
-    void reserve(std::size_t rows) { blocks_.reserve(rows); }
-    // The rows that follow are those of a new block.
-    void startBlock() {
-        blocks_.addBlock();
-        bounds_.push_back(
-            {std::numeric_limits<long long>::max(), std::numeric_limits<long long>::min()});
+    // The rows that follow are those of the block of that number (room for it made first when
+    // this reader reads alone).
+    void startBlock(std::size_t block) {
+        current_ = blocks_.block(block);
+        bounds_ = &blocks_.bounds(block);
+        *bounds_ = {std::numeric_limits<long long>::max(), std::numeric_limits<long long>::min()};
         placeMarked_ = false;
+        ++blockCount_;
     }
 
     // Marks the row's grams in the current block.
     void add(const db::TableScan& scan) {
-        assert(!bounds_.empty());
+        assert(current_ != nullptr);
         const long long rowid = scan.rowid();
-        bounds_.back().first = std::min(bounds_.back().first, rowid);
-        bounds_.back().second = std::max(bounds_.back().second, rowid);
-        const auto set = [this](std::uint32_t bucket) { blocks_.set(bucket); };
+        bounds_->first = std::min(bounds_->first, rowid);
+        bounds_->second = std::max(bounds_->second, rowid);
+        std::uint64_t* const bits = current_;
+        const auto set = [bits](std::uint32_t bucket) {
+            bits[(bucket / 64) * IndexBlocks::kTileWords] |= std::uint64_t{1} << (bucket % 64);
+        };
         if (names_.setCity(scan.text(0))) takePlace();
         if (!placeWhole_) {
             ForEachGram(names_.fold(scan.text(1), scan.text(2), scan.text(3), scan.text(4)), set);
             return;
         }
         if (!placeMarked_) {
-            for (std::uint32_t bucket : placeBuckets_) blocks_.set(bucket);
+            for (std::uint32_t bucket : placeBuckets_) set(bucket);
             placeMarked_ = true;
         }
         std::array<std::size_t, 5> at{};
@@ -177,10 +236,13 @@ class PartBuilder {
         ForEachGramAfter(p + at[3], p + at[4], Previous{}, set);
     }
 
-    // The blocks in the order they were started, and the first and the last rowid of each
-    // (rowids grow in storage order).
-    BlockBuckets& blocks() { return blocks_; }
-    const std::vector<std::pair<long long, long long>>& bounds() const { return bounds_; }
+    // The blocks started, and the first and last rowid of the last one (rowids grow in storage
+    // order); nothing before the first.
+    std::size_t blockCount() const { return blockCount_; }
+    std::optional<std::pair<long long, long long>> lastBounds() const {
+        if (bounds_ == nullptr) return std::nullopt;
+        return *bounds_;
+    }
 
   private:
     // The grams of the municipality's place name and reading, and their last letters.
@@ -199,8 +261,10 @@ class PartBuilder {
     }
 
     RowNames names_;
-    BlockBuckets blocks_;
-    std::vector<std::pair<long long, long long>> bounds_;
+    IndexBlocks& blocks_;
+    std::uint64_t* current_ = nullptr;                   // the current block's first word
+    std::pair<long long, long long>* bounds_ = nullptr;  // and its rowids
+    std::size_t blockCount_ = 0;
 
     bool placeWhole_ = false;   // the place's letters end where its texts end (EndsWhole)
     bool placeMarked_ = false;  // its grams are marked in the current block
@@ -236,7 +300,7 @@ class BlockClaims {
 // What one reader read: its blocks, the rows it counted, and the rowid of the row it stopped at
 // (the first row of the other reader's blocks; nothing when it read to the end of the table).
 struct Part {
-    explicit Part(const Masters& masters) : builder(masters) {}
+    Part(const Masters& masters, IndexBlocks& blocks) : builder(masters, blocks) {}
     PartBuilder builder;
     std::uint64_t rows = 0;
     std::optional<long long> stoppedAt;
@@ -250,9 +314,10 @@ db::TableScan SearchedRows(db::Connection& connection, db::TableScan::Order orde
 
 // Reads blocks from the first on, while it can claim them and no stop is asked. After every
 // `blocksPerRead` blocks (0: never) the scan starts again after the last row read, so that the
-// connection leaves the file between two reads.
+// connection leaves the file between two reads. `alone`: the blocks, when this reader reads
+// them alone and makes room for more than were counted.
 void ReadFromFront(db::Connection& connection, BlockClaims& claims, const std::stop_token& stop,
-                   std::uint64_t blocksPerRead, Part& part) {
+                   std::uint64_t blocksPerRead, IndexBlocks* alone, Part& part) {
     constexpr long long kLastRowid = std::numeric_limits<long long>::max();
     db::TableScan scan = SearchedRows(connection, db::TableScan::Order::Storage);
     long long last = 0;
@@ -263,11 +328,13 @@ void ReadFromFront(db::Connection& connection, BlockClaims& claims, const std::s
         }
         if (!scan.next()) return;
         if (part.rows % kBlockRows == 0) {
-            if (stop.stop_requested() || !claims.claimFromFront(part.rows / kBlockRows)) {
+            const std::uint64_t block = part.rows / kBlockRows;
+            if (stop.stop_requested() || !claims.claimFromFront(block)) {
                 part.stoppedAt = scan.rowid();
                 return;
             }
-            part.builder.startBlock();
+            if (alone != nullptr) alone->makeRoom(static_cast<std::size_t>(block + 1));
+            part.builder.startBlock(static_cast<std::size_t>(block));
         }
         part.builder.add(scan);
         last = scan.rowid();
@@ -290,7 +357,7 @@ void ReadFromBack(db::Connection& connection, std::uint64_t rowCount, BlockClaim
                 part.stoppedAt = scan.rowid();
                 return;
             }
-            part.builder.startBlock();
+            part.builder.startBlock(static_cast<std::size_t>(row / kBlockRows));
         }
         part.builder.add(scan);
         ++part.rows;
@@ -305,9 +372,9 @@ bool PartsJoin(const Part& front, const Part& back, std::uint64_t rowCount) {
     // The row each stopped at is the other's nearest one: the first row of the back reader's
     // first block, the last row of the front reader's last.
     const auto nearest = [](const Part& part, bool first) -> std::optional<long long> {
-        const std::vector<std::pair<long long, long long>>& bounds = part.builder.bounds();
-        if (bounds.empty()) return std::nullopt;
-        return first ? bounds.back().first : bounds.back().second;
+        const std::optional<std::pair<long long, long long>> bounds = part.builder.lastBounds();
+        if (!bounds) return std::nullopt;
+        return first ? bounds->first : bounds->second;
     };
     return front.stoppedAt == nearest(back, true) && back.stoppedAt == nearest(front, false);
 }
@@ -320,40 +387,39 @@ constexpr std::uint64_t kBlocksPerOwnRead = 4;
 // the tree's upper levels are all it keeps; its memory comes on top of the caller's work.
 constexpr const char* kOwnReaderCache = "PRAGMA cache_size = -128";
 
-// The bucket bitmaps of the blocks, after the header with the first and last rowid of each, as
-// the index's records.
-void StoreIndex(db::Connection& connection, BlockBuckets& blocks,
-                const std::vector<std::pair<long long, long long>>& bounds) {
+// The first `blockCount` blocks as the index's records: the header with the first and last
+// rowid of each, then the bitmaps of the buckets some block has.
+void StoreIndex(db::Connection& connection, IndexBlocks& blocks, std::size_t blockCount) {
     std::string header;  // the format, then the first and last rowid of every block
+    header.reserve(12 + 16 * blockCount);
     PutU32(header, kFormat);
     PutU32(header, kBucketBits);
-    PutU32(header, static_cast<std::uint32_t>(bounds.size()));
-    for (const auto& [first, last] : bounds) {
-        PutI64(header, first);
-        PutI64(header, last);
+    PutU32(header, static_cast<std::uint32_t>(blockCount));
+    for (std::size_t block = 0; block < blockCount; ++block) {
+        PutI64(header, blocks.bounds(block).first);
+        PutI64(header, blocks.bounds(block).second);
     }
+    blocks.transpose(blockCount);
 
-    // The header, then the bucket bitmaps that are not empty, 64 buckets made at a time.
-    std::array<std::string, 64> bitmaps;
+    std::string bitmap;
     long long nextBucket = kHeaderKey;
-    db::DerivedRecords::store(connection, kIndexName, "ZIPALL",
-                              [&](long long& key, std::string& data) {
-                                  if (nextBucket == kHeaderKey) {
-                                      key = kHeaderKey;
-                                      data = std::move(header);
-                                      nextBucket = 0;
-                                      return true;
-                                  }
-                                  while (nextBucket < kBuckets) {
-                                      key = nextBucket++;
-                                      const auto bucket = static_cast<std::size_t>(key);
-                                      if (bucket % 64 == 0)
-                                          blocks.wordBitmaps(bucket / 64, bitmaps);
-                                      data = std::move(bitmaps[bucket % 64]);
-                                      if (!data.empty()) return true;
-                                  }
-                                  return false;
-                              });
+    db::DerivedRecords::store(
+        connection, kIndexName, "ZIPALL", [&](long long& key, std::string_view& data) {
+            if (nextBucket == kHeaderKey) {
+                key = kHeaderKey;
+                data = header;
+                nextBucket = 0;
+                return true;
+            }
+            while (nextBucket < kBuckets) {
+                key = nextBucket++;
+                if (blocks.bitmap(static_cast<std::uint32_t>(key), blockCount, bitmap)) {
+                    data = bitmap;
+                    return true;
+                }
+            }
+            return false;
+        });
 }
 
 std::uint64_t CountRows(db::Connection& connection) {
@@ -363,17 +429,22 @@ std::uint64_t CountRows(db::Connection& connection) {
     return static_cast<std::uint64_t>(rs.field("DCOUNT").value().toNumber());
 }
 
+std::size_t BlocksOf(std::uint64_t rows) {
+    return static_cast<std::size_t>((rows + kBlockRows - 1) / kBlockRows);
+}
+
 }  // namespace
 
 // What the build has read and who reads on. The other reader's part is that of the front: it
 // reads from the first block on while the caller's thread works, which reads from the last back
-// when it finishes.
+// when it finishes. Both mark the blocks they claim in the same IndexBlocks.
 struct SearchIndexBuild::State {
     explicit State(db::Connection& connection) : connection(connection), masters(connection) {}
 
     db::Connection& connection;
     Masters masters;  // loaded whole, then only read, by either reader
     std::uint64_t rowCount = 0;
+    std::optional<IndexBlocks> blocks;
     std::optional<BlockClaims> claims;
     std::optional<Part> front;
     bool otherFailed = false;  // the other reader's verdict, read once it is joined
@@ -388,10 +459,13 @@ SearchIndexBuild::SearchIndexBuild(db::Connection& connection, unsigned threads)
     connection.flush();
     s.masters.loadAll();
     s.rowCount = CountRows(connection);
-    s.front.emplace(s.masters);
+    s.blocks.emplace(BlocksOf(s.rowCount));
+    s.front.emplace(s.masters, *s.blocks);
     if (threads == 0) {
-        const std::uint64_t blocks = (s.rowCount + kBlockRows - 1) / kBlockRows;
-        threads = std::thread::hardware_concurrency() >= 2 && blocks >= kLeastBlocksForTwo ? 2 : 1;
+        threads =
+            std::thread::hardware_concurrency() >= 2 && BlocksOf(s.rowCount) >= kLeastBlocksForTwo
+                ? 2
+                : 1;
     }
     if (threads < 2 || s.rowCount == 0) return;
 
@@ -404,16 +478,14 @@ SearchIndexBuild::SearchIndexBuild(db::Connection& connection, unsigned threads)
     } catch (const YubinError&) {
         return;
     }
-    const std::uint64_t blocks = (s.rowCount + kBlockRows - 1) / kBlockRows;
-    s.claims.emplace(blocks);
-    s.front->builder.reserve(static_cast<std::size_t>(s.rowCount));
+    s.claims.emplace(BlocksOf(s.rowCount));
     s.ownReaders.emplace();
     try {
         s.reader = std::jthread([&s, own = std::move(own)](std::stop_token stop) mutable {
             // Started from a thread the toolkit may have left in the slow vector state.
             ClearUpperVectorState();
             try {
-                ReadFromFront(*own, *s.claims, stop, kBlocksPerOwnRead, *s.front);
+                ReadFromFront(*own, *s.claims, stop, kBlocksPerOwnRead, nullptr, *s.front);
                 own.reset();
             } catch (...) {
                 s.otherFailed = true;
@@ -433,8 +505,7 @@ void SearchIndexBuild::finish() {
     std::optional<Part> back;
     if (s.reader.joinable()) {
         // This thread reads from the last block back until it meets the other reader.
-        back.emplace(s.masters);
-        back->builder.reserve(static_cast<std::size_t>(s.rowCount / 2));
+        back.emplace(s.masters, *s.blocks);
         ReadFromBack(s.connection, s.rowCount, *s.claims, std::stop_token(), *back);
         s.reader.join();
         s.ownReaders.reset();
@@ -442,24 +513,21 @@ void SearchIndexBuild::finish() {
         // again alone: a fault of the table itself is met there, and reported from here.
         if (s.otherFailed || !PartsJoin(*s.front, *back, s.rowCount)) {
             back.reset();
-            s.front.emplace(s.masters);
+            s.front.reset();
+            s.blocks.reset();  // the marks given back before the new ones are made
+            s.blocks.emplace(BlocksOf(s.rowCount));
+            s.front.emplace(s.masters, *s.blocks);
         }
     }
     if (!back) {
-        s.front->builder.reserve(static_cast<std::size_t>(s.rowCount));
         BlockClaims all(std::numeric_limits<std::uint64_t>::max());
-        ReadFromFront(s.connection, all, std::stop_token(), 0, *s.front);
+        ReadFromFront(s.connection, all, std::stop_token(), 0, &*s.blocks, *s.front);
     }
-
-    // The back reader's blocks follow the front reader's, in reverse order of reading.
-    BlockBuckets& blocks = s.front->builder.blocks();
-    std::vector<std::pair<long long, long long>> bounds = s.front->builder.bounds();
-    if (back) {
-        blocks.appendReversed(back->builder.blocks());
-        bounds.insert(bounds.end(), back->builder.bounds().rbegin(), back->builder.bounds().rend());
-        back.reset();
-    }
-    StoreIndex(s.connection, blocks, bounds);
+    // Joined, the two readers' blocks are the table's from the first to the last.
+    const std::size_t blockCount =
+        s.front->builder.blockCount() + (back ? back->builder.blockCount() : 0);
+    back.reset();
+    StoreIndex(s.connection, *s.blocks, blockCount);
 }
 
 void BuildSearchIndex(db::Connection& connection, unsigned threads) {

@@ -79,12 +79,13 @@ void DerivedRecords::store(Connection& connection, std::string_view name,
         StatementPtr insert =
             prepare(db, "INSERT INTO " + quoteIdentifier(table) + " VALUES (?, ?)");
         long long key = 0;
-        std::string data;
+        std::string_view data;
         while (next(key, data)) {
             detail::StatementReset reset(insert.get());
             sqlite3_bind_int64(insert.get(), 1, key);
-            sqlite3_bind_blob(insert.get(), 2, data.data(), static_cast<int>(data.size()),
-                              SQLITE_STATIC);
+            // A blob, however empty (a null pointer would bind Null).
+            sqlite3_bind_blob(insert.get(), 2, data.empty() ? "" : data.data(),
+                              static_cast<int>(data.size()), SQLITE_STATIC);
             detail::runPrepared(db, insert.get(), "派生データを書き込めません。");
         }
         // The guards: whatever program changes the source table removes the records with it.

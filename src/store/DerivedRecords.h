@@ -23,8 +23,8 @@ class DerivedRecords {
   public:
     // Replaces the records called `name` (a plain lower-case word), derived from `sourceTable`
     // as it is now, in one transaction by the records `next` gives one by one (number and
-    // data) until it returns false.
-    using Producer = std::function<bool(long long& key, std::string& data)>;
+    // data, which stays valid until its next call) until it returns false.
+    using Producer = std::function<bool(long long& key, std::string_view& data)>;
     static void store(Connection& connection, std::string_view name, std::string_view sourceTable,
                       const Producer& next);
 
