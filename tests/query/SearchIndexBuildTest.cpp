@@ -173,6 +173,24 @@ TEST_F(SearchIndexBuildTest, TheBuildBesideTheKeysCommitsStoresThePlainIndex) {
     EXPECT_EQ(StoredIndex(connection), plain);
 }
 
+// Rows another program adds after the build counted them, past the room made for the counted
+// blocks (64 blocks at a time): the reader that reads alone takes them in, and the blocks it
+// had marked stay as they were.
+TEST_F(SearchIndexBuildTest, ABuildOnOneThreadTakesInRowsAddedAfterItBegan) {
+    db::Connection connection;
+    connection.open(mdlYubinBox::ConnectionString(db()));
+    DropKeys(connection);
+    connection.flush();
+    query::SearchIndexBuild build(connection, 1);
+    // 2,010 rows (8 blocks) doubled four times: 126 blocks, two tiles' worth.
+    for (int i = 0; i < 4; ++i) Change("INSERT INTO ZIPALL SELECT * FROM ZIPALL");
+    build.finish();
+    const Records stored = StoredIndex(connection);
+    EXPECT_EQ(stored, PlainIndex(connection));
+    ASSERT_GE(stored.at(-1).size(), 12u);
+    EXPECT_EQ(stored.at(-1).substr(8, 4), std::string("\x7e\0\0\0", 4)) << "126 blocks";
+}
+
 TEST_F(SearchIndexBuildTest, ABuildLeftUnfinishedStopsItsReaderAndStoresNothing) {
     db::Connection connection;
     connection.open(mdlYubinBox::ConnectionString(db()));
