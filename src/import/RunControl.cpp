@@ -116,19 +116,21 @@ class NarrowPageCache {
     std::optional<long long> usual_;
 };
 
-// The search's index over the rows as they now are, begun between the index and the key: its
-// rows are read on the other processor while this thread makes the key, which changes no row,
-// and the index is stored after it (finish()). Not beside the index: that sort is the run's
-// peak of memory, and the reader's connection and bitmaps (1.7 MB for the published data)
-// would come on top of it; the key's sort needs less. Without the index a search reads every
+// The search's index over the rows as they now are, begun before the index and the key: its
+// rows are read on the other processor while this thread makes them, which changes no row, and
+// the index is stored after them (finish()). From a spill of a statement's pages into the file
+// to its commit the reader waits: begun between the two, it had read about half the rows when
+// the key was made and left the rest to finish(); begun before both, it has read most of them.
+// Its connection and bitmaps (1.7 MB for the published data) come on top of the sorts, which
+// with them stay below the engines' peak of memory. Without the index a search reads every
 // row, so a failure to begin it costs only time: nothing is begun, and the index is built
 // after the key as a whole.
 //
 // Neither thread can wait for the other in turn. The reader holds the file only while it reads
-// a few blocks (half a millisecond) and never waits for this thread but for the file. The key's
-// commit, or a spill of its pages into the file, waits for the end of such a read, a wait the
-// window does not show (db::OwnReaders); after a spill this thread holds the file until its
-// commit, and the reader waits for that, untold as well.
+// a few blocks (half a millisecond) and never waits for this thread but for the file. A commit
+// of the index or the key, or a spill of its pages into the file, waits for the end of such a
+// read, a wait the window does not show (db::OwnReaders); after a spill this thread holds the
+// file until its commit, and the reader waits for that, untold as well.
 void BeginSearchIndex(std::optional<query::SearchIndexBuild>& searchIndex) {
     try {
         searchIndex.emplace(connection());
@@ -139,26 +141,29 @@ void BeginSearchIndex(std::optional<query::SearchIndexBuild>& searchIndex) {
 // The memory freed before and by the sorts of the index and key is given back at once: the
 // engines' buffers, the read-ahead worker's arena and the cache's pages before the sorts, the
 // sorts' own memory before what follows, which would otherwise come on top of it. With
-// `searchIndex`, the search's index is begun between the two (BeginSearchIndex).
+// `searchIndex`, the search's index is begun before the two (BeginSearchIndex).
 void CreateIndexAndKey(std::optional<query::SearchIndexBuild>* searchIndex = nullptr) {
     {
         const NarrowPageCache narrow(connection());
         ReleaseFreeMemory();
-        ExecuteKeyStatement("CREATE INDEX x_郵便番号 ON ZIPALL(郵便番号)");
         if (searchIndex != nullptr) {
-            // The index's sort memory given back first: the reader's comes on top of the key's.
-            ReleaseFreeMemory();
+            // The appended rows stored first, so that their commit reports its own failure:
+            // the build would take it for its own, which costs only time.
+            connection().flush();
             BeginSearchIndex(*searchIndex);
         }
+        ExecuteKeyStatement("CREATE INDEX x_郵便番号 ON ZIPALL(郵便番号)");
+        // The index's sort memory given back first: the key's sort comes on top of the reader's.
+        if (searchIndex != nullptr) ReleaseFreeMemory();
         ExecuteKeyStatement("ALTER TABLE ZIPALL ADD CONSTRAINT xRECNO PRIMARY KEY(RECNO)");
     }
     ReleaseFreeMemory();
 }
 
 // The index and key of ZIPALL made again, and the search's index over the rows as they now
-// are. The index's statement stores the appended rows first, so that their commit reports its
-// own failure; the search's index is read from the file. Its build failing costs only time;
-// where no thread or connection could be had, finish() reads every row itself.
+// are. The appended rows are stored first, so that their commit reports its own failure; the
+// search's index is read from the file. Its build failing costs only time; where no thread or
+// connection could be had, finish() reads every row itself.
 void MakeIndexKeyAndSearchIndex() {
     std::optional<query::SearchIndexBuild> searchIndex;
     CreateIndexAndKey(&searchIndex);
