@@ -2,6 +2,7 @@
 // in the bitmap of its block.
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <bit>
 #include <cassert>
 #include <cstdint>
@@ -438,18 +439,38 @@ std::size_t BlocksOf(std::uint64_t rows) {
 // What the build has read and who reads on. The other reader's part is that of the front: it
 // reads from the first block on while the caller's thread works, which reads from the last back
 // when it finishes. Both mark the blocks they claim in the same IndexBlocks.
+//
+// The other reader also prepares the build (the masters, the count of rows and the blocks), so
+// that the caller's thread spends on it no more than the other reader's connection before its
+// own work; finish() waits for that, which is over long before. Where it fails to, the caller's
+// thread prepares the build in finish() and reads every row itself.
 struct SearchIndexBuild::State {
-    explicit State(db::Connection& connection) : connection(connection), masters(connection) {}
+    explicit State(db::Connection& connection) : connection(connection) {}
+
+    // Who prepared the build: Preparing until the other reader has (it then reads, or leaves
+    // the whole table to finish()) or has failed to.
+    enum class Stage { Preparing, Reading, LeftToCaller, Failed };
 
     db::Connection& connection;
-    Masters masters;  // loaded whole, then only read, by either reader
+    std::unique_ptr<db::Connection> own;  // the other reader's, kept while the masters are
+    std::optional<Masters> masters;       // loaded whole, then only read, by either reader
     std::uint64_t rowCount = 0;
     std::optional<IndexBlocks> blocks;
     std::optional<BlockClaims> claims;
     std::optional<Part> front;
+    std::atomic<Stage> stage{Stage::Preparing};
     bool otherFailed = false;  // the other reader's verdict, read once it is joined
     std::optional<db::OwnReaders> ownReaders;
     std::jthread reader;  // the last member: asked to stop and joined before the rest go
+
+    // The masters, the rows and the blocks as they are now, read on `reading`.
+    void prepare(db::Connection& reading) {
+        masters.emplace(reading);
+        masters->loadAll();
+        rowCount = CountRows(reading);
+        blocks.emplace(BlocksOf(rowCount));
+        front.emplace(*masters, *blocks);
+    }
 };
 
 SearchIndexBuild::SearchIndexBuild(db::Connection& connection, unsigned threads)
@@ -457,36 +478,45 @@ SearchIndexBuild::SearchIndexBuild(db::Connection& connection, unsigned threads)
     State& s = *state_;
     // The other reader's connection reads what is on disk.
     connection.flush();
-    s.masters.loadAll();
-    s.rowCount = CountRows(connection);
-    s.blocks.emplace(BlocksOf(s.rowCount));
-    s.front.emplace(s.masters, *s.blocks);
-    if (threads == 0) {
-        threads =
-            std::thread::hardware_concurrency() >= 2 && BlocksOf(s.rowCount) >= kLeastBlocksForTwo
-                ? 2
-                : 1;
+    if (threads == 0 && std::thread::hardware_concurrency() < 2) threads = 1;
+    if (threads == 1) {
+        s.prepare(connection);  // finish() reads
+        return;
     }
-    if (threads < 2 || s.rowCount == 0) return;
 
     // The other reader's connection is opened here, so that one that cannot be had leaves the
     // whole read to finish() at once (it costs a few tenths of a millisecond).
-    auto own = std::make_unique<db::Connection>();
     try {
-        own->open(mdlYubinBox::ConnectionString(connection.path()));
-        db::NativeStatement(*own, kOwnReaderCache).run();
+        s.own = std::make_unique<db::Connection>();
+        s.own->open(mdlYubinBox::ConnectionString(connection.path()));
+        db::NativeStatement(*s.own, kOwnReaderCache).run();
     } catch (const YubinError&) {
+        s.own.reset();
+        s.prepare(connection);
         return;
     }
-    s.claims.emplace(BlocksOf(s.rowCount));
+    // `threads` 0: a table too small to gain by a second reader is left to finish() whole.
+    const bool leftToBuild = threads == 0;
     s.ownReaders.emplace();
     try {
-        s.reader = std::jthread([&s, own = std::move(own)](std::stop_token stop) mutable {
+        s.reader = std::jthread([&s, leftToBuild](std::stop_token stop) {
             // Started from a thread the toolkit may have left in the slow vector state.
             ClearUpperVectorState();
             try {
-                ReadFromFront(*own, *s.claims, stop, kBlocksPerOwnRead, nullptr, *s.front);
-                own.reset();
+                s.prepare(*s.own);
+                s.claims.emplace(BlocksOf(s.rowCount));
+            } catch (...) {
+                s.stage = State::Stage::Failed;
+                s.stage.notify_one();
+                return;
+            }
+            const bool read =
+                s.rowCount != 0 && (!leftToBuild || BlocksOf(s.rowCount) >= kLeastBlocksForTwo);
+            s.stage = read ? State::Stage::Reading : State::Stage::LeftToCaller;
+            s.stage.notify_one();
+            if (!read) return;
+            try {
+                ReadFromFront(*s.own, *s.claims, stop, kBlocksPerOwnRead, nullptr, *s.front);
             } catch (...) {
                 s.otherFailed = true;
             }
@@ -494,7 +524,8 @@ SearchIndexBuild::SearchIndexBuild(db::Connection& connection, unsigned threads)
     } catch (const std::system_error&) {
         // No thread to be had: finish() reads every block.
         s.ownReaders.reset();
-        s.claims.reset();
+        s.own.reset();
+        s.prepare(connection);
     }
 }
 
@@ -504,21 +535,31 @@ void SearchIndexBuild::finish() {
     State& s = *state_;
     std::optional<Part> back;
     if (s.reader.joinable()) {
-        // This thread reads from the last block back until it meets the other reader.
-        back.emplace(s.masters, *s.blocks);
-        ReadFromBack(s.connection, s.rowCount, *s.claims, std::stop_token(), *back);
+        s.stage.wait(State::Stage::Preparing);
+        if (s.stage == State::Stage::Reading) {
+            // This thread reads from the last block back until it meets the other reader.
+            back.emplace(*s.masters, *s.blocks);
+            ReadFromBack(s.connection, s.rowCount, *s.claims, std::stop_token(), *back);
+        }
         s.reader.join();
         s.ownReaders.reset();
-        // What the other reader could not read (its connection failed, say) this thread reads
-        // again alone: a fault of the table itself is met there, and reported from here.
-        if (s.otherFailed || !PartsJoin(*s.front, *back, s.rowCount)) {
+        if (s.stage == State::Stage::Failed) {
+            s.front.reset();
+            s.blocks.reset();
+            s.masters.reset();
+            s.own.reset();
+        } else if (back && (s.otherFailed || !PartsJoin(*s.front, *back, s.rowCount))) {
+            // What the other reader could not read (its connection failed, say) this thread
+            // reads again alone: a fault of the table itself is met there, and reported from
+            // here.
             back.reset();
             s.front.reset();
             s.blocks.reset();  // the marks given back before the new ones are made
             s.blocks.emplace(BlocksOf(s.rowCount));
-            s.front.emplace(s.masters, *s.blocks);
+            s.front.emplace(*s.masters, *s.blocks);
         }
     }
+    if (!s.front) s.prepare(s.connection);
     if (!back) {
         BlockClaims all(std::numeric_limits<std::uint64_t>::max());
         ReadFromFront(s.connection, all, std::stop_token(), 0, &*s.blocks, *s.front);
