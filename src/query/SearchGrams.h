@@ -13,9 +13,17 @@
 namespace yubin::query::detail {
 
 // The name of the index's records, and the key of its header record.
+//
+// The header holds the format, the bucket bits, the number of blocks and the first and last
+// rowid of each block. Each further record holds the bitmaps over the blocks (one bit per
+// block: blocks 8i to 8i + 7 in byte i, the first in its lowest bit) of the 64 buckets of one
+// word (buckets 64 * key to 64 * key + 63), one after the other; a word none of whose buckets
+// any block has has no record. A record per word, not per bucket: storing one costs about as
+// much as storing 64 of a bitmap each.
 inline constexpr std::string_view kIndexName = "search";
 inline constexpr long long kHeaderKey = -1;
-inline constexpr std::uint32_t kFormat = 1;
+inline constexpr std::uint32_t kFormat = 2;
+inline constexpr std::uint32_t kWordBuckets = 64;
 
 // Rows per block, and the buckets the letters and pairs are hashed into (2^kBucketBits): for
 // the published data (about 570 blocks) the bitmaps take 1.2 MB, and a bucket holds about one

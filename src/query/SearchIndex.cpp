@@ -95,12 +95,19 @@ std::optional<std::vector<std::pair<long long, long long>>> CandidateRanges(
 
     std::sort(buckets.begin(), buckets.end());
     buckets.erase(std::unique(buckets.begin(), buckets.end()), buckets.end());
-    std::string candidates((blockCount + 7) / 8, '\xff');
+    const std::size_t bitmapBytes = (blockCount + 7) / 8;
+    std::string candidates(bitmapBytes, '\xff');
+    std::optional<std::string> word;  // the record of the last bucket's word
+    long long wordKey = -1;
     for (std::uint32_t bucket : buckets) {
-        const std::optional<std::string> bitmap = index.read(bucket);
-        if (!bitmap) return std::vector<std::pair<long long, long long>>{};  // no block has it
-        if (bitmap->size() != candidates.size()) return std::nullopt;
-        for (std::size_t i = 0; i < candidates.size(); ++i) candidates[i] &= (*bitmap)[i];
+        if (bucket / kWordBuckets != wordKey) {  // the buckets of one word come together
+            wordKey = bucket / kWordBuckets;
+            word = index.read(wordKey);
+            if (!word) return std::vector<std::pair<long long, long long>>{};  // no block has it
+            if (word->size() != kWordBuckets * bitmapBytes) return std::nullopt;
+        }
+        const char* bitmap = word->data() + (bucket % kWordBuckets) * bitmapBytes;
+        for (std::size_t i = 0; i < candidates.size(); ++i) candidates[i] &= bitmap[i];
     }
     std::vector<std::pair<long long, long long>> ranges;
     for (std::uint32_t block = 0; block < blockCount; ++block) {

@@ -52,7 +52,7 @@ class IndexBlocks {
   public:
     static constexpr std::size_t kGroupBlocks = 64;
     static constexpr std::size_t kTileWords = kGroupBlocks;
-    static constexpr std::size_t kWords = kBuckets / 64;  // tiles per group
+    static constexpr std::size_t kWords = kBuckets / kWordBuckets;  // tiles per group
 
     explicit IndexBlocks(std::size_t blocks) { makeRoom(blocks); }
 
@@ -93,20 +93,25 @@ class IndexBlocks {
             TransposeTile(bits_.get() + tile * kTileWords);
         }
     }
-    // After transpose(): the bitmap of the bucket over the first `blocks` blocks, one bit per
-    // block (blocks 8i to 8i + 7 in byte i, the first in its lowest bit), in `out`; false when
-    // no block has the bucket.
-    bool bitmap(std::uint32_t bucket, std::size_t blocks, std::string& out) const {
+    // After transpose(): the bitmaps over the first `blocks` blocks of the 64 buckets of the
+    // word (as the index's records hold them), appended to `out`; false when no block has any.
+    bool appendBitmaps(std::size_t word, std::size_t blocks, std::string& out) const {
         const std::size_t groups = (blocks + kGroupBlocks - 1) / kGroupBlocks;
-        out.resize(groups * sizeof(std::uint64_t));
+        const std::size_t bytes = (blocks + 7) / 8;
         std::uint64_t any = 0;
-        const std::uint64_t* word = bits_.get() + (bucket / 64) * kTileWords + bucket % 64;
-        for (std::size_t group = 0; group < groups; ++group, word += kWords * kTileWords) {
-            any |= *word;
-            // Little-endian (asserted at kPadding): the word's bytes are the bitmap's.
-            std::memcpy(out.data() + group * sizeof(std::uint64_t), word, sizeof(std::uint64_t));
+        for (std::size_t bucket = 0; bucket < kWordBuckets; ++bucket) {
+            const std::size_t at = out.size();
+            out.resize(at + groups * sizeof(std::uint64_t));
+            const std::uint64_t* tileWord = bits_.get() + word * kTileWords + bucket;
+            for (std::size_t group = 0; group < groups; ++group) {
+                any |= *tileWord;
+                // Little-endian (asserted at kPadding): the word's bytes are the bitmap's.
+                std::memcpy(out.data() + at + group * sizeof(std::uint64_t), tileWord,
+                            sizeof(std::uint64_t));
+                tileWord += kWords * kTileWords;
+            }
+            out.resize(at + bytes);
         }
-        out.resize((blocks + 7) / 8);
         return any != 0;
     }
 
@@ -388,8 +393,7 @@ constexpr std::uint64_t kBlocksPerOwnRead = 4;
 // the tree's upper levels are all it keeps; its memory comes on top of the caller's work.
 constexpr const char* kOwnReaderCache = "PRAGMA cache_size = -128";
 
-// The first `blockCount` blocks as the index's records: the header with the first and last
-// rowid of each, then the bitmaps of the buckets some block has.
+// The first `blockCount` blocks as the index's records (kIndexName).
 void StoreIndex(db::Connection& connection, IndexBlocks& blocks, std::size_t blockCount) {
     std::string header;  // the format, then the first and last rowid of every block
     header.reserve(12 + 16 * blockCount);
@@ -402,20 +406,21 @@ void StoreIndex(db::Connection& connection, IndexBlocks& blocks, std::size_t blo
     }
     blocks.transpose(blockCount);
 
-    std::string bitmap;
-    long long nextBucket = kHeaderKey;
+    std::string bitmaps;
+    long long nextWord = kHeaderKey;
     db::DerivedRecords::store(
         connection, kIndexName, "ZIPALL", [&](long long& key, std::string_view& data) {
-            if (nextBucket == kHeaderKey) {
+            if (nextWord == kHeaderKey) {
                 key = kHeaderKey;
                 data = header;
-                nextBucket = 0;
+                nextWord = 0;
                 return true;
             }
-            while (nextBucket < kBuckets) {
-                key = nextBucket++;
-                if (blocks.bitmap(static_cast<std::uint32_t>(key), blockCount, bitmap)) {
-                    data = bitmap;
+            while (nextWord < static_cast<long long>(IndexBlocks::kWords)) {
+                key = nextWord++;
+                bitmaps.clear();
+                if (blocks.appendBitmaps(static_cast<std::size_t>(key), blockCount, bitmaps)) {
+                    data = bitmaps;
                     return true;
                 }
             }

@@ -37,9 +37,9 @@ void PutLittleEndian(std::string& out, std::uint64_t value, int bytes) {
     for (int i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
 }
 
-// The records of the index by its definition: the header (format 1, the bucket bits, the
-// number of blocks, the first and last rowid of each), then for every bucket some block has
-// one bit per block.
+// The records of the index by its definition: the header (format 2, the bucket bits, the
+// number of blocks, the first and last rowid of each), then for every word of 64 buckets some
+// block has any of, the 64 buckets' bitmaps of one bit per block one after the other.
 Records PlainIndex(db::Connection& connection) {
     query::Masters masters(connection);
     query::RowNames names(masters);
@@ -62,18 +62,20 @@ Records PlainIndex(db::Connection& connection) {
     }
     Records records;
     std::string& header = records[-1];
-    PutLittleEndian(header, 1, 4);
+    PutLittleEndian(header, 2, 4);
     PutLittleEndian(header, kBucketBits, 4);
     PutLittleEndian(header, blocks.size(), 4);
     for (const auto& [first, last] : bounds) {
         PutLittleEndian(header, static_cast<std::uint64_t>(first), 8);
         PutLittleEndian(header, static_cast<std::uint64_t>(last), 8);
     }
+    const std::size_t bitmapBytes = (blocks.size() + 7) / 8;
     for (std::size_t block = 0; block < blocks.size(); ++block) {
         for (std::uint32_t bucket : blocks[block]) {
-            std::string& bitmap = records[bucket];
-            if (bitmap.empty()) bitmap.assign((blocks.size() + 7) / 8, '\0');
-            bitmap[block / 8] = static_cast<char>(bitmap[block / 8] | (1 << (block % 8)));
+            std::string& word = records[bucket / 64];
+            if (word.empty()) word.assign(64 * bitmapBytes, '\0');
+            char& byte = word[bucket % 64 * bitmapBytes + block / 8];
+            byte = static_cast<char>(byte | (1 << (block % 8)));
         }
     }
     return records;
