@@ -115,6 +115,33 @@ TEST_F(SearchIndexTest, AChangeByAnotherProgramRemovesItAndTheSearchSeesTheChang
     EXPECT_TRUE(Both({"新しい町"}).first.empty());
 }
 
+// Records of another layout (an index that an earlier version made, a record per bucket) are
+// not read: the search reads every row and finds the same rows.
+TEST_F(SearchIndexTest, RecordsOfAnotherLayoutAreNotRead) {
+    const auto setHeaderFormat = [this](const char* format) {
+        RunBehindTheLayer(db(), std::string("UPDATE __yubinbox_derived_search SET data = CAST(x'") +
+                                    format + "' || substr(data, 5) AS BLOB) WHERE key = -1");
+    };
+    const auto expectTheWholePass = [this](const char* layout) {
+        open();
+        EXPECT_FALSE(indexed({"千代田"})) << layout;
+        const auto [withIndex, whole] = Both({"千代田"});
+        EXPECT_EQ(withIndex, whole) << layout;
+        EXPECT_FALSE(withIndex.empty()) << layout;
+        connection.close();
+    };
+    setHeaderFormat("01000000");
+    expectTheWholePass("the earlier header");
+    setHeaderFormat("02000000");
+    open();
+    EXPECT_TRUE(indexed({"千代田"}));
+    connection.close();
+    RunBehindTheLayer(db(),
+                      "UPDATE __yubinbox_derived_search SET data = substr(data, 1, 8) "
+                      "WHERE key >= 0");
+    expectTheWholePass("a bitmap per record");
+}
+
 TEST_F(SearchIndexTest, AnImportTakingTheDatabaseRemovesItFirst) {
     open();
     ASSERT_TRUE(indexed({"千代田"}));
