@@ -70,8 +70,9 @@ enum class ZipallColumn : size_t {
 inline constexpr size_t kZipallColumnCount = 18;
 
 // One ZIPALL row at a time, its values set by column name and appended in the order of the
-// table's own column list; a column the table lacks is left out. The values are reused from
-// row to row, so appending costs no allocation once the texts have grown.
+// table's own column list; a column the table lacks is left out. The values are kept in the
+// row set from row to row (db::Recordset::keepAppendValues): appending costs no allocation
+// once the texts have grown, and only the values that changed are checked and bound again.
 class ZipallRowBuilder {
   public:
     explicit ZipallRowBuilder(db::Recordset& table);
@@ -83,29 +84,26 @@ class ZipallRowBuilder {
     bool addAppendedTo(changes::AppendedRows& rows, const std::vector<db::ColumnInfo>& columns);
 
     void setText(ZipallColumn column, std::string_view text) {
-        if (db::Value* value = slot(column)) value->assignText(text);
+        const size_t position = position_[static_cast<size_t>(column)];
+        if (position != kAbsent) table_.setKeptText(position, text);
     }
     void setNumber(ZipallColumn column, long long number) {
-        if (db::Value* value = slot(column)) *value = db::Value(number);
+        const size_t position = position_[static_cast<size_t>(column)];
+        if (position != kAbsent) table_.setKeptNumber(position, number);
     }
     void append() {
-        table_.addNew(names_, values_);
+        table_.appendKept();
         if (appended_ != nullptr) addAppended();
     }
 
   private:
     static constexpr size_t kAbsent = static_cast<size_t>(-1);
 
-    db::Value* slot(ZipallColumn column) {
-        const size_t position = position_[static_cast<size_t>(column)];
-        return position == kAbsent ? nullptr : &values_[position];
-    }
     void addAppended();
 
     db::Recordset& table_;
-    // The table's column names, fixed: the appends compare the list by identity.
+    // The table's column names, fixed: the values are kept for this list.
     db::Recordset::ColumnList names_;
-    std::vector<db::Value> values_;
     std::array<size_t, kZipallColumnCount> position_{};
     changes::AppendedRows* appended_ = nullptr;
     // The positions of the columns of changes::AppendedRows::Columns() in the values.

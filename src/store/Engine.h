@@ -305,6 +305,19 @@ class Recordset {
     // for every row): compared by identity, not name by name.
     using ColumnList = std::shared_ptr<const std::vector<std::string>>;
     void addNew(const ColumnList& names, std::span<const Value> values);
+    // Rows appended with values kept from one row to the next (an import's rows repeat most
+    // columns): keepAppendValues prepares the columns of `names`, each value Null; setKeptText
+    // and setKeptNumber change the value of names[position] for the rows that follow; and
+    // appendKept appends a row of the values as they stand. Only the values changed since the
+    // row before are checked (as addNew checks them, in the order of the list) and bound
+    // again; a value refused is checked again at the next append. An addNew with the same list
+    // in between leaves its values as the kept ones; one with another list ends them, and so
+    // does close: appendKept then raises InvalidArgument until they are prepared again.
+    void keepAppendValues(const ColumnList& names);
+    void setKeptText(size_t position, std::string_view text);
+    void setKeptNumber(size_t position, long long number);
+    const Value& keptValue(size_t position);
+    void appendKept();
     // Starts a new row whose fields are set one by one and then stored by update().
     void addNew();
     // Stores the new row, or the changes to the current row.

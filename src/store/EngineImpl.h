@@ -3,9 +3,11 @@
 
 #include <cassert>
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -216,6 +218,28 @@ struct Recordset::Impl {
         std::string text;
     };
     std::vector<AppendParameter> appendParameters;
+    // The parameters to check and bind again before the next append: one bit each, set for
+    // every one not bound (and for every kept value changed since the last row).
+    std::vector<std::uint64_t> appendPending;
+    // The list the kept values are for (Recordset::keepAppendValues); the values are those
+    // of appendParameters while the prepared list is this one.
+    Recordset::ColumnList keptList;
+    // Whether a row appended without the table's primary key column is refused before it
+    // reaches the table (the key's Null check), for the prepared list.
+    bool appendLacksKey = false;
+
+    void markPending(size_t parameter) {
+        appendPending[parameter / 64] |= std::uint64_t{1} << (parameter % 64);
+    }
+    // The kept value of `position`, checked against the prepared list.
+    AppendParameter& keptParameter(size_t position);
+    // Resolves `names` into the prepared INSERT unless it is the one prepared (`list`: by
+    // identity, when given). Caller holds the connection's lock.
+    void prepareAppendLocked(std::span<const std::string> names, const Recordset::ColumnList& list);
+    // Checks and binds the value of one parameter (its `given`).
+    void bindAppendParameter(size_t parameter);
+    // Steps the bound INSERT in the batch and makes its row the current one.
+    void stepAppendLocked();
 
     void requireOpen() const;
     void requireUpdatable() const;

@@ -1,5 +1,6 @@
 // Row sets: lazy reading, appending in batches, changing the current row.
 #include <algorithm>
+#include <bit>
 #include <cassert>
 
 #include "store/EngineImpl.h"
@@ -155,6 +156,8 @@ void Recordset::Impl::releaseStatements(bool finalize) {
     appendList.reset();
     appendColumns.clear();
     appendParameters.clear();
+    appendPending.clear();
+    keptList.reset();
     appendSql.clear();
 }
 
@@ -323,6 +326,71 @@ void Recordset::addNew(const ColumnList& names, std::span<const Value> values) {
     append(*names, values, names);
 }
 
+void Recordset::Impl::prepareAppendLocked(std::span<const std::string> names,
+                                          const Recordset::ColumnList& list) {
+    const bool sameList = list && appendStatement && appendList == list;
+    if (!sameList && (!appendStatement || !std::equal(names.begin(), names.end(),
+                                                      appendNames.begin(), appendNames.end()))) {
+        std::vector<int> columns;
+        for (const std::string& name : names) {
+            const int column = table->requireColumn(name);
+            if (std::find(columns.begin(), columns.end(), column) != columns.end()) {
+                throw YubinError(ErrorCode::DuplicateFieldName,
+                                 Message("テーブル {1} への追加で列 {2} が二度指定されています。",
+                                         table->name, name));
+            }
+            columns.push_back(column);
+        }
+        std::string sql = detail::insertSql(*table, columns);
+        StatementPtr statement = conn->acquire(sql);
+        conn->release(appendSql, std::move(appendStatement));
+        appendStatement = std::move(statement);
+        appendSql = std::move(sql);
+        appendColumns = std::move(columns);
+        appendNames.assign(names.begin(), names.end());
+        appendParameters.assign(appendColumns.size(), Impl::AppendParameter{});
+        appendPending.assign((appendColumns.size() + 63) / 64, 0);
+        for (size_t i = 0; i < appendColumns.size(); ++i) markPending(i);
+        appendLacksKey = table->primaryKeyColumn >= 0 &&
+                         std::find(appendColumns.begin(), appendColumns.end(),
+                                   table->primaryKeyColumn) == appendColumns.end();
+    }
+    if (appendList != list) {
+        // Another list: the kept values, if any, are no longer the ones of their list.
+        if (keptList != list) keptList.reset();
+        appendList = list;
+    }
+}
+
+void Recordset::Impl::bindAppendParameter(size_t parameter) {
+    AppendParameter& p = appendParameters[parameter];
+    p.bound = false;
+    BoundValue b = detail::bindable(*table, appendColumns[parameter], p.given, p.text);
+    // SQLite reads the text from our copy until the parameter is bound again: the text given,
+    // or the text a number became.
+    detail::bind(appendStatement.get(), static_cast<int>(parameter) + 1, b);
+    p.bound = true;
+}
+
+void Recordset::Impl::stepAppendLocked() {
+    sqlite3_stmt* s = appendStatement.get();
+    {
+        struct Reset {
+            sqlite3_stmt* s;
+            ~Reset() { sqlite3_reset(s); }
+        } reset{s};
+        // The batch reaches the disk within about the delay while rows keep coming.
+        conn->commitBatchIfDue();
+        conn->beginBatch();
+        const int rc = sqlite3_step(s);
+        if (rc != SQLITE_DONE) throw detail::writeError(conn->db.get(), rc, *table);
+    }
+    rowid = sqlite3_last_insert_rowid(conn->db.get());
+    position = Impl::Position::Row;
+    loaded = false;
+    rowFromCursor = false;
+}
+
 void Recordset::append(std::span<const std::string> names, std::span<const Value> values,
                        const ColumnList& list) {
     Impl& m = *impl_;
@@ -334,72 +402,98 @@ void Recordset::append(std::span<const std::string> names, std::span<const Value
                     m.table->name, std::to_string(names.size()), std::to_string(values.size())));
     }
     if (m.position == Impl::Position::New || m.hasChanges()) update();
-    const TableDef& table = *m.table;
 
     std::lock_guard guard(m.conn->mutex);
-    const bool sameList = list && m.appendStatement && m.appendList == list;
-    if (!sameList &&
-        (!m.appendStatement ||
-         !std::equal(names.begin(), names.end(), m.appendNames.begin(), m.appendNames.end()))) {
-        std::vector<int> columns;
-        for (const std::string& name : names) {
-            const int column = table.requireColumn(name);
-            if (std::find(columns.begin(), columns.end(), column) != columns.end()) {
-                throw YubinError(ErrorCode::DuplicateFieldName,
-                                 Message("テーブル {1} への追加で列 {2} が二度指定されています。",
-                                         table.name, name));
-            }
-            columns.push_back(column);
-        }
-        std::string sql = detail::insertSql(table, columns);
-        StatementPtr statement = m.conn->acquire(sql);
-        m.conn->release(m.appendSql, std::move(m.appendStatement));
-        m.appendStatement = std::move(statement);
-        m.appendSql = std::move(sql);
-        m.appendColumns = std::move(columns);
-        m.appendNames.assign(names.begin(), names.end());
-        m.appendParameters.assign(m.appendColumns.size(), Impl::AppendParameter{});
-    }
-    m.appendList = list;
-    if (table.primaryKeyColumn >= 0 && std::find(m.appendColumns.begin(), m.appendColumns.end(),
-                                                 table.primaryKeyColumn) == m.appendColumns.end()) {
+    m.prepareAppendLocked(names, list);
+    if (m.appendLacksKey) {
         std::string unused;
-        detail::bindable(table, table.primaryKeyColumn, Value(), unused);  // raises
+        detail::bindable(*m.table, m.table->primaryKeyColumn, Value(), unused);  // raises
     }
-    sqlite3_stmt* s = m.appendStatement.get();
-    {
-        // The bindings outlive the reset: a value equal to the one of the row before is
-        // neither checked nor bound again (the imports repeat most columns from row to row).
-        struct Reset {
-            sqlite3_stmt* s;
-            ~Reset() { sqlite3_reset(s); }
-        } reset{s};
-        // The names equal the prepared ones, so there is one parameter per value.
-        assert(m.appendParameters.size() == values.size());
-        for (size_t i = 0; i < values.size(); ++i) {
-            Impl::AppendParameter& p = m.appendParameters[i];
-            if (p.bound && p.given == values[i]) continue;
-            p.bound = false;
-            BoundValue b = detail::bindable(table, m.appendColumns[i], values[i], p.text);
-            p.given = values[i];
-            // SQLite reads the text from our copy until the parameter is bound again: the text
-            // given, or the text a number became.
-            if (b.kind == BoundValue::Text && b.text.data() != p.text.data()) {
-                b.text = p.given.text();
-            }
-            detail::bind(s, static_cast<int>(i) + 1, b);
-            p.bound = true;
+    // The bindings outlive the reset: a value equal to the one of the row before is neither
+    // checked nor bound again (the imports repeat most columns from row to row).
+    // The names equal the prepared ones, so there is one parameter per value.
+    assert(m.appendParameters.size() == values.size());
+    for (size_t i = 0; i < values.size(); ++i) {
+        Impl::AppendParameter& p = m.appendParameters[i];
+        if (p.bound && p.given == values[i]) continue;
+        p.bound = false;
+        m.markPending(i);  // the kept values, if they are used next, bind it again
+        p.given = values[i];
+        m.bindAppendParameter(i);
+    }
+    m.stepAppendLocked();
+}
+
+Recordset::Impl::AppendParameter& Recordset::Impl::keptParameter(size_t position) {
+    requireOpen();
+    if (!keptList || appendList != keptList || position >= appendParameters.size()) {
+        throw YubinError(
+            ErrorCode::InvalidArgument,
+            Message("追加する行の値の位置 {1} は準備されていません。", std::to_string(position)));
+    }
+    return appendParameters[position];
+}
+
+void Recordset::keepAppendValues(const ColumnList& names) {
+    Impl& m = *impl_;
+    m.requireUpdatable();
+    if (!names) {
+        throw YubinError(ErrorCode::InvalidArgument, Message("追加する列の一覧がありません。"));
+    }
+    std::lock_guard guard(m.conn->mutex);
+    m.prepareAppendLocked(*names, names);
+    m.keptList = names;
+    for (size_t i = 0; i < m.appendParameters.size(); ++i) {
+        Impl::AppendParameter& p = m.appendParameters[i];
+        if (p.given.isNull()) continue;
+        p.given = Value();
+        p.bound = false;
+        m.markPending(i);
+    }
+}
+
+void Recordset::setKeptText(size_t position, std::string_view text) {
+    Impl::AppendParameter& p = impl_->keptParameter(position);
+    if (p.given.isText() && p.given.text() == text) return;
+    // Bound again before the next append; until then SQLite does not read the old text.
+    p.bound = false;
+    impl_->markPending(position);
+    p.given.assignText(text);
+}
+
+void Recordset::setKeptNumber(size_t position, long long number) {
+    Impl::AppendParameter& p = impl_->keptParameter(position);
+    if (p.given.isNumber() && p.given.number() == number) return;
+    p.bound = false;
+    impl_->markPending(position);
+    p.given = Value(number);
+}
+
+const Value& Recordset::keptValue(size_t position) { return impl_->keptParameter(position).given; }
+
+void Recordset::appendKept() {
+    Impl& m = *impl_;
+    m.requireUpdatable();
+    if (!m.keptList || m.appendList != m.keptList) {
+        throw YubinError(ErrorCode::InvalidArgument,
+                         Message("追加する行の値が準備されていません。"));
+    }
+    if (m.position == Impl::Position::New || m.hasChanges()) update();
+
+    std::lock_guard guard(m.conn->mutex);
+    if (m.appendLacksKey) {
+        std::string unused;
+        detail::bindable(*m.table, m.table->primaryKeyColumn, Value(), unused);  // raises
+    }
+    // In the order of the list, as addNew checks them; a value refused stays pending.
+    for (size_t word = 0; word < m.appendPending.size(); ++word) {
+        std::uint64_t& bits = m.appendPending[word];
+        while (bits != 0) {
+            m.bindAppendParameter(word * 64 + static_cast<size_t>(std::countr_zero(bits)));
+            bits &= bits - 1;
         }
-        // The batch reaches the disk within about the delay while rows keep coming.
-        m.conn->commitBatchIfDue();
-        m.conn->beginBatch();
-        const int rc = sqlite3_step(s);
-        if (rc != SQLITE_DONE) throw detail::writeError(m.conn->db.get(), rc, table);
     }
-    m.rowid = sqlite3_last_insert_rowid(m.conn->db.get());
-    m.position = Impl::Position::Row;
-    m.loaded = false;
-    m.rowFromCursor = false;
+    m.stepAppendLocked();
 }
 
 void Recordset::addNew() {
