@@ -142,8 +142,8 @@ ZipallRowBuilder::ZipallRowBuilder(Recordset& table) : table_(table) {
     for (int i = 0; i < table.fieldCount(); ++i) names.push_back(table.field(i).Name());
     names_ = std::make_shared<const std::vector<std::string>>(std::move(names));
     // Every value the empty text until it is set.
-    table_.keepAppendValues(names_);
-    for (size_t i = 0; i < names_->size(); ++i) table_.setKeptText(i, "");
+    values_ = &table_.keepAppendValues(names_);
+    for (size_t i = 0; i < names_->size(); ++i) values_->setText(i, "");
     for (size_t c = 0; c < kZipallColumnNames.size(); ++c) {
         position_[c] = kAbsent;
         for (size_t i = 0; i < names_->size(); ++i) {
@@ -183,7 +183,7 @@ void ZipallRowBuilder::addAppended() {
     for (size_t c = 0; c < texts.size(); ++c) {
         // As a text column stores the value: a number as its decimal text, Null read back as
         // the empty text.
-        const Value& value = table_.keptValue(appendedPosition_[c]);
+        const Value& value = (*values_)[appendedPosition_[c]];
         if (value.isText()) {
             texts[c] = value.text();
         } else if (value.isNumber()) {

@@ -85,11 +85,11 @@ class ZipallRowBuilder {
 
     void setText(ZipallColumn column, std::string_view text) {
         const size_t position = position_[static_cast<size_t>(column)];
-        if (position != kAbsent) table_.setKeptText(position, text);
+        if (position != kAbsent) values_->setText(position, text);
     }
     void setNumber(ZipallColumn column, long long number) {
         const size_t position = position_[static_cast<size_t>(column)];
-        if (position != kAbsent) table_.setKeptNumber(position, number);
+        if (position != kAbsent) values_->setNumber(position, number);
     }
     void append() {
         table_.appendKept();
@@ -104,6 +104,7 @@ class ZipallRowBuilder {
     db::Recordset& table_;
     // The table's column names, fixed: the values are kept for this list.
     db::Recordset::ColumnList names_;
+    db::AppendValues* values_ = nullptr;  // the row set's, for names_
     std::array<size_t, kZipallColumnCount> position_{};
     changes::AppendedRows* appended_ = nullptr;
     // The positions of the columns of changes::AppendedRows::Columns() in the values.

@@ -9,7 +9,9 @@
 #pragma once
 
 #include <atomic>
+#include <cassert>
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -272,6 +274,38 @@ class Field {
     Recordset* owner_ = nullptr;
 };
 
+// The values of the rows a row set appends with one column list, by position in the list,
+// kept from row to row (Recordset::keepAppendValues). Setting a value equal to the one held
+// changes nothing; any other is checked and bound again by the next append.
+class AppendValues {
+  public:
+    size_t size() const { return values_.size(); }
+    const Value& operator[](size_t position) const { return values_[position]; }
+    void setText(size_t position, std::string_view text) {
+        assert(position < values_.size());
+        Value& value = values_[position];
+        if (value.isText() && value.text() == text) return;
+        value.assignText(text);
+        markChanged(position);
+    }
+    void setNumber(size_t position, long long number) {
+        assert(position < values_.size());
+        Value& value = values_[position];
+        if (value.isNumber() && value.number() == number) return;
+        value = Value(number);
+        markChanged(position);
+    }
+
+  private:
+    friend struct AppendValuesAccess;
+    void markChanged(size_t position) {
+        changed_[position / 64] |= std::uint64_t{1} << (position % 64);
+    }
+    std::vector<Value> values_;
+    // One bit a value: to be checked and bound before the next append.
+    std::vector<std::uint64_t> changed_;
+};
+
 // Rows of a SELECT text or of a table opened by name.
 //
 // Rows are read lazily: opening prepares the statement and reads nothing, so a big table opened
@@ -306,17 +340,14 @@ class Recordset {
     using ColumnList = std::shared_ptr<const std::vector<std::string>>;
     void addNew(const ColumnList& names, std::span<const Value> values);
     // Rows appended with values kept from one row to the next (an import's rows repeat most
-    // columns): keepAppendValues prepares the columns of `names`, each value Null; setKeptText
-    // and setKeptNumber change the value of names[position] for the rows that follow; and
-    // appendKept appends a row of the values as they stand. Only the values changed since the
-    // row before are checked (as addNew checks them, in the order of the list) and bound
-    // again; a value refused is checked again at the next append. An addNew with the same list
-    // in between leaves its values as the kept ones; one with another list ends them, and so
-    // does close: appendKept then raises InvalidArgument until they are prepared again.
-    void keepAppendValues(const ColumnList& names);
-    void setKeptText(size_t position, std::string_view text);
-    void setKeptNumber(size_t position, long long number);
-    const Value& keptValue(size_t position);
+    // columns): keepAppendValues prepares the columns of `names` and gives their values, each
+    // Null, to be changed for the rows that follow; appendKept appends a row of the values as
+    // they stand. Only the values changed since the row before are checked (as addNew checks
+    // them, in the order of the list) and bound again; a value refused is checked again at the
+    // next append. The values are used for the list until an addNew with another list or
+    // close, after which appendKept raises InvalidArgument until they are prepared again
+    // (and the values given before must not be used: their positions may be no more).
+    AppendValues& keepAppendValues(const ColumnList& names);
     void appendKept();
     // Starts a new row whose fields are set one by one and then stored by update().
     void addNew();

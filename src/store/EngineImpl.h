@@ -209,34 +209,27 @@ struct Recordset::Impl {
     std::vector<int> appendColumns;
     std::string appendSql;
     detail::StatementPtr appendStatement;
-    // What each parameter of the append statement is bound to: a copy of the value given for
-    // the last row, whose text SQLite reads (or `text`, a number's text for a text column), so
-    // the caller may change its values. Never resized while bindings point into it.
+    // The value of each parameter of the append statement, whose text SQLite reads until it
+    // is bound again: a copy of the one given for the last row (or the kept value, set by the
+    // caller), so the caller may change its own values. Never resized while bindings point
+    // into it.
+    AppendValues appendValues;
     struct AppendParameter {
         bool bound = false;
-        Value given;
-        std::string text;
+        std::string text;  // a number's text, for a text column
     };
     std::vector<AppendParameter> appendParameters;
-    // The parameters to check and bind again before the next append: one bit each, set for
-    // every one not bound (and for every kept value changed since the last row).
-    std::vector<std::uint64_t> appendPending;
-    // The list the kept values are for (Recordset::keepAppendValues); the values are those
-    // of appendParameters while the prepared list is this one.
+    // The list the values are kept for (Recordset::keepAppendValues), while it is the
+    // prepared one.
     Recordset::ColumnList keptList;
     // Whether a row appended without the table's primary key column is refused before it
     // reaches the table (the key's Null check), for the prepared list.
     bool appendLacksKey = false;
 
-    void markPending(size_t parameter) {
-        appendPending[parameter / 64] |= std::uint64_t{1} << (parameter % 64);
-    }
-    // The kept value of `position`, checked against the prepared list.
-    AppendParameter& keptParameter(size_t position);
     // Resolves `names` into the prepared INSERT unless it is the one prepared (`list`: by
     // identity, when given). Caller holds the connection's lock.
     void prepareAppendLocked(std::span<const std::string> names, const Recordset::ColumnList& list);
-    // Checks and binds the value of one parameter (its `given`).
+    // Checks and binds the value of one parameter.
     void bindAppendParameter(size_t parameter);
     // Steps the bound INSERT in the batch and makes its row the current one.
     void stepAppendLocked();
@@ -250,6 +243,12 @@ struct Recordset::Impl {
     // Returns the statements to the connection's cache (or drops them when it closes).
     void releaseStatements(bool finalize);
     void detach();
+};
+
+struct AppendValuesAccess {
+    static std::vector<Value>& values(AppendValues& values) { return values.values_; }
+    static std::vector<std::uint64_t>& changed(AppendValues& values) { return values.changed_; }
+    static void markChanged(AppendValues& values, size_t position) { values.markChanged(position); }
 };
 
 struct FieldAccess {

@@ -156,7 +156,6 @@ void Recordset::Impl::releaseStatements(bool finalize) {
     appendList.reset();
     appendColumns.clear();
     appendParameters.clear();
-    appendPending.clear();
     keptList.reset();
     appendSql.clear();
 }
@@ -349,8 +348,11 @@ void Recordset::Impl::prepareAppendLocked(std::span<const std::string> names,
         appendColumns = std::move(columns);
         appendNames.assign(names.begin(), names.end());
         appendParameters.assign(appendColumns.size(), Impl::AppendParameter{});
-        appendPending.assign((appendColumns.size() + 63) / 64, 0);
-        for (size_t i = 0; i < appendColumns.size(); ++i) markPending(i);
+        AppendValuesAccess::values(appendValues).assign(appendColumns.size(), Value());
+        AppendValuesAccess::changed(appendValues).assign((appendColumns.size() + 63) / 64, 0);
+        for (size_t i = 0; i < appendColumns.size(); ++i) {
+            AppendValuesAccess::markChanged(appendValues, i);
+        }
         appendLacksKey = table->primaryKeyColumn >= 0 &&
                          std::find(appendColumns.begin(), appendColumns.end(),
                                    table->primaryKeyColumn) == appendColumns.end();
@@ -365,7 +367,8 @@ void Recordset::Impl::prepareAppendLocked(std::span<const std::string> names,
 void Recordset::Impl::bindAppendParameter(size_t parameter) {
     AppendParameter& p = appendParameters[parameter];
     p.bound = false;
-    BoundValue b = detail::bindable(*table, appendColumns[parameter], p.given, p.text);
+    const BoundValue b =
+        detail::bindable(*table, appendColumns[parameter], appendValues[parameter], p.text);
     // SQLite reads the text from our copy until the parameter is bound again: the text given,
     // or the text a number became.
     detail::bind(appendStatement.get(), static_cast<int>(parameter) + 1, b);
@@ -413,28 +416,20 @@ void Recordset::append(std::span<const std::string> names, std::span<const Value
     // checked nor bound again (the imports repeat most columns from row to row).
     // The names equal the prepared ones, so there is one parameter per value.
     assert(m.appendParameters.size() == values.size());
+    std::vector<Value>& given = AppendValuesAccess::values(m.appendValues);
     for (size_t i = 0; i < values.size(); ++i) {
         Impl::AppendParameter& p = m.appendParameters[i];
-        if (p.bound && p.given == values[i]) continue;
+        if (p.bound && given[i] == values[i]) continue;
         p.bound = false;
-        m.markPending(i);  // the kept values, if they are used next, bind it again
-        p.given = values[i];
+        // Kept values, if they are appended next, bind it again.
+        AppendValuesAccess::markChanged(m.appendValues, i);
+        given[i] = values[i];
         m.bindAppendParameter(i);
     }
     m.stepAppendLocked();
 }
 
-Recordset::Impl::AppendParameter& Recordset::Impl::keptParameter(size_t position) {
-    requireOpen();
-    if (!keptList || appendList != keptList || position >= appendParameters.size()) {
-        throw YubinError(
-            ErrorCode::InvalidArgument,
-            Message("追加する行の値の位置 {1} は準備されていません。", std::to_string(position)));
-    }
-    return appendParameters[position];
-}
-
-void Recordset::keepAppendValues(const ColumnList& names) {
+AppendValues& Recordset::keepAppendValues(const ColumnList& names) {
     Impl& m = *impl_;
     m.requireUpdatable();
     if (!names) {
@@ -443,33 +438,14 @@ void Recordset::keepAppendValues(const ColumnList& names) {
     std::lock_guard guard(m.conn->mutex);
     m.prepareAppendLocked(*names, names);
     m.keptList = names;
-    for (size_t i = 0; i < m.appendParameters.size(); ++i) {
-        Impl::AppendParameter& p = m.appendParameters[i];
-        if (p.given.isNull()) continue;
-        p.given = Value();
-        p.bound = false;
-        m.markPending(i);
+    std::vector<Value>& values = AppendValuesAccess::values(m.appendValues);
+    for (size_t i = 0; i < values.size(); ++i) {
+        if (values[i].isNull()) continue;
+        values[i] = Value();
+        AppendValuesAccess::markChanged(m.appendValues, i);
     }
+    return m.appendValues;
 }
-
-void Recordset::setKeptText(size_t position, std::string_view text) {
-    Impl::AppendParameter& p = impl_->keptParameter(position);
-    if (p.given.isText() && p.given.text() == text) return;
-    // Bound again before the next append; until then SQLite does not read the old text.
-    p.bound = false;
-    impl_->markPending(position);
-    p.given.assignText(text);
-}
-
-void Recordset::setKeptNumber(size_t position, long long number) {
-    Impl::AppendParameter& p = impl_->keptParameter(position);
-    if (p.given.isNumber() && p.given.number() == number) return;
-    p.bound = false;
-    impl_->markPending(position);
-    p.given = Value(number);
-}
-
-const Value& Recordset::keptValue(size_t position) { return impl_->keptParameter(position).given; }
 
 void Recordset::appendKept() {
     Impl& m = *impl_;
@@ -486,8 +462,9 @@ void Recordset::appendKept() {
         detail::bindable(*m.table, m.table->primaryKeyColumn, Value(), unused);  // raises
     }
     // In the order of the list, as addNew checks them; a value refused stays pending.
-    for (size_t word = 0; word < m.appendPending.size(); ++word) {
-        std::uint64_t& bits = m.appendPending[word];
+    std::vector<std::uint64_t>& changed = AppendValuesAccess::changed(m.appendValues);
+    for (size_t word = 0; word < changed.size(); ++word) {
+        std::uint64_t& bits = changed[word];
         while (bits != 0) {
             m.bindAppendParameter(word * 64 + static_cast<size_t>(std::countr_zero(bits)));
             bits &= bits - 1;

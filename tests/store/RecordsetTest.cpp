@@ -390,6 +390,87 @@ TEST_F(RecordsetTest, AppendedRowsTakeTheValuesOfTheirCall) {
               "text,text");
 }
 
+// Kept values: each row stores the values as they stand, those set again unchanged included; a
+// value refused stays refused until it is changed, and a value set while another was refused is
+// not lost.
+TEST_F(RecordsetTest, AppendedRowsOfKeptValuesStoreTheValuesAsTheyStand) {
+    Recordset zip;
+    zip.open("ZIPALL", cn, CursorType::Keyset, LockType::Pessimistic);
+    const auto names = std::make_shared<const std::vector<std::string>>(
+        std::vector<std::string>{"団体コード", "郵便番号", "町域名", "flag1", "RECNO"});
+    db::AppendValues& values = zip.keepAppendValues(names);
+    ASSERT_EQ(values.size(), 5u);
+    EXPECT_TRUE(values[2].isNull());
+    values.setText(0, "01101");
+    values.setText(1, "0600000");
+    values.setText(2, "北一条西");
+    values.setNumber(3, 0);
+    values.setNumber(4, 1);
+    zip.appendKept();
+    values.setText(2, "北二条西");
+    values.setNumber(4, 2);
+    zip.appendKept();
+    values.setText(2, "北一条西");  // back to the value of the first row
+    values.setText(0, "01101");     // the same again
+    values.setNumber(4, 3);
+    zip.appendKept();
+    values.setText(1, "12345678");  // too long: refused, nothing stored
+    values.setText(2, "南一条西");  // after the refused one in the list
+    values.setNumber(4, 4);
+    EXPECT_EQ(errorNumber([&] { zip.appendKept(); }), errorOf(ErrorCode::FieldTooSmall));
+    EXPECT_EQ(errorNumber([&] { zip.appendKept(); }), errorOf(ErrorCode::FieldTooSmall));
+    values.setText(1, "0600001");
+    zip.appendKept();
+    values.setText(3, "1");  // the text of a number, stored as the number
+    values.setNumber(4, 5);
+    zip.appendKept();
+    EXPECT_EQ(values[2], Value("南一条西"));
+    cn.flush();
+
+    RawSqlite raw(fresh.path());
+    EXPECT_EQ(raw.column("SELECT 団体コード || '|' || 郵便番号 || '|' || 町域名 || '|' || flag1 "
+                         "|| '|' || RECNO FROM ZIPALL ORDER BY rowid"),
+              (std::vector<std::string>{"01101|0600000|北一条西|0|1", "01101|0600000|北二条西|0|2",
+                                        "01101|0600000|北一条西|0|3", "01101|0600001|南一条西|0|4",
+                                        "01101|0600001|南一条西|1|5"}));
+}
+
+// The rows of an addNew between kept rows are stored as given; the kept rows after it take the
+// kept values again. Another list, or closing, ends the kept values.
+TEST_F(RecordsetTest, KeptValuesAndRowsOfAddNewBetweenThem) {
+    Recordset zip;
+    zip.open("ZIPALL", cn, CursorType::Keyset, LockType::Pessimistic);
+    const auto names = std::make_shared<const std::vector<std::string>>(
+        std::vector<std::string>{"郵便番号", "RECNO"});
+    db::AppendValues& values = zip.keepAppendValues(names);
+    values.setText(0, "1000001");
+    values.setNumber(1, 1);
+    zip.appendKept();
+    zip.addNew(names, std::vector<Value>{Value("1000002"), Value(2)});
+    values.setText(0, "1000003");
+    values.setNumber(1, 3);
+    zip.appendKept();
+    zip.addNew(names, std::vector<Value>{Value("1000003"), Value(4)});
+    values.setNumber(1, 5);  // the kept text is the one the addNew gave
+    zip.appendKept();
+    zip.addNew(std::vector<std::string>{"RECNO"}, std::vector<Value>{Value(6)});
+    EXPECT_EQ(errorNumber([&] { zip.appendKept(); }), errorOf(ErrorCode::InvalidArgument));
+    db::AppendValues& again = zip.keepAppendValues(names);
+    EXPECT_TRUE(again[0].isNull());
+    again.setText(0, "1000007");
+    again.setNumber(1, 7);
+    zip.appendKept();
+    zip.close();
+    EXPECT_EQ(errorNumber([&] { zip.appendKept(); }), errorOf(ErrorCode::ObjectClosed));
+    cn.flush();
+
+    RawSqlite raw(fresh.path());
+    EXPECT_EQ(
+        raw.column("SELECT coalesce(郵便番号, '-') || ':' || RECNO FROM ZIPALL ORDER BY rowid"),
+        (std::vector<std::string>{"1000001:1", "1000002:2", "1000003:3", "1000003:4", "1000003:5",
+                                  "-:6", "1000007:7"}));
+}
+
 TEST_F(RecordsetTest, ClosingTheConnectionClosesItsRowSets) {
     Recordset rs;
     rs.open("DUMMY", cn, CursorType::ForwardOnly, LockType::ReadOnly);
