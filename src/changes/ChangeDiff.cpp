@@ -16,7 +16,6 @@ std::uint64_t Fnv(std::uint64_t hash, std::string_view text) {
 }
 
 constexpr std::uint64_t kNamesSeed = 0x9e3779b97f4a7c15ull;
-constexpr std::uint64_t kWordPrime = 0xff51afd7ed558ccdull;
 
 // Spreads the bits, so that sums of digests do not cancel.
 std::uint64_t Mix(std::uint64_t x) {
@@ -27,30 +26,65 @@ std::uint64_t Mix(std::uint64_t x) {
     return x ^ (x >> 31);
 }
 
-// Takes one field into the hash eight bytes at a time; its length ends it, so that ("ab", "")
-// differs from ("a", "b").
+std::uint64_t Read64(const char* p) {
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    return word;
+}
+
+std::uint64_t Read32(const char* p) {
+    std::uint32_t word;
+    std::memcpy(&word, p, 4);
+    return word;
+}
+
+// The 128-bit product of two words: its low half in `a`, its high half in `b`.
+void Multiply(std::uint64_t& a, std::uint64_t& b) {
+    const unsigned __int128 product = static_cast<unsigned __int128>(a) * b;
+    a = static_cast<std::uint64_t>(product);
+    b = static_cast<std::uint64_t>(product >> 64);
+}
+
+// Two words mixed into one: the halves of their product folded.
+std::uint64_t Fold(std::uint64_t a, std::uint64_t b) {
+    Multiply(a, b);
+    return a ^ b;
+}
+
+constexpr std::uint64_t kFieldSecret = 0xe7037ed1a0b428dbull;
+constexpr std::uint64_t kLengthSecret = 0x8ebc6af09c88c6e3ull;
+
+// Takes one field into the hash sixteen bytes (one wide multiplication) at a time; its length
+// ends it, so that ("ab", "") differs from ("a", "b"). A word that the secret would cancel has
+// bytes no text holds (a control character, or no UTF-8).
 std::uint64_t HashField(std::uint64_t hash, std::string_view text) {
     const char* p = text.data();
-    size_t n = text.size();
-    for (; n >= 8; p += 8, n -= 8) {
-        std::uint64_t word;
-        std::memcpy(&word, p, 8);
-        hash = (hash ^ word) * kWordPrime;
-        hash ^= hash >> 32;
-    }
-    // The last bytes: from the last eight of a longer field (no call of memcpy for a length
-    // known only now), or one by one.
-    std::uint64_t tail = 0;
-    if (n > 0 && text.size() >= 8) {
-        std::memcpy(&tail, text.data() + text.size() - 8, 8);
-        tail >>= 8 * (8 - n);
+    const size_t n = text.size();
+    std::uint64_t a = 0, b = 0;
+    if (n <= 16) {
+        // Short fields in two words read in overlapping pieces, without a loop.
+        if (n >= 4) {
+            const size_t quarter = (n >> 3) << 2;
+            a = (Read32(p) << 32) | Read32(p + quarter);
+            b = (Read32(p + n - 4) << 32) | Read32(p + n - 4 - quarter);
+        } else if (n > 0) {
+            a = std::uint64_t{static_cast<unsigned char>(p[0])} << 16 |
+                std::uint64_t{static_cast<unsigned char>(p[n >> 1])} << 8 |
+                static_cast<unsigned char>(p[n - 1]);
+        }
     } else {
-        for (size_t i = 0; i < n; ++i)
-            tail |= std::uint64_t{static_cast<unsigned char>(p[i])} << (8 * i);
+        size_t left = n;
+        for (; left > 16; left -= 16, p += 16) {
+            hash = Fold(Read64(p) ^ kFieldSecret, Read64(p + 8) ^ hash);
+        }
+        // The last sixteen bytes, overlapping the ones before when the length is no multiple.
+        a = Read64(p + left - 16);
+        b = Read64(p + left - 8);
     }
-    hash = (hash ^ tail) * kWordPrime;
-    hash ^= hash >> 29;
-    return (hash ^ text.size()) * kFnvPrime;
+    a ^= kFieldSecret;
+    b ^= hash;
+    Multiply(a, b);
+    return Fold(a ^ kLengthSecret ^ n, b ^ kFieldSecret);
 }
 
 }  // namespace
