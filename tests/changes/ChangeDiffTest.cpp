@@ -130,5 +130,38 @@ TEST(ChangeDiffTest, FieldBordersAndCodeKeysKeepDifferentTextsApart) {
     EXPECT_NE(CodeKey("123456789"), CodeKey("123456780"));
 }
 
+// Every byte of a field of any length counts: a field read in pieces (short ones in
+// overlapping words, long ones sixteen bytes at a time and their tail) must leave none out.
+// Rows that differ in one byte, or in the place of a border between fields, never share a
+// digest.
+TEST(ChangeDiffTest, EveryByteOfEveryFieldLengthChangesTheDigest) {
+    std::vector<std::uint64_t> digests;
+    for (size_t length = 0; length <= 70; ++length) {
+        for (size_t field : {0u, 6u, 10u}) {
+            RowValues row;
+            row[field] = std::string(length, 'a');
+            if (length > 0 || field == 0) digests.push_back(RowDigest(row));  // one empty row
+            for (size_t at = 0; at < length; ++at) {
+                RowValues changed = row;
+                changed[field][at] = 'b';
+                digests.push_back(RowDigest(changed));
+            }
+            // The same bytes with the field's last byte moved into the next field.
+            if (length > 0 && field < kRowFieldCount - 1) {
+                RowValues moved = row;
+                moved[field].pop_back();
+                moved[field + 1] = "a";
+                digests.push_back(RowDigest(moved));
+            }
+        }
+    }
+    RowValues empty;
+    EXPECT_EQ(RowDigest(empty), RowDigest(RowValues{}));
+    const size_t count = digests.size();
+    std::sort(digests.begin(), digests.end());
+    EXPECT_EQ(std::unique(digests.begin(), digests.end()) - digests.begin(),
+              static_cast<std::ptrdiff_t>(count));
+}
+
 }  // namespace
 }  // namespace yubin::changes

@@ -421,7 +421,8 @@ TEST_F(RecordsetTest, AppendedRowsOfKeptValuesStoreTheValuesAsTheyStand) {
     EXPECT_EQ(errorNumber([&] { zip.appendKept(); }), errorOf(ErrorCode::FieldTooSmall));
     values.setText(1, "0600001");
     zip.appendKept();
-    values.setText(3, "1");  // the text of a number, stored as the number
+    values.setText(3, "1");      // the text of a number, stored as the number
+    values.setText(0, "01102");  // a text of the same length, its last byte changed
     values.setNumber(4, 5);
     zip.appendKept();
     EXPECT_EQ(values[2], Value("南一条西"));
@@ -432,7 +433,7 @@ TEST_F(RecordsetTest, AppendedRowsOfKeptValuesStoreTheValuesAsTheyStand) {
                          "|| '|' || RECNO FROM ZIPALL ORDER BY rowid"),
               (std::vector<std::string>{"01101|0600000|北一条西|0|1", "01101|0600000|北二条西|0|2",
                                         "01101|0600000|北一条西|0|3", "01101|0600001|南一条西|0|4",
-                                        "01101|0600001|南一条西|1|5"}));
+                                        "01102|0600001|南一条西|1|5"}));
 }
 
 // The rows of an addNew between kept rows are stored as given; the kept rows after it take the
