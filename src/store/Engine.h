@@ -347,6 +347,8 @@ class Recordset {
     // next append. The values are used for the list until an addNew with another list or
     // close, after which appendKept raises InvalidArgument until they are prepared again
     // (and the values given before must not be used: their positions may be no more).
+    // appendKept does not store a batch that has fallen due (it reads no clock): its caller
+    // calls flushDue between rows, as the imports do at the event processing of every line.
     AppendValues& keepAppendValues(const ColumnList& names);
     void appendKept();
     // Starts a new row whose fields are set one by one and then stored by update().

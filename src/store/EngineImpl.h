@@ -231,8 +231,9 @@ struct Recordset::Impl {
     void prepareAppendLocked(std::span<const std::string> names, const Recordset::ColumnList& list);
     // Checks and binds the value of one parameter.
     void bindAppendParameter(size_t parameter);
-    // Steps the bound INSERT in the batch and makes its row the current one.
-    void stepAppendLocked();
+    // Steps the bound INSERT in the batch and makes its row the current one; `commitDue`: the
+    // batch is first stored when it has fallen due.
+    void stepAppendLocked(bool commitDue);
 
     void requireOpen() const;
     void requireUpdatable() const;

@@ -148,6 +148,30 @@ TEST_F(RecordsetTest, AppendedRowsReachOtherConnectionsWithoutFlush) {
     EXPECT_EQ(count(other, "ZIPALL"), 2);
 }
 
+// Kept rows leave the due batch to the event processing between them (no clock read a row):
+// the rows appended before it are stored there, with the row of the next addNew as ever.
+TEST_F(RecordsetTest, KeptRowsReachOtherConnectionsAtTheEventProcessingAfterTheDelay) {
+    Recordset zip;
+    zip.open("ZIPALL", cn, CursorType::Keyset, LockType::Pessimistic);
+    const auto names =
+        std::make_shared<const std::vector<std::string>>(std::vector<std::string>{"RECNO"});
+    db::AppendValues& values = zip.keepAppendValues(names);
+    Connection other;
+    other.open(fresh.connectionString());
+    values.setNumber(0, 1);
+    zip.appendKept();
+    std::this_thread::sleep_for(db::detail::kFlushDelay);
+    values.setNumber(0, 2);
+    zip.appendKept();
+    db::flushConnections(true);
+    EXPECT_EQ(count(other, "ZIPALL"), 2);
+    values.setNumber(0, 3);
+    zip.appendKept();
+    std::this_thread::sleep_for(db::detail::kFlushDelay);
+    zip.addNew(names, std::vector<Value>{Value(4)});
+    EXPECT_EQ(count(other, "ZIPALL"), 3);
+}
+
 // The process-wide flush of due batches skips its pass before the earliest batch falls due:
 // a batch begun after a pass, on another connection, and the next batch after a commit are
 // each stored once due.
