@@ -15,6 +15,12 @@ namespace {
 // array is never copied as it grows; pages not written take no memory.
 constexpr size_t kExpectedRows = size_t{1} << 17;
 
+// The compared columns of ZIPALL are a row's own fields, in their order.
+static_assert(kZipallFields.size() == kOwnFieldCount && kZipallFields[0] == kMunicipalityCode &&
+              kZipallFields[1] == kTownName && kZipallFields[2] == kTownKana &&
+              kZipallFields[3] == kOfficeName && kZipallFields[4] == kOfficeKana &&
+              kZipallFields[5] == kStreetAddress && kZipallFields[6] == kPostOffice);
+
 }  // namespace
 
 const std::array<const char*, AppendedRows::kColumnCount>& AppendedRows::Columns() {
@@ -38,12 +44,12 @@ void AppendedRows::add(const Texts& texts, long long rowid) {
     }
     // The row as the report's reading of the table makes it: the columns the data set does
     // not carry read as Null, the names are in the names' part.
-    RowView row{};
+    OwnFields own{};
     for (size_t i = 0; i < kZipallFields.size(); ++i) {
-        if (Carries(set_, i)) row[kZipallFields[i]] = texts[i + 1];
+        if (Carries(set_, i)) own[i] = texts[i + 1];
     }
-    rows_.push_back({CodeKey(texts[0]), OwnFieldsDigest(row)});
-    const std::string_view municipality = row[kMunicipalityCode];
+    rows_.push_back({CodeKey(texts[0]), OwnFieldsDigest(own)});
+    const std::string_view municipality = own[0];
     if (set_ == DataSet::National &&
         (municipalities_.empty() || municipalities_.back().value != municipality)) {
         municipalities_.push_back({rowCount_, std::string(municipality)});

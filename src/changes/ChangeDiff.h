@@ -40,6 +40,10 @@ std::uint64_t RowDigest(const RowValues& row);
 // municipality names (the fields 1 to 4) once for all the rows of a municipality:
 // RowDigest(row) == CombineDigest(OwnFieldsDigest(row), NamesDigest(names of row)).
 std::uint64_t OwnFieldsDigest(const RowView& row);  // fields 0 and 5 to 10
+// The same of those fields given in their order.
+inline constexpr size_t kOwnFieldCount = 7;
+using OwnFields = std::array<std::string_view, kOwnFieldCount>;
+std::uint64_t OwnFieldsDigest(const OwnFields& fields);
 std::uint64_t NamesDigest(std::string_view prefecture, std::string_view prefectureKana,
                           std::string_view municipality, std::string_view municipalityKana);
 std::uint64_t CombineDigest(std::uint64_t own, std::uint64_t names);
