@@ -1,6 +1,7 @@
 #include "changes/ReportRows.h"
 
 #include <charconv>
+#include <cstring>
 
 #include "store/NativeSql.h"
 
@@ -34,11 +35,21 @@ std::string KeptColumns() {
     return text;
 }
 
-void PackField(std::string& packed, std::string_view field) {
-    char head[24];
-    char* end = std::to_chars(head, head + sizeof head - 1, field.size()).ptr;
-    *end++ = ':';
-    packed.append(head, end).append(field);
+void PackRow(std::string& packed, const PackedRow& row) {
+    // The room for the longest lengths first, then one pass that writes; the string grows once.
+    constexpr size_t kMostLengthDigits = 20;
+    size_t most = 0;
+    for (std::string_view field : row) most += kMostLengthDigits + 1 + field.size();
+    const size_t at = packed.size();
+    packed.resize(at + most);
+    char* out = packed.data() + at;
+    for (std::string_view field : row) {
+        out = std::to_chars(out, out + kMostLengthDigits, field.size()).ptr;
+        *out++ = ':';
+        std::memcpy(out, field.data(), field.size());
+        out += field.size();
+    }
+    packed.resize(static_cast<size_t>(out - packed.data()));
 }
 
 KeptRowids KeepRows(db::Connection& connection, DataSet set,
@@ -73,15 +84,13 @@ KeptRowids KeepRows(db::Connection& connection, DataSet set,
         } else {
             kept.push_back({rowid, rowid});
         }
-        PackField(packed, rows.text(1));
+        PackedRow row{};  // the columns not carried stay empty
+        row[0] = rows.text(1);
         int column = 2;
-        for (bool isCarried : carried) {
-            if (isCarried) {
-                PackField(packed, rows.text(column++));
-            } else {
-                packed += "0:";
-            }
+        for (size_t i = 0; i < carried.size(); ++i) {
+            if (carried[i]) row[i + 1] = rows.text(column++);
         }
+        PackRow(packed, row);
         if (packed.size() >= kPackedSize) write();
     }
     if (!packed.empty()) write();

@@ -52,8 +52,8 @@ using PackedRow = std::array<std::string_view, kPackedFields>;
 // The size a packed row of 変更前データ grows to before it is written.
 inline constexpr size_t kPackedSize = 60 * 1024;
 
-// Appends one field of a packed row.
-void PackField(std::string& packed, std::string_view field);
+// Appends one row to a packed text.
+void PackRow(std::string& packed, const PackedRow& row);
 
 // The error of a kept form that does not read as it was written (damaged by another program).
 inline YubinError KeptFormDamaged() {
@@ -97,6 +97,6 @@ inline size_t EndOf(std::string_view packed, const PackedRow& row) {
 // `highestRowid`: when set, the data set's rows are known to lie at or below it (the rows above
 // are not read).
 KeptRowids KeepRows(db::Connection& connection, DataSet set,
-              std::optional<long long> highestRowid = std::nullopt);
+                    std::optional<long long> highestRowid = std::nullopt);
 
 }  // namespace yubin::changes::detail
