@@ -326,6 +326,16 @@ std::vector<WrittenLetter> WrittenLetters(std::string_view foldedWord) {
     return letters;
 }
 
+namespace detail {
+
+const char16_t* ThreeByteFolding(bool forms) {
+    return forms ? kThreeByteFolding.forms.data() : kThreeByteFolding.kana.data();
+}
+
+char32_t JoinedLetter(char32_t base, char32_t mark) { return Join(base, mark); }
+
+}  // namespace detail
+
 std::string Folded(std::string_view text) {
     std::string out;
     out.reserve(text.size());

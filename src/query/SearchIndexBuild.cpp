@@ -1,7 +1,6 @@
 // The build of the search's index: every row of ZIPALL folded, and its letters and pairs marked
 // in the bitmap of its block.
 #include <algorithm>
-#include <array>
 #include <atomic>
 #include <bit>
 #include <cassert>
@@ -228,18 +227,10 @@ class PartBuilder {
             for (std::uint32_t bucket : placeBuckets_) set(bucket);
             placeMarked_ = true;
         }
-        std::array<std::size_t, 5> at{};
-        text_.clear();
-        for (int column = 1; column <= 4; ++column) {
-            AppendFolded(scan.text(column), text_);
-            at[static_cast<std::size_t>(column)] = text_.size();
-        }
-        text_.append(kPadding, '\0');
-        const char* const p = text_.data();
-        ForEachGramAfter(p, p + at[1], placeNameLast_, set);
-        ForEachGramAfter(p + at[1], p + at[2], placeKanaLast_, set);
-        ForEachGramAfter(p + at[2], p + at[3], Previous{}, set);
-        ForEachGramAfter(p + at[3], p + at[4], Previous{}, set);
+        takeFolded(scan.text(1), placeNameLast_, set);
+        takeFolded(scan.text(2), placeKanaLast_, set);
+        takeFolded(scan.text(3), Previous{}, set);
+        takeFolded(scan.text(4), Previous{}, set);
     }
 
     // The blocks started, and the first and last rowid of the last one (rowids grow in storage
@@ -251,6 +242,26 @@ class PartBuilder {
     }
 
   private:
+    // Calls `take` as ForEachGramAfter does for the folded text. Its letters are taken as they
+    // are folded; a text with a character that walk leaves to AppendFolded is folded into a
+    // buffer and walked again from its start (the grams taken twice are marked once).
+    template <typename Take>
+    void takeFolded(std::string_view text, Previous previous, Take&& take) {
+        Previous last = previous;
+        const bool walked =
+            ForEachFoldedLetter(text, [&](std::uint64_t letter, std::size_t length) {
+                take(Bucket(letter));
+                if (last.length != 0) take(Bucket(last.letter | letter << (8 * last.length)));
+                last = {letter, length};
+            });
+        if (walked) return;
+        text_.clear();
+        AppendFolded(text, text_);
+        const std::size_t size = text_.size();
+        text_.append(kPadding, '\0');
+        ForEachGramAfter(text_.data(), text_.data() + size, previous, take);
+    }
+
     // The grams of the municipality's place name and reading, and their last letters.
     void takePlace() {
         placeMarked_ = false;

@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 namespace yubin::query {
@@ -44,6 +47,78 @@ TEST(NormalizeTest, FoldingMakesTheWaysOfWritingANameMeet) {
               "a\xff"
               "b");
     EXPECT_EQ(Folded("ｱ\xef\xbd"), "ア\xef\xbd");  // a letter cut short
+}
+
+// The letters of a folded text, walked without writing it.
+struct WalkedLetters {
+    bool whole = false;
+    std::string text;  // the letters one after the other
+    std::vector<std::size_t> lengths;
+};
+WalkedLetters Walk(std::string_view text) {
+    WalkedLetters walked;
+    walked.whole = ForEachFoldedLetter(text, [&](std::uint64_t letter, std::size_t length) {
+        EXPECT_TRUE(length >= 1 && length <= 3) << text;
+        EXPECT_EQ(letter >> (8 * length), 0u) << text;  // no byte beyond the letter's
+        for (std::size_t i = 0; i < length; ++i)
+            walked.text += static_cast<char>(letter >> (8 * i));
+        walked.lengths.push_back(length);
+    });
+    return walked;
+}
+
+// The walk gives the folded text letter by letter: marks joined to the letter before them (not
+// across a blank, nor at a text's start), blanks dropped, full-width letters as ASCII.
+TEST(NormalizeTest, TheFoldedLettersWalkGivesTheFoldedTextLetterByLetter) {
+    for (const char* text : {"",
+                             " ",
+                             "ｵｵﾄﾞｵﾘﾆｼ(1-19ﾁｮｳﾒ)",
+                             "おおどおりにし（１－１９ちょうめ）",
+                             "ﾊﾟﾝ",
+                             "ハ゜ン",
+                             "は\u309aん",
+                             "ｳﾞｨ",
+                             "ﾞｱ",
+                             "ｶ　ﾞ",
+                             "ｶ ﾞ",
+                             "ﾞﾞ",
+                             "ｶﾞﾞ",
+                             "ｼｬｼｮｯﾌﾟ",
+                             "旭ヶ丘",
+                             "株式会社　日本 経済",
+                             "ＪＡビル",
+                             "Tokyo Tower",
+                             "１～２",
+                             "霞が関（次のビルを除く）",
+                             "ｱ\x7f",
+                             "ﾜﾞｦﾞｳﾞﾂﾞｯﾞﾎﾟﾊﾞ"}) {
+        const WalkedLetters walked = Walk(text);
+        EXPECT_TRUE(walked.whole) << text;
+        EXPECT_EQ(walked.text, Folded(text)) << text;
+        std::size_t lettersOfFolded = 0;  // every byte but continuation bytes starts a letter
+        for (char byte : Folded(text))
+            lettersOfFolded += (static_cast<unsigned char>(byte) & 0xC0) != 0x80;
+        EXPECT_EQ(walked.lengths.size(), lettersOfFolded) << text;
+    }
+    // Other characters are left to AppendFolded; the letters given before them are the folded
+    // text's first ones, the last letter before them not among them (a mark might join it).
+    for (const auto& [text, given] :
+         std::vector<std::pair<std::string, std::string>>{{"ｶ\x1fﾞ", ""},
+                                                          {"ｶ\tﾞ\nｱ", "カ"},
+                                                          {"ｱｶ\xffﾞ", "ア"},
+                                                          {"ｶ\xef\xbd", ""},
+                                                          {"ｶ\xe4\x80", ""},
+                                                          {"ｷｶé", "キ"},
+                                                          {"ｶ‐ｷ", ""},
+                                                          {"ｶ한", ""},
+                                                          {"ｶﾞ😀", ""},
+                                                          {"本町\xe3\x81\x41", "本"},
+                                                          {"ｶ\xe4\x41\x80", ""}}) {
+        const WalkedLetters walked = Walk(text);
+        EXPECT_FALSE(walked.whole) << text;
+        EXPECT_EQ(walked.text, given) << text;
+        EXPECT_EQ(Folded(text).substr(0, given.size()), given) << text;
+    }
 }
 
 // The search passes over a text when one of a word's letters is written in none of its

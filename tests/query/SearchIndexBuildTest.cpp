@@ -136,6 +136,18 @@ TEST_F(SearchIndexBuildTest, TheBuildStoresWhatThePlainBuildMakesOnOneThreadAndO
     Change("UPDATE ZIPALL SET 町域名 = NULL, 住所かな3 = NULL WHERE rowid = 301");
     ExpectThePlainIndex("odd names");
 
+    // Names the build folds letter by letter and names it folds whole, after letters it took:
+    // marks after a blank and at a column's start, full-width letters, a control character, a
+    // byte that starts no character, and characters outside kana, kanji and the forms.
+    Change("UPDATE ZIPALL SET 住所かな3 = 'ｶ　ﾞｷ ﾞｸﾞ' WHERE rowid = 302");
+    Change("UPDATE ZIPALL SET 住所かな3 = 'ﾞﾎﾟ', 町域名 = 'ＡＢ町　東' WHERE rowid = 303");
+    Change("UPDATE ZIPALL SET 町域名 = '本町' || char(9) || '‐1' WHERE rowid = 304");
+    Change("UPDATE ZIPALL SET 町域名 = '本町' || char(10) || 'ﾞ東' WHERE rowid = 305");
+    Change("UPDATE ZIPALL SET 住所かな3 = 'ｶ' || CAST(x'FF' AS TEXT) || 'ﾞ' WHERE rowid = 306");
+    Change("UPDATE ZIPALL SET 町域名 = 'é町😀', 住所かな3 = 'ｶﾞ한' WHERE rowid = 307");
+    Change("UPDATE ZIPALL SET 事業所名 = 'ｶﾞ' || char(31) || 'ﾞ' WHERE rowid = 308");
+    ExpectThePlainIndex("names folded whole after their first letters");
+
     // Rowids with a gap, then tables of a few blocks, of one and of none.
     Change("DELETE FROM ZIPALL WHERE rowid BETWEEN 400 AND 650");
     ExpectThePlainIndex("a gap");
