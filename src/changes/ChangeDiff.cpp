@@ -1,7 +1,13 @@
 #include "changes/ChangeDiff.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
+#include <cassert>
+#include <cstddef>
 #include <cstring>
+#include <limits>
+#include <utility>
 
 namespace yubin::changes {
 
@@ -89,7 +95,147 @@ std::uint64_t HashField(std::uint64_t hash, std::string_view text) {
     return Fold(a ^ kLengthSecret ^ n, b ^ kFieldSecret);
 }
 
+using Entry = CodeDigests::Entry;
+
+// Objects rather than functions, so that std::sort inlines them.
+constexpr auto KeyThenDigest = [](const Entry& a, const Entry& b) {
+    return a.key != b.key ? a.key < b.key : a.digest < b.digest;
+};
+constexpr auto ByDigest = [](const Entry& a, const Entry& b) { return a.digest < b.digest; };
+
+// Below this many entries a range is sorted by comparisons: a radix pass costs a count of
+// its buckets whatever the range's size.
+constexpr std::ptrdiff_t kRadixMinimum = 64;
+// The largest bucket of the first pass sorted through a second array (64 kB): the extra
+// memory stays small whatever the keys; a larger bucket, which the published data does not
+// make, is sorted by comparisons.
+constexpr std::ptrdiff_t kCopiedMaximum = 4096;
+static_assert(kCopiedMaximum <= std::numeric_limits<std::uint32_t>::max());
+
+// The low halves of a key's bytes packed together, in their order.
+std::uint64_t LowHalves(std::uint64_t key) {
+    std::uint64_t x = key & 0x0f0f0f0f0f0f0f0full;
+    x = (x | x >> 4) & 0x00ff00ff00ff00ffull;
+    x = (x | x >> 8) & 0x0000ffff0000ffffull;
+    return (x | x >> 16) & 0xffffffffull;
+}
+
+// What the keys are sorted on, 8 bits (a digit) at a time from the highest bit in which some
+// key differs: the key, or when the keys differ only in the low halves of their bytes, as
+// postal codes of decimal digits do, those halves, so that one digit takes two of the code's.
+class KeyDigits {
+  public:
+    KeyDigits(const Entry* first, const Entry* last) {
+        std::uint64_t varying = 0;
+        for (const Entry* e = first + 1; e != last; ++e) varying |= e->key ^ first->key;
+        halves_ = (varying & 0xf0f0f0f0f0f0f0f0ull) == 0;
+        if (halves_) varying = LowHalves(varying);
+        if (varying == 0) return;
+        const int highest = 63 - std::countl_zero(varying);
+        const int lowest = std::countr_zero(varying);
+        // A digit's lowest bit, the highest digit's first.
+        for (int shift = highest - 7;; shift -= 8) {
+            const int at = std::max(shift, 0);
+            if ((varying >> at & 0xff) != 0) shifts_.push_back(at);
+            if (at <= lowest) break;
+        }
+        assert(shifts_.size() <= kMost);
+    }
+    static constexpr size_t kMost = 8;
+    // None when the keys are all equal.
+    size_t count() const { return shifts_.size(); }
+    unsigned of(size_t digit, std::uint64_t key) const {
+        return static_cast<unsigned>((halves_ ? LowHalves(key) : key) >> shifts_[digit]) & 0xff;
+    }
+
+  private:
+    bool halves_ = false;
+    std::vector<int> shifts_;
+};
+
+// Sorts entries whose keys agree in their first digit by the others, then by digest, through
+// `spare` of as many entries: a counting pass for each digit from the lowest, each keeping the
+// order of the one before.
+void SortThroughCopy(Entry* first, Entry* last, const KeyDigits& digits, Entry* spare) {
+    const std::ptrdiff_t n = last - first;
+    Entry* from = first;
+    Entry* to = spare;
+    // The digits' counts in one reading.
+    std::array<std::array<std::uint32_t, 256>, KeyDigits::kMost> starts;
+    for (size_t digit = 1; digit < digits.count(); ++digit) starts[digit].fill(0);
+    for (const Entry* e = first; e != last; ++e) {
+        for (size_t digit = 1; digit < digits.count(); ++digit) {
+            ++starts[digit][digits.of(digit, e->key)];
+        }
+    }
+    for (size_t digit = digits.count() - 1; digit > 0; --digit) {
+        std::array<std::uint32_t, 256>& start = starts[digit];
+        std::uint32_t at = 0;
+        for (std::uint32_t& s : start) at += std::exchange(s, at);
+        for (const Entry* e = from; e != from + n; ++e) to[start[digits.of(digit, e->key)]++] = *e;
+        std::swap(from, to);
+    }
+    if (from != first) std::copy(from, from + n, first);
+    // Equal keys, the repeats of a code's rows, by digest.
+    for (Entry* run = first; run != last;) {
+        Entry* end = run + 1;
+        while (end != last && end->key == run->key) ++end;
+        if (end - run > 1) std::sort(run, end, ByDigest);
+        run = end;
+    }
+}
+
 }  // namespace
+
+void SortEntries(Entry* first, Entry* last) {
+    const std::ptrdiff_t n = last - first;
+    if (n < kRadixMinimum) {
+        std::sort(first, last, KeyThenDigest);
+        return;
+    }
+    const KeyDigits digits(first, last);
+    if (digits.count() == 0) {
+        std::sort(first, last, ByDigest);
+        return;
+    }
+    // In place into buckets of the keys' first digit (American flag sort): each entry out of
+    // place is swapped into the next free slot of its bucket, until the one that belongs here
+    // comes back.
+    const auto bucketOf = [&digits](const Entry& e) { return digits.of(0, e.key); };
+    std::array<std::ptrdiff_t, 256> next{}, end{};
+    for (const Entry* e = first; e != last; ++e) ++end[bucketOf(*e)];
+    std::ptrdiff_t at = 0;
+    for (size_t b = 0; b < 256; ++b) {
+        next[b] = at;
+        end[b] = at += end[b];
+    }
+    for (unsigned b = 0; b < 256; ++b) {
+        while (next[b] < end[b]) {
+            Entry moving = first[next[b]];
+            for (unsigned to = bucketOf(moving); to != b; to = bucketOf(moving)) {
+                std::swap(moving, first[next[to]++]);
+            }
+            first[next[b]++] = moving;
+        }
+    }
+    // Each bucket on the other digits.
+    std::vector<Entry> spare;
+    std::ptrdiff_t begin = 0;
+    for (size_t b = 0; b < 256; begin = end[b++]) {
+        Entry* const from = first + begin;
+        Entry* const to = first + end[b];
+        const std::ptrdiff_t count = to - from;
+        if (count < 2) continue;
+        if (digits.count() == 1) {
+            std::sort(from, to, ByDigest);
+        } else if (count < kRadixMinimum || count > kCopiedMaximum) {
+            std::sort(from, to, KeyThenDigest);
+        } else {
+            if (spare.size() < static_cast<size_t>(count)) spare.resize(count);
+            SortThroughCopy(from, to, digits, spare.data());
+        }
+    }
+}
 
 std::uint64_t CodeKey(std::string_view code) {
     // Odd: a packed key ends in a zero byte.
@@ -151,18 +297,7 @@ void CodeDigests::finish() {
     if (finished_) return;
     finished_ = true;
     rows_ = entries_.size();
-    // By the key alone, a comparison of one field: two fifths faster than by key and digest.
-    // Only the few codes of several rows need their digests in order, for the repeats.
-    std::sort(entries_.begin(), entries_.end(),
-              [](const Entry& a, const Entry& b) { return a.key < b.key; });
-    for (auto run = entries_.begin(); run != entries_.end();) {
-        auto end = run + 1;
-        while (end != entries_.end() && end->key == run->key) ++end;
-        if (end - run > 1) {
-            std::sort(run, end, [](const Entry& a, const Entry& b) { return a.digest < b.digest; });
-        }
-        run = end;
-    }
+    SortEntries(entries_.data(), entries_.data() + entries_.size());
     size_t out = 0;
     Entry previous{};
     for (size_t i = 0; i < entries_.size(); ++i) {

@@ -80,6 +80,13 @@ class CodeDigests {
     bool finished_ = false;
 };
 
+// Puts entries in order of key, and of digest among equal keys: the order of std::sort by
+// both, a third faster for the published data. No second array of the entries' size (the
+// national data's entries are most of the report's peak): a radix sort on the bits in which
+// the keys differ, in place on the highest 8 of them (for postal codes, the first two
+// digits), then each bucket through a copy of at most 64 kB.
+void SortEntries(CodeDigests::Entry* first, CodeDigests::Entry* last);
+
 struct CodeChange {
     std::uint64_t key;
     Change change;

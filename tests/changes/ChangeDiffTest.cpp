@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <random>
+#include <set>
+#include <string>
+#include <vector>
 
 #include "changes/ChangeDiff.h"
 
@@ -161,6 +165,113 @@ TEST(ChangeDiffTest, EveryByteOfEveryFieldLengthChangesTheDigest) {
     std::sort(digests.begin(), digests.end());
     EXPECT_EQ(std::unique(digests.begin(), digests.end()) - digests.begin(),
               static_cast<std::ptrdiff_t>(count));
+}
+
+// The entries sorted by SortEntries are those std::sort puts in order of key and digest.
+void ExpectSortedAsByComparison(std::vector<CodeDigests::Entry> entries) {
+    std::vector<CodeDigests::Entry> expected = entries;
+    std::sort(expected.begin(), expected.end(), [](const auto& a, const auto& b) {
+        return a.key != b.key ? a.key < b.key : a.digest < b.digest;
+    });
+    SortEntries(entries.data(), entries.data() + entries.size());
+    ASSERT_EQ(entries.size(), expected.size());
+    for (size_t i = 0; i < entries.size(); ++i) {
+        ASSERT_EQ(entries[i].key, expected[i].key) << "at " << i << " of " << entries.size();
+        ASSERT_EQ(entries[i].digest, expected[i].digest) << "at " << i << " of " << entries.size();
+    }
+}
+
+std::string DigitCode(std::mt19937_64& random, size_t length) {
+    std::string code;
+    for (size_t i = 0; i < length; ++i) code += static_cast<char>('0' + random() % 10);
+    return code;
+}
+
+TEST(SortEntriesTest, EmptyAndOneEntry) {
+    ExpectSortedAsByComparison({});
+    ExpectSortedAsByComparison({{42, 7}});
+    CodeDigests::Entry one{5, 6};
+    SortEntries(&one, &one);  // an empty range in place
+    EXPECT_EQ(one.key, 5u);
+    SortEntries(&one, &one + 1);
+    EXPECT_EQ(one.digest, 6u);
+}
+
+TEST(SortEntriesTest, RandomKeysOfEverySizeAroundTheRadixPasses) {
+    std::mt19937_64 random(7);
+    for (size_t size : {2u, 3u, 63u, 64u, 65u, 200u, 1000u, 20000u}) {
+        std::vector<CodeDigests::Entry> entries(size);
+        for (auto& e : entries) e = {random(), random()};
+        ExpectSortedAsByComparison(entries);
+        // Keys that differ in a few bits of a few bytes only, the others shared: the bytes
+        // passed over must not be taken for equal keys.
+        for (std::uint64_t mask :
+             {0x0100000000000001ull, 0xff000000000000ffull, 0x0000ff0000ff0000ull,
+              0x0f000000000000f0ull, 0x8000000000000000ull, 0x1ull}) {
+            for (auto& e : entries) e = {0x3030303030303000ull ^ (random() & mask), random() % 4};
+            ExpectSortedAsByComparison(entries);
+        }
+    }
+}
+
+TEST(SortEntriesTest, PostalCodesAmongLongCodeHashes) {
+    std::mt19937_64 random(11);
+    std::vector<CodeDigests::Entry> entries;
+    for (size_t i = 0; i < 30000; ++i) {
+        // Mostly seven digits, some shorter, some longer (hashed): keys of every byte value.
+        const size_t length = i % 10 == 0 ? 8 + random() % 5 : i % 17 == 0 ? random() % 7 : 7;
+        entries.push_back({CodeKey(DigitCode(random, length)), random() % 3});
+    }
+    // Codes that share their leading digits, as the codes of one area do, more than a bucket
+    // of the first pass sorts through a copy.
+    for (size_t i = 0; i < 6000; ++i) {
+        entries.push_back({CodeKey("0600" + DigitCode(random, 3)), random()});
+    }
+    ExpectSortedAsByComparison(entries);
+    // Only codes of decimal digits, and of digits and letters.
+    entries.clear();
+    for (size_t i = 0; i < 30000; ++i) {
+        entries.push_back({CodeKey(DigitCode(random, 1 + random() % 7)), random() % 3});
+    }
+    ExpectSortedAsByComparison(entries);
+    for (auto& e : entries) e.key ^= (random() % 2) << (8 * (random() % 8) + 4 + random() % 4);
+    ExpectSortedAsByComparison(entries);
+}
+
+TEST(SortEntriesTest, ManyEqualKeysAndRepeatedEntries) {
+    std::mt19937_64 random(13);
+    std::vector<CodeDigests::Entry> entries;
+    for (size_t i = 0; i < 5000; ++i) entries.push_back({CodeKey("1000001"), random()});
+    for (size_t i = 0; i < 5000; ++i) entries.push_back({CodeKey("1000002"), random() % 50});
+    for (size_t i = 0; i < 300; ++i) entries.push_back({CodeKey("9999999"), 1});
+    std::shuffle(entries.begin(), entries.end(), random);
+    ExpectSortedAsByComparison(entries);
+    // All of one key: nothing to sort on but the digests.
+    std::vector<CodeDigests::Entry> one(1000, {CodeKey("1000001"), 0});
+    for (auto& e : one) e.digest = random() % 100;
+    ExpectSortedAsByComparison(one);
+}
+
+TEST(SortEntriesTest, FinishedCodesSumEachCodesDistinctRowsOnce) {
+    std::mt19937_64 random(17);
+    std::vector<CodeDigests::Entry> rows;
+    for (size_t i = 0; i < 20000; ++i) {
+        rows.push_back({CodeKey(DigitCode(random, 3)), 1 + random() % 8});
+    }
+    CodeDigests digests(rows);
+    digests.finish();
+    std::map<std::uint64_t, std::set<std::uint64_t>> codes;
+    for (const auto& row : rows) codes[row.key].insert(row.digest);
+    ASSERT_EQ(digests.codeCount(), codes.size());
+    EXPECT_EQ(digests.rowCount(), rows.size());
+    auto code = codes.begin();
+    for (const auto& entry : digests.entries()) {
+        EXPECT_EQ(entry.key, code->first);
+        std::uint64_t sum = 0;
+        for (std::uint64_t digest : code->second) sum += digest;
+        EXPECT_EQ(entry.digest, sum);
+        ++code;
+    }
 }
 
 }  // namespace
