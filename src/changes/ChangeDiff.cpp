@@ -218,8 +218,14 @@ void SortEntries(Entry* first, Entry* last) {
             first[next[b]++] = moving;
         }
     }
-    // Each bucket on the other digits.
-    std::vector<Entry> spare;
+    // Each bucket on the other digits, through one copy of the largest (one block of memory,
+    // not a series as the buckets grow).
+    std::ptrdiff_t largest = 0;
+    for (size_t b = 0; b < 256; ++b) {
+        const std::ptrdiff_t count = end[b] - (b == 0 ? 0 : end[b - 1]);
+        if (count <= kCopiedMaximum) largest = std::max(largest, count);
+    }
+    std::vector<Entry> spare(digits.count() > 1 && largest >= kRadixMinimum ? largest : 0);
     std::ptrdiff_t begin = 0;
     for (size_t b = 0; b < 256; begin = end[b++]) {
         Entry* const from = first + begin;
@@ -231,7 +237,6 @@ void SortEntries(Entry* first, Entry* last) {
         } else if (count < kRadixMinimum || count > kCopiedMaximum) {
             std::sort(from, to, KeyThenDigest);
         } else {
-            if (spare.size() < static_cast<size_t>(count)) spare.resize(count);
             SortThroughCopy(from, to, digits, spare.data());
         }
     }
