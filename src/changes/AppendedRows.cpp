@@ -77,13 +77,14 @@ CodeDigests AppendedRows::takeDigests(
     std::vector<CodeDigests::Entry> rows = std::move(rows_);
     rows_ = {};
     keyHashes_.resize(rows.size());
-    const std::uint64_t noNames = NamesDigest({}, {}, {}, {});
     auto run = municipalities_.begin();
-    std::uint64_t names = noNames;
+    std::uint64_t names = MixedNames(NamesDigest({}, {}, {}, {}));
     for (size_t i = 0; i < rows.size(); ++i) {
-        if (run != municipalities_.end() && run->first == i) names = namesDigest((run++)->value);
+        if (run != municipalities_.end() && run->first == i) {
+            names = MixedNames(namesDigest((run++)->value));
+        }
         keyHashes_[i] = ShortKeyHash(rows[i].key);
-        rows[i].digest = CombineDigest(rows[i].digest, names);
+        rows[i].digest = CombineMixed(rows[i].digest, names);
     }
     std::vector<Run>().swap(municipalities_);
     CodeDigests digests(std::move(rows));

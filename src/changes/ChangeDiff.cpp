@@ -23,14 +23,7 @@ std::uint64_t Fnv(std::uint64_t hash, std::string_view text) {
 
 constexpr std::uint64_t kNamesSeed = 0x9e3779b97f4a7c15ull;
 
-// Spreads the bits, so that sums of digests do not cancel.
-std::uint64_t Mix(std::uint64_t x) {
-    x ^= x >> 30;
-    x *= 0xbf58476d1ce4e5b9ull;
-    x ^= x >> 27;
-    x *= 0x94d049bb133111ebull;
-    return x ^ (x >> 31);
-}
+using detail::Mix;
 
 std::uint64_t Read64(const char* p) {
     std::uint64_t word;
@@ -286,10 +279,6 @@ std::uint64_t NamesDigest(std::string_view prefecture, std::string_view prefectu
     return hash;
 }
 
-std::uint64_t CombineDigest(std::uint64_t own, std::uint64_t names) {
-    return Mix(own ^ Mix(names));
-}
-
 void CodeDigests::add(std::string_view code, const RowView& row) {
     entries_.push_back({CodeKey(code), RowDigest(row)});
 }
@@ -353,10 +342,6 @@ const CodeChange* FindChange(const std::vector<CodeChange>& changes, std::uint64
         std::lower_bound(changes.begin(), changes.end(), key,
                          [](const CodeChange& c, std::uint64_t k) { return c.key < k; });
     return at != changes.end() && at->key == key ? &*at : nullptr;
-}
-
-std::uint32_t ShortKeyHash(std::uint64_t key) {
-    return static_cast<std::uint32_t>((key * 0x9e3779b97f4a7c15ull) >> 32);
 }
 
 ShortKeyHashes::ShortKeyHashes(const std::vector<CodeChange>& changes) {

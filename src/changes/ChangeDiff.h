@@ -46,7 +46,27 @@ using OwnFields = std::array<std::string_view, kOwnFieldCount>;
 std::uint64_t OwnFieldsDigest(const OwnFields& fields);
 std::uint64_t NamesDigest(std::string_view prefecture, std::string_view prefectureKana,
                           std::string_view municipality, std::string_view municipalityKana);
-std::uint64_t CombineDigest(std::uint64_t own, std::uint64_t names);
+
+namespace detail {
+// Spreads the bits, so that sums of digests do not cancel.
+inline std::uint64_t Mix(std::uint64_t x) {
+    x ^= x >> 30;
+    x *= 0xbf58476d1ce4e5b9ull;
+    x ^= x >> 27;
+    x *= 0x94d049bb133111ebull;
+    return x ^ (x >> 31);
+}
+}  // namespace detail
+
+// CombineDigest(own, names) == CombineMixed(own, MixedNames(names)): the names' part mixed once
+// for all the rows of a municipality. Inline, as they are taken for every row.
+inline std::uint64_t MixedNames(std::uint64_t names) { return detail::Mix(names); }
+inline std::uint64_t CombineMixed(std::uint64_t own, std::uint64_t mixedNames) {
+    return detail::Mix(own ^ mixedNames);
+}
+inline std::uint64_t CombineDigest(std::uint64_t own, std::uint64_t names) {
+    return CombineMixed(own, MixedNames(names));
+}
 
 // The codes of one side, added row by row in any order.
 class CodeDigests {
@@ -102,7 +122,9 @@ const CodeChange* FindChange(const std::vector<CodeChange>& changes, std::uint64
 // 32 bits of a code key: where the rows of each code lie is noted in half the memory of the
 // keys. Distinct seven-digit codes never share one; other texts rarely do, so that whoever
 // reads the rows a hash points to checks each row's code.
-std::uint32_t ShortKeyHash(std::uint64_t key);
+inline std::uint32_t ShortKeyHash(std::uint64_t key) {
+    return static_cast<std::uint32_t>((key * 0x9e3779b97f4a7c15ull) >> 32);
+}
 
 // The short hashes of the codes a comparison names, asked for every row of a side: most rows
 // are turned away by a bitmap of the hashes' upper 16 bits, without a search.

@@ -149,7 +149,7 @@ class Side {
                     KeptRowIndex* index = nullptr) const {
         assert(index == nullptr || inPieces_ != nullptr);
         const bool national = set_ == DataSet::National;
-        std::uint64_t names = NamesDigest({}, {}, {}, {});
+        std::uint64_t names = MixedNames(NamesDigest({}, {}, {}, {}));
         std::string city;
         bool cityRead = false;
         RowView row{};  // the names stay empty: they are in `names`
@@ -162,9 +162,9 @@ class Side {
                 if (national && (!cityRead || row[kMunicipalityCode] != city)) {
                     city.assign(row[kMunicipalityCode]);
                     cityRead = true;
-                    names = masters_.namesDigest(city);
+                    names = MixedNames(masters_.namesDigest(city));
                 }
-                digests.add(fields[0], CombineDigest(OwnFieldsDigest(row), names));
+                digests.add(fields[0], CombineMixed(OwnFieldsDigest(row), names));
             },
             nullptr, index);
     }

@@ -187,6 +187,17 @@ std::string DigitCode(std::mt19937_64& random, size_t length) {
     return code;
 }
 
+TEST(ChangeDiffTest, NamesMixedOnceMakeTheRowsDigest) {
+    RowValues row = Row("01101", "town");
+    row[1] = "pref";
+    row[3] = "city";
+    RowView view;
+    for (size_t i = 0; i < kRowFieldCount; ++i) view[i] = row[i];
+    const std::uint64_t names = NamesDigest(row[1], row[2], row[3], row[4]);
+    EXPECT_EQ(CombineMixed(OwnFieldsDigest(view), MixedNames(names)), RowDigest(row));
+    EXPECT_NE(CombineMixed(OwnFieldsDigest(view), names), RowDigest(row));
+}
+
 TEST(SortEntriesTest, EmptyAndOneEntry) {
     ExpectSortedAsByComparison({});
     ExpectSortedAsByComparison({{42, 7}});
