@@ -85,12 +85,18 @@ class IndexBlocks {
         return bounds_[block];
     }
 
-    // Turns the tiles of the first `blocks` blocks into the bitmaps of their buckets. Once.
+    // Turns the tiles of the first `blocks` blocks into the bitmaps of their buckets, unless
+    // they already are; no block is marked after.
     void transpose(std::size_t blocks) {
+        if (transposed_) {
+            assert(blocks == *transposed_);
+            return;
+        }
         const std::size_t groups = (blocks + kGroupBlocks - 1) / kGroupBlocks;
         for (std::size_t tile = 0; tile < groups * kWords; ++tile) {
             TransposeTile(bits_.get() + tile * kTileWords);
         }
+        transposed_ = blocks;
     }
     // After transpose(): the bitmaps over the first `blocks` blocks of the 64 buckets of the
     // word (as the index's records hold them), appended to `out`; false when no block has any.
@@ -134,6 +140,7 @@ class IndexBlocks {
     Bits bits_;
     std::size_t groups_ = 0;
     std::vector<std::pair<long long, long long>> bounds_;
+    std::optional<std::size_t> transposed_;  // the blocks transpose() turned
 };
 
 // The gram loop of the build, on texts followed by at least kPadding bytes of their buffer, so
@@ -535,7 +542,14 @@ SearchIndexBuild::SearchIndexBuild(db::Connection& connection, unsigned threads)
                 ReadFromFront(*s.own, *s.claims, stop, kBlocksPerOwnRead, nullptr, *s.front);
             } catch (...) {
                 s.otherFailed = true;
+                return;
             }
+            // Every block claimed and the table read to its end, finish() can claim none and
+            // marks nothing: the bitmaps are made here, not on the caller's thread. Where the
+            // table changed meanwhile, finish() reads it again into new blocks.
+            const std::size_t blocksRead = s.front->builder.blockCount();
+            if (!s.front->stoppedAt && blocksRead == BlocksOf(s.rowCount))
+                s.blocks->transpose(blocksRead);
         });
     } catch (const std::system_error&) {
         // No thread to be had: finish() reads every block.

@@ -14,6 +14,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli/CliFixtures.h"
@@ -185,6 +186,26 @@ TEST_F(SearchIndexBuildTest, TheBuildBesideTheKeysCommitsStoresThePlainIndex) {
     query::SearchIndexBuild alone(connection, 1);
     alone.finish();
     EXPECT_EQ(StoredIndex(connection), plain);
+}
+
+// The other reader done before finish(): it read every block and made the bitmaps of them,
+// which finish() stores as they are, both when the keys were made meanwhile and when not.
+TEST_F(SearchIndexBuildTest, BlocksTheOtherReaderReadWholeAreStoredAsItMadeThem) {
+    db::Connection connection;
+    connection.open(mdlYubinBox::ConnectionString(db()));
+    const Records plain = PlainIndex(connection);
+    for (bool keys : {true, false}) {
+        if (keys) DropKeys(connection);
+        query::SearchIndexBuild build(connection, 2);
+        if (keys) {
+            connection.execute("CREATE INDEX x_郵便番号 ON ZIPALL(郵便番号)");
+            connection.execute("ALTER TABLE ZIPALL ADD CONSTRAINT xRECNO PRIMARY KEY(RECNO)");
+        }
+        // Eight blocks: the other reader is through them long before.
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        build.finish();
+        EXPECT_EQ(StoredIndex(connection), plain) << (keys ? "keys made" : "no keys made");
+    }
 }
 
 // Rows another program adds after the build counted them, past the room made for the counted
