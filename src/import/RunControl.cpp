@@ -126,9 +126,10 @@ class NarrowPageCache {
 // row, so a failure to begin it costs only time: nothing is begun, and the index is built
 // after the key as a whole.
 //
-// Neither thread can wait for the other in turn. The reader holds the file only while it counts
-// the rows at its start (a few milliseconds, while the index's sort reads them) or reads a few
-// blocks (half a millisecond), and never waits for this thread but for the file. A commit
+// Neither thread can wait for the other in turn. The reader holds the file only while it loads
+// the masters and finds the table's first and last rowid at its start (while the index's sort
+// reads the rows) or reads a few blocks (half a millisecond), and never waits for this thread
+// but for the file; finish() counts the rows on this thread. A commit
 // of the index or the key, or a spill of its pages into the file, waits for the end of such a
 // read, a wait the window does not show (db::OwnReaders); after a spill this thread holds the
 // file until its commit, and the reader waits for that, untold as well.

@@ -63,10 +63,10 @@ void BuildSearchIndex(db::Connection& connection, unsigned threads = 0);
 // The same build in two halves, around other work of the caller's thread on `connection` that
 // leaves ZIPALL's rows as they are (an import making the table's keys). The constructor begins
 // to read the rows from the first block on, on a thread and a connection of its own that first
-// loads the masters and counts the rows, then reads a few blocks at a time and leaves the file
-// between two reads; meanwhile a commit of the caller waits for the end of such a read, untold
-// (db::OwnReaders). finish() reads what is left
-// on the caller's thread, from the last block back, and stores the index. `threads` as for
+// loads the masters and bounds the blocks by the table's rowids, then reads a few blocks at a
+// time and leaves the file between two reads; meanwhile a commit of the caller waits for the end
+// of such a read, untold (db::OwnReaders). finish() counts the rows, reads what is left on the
+// caller's thread, from the last block back, and stores the index. `threads` as for
 // BuildSearchIndex: with 1, or where no thread or connection can be had, finish() reads every
 // row itself; the index is the same either way. Destroyed without finish(), it stops the other
 // reader, waits for it and stores nothing.

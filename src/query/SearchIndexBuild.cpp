@@ -310,8 +310,22 @@ class BlockClaims {
     }
     bool claimFromBack(std::uint64_t block) {
         std::lock_guard lock(mutex_);
-        if (block < front_) return false;
+        if (closed_ || block < front_) return false;
         back_ = block;
+        backClaimed_ = true;
+        return true;
+    }
+    // The table holds `blocks` blocks: the front reader claims none from there on.
+    void limit(std::uint64_t blocks) {
+        std::lock_guard lock(mutex_);
+        back_ = std::min(back_, blocks);
+    }
+    // The front reader has read to the table's end: true when the back reader has claimed no
+    // block, which it then never does.
+    bool closeAtFront() {
+        std::lock_guard lock(mutex_);
+        if (backClaimed_) return false;
+        closed_ = true;
         return true;
     }
 
@@ -319,6 +333,8 @@ class BlockClaims {
     std::mutex mutex_;
     std::uint64_t front_ = 0;  // the blocks before it are the front reader's
     std::uint64_t back_;       // those from it on the back reader's
+    bool backClaimed_ = false;
+    bool closed_ = false;
 };
 
 // What one reader read: its blocks, the rows it counted, and the rowid of the row it stopped at
@@ -457,15 +473,30 @@ std::size_t BlocksOf(std::uint64_t rows) {
     return static_cast<std::size_t>((rows + kBlockRows - 1) / kBlockRows);
 }
 
+// The rows ZIPALL can hold at most: one per rowid from its least to its greatest (two reads of
+// the table's tree, where a count reads every page of it).
+std::uint64_t RowidSpan(db::Connection& connection) {
+    db::NativeStatement span(connection,
+                             "SELECT (SELECT max(rowid) FROM ZIPALL) - (SELECT min(rowid) FROM "
+                             "ZIPALL) + 1");
+    if (!span.step() || span.isNull(0)) return 0;
+    return static_cast<std::uint64_t>(std::max(span.number(0), 0LL));
+}
+
+// The blocks for which room is made from the rowids rather than a count: where rowids are that
+// sparse, the rows are counted first. Room is taken up only as blocks are read.
+constexpr std::uint64_t kMostBlocksBySpan = 4096;
+
 }  // namespace
 
 // What the build has read and who reads on. The other reader's part is that of the front: it
 // reads from the first block on while the caller's thread works, which reads from the last back
 // when it finishes. Both mark the blocks they claim in the same IndexBlocks.
 //
-// The other reader also prepares the build (the masters, the count of rows and the blocks), so
-// that the caller's thread spends on it no more than the other reader's connection before its
-// own work; finish() waits for that, which is over long before. Where it fails to, the caller's
+// The other reader also prepares the build (the masters and the blocks, their number bounded by
+// the rowids), so that the caller's thread spends on it no more than the other reader's
+// connection before its own work and a count of the rows in finish(); finish() waits for that,
+// which is over long before. Where it fails to, the caller's
 // thread prepares the build in finish() and reads every row itself.
 struct SearchIndexBuild::State {
     explicit State(db::Connection& connection) : connection(connection) {}
@@ -494,6 +525,25 @@ struct SearchIndexBuild::State {
         blocks.emplace(BlocksOf(rowCount));
         front.emplace(*masters, *blocks);
     }
+
+    // The same for the other reader, whose blocks the rowids bound; the rows are counted in
+    // finish() (`counted` false), after the caller's keys, from whose trees a count reads a
+    // tenth of the pages the table's own takes, and while this reader reads on. Gives the
+    // blocks the reader may claim.
+    std::uint64_t prepareToRead(db::Connection& reading) {
+        const std::uint64_t spanBlocks = BlocksOf(RowidSpan(reading));
+        if (spanBlocks > kMostBlocksBySpan) {
+            prepare(reading);
+            return BlocksOf(rowCount);
+        }
+        masters.emplace(reading);
+        masters->loadAll();
+        counted = false;
+        blocks.emplace(spanBlocks);
+        front.emplace(*masters, *blocks);
+        return spanBlocks;
+    }
+    bool counted = true;  // rowCount holds the rows
 };
 
 SearchIndexBuild::SearchIndexBuild(db::Connection& connection, unsigned threads)
@@ -525,16 +575,16 @@ SearchIndexBuild::SearchIndexBuild(db::Connection& connection, unsigned threads)
         s.reader = std::jthread([&s, leftToBuild](std::stop_token stop) {
             // Started from a thread the toolkit may have left in the slow vector state.
             ClearUpperVectorState();
+            std::uint64_t readable = 0;
             try {
-                s.prepare(*s.own);
-                s.claims.emplace(BlocksOf(s.rowCount));
+                readable = s.prepareToRead(*s.own);
+                s.claims.emplace(readable);
             } catch (...) {
                 s.stage = State::Stage::Failed;
                 s.stage.notify_one();
                 return;
             }
-            const bool read =
-                s.rowCount != 0 && (!leftToBuild || BlocksOf(s.rowCount) >= kLeastBlocksForTwo);
+            const bool read = readable != 0 && (!leftToBuild || readable >= kLeastBlocksForTwo);
             s.stage = read ? State::Stage::Reading : State::Stage::LeftToCaller;
             s.stage.notify_one();
             if (!read) return;
@@ -544,12 +594,11 @@ SearchIndexBuild::SearchIndexBuild(db::Connection& connection, unsigned threads)
                 s.otherFailed = true;
                 return;
             }
-            // Every block claimed and the table read to its end, finish() can claim none and
-            // marks nothing: the bitmaps are made here, not on the caller's thread. Where the
-            // table changed meanwhile, finish() reads it again into new blocks.
-            const std::size_t blocksRead = s.front->builder.blockCount();
-            if (!s.front->stoppedAt && blocksRead == BlocksOf(s.rowCount))
-                s.blocks->transpose(blocksRead);
+            // The table read to its end before finish() claimed any block, finish() claims none
+            // and marks nothing: the bitmaps are made here, not on the caller's thread. Where
+            // the table changed meanwhile, finish() reads it again into new blocks.
+            if (!s.front->stoppedAt && s.claims->closeAtFront())
+                s.blocks->transpose(s.front->builder.blockCount());
         });
     } catch (const std::system_error&) {
         // No thread to be had: finish() reads every block.
@@ -567,6 +616,10 @@ void SearchIndexBuild::finish() {
     if (s.reader.joinable()) {
         s.stage.wait(State::Stage::Preparing);
         if (s.stage == State::Stage::Reading) {
+            if (!s.counted) {
+                s.rowCount = CountRows(s.connection);
+                s.claims->limit(BlocksOf(s.rowCount));
+            }
             // This thread reads from the last block back until it meets the other reader.
             back.emplace(*s.masters, *s.blocks);
             ReadFromBack(s.connection, s.rowCount, *s.claims, std::stop_token(), *back);

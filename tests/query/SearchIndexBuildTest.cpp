@@ -152,6 +152,12 @@ TEST_F(SearchIndexBuildTest, TheBuildStoresWhatThePlainBuildMakesOnOneThreadAndO
     // Rowids with a gap, then tables of a few blocks, of one and of none.
     Change("DELETE FROM ZIPALL WHERE rowid BETWEEN 400 AND 650");
     ExpectThePlainIndex("a gap");
+    // Rowids far apart: room for many more blocks than the rows fill, and rowids too sparse to
+    // make room by them at all.
+    Change("UPDATE ZIPALL SET rowid = 100000 WHERE rowid = (SELECT max(rowid) FROM ZIPALL)");
+    ExpectThePlainIndex("rowids up to 100,000");
+    Change("UPDATE ZIPALL SET rowid = 2000000000 WHERE rowid = 100000");
+    ExpectThePlainIndex("rowids up to 2,000,000,000");
     for (int rows : {513, 512, 257, 256, 1, 0}) {
         Change(
             "DELETE FROM ZIPALL WHERE rowid NOT IN (SELECT rowid FROM ZIPALL ORDER BY rowid "
