@@ -174,6 +174,7 @@ void Connection::close() {
     }
     if (m.importLocked) {
         // The end of an import, however it ended: the lookup indexes go with it.
+        detail::keepJournalFile(m.db.get(), false);
         try {
             if (!m.inBatch) detail::dropLookupIndexes(m.db.get());
         } catch (const YubinError&) {
@@ -379,6 +380,7 @@ void Connection::lockImport() {
     // What readers derived from the tables the import is about to change goes first.
     m.commitBatch();
     detail::dropDerivedRecords(m.db.get());
+    detail::keepJournalFile(m.db.get(), true);
     m.invalidateCatalog();  // planned again, now with their lookup indexes
 }
 
@@ -389,6 +391,7 @@ void Connection::unlockImport() {
     // The lookup indexes belong to the import; the batch is stored first, and a failure of
     // that commit is the caller's to report.
     m.commitBatch();
+    detail::keepJournalFile(m.db.get(), false);
     detail::dropLookupIndexes(m.db.get());
     m.invalidateCatalog();
     m.lock.unlockImport();

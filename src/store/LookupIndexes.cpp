@@ -36,6 +36,12 @@ void dropLookupIndexes(sqlite3* db) {
     tx.commit();
 }
 
+void keepJournalFile(sqlite3* db, bool keep) {
+    // SQLite changes the mode outside a transaction only; refused, the mode stays as it is.
+    (void)sqlite3_exec(db, keep ? "PRAGMA journal_mode = PERSIST" : "PRAGMA journal_mode = DELETE",
+                       nullptr, nullptr, nullptr);
+}
+
 std::string lookupIndexName(std::string_view table, std::string_view column) {
     // The dot cannot occur in our names, so no two columns share a name.
     return std::string(kReservedPrefix) + "lookup_" + foldName(table) + "." + foldName(column);

@@ -226,6 +226,67 @@ TEST(LookupIndexTest, IndexesOfAProcessThatDiedImportingGoAtTheNextOpen) {
     EXPECT_TRUE(lookupIndexes(fresh.path()).empty());
 }
 
+// The import's journal file stays from one commit to the next, never one that other programs
+// would play back, and goes with the import, however it ends.
+TEST(ImportJournalTest, KeptZeroedBetweenCommitsAndGoneWithTheImport) {
+    FreshDatabase fresh;
+    const std::string journal = fresh.path() + "-journal";
+    const auto zeroedHeader = [&] {
+        const std::string bytes = readBytes(journal);
+        return bytes.size() >= 28 && bytes.substr(0, 28) == std::string(28, '\0');
+    };
+    Connection cn;
+    cn.open(fresh.connectionString());
+    cn.lockImport();
+    cn.execute("INSERT INTO 市町村 VALUES('01101', '札幌市中央区', 'ｻｯﾎﾟﾛｼﾁｭｳｵｳｸ', 0)");
+    EXPECT_TRUE(zeroedHeader());
+    {
+        RawSqlite other(fresh.path());
+        EXPECT_EQ(other.column("SELECT 市町村名 FROM 市町村"),
+                  std::vector<std::string>{"札幌市中央区"});
+        EXPECT_EQ(other.exec("INSERT INTO 市町村 VALUES('01102', '札幌市北区', 'ｷﾀｸ', 0)"),
+                  SQLITE_OK);
+    }
+    cn.execute("DELETE FROM 市町村 WHERE JISX0402 = '01101'");
+    cn.unlockImport();
+    EXPECT_FALSE(fs::exists(journal));
+
+    cn.lockImport();
+    cn.execute("DELETE FROM 市町村");
+    EXPECT_TRUE(fs::exists(journal));
+    cn.close();  // an import that ends with an error closes the connection
+    EXPECT_FALSE(fs::exists(journal));
+    RawSqlite after(fresh.path());
+    EXPECT_EQ(after.column("SELECT COUNT(*) FROM 市町村"), std::vector<std::string>{"0"});
+    EXPECT_EQ(after.column("PRAGMA journal_mode"), std::vector<std::string>{"delete"});
+}
+
+// A process that died importing between its commits leaves a zeroed journal: nothing of it is
+// played back, every commit stays.
+TEST(ImportJournalTest, JournalOfAProcessThatDiedBetweenCommitsUndoesNothing) {
+    FreshDatabase fresh;
+    ChildProcess child([&](const std::function<void()>& ready) {
+        static Connection importing;  // kept until the child is killed
+        importing.open(fresh.connectionString());
+        importing.lockImport();
+        importing.execute("INSERT INTO 市町村 VALUES('01101', '札幌市中央区', 'ｻｯﾎﾟﾛｼﾁｭｳｵｳｸ', 0)");
+        importing.execute("DELETE FROM 市町村 WHERE JISX0402 = '01101'");
+        importing.execute("INSERT INTO 市町村 VALUES('01102', '札幌市北区', 'ｷﾀｸ', 0)");
+        ready();
+    });
+    ASSERT_TRUE(child.waitReady());
+    child.kill();
+    EXPECT_TRUE(fs::exists(fresh.path() + "-journal"));
+    Connection next;
+    next.open(fresh.connectionString());
+    Recordset rs;
+    rs.open("SELECT JISX0402 FROM 市町村", next, CursorType::Keyset, LockType::ReadOnly);
+    ASSERT_FALSE(rs.eof());
+    EXPECT_EQ(rs.field("JISX0402").value().text(), "01102");
+    rs.moveNext();
+    EXPECT_TRUE(rs.eof());
+}
+
 TEST(OpenFailureTest, FirstStatementReportsWhyTheDatabaseDidNotOpen) {
     TempDir dir;
     writeBytes(dir.file("text.mdb"), "not a database\n");
