@@ -85,8 +85,8 @@ void checkDatabaseFile(const std::string& path) {
 DatabasePtr openDatabase(const std::string& path) {
     initializeSqlite();
     sqlite3* raw = nullptr;
-    const int rc =
-        sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+    const int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
+                                   sqliteVfs());
     DatabasePtr db(raw);
     if (rc != SQLITE_OK) {
         throw YubinError(ErrorCode::CannotOpenDatabase,
@@ -153,8 +153,8 @@ void createDatabase(std::string_view connectionString) {
     try {
         detail::initializeSqlite();
         sqlite3* raw = nullptr;
-        const int rc = sqlite3_open_v2(path.c_str(), &raw,
-                                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+        const int rc = sqlite3_open_v2(
+            path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, detail::sqliteVfs());
         detail::DatabasePtr db(raw);
         if (rc != SQLITE_OK)
             detail::throwSqlite(raw, rc, Message("データベース ファイルを作れません: {1}", path));

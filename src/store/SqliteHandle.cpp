@@ -2,7 +2,13 @@
 
 #include <mutex>
 
+#include "store/JournalVfs.h"
+
 namespace yubin::db::detail {
+
+namespace {
+const char* layerVfs = nullptr;  // SQLite's default until registered
+}  // namespace
 
 void initializeSqlite() {
     static std::once_flag once;
@@ -13,8 +19,11 @@ void initializeSqlite() {
         // small page cache: the import's index builds then sort in one pass.
         sqlite3_config(SQLITE_CONFIG_PMASZ, 8 * 1024 * 1024 / kPageSize);
         sqlite3_initialize();
+        if (registerJournalVfs()) layerVfs = kJournalVfsName;
     });
 }
+
+const char* sqliteVfs() { return layerVfs; }
 
 YubinError sqliteError(sqlite3* db, int rc, std::string_view what) {
     return sqliteError(db, rc, Message::Verbatim(std::string(what)));

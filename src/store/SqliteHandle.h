@@ -40,6 +40,9 @@ class StatementReset {
 // Sets SQLite up for this process once, before its first use (no memory statistics: they
 // cost a global lock on every allocation).
 void initializeSqlite();
+// The VFS that every connection of the layer opens its database through (JournalVfs.h), or
+// null for SQLite's default; initializeSqlite first.
+const char* sqliteVfs();
 
 // The page size of the database files we create or compact: 8 KB pages halve the reads and
 // writes of an import against SQLite's 4 KB and cost no memory. Files with another page
