@@ -316,8 +316,10 @@ void EngineFrame::checkAndPrepare(import::DataKind kind,
     }
     held_.emplace(connection());
     work();
-    if (check_->ended()) settleCheck({});
-    // Whatever is held is settled before an exit closes the connection (SettleFileCheck).
+    // Settled at the first line (showLine), also when the check has ended by now: the engine's
+    // steps before it (the masters' keys dropped, the first lookups) join the held work and
+    // its one commit. Whatever is held is settled before an exit closes the connection
+    // (SettleFileCheck).
     assert(!held_ || checkState_ == CheckState::Running);
 }
 
@@ -392,12 +394,14 @@ void EngineFrame::closeTable() {
 }
 
 void EngineFrame::finish(const char* column, import::DataKind kind, const char* finishedMessage,
-                         bool beep) {
+                         bool beep, const std::function<void()>& stepsBefore) {
     closeTable();
-    // The one row of 作成日 (added when the table is empty) gets the file's stamp.
-    const std::string stamp = import::DataFileStamp(request_.file, kind);
-    // The stamp and the mark of a whole data set reach other programs together.
+    // The engine's last steps, the stamp and the mark of a whole data set reach other programs
+    // together, with the last rows appended.
     InOneCommit([&] {
+        if (stepsBefore) stepsBefore();
+        // The one row of 作成日 (added when the table is empty) gets the file's stamp.
+        const std::string stamp = import::DataFileStamp(request_.file, kind);
         Recordset rs;
         strSQL = "SELECT * FROM 作成日";
         rs.open(strSQL, connection(), CursorType::Static, LockType::Optimistic);

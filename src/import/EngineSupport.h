@@ -40,9 +40,10 @@ bool DeleteKeptRows(const std::string& statement, const changes::KeptRowids* kep
 // is raised, so that a run never reports success over a table left without its key.
 void ExecuteKeyStatement(const std::string& sql);
 // Runs steps that nobody needs to see one by one in one transaction of cnMdb, committed once
-// (one set of syncs instead of one per step); each step that fails is undone alone, as it
-// would have been. With cnMdb not open, the steps run as they are and raise what they raise.
-// No events may be processed inside.
+// (one set of syncs instead of one per step), with the appended rows that wait in the batch;
+// each step that fails is undone alone, as it would have been, and the rows wait on (see
+// db::NativeTransaction). With cnMdb not open, the steps run as they are and raise what they
+// raise. No events may be processed inside.
 void InOneCommit(const std::function<void()>& steps);
 
 // ZIPALL's columns, in the order of the data files' records (the table's own order when it is
@@ -181,10 +182,12 @@ class EngineFrame {
     void showLine(std::uint64_t consumed);
     // After the last line: ZIPALL closed.
     void closeTable();
-    // The table closed, the creation date recorded in `column` of 作成日 and the data set
-    // marked whole (in one commit), the finished message shown, the pause and the result
-    // caption; the engine counts as finished.
-    void finish(const char* column, import::DataKind kind, const char* finishedMessage, bool beep);
+    // The table closed, `stepsBefore` (the engine's own last statements, when given), the
+    // creation date recorded in `column` of 作成日 and the data set marked whole (all in one
+    // commit, with the rows appended last), the finished message shown, the pause and the
+    // result caption; the engine counts as finished.
+    void finish(const char* column, import::DataKind kind, const char* finishedMessage, bool beep,
+                const std::function<void()>& stepsBefore = {});
 
     // Ends the check's wait for an exit (see SettleFileCheck) when work is held beside it: the
     // check read to its end without event processing, then the work committed, or undone on a

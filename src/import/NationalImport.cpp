@@ -113,13 +113,12 @@ void InportKenAll(const EngineRequest& request, ImportProgress& progress) {
     }
     frame.closeTable();
 
-    detail::InOneCommit([] {
-        Execute("ALTER TABLE 都道府県 ADD CONSTRAINT xJISX0401 PRIMARY KEY(JISX0401)");
-        Execute("ALTER TABLE 市町村 ADD CONSTRAINT xJISX0402 PRIMARY KEY(JISX0402)");
-    });
-
+    // The masters' keys, then the creation date: one commit with the last rows.
     frame.finish("ZIPALL", import::DataKind::National,
-                 TrMark("全国版郵便番号データの取込が終了しました。"), false);
+                 TrMark("全国版郵便番号データの取込が終了しました。"), false, [] {
+                     Execute("ALTER TABLE 都道府県 ADD CONSTRAINT xJISX0401 PRIMARY KEY(JISX0401)");
+                     Execute("ALTER TABLE 市町村 ADD CONSTRAINT xJISX0402 PRIMARY KEY(JISX0402)");
+                 });
     mdFileCreate::StoreImportPath("csvzpath", strCsvZPath);
     progress.intInportMode = 0;
 }

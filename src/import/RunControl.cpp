@@ -7,6 +7,7 @@
 #include "import/EngineSupport.h"
 #include "query/SearchIndex.h"
 #include "settings/mdFileCreate.h"
+#include "store/DerivedRecords.h"
 #include "store/NativeSql.h"
 #include "store/mdlYubinBox.h"
 
@@ -213,8 +214,11 @@ void ImportChosenFiles(const RunRequest& request, const DecisionBasis& now,
 // ZIPALL dropped for the engines.
 void RunEngines(const RunRequest& request, ImportProgress& progress, RunReport& report) {
     import::ImportView& view = *request.environment.view;
-    // Another process importing into the same file is refused, never interleaved.
-    if (cnMdb && cnMdb->isOpen()) cnMdb->lockImport();
+    // Another process importing into the same file is refused, never interleaved. The records
+    // readers derived from the tables go with the drops below, before anything changes: a run
+    // declined changes nothing, and they stay valid.
+    const bool open = cnMdb && cnMdb->isOpen();
+    if (open) cnMdb->lockImport(db::Connection::DerivedRecordsOnLock::LeaveToCaller);
     // Another import may have continued or finished this database since the caller read the
     // resume point and the dates: the run appends only from what it reads under the lock.
     const DecisionBasis now{ReadResumePoint(), ShowSakuseibiOpen(view)};
@@ -223,7 +227,8 @@ void RunEngines(const RunRequest& request, ImportProgress& progress, RunReport& 
         return;
     }
 
-    detail::InOneCommit([] {
+    detail::InOneCommit([open] {
+        if (open) db::DerivedRecords::removeAll(connection());
         ExecuteKeyStatement("DROP INDEX x_郵便番号 ON ZIPALL");
         ExecuteKeyStatement("ALTER TABLE ZIPALL DROP CONSTRAINT xRECNO");
     });

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <optional>
 
 #include "base/SystemError.h"
 #include "base/UniqueFd.h"
@@ -78,21 +79,6 @@ void writeCompactedCopy(const std::string& source, const std::string& destinatio
     throwSqlite(db.get(), rc, cannotCompact(source));
 }
 
-// Whether a compacted copy would be worth writing: more than one page in a hundred free, or a
-// page size other than ours (the copy takes ours). Rows appended in order and indexes built
-// after them fill their pages as the copy would, so a database whose free pages went back in
-// place, or that an import filled from empty, has next to none, and the copy of all its
-// megabytes gives back nothing. Read in one read transaction.
-bool compactionReclaimsSpace(const std::string& path) {
-    DatabasePtr db = openDatabase(path);
-    run(db.get(), "BEGIN");
-    const long long pageSize = pragmaNumber(db.get(), "PRAGMA page_size", path);
-    const long long pages = pragmaNumber(db.get(), "PRAGMA page_count", path);
-    const long long freePages = pragmaNumber(db.get(), "PRAGMA freelist_count", path);
-    run(db.get(), "COMMIT");
-    return pageSize != kPageSize || freePages * 100 > pages;
-}
-
 // SQLite's own write lock on a database, held across a compaction in place by a second
 // connection of ours in a write transaction that writes nothing: the lock every SQLite program
 // honours, where our lock file binds only our own. From BEGIN IMMEDIATE (RESERVED) until the
@@ -138,8 +124,10 @@ class DatabaseWriteLock {
     // reading keeps that commit waiting (nobody may read a file being cut): after a short wait
     // the pages stay free, and the copy, which needs only to read, gives them back instead.
     // The lock is then taken again; a program that commits in between is read by whatever
-    // follows. No-op for a database without auto-vacuum.
+    // follows. No-op for a database without auto-vacuum, or without a free page (the lock is
+    // kept as it is).
     void giveBackFreePages() {
+        if (pragmaNumber(db_.get(), "PRAGMA freelist_count", path_) == 0) return;
         sqlite3_busy_timeout(db_.get(), kReadersGrace);  // in place of the wait handler
         int rc = sqlite3_exec(db_.get(), "PRAGMA incremental_vacuum", nullptr, nullptr, nullptr);
         if (rc == SQLITE_OK) rc = sqlite3_exec(db_.get(), "COMMIT", nullptr, nullptr, nullptr);
@@ -150,6 +138,17 @@ class DatabaseWriteLock {
             (void)sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
         }
         lock();
+    }
+    // Whether a compacted copy would be worth writing: more than one page in a hundred free,
+    // or a page size other than ours (the copy takes ours). Rows appended in order and indexes
+    // built after them fill their pages as the copy would, so a database whose free pages went
+    // back in place, or that an import filled from empty, has next to none, and the copy of
+    // all its megabytes gives back nothing. Read under the lock, as the copy will find it.
+    bool copyReclaimsSpace() {
+        const long long pageSize = pragmaNumber(db_.get(), "PRAGMA page_size", path_);
+        const long long pages = pragmaNumber(db_.get(), "PRAGMA page_count", path_);
+        const long long freePages = pragmaNumber(db_.get(), "PRAGMA freelist_count", path_);
+        return pageSize != kPageSize || freePages * 100 > pages;
     }
     DatabaseWriteLock(const DatabaseWriteLock&) = delete;
     DatabaseWriteLock& operator=(const DatabaseWriteLock&) = delete;
@@ -213,6 +212,17 @@ LockFile claimTemporaryFile(const std::string& temporary) {
     return lock;
 }
 
+// Whether anything lies at the temporary path or beside it as its lock file: a compaction that
+// runs, one that died, or a file of someone else's, each to be found out (claimTemporaryFile)
+// before anything changes.
+bool temporaryPathTaken(const std::string& temporary) {
+    struct stat st {};
+    for (const std::string& path : {temporary, lockFilePath(temporary)}) {
+        if (::lstat(path.c_str(), &st) == 0 || errno != ENOENT) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 }  // namespace detail
@@ -270,17 +280,26 @@ bool compactDatabaseInPlace(std::string_view connectionString,
     if (::stat(path.c_str(), &original) != 0) {
         throw FileSystemError(errno, Message("データベース ファイルを読めません"), path);
     }
-    detail::LockFile temporaryLock = detail::claimTemporaryFile(temporary);
+    // The temporary file is claimed first when something lies there (a leftover to remove, a
+    // file to refuse, a compaction at work); at a free path, only when the copy is written:
+    // a database with nothing to give back leaves the folder without a file made and removed.
+    std::optional<detail::LockFile> temporaryLock;
+    if (need == CompactionNeed::Always || detail::temporaryPathTaken(temporary)) {
+        temporaryLock = detail::claimTemporaryFile(temporary);
+    }
     try {
         // Held from the reading of the free pages until the copy has replaced the database: no
         // other program commits in between.
         detail::DatabaseWriteLock writeLock(path);
         if (need == CompactionNeed::OnlyToReclaimSpace) {
             writeLock.giveBackFreePages();
-            if (!detail::compactionReclaimsSpace(path)) {
-                ::unlink(temporary.c_str());
+            if (!writeLock.copyReclaimsSpace()) {
+                if (temporaryLock) ::unlink(temporary.c_str());
                 return false;
             }
+            // Claimed by nobody since it was found free, unless a file came there meanwhile,
+            // which is refused as ever; only free pages went back then.
+            if (!temporaryLock) temporaryLock = detail::claimTemporaryFile(temporary);
         }
         detail::writeCompactedCopy(path, temporary);
         UniqueFd fd(::open(temporary.c_str(), O_RDWR | O_CLOEXEC));
@@ -304,8 +323,11 @@ bool compactDatabaseInPlace(std::string_view connectionString,
                 errno, Message("最適化したファイルでデータベースを置き換えられません"), path);
         }
     } catch (...) {
-        ::unlink(temporary.c_str());
-        ::unlink((temporary + "-journal").c_str());
+        // Only a file of ours: one found there before the claim is somebody's.
+        if (temporaryLock) {
+            ::unlink(temporary.c_str());
+            ::unlink((temporary + "-journal").c_str());
+        }
         throw;
     }
     detail::syncPath(detail::parentFolder(path), true);

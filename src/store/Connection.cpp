@@ -367,7 +367,7 @@ std::vector<KeyInfo> Connection::keys() const {
     return out;
 }
 
-void Connection::lockImport() {
+void Connection::lockImport(DerivedRecordsOnLock derived) {
     Impl& m = *impl_;
     std::lock_guard lock(m.mutex);
     m.requireOpen();
@@ -379,7 +379,7 @@ void Connection::lockImport() {
     m.importLocked = true;
     // What readers derived from the tables the import is about to change goes first.
     m.commitBatch();
-    detail::dropDerivedRecords(m.db.get());
+    if (derived == DerivedRecordsOnLock::Remove) detail::dropDerivedRecords(m.db.get());
     detail::keepJournalFile(m.db.get(), true);
     m.invalidateCatalog();  // planned again, now with their lookup indexes
 }

@@ -67,6 +67,14 @@ void dropDerivedRecords(sqlite3* db) {
 
 }  // namespace detail
 
+void DerivedRecords::removeAll(Connection& connection) {
+    Connection::Impl& m = connection.impl();
+    std::lock_guard lock(m.mutex);
+    m.requireOpen();
+    m.commitBatch();
+    detail::dropDerivedRecords(m.db.get());
+}
+
 void DerivedRecords::store(Connection& connection, std::string_view name,
                            std::string_view sourceTable, const Producer& next) {
     Connection::Impl& m = connection.impl();

@@ -27,6 +27,9 @@ class DerivedRecords {
     using Producer = std::function<bool(long long& key, std::string_view& data)>;
     static void store(Connection& connection, std::string_view name, std::string_view sourceTable,
                       const Producer& next);
+    // Removes every table of derived records with its guards (an import is about to change
+    // the source tables); inside a NativeTransaction, as one of its steps.
+    static void removeAll(Connection& connection);
 
     // The records called `name` as they are now; absent when none were stored, when the source
     // table changed since, or when the file lacks the guards that would have removed them.

@@ -204,8 +204,12 @@ class Connection {
 
     // Holds the database for one import: LockedByOtherUser while another connection (in this
     // or another process) holds it. Released by unlockImport or close, which also remove the
-    // lookup indexes made while it was held.
-    void lockImport();
+    // lookup indexes made while it was held. The records readers derived from the tables the
+    // import will change (DerivedRecords) are removed at once, in a commit of their own, or
+    // (LeaveToCaller) by the caller before it changes anything, as a step of its first commit
+    // (DerivedRecords::removeAll).
+    enum class DerivedRecordsOnLock { Remove, LeaveToCaller };
+    void lockImport(DerivedRecordsOnLock derived = DerivedRecordsOnLock::Remove);
     void unlockImport();
 
     struct Impl;

@@ -85,6 +85,10 @@ struct RowSourcePlan {
         Value number;
     };
     std::vector<Parameter> parameters;
+    // The columns the rows are looked up by (compared for equality), and whether their
+    // lookup indexes were asked for (Connection::Impl::provideLookupIndexes).
+    std::vector<int> lookupColumns;
+    mutable bool lookupIndexesProvided = false;
 };
 // INSERT INTO "t" ("a", ...) VALUES (?, ...) for the given table columns.
 std::string insertSql(const TableDef& table, const std::vector<int>& columns);
@@ -139,8 +143,10 @@ struct Connection::Impl {
     }
 
     // The plan of a row-set source, and the values of its parameters in `parameters`.
+    // `lookups`: the rows are looked up to be changed (provideLookupIndexes).
     std::shared_ptr<const detail::RowSourcePlan> rowSourcePlan(std::string_view source,
-                                                               std::vector<Value>& parameters);
+                                                               std::vector<Value>& parameters,
+                                                               bool lookups);
     // While this connection holds the database for an import, a row set that looks rows up by
     // a column that no key or index covers gives the column a lookup index: a plain index under
     // a reserved name, listed nowhere, refusing nothing. The imports look the masters up while
@@ -148,6 +154,10 @@ struct Connection::Impl {
     // work without it (when it cannot be made), only slower.
     void provideLookupIndex(const detail::Catalog& current, const detail::TableDef& table,
                             int column);
+    // The lookup indexes of a plan's lookup columns, asked for once per plan. Only row sets that
+    // may change their rows ask: the imports look the masters up that way, again and again; a
+    // read-only row set reads once, and an index made for it costs more than the read it spares.
+    void provideLookupIndexes(const detail::Catalog& current, const detail::RowSourcePlan& plan);
     // Inside a schema transaction: the lookup index goes when a key or index takes its place.
     void retireLookupIndex(const std::string& table, const std::string& column);
 

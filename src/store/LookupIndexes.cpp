@@ -89,14 +89,24 @@ void Connection::Impl::provideLookupIndex(const detail::Catalog& current, const 
         sqlite3_bind_text(exists.get(), 1, index.c_str(), -1, SQLITE_STATIC);
         if (sqlite3_step(exists.get()) == SQLITE_ROW) return;
     }
-    // Not unique: it is no key and refuses nothing. Inside the batch it is stored with the
-    // batch's rows.
+    // Not unique: it is no key and refuses nothing. It is stored with the batch's rows, or with
+    // the transaction open: outside both it begins the batch, so that it costs no commit of its
+    // own (the import's next step commits, or takes over, the batch).
+    const bool rowsWaiting = inBatch;
+    if (sqlite3_get_autocommit(db.get()) != 0) {
+        try {
+            beginBatch();
+        } catch (const YubinError&) {
+            return;  // no index, as below
+        }
+    }
     const std::string sql = "CREATE INDEX " + quoteIdentifier(index) + " ON " +
                             quoteIdentifier(table.name) + " (" + quoteIdentifier(name) + ")";
     const int rc = sqlite3_exec(db.get(), sql.c_str(), nullptr, nullptr, nullptr);
     if (rc == SQLITE_OK) return;
     if (inBatch && sqlite3_get_autocommit(db.get()) != 0) {
-        inBatch = false;  // SQLite has rolled the batch back
+        inBatch = false;           // SQLite has rolled the batch back
+        if (!rowsWaiting) return;  // it held only the index: nothing was lost
         detail::throwSqlite(
             db.get(), sqlite3_extended_errcode(db.get()),
             Message("追加した行をデータベースに書き込めず、最後の追加分が失われました。"));

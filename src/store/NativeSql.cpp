@@ -81,9 +81,17 @@ bool NativeStatement::isNull(int column) const {
 NativeTransaction::NativeTransaction(Connection& connection) : connection_(connection.impl()) {
     std::lock_guard lock(connection_.mutex);
     connection_.requireOpen();
-    connection_.commitBatch();
-    nested_ = sqlite3_get_autocommit(connection_.db.get()) == 0;
-    detail::run(connection_.db.get(), nested_ ? detail::kBeginNested : "BEGIN IMMEDIATE");
+    sqlite3* db = connection_.db.get();
+    if (connection_.inBatch && sqlite3_get_autocommit(db) == 0) {
+        // The batch's rows are committed with this transaction's steps, not before them.
+        detail::run(db, detail::kBeginNested);
+        connection_.inBatch = false;
+        tookBatch_ = true;
+    } else {
+        connection_.commitBatch();
+        nested_ = sqlite3_get_autocommit(db) == 0;
+        detail::run(db, nested_ ? detail::kBeginNested : "BEGIN IMMEDIATE");
+    }
     ++connection_.openTransactions;
 }
 
@@ -92,8 +100,12 @@ NativeTransaction::~NativeTransaction() {
     std::lock_guard lock(connection_.mutex);
     --connection_.openTransactions;
     if (connection_.isOpen()) {
-        sqlite3_exec(connection_.db.get(), nested_ ? detail::kRollbackNested : "ROLLBACK", nullptr,
+        sqlite3* db = connection_.db.get();
+        sqlite3_exec(db, nested_ || tookBatch_ ? detail::kRollbackNested : "ROLLBACK", nullptr,
                      nullptr, nullptr);
+        // The rows appended before it wait in the batch again, to be committed when it falls
+        // due (unless an error of SQLite's own has undone the whole transaction).
+        if (tookBatch_ && sqlite3_get_autocommit(db) == 0) connection_.inBatch = true;
         // A schema change undone with it takes the schema version back to a number that the
         // next change reaches again: the catalog read inside is not trusted by that number.
         connection_.invalidateCatalog();
@@ -103,7 +115,26 @@ NativeTransaction::~NativeTransaction() {
 void NativeTransaction::commit() {
     std::lock_guard lock(connection_.mutex);
     connection_.requireOpen();
-    detail::run(connection_.db.get(), nested_ ? detail::kCommitNested : "COMMIT");
+    sqlite3* db = connection_.db.get();
+    if (!tookBatch_) {
+        detail::run(db, nested_ ? detail::kCommitNested : "COMMIT");
+    } else {
+        // COMMIT ends the savepoint with the batch's transaction. Refused (another program
+        // reads), everything stays open: the destructor undoes the steps and the rows wait on.
+        const int rc = sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+        if (rc != SQLITE_OK) {
+            const int extended = sqlite3_extended_errcode(db);
+            if (sqlite3_get_autocommit(db) == 0) {
+                detail::throwSqlite(db, extended, Message("データベースの操作に失敗しました。"));
+            }
+            done_ = true;
+            --connection_.openTransactions;
+            connection_.invalidateCatalog();
+            detail::throwSqlite(
+                db, extended,
+                Message("追加した行をデータベースに書き込めず、最後の追加分が失われました。"));
+        }
+    }
     done_ = true;
     --connection_.openTransactions;
 }

@@ -50,6 +50,11 @@ class NativeStatement {
 // of that one. Schema changes, statements and appended rows of the connection made while it
 // is open become part of it (each schema change a savepoint of its own), so that several
 // steps reach the file, and other programs, in one commit.
+//
+// Begun while appended rows wait in the batch, it takes the batch over instead of committing
+// it first: the rows and the steps reach the file in its one commit. Rolled back, it undoes
+// only its own steps (a savepoint in the batch), and the rows wait on in the batch. A commit
+// that fails and leaves no transaction open lost the rows too, and says so.
 class NativeTransaction {
   public:
     explicit NativeTransaction(Connection& connection);
@@ -61,6 +66,8 @@ class NativeTransaction {
   private:
     Connection::Impl& connection_;
     bool nested_ = false;
+    // The batch of appended rows was open when it began: it is a savepoint in the batch.
+    bool tookBatch_ = false;
     bool done_ = false;
 };
 

@@ -199,7 +199,8 @@ void Recordset::open(std::string_view source, Connection& connection, CursorType
     c.requireOpen();
 
     std::vector<Value>& parameters = c.parameterScratch;
-    std::shared_ptr<const detail::RowSourcePlan> plan = c.rowSourcePlan(source, parameters);
+    std::shared_ptr<const detail::RowSourcePlan> plan =
+        c.rowSourcePlan(source, parameters, lock != LockType::ReadOnly);
     StatementPtr statement = c.acquire(plan->sql);
     for (size_t i = 0; i < parameters.size(); ++i) {
         // The literals are reused by the next row set; SQLite keeps its own copies.

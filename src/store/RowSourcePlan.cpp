@@ -74,14 +74,22 @@ void planAggregateFields(detail::RowSourcePlan& plan, const sql::Select& select)
 
 }  // namespace
 
+void Connection::Impl::provideLookupIndexes(const detail::Catalog& current,
+                                            const detail::RowSourcePlan& plan) {
+    if (plan.lookupIndexesProvided || !importLocked) return;
+    for (int column : plan.lookupColumns) provideLookupIndex(current, *plan.table, column);
+    plan.lookupIndexesProvided = true;
+}
+
 std::shared_ptr<const detail::RowSourcePlan> Connection::Impl::rowSourcePlan(
-    std::string_view source, std::vector<Value>& parameters) {
+    std::string_view source, std::vector<Value>& parameters, bool lookups) {
     const std::shared_ptr<const detail::Catalog> current = currentCatalogShared();
     // The lookups of the imports differ only in their literals: one plan serves them all.
     const bool shaped = sql::literalShape(source, shapeScratch, literalScratch);
     if (shaped) {
         auto it = rowSourcePlans.find(shapeScratch);
         if (it != rowSourcePlans.end()) {
+            if (lookups) provideLookupIndexes(*current, *it->second);
             parameterValues(*it->second, literalScratch, parameters);
             return it->second;
         }
@@ -121,11 +129,12 @@ std::shared_ptr<const detail::RowSourcePlan> Connection::Impl::rowSourcePlan(
         plan->parameters.push_back(std::move(p));
         parameters.push_back(comparison.literal);
         if (!comparison.notEqual && !plan->aggregate) {
-            provideLookupIndex(*current, *table, plan->parameters.back().column);
+            plan->lookupColumns.push_back(plan->parameters.back().column);
         }
     }
     // One parameter per comparison, in the order of the ?s that translateCondition wrote.
     assert(plan->parameters.size() == checked.size());
+    if (lookups) provideLookupIndexes(*current, *plan);
     if (shaped && static_cast<size_t>(textLiterals) == literalScratch.size()) {
         if (rowSourcePlans.size() >= 64) rowSourcePlans.clear();
         rowSourcePlans.emplace(shapeScratch, plan);

@@ -160,6 +160,22 @@ long long Connection::Impl::run(const sql::Update& s) {
 long long Connection::Impl::run(const sql::Delete& s) {
     commitBatch();
     const auto table = currentCatalog().require(s.table);
+    if (s.where.empty()) {
+        // SQLite empties a table by clearing its pages, which writes and commits (with every
+        // sync of a commit) also when there is no row: the deletion of the resume marker at
+        // every exit. An empty table is left as it is, as if the deletion came just before
+        // whatever another program writes next.
+        const std::string anyRow = "SELECT 1 FROM " + quoteIdentifier(table->name) + " LIMIT 1";
+        StatementPtr any = acquire(anyRow);
+        const int rc = sqlite3_step(any.get());
+        if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+            YubinError error = detail::writeError(db.get(), rc, *table);
+            release(anyRow, std::move(any));
+            throw error;
+        }
+        release(anyRow, std::move(any));
+        if (rc == SQLITE_DONE) return 0;
+    }
     std::vector<BoundValue> values;
     std::vector<std::string> scratch;
     const std::string sql = "DELETE FROM " + quoteIdentifier(table->name) +

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "import/BackgroundCheck.h"
@@ -171,6 +172,14 @@ TEST_F(ReplaceSafetyTest, ALongFileAtFaultNearItsEndUndoesEveryRowAppendedBeside
     run(good, office);
     ASSERT_EQ(Count(database, "ZIPALL"), static_cast<long long>(lines.size()) + 20);
     expectFault(refused(bad, ""));  // the refresh keeps the data it would have replaced
+    // The masters' keys, dropped beside the check with the rows appended, are undone with them.
+    db::Connection connection;
+    connection.open(mdlYubinBox::ConnectionString(database));
+    std::vector<std::string> keys;
+    for (const db::KeyInfo& key : connection.keys()) keys.push_back(key.name);
+    for (const char* key : {"xJISX0401", "xJISX0402"}) {
+        EXPECT_NE(std::find(keys.begin(), keys.end(), key), keys.end()) << key;
+    }
 }
 
 // An exit while the long file is still being checked beside the rows appended so far waits

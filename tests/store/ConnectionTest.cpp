@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <stdexcept>
 #include <thread>
@@ -293,6 +294,96 @@ TEST(GroupedStepsTest, ReachOthersTogetherAndAreUndoneTogether) {
     Recordset rows;
     rows.open("SELECT * FROM t", cn, CursorType::ForwardOnly, LockType::ReadOnly);
     EXPECT_FALSE(rows.eof());
+}
+
+// Rows appended before the steps are grouped wait in the batch: the transaction takes them over
+// and commits them with its steps. Undone, or refused at its commit, it takes only its own
+// steps back; the rows reach the file with the next commit.
+TEST(GroupedStepsTest, TakeOverTheAppendedRowsAndNeverLoseThem) {
+    TempDir dir;
+    db::createDatabase(cs(dir.file("a.mdb")));
+    Connection cn;
+    cn.open(cs(dir.file("a.mdb")));
+    cn.execute("CREATE TABLE t (a TEXT(20))");
+    cn.execute("CREATE TABLE k (b TEXT(5))");
+    RawSqlite other(dir.file("a.mdb"));
+    const auto count = [&](const char* table) {
+        return other.scalar(std::string("SELECT count(*) FROM ") + table);
+    };
+    Recordset rows;
+    rows.open("t", cn, CursorType::Keyset, LockType::Pessimistic);
+    const auto append = [&](const char* value) {
+        rows.addNew(std::vector<std::string>{"a"}, std::vector<Value>{Value(value)});
+    };
+
+    append("r1");
+    ASSERT_EQ(count("t"), "0");  // in the batch
+    {
+        db::NativeTransaction together(cn);
+        EXPECT_EQ(count("t"), "0");  // not committed ahead of the steps
+        cn.execute("INSERT INTO k VALUES ('s')");
+        together.commit();
+    }
+    EXPECT_EQ(count("t"), "1");
+    EXPECT_EQ(count("k"), "1");
+
+    append("r2");
+    {
+        db::NativeTransaction undone(cn);
+        cn.execute("INSERT INTO k VALUES ('u')");
+        append("r3");  // joins the steps: undone with them
+    }
+    EXPECT_EQ(count("t"), "1");
+    cn.flush();
+    EXPECT_EQ(other.column("SELECT a FROM t ORDER BY rowid"),
+              (std::vector<std::string>{"r1", "r2"}));
+    EXPECT_EQ(count("k"), "1");
+
+    // Another program reads: the commit cannot have the file and is refused.
+    append("r4");
+    {
+        db::NativeTransaction refused(cn);
+        cn.execute("INSERT INTO k VALUES ('v')");
+        sqlite3_stmt* reading = nullptr;
+        ASSERT_EQ(sqlite3_prepare_v2(other.get(), "SELECT a FROM t", -1, &reading, nullptr),
+                  SQLITE_OK);
+        ASSERT_EQ(sqlite3_step(reading), SQLITE_ROW);
+        const auto wait = db::lockWait();
+        db::setLockWait(std::chrono::milliseconds(100));
+        EXPECT_EQ(errorNumber([&] { refused.commit(); }), errorOf(ErrorCode::LockedByOtherUser));
+        db::setLockWait(wait);
+        sqlite3_finalize(reading);
+    }
+    cn.flush();
+    EXPECT_EQ(other.column("SELECT a FROM t ORDER BY rowid"),
+              (std::vector<std::string>{"r1", "r2", "r4"}));
+    EXPECT_EQ(other.column("SELECT b FROM k"), std::vector<std::string>{"s"});
+}
+
+// An unconditioned deletion from an empty table writes nothing (SQLite would clear its pages
+// and commit); from a table with rows it deletes them all.
+TEST(DeleteAllTest, AnEmptyTableIsLeftUnwritten) {
+    TempDir dir;
+    db::createDatabase(cs(dir.file("a.mdb")));
+    Connection cn;
+    cn.open(cs(dir.file("a.mdb")));
+    cn.execute("CREATE TABLE t (a TEXT(20))");
+    RawSqlite other(dir.file("a.mdb"));
+    const std::string version = other.scalar("PRAGMA data_version");
+    EXPECT_EQ(cn.execute("DELETE FROM t"), 0);
+    EXPECT_EQ(other.scalar("PRAGMA data_version"), version);
+
+    ASSERT_EQ(other.exec("INSERT INTO t VALUES ('x'), ('y')"), SQLITE_OK);
+    EXPECT_EQ(cn.execute("DELETE FROM t"), 2);
+    EXPECT_EQ(other.scalar("SELECT count(*) FROM t"), "0");
+    // Held by another program, the deletion fails as a write does.
+    ASSERT_EQ(other.exec("BEGIN EXCLUSIVE"), SQLITE_OK);
+    const auto wait = db::lockWait();
+    db::setLockWait(std::chrono::milliseconds(100));
+    EXPECT_EQ(errorNumber([&] { cn.execute("DELETE FROM t"); }),
+              errorOf(ErrorCode::LockedByOtherUser));
+    db::setLockWait(wait);
+    ASSERT_EQ(other.exec("COMMIT"), SQLITE_OK);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "StoreTestHelpers.h"
 #include "store/DerivedRecords.h"
+#include "store/NativeSql.h"
 
 namespace yubin::test {
 namespace {
@@ -89,6 +90,40 @@ TEST_F(DerivedRecordsTest, TwoRecordsOfOneNumberStoreNone) {
     };
     EXPECT_NE(errorNumber([&] { db::DerivedRecords::store(cn, "test", "t", next); }), 0);
     EXPECT_EQ(Read(), Made(70)) << "the earlier records stay";
+}
+
+// An import takes the database: the records go at once, or, left to it, with its first commit,
+// before anything of the source table changes; in a transaction undone they stay.
+TEST_F(DerivedRecordsTest, AnImportRemovesThemAtOnceOrWithItsFirstCommit) {
+    Store(Made(10));
+    cn.lockImport();
+    EXPECT_TRUE(Read().empty());
+    cn.unlockImport();
+
+    Store(Made(10));
+    cn.lockImport(db::Connection::DerivedRecordsOnLock::LeaveToCaller);
+    EXPECT_EQ(Read(), Made(10));
+    const auto presentToOthers = [&] {
+        db::Connection other;
+        other.open(fresh.connectionString());
+        return db::DerivedRecords(other, "test").present();
+    };
+    {
+        db::NativeTransaction undone(cn);
+        db::DerivedRecords::removeAll(cn);
+        EXPECT_TRUE(presentToOthers());
+    }
+    EXPECT_EQ(Read(), Made(10));
+    {
+        db::NativeTransaction together(cn);
+        db::DerivedRecords::removeAll(cn);
+        cn.execute("INSERT INTO t (a) VALUES ('y')");
+        EXPECT_TRUE(presentToOthers());
+        together.commit();
+    }
+    EXPECT_FALSE(presentToOthers());
+    EXPECT_TRUE(Read().empty());
+    cn.unlockImport();
 }
 
 }  // namespace

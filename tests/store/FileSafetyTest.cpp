@@ -10,6 +10,7 @@
 
 #include "StoreTestHelpers.h"
 #include "store/EngineImpl.h"
+#include "store/NativeSql.h"
 #include "support/WaitsTold.h"
 
 namespace yubin::test {
@@ -131,6 +132,30 @@ TEST_F(InPlaceCompactionTest, ImportsCompactionGivesBackFreePagesInPlaceOrByACop
     EXPECT_FALSE(fs::exists(temporary()));
 }
 
+// With nothing to give back, the import's compaction reads and leaves: no temporary file is
+// made (and removed) beside the database, only the database's own lock file is taken.
+TEST_F(InPlaceCompactionTest, NothingToGiveBackMakesNoTemporaryFile) {
+    CompactMdb(fresh.path());
+    ASSERT_EQ(FreePages(fresh.path()), 0);
+    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, fresh.dir().path().c_str(), IN_CREATE | IN_DELETE), 0);
+    CompactMdb(fresh.path(), db::CompactionNeed::OnlyToReclaimSpace);
+    std::vector<std::string> touched;
+    alignas(inotify_event) char buffer[16384];
+    ssize_t n;
+    while ((n = read(watch, buffer, sizeof buffer)) > 0) {
+        for (char* p = buffer; p < buffer + n;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(p);
+            if (event->len > 0) touched.emplace_back(event->name);
+            p += sizeof(inotify_event) + event->len;
+        }
+    }
+    close(watch);
+    for (const std::string& name : touched) EXPECT_EQ(name, "yubinbox.ldb");
+    EXPECT_FALSE(fs::exists(temporary()));
+}
+
 TEST_F(InPlaceCompactionTest, CompactedFileKeepsModeOwnerAndGroup) {
     const bool root = geteuid() == 0;
     if (root) {
@@ -180,11 +205,49 @@ std::vector<std::string> lookupIndexes(const std::string& path) {
         "SELECT name FROM sqlite_schema WHERE type = 'index' AND name LIKE '__yubinbox%lookup%'");
 }
 
+// A lookup whose index reaches the file: it is stored with the batch.
 void lookUpMunicipality(Connection& cn) {
     Recordset rs;
     rs.open("SELECT * FROM 市町村 WHERE JISX0402 = '01101'", cn, CursorType::Keyset,
             LockType::Pessimistic);
     EXPECT_TRUE(rs.eof());
+    cn.flush();
+}
+
+// Only lookups that may change their rows (the imports' lookups of the masters, again and
+// again) make the index; a read-only row set reads once. The index costs no commit of its own:
+// it waits in the batch, or in the transaction the lookup is made in.
+TEST(LookupIndexTest, MadeForLookupsThatChangeRowsAndStoredWithTheNextCommit) {
+    FreshDatabase fresh;
+    Connection cn;
+    cn.open(fresh.connectionString());
+    cn.lockImport();
+    const char* byFlag = "SELECT * FROM 市町村 WHERE 抹消FLAG = 1";
+    {
+        Recordset once;
+        once.open(byFlag, cn, CursorType::ForwardOnly, LockType::ReadOnly);
+        EXPECT_TRUE(once.eof());
+    }
+    cn.flush();
+    EXPECT_TRUE(lookupIndexes(fresh.path()).empty());
+    {
+        Recordset again;  // the same text, planned already, now to change rows
+        again.open(byFlag, cn, CursorType::Keyset, LockType::Pessimistic);
+        EXPECT_TRUE(again.eof());
+    }
+    EXPECT_TRUE(lookupIndexes(fresh.path()).empty());  // in the batch
+    {
+        db::NativeTransaction together(cn);
+        Recordset rs;
+        rs.open("SELECT * FROM 市町村 WHERE JISX0402 = '01101'", cn, CursorType::Keyset,
+                LockType::Pessimistic);
+        cn.execute("INSERT INTO 市町村 VALUES('01101', '札幌市中央区', 'ｻｯﾎﾟﾛｼﾁｭｳｵｳｸ', 0)");
+        EXPECT_TRUE(lookupIndexes(fresh.path()).empty());
+        together.commit();
+    }
+    EXPECT_EQ(lookupIndexes(fresh.path()).size(), 2u);
+    cn.close();
+    EXPECT_TRUE(lookupIndexes(fresh.path()).empty());
 }
 
 TEST(LookupIndexTest, LookupIndexesLastOnlyAsLongAsTheImport) {
