@@ -150,6 +150,7 @@ void Connection::open(std::string_view connectionString) {
         m.catalog.reset();
         m.schemaVersion = -1;
         m.inBatch = false;
+        m.batchTaken = false;
         m.openFailure.reset();
     } catch (const YubinError& error) {
         std::lock_guard lock(m.mutex);
@@ -166,6 +167,12 @@ void Connection::close() {
     if (!m.isOpen()) return;
     for (Recordset::Impl* r : std::vector<Recordset::Impl*>(m.recordsets)) r->detach();
     m.recordsets.clear();
+    if (m.batchTaken) {
+        // A transaction over the batch is still open: its steps go, the rows are stored.
+        m.batchTaken = false;
+        sqlite3_exec(m.db.get(), detail::kUndoOverBatch, nullptr, nullptr, nullptr);
+        m.inBatch = sqlite3_get_autocommit(m.db.get()) == 0;
+    }
     std::optional<YubinError> failure;
     try {
         m.commitBatch();

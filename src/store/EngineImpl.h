@@ -57,6 +57,11 @@ void dropLookupIndexes(sqlite3* db);
 // the database now (asked through `lock`); a file we may not write keeps them.
 void removeLeftoverLookupIndexes(sqlite3* db, LockFile& lock);
 
+// The savepoint of a NativeTransaction begun over the batch of appended rows, and its undoing,
+// which leaves the rows in the batch.
+inline constexpr const char* kTakeOverBatch = "SAVEPOINT yubinbox_batch";
+inline constexpr const char* kUndoOverBatch = "ROLLBACK TO yubinbox_batch; RELEASE yubinbox_batch";
+
 // " WHERE "a" = ?n AND ..." for the condition (empty without one); the literals are checked
 // against the column types and appended to `values` in parameter order.
 std::string translateCondition(const TableDef& table, const sql::Condition& condition,
@@ -124,6 +129,9 @@ struct Connection::Impl {
     // NativeTransactions open on the connection: appended rows join the outermost instead of
     // beginning a batch.
     int openTransactions = 0;
+    // The outermost one took the batch over: the rows lie under its savepoint
+    // (detail::kTakeOverBatch), and a close that finds it open stores them without its steps.
+    bool batchTaken = false;
     std::chrono::steady_clock::time_point batchStarted;
     detail::StatementPtr beginStatement;
     detail::StatementPtr commitStatement;

@@ -84,8 +84,9 @@ NativeTransaction::NativeTransaction(Connection& connection) : connection_(conne
     sqlite3* db = connection_.db.get();
     if (connection_.inBatch && sqlite3_get_autocommit(db) == 0) {
         // The batch's rows are committed with this transaction's steps, not before them.
-        detail::run(db, detail::kBeginNested);
+        detail::run(db, detail::kTakeOverBatch);
         connection_.inBatch = false;
+        connection_.batchTaken = true;
         tookBatch_ = true;
     } else {
         connection_.commitBatch();
@@ -101,11 +102,17 @@ NativeTransaction::~NativeTransaction() {
     --connection_.openTransactions;
     if (connection_.isOpen()) {
         sqlite3* db = connection_.db.get();
-        sqlite3_exec(db, nested_ || tookBatch_ ? detail::kRollbackNested : "ROLLBACK", nullptr,
-                     nullptr, nullptr);
+        sqlite3_exec(db,
+                     tookBatch_ ? detail::kUndoOverBatch
+                     : nested_  ? detail::kRollbackNested
+                                : "ROLLBACK",
+                     nullptr, nullptr, nullptr);
         // The rows appended before it wait in the batch again, to be committed when it falls
         // due (unless an error of SQLite's own has undone the whole transaction).
-        if (tookBatch_ && sqlite3_get_autocommit(db) == 0) connection_.inBatch = true;
+        if (tookBatch_) {
+            connection_.batchTaken = false;
+            connection_.inBatch = sqlite3_get_autocommit(db) == 0;
+        }
         // A schema change undone with it takes the schema version back to a number that the
         // next change reaches again: the catalog read inside is not trusted by that number.
         connection_.invalidateCatalog();
@@ -129,11 +136,13 @@ void NativeTransaction::commit() {
             }
             done_ = true;
             --connection_.openTransactions;
+            connection_.batchTaken = false;
             connection_.invalidateCatalog();
             detail::throwSqlite(
                 db, extended,
                 Message("追加した行をデータベースに書き込めず、最後の追加分が失われました。"));
         }
+        connection_.batchTaken = false;
     }
     done_ = true;
     --connection_.openTransactions;

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 
@@ -357,6 +358,17 @@ TEST(GroupedStepsTest, TakeOverTheAppendedRowsAndNeverLoseThem) {
     cn.flush();
     EXPECT_EQ(other.column("SELECT a FROM t ORDER BY rowid"),
               (std::vector<std::string>{"r1", "r2", "r4"}));
+    EXPECT_EQ(other.column("SELECT b FROM k"), std::vector<std::string>{"s"});
+
+    // The connection closed while the transaction is open (an error on the way out): its steps
+    // go, the rows stay.
+    append("r5");
+    rows.close();
+    std::optional<db::NativeTransaction> open(std::in_place, cn);
+    cn.execute("INSERT INTO k VALUES ('w')");
+    cn.close();
+    open.reset();
+    EXPECT_EQ(count("t"), "4");
     EXPECT_EQ(other.column("SELECT b FROM k"), std::vector<std::string>{"s"});
 }
 
