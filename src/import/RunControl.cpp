@@ -167,16 +167,26 @@ void CreateIndexAndKey(std::optional<query::SearchIndexBuild>* searchIndex = nul
 // are. The appended rows are stored first, so that their commit reports its own failure; the
 // search's index is read from the file. Its build failing costs only time; where no thread or
 // connection could be had, finish() reads every row itself.
+//
+// The free pages the run left (the kept rows and the old report deleted) go back to the file
+// system in the same commit: the compaction at the exit then finds none, and has nothing to
+// commit. Left free, they cost only that commit.
 void MakeIndexKeyAndSearchIndex() {
     std::optional<query::SearchIndexBuild> searchIndex;
     CreateIndexAndKey(&searchIndex);
     connection().flush();  // not every connection's: see ExecuteKeyStatement
     try {
-        if (searchIndex) {
-            searchIndex->finish();
-        } else {
-            query::BuildSearchIndex(connection());
-        }
+        detail::InOneCommit([&searchIndex] {
+            try {
+                if (searchIndex) {
+                    searchIndex->finish();
+                } else {
+                    query::BuildSearchIndex(connection());
+                }
+            } catch (const YubinError&) {
+            }
+            db::NativeStatement(connection(), "PRAGMA incremental_vacuum").run();
+        });
     } catch (const YubinError&) {
     }
 }

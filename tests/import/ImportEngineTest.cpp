@@ -81,6 +81,22 @@ TEST_F(NationalImportTest, ReplacesNationalRowsAndKeepsBusinessOfficeRowsAndPlac
     EXPECT_EQ(Rows(database, "SELECT * FROM 市町村"), (Table{{"01101", "仮の名", "<NULL>", "1"}}));
 }
 
+// A run gives the pages it left free back to the file system with its last commit: the
+// compaction at the exit finds none to give back, and commits nothing.
+TEST_F(NationalImportTest, ARunEndsWithoutFreePages) {
+    std::vector<std::string> lines;
+    for (int i = 0; i < 300; ++i) {
+        lines.push_back(
+            KenLine("01101", "060  ", std::to_string(600000 + i), "町" + std::to_string(i), "ﾏﾁ"));
+    }
+    const std::string ken = writeKen(lines);
+    run(ken, "");
+    LeaveFreePages(database);
+    run(ken, "");
+    EXPECT_EQ(FreePages(database), 0);
+    EXPECT_EQ(Count(database, "ZIPALL"), 300);
+}
+
 TEST_F(NationalImportTest, KeyThatCannotBeMadeAgainFailsTheRunInsteadOfReportingSuccess) {
     // Two rows with one record number (left by a program that wrote while the key was gone):
     // the key cannot be made again after the run, and the run says so.
