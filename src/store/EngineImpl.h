@@ -256,6 +256,8 @@ struct Recordset::Impl {
     // Resolves `names` into the prepared INSERT unless it is the one prepared (`list`: by
     // identity, when given). Caller holds the connection's lock.
     void prepareAppendLocked(std::span<const std::string> names, const Recordset::ColumnList& list);
+    // Raises the key's Null error when the prepared list lacks the primary key column.
+    void refuseRowWithoutKey() const;
     // Checks and binds the value of one parameter.
     void bindAppendParameter(size_t parameter);
     // Steps the bound INSERT in the batch and makes its row the current one; `commitDue`: the

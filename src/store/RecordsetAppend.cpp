@@ -60,6 +60,12 @@ void Recordset::Impl::prepareAppendLocked(std::span<const std::string> names,
     }
 }
 
+void Recordset::Impl::refuseRowWithoutKey() const {
+    if (!appendLacksKey) return;
+    std::string unused;
+    detail::bindable(*table, table->primaryKeyColumn, Value(), unused);  // raises
+}
+
 void Recordset::Impl::bindAppendParameter(size_t parameter) {
     AppendParameter& p = appendParameters[parameter];
     p.bound = false;
@@ -104,10 +110,7 @@ void Recordset::append(std::span<const std::string> names, std::span<const Value
 
     std::lock_guard guard(m.conn->mutex);
     m.prepareAppendLocked(names, list);
-    if (m.appendLacksKey) {
-        std::string unused;
-        detail::bindable(*m.table, m.table->primaryKeyColumn, Value(), unused);  // raises
-    }
+    m.refuseRowWithoutKey();
     // The bindings outlive the reset: a value equal to the one of the row before is neither
     // checked nor bound again (the imports repeat most columns from row to row).
     // The names equal the prepared ones, so there is one parameter per value.
@@ -153,10 +156,7 @@ void Recordset::appendKept() {
     if (m.position == Impl::Position::New || m.hasChanges()) update();
 
     std::lock_guard guard(m.conn->mutex);
-    if (m.appendLacksKey) {
-        std::string unused;
-        detail::bindable(*m.table, m.table->primaryKeyColumn, Value(), unused);  // raises
-    }
+    m.refuseRowWithoutKey();
     // In the order of the list, as addNew checks them; a value refused stays pending.
     std::vector<std::uint64_t>& changed = AppendValuesAccess::changed(m.appendValues);
     for (size_t word = 0; word < changed.size(); ++word) {
