@@ -168,7 +168,10 @@ std::string LocalTimestamp() {
 bool KeepOldData(db::Connection& connection, DataSet set, OldRows rows,
                  const std::function<void(const KeptRowids*)>& beforeCommit,
                  const std::function<std::optional<long long>()>& highestRowid) {
-    db::NativeTransaction transaction(connection);
+    // Joined, not a savepoint: the deletion in `beforeCommit` frees most pages of ZIPALL, and
+    // inside a savepoint SQLite would write every one of them to the file (14 MB for a refresh
+    // of the published data), only for the appended rows to write them again.
+    db::NativeTransaction transaction(connection, db::NativeTransaction::Nesting::Joined);
     // Made in the kept form's transaction: the first import of a database creates the tables
     // with one commit instead of one per table.
     EnsureTables(connection);

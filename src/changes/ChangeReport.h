@@ -45,7 +45,9 @@ enum class OldRows { Whole, CutShort };
 //
 // `beforeCommit` (when set) is called just before the transaction commits, whether it copied
 // or not: what it writes commits with the kept form, and what it throws rolls the transaction
-// back: nothing is kept. It is given the rowids of the rows copied, or null when none were:
+// back: nothing is kept. Begun inside a transaction of the caller's, it joins that one (see
+// db::NativeTransaction's Joined): it commits with it, and a failure rolls the caller's back
+// too. It is given the rowids of the rows copied, or null when none were:
 // inside the transaction they are exactly the data set's rows (within `highestRowid`).
 //
 // `highestRowid` (when set) is asked inside the transaction, before the rows are read: the

@@ -78,7 +78,8 @@ bool NativeStatement::isNull(int column) const {
     return sqlite3_column_type(handle_->statement.get(), column) == SQLITE_NULL;
 }
 
-NativeTransaction::NativeTransaction(Connection& connection) : connection_(connection.impl()) {
+NativeTransaction::NativeTransaction(Connection& connection, Nesting nesting)
+    : connection_(connection.impl()) {
     std::lock_guard lock(connection_.mutex);
     connection_.requireOpen();
     sqlite3* db = connection_.db.get();
@@ -91,7 +92,10 @@ NativeTransaction::NativeTransaction(Connection& connection) : connection_(conne
     } else {
         connection_.commitBatch();
         nested_ = sqlite3_get_autocommit(db) == 0;
-        detail::run(db, nested_ ? detail::kBeginNested : "BEGIN IMMEDIATE");
+        // A transaction that took the batch over is never joined: undone as a whole it would
+        // take the batch's rows with it.
+        joined_ = nested_ && nesting == Nesting::Joined && !connection_.batchTaken;
+        if (!joined_) detail::run(db, nested_ ? detail::kBeginNested : "BEGIN IMMEDIATE");
     }
     ++connection_.openTransactions;
 }
@@ -103,9 +107,9 @@ NativeTransaction::~NativeTransaction() {
     if (connection_.isOpen()) {
         sqlite3* db = connection_.db.get();
         sqlite3_exec(db,
-                     tookBatch_ ? detail::kUndoOverBatch
-                     : nested_  ? detail::kRollbackNested
-                                : "ROLLBACK",
+                     tookBatch_            ? detail::kUndoOverBatch
+                     : nested_ && !joined_ ? detail::kRollbackNested
+                                           : "ROLLBACK",
                      nullptr, nullptr, nullptr);
         // The rows appended before it wait in the batch again, to be committed when it falls
         // due (unless an error of SQLite's own has undone the whole transaction).
@@ -123,7 +127,9 @@ void NativeTransaction::commit() {
     std::lock_guard lock(connection_.mutex);
     connection_.requireOpen();
     sqlite3* db = connection_.db.get();
-    if (!tookBatch_) {
+    if (joined_) {
+        // Left to the commit of the transaction it joined.
+    } else if (!tookBatch_) {
         detail::run(db, nested_ ? detail::kCommitNested : "COMMIT");
     } else {
         // COMMIT ends the savepoint with the batch's transaction. Refused (another program

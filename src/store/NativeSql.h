@@ -55,9 +55,16 @@ class NativeStatement {
 // it first: the rows and the steps reach the file in its one commit. Rolled back, it undoes
 // only its own steps (a savepoint in the batch), and the rows wait on in the batch. A commit
 // that fails and leaves no transaction open lost the rows too, and says so.
+//
+// Joined (begun inside another transaction, not one that took the batch over): no savepoint.
+// Its steps join the open transaction, its commit leaves them to that one's commit, and rolled
+// back it rolls back the whole transaction, so that the outer commit fails instead of storing
+// half of its steps. Inside a savepoint SQLite must write every page that a deletion frees
+// (the savepoint could give them back); joined, it writes none of them.
 class NativeTransaction {
   public:
-    explicit NativeTransaction(Connection& connection);
+    enum class Nesting { Savepoint, Joined };
+    explicit NativeTransaction(Connection& connection, Nesting nesting = Nesting::Savepoint);
     ~NativeTransaction();
     NativeTransaction(const NativeTransaction&) = delete;
     NativeTransaction& operator=(const NativeTransaction&) = delete;
@@ -66,6 +73,7 @@ class NativeTransaction {
   private:
     Connection::Impl& connection_;
     bool nested_ = false;
+    bool joined_ = false;  // nested without a savepoint of its own
     // The batch of appended rows was open when it began: it is a savepoint in the batch.
     bool tookBatch_ = false;
     bool done_ = false;

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <stdexcept>
 #include <thread>
@@ -370,6 +371,98 @@ TEST(GroupedStepsTest, TakeOverTheAppendedRowsAndNeverLoseThem) {
     open.reset();
     EXPECT_EQ(count("t"), "4");
     EXPECT_EQ(other.column("SELECT b FROM k"), std::vector<std::string>{"s"});
+}
+
+// A joined transaction adds its steps to the one it was begun in: they reach other programs
+// with that one's commit; undone, it takes the whole transaction with it, and that one's commit
+// fails instead of storing part of the steps. Begun alone, it is a transaction of its own.
+TEST(GroupedStepsTest, AJoinedTransactionCommitsAndFailsWithTheOneItJoined) {
+    TempDir dir;
+    db::createDatabase(cs(dir.file("a.mdb")));
+    Connection cn;
+    cn.open(cs(dir.file("a.mdb")));
+    RawSqlite other(dir.file("a.mdb"));
+    ASSERT_EQ(other.exec("CREATE TABLE t (a); INSERT INTO t VALUES (1), (2), (3), (4)"), SQLITE_OK);
+    const auto count = [&] { return other.scalar("SELECT count(*) FROM t"); };
+    const auto remove = [&](int value) {
+        db::NativeStatement(cn, "DELETE FROM t WHERE a = ?1").bind(1, value).run();
+    };
+    using Nesting = db::NativeTransaction::Nesting;
+
+    {
+        db::NativeTransaction outer(cn);
+        {
+            db::NativeTransaction joined(cn, Nesting::Joined);
+            remove(1);
+            joined.commit();
+        }
+        EXPECT_EQ(count(), "4");  // left to the outer commit
+        remove(2);
+        outer.commit();
+    }
+    EXPECT_EQ(count(), "2");
+
+    {
+        db::NativeTransaction outer(cn);
+        remove(3);
+        {
+            db::NativeTransaction joined(cn, Nesting::Joined);
+            remove(4);
+        }
+        EXPECT_NE(errorNumber([&] { outer.commit(); }), 0);
+    }
+    EXPECT_EQ(count(), "2");
+
+    {
+        db::NativeTransaction alone(cn, Nesting::Joined);
+        remove(3);
+        alone.commit();
+    }
+    EXPECT_EQ(count(), "1");
+}
+
+// Inside a savepoint SQLite writes the pages a deletion frees into the file, as the savepoint
+// could give them back; in a joined transaction it leaves them unwritten.
+TEST(GroupedStepsTest, ADeletionJoinedLeavesTheFreedPagesUnwritten) {
+    TempDir dir;
+    db::createDatabase(cs(dir.file("a.mdb")));
+    Connection cn;
+    cn.open(cs(dir.file("a.mdb")));
+    RawSqlite other(dir.file("a.mdb"));
+    ASSERT_EQ(other.exec("CREATE TABLE t (a)"), SQLITE_OK);
+    // The bytes this process has handed to write calls so far.
+    const auto written = [] {
+        std::ifstream io("/proc/self/io");
+        std::string key;
+        long long value = 0;
+        while (io >> key >> value) {
+            if (key == "wchar:") return value;
+        }
+        return -1LL;
+    };
+    long long tableBytes = 0;
+    const auto deleteAllInside = [&](db::NativeTransaction::Nesting nesting) {
+        EXPECT_EQ(other.exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
+                             "WHERE i < 1000) INSERT INTO t SELECT randomblob(2000) FROM n"),
+                  SQLITE_OK);
+        tableBytes = std::stoll(other.scalar("SELECT sum(pgsize) FROM dbstat WHERE name = 't'"));
+        const long long before = written();
+        db::NativeTransaction outer(cn);
+        {
+            db::NativeTransaction inner(cn, nesting);
+            EXPECT_EQ(db::NativeStatement(cn, "DELETE FROM t WHERE rowid > 0").run(), 1000);
+            inner.commit();
+        }
+        outer.commit();
+        return written() - before;
+    };
+    ASSERT_GE(written(), 0) << "no /proc/self/io";
+    const long long inSavepoint = deleteAllInside(db::NativeTransaction::Nesting::Savepoint);
+    const long long joined = deleteAllInside(db::NativeTransaction::Nesting::Joined);
+    EXPECT_EQ(other.scalar("SELECT count(*) FROM t"), "0");
+    EXPECT_GT(tableBytes, 2'000'000);
+    // Measured: about half the table's pages are freed whole; their bytes are what is saved.
+    EXPECT_LT(joined, inSavepoint - tableBytes / 3);
 }
 
 // An unconditioned deletion from an empty table writes nothing (SQLite would clear its pages
