@@ -242,15 +242,26 @@ TEST(ProgressTickTest, ALongStatementCallsTheTickAndIsNeverCutShort) {
     db::setProgressTick(outer);
 }
 
+// A new database open on a connection of the layer's and on another program's (raw SQLite).
+class OpenDatabase : public ::testing::Test {
+  protected:
+    OpenDatabase() { cn.open(cs(path_)); }
+    static std::string Created(const std::string& path) {
+        db::createDatabase(cs(path));
+        return path;
+    }
+    TempDir dir_;
+    std::string path_ = Created(dir_.file("a.mdb"));  // before `other` opens it
+    Connection cn;
+    RawSqlite other{path_};
+};
+using GroupedStepsTest = OpenDatabase;
+using DeleteAllTest = OpenDatabase;
+
 // Steps grouped in one transaction: schema changes, statements and appended rows reach other
 // programs with its one commit; a step that fails is undone alone; a rollback undoes them all,
 // and the connection's catalog follows the file, not what was undone.
-TEST(GroupedStepsTest, ReachOthersTogetherAndAreUndoneTogether) {
-    TempDir dir;
-    db::createDatabase(cs(dir.file("a.mdb")));
-    Connection cn;
-    cn.open(cs(dir.file("a.mdb")));
-    RawSqlite other(dir.file("a.mdb"));
+TEST_F(GroupedStepsTest, ReachOthersTogetherAndAreUndoneTogether) {
     const auto tablesOfOther = [&] {
         return other.column("SELECT name FROM sqlite_schema WHERE name IN ('t', 'u') ORDER BY 1");
     };
@@ -301,14 +312,9 @@ TEST(GroupedStepsTest, ReachOthersTogetherAndAreUndoneTogether) {
 // Rows appended before the steps are grouped wait in the batch: the transaction takes them over
 // and commits them with its steps. Undone, or refused at its commit, it takes only its own
 // steps back; the rows reach the file with the next commit.
-TEST(GroupedStepsTest, TakeOverTheAppendedRowsAndNeverLoseThem) {
-    TempDir dir;
-    db::createDatabase(cs(dir.file("a.mdb")));
-    Connection cn;
-    cn.open(cs(dir.file("a.mdb")));
+TEST_F(GroupedStepsTest, TakeOverTheAppendedRowsAndNeverLoseThem) {
     cn.execute("CREATE TABLE t (a TEXT(20))");
     cn.execute("CREATE TABLE k (b TEXT(5))");
-    RawSqlite other(dir.file("a.mdb"));
     const auto count = [&](const char* table) {
         return other.scalar(std::string("SELECT count(*) FROM ") + table);
     };
@@ -376,12 +382,7 @@ TEST(GroupedStepsTest, TakeOverTheAppendedRowsAndNeverLoseThem) {
 // A joined transaction adds its steps to the one it was begun in: they reach other programs
 // with that one's commit; undone, it takes the whole transaction with it, and that one's commit
 // fails instead of storing part of the steps. Begun alone, it is a transaction of its own.
-TEST(GroupedStepsTest, AJoinedTransactionCommitsAndFailsWithTheOneItJoined) {
-    TempDir dir;
-    db::createDatabase(cs(dir.file("a.mdb")));
-    Connection cn;
-    cn.open(cs(dir.file("a.mdb")));
-    RawSqlite other(dir.file("a.mdb"));
+TEST_F(GroupedStepsTest, AJoinedTransactionCommitsAndFailsWithTheOneItJoined) {
     ASSERT_EQ(other.exec("CREATE TABLE t (a); INSERT INTO t VALUES (1), (2), (3), (4)"), SQLITE_OK);
     const auto count = [&] { return other.scalar("SELECT count(*) FROM t"); };
     const auto remove = [&](int value) {
@@ -423,12 +424,7 @@ TEST(GroupedStepsTest, AJoinedTransactionCommitsAndFailsWithTheOneItJoined) {
 
 // Inside a savepoint SQLite writes the pages a deletion frees into the file, as the savepoint
 // could give them back; in a joined transaction it leaves them unwritten.
-TEST(GroupedStepsTest, ADeletionJoinedLeavesTheFreedPagesUnwritten) {
-    TempDir dir;
-    db::createDatabase(cs(dir.file("a.mdb")));
-    Connection cn;
-    cn.open(cs(dir.file("a.mdb")));
-    RawSqlite other(dir.file("a.mdb"));
+TEST_F(GroupedStepsTest, ADeletionJoinedLeavesTheFreedPagesUnwritten) {
     ASSERT_EQ(other.exec("CREATE TABLE t (a)"), SQLITE_OK);
     // The bytes this process has handed to write calls so far.
     const auto written = [] {
@@ -467,13 +463,8 @@ TEST(GroupedStepsTest, ADeletionJoinedLeavesTheFreedPagesUnwritten) {
 
 // An unconditioned deletion from an empty table writes nothing (SQLite would clear its pages
 // and commit); from a table with rows it deletes them all.
-TEST(DeleteAllTest, AnEmptyTableIsLeftUnwritten) {
-    TempDir dir;
-    db::createDatabase(cs(dir.file("a.mdb")));
-    Connection cn;
-    cn.open(cs(dir.file("a.mdb")));
+TEST_F(DeleteAllTest, AnEmptyTableIsLeftUnwritten) {
     cn.execute("CREATE TABLE t (a TEXT(20))");
-    RawSqlite other(dir.file("a.mdb"));
     const std::string version = other.scalar("PRAGMA data_version");
     EXPECT_EQ(cn.execute("DELETE FROM t"), 0);
     EXPECT_EQ(other.scalar("PRAGMA data_version"), version);
