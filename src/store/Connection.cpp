@@ -103,6 +103,12 @@ void Connection::Impl::commitBatch() {
     detail::throwSqlite(db.get(), rc, Message("追加した行をデータベースに書き込めません。"));
 }
 
+void Connection::Impl::undoOverBatch() {
+    batchTaken = false;
+    sqlite3_exec(db.get(), detail::kUndoOverBatch, nullptr, nullptr, nullptr);
+    inBatch = sqlite3_get_autocommit(db.get()) == 0;
+}
+
 void Connection::Impl::commitBatchIfDue() {
     if (inBatch && std::chrono::steady_clock::now() >= batchDue()) {
         commitBatch();
@@ -167,12 +173,8 @@ void Connection::close() {
     if (!m.isOpen()) return;
     for (Recordset::Impl* r : std::vector<Recordset::Impl*>(m.recordsets)) r->detach();
     m.recordsets.clear();
-    if (m.batchTaken) {
-        // A transaction over the batch is still open: its steps go, the rows are stored.
-        m.batchTaken = false;
-        sqlite3_exec(m.db.get(), detail::kUndoOverBatch, nullptr, nullptr, nullptr);
-        m.inBatch = sqlite3_get_autocommit(m.db.get()) == 0;
-    }
+    // A transaction over the batch is still open: its steps go, the rows are stored.
+    if (m.batchTaken) m.undoOverBatch();
     std::optional<YubinError> failure;
     try {
         m.commitBatch();

@@ -132,6 +132,9 @@ struct Connection::Impl {
     // The outermost one took the batch over: the rows lie under its savepoint
     // (detail::kTakeOverBatch), and a close that finds it open stores them without its steps.
     bool batchTaken = false;
+    // Undoes the steps of the transaction that took the batch over; its rows wait in the batch
+    // again (unless an error of SQLite's own has undone the whole transaction).
+    void undoOverBatch();
     std::chrono::steady_clock::time_point batchStarted;
     detail::StatementPtr beginStatement;
     detail::StatementPtr commitStatement;

@@ -105,17 +105,13 @@ NativeTransaction::~NativeTransaction() {
     std::lock_guard lock(connection_.mutex);
     --connection_.openTransactions;
     if (connection_.isOpen()) {
-        sqlite3* db = connection_.db.get();
-        sqlite3_exec(db,
-                     tookBatch_            ? detail::kUndoOverBatch
-                     : nested_ && !joined_ ? detail::kRollbackNested
-                                           : "ROLLBACK",
-                     nullptr, nullptr, nullptr);
-        // The rows appended before it wait in the batch again, to be committed when it falls
-        // due (unless an error of SQLite's own has undone the whole transaction).
         if (tookBatch_) {
-            connection_.batchTaken = false;
-            connection_.inBatch = sqlite3_get_autocommit(db) == 0;
+            // The rows appended before it are committed when the batch falls due.
+            connection_.undoOverBatch();
+        } else {
+            sqlite3_exec(connection_.db.get(),
+                         nested_ && !joined_ ? detail::kRollbackNested : "ROLLBACK", nullptr,
+                         nullptr, nullptr);
         }
         // A schema change undone with it takes the schema version back to a number that the
         // next change reaches again: the catalog read inside is not trusted by that number.
